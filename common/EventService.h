@@ -1,0 +1,154 @@
+// The time and event seam of the tool.
+//
+// The tool is single-threaded: a few timers drive everything, and every wait
+// lets other timers and device events run while it waits. All of that goes
+// through one process-wide event service so that the same code runs on the
+// real monotonic clock with Qt timers, or on a deterministic virtual clock in
+// tests (where a minute of link traffic takes milliseconds and never varies).
+#pragma once
+
+#include <QDateTime>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace gascal {
+
+class EventService;
+
+// A periodic timer of a window or of the link (Timer1, Timer2, ...).
+// The handler is never re-entered: a tick that falls due while the handler
+// is still running (inside one of its own waits) is skipped, which is what
+// each handler's busy flag guarantees.
+class Timer {
+public:
+    Timer(std::string name, int intervalMs, std::function<void()> handler);
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    void SetEnabled(bool on);
+    bool Enabled() const { return enabled_; }
+    void SetInterval(int ms);
+    int Interval() const { return intervalMs_; }
+    bool Busy() const { return busy_; }
+    const std::string& Name() const { return name_; }
+    uint64_t Ticks() const { return ticks_; }
+    uint64_t SkippedTicks() const { return skipped_; }
+
+    // Called by the event service when the timer falls due.
+    void Fire();
+
+private:
+    std::string name_;
+    int intervalMs_;
+    std::function<void()> handler_;
+    bool enabled_ = false;
+    bool busy_ = false;
+    uint64_t ticks_ = 0;
+    uint64_t skipped_ = 0;
+    EventService* service_ = nullptr;
+    friend class EventService;
+};
+
+class EventService {
+public:
+    virtual ~EventService() = default;
+
+    // Monotonic microseconds; only differences matter.
+    virtual double MicroSeconds() = 0;
+    // Calendar time (for the link's open time and the seconds wait).
+    virtual QDateTime Now() = 0;
+    // Runs pending events until the clock has advanced by `us`.
+    virtual void WaitUntil(double deadlineUs) = 0;
+    // Runs what is pending now without waiting (one pass of the event loop).
+    virtual void ProcessEvents() = 0;
+    // Runs `fn` once at (or just after) the given clock value. Used for device
+    // events such as bytes arriving on a simulated line.
+    virtual void Post(double atUs, std::function<void()> fn) = 0;
+
+    // Timer registration, called by Timer itself.
+    virtual void TimerChanged(Timer* t) = 0;
+    virtual void TimerRemoved(Timer* t) = 0;
+};
+
+// The process-wide service. Production code never sets it; tests install a
+// virtual one for their duration.
+EventService& Events();
+void SetEvents(EventService* service);  // nullptr restores the real service
+
+// Scoped installation of a service (tests).
+class ScopedEvents {
+public:
+    explicit ScopedEvents(EventService& s);
+    ~ScopedEvents();
+
+private:
+    EventService* previous_;
+};
+
+// --- Shared clock helpers ----------------------------------------------------
+
+// Microsecond clock of the tool.
+double MicroSeconds();
+// Processes events until the clock has advanced by `us` microseconds.
+void WaitMicroSeconds(double us);
+// Processes events until the seconds-since-midnight timer has advanced by `s`.
+void WaitSeconds(double s);
+// Seconds since midnight of the event service's calendar clock.
+double SecondsSinceMidnight();
+
+// --- Real implementation -----------------------------------------------------
+
+// Monotonic clock and Qt precise timers. Waits block in the Qt event loop
+// until the next event or the deadline, so an idle tool uses no CPU.
+class RealEventService : public EventService {
+public:
+    RealEventService();
+    ~RealEventService() override;
+    double MicroSeconds() override;
+    QDateTime Now() override;
+    void WaitUntil(double deadlineUs) override;
+    void ProcessEvents() override;
+    void Post(double atUs, std::function<void()> fn) override;
+    void TimerChanged(Timer* t) override;
+    void TimerRemoved(Timer* t) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// --- Virtual implementation --------------------------------------------------
+
+// Deterministic virtual time. Nothing happens until somebody waits or calls
+// RunFor: then due timers and posted events run in time order, and the clock
+// jumps from one event to the next. Ties run in registration order.
+class VirtualEventService : public EventService {
+public:
+    explicit VirtualEventService(QDateTime start = QDateTime(QDate(2026, 1, 15), QTime(10, 0, 0)));
+    ~VirtualEventService() override;
+    double MicroSeconds() override { return nowUs_; }
+    QDateTime Now() override;
+    void WaitUntil(double deadlineUs) override;
+    void ProcessEvents() override;
+    void Post(double atUs, std::function<void()> fn) override;
+    void TimerChanged(Timer* t) override;
+    void TimerRemoved(Timer* t) override;
+
+    // Advances virtual time by `us`, running everything that falls due.
+    void RunFor(double us);
+    // Advances until `pred` holds or `maxUs` have passed; true when it held.
+    bool RunUntil(const std::function<bool()>& pred, double maxUs);
+    uint64_t EventsRun() const { return eventsRun_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    double nowUs_ = 0;
+    uint64_t eventsRun_ = 0;
+    QDateTime start_;
+};
+
+}  // namespace gascal

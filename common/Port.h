@@ -1,0 +1,76 @@
+// One interface for every way the tool reaches an ECU: a serial port of the
+// system, the USB cable, the in-process simulated ECU, or a scripted port in
+// tests. The operations are those the link needs, shaped like the USB cable
+// driver's (status 0 = success, anything else a driver status code); the link
+// converts to the serial convention where it records serial results.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace gascal {
+
+// Driver status codes (the USB cable driver's numbering).
+enum PortStatus : uint32_t {
+    PORT_OK = 0,
+    PORT_INVALID_HANDLE = 1,
+    PORT_DEVICE_NOT_FOUND = 2,
+    PORT_DEVICE_NOT_OPENED = 3,
+    PORT_IO_ERROR = 4,
+    PORT_INSUFFICIENT_RESOURCES = 5,
+    PORT_INVALID_PARAMETER = 6,
+    PORT_INVALID_BAUD_RATE = 7,
+    PORT_OTHER_ERROR = 18,
+};
+
+// Purge masks.
+constexpr uint32_t PURGE_RX = 1;
+constexpr uint32_t PURGE_TX = 2;
+
+struct PortQueue {
+    uint32_t errors = 0;   // error flags (serial line errors); 0 when none
+    uint32_t inQue = 0;    // bytes waiting to be read
+    uint32_t outQue = 0;   // bytes waiting to be sent
+};
+
+// Line settings the link applies on open. The ECU line is fixed at
+// 38400 baud, 8 data bits, no parity, one stop bit.
+struct LineSettings {
+    uint32_t baud = 38400;
+    uint8_t dataBits = 8;
+    uint8_t stopBitsCode = 0;  // 0 = one stop bit
+    uint8_t parityCode = 0;    // 0 = none
+    uint32_t readTimeoutMs = 50;
+    uint32_t writeTimeoutMs = 50;
+    uint32_t dcbFlags = 0;     // serial only: replaces the line flag word when not 0
+};
+
+// An open port.
+class Port {
+public:
+    virtual ~Port() = default;
+    virtual std::string Description() const = 0;
+    virtual uint32_t Configure(const LineSettings& s) = 0;
+    virtual uint32_t QueueStatus(PortQueue& q) = 0;
+    // Reads up to `max` waiting bytes; `got` receives the count.
+    virtual uint32_t Read(uint8_t* buf, uint32_t max, uint32_t& got) = 0;
+    virtual uint32_t Write(const uint8_t* buf, uint32_t n, uint32_t& written) = 0;
+    virtual uint32_t Purge(uint32_t mask) = 0;
+    virtual uint32_t Close() = 0;
+};
+
+// What the link can open: USB devices by index, serial ports by number.
+class PortProvider {
+public:
+    virtual ~PortProvider() = default;
+    // Number of USB cable devices present (simulated ones included).
+    virtual uint32_t UsbDeviceCount(uint32_t& count) = 0;
+    virtual std::unique_ptr<Port> OpenUsb(uint32_t index, uint32_t& status) = 0;
+    // Serial port COM<number> (1..9).
+    virtual std::unique_ptr<Port> OpenSerial(int comNumber, uint32_t& status) = 0;
+    // What COM<number> stands for on this machine (a device path); empty when none.
+    virtual std::string SerialDeviceName(int comNumber) const = 0;
+};
+
+}  // namespace gascal

@@ -1,0 +1,78 @@
+#include "common/widgets/QtPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace gascal {
+
+BoxResult QtPrompts::MessageBox(const QString& textIn, const QString& title, BoxIcon icon,
+                                BoxButtons buttons) {
+    QString text = textIn;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(parent_);
+    box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
+    box.setText(text);
+    switch (icon) {
+        case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case BoxIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case BoxIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case BoxIcon::Question: box.setIcon(QMessageBox::Question); break;
+    }
+    switch (buttons) {
+        case BoxButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+        case BoxButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+        case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case BoxButtons::YesNoCancel:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+        case BoxButtons::RetryCancel:
+            box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+            break;
+    }
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int r = box.exec();
+    QApplication::restoreOverrideCursor();
+    switch (r) {
+        case QMessageBox::Ok: return BoxResult::Ok;
+        case QMessageBox::Yes: return BoxResult::Yes;
+        case QMessageBox::No: return BoxResult::No;
+        case QMessageBox::Retry: return BoxResult::Retry;
+        default: return BoxResult::Cancel;
+    }
+}
+
+QString QtPrompts::OpenFile(const FileDialogRequest& req) {
+    return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder, req.filter);
+}
+
+QString QtPrompts::SaveFile(const FileDialogRequest& req) {
+    QString start = req.startFolder;
+    if (!req.defaultName.isEmpty()) start += QLatin1Char('/') + req.defaultName;
+    QFileDialog::Options opts;
+    if (!req.overwritePrompt) opts |= QFileDialog::DontConfirmOverwrite;
+    return QFileDialog::getSaveFileName(parent_, req.title, start, req.filter, nullptr, opts);
+}
+
+void CentreWindow(QWidget* window) {
+    if (!window) return;
+    QScreen* screen = window->screen() ? window->screen() : QApplication::primaryScreen();
+    if (!screen) return;
+    const QRect s = screen->availableGeometry();
+    const int left = s.left() + (s.width() - window->width()) / 2;
+    const int top = s.top() + (s.height() - window->height()) / 2 - TwipsToPixels(450);
+    window->move(std::max(s.left(), left), std::max(s.top(), top));
+}
+
+void ShowAllControls(QWidget* window) {
+    if (!window) return;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (w->isWindow()) continue;  // dialogs and menus owned by the window stay as they are
+        w->setVisible(true);
+    }
+}
+
+}  // namespace gascal
