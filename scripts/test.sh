@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds gascal with AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# the whole test suite headless.
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$top/scripts/setup.sh" build/test -DGASCAL_SANITIZE=ON
+export QT_QPA_PLATFORM=offscreen
+cd "$top/build/test"
+ctest --output-on-failure -j2 "$@"
