@@ -1,0 +1,260 @@
+#include "data/core/ParamFile.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+#include "common/EventService.h"
+#include "common/Helpers.h"
+#include "common/Prompts.h"
+#include "common/TextFile.h"
+#include "data/core/DataTexts.h"
+#include "data/core/ParamImage.h"
+#include "data/core/ParamLink.h"
+#include "data/core/ParamRequests.h"
+
+namespace gascal {
+
+namespace {
+
+const QString kInfo = QStringLiteral("[INFO]");
+const QString kBlk2 = QStringLiteral("[BLK2]");
+const QString kBlk3 = QStringLiteral("[BLK3]");
+const QString kBlk5 = QStringLiteral("[BLK5]");
+const QString kCor = QStringLiteral("[COR]");
+const QString kAdt = QStringLiteral("[ADT]");
+constexpr int kMaxBadLinesShown = 10;
+
+// The block data of a "B2"/"B3"/"B5" line, when it is whole: valid
+// hexadecimal text of exactly the block's length (block 5 also in the short
+// form of older firmware). A torn or garbled line gives nothing, so that it
+// can never put zeros into the fields it lacks.
+std::optional<QString> BlockHex(const QString& line, int bytes, int altBytes = -1) {
+    const QString hex = line.mid(2).trimmed();
+    if (hex.size() != 2 * bytes && (altBytes < 0 || hex.size() != 2 * altBytes)) return std::nullopt;
+    bool ok = false;
+    HexToBytes(hex, &ok);
+    if (!ok) return std::nullopt;
+    return hex.toUpper();
+}
+
+void RestoreMem3(ParamImage& image) {
+    image.Mem3Block = image.FileBackupMem3;
+    image.RecomputeRpmConstant();
+}
+
+}  // namespace
+
+// --- Reals -----------------------------------------------------------------------
+
+QString FormatRealBare(double value) {
+    if (value == 0 || !std::isfinite(value)) value = 0;
+    QString s = QString::number(value, 'g', 15);
+    s.replace(QLatin1Char('.'), QLatin1Char(','));
+    s.replace(QLatin1Char('e'), QLatin1Char('E'));
+    return s;
+}
+
+QString FormatReal(double value) {
+    const QString s = FormatRealBare(value);
+    return s.startsWith(QLatin1Char('-')) ? s : QLatin1Char(' ') + s;
+}
+
+std::optional<double> ParseReal(const QString& textIn) {
+    static const QRegularExpression re(
+        QStringLiteral("^[-+]?(\\d+([.,]\\d*)?|[.,]\\d+)([eE][-+]?\\d{1,3})?$"));
+    const QString text = textIn.trimmed();
+    if (!re.match(text).hasMatch()) return std::nullopt;
+    QString c = text;
+    c.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double v = c.toDouble(&ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// --- Saving ----------------------------------------------------------------------
+
+QStringList ParamFileLines(const ParamImage& imageIn, int ecuVersion, const QString& productTitle) {
+    // The payloads are built on a copy: a save must neither use up the
+    // pending edits (they are still to be written to the ECU) nor leave the
+    // substitutions below in the image.
+    ParamImage image = imageIn;
+    image.SetHost(nullptr);
+
+    QStringList out;
+    out << kInfo;
+    out << QStringLiteral("%1 %2, file created %3")
+               .arg(QLatin1String(kSoftwareVersionText), productTitle,
+                    Events().Now().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
+
+    // The fuel the ECU reports is never part of a configuration.
+    image.Mem2Block.Mem2Byte1 = 0;
+    out << kBlk2 << QStringLiteral("B2") + BytesToHex(image.BuildMem2Payload());
+
+    // Injectors are stored as fitted (1) or not (0), never in a check state;
+    // a pending enable is normalised the same way.
+    for (uint8_t& e : image.Mem3Block.InjEnable)
+        if (e != 0) e = 1;
+    for (uint8_t& e : image.PendingEdits.Mem3Block.InjEnable)
+        if (e != kPendingByte && e != 0) e = 1;
+    out << kBlk3 << QStringLiteral("B3") + BytesToHex(image.BuildMem3Payload());
+
+    if (ecuVersion > kFirmwareWithBlock5)
+        out << kBlk5 << QStringLiteral("B5") + BytesToHex(image.BuildMem5Payload());
+
+    out << kCor;
+    for (double v : image.CorTable) out << FormatReal(v);
+    out << kAdt;
+    for (double v : image.AdtTable) out << FormatReal(v);
+    return out;
+}
+
+bool SaveParamFile(const QString& path, const ParamImage& image, int ecuVersion,
+                   const QString& productTitle) {
+    if (WriteLatin1Lines(path, ParamFileLines(image, ecuVersion, productTitle))) return true;
+    UserPrompts().MessageBox(Text(DataText::ParamFileNotWritten) + QStringLiteral("\r\n") + path,
+                             Text(DataText::ParamFileTitle), BoxIcon::Critical, BoxButtons::Ok);
+    return false;
+}
+
+// --- Loading ---------------------------------------------------------------------
+
+bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
+                   const ParamLoadOptions& options, ParamLoadReport* report) {
+    ParamLoadReport local;
+    ParamLoadReport& rep = report ? *report : local;
+    rep = {};
+    QStringList lines;
+    if (!FileExists(path) || !ReadLatin1Lines(path, lines)) return false;
+    rep.fileFound = true;
+
+    image.FileBackupMem2 = image.Mem2Block;
+    image.FileBackupMem3 = image.Mem3Block;
+    image.FileBackupMem5 = image.Mem5Block;
+
+    auto bad = [&rep](int index, const QString& why) {
+        rep.badLines << QStringLiteral("line %1: %2").arg(index + 1).arg(why);
+    };
+    auto readTable = [&](int& i, CorTableArray& table, const QString& name) {
+        for (int k = 0; k < kCorTableSize && i < lines.size(); ++k) {
+            const QString t = lines[i].trimmed();
+            // A section line ends a short table instead of being read as a value.
+            if (t.startsWith(QLatin1Char('['))) {
+                bad(i, QStringLiteral("%1 ends after %2 values").arg(name).arg(k));
+                return;
+            }
+            if (const auto v = ParseReal(t))
+                table[k] = *v;
+            else
+                bad(i, QStringLiteral("%1 value %2 is not a number").arg(name).arg(k));
+            ++i;
+        }
+    };
+
+    const QString testData = link ? link->MemoDataCollaudoHex() : QString();
+    int i = 0;
+    while (i < lines.size()) {
+        const int at = i;
+        const QString line = lines[i++].trimmed();
+        if (line.isEmpty()) continue;
+        if (line.startsWith(QLatin1String("B2"))) {
+            if (const auto hex = BlockHex(line, kMem2Bytes)) image.DecodeMem2(*hex);
+            else bad(at, QStringLiteral("block 2 is not %1 bytes of hexadecimal text").arg(kMem2Bytes));
+        } else if (line.startsWith(QLatin1String("B3"))) {
+            if (const auto hex = BlockHex(line, kMem3Bytes)) {
+                image.DecodeMem3(*hex);
+                image.AdaptDefaultsToTestData(path, options.defaultSetPath, testData,
+                                              options.sl6Cil, options.sl8Cil);
+            } else {
+                bad(at, QStringLiteral("block 3 is not %1 bytes of hexadecimal text").arg(kMem3Bytes));
+            }
+        } else if (line.startsWith(QLatin1String("B5"))) {
+            if (const auto hex = BlockHex(line, kMem5Bytes, kMem5ShortBytes)) image.DecodeMem5(*hex);
+            else bad(at, QStringLiteral("block 5 is not %1 bytes of hexadecimal text").arg(kMem5Bytes));
+        } else if (line == kCor) {
+            readTable(i, image.CorTable, QStringLiteral("[COR]"));
+        } else if (line == kAdt) {
+            readTable(i, image.AdtTable, QStringLiteral("[ADT]"));
+        }
+    }
+
+    // These three bytes belong to the ECU being loaded, never to the file.
+    image.Mem2Block.WorkMode = image.FileBackupMem2.WorkMode;
+    image.Mem2Block.Mem2Byte1 = image.FileBackupMem2.Mem2Byte1;
+    image.Mem2Block.EcuMode = image.FileBackupMem2.EcuMode;
+
+    if (!rep.badLines.isEmpty() && options.reportBadLines) {
+        QStringList shown = rep.badLines.mid(0, kMaxBadLinesShown);
+        if (rep.badLines.size() > kMaxBadLinesShown)
+            shown << QStringLiteral("... (%1 more)").arg(rep.badLines.size() - kMaxBadLinesShown);
+        UserPrompts().MessageBox(Text(DataText::ParamFileBadLines) + QStringLiteral("\r\n") + path +
+                                     QStringLiteral("\r\n") + shown.join(QStringLiteral("\r\n")),
+                                 Text(DataText::ParamFileTitle), BoxIcon::Warning, BoxButtons::Ok);
+    }
+
+    const bool stopped = !link || link->ComState() == kComStateStopped;
+    const int version = link ? link->FirmwareEcuVersNum() : 0;
+
+    // Each block goes through PendingEdits like a page's change, so the
+    // builders' rules (and the repaired counts) apply to it.
+    if (stopped) {
+        image.PendingEdits.Mem2Block = image.Mem2Block;
+        image.BuildMem2Payload();
+        image.PendingEdits.Mem3Block = image.Mem3Block;
+        image.BuildMem3Payload();
+        if (version > kFirmwareWithBlock5) {
+            image.PendingEdits.Mem5Block = image.Mem5Block;
+            image.BuildMem5Payload();
+        }
+        return false;
+    }
+
+    ParamRequests requests(image, *link);
+    image.PendingEdits.Mem2Block = image.Mem2Block;
+    if (!requests.WriteBlock(2)) {
+        image.Mem2Block = image.FileBackupMem2;
+        RestoreMem3(image);
+        return false;
+    }
+    image.PendingEdits.Mem3Block = image.Mem3Block;
+    if (!requests.WriteBlock(3)) {
+        RestoreMem3(image);
+        return false;
+    }
+    if (version > kFirmwareWithBlock5) {
+        image.PendingEdits.Mem5Block = image.Mem5Block;
+        if (!requests.WriteBlock(5)) {
+            image.Mem5Block = image.FileBackupMem5;
+            return false;
+        }
+    }
+    // The adaptive table is kept in the image only; the ECU learns its own.
+    return requests.WriteCorChunks();
+}
+
+void LoadBlock5FromFile(const QString& path, ParamImage& image) {
+    QStringList lines;
+    if (!FileExists(path) || !ReadLatin1Lines(path, lines)) {
+        UserPrompts().MessageBox(QStringLiteral("SISTEM ERROR\r\n\r\nFile: ") + path +
+                                     QStringLiteral(" not found!"),
+                                 QStringLiteral("SYSTEM ERROR"), BoxIcon::Critical, BoxButtons::Ok);
+        return;
+    }
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (!line.startsWith(QLatin1String("B5"))) continue;
+        if (const auto hex = BlockHex(line, kMem5Bytes, kMem5ShortBytes)) image.DecodeMem5(*hex);
+        return;
+    }
+}
+
+// --- Correction table dump -------------------------------------------------------
+
+bool WriteCorDump(const ParamImage& image, const QString& path) {
+    QStringList out;
+    for (int k = 0; k < kCorTableSize; ++k)
+        out << QStringLiteral("\"Val_corTempiGas[%1] = #%2@\"").arg(k).arg(FormatRealBare(image.CorTable[k]));
+    return WriteLatin1Lines(path, out);
+}
+
+}  // namespace gascal

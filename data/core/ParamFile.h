@@ -1,0 +1,77 @@
+// Parameter files: a whole configuration of the ECU (blocks 2, 3 and 5, the
+// correction and the adaptive table) as text, saved from the image and
+// loaded into another ECU. The installation's default set \LNG\Default.Xar
+// has the same form. Also the diagnostic dump \TEMPI4.TXT of the correction
+// table.
+//
+// File form, one item per line, CR LF line ends:
+//   [INFO]
+//    Software ver. 01.01.05 <product title>, file created <date time>
+//   [BLK2]  B2<28 hex digits>
+//   [BLK3]  B3<148 hex digits>
+//   [BLK5]  B5<46 hex digits>      (only for firmware above version 132)
+//   [COR]   192 reals
+//   [ADT]   192 reals
+// A real is written with a leading space when not negative, up to 15
+// significant digits and a decimal comma.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace gascal {
+
+class ParamImage;
+class ParamLink;
+
+inline constexpr char kSoftwareVersionText[] = " Software ver. 01.01.05";
+
+// A real as the tool writes it to a text file: " 0,5", "-1,25", " 1E-05".
+QString FormatReal(double value);
+// The same without the leading space of a non-negative value.
+QString FormatRealBare(double value);
+// Reads a real written by FormatReal (a decimal point is accepted too);
+// nullopt when the text is not a number.
+std::optional<double> ParseReal(const QString& text);
+
+// The lines a parameter file holds for the image, building the block
+// payloads on a copy so that the image and its pending edits stay as they are.
+QStringList ParamFileLines(const ParamImage& image, int ecuVersion, const QString& productTitle);
+
+// Writes the file atomically. On failure the old file stays, a message is
+// shown and false is returned.
+bool SaveParamFile(const QString& path, const ParamImage& image, int ecuVersion,
+                   const QString& productTitle);
+
+struct ParamLoadOptions {
+    // The installation's default set; loading it adapts the cylinder count
+    // to the ECU's test data.
+    QString defaultSetPath;
+    QString sl6Cil, sl8Cil;
+    // Show a warning listing the lines that could not be read.
+    bool reportBadLines = true;
+};
+
+// What a load found wrong in the file (line numbers count from 1).
+struct ParamLoadReport {
+    bool fileFound = false;
+    QStringList badLines;  // "line N: <reason>"
+};
+
+// Reads the file into the image and writes blocks 2, 3 (5) and the
+// correction table to the ECU. True when everything was written. With the
+// link stopped (or no link) the image is loaded, nothing is sent, and the
+// result is false.
+bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
+                   const ParamLoadOptions& options = {}, ParamLoadReport* report = nullptr);
+
+// Reads only the first block-5 line of a parameter file into the image.
+// A missing file shows the "SYSTEM ERROR" box.
+void LoadBlock5FromFile(const QString& path, ParamImage& image);
+
+// Writes the correction table dump (192 quoted lines). False when the file
+// could not be written.
+bool WriteCorDump(const ParamImage& image, const QString& path);
+
+}  // namespace gascal
