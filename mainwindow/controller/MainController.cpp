@@ -1,0 +1,783 @@
+#include "mainwindow/controller/MainController.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+#include "common/Helpers.h"
+#include "common/LogSink.h"
+#include "common/Prompts.h"
+#include "data/core/ClsLingue.h"
+#include "data/core/ParamFile.h"
+#include "data/core/ParamImage.h"
+#include "data/core/ScaleConfig.h"
+#include "link/core/ClsComm.h"
+#include "link/core/CommandTable.h"
+#include "link/core/Frame.h"
+#include "mainwindow/controller/Captions.h"
+#include "mainwindow/controller/EcuRequests.h"
+
+namespace gascal {
+
+namespace {
+constexpr const char* kVersionText = " Software ver. 01.01.05";
+constexpr const char* kSetComIni = "\\BIN\\SetCom.ini";
+constexpr const char* kFirmwareFile = "\\BIN\\TeluroInj468.frh";
+constexpr const char* kScaleFile = "\\LNG\\ConfigScale.ini";
+constexpr const char* kVarFilter = "Mod Files (*.var)|*.var|";
+constexpr uint32_t kRed = 255;
+constexpr uint32_t kGreen = 65280;
+constexpr uint32_t kWhite = 16777215;
+constexpr uint32_t kBlack = 0;
+constexpr int kMaxCount = 8;
+}  // namespace
+
+MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& scale,
+                               ClsLingue& lingue)
+    : comm_(comm),
+      image_(image),
+      scale_(scale),
+      lingue_(lingue),
+      timer1_("Timer1", kTimer1Ms, [this] { Timer1_Timer(); }),
+      timer2_("Timer2", kTimer2Ms, [this] { Timer2_Timer(); }),
+      requests_(std::make_unique<EcuRequests>(comm, image)) {
+    image_.SetHost(this);
+}
+
+MainController::~MainController() {
+    timer1_.SetEnabled(false);
+    timer2_.SetEnabled(false);
+    if (image_.Host() == this) image_.SetHost(nullptr);
+}
+
+// --- Texts ---------------------------------------------------------------------
+
+QString MainController::Text(int entry) const {
+    return lingue_.VoceDizionario(lingue_.IdLingua(), entry);
+}
+
+QString MainController::CaptionText(int cap) const {
+    return Caption(static_cast<Cap>(cap), [this](int e) { return Text(e); });
+}
+
+QString MainController::ProductTitle() const { return CaptionText(static_cast<int>(Cap::Title)); }
+
+bool MainController::ServiceView() const { return gascal::ServiceView(); }
+
+int MainController::EcuVersion() const { return comm_.FirmwareEcuVersNum(); }
+
+// --- Start-up ------------------------------------------------------------------
+
+void MainController::Form_Load() {
+    view_->SetWaitCursor(true);
+    div.AtLoad();
+    flags.PendingReadMem1 = flags.PendingReadMem2 = flags.PendingReadMem3 = true;
+    flags.PendingReadMem5 = flags.PendingReadDcol = flags.PendingReadCor = true;
+    FirstRefreshPending = true;
+    view_->IstanzaInj(std::clamp(image_.Mem3Block.NumCylinders, 0, kMaxCount));
+    image_.ResetPendingEdits();
+    const QString scalePath = SystemPath(QString::fromLatin1(kScaleFile));
+    scale_.IniziaLevelGasType(scalePath);
+    scale_.IniziaTipoInj(scalePath);
+    scale_.IniziaTipoLambda(scalePath, CaptionText(static_cast<int>(Cap::LambdaNone)));
+    RiempiCmbSwtch();
+    FirmwarePath = SystemPath(QString::fromLatin1(kFirmwareFile));
+    SetWindowCaption(QString());
+    view_->SetWaitCursor(false);
+}
+
+void MainController::StartTimers() {
+    timer1_.SetEnabled(true);
+    timer2_.SetEnabled(true);
+}
+
+void MainController::Form_Activate() {
+    const int bad = lingue_.FindDictionaryError();
+    if (bad >= 0)
+        UserPrompts().Message(QStringLiteral("Dictionary error: ") + lingue_.NomeLingua(bad),
+                              AppTitle(), BoxIcon::Critical);
+}
+
+void MainController::SetWindowCaption(const QString& path) {
+    QString c = ProductTitle() + QStringLiteral(" - ") + QString::fromLatin1(kVersionText);
+    if (!path.isEmpty()) c += QStringLiteral(" - [") + path + QStringLiteral("]");
+    view_->SetCaption(c);
+}
+
+// --- Timer1: link supervision ----------------------------------------------------
+
+void MainController::LinkReset(bool stopped) {
+    flags.PendingReadMem1 = true;
+    if (!flags.PendingWriteMem2) flags.PendingReadMem2 = true;
+    if (!flags.PendingWriteMem3) flags.PendingReadMem3 = true;
+    if (!flags.PendingWriteMem5) flags.PendingReadMem5 = true;
+    if (delays.DelayWriteCor < 1) flags.PendingReadCor = true;
+    flags.PendingReadSmplBnz = flags.PendingReadSmplGas = true;
+    flags.PendingReadDcol = true;
+    Online = false;
+    FirstRefreshPending = true;
+    if (!stopped) return;
+
+    // The link was stopped: edits still waiting in their delay are applied
+    // to the image without being sent, so what the fitter chose stays shown
+    // (and is saved with a parameter file) instead of being lost.
+    if (delays.DelayWriteMem2 >= 1 || flags.PendingWriteMem2) image_.BuildMem2Payload();
+    if (delays.DelayWriteMem3 >= 1 || flags.PendingWriteMem3) image_.BuildMem3Payload();
+    if (delays.DelayWriteMem5 >= 1 || flags.PendingWriteMem5) image_.BuildMem5Payload();
+    if (!ConfigFileToLoad.isEmpty()) LoadConfigFile(ConfigFileToLoad);
+    div.AtLinkReset();
+    flags.PendingWriteMem2 = flags.PendingWriteMem3 = flags.PendingWriteMem5 = false;
+    delays = WriteDelays{};
+    ConfigFileToLoad.clear();
+    image_.ResetPendingEdits();
+    LoadingConfig = false;
+}
+
+void MainController::Timer1_Timer() {
+    if (unloaded_) return;
+    if (OfflineRequest) {
+        comm_.SetComState(COM_STOP);
+        comm_.SetNumWDogSend(0);
+        OfflineRequest = false;
+        OfflineMode = true;
+    }
+    const int state = comm_.ComState();
+    if (state == COM_REOPEN || state == COM_STOP) LinkReset(state == COM_STOP);
+    comm_.SupervisionStep();
+    AggiornaStatoCom();
+}
+
+void MainController::AggiornaStatoCom() {
+    StatusCell c = statusCell1_;
+    switch (comm_.ComState()) {
+        case COM_REOPEN: c = {QStringLiteral("COM CLOSED"), true, kRed, kWhite}; break;
+        case COM_IDLE: c.text = QStringLiteral("COM OK   "); break;
+        case COM_SENDING: c.text = QStringLiteral("COM OK..."); break;
+        case COM_WAIT_ANSWER: {
+            QString next = QStringLiteral("COM OK.  ");
+            if (statusCell1_.text == QLatin1String("COM OK.  ")) next = QStringLiteral("COM OK.. ");
+            else if (statusCell1_.text == QLatin1String("COM OK.. ")) next = QStringLiteral("COM OK...");
+            c = {next, true, kGreen, kBlack};
+            break;
+        }
+        case COM_LINK_ERROR: c = {QStringLiteral("COM WDOG"), true, kRed, kWhite}; break;
+        case COM_OPEN: c = {QStringLiteral("COM INI"), true, kGreen, kBlack}; break;
+        case COM_STOP: c = {QStringLiteral("COM STOP"), true, kRed, kWhite}; break;
+        default: c = {QStringLiteral("Text...."), true, kRed, kWhite}; break;
+    }
+    const bool changed = c.text != statusCell1_.text || c.back != statusCell1_.back;
+    statusCell1_ = c;
+    if (changed) view_->ShowStatusCell(1, c);
+    if (comm_.FlagRicercaCom() != SEARCH_OFF) {
+        const int flag = comm_.FlagRicercaCom();
+        StatusCell search;
+        search.text = QStringLiteral("SEARCH COMUNICATION PORT: ") +
+                      (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM %1").arg(comm_.ComPort()));
+        if (search.text != lastStatusText_) {
+            lastStatusText_ = search.text;
+            view_->ShowStatusCell(0, search);
+            view_->ShowPortTicks(comm_.UsbCom() == 1 ? 0 : comm_.ComPort(), false);
+        }
+    } else if (!lastStatusText_.isEmpty()) {
+        lastStatusText_.clear();
+        view_->ShowStatusCell(0, StatusCell{});
+    }
+}
+
+// --- Timer2: polling and display ---------------------------------------------------
+
+bool MainController::SlotDue(double& counter, double reload) {
+    if (counter < 1) {
+        counter = reload;
+        return true;
+    }
+    counter -= 1;
+    return false;
+}
+
+void MainController::Timer2_Timer() {
+    Events().ProcessEvents();
+    if (unloaded_) return;
+    ElaboraMsgCom();
+    if (!Online) {
+        CheckFirmwareOnConnect();
+    } else {
+        if (FirstRefreshPending && !flags.PendingReadMem3 && !flags.PendingReadMem2 &&
+            !flags.PendingReadCor && !flags.PendingReadMem5 && !flags.PendingReadDcol)
+            FirstRefresh();
+
+        if (SlotDue(div.Div2, 1)) {
+            RequestScheduler();
+            const LiveInputs in = CurrentInputs();
+            display_.UpdateRpm(in);
+            display_.UpdateInjTimes(in);
+            view_->ShowLive(LivePart::RpmAndInj);
+            CountDelayMem2AndCor();
+        }
+        if (SlotDue(div.Div5, 4)) {
+            if (delays.DelayWriteMem3 > 0 && --delays.DelayWriteMem3 < 1) {
+                delays.DelayWriteMem3 = 0;
+                flags.PendingReadMem3 = flags.PendingWriteMem3 = true;
+            }
+            if (EcuVersion() > kFirmwareBlock5Version && delays.DelayWriteMem5 > 0 &&
+                --delays.DelayWriteMem5 < 1) {
+                delays.DelayWriteMem5 = 0;
+                flags.PendingReadMem5 = flags.PendingWriteMem5 = true;
+            }
+            flags.PendingReadMem1 = true;
+            if (!ConfigFileToLoad.isEmpty()) {
+                LoadingConfig = true;
+                if (LoadConfigFile(ConfigFileToLoad)) {
+                    ConfigFileToLoad.clear();
+                    LoadingConfig = false;
+                }
+            }
+            UpdateLambdaDisplay();
+            display_.UpdateMarks(CurrentInputs());
+            view_->ShowLive(LivePart::LambdaAndMarks);
+        }
+        if (SlotDue(div.Div18, 17) && FuelChangeRequested) CarryOutFuelChange();
+        if (SlotDue(div.Div24, 23)) {
+            flags.PendingReadMem2 = true;
+            display_.UpdateStatus(CurrentInputs(), autoTuning_);
+            display_.UpdateConnectionTime(comm_.TimeCom() / 1000.0);
+            view_->ShowLive(LivePart::Status);
+            if (InjModeRequestFlag != 0) InjModeStep();
+        }
+        if (SlotDue(div.Div54, 53)) {
+            if (settingsRefreshRequested_) {
+                settingsRefreshRequested_ = false;
+                RefreshSettingsNow();
+            }
+            display_.UpdateTemperatures(CurrentInputs());
+            view_->ShowLive(LivePart::Temperatures);
+            flags.PendingReadMem3 = true;
+            if (EcuVersion() > kFirmwareBlock5Version) flags.PendingReadMem5 = true;
+            if (delays.DelaySamples > 0) {
+                if (--delays.DelaySamples < 1) {
+                    delays.DelaySamples = 0;
+                    flags.PendingReadSmplGas = flags.PendingReadSmplBnz = true;
+                }
+            } else if (autoTuning_ && !flags.PendingReadSmplBnz && !flags.PendingReadSmplGas) {
+                delays.DelaySamples = 4;
+            }
+        }
+    }
+    if (SlotDue(div.Div504, 503) && Online) {
+        CaricaErroriEcu();
+        if (!comm_.RichiediIndVar() && comm_.ComState() == COM_IDLE)
+            comm_.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
+    }
+    if (CloseRequested && !unloaded_) {
+        // Form_Unload: the timers stop, handlers still inside a wait finish
+        // first, then the window goes.
+        view_->SetWaitCursor(true);
+        timer1_.SetEnabled(false);
+        timer2_.SetEnabled(false);
+        comm_.SetComState(COM_STOP);
+        comm_.CloseComPort();
+        unloaded_ = true;
+        view_->SetWaitCursor(false);
+        view_->Unload();
+    }
+}
+
+void MainController::CountDelayMem2AndCor() {
+    if (delays.DelayWriteMem2 > 0 && --delays.DelayWriteMem2 < 1) {
+        delays.DelayWriteMem2 = 0;
+        flags.PendingReadMem2 = flags.PendingWriteMem2 = true;
+    }
+    if (delays.DelayWriteCor > 1) {
+        delays.DelayWriteCor -= 1;
+        if (delays.DelayWriteCor < 2) delays.DelayWriteCor = WriteCorTable() ? 0 : 10;
+    }
+}
+
+void MainController::FirstRefresh() {
+    // Let the port search window show "reading" for a moment before the
+    // controls fill.
+    WaitMicroSeconds(kFirstRefreshWaitUs);
+    RefreshSettingsNow();
+    image_.CorTable = image_.CorTableEcu;
+    CheckInjectorMask();
+    FirstRefreshPending = false;
+    ++firstRefreshCount;
+    image_.PetrolControlEnabled = CheckPetrolControlFirmware(
+        scale_.ControlPetrolFirmware, comm_.FirmwareEcuVersNum(), comm_.FirmwareEcuYearNum(),
+        comm_.FirmwareEcuMonthNum(), comm_.FirmwareEcuDayNum());
+}
+
+void MainController::CheckInjectorMask() {
+    const int n = std::clamp(image_.Mem3Block.NumCylinders, 0, kMaxCount);
+    bool changed = false;
+    for (int i = n; i < kMaxCount; ++i) {
+        if (image_.Mem3Block.InjEnable[static_cast<size_t>(i)] != 0) {
+            image_.PendingEdits.Mem3Block.InjEnable[static_cast<size_t>(i)] = 0;
+            changed = true;
+        }
+    }
+    if (image_.Mem3Block.InjEnable[0] == 0) {
+        image_.PendingEdits.Mem3Block.InjEnable[0] = 1;
+        changed = true;
+    }
+    if (changed) delays.DelayWriteMem3 = 1;
+}
+
+// --- Request scheduler ----------------------------------------------------------------
+
+SchedulerRequest MainController::RequestScheduler() {
+    lastRequest_ = SchedulerRequest::None;
+    if (comm_.ComState() != COM_IDLE || !Online) return lastRequest_;
+    auto& f = flags;
+    const auto issue = [this](SchedulerRequest r, bool& flag, bool ok) {
+        lastRequest_ = r;
+        if (ok) flag = false;
+        return r;
+    };
+    if (f.PendingWriteMem3 && !f.PendingReadMem3) {
+        const bool ok = WriteBlock(3);
+        if (ok) f.PendingReadMem3 = true;
+        return issue(SchedulerRequest::WriteMem3, f.PendingWriteMem3, ok);
+    }
+    if (f.PendingWriteMem5 && !f.PendingReadMem5) {
+        const bool ok = WriteBlock(5);
+        if (ok) f.PendingReadMem5 = true;
+        return issue(SchedulerRequest::WriteMem5, f.PendingWriteMem5, ok);
+    }
+    if (f.PendingWriteMem2 && !f.PendingReadMem2) {
+        const bool ok = WriteBlock(2);
+        if (ok) f.PendingReadMem2 = true;
+        return issue(SchedulerRequest::WriteMem2, f.PendingWriteMem2, ok);
+    }
+    if (f.PendingEcuMode) return issue(SchedulerRequest::EcuMode, f.PendingEcuMode, SetEcuMode());
+    if (f.PendingReadCor) return issue(SchedulerRequest::ReadCor, f.PendingReadCor, ReadCorTable());
+    if (f.PendingReadMem3) return issue(SchedulerRequest::ReadMem3, f.PendingReadMem3, ReadBlock(3));
+    if (f.PendingReadDcol) return issue(SchedulerRequest::ReadDcol, f.PendingReadDcol, ReadBlock(6));
+    if (f.PendingReadMem5) {
+        // Block 5 exists only above firmware 132: an older ECU has nothing to
+        // read, so the request is settled without asking.
+        if (EcuVersion() <= kFirmwareBlock5Version) {
+            f.PendingReadMem5 = false;
+        } else {
+            return issue(SchedulerRequest::ReadMem5, f.PendingReadMem5, ReadBlock(5));
+        }
+    }
+    if (f.PendingReadMem2) return issue(SchedulerRequest::ReadMem2, f.PendingReadMem2, ReadBlock(2));
+    if (f.PendingReadMem1) return issue(SchedulerRequest::ReadMem1, f.PendingReadMem1, ReadBlock(1));
+    if (f.PendingReadSmplBnz) {
+        const bool ok = SendSimple(CMD_READ_SMPL_BNZ) && SendSimple(CMD_READ_SMPL_BNZ1);
+        return issue(SchedulerRequest::ReadSmplBnz, f.PendingReadSmplBnz, ok);
+    }
+    if (f.PendingReadSmplGas) {
+        const bool ok = SendSimple(CMD_READ_SMPL_GAS) && SendSimple(CMD_READ_SMPL_GAS1);
+        return issue(SchedulerRequest::ReadSmplGas, f.PendingReadSmplGas, ok);
+    }
+    if (f.PendingCancSmplBnz)
+        return issue(SchedulerRequest::CancSmplBnz, f.PendingCancSmplBnz, SendSimple(CMD_CANC_SMPL_BNZ));
+    if (f.PendingCancSmplGas)
+        return issue(SchedulerRequest::CancSmplGas, f.PendingCancSmplGas, SendSimple(CMD_CANC_SMPL_GAS));
+    return lastRequest_;
+}
+
+bool MainController::ReadBlock(int n) { return requests_->ReadBlock(n); }
+bool MainController::WriteBlock(int n) { return requests_->WriteBlock(n); }
+bool MainController::SetEcuMode() { return requests_->SetEcuMode(); }
+bool MainController::ReadCorTable() { return requests_->ReadCorTable(); }
+bool MainController::WriteCorTable() { return requests_->WriteCorTable(); }
+bool MainController::SendSimple(uint8_t command) { return comm_.SendAndWait(BuildRequest(command)); }
+bool MainController::SendFixed(const char* frameHex) {
+    const auto bytes = HexToBytes(QString::fromLatin1(frameHex));
+    return comm_.SendAndWait(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<int>(bytes.size())));
+}
+
+// --- Going online -------------------------------------------------------------------------
+
+void MainController::CheckFirmwareOnConnect() {
+    if (CloseRequested) return;
+    if (!FileExists(FirmwarePath)) {
+        UserPrompts().Message(CaptionText(static_cast<int>(Cap::MsgFirmwareMissing)) +
+                                  QLatin1Char(' ') + FirmwarePath,
+                              QStringLiteral(" Firmware "), BoxIcon::Critical);
+        comm_.UnloadWDogSend();
+        CloseRequested = true;
+        return;
+    }
+    if (comm_.ComState() != COM_IDLE || !comm_.ReadFirmwareIdentity()) return;
+
+    const QString fileCode = comm_.DescProgettoFle_CODICE();
+    const bool compatible =
+        fileCode.isEmpty() || comm_.DescProgettoEcu_CODICE().toUpper() == fileCode.toUpper();
+    const auto describe = [this]() {
+        return QStringLiteral("%1: %2 %3 %4\n%5: %6 %7 %8")
+            .arg(CaptionText(static_cast<int>(Cap::LblEcuFirmware)), comm_.FirmwareEcuVersStr(),
+                 comm_.FirmwareEcuDataStr(), comm_.DescProgettoEcu_CLIENTE().trimmed() + QLatin1Char(' ') +
+                                                 comm_.DescProgettoEcu_CODICE().trimmed())
+            .arg(CaptionText(static_cast<int>(Cap::LblFileFirmware)), comm_.FirmwareFleVersStr(),
+                 comm_.FirmwareFleDataStr(), comm_.DescProgettoFle_CLIENTE().trimmed() + QLatin1Char(' ') +
+                                                 comm_.DescProgettoFle_CODICE().trimmed());
+    };
+
+    if (!compatible) {
+        if (++ConnectAttempts >= kIncompatibleMessageEvery) {
+            UserPrompts().Message(CaptionText(static_cast<int>(Cap::MsgEcuIncompatible)) +
+                                      QStringLiteral("\n\n") + describe(),
+                                  QStringLiteral(" Firmware "), BoxIcon::Critical);
+            ConnectAttempts = 0;
+        }
+        comm_.UnloadWDogSend();
+        comm_.SetComState(COM_REOPEN);
+        if (comm_.FlagRicercaCom() != SEARCH_OFF) comm_.SetFlagRicercaCom(comm_.FlagRicercaCom() + 1);
+        return;
+    }
+
+    if (UpgradeRequestedAtStart) {
+        UpgradeRequestedAtStart = false;
+        timer2_.SetEnabled(false);
+        Online = features_->RunUpgradeWindow(false);
+        timer2_.SetEnabled(true);
+        if (!Online) CloseRequested = true;
+    } else {
+        const int ecuV = comm_.FirmwareEcuVersNum();
+        const int fleV = comm_.FirmwareFleVersNum();
+        const auto ecuDate = std::make_tuple(comm_.FirmwareEcuYearNum(), comm_.FirmwareEcuMonthNum(),
+                                             comm_.FirmwareEcuDayNum());
+        const auto fleDate = std::make_tuple(comm_.FirmwareFleYearNum(), comm_.FirmwareFleMonthNum(),
+                                             comm_.FirmwareFleDayNum());
+        if (ecuV == fleV) {
+            if (fleDate > ecuDate) {
+                timer2_.SetEnabled(false);
+                features_->RunUpgradeWindow(true);
+                timer2_.SetEnabled(true);
+            }
+            Online = true;
+        } else if (ecuV < fleV) {
+            UserPrompts().Message(CaptionText(static_cast<int>(Cap::MsgEcuOlder)) +
+                                      QStringLiteral("\n\n") + describe(),
+                                  QStringLiteral(" Firmware "), BoxIcon::Warning);
+            timer2_.SetEnabled(false);
+            Online = features_->RunUpgradeWindow(false);
+            timer2_.SetEnabled(true);
+            if (!Online) CloseRequested = true;
+        } else {
+            UserPrompts().Message(QString::fromLatin1(kVersionText) + QStringLiteral("\n\n") +
+                                      CaptionText(static_cast<int>(Cap::MsgEcuNewer)) +
+                                      QStringLiteral("\n\n") + describe(),
+                                  QStringLiteral(" Firmware "), BoxIcon::Critical);
+            comm_.UnloadWDogSend();
+            CloseRequested = true;
+        }
+    }
+    if (comm_.FlagRicercaCom() != SEARCH_OFF) {
+        comm_.SetFlagRicercaCom(SEARCH_OFF);
+        comm_.WriteSetCom(QString::fromLatin1(kSetComIni));
+    }
+    ConnectAttempts = 0;
+}
+
+// --- Port search window and port menu ----------------------------------------------------------
+
+void MainController::ElaboraMsgCom() {
+    int type = -1;
+    if (OfflineMode) type = -1;
+    else if (comm_.FlagRicercaCom() != SEARCH_OFF) type = 3;
+    else if (FirstRefreshPending) type = 0;
+    const bool visible = type >= 0;
+    if (visible != searchVisible_ || (visible && type != searchMsgType_)) {
+        searchVisible_ = visible;
+        searchMsgType_ = type;
+        view_->ShowPortSearch(visible, type);
+    }
+}
+
+void MainController::SelezionaCom(int idCom, bool isUsb) {
+    view_->SetWaitCursor(true);
+    view_->ShowPortTicks(isUsb ? 0 : idCom, false);
+    const double until = MicroSeconds() + kPortSelectWaitUs;
+    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(1000);
+    timer1_.SetEnabled(false);
+    timer2_.SetEnabled(false);
+    comm_.CloseComPort();
+    comm_.SetUsbCom(isUsb ? 1 : 0);
+    if (!isUsb) comm_.SetComPort(idCom);
+    comm_.SetComState(COM_REOPEN);
+    timer1_.SetEnabled(true);
+    timer2_.SetEnabled(true);
+    view_->SetWaitCursor(false);
+}
+
+void MainController::MnuDevCom_Click(int item) {
+    comm_.SetFlagRicercaCom(SEARCH_OFF);
+    OfflineMode = false;
+    SelezionaCom(item, item == 0);
+    comm_.WriteSetCom(QString::fromLatin1(kSetComIni));
+}
+
+void MainController::MnuDevSearch_Click() {
+    comm_.SetFlagRicercaCom(0);
+    comm_.SetFirmwareEcu(QString());
+    OfflineMode = false;
+    comm_.SetComState(COM_REOPEN);
+    view_->ShowPortTicks(0, false);
+}
+
+void MainController::MnuDevOffline_Click() {
+    OfflineRequest = true;
+    view_->ShowPortTicks(-1, true);
+}
+
+// --- Error list -------------------------------------------------------------------------
+
+void MainController::CaricaErroriEcu() {
+    if (comm_.ComState() != COM_IDLE) return;
+    comm_.SendAndWait(BuildRequest(CMD_READ_ERR));
+    bool any = false;
+    for (int i = 0; i <= comm_.ErrInjUBound() && !any; ++i) {
+        const int v = comm_.ErrInj(i);
+        any = v != 0 && v != 255;
+    }
+    errorsPresent_ = any;
+}
+
+// --- Fuel switch ------------------------------------------------------------------------
+
+void MainController::ImgLogo_MouseUp() {
+    if (image_.Mem1Block.KeyOn != 0 && !FuelChangeRequested) FuelChangeRequested = true;
+}
+
+void MainController::CarryOutFuelChange() {
+    const int now = image_.Mem2Block.WorkMode;
+    int wanted = -1;
+    if (now == kPetrolFuel) wanted = kGasFuel;
+    else if (now == kGasFuel) wanted = kPetrolFuel;
+    if (wanted >= 0) {
+        image_.PendingEdits.Mem2Block.WorkMode = static_cast<uint8_t>(wanted);
+        const bool written = WriteBlock(2);
+        if (written && wanted == kGasFuel) {
+            for (int i = 0; i < kFuelReadBackTries; ++i) {
+                WaitMicroSeconds(kFuelReadBackWaitUs);
+                if (!ReadBlock(2) || image_.Mem2Block.WorkMode == kGasFuel) break;
+            }
+        }
+    }
+    FuelChangeRequested = false;
+}
+
+// --- Injector mode sequencing -------------------------------------------------------------
+
+void MainController::PendInj(int i, int v) {
+    if (i < 0 || i >= kMaxCount) return;
+    image_.PendingEdits.Mem3Block.InjEnable[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
+    delays.DelayWriteMem3 = 1;
+}
+
+void MainController::ClearInjRequest() {
+    InjModeRequestFlag = 0;
+    InjModeRequestState = -1;
+}
+
+void MainController::FinishInj(int i, int v) {
+    PendInj(i, v);
+    ClearInjRequest();
+}
+
+void MainController::InjModeStep() {
+    const int r = InjModeRequestState;
+    const int i = InjModeRequestIndex;
+    const auto en = [this](int k) {
+        return (k >= 0 && k < kMaxCount) ? image_.Mem3Block.InjEnable[static_cast<size_t>(k)] : 0;
+    };
+    if (image_.Mem2Block.Mem2Byte1 == kGasFuel) {
+        if (r == 0) {
+            if (en(i) == 3 || en(i) == 4) FinishInj(i, 0);
+        } else if (r == 3 && InjModeRequestFlag == 1) {
+            switch (en(i)) {
+                case 0: PendInj(i, 1); break;
+                case 1: FinishInj(i, 2); break;
+                case 4: FinishInj(i, 3); break;
+                case 3: ClearInjRequest(); break;
+                default: break;
+            }
+        } else if (r == 3 && InjModeRequestFlag == 2) {
+            const int n = std::clamp(i, 0, kMaxCount);
+            bool anyZero = false, anyLow = false;
+            for (int k = 0; k < n; ++k) {
+                auto& p = image_.PendingEdits.Mem3Block.InjEnable[static_cast<size_t>(k)];
+                switch (en(k)) {
+                    case 0: p = 1; anyZero = anyLow = true; break;
+                    case 1: p = 2; anyLow = true; break;
+                    case 4: p = 3; break;
+                    default: break;
+                }
+            }
+            if (anyLow) delays.DelayWriteMem3 = 1;
+            if (!anyZero) ClearInjRequest();
+        } else if (r == 4) {
+            switch (en(i)) {
+                case 0: PendInj(i, 1); break;
+                case 1: PendInj(i, 2); break;
+                case 3: FinishInj(i, 4); break;
+                default: break;
+            }
+        }
+    } else if (image_.Mem2Block.Mem2Byte1 == kPetrolFuel || image_.Mem1Block.KeyOn == 0) {
+        if (r == 0) {
+            if (en(i) == 1) FinishInj(i, 0);
+            else ClearInjRequest();
+        } else if (r == 3 && InjModeRequestFlag == 1) {
+            if (en(i) == 0) FinishInj(i, 1);
+            else ClearInjRequest();
+        } else if (r == 3 && InjModeRequestFlag == 2) {
+            for (int k = 0; k < std::clamp(i, 0, kMaxCount); ++k)
+                if (en(k) == 0) PendInj(k, 1);
+            ClearInjRequest();
+        }
+    }
+    const int pendingCyl = image_.PendingEdits.Mem3Block.NumCylinders;
+    if (pendingCyl >= 0 && pendingCyl != image_.Mem3Block.NumCylinders) delays.DelayWriteMem3 = 1;
+}
+
+// --- Configuration files ----------------------------------------------------------------------
+
+void MainController::MnuFileLoadConf_Click() {
+    if (!ConfigFileToLoad.isEmpty()) return;
+    FileDialogRequest req;
+    req.title = CaptionText(static_cast<int>(Cap::MenuLoadConf)).remove(QLatin1Char('&'));
+    req.filter = QString::fromLatin1(kVarFilter);
+    req.startFolder = InstallDir();
+    req.overwritePrompt = false;
+    const QString path = UserPrompts().OpenFile(req);
+    if (!path.isEmpty() && FileExists(path)) ConfigFileToLoad = path;
+}
+
+void MainController::MnuFileSaveConf_Click() {
+    comm_.LoadWDogSend();
+    FileDialogRequest req;
+    req.title = CaptionText(static_cast<int>(Cap::MenuSaveConf)).remove(QLatin1Char('&'));
+    req.filter = QString::fromLatin1(kVarFilter);
+    req.startFolder = InstallDir();
+    req.overwritePrompt = true;
+    const QString path = UserPrompts().SaveFile(req);
+    if (path.isEmpty()) return;
+    SaveParamFile(path, image_, EcuVersion(), ProductTitle());
+    SetWindowCaption(path);
+}
+
+bool MainController::ToggleFuelForLoad(int workMode) {
+    if (image_.Mem2Block.EcuMode != 1 && !SendFixed(FRAME_SET_ECU_SLAVE)) return false;
+    image_.Mem2Block.EcuMode = 1;
+    image_.PendingEdits.Mem2Block.WorkMode = static_cast<uint8_t>(workMode);
+    return WriteBlock(2);
+}
+
+bool MainController::LoadConfigFile(const QString& path) {
+    ++loadConfigCount;
+    const bool timer2Was = timer2_.Enabled();
+    timer2_.SetEnabled(false);
+    const bool stopped = comm_.ComState() == COM_STOP;
+    bool toggled = false;
+    const bool wasRunning = image_.Mem2Block.EcuMode == 0;
+    if (!stopped && image_.Mem2Block.Mem2Byte1 == kGasFuel) toggled = ToggleFuelForLoad(kPetrolFuel);
+
+    ParamLoadOptions options;
+    options.defaultSetPath = SystemPath(QStringLiteral("\\LNG\\Default.Xar"));
+    options.sl6Cil = scale_.SL_6Cil;
+    options.sl8Cil = scale_.SL_8Cil;
+    const bool written = LoadParamFile(path, image_, requests_.get(), options);
+    if (stopped) RefreshSettingsNow();
+    bool tableRead = false;
+    if (written && !stopped) tableRead = ReadCorTable();
+    if (stopped || tableRead) image_.CorTable = image_.CorTableEcu;
+    bool ok = written && (stopped || tableRead);
+    if (ok && !stopped) {
+        ok = requests_->SaveFlash();
+        if (ok && toggled) {
+            ToggleFuelForLoad(kGasFuel);
+            // The ECU was running on its own before: it goes back to that.
+            if (wasRunning && SendFixed(FRAME_SET_ECU_RUN)) image_.Mem2Block.EcuMode = 0;
+        }
+    }
+    SetWindowCaption(path);
+    if (timer2Was || !unloaded_) timer2_.SetEnabled(true);
+    FirstRefreshPending = true;
+    return ok;
+}
+
+// --- Tabs, language, service view -------------------------------------------------------------
+
+void MainController::CheckTab(int tab) {
+    CurrentTab = tab;
+    if (tab == TAB_CONFIG) RefreshSettingsNow();
+}
+
+void MainController::SstMain_Click(int tab) { CheckTab(tab); }
+
+void MainController::MnuViewTab_Click(int menuEntry) {
+    static constexpr int kTabOfEntry[] = {TAB_GENERAL, TAB_CONFIG, TAB_CALIBRATION, TAB_MODELING,
+                                          TAB_MAP};
+    if (menuEntry < 0 || menuEntry > 4) return;
+    const int tab = kTabOfEntry[menuEntry];
+    view_->SelectTab(tab);
+    CheckTab(tab);
+}
+
+void MainController::MnuLngT_Click(int language) {
+    lingue_.SetIdLingua(language);
+    view_->ApplyLanguage();
+    scale_.IniziaTipoLambda(SystemPath(QString::fromLatin1(kScaleFile)),
+                            CaptionText(static_cast<int>(Cap::LambdaNone)));
+    RiempiCmbSwtch();
+    SetWindowCaption(QString());
+}
+
+void MainController::ToggleServiceView() {
+    SetServiceView(!gascal::ServiceView());
+    view_->ShowServiceView(gascal::ServiceView());
+}
+
+// --- Live inputs ---------------------------------------------------------------------------------
+
+LiveInputs MainController::CurrentInputs() const {
+    const auto& m1 = image_.Mem1Block;
+    const auto& m2 = image_.Mem2Block;
+    const auto& m3 = image_.Mem3Block;
+    LiveInputs in;
+    in.rpm = m1.Rpm;
+    in.keyOn = m1.KeyOn != 0;
+    in.valve1Open = m1.Valve1Open != 0;
+    in.valve2Open = m1.Valve2Open != 0;
+    in.petrolInjTimes = m1.PetrolInjTimes;
+    in.gasInjTimes = m1.GasInjTimes;
+    in.cutOff = m2.CutOff == 1;
+    in.mem2Byte1 = m2.Mem2Byte1;
+    in.ecuMode = m2.EcuMode;
+    in.gasPressureRaw = m1.GasPressureRaw;
+    in.vacuumRaw = m1.VacuumRaw;
+    in.vacuumAcqEnable = m2.VacuumAcqEnable != 0;
+    in.lambdaVolts = m1.LambdaVolts;
+    in.reducerTemp = m1.ReducerTemp;
+    in.gasTemp = m1.GasTemp;
+    in.supplyVolts = m1.SupplyVolts;
+    in.levelRaw = m1.LevelRaw;
+    in.levelThresholds = m3.LevelThresholds;
+    const int li = scale_.LevelIndexByCode(m3.LevelTypeCode);
+    if (const auto* lt = scale_.LevelAt(li)) in.levelReversed = lt->LevelMode != 0;
+    in.numCylinders = m3.NumCylinders;
+    for (int i = 0; i < kMaxCount; ++i) in.injEnable[static_cast<size_t>(i)] = m3.InjEnable[static_cast<size_t>(i)];
+    in.switchTemp = m3.SwitchTempRaw;
+    in.showRpmLow = image_.Mem5Block.ShowRpmLow;
+    in.showRpmHigh = image_.Mem5Block.ShowRpmHigh;
+    return in;
+}
+
+void MainController::UpdateLambdaDisplay() {
+    LambdaScale s;
+    const int li = scale_.LambdaIndexByCode(image_.Mem3Block.LambdaTypeCode);
+    if (const auto* lt = scale_.LambdaAt(li)) s.marks = lt->Scale;
+    if (s.marks[0] == s.marks[10]) {
+        for (int i = 0; i <= 10; ++i) s.marks[static_cast<size_t>(i)] = 0.1 * i;  // 0..1 V
+    }
+    display_.UpdateLambda(CurrentInputs(), s);
+}
+
+}  // namespace gascal
