@@ -41,6 +41,8 @@ ClsComm::ClsComm()
       titolo_(QString::fromLatin1(kDefaultTitolo)) {
     timeComRef_ = Events().Now();
     sendDelayDeadline_ = MicroSeconds();
+    // The first keep-alive silence is already over.
+    silenceDeadline_ = sendDelayDeadline_ - 1;
     comState_ = COM_OPEN;
 }
 

@@ -225,7 +225,8 @@ public:
     // Validates the complete answer in InBuffer.
     void AnswerCheck();
     // Sends the request again if the limit allows; false when exhausted.
-    bool ReSend(const QByteArray& frame);
+    // Takes its own copy: the frame is usually OutBuffer, which it empties.
+    bool ReSend(QByteArray frame);
     bool RipristinaAlignErr_EX();
 
     // --- Command set --------------------------------------------------------

@@ -200,7 +200,7 @@ void ClsComm::AnswerCheck() {
     }
 }
 
-bool ClsComm::ReSend(const QByteArray& frame) {
+bool ClsComm::ReSend(QByteArray frame) {
     CleanInputCom();
     inBuffer_.clear();
     CleanOutputCom();

@@ -108,6 +108,9 @@ uint32_t ScriptedPort::Write(const uint8_t* buf, uint32_t n, uint32_t& written) 
     written = n;
     const QByteArray bytes(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(n));
     line_->written.append(bytes);
+    const double now = MicroSeconds();
+    if (now - line_->lastWriteUs_ > LINE_REQUEST_GAP_USEC) line_->pending_.clear();
+    line_->lastWriteUs_ = now;
     line_->pending_.append(bytes);
     line_->ScanRequests();
     return st;

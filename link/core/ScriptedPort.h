@@ -20,6 +20,9 @@ namespace gascal {
 
 // Time one byte takes on the line: 10 bits at 38400 baud.
 constexpr double LINE_BYTE_USEC = 1e6 * 10.0 / 38400.0;
+// A pause this long between written bytes makes the far end drop a partly
+// received request, as an ECU's receiver does after an abandoned send.
+constexpr double LINE_REQUEST_GAP_USEC = 20000;
 
 class ScriptedLine : public std::enable_shared_from_this<ScriptedLine> {
 public:
@@ -65,6 +68,7 @@ private:
     void ScanRequests();
     Responder responder_;
     double answerDelayUs_ = 1000;
+    double lastWriteUs_ = 0;
     QByteArray pending_;
     std::map<Op, std::vector<uint32_t>> failNext_;
     std::map<Op, uint32_t> failAlways_;
