@@ -140,9 +140,11 @@ void SimEcu::PurgeToolOutput(double nowUs) {
     toolLineFreeUs_ = now_;
 }
 
-double SimEcu::NextOutputUs() const {
-    if (outbound_.empty()) return std::numeric_limits<double>::infinity();
-    return outbound_.front().first;
+double SimEcu::NextEventUs() const {
+    double next = std::numeric_limits<double>::infinity();
+    if (!outbound_.empty()) next = outbound_.front().first;
+    if (!inbound_.empty()) next = std::min(next, inbound_.back().first);
+    return next;
 }
 
 bool SimEcu::PortPresent(double nowUs) {
@@ -234,9 +236,13 @@ void SimEcu::SendAnswer(std::vector<uint8_t> frame, double startUs, double gapAf
 
 void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
     const uint8_t cmd = frame[3];
+    auto tell = [this, cmd](uint8_t status, const char* note) {
+        if (observer_) observer_(cmd, status, note);
+    };
     if (Checksum(frame) != 0) {
         ++counters_.checksumErrors;
         SendAnswer(BuildAnswer(cmd, kStatusChecksumError, {}), at + options_.processingUs, 0);
+        tell(kStatusChecksumError, "checksum error in the request");
         return;
     }
     ++counters_.requests;
@@ -247,21 +253,25 @@ void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
     if (random_.Chance(failures_.vanish)) {
         ++counters_.injectedVanish;
         Vanish(failures_.vanishMs * 1000, at);
+        tell(kStatusDone, "port vanished");
         return;
     }
     if (random_.Chance(failures_.reset)) {
         ++counters_.injectedReset;
         Reset(at);
+        tell(kStatusDone, "ECU reset");
         return;
     }
     if (random_.Chance(failures_.status254)) {
         ++counters_.injected254;
         SendAnswer(BuildAnswer(cmd, kStatusExecError, {}), at + options_.processingUs, 0);
+        tell(kStatusExecError, "injected status 254");
         return;
     }
     if (random_.Chance(failures_.status255)) {
         ++counters_.injected255;
         SendAnswer(BuildAnswer(cmd, kStatusChecksumError, {}), at + options_.processingUs, 0);
+        tell(kStatusChecksumError, "injected status 255");
         return;
     }
 
@@ -273,26 +283,32 @@ void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
         // Executed, but the answer is lost on the way back.
         ++counters_.injectedLose;
         if (r.reboot) silentUntilUs_ = at + r.processingUs + kFlashBootUs;
+        tell(r.status, "answer lost");
         return;
     }
     std::vector<uint8_t> answer = BuildAnswer(cmd, r.status, r.data);
+    const char* note = "";
     if (random_.Chance(failures_.corrupt)) {
         ++counters_.injectedCorrupt;
         const uint32_t pos = random_.Below(static_cast<uint32_t>(answer.size()));
         answer[pos] ^= static_cast<uint8_t>(1 + random_.Below(255));
+        note = "answer corrupted";
     }
     double start = at + std::max(r.processingUs, options_.processingUs);
     if (random_.Chance(failures_.late)) {
         ++counters_.injectedLate;
         start += failures_.lateMs * 1000;
+        note = "answer late";
     }
     double gap = 0;
     if (random_.Chance(failures_.split)) {
         ++counters_.injectedSplit;
         gap = failures_.splitGapMs * 1000;
+        note = "answer split";
     }
     SendAnswer(std::move(answer), start, gap);
     if (r.reboot) silentUntilUs_ = ecuLineFreeUs_ + kFlashBootUs;
+    tell(r.status, note);
 }
 
 // --- Commands -------------------------------------------------------------------------

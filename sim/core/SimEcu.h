@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -91,8 +92,10 @@ public:
     size_t InFlightToEcu(double nowUs);
     void PurgeToolInput(double nowUs);   // drops answer bytes already arrived
     void PurgeToolOutput(double nowUs);  // drops tool bytes not yet on the line
-    // When the next answer byte arrives at the tool (infinity when none).
-    double NextOutputUs() const;
+    // When something next happens on the line: an answer byte arriving at the
+    // tool or the last request byte on its way reaching the ECU (infinity when
+    // neither is pending).
+    double NextEventUs() const;
     // Runs the ECU and the engine up to `nowUs`.
     void AdvanceTo(double nowUs);
     double Now() const { return now_; }
@@ -120,6 +123,10 @@ public:
     FailureSettings& Failures() { return failures_; }
     const SimCounters& Counters() const { return counters_; }
     void ReseedFailures(uint64_t seed) { random_.Seed(seed); }
+    // Told about every complete request: its command, the status answered and
+    // what happened to the answer ("" when it went out normally).
+    using RequestObserver = std::function<void(uint8_t cmd, uint8_t status, const char* note)>;
+    void SetRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
 
     // --- State for tests, tools and the simulator panel -------------------------
     const ConfigImage& Working() const { return working_; }
@@ -182,6 +189,7 @@ private:
     FailureSettings failures_;
     SimRandom random_;
     SimCounters counters_;
+    RequestObserver observer_;
 
     bool started_ = false;
     double now_ = 0;
