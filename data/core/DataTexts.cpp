@@ -12,7 +12,7 @@ void SetDataDictionary(const ClsLingue* dictionary) { g_dictionary = dictionary;
 
 QString FallbackText(DataText id) {
     switch (id) {
-        case DataText::ProductTitle: return QStringLiteral("GasCal gas injection service tool");
+        case DataText::ProductTitle: return QStringLiteral("GasCal gas injection calibration");
         case DataText::LambdaNoneName: return QStringLiteral("No lambda sensor");
         case DataText::ParamFileTitle: return QStringLiteral("Parameter file");
         case DataText::ParamFileBadLines:
