@@ -165,18 +165,6 @@ TEST(S2Record, VerifiesCountAndChecksum) {
     EXPECT_FALSE(ParseS2Record(QStringLiteral("S104FF8000"), r).isEmpty());
 }
 
-TEST(S2Record, MadeRecordsVerifyForEveryLength) {
-    for (int n = 0; n <= 64; ++n) {
-        std::vector<uint8_t> data;
-        for (int i = 0; i < n; ++i) data.push_back(static_cast<uint8_t>(0xF3 * i + n));
-        const uint32_t address = 0x123456u + 17u * n;
-        FirmwareRecord r;
-        ASSERT_EQ(ParseS2Record(MakeS2Record(address, data), r), QString()) << n;
-        EXPECT_EQ(r.address, address);
-        EXPECT_EQ(r.data, data);
-    }
-}
-
 // --- Image sizing -----------------------------------------------------------------
 
 TEST(FlashImageSize, RedimKeepsOrFillsAndIgnoresNegative) {
@@ -241,18 +229,6 @@ TEST_F(FirmwareFiles, FileWithoutKeyLeavesTheIdentityAddress) {
     QString identity, error;
     EXPECT_FALSE(ReadFirmwareFileIdentity(table, image, flashIni, firmware, identity, &error));
     EXPECT_TRUE(error.contains(QLatin1String("incomplete")));
-}
-
-TEST_F(FirmwareFiles, ScrambledFileLoadsLikeThePlainOne) {
-    const QStringList lines{MakeS2Record(0xFF8000, Bytes({5, 6, 7})), "[AdrFrmwarEcu]", "00FF8000"};
-    ASSERT_TRUE(WriteScrambledFile(firmware, lines));
-    ASSERT_TRUE(image.LoadFirmware(firmware, table));
-    const std::vector<uint8_t> scrambled = image.Bytes();
-    image.Fill(0xFF);
-    WriteLatin1Lines(firmware, lines);
-    ASSERT_TRUE(image.LoadFirmware(firmware, table));
-    EXPECT_EQ(image.Bytes(), scrambled);
-    EXPECT_EQ(image.TableFlash(2), 7);
 }
 
 TEST_F(FirmwareFiles, BadChecksumRefusesTheWholeFileAndNamesTheLine) {
