@@ -573,6 +573,7 @@ double ParamImage::CorEntryOnWire(int index, double value) const {
 bool ParamImage::AdaptDefaultsToTestData(const QString& loadedPath, const QString& defaultSetPath,
                                          const QString& testDataFrameHex, const QString& sl6Cil,
                                          const QString& sl8Cil) {
+    if (loadedPath.isEmpty() || defaultSetPath.isEmpty()) return false;
     const QString a = QFileInfo(loadedPath).absoluteFilePath();
     const QString b = QFileInfo(defaultSetPath).absoluteFilePath();
     if (QDir::cleanPath(a).compare(QDir::cleanPath(b), Qt::CaseInsensitive) != 0) return false;
