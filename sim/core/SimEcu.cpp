@@ -59,7 +59,7 @@ void SimEcu::Boot() {
     rx_.clear();
     petrolSamples_ = {};
     gasSamples_ = {};
-    petrolReplace_ = gasReplace_ = 0;
+    petrolNext_ = gasNext_ = 0;
 }
 
 // --- Clock -----------------------------------------------------------------------------
@@ -499,10 +499,10 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
             if (n != 0 || programming) return reject();
             if (cmd == CMD_CANC_SMPL_GAS) {
                 gasSamples_ = {};
-                gasReplace_ = 0;
+                gasNext_ = 0;
             } else {
                 petrolSamples_ = {};
-                petrolReplace_ = 0;
+                petrolNext_ = 0;
             }
             return r;
 
@@ -620,9 +620,10 @@ void SimEcu::StepModel(double dt) {
             break;
         case EcuMode::Slave:
             gas = gasWanted;
+            gasByRules_ = false;
             break;
         case EcuMode::Run:
-            if (onGas_) {
+            if (onGas_ && gasByRules_) {
                 gas = gasWanted;
             } else {
                 const bool delayDone = es.runTimeS >= cfg.SwitchDelaySec();
@@ -633,6 +634,7 @@ void SimEcu::StepModel(double dt) {
                 const double switchRpm = cfg.SwitchRpm();
                 const bool fastEnough = ignoreRpm || switchRpm <= 0 || es.rpm >= switchRpm;
                 gas = gasWanted && delayDone && (warm || forced) && fastEnough;
+                gasByRules_ = gas;
             }
             break;
     }
@@ -684,34 +686,31 @@ void SimEcu::RecordSample(double) {
     if (engineTimeUs_ - sampleClockUs_ < kSampleIntervalUs) return;
     sampleClockUs_ = engineTimeUs_;
     const EngineState& es = engine_.State();
+    const double previousRpm = lastSampleRpm_;
+    lastSampleRpm_ = es.rpm;
     if (!EngineRunning() || es.cutOff || mode_ == EcuMode::Programming) return;
     if (working_.mem2[mem2::VacuumAcqEnable] == 0 || SensorFault(ERR_MAP_SENSOR)) return;
     const auto [low, high] = SampleWindow();
     if (es.rpm < low || es.rpm > high) return;
+    // Only steady running counts: not while the speed is still changing, nor
+    // right after a change of fuel while the car's controller adapts.
+    if (std::abs(es.rpm - previousRpm) > kSampleSteadyRpm) return;
     if ((engineTimeUs_ - fuelSinceUs_) / 1e6 < kSampleSettleS) return;
 
-    const double tp = es.petrolMs[0];
-    const SamplePoint p{ClampU16((tp - kPetrolOffsetMs) / kInjMsPerCount),
+    const SamplePoint p{ClampU16((es.petrolMs[0] - kPetrolOffsetMs) / kInjMsPerCount),
                         ClampU16(es.mapMbar)};
     auto& store = onGas_ ? gasSamples_ : petrolSamples_;
-    size_t& replace = onGas_ ? gasReplace_ : petrolReplace_;
-    const long bucket = std::lround(p.pressure / 20.0);
-    for (auto& s : store) {
-        if (s.pressure != 0 && std::lround(s.pressure / 20.0) == bucket) {
-            // The same operating point again: a running mean.
-            s.timeRaw = static_cast<uint16_t>((3u * s.timeRaw + p.timeRaw + 2) / 4);
-            s.pressure = p.pressure;
-            return;
-        }
-    }
-    for (auto& s : store) {
-        if (s.pressure == 0 && s.timeRaw == 0) {
-            s = p;
-            return;
-        }
-    }
-    store[replace] = p;  // full: the oldest slot makes room
-    replace = (replace + 1) % kSamplePoints;
+    size_t& next = onGas_ ? gasNext_ : petrolNext_;
+    double& lastUs = onGas_ ? gasLastSampleUs_ : petrolLastSampleUs_;
+    // A new point when the operating point moved to another 20-mbar pressure,
+    // or when it has held the same one for a while.
+    const SamplePoint& last = store[(next + kSamplePoints - 1) % kSamplePoints];
+    const bool moved = last.pressure == 0 ||
+                       std::lround(last.pressure / 20.0) != std::lround(p.pressure / 20.0);
+    if (!moved && engineTimeUs_ - lastUs < kSampleRepeatUs) return;
+    store[next] = p;  // when all 60 are taken the oldest makes room
+    next = (next + 1) % kSamplePoints;
+    lastUs = engineTimeUs_;
 }
 
 std::vector<uint8_t> SimEcu::EncodeSamples(bool gas, bool secondHalf) const {

@@ -156,6 +156,8 @@ public:
     static constexpr double kSlaveTimeoutUs = 30e6;        // slave mode without the PC falls back to run
     static constexpr double kSampleIntervalUs = 250000;
     static constexpr double kSampleSettleS = 2.0;          // time on a fuel before its points count
+    static constexpr double kSampleSteadyRpm = 100;        // largest speed change between two looks
+    static constexpr double kSampleRepeatUs = 3e6;         // a held operating point is recorded again
 
 private:
     struct Reply {
@@ -225,8 +227,12 @@ private:
     std::array<uint8_t, kErrorItems> stored_{};
     std::array<SamplePoint, kSamplePoints> petrolSamples_{};
     std::array<SamplePoint, kSamplePoints> gasSamples_{};
-    size_t petrolReplace_ = 0;
-    size_t gasReplace_ = 0;
+    size_t petrolNext_ = 0;
+    size_t gasNext_ = 0;
+    double petrolLastSampleUs_ = 0;
+    double gasLastSampleUs_ = 0;
+    double lastSampleRpm_ = 0;
+    bool gasByRules_ = false;  // on gas by the ECU's own switchover rules
 };
 
 }  // namespace gascal::sim

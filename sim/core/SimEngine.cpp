@@ -11,6 +11,7 @@ constexpr double kCrankTimeS = 0.8;
 constexpr double kWarmIdleRpm = 850;
 constexpr double kColdIdleExtraRpm = 300;
 constexpr double kRpmTauS = 0.4;
+constexpr double kOverrunTauS = 1.2;  // engine braking with the throttle closed
 constexpr double kStopTauS = 0.3;
 constexpr double kWarmCoolantC = 88;
 constexpr double kCoolantWarmTauS = 420;
@@ -110,7 +111,8 @@ void SimEngine::Step(double dt, const EcuDrive& drive) {
             s.rpm = kCrankRpm;
             break;
         case EnginePhase::Running:
-            s.rpm = Relax(s.rpm, target, dt, kRpmTauS);
+            s.rpm = Relax(s.rpm, target, dt,
+                          s.rpm > target && controls_.load < 0.02 ? kOverrunTauS : kRpmTauS);
             s.runTimeS += dt;
             break;
     }
