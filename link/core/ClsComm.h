@@ -41,6 +41,8 @@
 
 #include "common/Port.h"
 #include "link/core/AnswerQueue.h"
+#include "link/firmware/FlashImage.h"
+#include "link/firmware/FlashTable.h"
 
 namespace gascal {
 
@@ -130,8 +132,15 @@ public:
     void SetAnswerSink(AnswerSink* sink) { sink_ = sink; }
     // The file side of the identity read: fills the firmware file's identity
     // text, false when the flash table or the firmware file cannot be read.
+    // By default it reads \BIN\Flash.ini and the firmware file into the
+    // link's own flash table and image.
     using FirmwareFileReader = std::function<bool(QString& firmwareFle)>;
     void SetFirmwareFileReader(FirmwareFileReader reader) { fileReader_ = std::move(reader); }
+    // Firmware file the default reader loads (the installation's file when empty).
+    void SetFirmwareFilePath(const QString& path) { firmwarePath_ = path; }
+    QString FirmwareFilePathUsed() const;
+    FlashTable& Flash() { return flashTable_; }
+    FlashImage& TableFlashImage() { return flashImage_; }
 
     // --- Port selection and status (port side) -----------------------------
     uint8_t UsbCom() const { return usbCom_; }
@@ -307,6 +316,9 @@ private:
     std::unique_ptr<PortProvider> ownProvider_;
     AnswerSink* sink_ = nullptr;
     FirmwareFileReader fileReader_;
+    QString firmwarePath_;
+    FlashTable flashTable_;
+    FlashImage flashImage_;
 
     std::unique_ptr<Port> usbPort_;
     std::unique_ptr<Port> serialPort_;

@@ -144,9 +144,20 @@ bool ClsComm::ReadFirmwareIdentity() {
         }
     }
     QString fle;
-    if (!fileReader_ || !fileReader_(fle)) return false;
+    bool fileOk = false;
+    if (fileReader_) {
+        fileOk = fileReader_(fle);
+    } else {
+        fileOk = ReadFirmwareFileIdentity(flashTable_, flashImage_, SystemPath(QStringLiteral("\\BIN\\Flash.ini")),
+                                          FirmwareFilePathUsed(), fle);
+    }
+    if (!fileOk) return false;
     firmwareFle_ = fle;
     return !firmwareEcu_.isEmpty();
+}
+
+QString ClsComm::FirmwareFilePathUsed() const {
+    return firmwarePath_.isEmpty() ? FirmwareFilePath() : firmwarePath_;
 }
 
 bool ClsComm::SaveFlash() {

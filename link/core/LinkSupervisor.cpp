@@ -1,0 +1,165 @@
+#include "link/core/LinkSupervisor.h"
+
+#include "common/EventService.h"
+
+namespace gascal {
+
+// --- Port search window ---------------------------------------------------------------
+
+void FrmInitModel::SetTipoMessaggio(int tipo) {
+    if (tipo != 0 && tipo != 1 && tipo != 3) return;
+    tipo_ = tipo;
+    if (tipo == 3) {
+        label_ = QStringLiteral("SEARCH COM");
+    } else {
+        const int i = tipo;  // 0: first dictionary text, 1: second
+        label_ = i < texts_.size() ? texts_[i] : QString();
+    }
+}
+
+void FrmInitModel::Show() {
+    if (!visible_) {
+        visible_ = true;
+        timerRunning_ = true;
+    }
+}
+
+void FrmInitModel::ElaboraMsgCom(bool offlineMode, bool searchRunning, bool firstReadingPending) {
+    if (offlineMode) {
+        visible_ = false;
+        timerRunning_ = false;
+    } else if (searchRunning) {
+        if (tipo_ != 3) SetTipoMessaggio(3);
+        Show();
+    } else if (firstReadingPending) {
+        SetTipoMessaggio(0);
+        Show();
+    } else if (visible_) {
+        visible_ = false;
+        timerRunning_ = false;
+        label_.clear();
+    }
+}
+
+// --- Device menu ------------------------------------------------------------------------
+
+QString LinkSupervisor::PortItemCaption(int item) {
+    if (item == 0) return QStringLiteral(" USB");
+    return QStringLiteral("  COM ") + QString::number(item);
+}
+
+int LinkSupervisor::PortaDiComSelected() const {
+    for (int i = 0; i < PORT_ITEMS; ++i)
+        if (ticks_[i]) return i;
+    return PORT_ITEMS;
+}
+
+void LinkSupervisor::TickOnly(int item) {
+    ticks_.fill(false);
+    if (item >= 0 && item < PORT_ITEMS) ticks_[item] = true;
+}
+
+void LinkSupervisor::SelezionaCom(int idCom, bool isUsb) {
+    menuEnabled_ = false;
+    TickOnly(isUsb ? 0 : idCom);
+    const double until = MicroSeconds() + SELECT_PORT_WAIT_USEC;
+    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(1000);
+    if (timerControl_) timerControl_(false);
+    comm_.CloseComPort();
+    comm_.SetUsbCom(isUsb ? 1 : 0);
+    if (!isUsb) comm_.SetComPort(idCom);
+    comm_.SetComState(COM_REOPEN);
+    if (timerControl_) timerControl_(true);
+    menuEnabled_ = true;
+}
+
+void LinkSupervisor::PortItemChosen(int item) {
+    if (item < 0 || item >= PORT_ITEMS) return;
+    comm_.SetFlagRicercaCom(SEARCH_OFF);
+    offlineTicked_ = false;
+    offlineMode_ = false;
+    SelezionaCom(item, item == 0);
+    comm_.WriteSetCom(QStringLiteral("\\BIN\\SetCom.ini"));
+}
+
+void LinkSupervisor::SearchComChosen() {
+    comm_.SetFlagRicercaCom(0);
+    comm_.SetFirmwareEcu(QString());
+    offlineMode_ = false;
+    comm_.SetComState(COM_REOPEN);
+    offlineTicked_ = false;
+    TickOnly(0);
+}
+
+void LinkSupervisor::OfflineChosen() {
+    offlineRequest_ = true;
+    offlineTicked_ = true;
+    TickOnly(-1);
+}
+
+// --- Link timer -------------------------------------------------------------------------
+
+void LinkSupervisor::Timer1Tick() {
+    if (offlineRequest_) {
+        comm_.SetComState(COM_STOP);
+        comm_.SetNumWDogSend(0);
+        offlineRequest_ = false;
+        offlineMode_ = true;
+    }
+    // The port about to be tried is shown before the step: its open and
+    // keep-alive take a while, and the window repaints during those waits.
+    ShowSearchCell();
+    comm_.SupervisionStep();
+    AggiornaStatoCom();
+}
+
+void LinkSupervisor::SetCell(int cell, const StatusCell& c) {
+    StatusCell& target = cell == 0 ? cell0_ : cell1_;
+    const bool changed = target.text != c.text || target.background != c.background ||
+                         target.foreground != c.foreground;
+    target = c;
+    if (changed && observer_) observer_(cell, target);
+}
+
+void LinkSupervisor::ShowSearchCell() {
+    const int flag = comm_.FlagRicercaCom();
+    if (flag == SEARCH_OFF) return;
+    TickOnly(flag);
+    SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
+                    (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM ") + QString::number(flag)),
+                std::nullopt, std::nullopt});
+}
+
+void LinkSupervisor::AggiornaStatoCom() {
+    StatusCell c1 = cell1_;
+    switch (comm_.ComState()) {
+        case COM_REOPEN: c1 = {QStringLiteral("COM CLOSED"), COLOR_RED, COLOR_WHITE}; break;
+        case COM_IDLE: c1.text = QStringLiteral("COM OK   "); break;
+        case COM_SENDING: c1.text = QStringLiteral("COM OK..."); break;
+        case COM_WAIT_ANSWER: {
+            QString next = QStringLiteral("COM OK.  ");
+            if (c1.text == QLatin1String("COM OK.  "))
+                next = QStringLiteral("COM OK.. ");
+            else if (c1.text == QLatin1String("COM OK.. "))
+                next = QStringLiteral("COM OK...");
+            c1 = {next, COLOR_GREEN, COLOR_BLACK};
+            break;
+        }
+        case COM_LINK_ERROR: c1 = {QStringLiteral("COM WDOG"), COLOR_RED, COLOR_WHITE}; break;
+        case COM_OPEN: c1 = {QStringLiteral("COM INI"), COLOR_GREEN, COLOR_BLACK}; break;
+        case COM_STOP: c1 = {QStringLiteral("COM STOP"), COLOR_RED, COLOR_WHITE}; break;
+        default: c1 = {QStringLiteral("Text...."), COLOR_RED, COLOR_WHITE}; break;
+    }
+    SetCell(1, c1);
+    const int flag = comm_.FlagRicercaCom();
+    if (flag != SEARCH_OFF) {
+        // The tick follows the search cursor, like the text, so both always
+        // name the same port.
+        TickOnly(flag);
+        SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
+                        (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM ") + QString::number(flag)),
+                    std::nullopt, std::nullopt});
+    }
+}
+
+}  // namespace gascal

@@ -1,0 +1,294 @@
+// Connection supervision in virtual time: the port search over scripted USB
+// devices and serial ports, keep-alives, recovery, offline and the status
+// texts and menu ticks that go with them.
+#include "link/core/LinkSupervisor.h"
+#include "tests/link/LinkFixture.h"
+
+namespace gascal::test {
+namespace {
+
+std::optional<QByteArray> Silent(const QByteArray&) { return std::nullopt; }
+
+class SupervisionTest : public LinkTest {
+protected:
+    std::unique_ptr<LinkSupervisor> sup;
+    void SetUp() override {
+        LinkTest::SetUp();
+        sup = std::make_unique<LinkSupervisor>(*comm);
+        sup->SetTimerControl([this](bool on) { timer1->SetEnabled(on); });
+        timer1 = std::make_unique<Timer>("Timer1", 1, [this] { sup->Timer1Tick(); });
+    }
+    void TearDown() override {
+        timer1.reset();
+        sup.reset();
+        LinkTest::TearDown();
+    }
+    std::shared_ptr<ScriptedLine> SilentLine() {
+        auto l = std::make_shared<ScriptedLine>();
+        l->AnswerWith(Silent);
+        return l;
+    }
+    QStringList SetComLines() {
+        QStringList lines;
+        ReadLatin1Lines(SystemPath("\\BIN\\SetCom.ini"), lines);
+        return lines;
+    }
+    static QString ValueOf(const QStringList& lines, const QString& key) {
+        const int i = static_cast<int>(lines.indexOf(key));
+        return i >= 0 && i + 1 < lines.size() ? lines[i + 1] : QStringLiteral("<missing>");
+    }
+};
+
+TEST_F(SupervisionTest, SearchWithNothingAnsweringGoesUsbComOneToNineThenUsb) {
+    comm->ReadSetCom("\\BIN\\SetCom.ini");  // missing: search from the cable
+    ASSERT_EQ(comm->FlagRicercaCom(), 0);
+    QStringList seen;
+    std::vector<int> ticked;
+    sup->SetCellObserver([&](int cell, const StatusCell& c) {
+        if (cell != 0) return;
+        seen << c.text;
+        ticked.push_back(sup->PortaDiComSelected());
+    });
+    timer1->SetEnabled(true);
+    ev.RunUntil([&] { return seen.size() >= 11; }, 60e6);
+    QStringList expected;
+    expected << "SEARCH COMUNICATION PORT: USB";
+    for (int n = 1; n <= 9; ++n) expected << QStringLiteral("SEARCH COMUNICATION PORT: COM %1").arg(n);
+    expected << "SEARCH COMUNICATION PORT: USB";
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ticked, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0}));
+    EXPECT_FALSE(FileExists(SystemPath("\\BIN\\SetCom.ini")));  // nothing answered
+}
+
+TEST_F(SupervisionTest, TwoUsbDevicesAreTriedBeforeComOne) {
+    ports.usb = {SilentLine(), SilentLine()};
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return ports.openLog.size() >= 4; }, 300e6));
+    EXPECT_EQ(ports.openLog.mid(0, 4), (QStringList{"USB0", "USB1", "COM1", "COM2"}));
+    // Each device got its keep-alive sent eleven times.
+    EXPECT_EQ(CountCommand(*ports.usb[0], CMD_GET_ECO), 11);
+    EXPECT_EQ(CountCommand(*ports.usb[1], CMD_GET_ECO), 11);
+}
+
+TEST_F(SupervisionTest, EcuFoundOnAComStopsTheSearchAndIsRemembered) {
+    auto ecu = std::make_shared<ScriptedLine>();
+    ecu->AnswerWith(DefaultEcu);
+    ports.serial[3] = ecu;
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return !comm->LastKeepAliveAnswer().isEmpty(); }, 30e6));
+    EXPECT_EQ(ports.openLog, (QStringList{"USB0", "COM1", "COM2", "COM3"}));
+    // The first answer wrote the missing settings file ...
+    EXPECT_FALSE(comm->MemoDatiCom());
+    EXPECT_EQ(ValueOf(SetComLines(), "[Comport]"), "3");
+    // ... and the connection check of the window stops the search.
+    comm->StopSearchAndRemember();
+    const QStringList lines = SetComLines();
+    EXPECT_EQ(ValueOf(lines, "[UsbCom]"), "0");
+    EXPECT_EQ(ValueOf(lines, "[Comport]"), "3");
+    EXPECT_EQ(ValueOf(lines, "[SearchCom]"), "255");
+    ev.RunFor(100000);
+    EXPECT_EQ(sup->PortaDiComSelected(), 3);
+    // The next start opens COM3 straight away.
+    ClsComm next;
+    next.ReadSetCom("\\BIN\\SetCom.ini");
+    EXPECT_EQ(next.FlagRicercaCom(), SEARCH_OFF);
+    EXPECT_EQ(next.ComPortNome(), "COM3");
+}
+
+TEST_F(SupervisionTest, KeepAliveEveryFourSecondsAndNoneWhileProgramming) {
+    UseUsb();
+    auto line = AddUsbEcu();
+    timer1->SetEnabled(true);
+    ev.RunFor(20.5e6);
+    ASSERT_EQ(line->requests.size(), line->requestTimes.size());
+    ASSERT_GE(line->requests.size(), 5u);
+    for (size_t i = 1; i < line->requests.size(); ++i) {
+        EXPECT_EQ(FrameCommand(line->requests[i]), CMD_GET_ECO);
+        const double gap = line->requestTimes[i] - line->requestTimes[i - 1];
+        EXPECT_GT(gap, 4.0e6);
+        EXPECT_LT(gap, 4.2e6);
+    }
+    for (uint8_t mode : {ECU_PROGRAMMING, ECU_FLASH_WRITE}) {
+        comm->SetEcuState(mode);
+        const size_t before = line->requests.size();
+        ev.RunFor(20e6);
+        EXPECT_EQ(line->requests.size(), before);
+        EXPECT_EQ(comm->ComState(), COM_IDLE);
+    }
+    // Back in slave mode the silence is long over: a keep-alive at once.
+    comm->SetEcuState(ECU_SLAVE);
+    const size_t before = line->requests.size();
+    ev.RunFor(2e6);
+    EXPECT_EQ(line->requests.size(), before + 1);
+}
+
+TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
+    UseUsb();
+    auto line = AddUsbEcu();
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    // The cable is pulled: every call fails and it cannot be reopened.
+    for (auto op : {ScriptedLine::Op::QueueStatus, ScriptedLine::Op::Read, ScriptedLine::Op::Write,
+                    ScriptedLine::Op::Purge})
+        line->FailAlways(op, PORT_IO_ERROR);
+    line->openStatus = PORT_DEVICE_NOT_FOUND;
+    const size_t logStart = log.lines.size();
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_LINK_ERROR; }, 60e6));
+    EXPECT_TRUE(comm->WDogPresente());
+    ev.RunFor(3e6);
+    EXPECT_NE(comm->ComState(), COM_IDLE);
+    // It comes back.
+    for (auto op : {ScriptedLine::Op::QueueStatus, ScriptedLine::Op::Read, ScriptedLine::Op::Write,
+                    ScriptedLine::Op::Purge})
+        line->FailAlways(op, PORT_OK);
+    line->openStatus = PORT_OK;
+    const int answersBefore = CountCommand(*line, CMD_GET_ECO);
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && CountCommand(*line, CMD_GET_ECO) > answersBefore; }, 5e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return !comm->WDogPresente(); }, 1e6));
+    ev.RunFor(2000);
+    QStringList states;
+    for (size_t i = logStart; i < log.lines.size(); ++i)
+        if (log.lines[i].kind == "C " && (states.isEmpty() || states.back() != log.lines[i].text))
+            states << log.lines[i].text;
+    // 1 -> 3 (keep-alive unanswered) -> 5 -> 0 -> 7 -> 0 -> 7 ... -> 3 -> 1.
+    if (!states.isEmpty() && states.front() == "1") states.removeFirst();
+    ASSERT_GE(states.size(), 6);
+    EXPECT_EQ(states.mid(0, 4), (QStringList{"3", "5", "0", "7"}));
+    EXPECT_EQ(states.back(), "1");
+    EXPECT_TRUE(states.count("7") >= 2);
+}
+
+TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
+    UseUsb();
+    auto line = AddUsbEcu();
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    comm->SetNumWDogSend(3);
+    sup->OfflineChosen();
+    EXPECT_TRUE(sup->OfflineTicked());
+    EXPECT_EQ(sup->PortaDiComSelected(), PORT_ITEMS);  // nothing ticked
+    ev.RunFor(2000);
+    EXPECT_EQ(comm->ComState(), COM_STOP);
+    EXPECT_EQ(sup->Cell1().text, "COM STOP");
+    EXPECT_EQ(sup->Cell1().background, COLOR_RED);
+    EXPECT_EQ(sup->Cell1().foreground, COLOR_WHITE);
+    EXPECT_TRUE(sup->OfflineMode());
+    EXPECT_EQ(comm->NumWDogSend(), 0);
+    EXPECT_FALSE(comm->IsOpen());
+    const size_t sent = line->requests.size();
+    ev.RunFor(30e6);
+    EXPECT_EQ(line->requests.size(), sent);  // stays stopped
+
+    sup->PortItemChosen(0);
+    EXPECT_FALSE(sup->OfflineTicked());
+    EXPECT_FALSE(sup->OfflineMode());
+    EXPECT_EQ(sup->PortaDiComSelected(), 0);
+    EXPECT_TRUE(sup->MenuEnabled());
+    const QStringList lines = SetComLines();
+    EXPECT_EQ(ValueOf(lines, "[UsbCom]"), "1");
+    EXPECT_EQ(ValueOf(lines, "[SearchCom]"), "255");
+    ASSERT_TRUE(ev.RunUntil([&] { return line->requests.size() > sent && comm->ComState() == COM_IDLE; }, 3e6));
+    EXPECT_EQ(sup->Cell1().text, "COM OK   ");
+}
+
+TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
+    UseUsb();
+    auto line = AddUsbEcu();
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    comm->SetFirmwareEcu("0140");
+    sup->OfflineChosen();
+    ev.RunFor(2000);
+    sup->SearchComChosen();
+    EXPECT_EQ(comm->FirmwareEcu(), "");
+    EXPECT_EQ(comm->FlagRicercaCom(), 0);
+    EXPECT_EQ(comm->ComState(), COM_REOPEN);
+    EXPECT_FALSE(sup->OfflineTicked());
+    EXPECT_EQ(sup->PortaDiComSelected(), 0);
+    const int before = line->opens;
+    ASSERT_TRUE(ev.RunUntil([&] { return line->opens > before && comm->ComState() == COM_IDLE; }, 3e6));
+    EXPECT_EQ(sup->Cell0().text, "SEARCH COMUNICATION PORT: USB");
+}
+
+TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
+    struct Case {
+        uint8_t state;
+        const char* text;
+        std::optional<uint32_t> bg, fg;
+    };
+    const Case cases[] = {{COM_REOPEN, "COM CLOSED", COLOR_RED, COLOR_WHITE},
+                          {COM_LINK_ERROR, "COM WDOG", COLOR_RED, COLOR_WHITE},
+                          {COM_OPEN, "COM INI", COLOR_GREEN, COLOR_BLACK},
+                          {COM_STOP, "COM STOP", COLOR_RED, COLOR_WHITE},
+                          {4, "Text....", COLOR_RED, COLOR_WHITE}};
+    for (const auto& c : cases) {
+        comm->SetComState(c.state);
+        sup->AggiornaStatoCom();
+        EXPECT_EQ(sup->Cell1().text.toStdString(), c.text);
+        EXPECT_EQ(sup->Cell1().background, c.bg);
+        EXPECT_EQ(sup->Cell1().foreground, c.fg);
+    }
+    // Idle and sending keep the colours they find.
+    comm->SetComState(COM_IDLE);
+    sup->AggiornaStatoCom();
+    EXPECT_EQ(sup->Cell1().text, "COM OK   ");
+    EXPECT_EQ(sup->Cell1().background, COLOR_RED);
+    comm->SetComState(COM_SENDING);
+    sup->AggiornaStatoCom();
+    EXPECT_EQ(sup->Cell1().text, "COM OK...");
+
+    // Answer awaited: one step per link-timer tick.
+    UseUsb();
+    auto line = AddUsbEcu();
+    line->AnswerWith(Silent);
+    comm->SetComState(COM_OPEN);
+    timer1->SetEnabled(true);
+    ev.RunFor(1000);
+    ASSERT_EQ(comm->ComState(), COM_WAIT_ANSWER);
+    QStringList texts;
+    for (int i = 0; i < 5; ++i) {
+        ev.RunFor(1000);
+        texts << sup->Cell1().text;
+    }
+    EXPECT_EQ(texts, (QStringList{"COM OK.. ", "COM OK...", "COM OK.  ", "COM OK.. ", "COM OK..."}));
+    EXPECT_EQ(sup->Cell1().background, COLOR_GREEN);
+}
+
+TEST_F(SupervisionTest, UsbCountFailureLeavesIndexZero) {
+    ports.usb = {SilentLine(), SilentLine()};
+    ports.countStatus = PORT_IO_ERROR;
+    comm->SetUsbDeviceIndex(1);
+    comm->SetFlagRicercaCom(SEARCH_OFF);
+    comm->SetUsbCom(1);
+    comm->SupervisionStep();
+    EXPECT_EQ(comm->UsbDeviceIndex(), 0u);
+    EXPECT_EQ(comm->UsbDeviceCount(), 0u);
+}
+
+TEST(FrmInitModel, MessagesFollowOfflineSearchAndFirstReading) {
+    FrmInitModel w;
+    w.Load({"CONNECTING...", "WAIT"});
+    w.ElaboraMsgCom(false, true, false);
+    EXPECT_TRUE(w.Visible());
+    EXPECT_TRUE(w.TimerRunning());
+    EXPECT_EQ(w.TipoMessaggio(), 3);
+    EXPECT_EQ(w.Label(), "SEARCH COM");
+    w.ElaboraMsgCom(false, false, true);
+    EXPECT_EQ(w.TipoMessaggio(), 0);
+    EXPECT_EQ(w.Label(), "CONNECTING...");
+    w.ElaboraMsgCom(false, false, false);
+    EXPECT_FALSE(w.Visible());
+    EXPECT_EQ(w.Label(), "");
+    w.ElaboraMsgCom(false, true, false);
+    w.ElaboraMsgCom(true, true, true);  // offline wins
+    EXPECT_FALSE(w.Visible());
+    w.SetTipoMessaggio(2);  // ignored
+    EXPECT_EQ(w.TipoMessaggio(), 3);
+    w.SetTipoMessaggio(1);
+    EXPECT_EQ(w.Label(), "WAIT");
+}
+
+}  // namespace
+}  // namespace gascal::test
