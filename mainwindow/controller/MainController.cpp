@@ -98,6 +98,15 @@ void MainController::Form_Activate() {
                               AppTitle(), BoxIcon::Critical);
 }
 
+void MainController::Form_QueryUnload() {
+    if (unloaded_) return;
+    view_->SetWaitCursor(true);
+    comm_.SetComState(COM_STOP);
+    comm_.CloseComPort();
+    CloseRequested = true;
+    view_->SetWaitCursor(false);
+}
+
 void MainController::SetWindowCaption(const QString& path) {
     QString c = ProductTitle() + QStringLiteral(" - ") + QString::fromLatin1(kVersionText);
     if (!path.isEmpty()) c += QStringLiteral(" - [") + path + QStringLiteral("]");
@@ -202,8 +211,11 @@ void MainController::Timer2_Timer() {
     if (!Online) {
         CheckFirmwareOnConnect();
     } else {
+        // The first refresh waits for every block, live values included, so
+        // the display and the settings fill from a complete image.
         if (FirstRefreshPending && !flags.PendingReadMem3 && !flags.PendingReadMem2 &&
-            !flags.PendingReadCor && !flags.PendingReadMem5 && !flags.PendingReadDcol)
+            !flags.PendingReadCor && !flags.PendingReadMem5 && !flags.PendingReadDcol &&
+            !flags.PendingReadMem1)
             FirstRefresh();
 
         if (SlotDue(div.Div2, 1)) {
@@ -332,6 +344,7 @@ SchedulerRequest MainController::RequestScheduler() {
     const auto issue = [this](SchedulerRequest r, bool& flag, bool ok) {
         lastRequest_ = r;
         if (ok) flag = false;
+        if (requestObserver_) requestObserver_(r, ok);
         return r;
     };
     if (f.PendingWriteMem3 && !f.PendingReadMem3) {
@@ -353,15 +366,7 @@ SchedulerRequest MainController::RequestScheduler() {
     if (f.PendingReadCor) return issue(SchedulerRequest::ReadCor, f.PendingReadCor, ReadCorTable());
     if (f.PendingReadMem3) return issue(SchedulerRequest::ReadMem3, f.PendingReadMem3, ReadBlock(3));
     if (f.PendingReadDcol) return issue(SchedulerRequest::ReadDcol, f.PendingReadDcol, ReadBlock(6));
-    if (f.PendingReadMem5) {
-        // Block 5 exists only above firmware 132: an older ECU has nothing to
-        // read, so the request is settled without asking.
-        if (EcuVersion() <= kFirmwareBlock5Version) {
-            f.PendingReadMem5 = false;
-        } else {
-            return issue(SchedulerRequest::ReadMem5, f.PendingReadMem5, ReadBlock(5));
-        }
-    }
+    if (f.PendingReadMem5) return issue(SchedulerRequest::ReadMem5, f.PendingReadMem5, ReadBlock(5));
     if (f.PendingReadMem2) return issue(SchedulerRequest::ReadMem2, f.PendingReadMem2, ReadBlock(2));
     if (f.PendingReadMem1) return issue(SchedulerRequest::ReadMem1, f.PendingReadMem1, ReadBlock(1));
     if (f.PendingReadSmplBnz) {

@@ -13,6 +13,7 @@
 
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "common/EventService.h"
@@ -123,6 +124,10 @@ public:
     // One scheduler call (exposed for tests); returns what it issued.
     SchedulerRequest RequestScheduler();
     SchedulerRequest LastRequest() const { return lastRequest_; }
+    // Told of every request the scheduler issues and whether it succeeded.
+    void SetRequestObserver(std::function<void(SchedulerRequest, bool)> f) {
+        requestObserver_ = std::move(f);
+    }
 
     // --- Menus and keys ------------------------------------------------------
     void MnuFileLoadConf_Click();
@@ -141,6 +146,7 @@ public:
     void ImgLogo_MouseUp();
     void CmdErrInj_Click() { features_->ShowErrorWindow(); }
     void MnuInfoAbout_Click() { features_->ShowAbout(); }
+    void CmdExpert_Click() { features_->OpenExpertPage(); }
 
     // --- Switchover and system settings (Configuration tab) ------------------
     void RiempiCmbSwtch();
@@ -267,6 +273,7 @@ private:
     StatusCell statusCell1_;
     QString lastStatusText_;
     SchedulerRequest lastRequest_ = SchedulerRequest::None;
+    std::function<void(SchedulerRequest, bool)> requestObserver_;
     bool settingsRefreshRequested_ = false;
     bool autoTuning_ = false;
     bool errorsPresent_ = false;

@@ -1,0 +1,27 @@
+// What the simulator panel can do to a simulated car and ECU. The program
+// that runs the tool on the simulator implements it; the window only knows
+// this interface (no tool code knows the simulator itself).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace gascal {
+
+class SimControl {
+public:
+    virtual ~SimControl() = default;
+    virtual void SetKey(bool on) = 0;
+    virtual bool Key() const = 0;
+    virtual void SetEngineRunning(bool on) = 0;
+    virtual void SetTargetRpm(double rpm) = 0;  // 0 = idle
+    virtual void SetLoad(double load) = 0;      // 0..1
+    // Named failures the panel offers ("corrupt byte", "port vanishes", ...).
+    virtual QStringList FailureNames() const = 0;
+    virtual void InjectFailure(int index) = 0;
+    virtual void ClearFailures() = 0;
+    // A short line on what the simulated car does now.
+    virtual QString Summary() const = 0;
+};
+
+}  // namespace gascal

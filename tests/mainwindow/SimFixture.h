@@ -1,0 +1,111 @@
+// A whole tool session on the in-process simulated ECU, in virtual time: a
+// fresh installation folder with the shipped data files (and no port
+// settings, so the first start searches and finds the simulator on the USB
+// slot), scripted prompts, the start-up routine and the main controller.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+#include "common/EventService.h"
+#include "common/Prompts.h"
+#include "mainwindow/controller/MainSession.h"
+#include "sim/core/SimEcu.h"
+#include "sim/core/SimPort.h"
+
+namespace gascal::testing {
+
+inline void CopyTree(const QString& from, const QString& to) {
+    QDir src(from);
+    QDir().mkpath(to);
+    for (const QString& f : src.entryList(QDir::Files)) {
+        if (f.startsWith(QLatin1Char('.'))) continue;
+        QFile::copy(src.filePath(f), to + QLatin1Char('/') + f);
+    }
+}
+
+// Features of later windows: the upgrade is answered as told, the rest
+// only counted.
+class ScriptedFeatures : public FeatureWindows {
+public:
+    bool upgradeResult = false;
+    int upgrades = 0, offered = 0, other = 0;
+    bool RunUpgradeWindow(bool wasOffered) override {
+        ++upgrades;
+        if (wasOffered) ++offered;
+        return upgradeResult;
+    }
+    void ShowAbout() override { ++other; }
+    void ShowErrorWindow() override { ++other; }
+    void OpenInjectorPage() override { ++other; }
+    void OpenLevelPage() override { ++other; }
+    void OpenExpertPage() override { ++other; }
+};
+
+struct Requested {
+    SchedulerRequest what;
+    bool ok;
+    uint64_t tick;  // Timer2 tick on which it was issued
+};
+
+class SimSession {
+public:
+    explicit SimSession(sim::SimOptions opts = DefaultOptions(), bool withFeatures = false)
+        : scopeEvents(ev), scopePrompts(prompts) {
+        root = dir.path();
+        CopyTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), root + "/BIN");
+        CopyTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), root + "/LNG");
+        ecu = std::make_shared<sim::SimEcu>(opts);
+        provider = std::make_unique<sim::SimUsbProvider>(ecu);
+        session = std::make_unique<MainSession>(root, provider.get());
+        if (withFeatures) ctl().SetFeatures(&features);
+        ctl().SetRequestObserver([this](SchedulerRequest r, bool ok) {
+            requests.push_back({r, ok, ctl().Timer2().Ticks()});
+        });
+    }
+
+    static sim::SimOptions DefaultOptions() {
+        sim::SimOptions o;
+        // The firmware file's version with an older date: the ECU is accepted
+        // after the upgrade offer.
+        o.firmwareVersion = QStringLiteral("0141");
+        o.firmwareDate = QStringLiteral("15032025");
+        o.key = true;
+        o.engineRunning = true;
+        o.warm = true;
+        return o;
+    }
+
+    MainController& ctl() { return *session->controller; }
+    void Start() { session->LoadAndStart(); }
+    bool RunUntil(const std::function<bool()>& pred, double seconds) {
+        return ev.RunUntil(pred, seconds * 1e6);
+    }
+    void RunFor(double seconds) { ev.RunFor(seconds * 1e6); }
+    bool StartAndGoOnline(double seconds = 30) {
+        Start();
+        return RunUntil([this] { return ctl().Online && !ctl().FirstRefreshPending; }, seconds);
+    }
+    uint64_t Sent(uint8_t command) const {
+        const auto& m = ecu->Counters().perCommand;
+        const auto it = m.find(command);
+        return it == m.end() ? 0 : it->second;
+    }
+
+    QTemporaryDir dir;
+    QString root;
+    VirtualEventService ev;
+    ScopedEvents scopeEvents;
+    ScriptedPrompts prompts;
+    ScopedPrompts scopePrompts;
+    ScriptedFeatures features;
+    std::shared_ptr<sim::SimEcu> ecu;
+    std::unique_ptr<sim::SimUsbProvider> provider;
+    std::unique_ptr<MainSession> session;
+    std::vector<Requested> requests;
+};
+
+}  // namespace gascal::testing

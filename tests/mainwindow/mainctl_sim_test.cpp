@@ -1,0 +1,242 @@
+// The main controller against the simulated ECU, in virtual time.
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "data/core/ParamFile.h"
+#include "link/core/CommandTable.h"
+#include "tests/mainwindow/SimFixture.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+int IndexOf(const EntryList& l, double v) {
+    for (size_t i = 0; i < l.size(); ++i)
+        if (l[i].value == v) return static_cast<int>(i);
+    return -1;
+}
+}  // namespace
+
+TEST(MainCtlSim, ConnectsReadsEveryBlockInOrderThenRefreshes) {
+    SimSession s;
+    int refreshesBeforeMem1 = -1;
+    s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
+        s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
+        if (r == SchedulerRequest::ReadMem1 && refreshesBeforeMem1 < 0)
+            refreshesBeforeMem1 = s.ctl().firstRefreshCount;
+    });
+    ASSERT_TRUE(s.StartAndGoOnline());
+    // The search found the simulator on the USB slot and remembered it.
+    EXPECT_TRUE(QFile::exists(s.root + "/BIN/SetCom.ini"));
+    EXPECT_EQ(s.session->comm.FlagRicercaCom(), SEARCH_OFF);
+    // The firmware file is newer than the ECU's (same version): the upgrade
+    // was offered, and the not-yet-available window said so.
+    EXPECT_TRUE(s.prompts.AnyContains("firmware upgrade"));
+
+    ASSERT_GE(s.requests.size(), 6u);
+    const std::vector<SchedulerRequest> expected{
+        SchedulerRequest::ReadCor,  SchedulerRequest::ReadMem3, SchedulerRequest::ReadDcol,
+        SchedulerRequest::ReadMem5, SchedulerRequest::ReadMem2, SchedulerRequest::ReadMem1};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(s.requests[i].what, expected[i]) << "request " << i;
+        EXPECT_TRUE(s.requests[i].ok) << "request " << i;
+        if (i > 0) {
+            EXPECT_EQ(s.requests[i].tick - s.requests[i - 1].tick, 2u) << "request " << i;
+        }
+    }
+    EXPECT_EQ(refreshesBeforeMem1, 0);
+    EXPECT_EQ(s.ctl().firstRefreshCount, 1);
+    // The image holds what the ECU has: 4 cylinders, switchover at 800 rpm.
+    EXPECT_EQ(s.session->image.Mem3Block.NumCylinders, 4);
+    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 800, 1);
+}
+
+TEST(MainCtlSim, LiveValuesReachTheDisplay) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    s.RunFor(3);
+    const LiveDisplay& d = s.ctl().Display();
+    const int rpm = d.ShownRpm();
+    EXPECT_GT(rpm, 500);
+    EXPECT_LT(rpm, 1500);
+    EXPECT_EQ(d.rpmText.size(), 4);
+    EXPECT_NE(d.injTimePetText, "");
+    EXPECT_GT(d.SmoothedPetrol(0), 0.5);
+    EXPECT_TRUE(d.boxes.key);
+}
+
+TEST(MainCtlSim, TwoChangesInOneSlotGiveOneReadAndOneWrite) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    const int rpm2000 = IndexOf(s.ctl().Lists().rpm, 2000);
+    const int force60 = IndexOf(s.ctl().Lists().force, 60);
+    ASSERT_GE(rpm2000, 0);
+    ASSERT_GE(force60, 0);
+    const uint64_t writesBefore = s.Sent(CMD_WRT_MEM3);
+    s.requests.clear();
+    s.ctl().CmbSwtchRpm_Click(rpm2000);
+    s.ctl().CmbSwtchForce_Click(force60);
+    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > writesBefore; }, 5));
+    s.RunFor(2);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM3), writesBefore + 1);
+    // Before the write exactly one read of block 3, and it succeeded.
+    int readsBefore = 0;
+    bool lastReadOk = false;
+    for (const auto& r : s.requests) {
+        if (r.what == SchedulerRequest::WriteMem3) break;
+        if (r.what == SchedulerRequest::ReadMem3) {
+            ++readsBefore;
+            lastReadOk = r.ok;
+        }
+    }
+    EXPECT_EQ(readsBefore, 1);
+    EXPECT_TRUE(lastReadOk);
+    EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 2000, 2);
+    EXPECT_NEAR(s.ecu->Working().ForceTimeSec(), 60, 0.1);
+}
+
+TEST(MainCtlSim, AWriteWaitsForItsReadToSucceed) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    s.requests.clear();
+    s.ecu->Failures().lose = 1.0;  // the ECU stops answering
+    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1600));
+    s.RunFor(60);
+    EXPECT_FALSE(s.ctl().Online);  // the link gave up and reconnects
+    for (const auto& r : s.requests) EXPECT_NE(r.what, SchedulerRequest::WriteMem3);
+    s.ecu->Failures().lose = 0;
+    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0; }, 60));
+    bool readOk = false;
+    for (const auto& r : s.requests) {
+        if (r.what == SchedulerRequest::ReadMem3 && r.ok) readOk = true;
+        if (r.what == SchedulerRequest::WriteMem3) {
+            EXPECT_TRUE(readOk) << "block 3 written before a fresh read";
+            break;
+        }
+    }
+    s.RunFor(2);
+    EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 1600, 2);
+}
+
+TEST(MainCtlSim, Block5IsNotPolledFromFirmware132) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    // From here on the link reports an ECU of firmware 132 (the identity the
+    // link read is replaced; the scheduler decides by the version number).
+    const QString identity = s.session->comm.FirmwareEcu();
+    s.session->comm.SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
+    ASSERT_EQ(s.session->comm.FirmwareEcuVersNum(), 132);
+    const uint64_t before = s.Sent(CMD_READ_MEM5);
+    const uint64_t mem3Before = s.Sent(CMD_READ_MEM3);
+    s.ctl().CmbSwtchSeq_Click(0);  // a block-5 edit is not written either
+    s.RunFor(60);
+    EXPECT_EQ(s.Sent(CMD_READ_MEM5), before);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM5), 0u);
+    EXPECT_GT(s.Sent(CMD_READ_MEM3), mem3Before + 5);
+
+    // The same minute with the real identity (141) polls block 5.
+    s.session->comm.SetFirmwareEcu(identity);
+    s.RunFor(60);
+    EXPECT_GT(s.Sent(CMD_READ_MEM5), before + 5);
+}
+
+TEST(MainCtlSim, OfflineMidEditAppliesTheEditWithoutSending) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    const double ecuRpm = s.ecu->Working().SwitchRpm();
+    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 2400));
+    s.ctl().MnuDevOffline_Click();
+    s.RunFor(2);
+    EXPECT_EQ(s.session->comm.ComState(), COM_STOP);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
+    EXPECT_NEAR(s.ecu->Working().SwitchRpm(), ecuRpm, 1);
+    EXPECT_EQ(s.session->image.Mem3Block.SwitchRpm, 2400);
+    EXPECT_LT(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 0);  // edits reset
+    EXPECT_EQ(s.ctl().delays.DelayWriteMem3, 0);
+    EXPECT_EQ(s.ctl().ComStatusCell().text, "COM STOP");
+}
+
+TEST(MainCtlSim, LoadingAFileOnGasTogglesToPetrolAndBack) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.rpm = 2000;
+    SimSession s(o);
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    // A parameter file with another switchover speed.
+    s.session->image.PendingEdits.Mem3Block.SwitchRpm = 1800;
+    const QString file = s.root + "/car.var";
+    ASSERT_TRUE(SaveParamFile(file, s.session->image, 141, "test"));
+    s.session->image.Mem3Block.SwitchRpm = 800;
+
+    const uint64_t slave = s.Sent(CMD_SET_ECU_SLAVE), mem2 = s.Sent(CMD_WRT_MEM2);
+    s.ctl().ConfigFileToLoad = file;
+    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 60));
+    EXPECT_EQ(s.Sent(CMD_SET_ECU_SLAVE), slave + 1);
+    // Petrol, the file's own block 2, gas again.
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM2), mem2 + 3);
+    EXPECT_GE(s.Sent(CMD_SAVE_FLASH), 1u);
+    EXPECT_NEAR(s.ecu->Saved().SwitchRpm(), 1800, 2);
+    ASSERT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 30));
+    EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);  // back to running on its own
+    EXPECT_TRUE(s.ctl().Timer2().Enabled());
+}
+
+TEST(MainCtlSim, FirmwareCheckOutcomes) {
+    {  // Missing firmware file: error box and the window closes.
+        SimSession s;
+        QFile::remove(s.root + "/BIN/TeluroInj468.frh");
+        s.Start();
+        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 5));
+        EXPECT_TRUE(s.prompts.AnyContains("TeluroInj468.frh"));
+        EXPECT_FALSE(s.ctl().Online);
+    }
+    {  // Same version and date: online without a word.
+        sim::SimOptions o = SimSession::DefaultOptions();
+        o.firmwareDate = QStringLiteral("01092026");
+        SimSession s(o, true);
+        ASSERT_TRUE(s.StartAndGoOnline());
+        EXPECT_EQ(s.features.upgrades, 0);
+        EXPECT_TRUE(s.prompts.shown.empty());
+    }
+    {  // Newer file date: the upgrade is offered, then online.
+        SimSession s(SimSession::DefaultOptions(), true);
+        ASSERT_TRUE(s.StartAndGoOnline());
+        EXPECT_EQ(s.features.offered, 1);
+    }
+    {  // Older ECU: the upgrade is needed; declined, the window closes.
+        sim::SimOptions o = SimSession::DefaultOptions();
+        o.firmwareVersion = QStringLiteral("0140");
+        SimSession s(o, true);
+        s.Start();
+        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
+        EXPECT_EQ(s.features.upgrades, 1);
+        EXPECT_EQ(s.features.offered, 0);
+    }
+    {  // Newer ECU: error box with both firmwares, the window closes.
+        sim::SimOptions o = SimSession::DefaultOptions();
+        o.firmwareVersion = QStringLiteral("0150");
+        SimSession s(o, true);
+        s.Start();
+        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
+        ASSERT_FALSE(s.prompts.shown.empty());
+        EXPECT_TRUE(s.prompts.shown.back().text.contains(" Software ver. 01.01.05"));
+        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.50"));
+        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.41"));
+        EXPECT_EQ(s.features.upgrades, 0);
+    }
+}
+
+TEST(MainCtlSim, IncompatibleEcuReconnectsAndComplainsEvery21Attempts) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.descriptor = QStringLiteral("KT540 OTHER INJ999").leftJustified(32, ' ');
+    SimSession s(o, true);
+    s.Start();
+    ASSERT_TRUE(s.RunUntil([&] { return !s.prompts.shown.empty(); }, 600));
+    EXPECT_FALSE(s.ctl().Online);
+    EXPECT_EQ(s.prompts.shown.size(), 1u);
+    EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ999"));
+    EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ468"));
+    EXPECT_EQ(s.ctl().ConnectAttempts, 0);
+    EXPECT_FALSE(s.ctl().CloseRequested);
+}
