@@ -1,0 +1,141 @@
+// gascal: the desktop service and calibration tool.
+//
+//   gascal [--sim] [--install-dir DIR] [--port USB|COM1..COM9|PATH]
+//
+// --sim puts the built-in simulated ECU (engine idling, warm, key on) in
+// front of the USB devices, so the port search finds it; the Simulator menu
+// then offers a panel to play the car. --port chooses the port instead of
+// the settings file (a device path stands for COM1).
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "app/gascal/SimBridge.h"
+#include "common/Helpers.h"
+#include "common/widgets/QtPrompts.h"
+#include "link/core/MachinePorts.h"
+#include "mainwindow/controller/MainSession.h"
+#include "mainwindow/widgets/FrmKT540.h"
+#include "sim/core/SimPort.h"
+#include "viewer/commlog/CommLogWriter.h"
+
+using namespace gascal;
+
+namespace {
+// Identity of the simulated ECU under --sim: the firmware file's own, so the
+// demonstration goes online straight away (see docs/mainwindow.md).
+constexpr const char* kSimVersion = "0141";
+constexpr const char* kSimDate = "01092026";
+
+bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {
+    const QString p = port.trimmed();
+    if (p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
+        comm.SetUsbCom(1);
+    } else if (p.size() == 4 && p.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
+               p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')) {
+        comm.SetUsbCom(0);
+        comm.SetComPort(p[3].digitValue());
+    } else if (QFileInfo::exists(p)) {
+        SetSerialOverride(p, 1);
+        comm.SetUsbCom(0);
+        comm.SetComPort(1);
+    } else {
+        *error = QStringLiteral("--port: \"%1\" is neither USB, COM1..COM9 nor an existing device").arg(p);
+        return false;
+    }
+    comm.SetFlagRicercaCom(SEARCH_OFF);
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("gascal"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Gas injection ECU service and calibration tool"));
+    parser.addHelpOption();
+    QCommandLineOption simOpt(QStringLiteral("sim"), QStringLiteral("Run on the built-in simulated ECU."));
+    QCommandLineOption dirOpt(QStringLiteral("install-dir"), QStringLiteral("Installation folder (holds BIN and LNG)."),
+                              QStringLiteral("DIR"));
+    QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("USB, COM1..COM9 or a device path."),
+                               QStringLiteral("PORT"));
+    QCommandLineOption shotOpt(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window and exit."),
+                               QStringLiteral("FILE"));
+    QCommandLineOption shotAfterOpt(QStringLiteral("screenshot-after"), QStringLiteral("Seconds before the picture."),
+                                    QStringLiteral("SECONDS"), QStringLiteral("8"));
+    shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt});
+    parser.process(app);
+
+    QString installDir = parser.value(dirOpt);
+    if (installDir.isEmpty()) installDir = DeriveInstallDir(QCoreApplication::applicationDirPath());
+    if (!IsFolder(installDir)) {
+        std::fprintf(stderr, "gascal: installation folder %s not found\n", qPrintable(installDir));
+        return 2;
+    }
+
+    QtPrompts prompts;
+    SetPrompts(&prompts);
+
+    std::shared_ptr<sim::SimEcu> ecu;
+    std::unique_ptr<sim::SimUsbProvider> simUsb;
+    std::unique_ptr<SimBridge> bridge;
+    if (parser.isSet(simOpt)) {
+        sim::SimOptions o;
+        o.firmwareVersion = QString::fromLatin1(kSimVersion);
+        o.firmwareDate = QString::fromLatin1(kSimDate);
+        o.key = true;
+        o.engineRunning = true;
+        o.warm = true;
+        ecu = std::make_shared<sim::SimEcu>(o);
+        simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
+        bridge = std::make_unique<SimBridge>(ecu);
+    }
+    auto provider = MakeMachinePortProvider(simUsb.get());
+
+    auto session = std::make_unique<MainSession>(installDir, provider.get());
+    if (parser.isSet(portOpt)) {
+        QString error;
+        if (!ApplyPortOption(parser.value(portOpt), session->comm, &error)) {
+            std::fprintf(stderr, "gascal: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+    CommLogWriter log;
+    log.Install();
+    log.StartLogRxTx(session->controller->ProductTitle());
+
+    auto window = std::make_unique<FrmKT540>(*session->controller);
+    prompts.SetParent(window.get());
+    if (bridge) window->SetSimControl(bridge.get());
+    window->show();
+    CentreWindow(window.get());
+    session->LoadAndStart();
+    session->controller->Form_Activate();
+
+    QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
+    int rc = 0;
+    if (parser.isSet(shotOpt)) {
+        const QString file = parser.value(shotOpt);
+        const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
+        QTimer::singleShot(ms, window.get(), [&, file] {
+            const bool ok = window->grab().save(file);
+            std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
+            rc = ok ? 0 : 1;
+            session->controller->MnuFileEsc_Click();
+        });
+    }
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    const int appRc = app.exec();
+    prompts.SetParent(nullptr);
+    window.reset();
+    session.reset();
+    log.Stop();
+    SetPrompts(nullptr);
+    return rc ? rc : appRc;
+}
