@@ -29,6 +29,9 @@ bool ClsComm::SendMsg(const QByteArray& msg) {
         WaitMicroSeconds(SEND_AND_WAIT_STEP_USEC);
     }
     comState_ = COM_SENDING;
+    // Whatever was decoded while this request waited for its turn (a
+    // keep-alive answer) is not its answer.
+    answerDecoded_ = false;
     outBuffer_ = msg;
     const QByteArray frame = msg;
 
@@ -216,7 +219,6 @@ bool ClsComm::ReSend(QByteArray frame) {
 }
 
 bool ClsComm::SendAndWait(const QByteArray& msg) {
-    answerDecoded_ = false;
     if (!SendMsg(msg)) return false;
     while (!answerDecoded_ && (comState_ == COM_WAIT_ANSWER || comState_ == COM_SENDING)) {
         WaitMicroSeconds(SEND_AND_WAIT_STEP_USEC);

@@ -301,6 +301,21 @@ TEST_F(ExchangeTest, StopWhileSendingLeavesThePortAloneAndKeepsTheStop) {
     EXPECT_EQ(log.Count("? "), 1);
 }
 
+TEST_F(ExchangeTest, SendAndWaitBehindAKeepAliveReturnsWithItsOwnAnswer) {
+    struct Sink : AnswerSink {
+        int mem1 = 0;
+        void OnMem1(const QString&) override { ++mem1; }
+    } sink;
+    comm->SetAnswerSink(&sink);
+    AnswerCommand(CMD_READ_MEM1, [] { return BuildAnswer(CMD_READ_MEM1, 0, "\x01"); });
+    // Wait until the link timer has a keep-alive out.
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_WAIT_ANSWER; }, 5e6));
+    EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM1)));
+    EXPECT_EQ(sink.mem1, 1);
+    EXPECT_EQ(comm->ComState(), COM_IDLE);
+    comm->SetAnswerSink(nullptr);
+}
+
 TEST_F(ExchangeTest, SendAndWaitDrivesTheExchangeWhenTheLinkTimerIsStopped) {
     timer1->SetEnabled(false);
     EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM2)));
