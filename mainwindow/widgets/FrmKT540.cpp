@@ -1,6 +1,7 @@
 #include "mainwindow/widgets/FrmKT540.h"
 
 #include <QAction>
+#include <functional>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -469,23 +470,23 @@ QWidget* FrmKT540::BuildConfigTab() {
 }
 
 void FrmKT540::ConnectSettings() {
-    const auto bind = [this](QComboBox* c, void (MainController::*fn)(int)) {
-        connect(c, &QComboBox::activated, this, [this, fn](int i) { (ctl_.*fn)(i); });
+    const auto bind = [this](QComboBox* c, std::function<void(int)> fn) {
+        connect(c, &QComboBox::activated, this, std::move(fn));
     };
-    bind(cmbSwtchRpm_, &MainController::CmbSwtchRpm_Click);
-    bind(cmbSwtchTemp_, &MainController::CmbSwtchTemp_Click);
-    bind(cmbSwtchDelay_, &MainController::CmbSwtchDelay_Click);
-    bind(cmbSwtchBar_, &MainController::CmbSwtchBar_Click);
-    bind(cmbSwtchDelayPress_, &MainController::CmbSwtchDelayPress_Click);
-    bind(cmbSwtchForce_, &MainController::CmbSwtchForce_Click);
-    bind(cmbSwtchSeq_, &MainController::CmbSwtchSeq_Click);
-    bind(cmbSwtchCilindri_, &MainController::CmbSwtchCilindri_Click);
-    bind(cmbSwtchBobine_, &MainController::CmbSwtchBobine_Click);
-    bind(cmbSwtchLambdaType_, &MainController::CmbSwtchLambdaType_Click);
-    bind(cmbTpyInj_, &MainController::CmbTpyInj_Click);
-    bind(cmbTpyGLS_, &MainController::CmbTpyGLS_Click);
-    bind(cmbEmptyGas_, &MainController::CmbEmptyGas_Click);
-    bind(cmbShoRpm_, &MainController::CmbShoRpm_Click);
+    bind(cmbSwtchRpm_, [this](int i) { ctl_.CmbSwtchRpm_Click(i); });
+    bind(cmbSwtchTemp_, [this](int i) { ctl_.CmbSwtchTemp_Click(i); });
+    bind(cmbSwtchDelay_, [this](int i) { ctl_.CmbSwtchDelay_Click(i); });
+    bind(cmbSwtchBar_, [this](int i) { ctl_.CmbSwtchBar_Click(i); });
+    bind(cmbSwtchDelayPress_, [this](int i) { ctl_.CmbSwtchDelayPress_Click(i); });
+    bind(cmbSwtchForce_, [this](int i) { ctl_.CmbSwtchForce_Click(i); });
+    bind(cmbSwtchSeq_, [this](int i) { ctl_.CmbSwtchSeq_Click(i); });
+    bind(cmbSwtchCilindri_, [this](int i) { ctl_.CmbSwtchCilindri_Click(i); });
+    bind(cmbSwtchBobine_, [this](int i) { ctl_.CmbSwtchBobine_Click(i); });
+    bind(cmbSwtchLambdaType_, [this](int i) { ctl_.CmbSwtchLambdaType_Click(i); });
+    bind(cmbTpyInj_, [this](int i) { ctl_.CmbTpyInj_Click(i); });
+    bind(cmbTpyGLS_, [this](int i) { ctl_.CmbTpyGLS_Click(i); });
+    bind(cmbEmptyGas_, [this](int i) { ctl_.CmbEmptyGas_Click(i); });
+    bind(cmbShoRpm_, [this](int i) { ctl_.CmbShoRpm_Click(i); });
     connect(optCng_, &QRadioButton::clicked, this, [this] { ctl_.OptTypFuel_Click(0); });
     connect(optLpg_, &QRadioButton::clicked, this, [this] { ctl_.OptTypFuel_Click(1); });
     connect(chkAbilAcqVacum_, &QCheckBox::clicked, this,

@@ -1,0 +1,126 @@
+// The main window offscreen on the simulated ECU, in virtual time.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QTabWidget>
+
+#include "link/core/CommandTable.h"
+#include "mainwindow/widgets/FrmInit.h"
+#include "mainwindow/widgets/FrmKT540.h"
+#include "tests/mainwindow/SimFixture.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+struct WindowOnSim {
+    SimSession s;
+    std::unique_ptr<FrmKT540> w;
+    WindowOnSim() {
+        w = std::make_unique<FrmKT540>(s.ctl());
+        w->show();
+        s.Start();
+    }
+    void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, key, mods);
+        QKeyEvent release(QEvent::KeyRelease, key, mods);
+        QApplication::sendEvent(w.get(), &press);
+        QApplication::sendEvent(w.get(), &release);
+    }
+};
+}  // namespace
+
+TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
+    WindowOnSim t;
+    t.s.RunFor(0.1);
+    EXPECT_TRUE(t.w->PortSearchWindow()->isVisible());  // searching / reading
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    t.s.RunFor(3);
+    EXPECT_FALSE(t.w->PortSearchWindow()->isVisible());
+    const int rpm = t.w->RpmText().toInt();
+    const double simRpm = t.s.ecu->Engine().State().rpm;
+    EXPECT_EQ(t.w->RpmText().size(), 4);
+    EXPECT_NEAR(rpm, simRpm, 60);
+    // Petrol time of the fitted injectors, two decimals with a comma.
+    const QString pet = t.w->InjTimePetText();
+    ASSERT_EQ(pet.size(), 4) << pet.toStdString();
+    EXPECT_EQ(pet[1], QLatin1Char(','));
+    const double shown = QString(pet).replace(',', '.').toDouble();
+    EXPECT_GT(shown, 1.0);
+    EXPECT_NEAR(shown, t.s.session->image.Mem1Block.PetrolInjTimes[0], 0.3);
+    EXPECT_TRUE(t.w->StatusText(1).startsWith("COM OK"));
+    EXPECT_TRUE(t.w->StatusText(2).startsWith("Time: 0:00:"));
+}
+
+TEST(MainWin, ChangedSwitchoverSpeedReachesTheEcu) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
+    ASSERT_NE(rpm, nullptr);
+    EXPECT_EQ(rpm->currentText(), "800");  // shows the ECU's value
+    const int idx = rpm->findText("2200");
+    ASSERT_GE(idx, 0);
+    rpm->setCurrentIndex(idx);
+    emit rpm->activated(idx);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.Sent(CMD_WRT_MEM3) > 0; }, 5));
+    t.s.RunFor(2);
+    EXPECT_NEAR(t.s.ecu->Working().SwitchRpm(), 2200, 2);
+    EXPECT_EQ(rpm->currentText(), "2200");
+}
+
+TEST(MainWin, FunctionKeysSwitchTabsAndServiceViewToggles) {
+    WindowOnSim t;
+    t.s.RunFor(0.1);
+    const std::pair<int, int> keys[] = {{Qt::Key_F5, TAB_CALIBRATION}, {Qt::Key_F6, TAB_MODELING},
+                                        {Qt::Key_F7, TAB_MAP},         {Qt::Key_F3, TAB_CONFIG},
+                                        {Qt::Key_F2, TAB_GENERAL}};
+    for (const auto& [key, tab] : keys) {
+        QAction* a = nullptr;
+        for (QAction* x : t.w->findChildren<QAction*>())
+            if (x->shortcut() == QKeySequence(key)) a = x;
+        ASSERT_NE(a, nullptr) << key;
+        a->trigger();
+        EXPECT_EQ(t.w->Tabs()->currentIndex(), tab);
+        EXPECT_EQ(t.s.ctl().CurrentTab, tab);
+    }
+    EXPECT_TRUE(t.w->Tabs()->tabText(TAB_GENERAL).endsWith(" - F2"));
+    for (QWidget* c : t.w->ServiceViewControls()) EXPECT_FALSE(c->isVisible());
+    t.Key(Qt::Key_X, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(t.s.ctl().ServiceView());
+    for (QWidget* c : t.w->ServiceViewControls()) EXPECT_TRUE(c->isVisible());
+    t.Key(Qt::Key_X, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(t.s.ctl().ServiceView());
+    for (QWidget* c : t.w->ServiceViewControls()) EXPECT_FALSE(c->isVisible());
+    t.Key(Qt::Key_X, Qt::ControlModifier);  // without Alt nothing happens
+    EXPECT_FALSE(t.s.ctl().ServiceView());
+}
+
+TEST(MainWin, ClosingStopsTheLinkThenUnloadsAtTheNextTick) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online; }, 30));
+    t.w->close();
+    // Not yet: the link stops first, the window stays.
+    EXPECT_TRUE(t.w->isVisible());
+    EXPECT_FALSE(t.w->IsUnloaded());
+    EXPECT_EQ(t.s.session->comm.ComState(), COM_STOP);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 1));
+    EXPECT_FALSE(t.w->isVisible());
+    EXPECT_FALSE(t.s.ctl().Timer1().Enabled());
+    EXPECT_FALSE(t.s.ctl().Timer2().Enabled());
+    const uint64_t answers = t.s.ecu->Counters().requests;
+    t.s.RunFor(10);
+    EXPECT_EQ(t.s.ecu->Counters().requests, answers);  // nothing more on the line
+}
+
+TEST(MainWin, LayoutFitsASmallScreen) {
+    WindowOnSim t;
+    t.w->resize(1366, 700);
+    t.s.RunFor(0.1);
+    EXPECT_LE(t.w->minimumSizeHint().width(), 1366);
+    EXPECT_LE(t.w->minimumSizeHint().height(), 700);
+    t.w->resize(800, 560);
+    EXPECT_LE(t.w->width(), 1366);
+}
