@@ -1,0 +1,37 @@
+// gascal-cli: the tool's link and data layers without a window. The same
+// link object, parameter image and requests as the window, so the frames on
+// the wire, their order and the communication log are the same.
+//
+// Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,
+// 4 file error, 5 ECU incompatible.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <memory>
+
+namespace gascal {
+
+namespace sim {
+class SimEcu;
+}
+
+enum CliExit { CLI_OK = 0, CLI_USAGE = 2, CLI_LINK = 3, CLI_FILE = 4, CLI_INCOMPATIBLE = 5 };
+
+struct CliEnvironment {
+    // The simulated ECU that --sim talks to; a fresh default one when null.
+    std::shared_ptr<sim::SimEcu> simEcu;
+    // Installation folder when --install-dir is not given (the program's own
+    // parent folder when empty).
+    QString defaultInstallDir;
+};
+
+// Runs one command line (without the program name). Data go to `out`,
+// progress and messages to `err`.
+int RunCli(const QStringList& args, QTextStream& out, QTextStream& err,
+           const CliEnvironment& env = {});
+
+QString CliHelpText();
+
+}  // namespace gascal
