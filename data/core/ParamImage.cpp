@@ -573,10 +573,7 @@ double ParamImage::CorEntryOnWire(int index, double value) const {
 bool ParamImage::AdaptDefaultsToTestData(const QString& loadedPath, const QString& defaultSetPath,
                                          const QString& testDataFrameHex, const QString& sl6Cil,
                                          const QString& sl8Cil) {
-    if (loadedPath.isEmpty() || defaultSetPath.isEmpty()) return false;
-    const QString a = QFileInfo(loadedPath).absoluteFilePath();
-    const QString b = QFileInfo(defaultSetPath).absoluteFilePath();
-    if (QDir::cleanPath(a).compare(QDir::cleanPath(b), Qt::CaseInsensitive) != 0) return false;
+    if (!SameFilePath(loadedPath, defaultSetPath)) return false;
 
     const int marker = HexU16At(testDataFrameHex, 27);
     // An empty or non-numeric key marks no engine: it must not match the
@@ -599,6 +596,13 @@ bool ParamImage::AdaptDefaultsToTestData(const QString& loadedPath, const QStrin
 }
 
 // --- Free functions ----------------------------------------------------------------
+
+bool SameFilePath(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty()) return false;
+    const QString ca = QDir::cleanPath(QFileInfo(a).absoluteFilePath());
+    const QString cb = QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+    return ca.compare(cb, Qt::CaseInsensitive) == 0;
+}
 
 bool CompareMem3(const Mem3Fields& a, const Mem3Fields& b) { return !(a == b); }
 

@@ -229,6 +229,10 @@ private:
     ParamImageHost* host_ = nullptr;
 };
 
+// True when both paths name the same file (letter case ignored, as on the
+// installation's own system).
+bool SameFilePath(const QString& a, const QString& b);
+
 // True when any field of the two block-3 records differs.
 bool CompareMem3(const Mem3Fields& a, const Mem3Fields& b);
 

@@ -254,3 +254,44 @@ TEST_F(RoundTripTest, ParameterFileCarriesTheConfigurationToAnotherEcu) {
     }
     EXPECT_TRUE(prompts.shown.empty());
 }
+
+TEST_F(RoundTripTest, DefaultSetResetsTheConfigurationButNotTheHours) {
+    const QString defaults = QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG/Default.Xar");
+    ParamLoadOptions opt;
+    opt.defaultSetPath = defaults;
+    opt.sl6Cil = "6";
+    opt.sl8Cil = "8";
+    {
+        SCOPED_TRACE("4 cylinders");
+        EcuSession s{sim::SimOptions{}};
+        ASSERT_TRUE(s.Connect(ev));
+        ASSERT_TRUE(s.ReadAll());
+        s.image.PendingEdits.Mem3Block.SwitchTempRaw = 60;
+        s.image.PendingEdits.Mem5Block.ShowRpmHigh = 3300;
+        ASSERT_TRUE(s.requests->WriteBlock(3));
+        ASSERT_TRUE(s.requests->WriteBlock(5));
+        ASSERT_TRUE(s.requests->ReadBlock(2));
+        const std::vector<uint8_t> hours(s.Ecu().mem2.begin() + 3, s.Ecu().mem2.begin() + 11);
+        ASSERT_TRUE(LoadParamFile(defaults, s.image, s.link.get(), opt));
+        const sim::ConfigImage factory = sim::FactoryConfig(4);
+        EXPECT_EQ(Bytes(s.Ecu().mem3), Bytes(factory.mem3));
+        EXPECT_EQ(Bytes(s.Ecu().mem5), Bytes(factory.mem5));
+        EXPECT_EQ(Bytes(s.Ecu().table), Bytes(factory.table));
+        EXPECT_EQ(std::vector<uint8_t>(s.Ecu().mem2.begin() + 3, s.Ecu().mem2.begin() + 11), hours);
+    }
+    {
+        SCOPED_TRACE("6 cylinders");
+        sim::SimOptions o;
+        o.cylinders = 6;
+        EcuSession s{o};
+        ASSERT_TRUE(s.Connect(ev));
+        ASSERT_TRUE(s.ReadAll());
+        ASSERT_TRUE(LoadParamFile(defaults, s.image, s.link.get(), opt));
+        const auto& m3 = s.Ecu().mem3;
+        EXPECT_EQ(m3[1], 6);
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(m3[21 - i], i < 6 ? 1 : 0) << i;
+        // Still 800 rpm: the default set's 4 coils with 6 cylinders give period 12500.
+        EXPECT_EQ(m3[4] | m3[5] << 8, 12500);
+        EXPECT_EQ(s.image.Mem3Block.SwitchRpm, 800);
+    }
+}
