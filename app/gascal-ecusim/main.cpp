@@ -5,6 +5,10 @@
 // bytes written to the device reach the ECU at line speed, its answers are
 // written back when the line would have delivered them. Runs until SIGINT or
 // SIGTERM, then prints its counters on standard error and exits with 0.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -14,10 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <termios.h>
-#include <unistd.h>
 
 #include "common/EventService.h"
 #include "sim/core/SimCommandLine.h"
@@ -47,7 +48,7 @@ bool MakeRaw(int fd) {
 
 // Owns the terminal pair and moves bytes between it and the ECU.
 class PtyServer {
-public:
+  public:
     PtyServer(SimEcu& ecu) : ecu_(ecu) {}
     ~PtyServer() {
         if (slave_ >= 0) close(slave_);
@@ -90,7 +91,7 @@ public:
         Pump();
     }
 
-private:
+  private:
     void ReadInput() {
         uint8_t buf[512];
         for (;;) {
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
         std::perror("gascal-ecusim: pipe");
         return 1;
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -175,11 +176,10 @@ int main(int argc, char** argv) {
 
     const int rc = app.exec();
     const SimCounters& c = ecu.Counters();
-    std::fprintf(stderr,
-                 "gascal-ecusim: %llu requests, %llu answers, %llu checksum errors, %llu rejected\n",
-                 static_cast<unsigned long long>(c.requests),
-                 static_cast<unsigned long long>(c.answers),
-                 static_cast<unsigned long long>(c.checksumErrors),
-                 static_cast<unsigned long long>(c.rejected));
+    std::fprintf(
+        stderr, "gascal-ecusim: %llu requests, %llu answers, %llu checksum errors, %llu rejected\n",
+        static_cast<unsigned long long>(c.requests), static_cast<unsigned long long>(c.answers),
+        static_cast<unsigned long long>(c.checksumErrors),
+        static_cast<unsigned long long>(c.rejected));
     return rc;
 }

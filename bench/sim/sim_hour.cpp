@@ -105,10 +105,11 @@ int main(int argc, char** argv) {
     const double engine = EngineOnlyHour();
     std::printf("engine model alone, one simulated hour: %.3f s real time\n", engine);
     const TrafficResult traffic = TrafficHour();
-    std::printf("engine and protocol, one simulated hour: %.3f s real time "
-                "(%llu exchanges, %llu answered)\n",
-                traffic.seconds, static_cast<unsigned long long>(traffic.exchanges),
-                static_cast<unsigned long long>(traffic.answered));
+    std::printf(
+        "engine and protocol, one simulated hour: %.3f s real time "
+        "(%llu exchanges, %llu answered)\n",
+        traffic.seconds, static_cast<unsigned long long>(traffic.exchanges),
+        static_cast<unsigned long long>(traffic.answered));
     std::printf("target: under 5 s -> %s\n", traffic.seconds < 5.0 ? "met" : "NOT met");
     return 0;
 }

@@ -27,7 +27,8 @@ QString SimCommandLineHelp() {
                "  --tank X                  tank level 0..1 (default 0.7)\n"
                "  --firmware-version VVVV   firmware version digits (default 0140)\n"
                "  --firmware-date DDMMYYYY  firmware date (default 15032025)\n"
-               "  --old-firmware            firmware 01.00.32: no CMD_READ_FIRMWARE, short block 5\n"
+               "  --old-firmware            firmware 01.00.32: no CMD_READ_FIRMWARE, short block "
+               "5\n"
                "  --error N                 error item N (0..31) present; may be repeated\n"
                "  --fail LIST               failure modes, e.g. corrupt=0.05,lose=0.02,late=0.1\n"
                "                            names: %1\n"
@@ -115,8 +116,7 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
             if (!value(v)) return fail(QStringLiteral("--processing-us needs a number"));
             r.options.processingUs = v.toDouble(&ok);
             if (!ok || r.options.processingUs < 0 || r.options.processingUs > 1e6)
-                return fail(
-                    QStringLiteral("--processing-us: \"%1\" is not 0 to 1000000").arg(v));
+                return fail(QStringLiteral("--processing-us: \"%1\" is not 0 to 1000000").arg(v));
         } else if (opt == QLatin1String("--install-dir")) {
             if (!value(v)) return fail(QStringLiteral("--install-dir needs a folder"));
             r.installDir = v;

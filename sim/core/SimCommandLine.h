@@ -14,7 +14,7 @@ struct SimCommandLine {
     SimOptions options;
     QString installDir;  // accepted for symmetry with the tool's programs
     bool help = false;
-    bool verbose = false;  // one line on standard error per request
+    bool verbose = false;    // one line on standard error per request
     bool engineSet = false;  // --engine given
 };
 

@@ -69,6 +69,7 @@ void SimEcu::AdvanceTo(double nowUs) {
         started_ = true;
         now_ = engineTimeUs_ = sampleClockUs_ = fuelSinceUs_ = lastValidRequestUs_ = nowUs;
     }
+    if (nowUs < now_ - kClockJumpUs) Rebase(nowUs - now_);
     const double t = std::max(nowUs, now_);
     while (!inbound_.empty() && inbound_.front().first <= t) {
         const auto [at, b] = inbound_.front();
@@ -84,6 +85,17 @@ void SimEcu::AdvanceTo(double nowUs) {
         counters_.bytesIgnored += rx_.size();
         rx_.clear();
     }
+}
+
+void SimEcu::Rebase(double delta) {
+    // Another clock took over (a test installed a new virtual clock): carry
+    // every stored time over to it so that nothing waits for the old clock.
+    for (double* t : {&now_, &engineTimeUs_, &toolLineFreeUs_, &ecuLineFreeUs_, &lastRxUs_,
+                      &silentUntilUs_, &vanishedUntilUs_, &fuelSinceUs_, &lastValidRequestUs_,
+                      &sampleClockUs_, &petrolLastSampleUs_, &gasLastSampleUs_})
+        *t += delta;
+    for (auto& b : inbound_) b.first += delta;
+    for (auto& b : outbound_) b.first += delta;
 }
 
 void SimEcu::StepTo(double us) {
@@ -379,8 +391,8 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
         case CMD_WRT_FLASH_ZONE: {
             if (!programming || !flashWriting_) return reject();
             if (n < 5 || n > 4 + kFlashChunkMax) return reject();
-            const uint32_t address = (static_cast<uint32_t>(d[1]) << 16) |
-                                     (static_cast<uint32_t>(d[2]) << 8) | d[3];
+            const uint32_t address =
+                (static_cast<uint32_t>(d[1]) << 16) | (static_cast<uint32_t>(d[2]) << 8) | d[3];
             if (d[0] != 0 || !Flash::Contains(address, n - 4)) return reject();
             flash_.Program(address, d.data() + 4, n - 4);
             r.processingUs = kFlashZoneUs;
@@ -571,10 +583,18 @@ void SimEcu::Reset(double nowUs) {
 
 // --- Driver ---------------------------------------------------------------------------------
 
-void SimEcu::SetKey(bool on) { engine_.Controls().key = on; }
-void SimEcu::SetEngineRunning(bool on) { engine_.Controls().engineOn = on; }
-void SimEcu::SetTargetRpm(double rpm) { engine_.Controls().targetRpm = std::max(0.0, rpm); }
-void SimEcu::SetLoad(double load) { engine_.Controls().load = std::clamp(load, 0.0, 1.0); }
+void SimEcu::SetKey(bool on) {
+    engine_.Controls().key = on;
+}
+void SimEcu::SetEngineRunning(bool on) {
+    engine_.Controls().engineOn = on;
+}
+void SimEcu::SetTargetRpm(double rpm) {
+    engine_.Controls().targetRpm = std::max(0.0, rpm);
+}
+void SimEcu::SetLoad(double load) {
+    engine_.Controls().load = std::clamp(load, 0.0, 1.0);
+}
 void SimEcu::SetTankLevel(double level) {
     engine_.Controls().tankLevel = std::clamp(level, 0.0, 1.0);
 }
@@ -628,8 +648,8 @@ void SimEcu::StepModel(double dt) {
             } else {
                 const bool delayDone = es.runTimeS >= cfg.SwitchDelaySec();
                 const bool forced = cfg.ForceTimeSec() > 0 && es.runTimeS >= cfg.ForceTimeSec();
-                const bool warm = !SensorFault(ERR_REDUCER_TEMP_SENSOR) &&
-                                  es.reducerC >= cfg.SwitchTempC();
+                const bool warm =
+                    !SensorFault(ERR_REDUCER_TEMP_SENSOR) && es.reducerC >= cfg.SwitchTempC();
                 const bool ignoreRpm = !oldFirmware_ && cfg.mem5[mem5::NotObserveRpm] != 0;
                 const double switchRpm = cfg.SwitchRpm();
                 const bool fastEnough = ignoreRpm || switchRpm <= 0 || es.rpm >= switchRpm;
@@ -645,7 +665,8 @@ void SimEcu::StepModel(double dt) {
     }
 
     // End of gas: pressure below the threshold for the set delay.
-    if (onGas_ && !SensorFault(ERR_GAS_PRESSURE_SENSOR) && es.gasPressMbar < cfg.SwitchPressMbar()) {
+    if (onGas_ && !SensorFault(ERR_GAS_PRESSURE_SENSOR) &&
+        es.gasPressMbar < cfg.SwitchPressMbar()) {
         lowPressS_ += dt;
         if (lowPressS_ >= cfg.SwitchPressDelaySec()) {
             onGas_ = false;
@@ -658,7 +679,8 @@ void SimEcu::StepModel(double dt) {
     }
 
     EcuDrive drive;
-    drive.valvesOpen = onGas_ && forced_[ERR_VALVE_1] == kErrNone && forced_[ERR_VALVE_2] == kErrNone;
+    drive.valvesOpen =
+        onGas_ && forced_[ERR_VALVE_1] == kErrNone && forced_[ERR_VALVE_2] == kErrNone;
     for (int i = 0; i < 8; ++i)
         gasDriven_[i] = onGas_ && i < engine_.Controls().cylinders && cfg.InjEnabled(i);
     drive.gasDriven = gasDriven_;
@@ -705,8 +727,8 @@ void SimEcu::RecordSample(double) {
     // A new point when the operating point moved to another 20-mbar pressure,
     // or when it has held the same one for a while.
     const SamplePoint& last = store[(next + kSamplePoints - 1) % kSamplePoints];
-    const bool moved = last.pressure == 0 ||
-                       std::lround(last.pressure / 20.0) != std::lround(p.pressure / 20.0);
+    const bool moved =
+        last.pressure == 0 || std::lround(last.pressure / 20.0) != std::lround(p.pressure / 20.0);
     if (!moved && engineTimeUs_ - lastUs < kSampleRepeatUs) return;
     store[next] = p;  // when all 60 are taken the oldest makes room
     next = (next + 1) % kSamplePoints;
@@ -798,8 +820,8 @@ std::vector<uint8_t> SimEcu::EncodeMem1() const {
     const double t0 = cfg.LevelThreshold(0), t5 = cfg.LevelThreshold(5);
     const double levelRaw = t0 == t5 ? 1023 * level : t0 + (t5 - t0) * level;
     PutU16(&b[mem1::LevelRaw], SensorFault(ERR_LEVEL_SENSOR) ? 0 : ClampU16(levelRaw));
-    PutS16(&b[mem1::ReducerTemp], SensorFault(ERR_REDUCER_TEMP_SENSOR) ? kSensorFaultTempC
-                                                                        : ClampS16(es.reducerC));
+    PutS16(&b[mem1::ReducerTemp],
+           SensorFault(ERR_REDUCER_TEMP_SENSOR) ? kSensorFaultTempC : ClampS16(es.reducerC));
     PutS16(&b[mem1::GasTemp],
            SensorFault(ERR_GAS_TEMP_SENSOR) ? kSensorFaultTempC : ClampS16(es.gasC));
     PutU16(&b[mem1::Supply], ClampU16(es.supplyV / kSupplyVoltsPerCount));

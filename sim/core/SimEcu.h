@@ -38,7 +38,7 @@ struct SimOptions {
     bool oldFirmware = false;  // firmware 01 32: no CMD_READ_FIRMWARE, short block 5
     bool key = false;
     bool engineRunning = false;
-    double rpm = 0;   // requested speed; 0 = idle
+    double rpm = 0;  // requested speed; 0 = idle
     double load = 0;
     bool warm = false;
     double tankLevel = 0.7;
@@ -78,7 +78,7 @@ struct SamplePoint {
 };
 
 class SimEcu {
-public:
+  public:
     explicit SimEcu(const SimOptions& options = SimOptions());
 
     // --- Line -------------------------------------------------------------------
@@ -149,17 +149,18 @@ public:
     // Gas time the ECU drives on cylinder `cyl` for petrol time `petrolMs`.
     double GasTimeMs(int cyl, double petrolMs) const;
 
-    static constexpr double kEngineStepUs = 20000;         // engine model step
+    static constexpr double kEngineStepUs = 20000;  // engine model step
+    static constexpr double kClockJumpUs = 1e6;     // a clock going back this far is another clock
     static constexpr double kInterByteTimeoutUs = 200000;  // a pause that ends a partial request
     static constexpr double kBootUs = 300000;              // silence after a reset
     static constexpr double kFlashBootUs = 1500000;        // silence after the end of programming
-    static constexpr double kSlaveTimeoutUs = 30e6;        // slave mode without the PC falls back to run
+    static constexpr double kSlaveTimeoutUs = 30e6;  // slave mode without the PC falls back to run
     static constexpr double kSampleIntervalUs = 250000;
-    static constexpr double kSampleSettleS = 2.0;          // time on a fuel before its points count
-    static constexpr double kSampleSteadyRpm = 100;        // largest speed change between two looks
-    static constexpr double kSampleRepeatUs = 3e6;         // a held operating point is recorded again
+    static constexpr double kSampleSettleS = 2.0;    // time on a fuel before its points count
+    static constexpr double kSampleSteadyRpm = 100;  // largest speed change between two looks
+    static constexpr double kSampleRepeatUs = 3e6;   // a held operating point is recorded again
 
-private:
+  private:
     struct Reply {
         uint8_t status = kStatusDone;
         std::vector<uint8_t> data;
@@ -168,6 +169,7 @@ private:
     };
 
     void Boot();
+    void Rebase(double delta);
     void StepTo(double us);
     void StepModel(double dt);
     void HandleByte(uint8_t b, double at);

@@ -19,7 +19,7 @@ constexpr double kCoolantCoolTauS = 1800;
 constexpr double kReducerTauS = 60;
 constexpr double kGasTempTauS = 90;
 constexpr double kClosedLoopCoolantC = 35;
-constexpr double kTrimTauS = 1.5;        // long-term trim time constant
+constexpr double kTrimTauS = 1.5;  // long-term trim time constant
 constexpr double kTrimMin = 0.6;
 constexpr double kTrimMax = 1.6;
 constexpr double kLambdaOscAmplitude = 0.025;
@@ -37,10 +37,14 @@ double Relax(double value, double target, double dt, double tau) {
 }
 
 // Small differences between the cylinders' demands.
-double CylinderFactor(int i) { return 1.0 + 0.012 * ((i % 4) - 1.5); }
+double CylinderFactor(int i) {
+    return 1.0 + 0.012 * ((i % 4) - 1.5);
+}
 }  // namespace
 
-SimEngine::SimEngine() { SetWarm(false); }
+SimEngine::SimEngine() {
+    SetWarm(false);
+}
 
 void SimEngine::SetWarm(bool warm) {
     if (warm) {
@@ -190,15 +194,15 @@ void SimEngine::Step(double dt, const EcuDrive& drive) {
     const double reducerTarget =
         running ? c.ambientC + (s.coolantC - c.ambientC) * 0.9 - 10 * flow : s.coolantC;
     s.reducerC = Relax(s.reducerC, reducerTarget, dt, kReducerTauS);
-    const double gasTarget = gasShare > 0 ? c.ambientC + 0.4 * (s.reducerC - c.ambientC)
-                                          : (s.reducerC + c.ambientC) / 2;
+    const double gasTarget =
+        gasShare > 0 ? c.ambientC + 0.4 * (s.reducerC - c.ambientC) : (s.reducerC + c.ambientC) / 2;
     s.gasC = Relax(s.gasC, gasTarget, dt, kGasTempTauS);
 
     // Gas pressure behind the valves.
     const double nominal = c.lpg ? kLpgPressMbar : kCngPressMbar;
     if (drive.valvesOpen && controls_.tankLevel > kTankEmpty) {
-        s.gasPressMbar = Relax(s.gasPressMbar, nominal - 150 * std::min(flow, 1.0), dt,
-                               kPressRiseTauS);
+        s.gasPressMbar =
+            Relax(s.gasPressMbar, nominal - 150 * std::min(flow, 1.0), dt, kPressRiseTauS);
     } else if (drive.valvesOpen) {
         s.gasPressMbar = Relax(s.gasPressMbar, 0, dt, 2.0);
     } else {

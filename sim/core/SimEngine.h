@@ -20,10 +20,10 @@ enum class EnginePhase { Off, Cranking, Running };
 
 // What a driver or a scenario sets.
 struct EngineControls {
-    bool key = false;        // ignition key on
-    bool engineOn = false;   // the engine is started (cranks, then runs) while the key is on
-    double targetRpm = 0;    // requested speed; at or below idle means idle
-    double load = 0;         // 0 (throttle closed) .. 1 (full load)
+    bool key = false;       // ignition key on
+    bool engineOn = false;  // the engine is started (cranks, then runs) while the key is on
+    double targetRpm = 0;   // requested speed; at or below idle means idle
+    double load = 0;        // 0 (throttle closed) .. 1 (full load)
     double ambientC = 20;
     double tankLevel = 0.7;  // 0 .. 1
     int cylinders = 4;       // the engine's own cylinder count
@@ -41,23 +41,23 @@ struct EcuDrive {
 struct EngineState {
     EnginePhase phase = EnginePhase::Off;
     double rpm = 0;
-    double mapMbar = 1000;       // manifold pressure, absolute
+    double mapMbar = 1000;  // manifold pressure, absolute
     double coolantC = 20;
     double reducerC = 20;
     double gasC = 20;
-    double gasPressMbar = 0;     // above manifold pressure
-    double trim = 1.0;           // the car's long-term trim (petrol time factor)
+    double gasPressMbar = 0;  // above manifold pressure
+    double trim = 1.0;        // the car's long-term trim (petrol time factor)
     double lambdaV = 0.45;
     double supplyV = 12.5;
-    double runTimeS = 0;         // since the engine last started
-    bool cutOff = false;         // the car cuts fuel on overrun
+    double runTimeS = 0;  // since the engine last started
+    bool cutOff = false;  // the car cuts fuel on overrun
     bool closedLoop = false;
-    double mixture = 1.0;        // delivered / needed fuel, 1 = stoichiometric
+    double mixture = 1.0;              // delivered / needed fuel, 1 = stoichiometric
     std::array<double, 8> petrolMs{};  // petrol time the car demands per cylinder
 };
 
 class SimEngine {
-public:
+  public:
     SimEngine();
 
     EngineControls& Controls() { return controls_; }
@@ -76,7 +76,7 @@ public:
     static double TrueGasTimeMs(double petrolMs);
     static double PetrolForGasMs(double gasMs);
 
-private:
+  private:
     EngineControls controls_;
     EngineState state_;
     double crankS_ = 0;

@@ -11,7 +11,9 @@ uint64_t SimRandom::Next() {
     return z ^ (z >> 31);
 }
 
-double SimRandom::Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+double SimRandom::Uniform() {
+    return static_cast<double>(Next() >> 11) * 0x1.0p-53;
+}
 
 uint32_t SimRandom::Below(uint32_t n) {
     if (n == 0) return 0;
@@ -26,7 +28,7 @@ bool FailureSettings::Any() const {
 namespace {
 struct Field {
     const char* name;
-    double FailureSettings::* member;
+    double FailureSettings::*member;
     bool probability;
 };
 const Field kFields[] = {
@@ -58,7 +60,8 @@ bool ParseFailureSettings(const QString& text, FailureSettings& out, QString* er
         const QString item = raw.trimmed();
         const int eq = item.indexOf(QLatin1Char('='));
         if (eq <= 0) {
-            if (error) *error = QStringLiteral("failure setting \"%1\" is not name=value").arg(item);
+            if (error)
+                *error = QStringLiteral("failure setting \"%1\" is not name=value").arg(item);
             return false;
         }
         const QString name = item.left(eq).trimmed();

@@ -13,15 +13,15 @@ namespace gascal::sim {
 
 // Small deterministic generator (SplitMix64).
 class SimRandom {
-public:
+  public:
     explicit SimRandom(uint64_t seed = 1) : state_(seed) {}
     void Seed(uint64_t seed) { state_ = seed; }
     uint64_t Next();
-    double Uniform();                  // [0, 1)
-    uint32_t Below(uint32_t n);        // 0 .. n-1 (0 when n is 0)
+    double Uniform();            // [0, 1)
+    uint32_t Below(uint32_t n);  // 0 .. n-1 (0 when n is 0)
     bool Chance(double p) { return p > 0 && Uniform() < p; }
 
-private:
+  private:
     uint64_t state_;
 };
 
@@ -53,12 +53,12 @@ QString FailureSettingNames();
 // What the simulated ECU has seen and done.
 struct SimCounters {
     uint64_t bytesReceived = 0;
-    uint64_t bytesIgnored = 0;      // bytes that were no part of a request
-    uint64_t requests = 0;          // complete requests with a good checksum
-    uint64_t checksumErrors = 0;    // complete requests with a wrong checksum (status 255)
-    uint64_t rejected = 0;          // answered with status 254 on its own account
-    uint64_t answers = 0;           // answers put on the line
-    uint64_t abandonedFrames = 0;   // partial requests dropped after a pause
+    uint64_t bytesIgnored = 0;     // bytes that were no part of a request
+    uint64_t requests = 0;         // complete requests with a good checksum
+    uint64_t checksumErrors = 0;   // complete requests with a wrong checksum (status 255)
+    uint64_t rejected = 0;         // answered with status 254 on its own account
+    uint64_t answers = 0;          // answers put on the line
+    uint64_t abandonedFrames = 0;  // partial requests dropped after a pause
     uint64_t injectedCorrupt = 0;
     uint64_t injectedLose = 0;
     uint64_t injected254 = 0;
@@ -68,7 +68,7 @@ struct SimCounters {
     uint64_t injectedCollision = 0;
     uint64_t injectedVanish = 0;
     uint64_t injectedReset = 0;
-    uint64_t resets = 0;            // every reset, injected or asked for
+    uint64_t resets = 0;  // every reset, injected or asked for
     uint64_t flashSaves = 0;
     std::map<uint8_t, uint64_t> perCommand;  // good requests by command code
 };

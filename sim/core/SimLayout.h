@@ -71,7 +71,7 @@ constexpr double kInjMsPerCount = 0.008;     // injection times: 8 us a count
 constexpr double kPetrolOffsetMs = 0.6;      // left out of the reported petrol times
 constexpr double kTimerSecPerCount = 0.025;  // switchover delays: 25 ms a count
 constexpr double kSupplyVoltsPerCount = 33.6 / 1024.0;
-constexpr double kTableStepMs = 0.128;       // correction table: one entry per 0.128 ms
+constexpr double kTableStepMs = 0.128;  // correction table: one entry per 0.128 ms
 
 // --- Block sizes ---------------------------------------------------------------
 
@@ -179,10 +179,10 @@ namespace dcol {
 constexpr size_t SerialNumber = 0;  // u32
 constexpr size_t TestDay = 4;
 constexpr size_t TestMonth = 5;
-constexpr size_t TestYear = 6;       // u16
-constexpr size_t CylinderCode = 8;   // u16: 4, 6 or 8
-constexpr size_t Station = 10;       // u16
-constexpr size_t Reserved = 12;      // 4 bytes
+constexpr size_t TestYear = 6;      // u16
+constexpr size_t CylinderCode = 8;  // u16: 4, 6 or 8
+constexpr size_t Station = 10;      // u16
+constexpr size_t Reserved = 12;     // 4 bytes
 }  // namespace dcol
 
 // Sample store of an older firmware: a fixed acquisition window.
@@ -206,8 +206,12 @@ constexpr uint32_t kModeByteAddress = 0x13A;
 
 // --- Little-endian field access --------------------------------------------------------
 
-inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline int16_t GetS16(const uint8_t* p) { return static_cast<int16_t>(GetU16(p)); }
+inline uint16_t GetU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline int16_t GetS16(const uint8_t* p) {
+    return static_cast<int16_t>(GetU16(p));
+}
 inline uint32_t GetU32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -216,13 +220,17 @@ inline void PutU16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v & 0xFF);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
-inline void PutS16(uint8_t* p, int16_t v) { PutU16(p, static_cast<uint16_t>(v)); }
+inline void PutS16(uint8_t* p, int16_t v) {
+    PutU16(p, static_cast<uint16_t>(v));
+}
 inline void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>((v >> (8 * i)) & 0xFF);
 }
 
 // Byte index of element `i` (0..7) of a per-cylinder array of `width`-byte items.
-inline size_t CylOffset(size_t base, int i, size_t width) { return base + (7 - i) * width; }
+inline size_t CylOffset(size_t base, int i, size_t width) {
+    return base + (7 - i) * width;
+}
 
 // Clamping conversions to wire integers.
 uint16_t ClampU16(double v);
@@ -230,7 +238,9 @@ int16_t ClampS16(double v);
 
 // Exclusive-or of bytes.
 uint8_t Checksum(const uint8_t* p, size_t n);
-inline uint8_t Checksum(const std::vector<uint8_t>& v) { return Checksum(v.data(), v.size()); }
+inline uint8_t Checksum(const std::vector<uint8_t>& v) {
+    return Checksum(v.data(), v.size());
+}
 
 // A whole request frame for `cmd` carrying `data` (for tests and tools).
 std::vector<uint8_t> BuildRequest(uint8_t cmd, const std::vector<uint8_t>& data);

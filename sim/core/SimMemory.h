@@ -57,11 +57,10 @@ ConfigImage FactoryConfig(int cylinders);
 
 // The program flash, FF8000..FFFFFF.
 class Flash {
-public:
+  public:
     Flash() : bytes_(kFlashSize, 0xFF) {}
     static bool Contains(uint32_t address, size_t n) {
-        return address >= kFlashFirst && n <= kFlashSize &&
-               address - kFlashFirst <= kFlashSize - n;
+        return address >= kFlashFirst && n <= kFlashSize && address - kFlashFirst <= kFlashSize - n;
     }
     uint8_t At(uint32_t address) const { return bytes_[address - kFlashFirst]; }
     std::vector<uint8_t> Read(uint32_t address, size_t n) const;
@@ -87,7 +86,7 @@ public:
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 

@@ -18,7 +18,7 @@
 namespace gascal::sim {
 
 class SimPort : public Port {
-public:
+  public:
     explicit SimPort(std::shared_ptr<SimEcu> ecu);
     ~SimPort() override;
 
@@ -32,7 +32,7 @@ public:
 
     bool IsOpen() const { return open_; }
 
-private:
+  private:
     // PORT_OK when the port can be used now.
     uint32_t Check();
 
@@ -44,7 +44,7 @@ private:
 
 // Lists the simulated ECU as the one USB device; serial ports are not its business.
 class SimUsbProvider : public PortProvider {
-public:
+  public:
     explicit SimUsbProvider(std::shared_ptr<SimEcu> ecu) : ecu_(std::move(ecu)) {}
 
     uint32_t UsbDeviceCount(uint32_t& count) override;
@@ -56,7 +56,7 @@ public:
     // Number of ports opened so far (each open is counted once).
     uint64_t Opens() const { return opens_; }
 
-private:
+  private:
     std::shared_ptr<SimEcu> ecu_;
     uint64_t opens_ = 0;
 };

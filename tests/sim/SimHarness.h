@@ -14,7 +14,7 @@
 namespace gascal::sim::test {
 
 class SimHarness {
-public:
+  public:
     explicit SimHarness(const SimOptions& options = SimOptions()) : scope_(ev_) {
         ecu_ = std::make_shared<SimEcu>(options);
         provider_ = std::make_unique<SimUsbProvider>(ecu_);
@@ -97,7 +97,7 @@ public:
     Port* PortPtr() { return port_.get(); }
     uint32_t OpenStatus() const { return openStatus_; }
 
-private:
+  private:
     VirtualEventService ev_;
     ScopedEvents scope_;
     std::shared_ptr<SimEcu> ecu_;

@@ -2,15 +2,15 @@
 // opened by plain POSIX code as an independent peer, and a keep-alive and a
 // block read are answered. Real clock, a few seconds at most. Also the
 // command-line options and their refusals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 
 #include "sim/core/SimCommandLine.h"
 #include "sim/core/SimLayout.h"
@@ -36,7 +36,7 @@ std::vector<uint8_t> ReadFor(int fd, size_t n, int ms) {
 }
 
 class EcusimProcess {
-public:
+  public:
     explicit EcusimProcess(const QStringList& args) {
         proc_.start(QString::fromLatin1(kProgram), args);
         started_ = proc_.waitForStarted(5000);
@@ -53,7 +53,7 @@ public:
     const QString& Path() const { return path_; }
     bool Started() const { return started_; }
 
-private:
+  private:
     QProcess proc_;
     QString path_;
     bool started_ = false;
@@ -73,13 +73,15 @@ TEST(Ecusim, AnswersAKeepAliveOnItsPseudoTerminalAndStopsCleanlyOnSigterm) {
     cfsetospeed(&t, B38400);
     ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
 
-    const std::vector<uint8_t> eco{0x41, 0x02, 0x06, 0x09, 'E', 'C', 'O',
-                                   static_cast<uint8_t>(0x41 ^ 0x02 ^ 0x06 ^ 0x09 ^ 'E' ^ 'C' ^ 'O')};
+    const std::vector<uint8_t> eco{
+        0x41, 0x02, 0x06, 0x09,
+        'E',  'C',  'O',  static_cast<uint8_t>(0x41 ^ 0x02 ^ 0x06 ^ 0x09 ^ 'E' ^ 'C' ^ 'O')};
     ASSERT_EQ(write(fd, eco.data(), eco.size()), static_cast<ssize_t>(eco.size()));
     const auto answer = ReadFor(fd, 9, 3000);
-    const std::vector<uint8_t> expected{0x42, 0x01, 0x07, 0x09, 0x00, 'E', 'C', 'O',
-                                        static_cast<uint8_t>(0x42 ^ 0x01 ^ 0x07 ^ 0x09 ^ 'E' ^
-                                                             'C' ^ 'O')};
+    const std::vector<uint8_t> expected{
+        0x42, 0x01, 0x07,
+        0x09, 0x00, 'E',
+        'C',  'O',  static_cast<uint8_t>(0x42 ^ 0x01 ^ 0x07 ^ 0x09 ^ 'E' ^ 'C' ^ 'O')};
     EXPECT_EQ(answer, expected);
 
     // A block read: 85 data bytes, checksum whole, the key reported on.
@@ -112,10 +114,17 @@ TEST(Ecusim, RefusesABadOptionWithAMessage) {
 TEST(SimCommandLineParser, TurnsOptionsIntoTheScenario) {
     SimCommandLine cl;
     QString error;
-    ASSERT_TRUE(ParseSimCommandLine({"--key", "on", "--rpm", "2500", "--warm", "--firmware-version",
-                                     "0141", "--firmware-date", "01092026", "--error", "3",
-                                     "--error", "9", "--fail", "lose=0.5", "--seed", "77",
-                                     "--cylinders", "6", "--install-dir", "/tmp/x"},
+    ASSERT_TRUE(ParseSimCommandLine({"--key",    "on",
+                                     "--rpm",    "2500",
+                                     "--warm",   "--firmware-version",
+                                     "0141",     "--firmware-date",
+                                     "01092026", "--error",
+                                     "3",        "--error",
+                                     "9",        "--fail",
+                                     "lose=0.5", "--seed",
+                                     "77",       "--cylinders",
+                                     "6",        "--install-dir",
+                                     "/tmp/x"},
                                     cl, &error))
         << error.toStdString();
     EXPECT_TRUE(cl.options.key);
@@ -141,10 +150,17 @@ TEST(SimCommandLineParser, TurnsOptionsIntoTheScenario) {
 
 TEST(SimCommandLineParser, RefusesWhatItCannotUse) {
     const std::vector<QStringList> bad = {
-        {"--key"},       {"--key", "maybe"},        {"--rpm", "fast"},
-        {"--rpm", "-5"}, {"--firmware-version", "140"}, {"--firmware-date", "1509202"},
-        {"--error", "32"}, {"--cylinders", "5"},    {"--load", "2"},
-        {"--seed", "x"}, {"--frobnicate"},
+        {"--key"},
+        {"--key", "maybe"},
+        {"--rpm", "fast"},
+        {"--rpm", "-5"},
+        {"--firmware-version", "140"},
+        {"--firmware-date", "1509202"},
+        {"--error", "32"},
+        {"--cylinders", "5"},
+        {"--load", "2"},
+        {"--seed", "x"},
+        {"--frobnicate"},
     };
     for (const auto& args : bad) {
         SimCommandLine cl;

@@ -10,10 +10,14 @@
 namespace gascal::sim::test {
 namespace {
 
-uint16_t U16(const std::vector<uint8_t>& d, size_t p) { return d[p] | (d[p + 1] << 8); }
+uint16_t U16(const std::vector<uint8_t>& d, size_t p) {
+    return d[p] | (d[p + 1] << 8);
+}
 
 // Fuel the ECU reports in block 2 (3 gas, 0 petrol).
-int FuelInUse(SimHarness& h) { return h.Data(CMD_READ_MEM2).at(1); }
+int FuelInUse(SimHarness& h) {
+    return h.Data(CMD_READ_MEM2).at(1);
+}
 
 // Petrol time of injector 1 as the tool shows it (raw x 0.008 + 0.6 ms).
 double PetrolMs(SimHarness& h) {
@@ -55,7 +59,7 @@ TEST(SimSwitchover, WarmEngineGoesOnGasAfterTheDelayAndNotBefore) {
     h.Run(7);
     EXPECT_EQ(FuelInUse(h), 3);
     const auto d = h.Data(CMD_READ_MEM1);
-    EXPECT_EQ(d[73], 1);  // valves open
+    EXPECT_EQ(d[73], 1);                             // valves open
     EXPECT_GT(static_cast<int16_t>(U16(d, 14)), 0);  // gas time driven on injector 1
     EXPECT_GT(U16(d, 66), 900);                      // gas pressure built up (mbar)
 }
@@ -68,7 +72,10 @@ TEST(SimSwitchover, ColdEngineWaitsForTheReducerTemperature) {
     EXPECT_EQ(FuelInUse(h), 0);
     EXPECT_LT(h.Ecu().Engine().State().reducerC, 35);
     // Lowering the switchover temperature below the reducer's lets it switch.
-    WriteMem3(h, [](auto& d) { d[2] = 20; d[3] = 0; });
+    WriteMem3(h, [](auto& d) {
+        d[2] = 20;
+        d[3] = 0;
+    });
     h.Run(1);
     EXPECT_EQ(FuelInUse(h), 3);
 }
@@ -76,7 +83,10 @@ TEST(SimSwitchover, ColdEngineWaitsForTheReducerTemperature) {
 TEST(SimSwitchover, EngineSpeedMustReachTheSwitchoverSpeed) {
     SimHarness h(IdlingCar());
     // 2000 rpm with 4 coils and 4 cylinders: period 7500 = 0x1D4C.
-    WriteMem3(h, [](auto& d) { d[4] = 0x4C; d[5] = 0x1D; });
+    WriteMem3(h, [](auto& d) {
+        d[4] = 0x4C;
+        d[5] = 0x1D;
+    });
     h.Run(40);
     EXPECT_EQ(FuelInUse(h), 0);
     h.Ecu().SetTargetRpm(2500);
@@ -175,7 +185,10 @@ TEST(SimEngineModel, WrongCorrectionShiftsThePetrolDemandOnGas) {
     EXPECT_NEAR(right, onPetrol, onPetrol * 0.02);
     // And the injector trim works on top of the table: a longer trim shortens the demand.
     WriteMem3(h, [](auto& d) {
-        for (int i = 0; i < 8; ++i) { d[22 + 2 * i] = 50; d[23 + 2 * i] = 0; }  // +0.4 ms
+        for (int i = 0; i < 8; ++i) {
+            d[22 + 2 * i] = 50;
+            d[23 + 2 * i] = 0;
+        }  // +0.4 ms
     });
     const double trimmed = SettledPetrolMs(h, 12);
     EXPECT_LT(trimmed, right - 0.2);
@@ -252,8 +265,10 @@ TEST(SimSamples, SixtyPointsFillBothHalvesAndAChangedWindowApplies) {
     SetWorkMode(h, 0);
     // Narrow the window to 2900..3100 rpm through block 5.
     auto d = h.Data(CMD_READ_MEM5);
-    d[14] = 0x1C; d[15] = 0x0C;  // 3100
-    d[16] = 0x54; d[17] = 0x0B;  // 2900
+    d[14] = 0x1C;
+    d[15] = 0x0C;  // 3100
+    d[16] = 0x54;
+    d[17] = 0x0B;  // 2900
     ASSERT_EQ(h.Status(CMD_WRT_MEM5, d), kStatusDone);
     h.Ecu().SetTargetRpm(2500);
     h.Run(10);

@@ -18,9 +18,9 @@ SimOptions WithFailures(const QString& spec) {
 
 TEST(SimFailures, CorruptChangesExactlyOneByteOfTheAnswer) {
     SimHarness h(WithFailures("corrupt=1"));
-    const auto clean = BuildAnswer(CMD_READ_MEM3, kStatusDone,
-                                   std::vector<uint8_t>(h.Ecu().Working().mem3.begin(),
-                                                        h.Ecu().Working().mem3.end()));
+    const auto clean = BuildAnswer(
+        CMD_READ_MEM3, kStatusDone,
+        std::vector<uint8_t>(h.Ecu().Working().mem3.begin(), h.Ecu().Working().mem3.end()));
     h.Send(BuildRequest(CMD_READ_MEM3, {}));
     h.Run(0.2);
     const auto got = h.Drain();

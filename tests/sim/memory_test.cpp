@@ -8,8 +8,12 @@
 namespace gascal::sim::test {
 namespace {
 
-uint16_t U16(const std::vector<uint8_t>& d, size_t p) { return d[p] | (d[p + 1] << 8); }
-int16_t S16(const std::vector<uint8_t>& d, size_t p) { return static_cast<int16_t>(U16(d, p)); }
+uint16_t U16(const std::vector<uint8_t>& d, size_t p) {
+    return d[p] | (d[p + 1] << 8);
+}
+int16_t S16(const std::vector<uint8_t>& d, size_t p) {
+    return static_cast<int16_t>(U16(d, p));
+}
 
 TEST(SimMemory, Block1CarriesTheLiveValuesAtTheirPositions) {
     SimOptions o = IdlingCar();
@@ -31,7 +35,7 @@ TEST(SimMemory, Block1CarriesTheLiveValuesAtTheirPositions) {
     // Injector 1 is the last word of each array of eight, injector 8 the first.
     const double petrol1 = U16(d, 16 + 14) * 0.008 + 0.6;
     EXPECT_NEAR(petrol1, h.Ecu().Engine().State().petrolMs[0], 0.01);
-    EXPECT_EQ(U16(d, 16), 0);  // injector 8 of a four-cylinder engine
+    EXPECT_EQ(U16(d, 16), 0);                     // injector 8 of a four-cylinder engine
     EXPECT_GT(U16(d, 32 + 14), U16(d, 16 + 14));  // the raw time keeps the offset
     // On petrol no gas is driven; the correction the ECU would apply is reported.
     EXPECT_EQ(S16(d, 0 + 14), 0);
@@ -47,12 +51,13 @@ TEST(SimMemory, Block2ReportsFuelModeAndCutOffAndTakesOnlyTheWritableFields) {
     EXPECT_EQ(d[0], 3);  // gas allowed
     EXPECT_EQ(d[2], 0);  // running mode
     d[0] = 0;
-    d[1] = 3;                               // fuel in use: a report, never taken
-    d[2] = 1;                               // mode: changed by its own command only
-    d[3] = d[4] = d[5] = d[6] = 0xFF;       // erase counter 1
-    d[7] = 0x10; d[8] = d[9] = d[10] = 0;   // counter 2 := 16
+    d[1] = 3;                          // fuel in use: a report, never taken
+    d[2] = 1;                          // mode: changed by its own command only
+    d[3] = d[4] = d[5] = d[6] = 0xFF;  // erase counter 1
+    d[7] = 0x10;
+    d[8] = d[9] = d[10] = 0;  // counter 2 := 16
     d[11] = 0;
-    d[13] = 1;                              // cut-off: a report
+    d[13] = 1;  // cut-off: a report
     EXPECT_EQ(h.Status(CMD_WRT_MEM2, d), kStatusDone);
     const auto back = h.Data(CMD_READ_MEM2);
     EXPECT_EQ(back[0], 0);
@@ -68,9 +73,9 @@ TEST(SimMemory, WritesLiveInWorkingMemoryUntilSavedAndAResetLosesWhatWasNotSaved
     SimHarness h(IdlingCar());
     const auto original3 = h.Data(CMD_READ_MEM3);
     auto changed3 = original3;
-    changed3[2] = 45;    // switchover temperature
-    changed3[22] = 0x02; // trim of injector 8 = 2 counts
-    changed3[36] = 0xFE; // trim of injector 1 = -2 counts
+    changed3[2] = 45;     // switchover temperature
+    changed3[22] = 0x02;  // trim of injector 8 = 2 counts
+    changed3[36] = 0xFE;  // trim of injector 1 = -2 counts
     changed3[37] = 0xFF;
     EXPECT_EQ(h.Status(CMD_WRT_MEM3, changed3), kStatusDone);
     EXPECT_EQ(h.Data(CMD_READ_MEM3), changed3);
@@ -103,8 +108,10 @@ TEST(SimMemory, Block5HasAllFieldsAndIsWritableOnNewFirmware) {
     ASSERT_EQ(d.size(), 23u);
     EXPECT_EQ(U16(d, 14), 2700);  // acquisition window high
     EXPECT_EQ(U16(d, 16), 2200);  // and low
-    d[14] = 0xB8; d[15] = 0x0B;   // 3000
-    d[16] = 0xC4; d[17] = 0x09;   // 2500
+    d[14] = 0xB8;
+    d[15] = 0x0B;  // 3000
+    d[16] = 0xC4;
+    d[17] = 0x09;  // 2500
     EXPECT_EQ(h.Status(CMD_WRT_MEM5, d), kStatusDone);
     EXPECT_EQ(h.Data(CMD_READ_MEM5), d);
     EXPECT_EQ(h.Ecu().SampleWindow(), std::make_pair(2500, 3000));
@@ -216,8 +223,8 @@ void ProgramFlash(SimHarness& h, const Flash& image) {
         for (uint32_t i = 0; i < 128; ++i) blank = blank && bytes[off + i] == 0xFF;
         if (blank) continue;
         const uint32_t a = kFlashFirst + off;
-        std::vector<uint8_t> req{0x00, static_cast<uint8_t>(a >> 16),
-                                 static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)};
+        std::vector<uint8_t> req{0x00, static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 8),
+                                 static_cast<uint8_t>(a)};
         req.insert(req.end(), bytes.begin() + off, bytes.begin() + off + 128);
         ASSERT_EQ(h.Status(CMD_WRT_FLASH_ZONE, req), kStatusDone) << std::hex << a;
     }

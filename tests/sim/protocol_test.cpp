@@ -16,14 +16,16 @@ uint8_t Xor(const std::vector<uint8_t>& f) {
 TEST(SimProtocol, KeepAliveEchoesItsDataInAWellFormedAnswer) {
     SimHarness h;
     // The request of the keep-alive as the tool lays it out.
-    const std::vector<uint8_t> req{0x41, 0x02, 0x06, 0x09, 0x45, 0x43, 0x4F,
-                                   static_cast<uint8_t>(0x41 ^ 0x02 ^ 0x06 ^ 0x09 ^ 0x45 ^ 0x43 ^ 0x4F)};
+    const std::vector<uint8_t> req{
+        0x41, 0x02, 0x06, 0x09,
+        0x45, 0x43, 0x4F, static_cast<uint8_t>(0x41 ^ 0x02 ^ 0x06 ^ 0x09 ^ 0x45 ^ 0x43 ^ 0x4F)};
     EXPECT_EQ(req, BuildRequest(CMD_GET_ECO, {'E', 'C', 'O'}));
     h.Send(req);
     const auto a = h.Collect();
-    const std::vector<uint8_t> expected{0x42, 0x01, 0x07, 0x09, 0x00, 0x45, 0x43, 0x4F,
-                                        static_cast<uint8_t>(0x42 ^ 0x01 ^ 0x07 ^ 0x09 ^ 0x45 ^
-                                                             0x43 ^ 0x4F)};
+    const std::vector<uint8_t> expected{
+        0x42, 0x01, 0x07,
+        0x09, 0x00, 0x45,
+        0x43, 0x4F, static_cast<uint8_t>(0x42 ^ 0x01 ^ 0x07 ^ 0x09 ^ 0x45 ^ 0x43 ^ 0x4F)};
     EXPECT_EQ(a, expected);
     EXPECT_EQ(h.Ecu().Counters().requests, 1u);
     EXPECT_EQ(h.Ecu().Counters().answers, 1u);
@@ -186,6 +188,36 @@ TEST(SimProtocol, PurgeDropsArrivedAnswerBytes) {
     EXPECT_EQ(h.PortPtr()->Purge(PURGE_RX | PURGE_TX), PORT_OK);
     h.PortPtr()->QueueStatus(q);
     EXPECT_EQ(q.inQue, 0u);
+}
+
+TEST(SimProtocol, AnEcuCarriedOverToAFreshClockKeepsAnswering) {
+    auto ecu = std::make_shared<SimEcu>(IdlingCar());
+    SimUsbProvider provider(ecu);
+    {
+        VirtualEventService first;
+        ScopedEvents scope(first);
+        ecu->AdvanceTo(first.MicroSeconds());  // the ECU's time starts at its first use
+        first.RunFor(600e6);
+        ecu->AdvanceTo(first.MicroSeconds());
+        ASSERT_TRUE(ecu->OnGas());
+    }
+    VirtualEventService second;  // starts again at 0
+    ScopedEvents scope(second);
+    uint32_t status = 0;
+    auto port = provider.OpenUsb(0, status);
+    ASSERT_NE(port, nullptr);
+    const auto req = BuildRequest(CMD_GET_ECO, {'E', 'C', 'O'});
+    uint32_t n = 0;
+    port->Write(req.data(), static_cast<uint32_t>(req.size()), n);
+    second.RunFor(20000);
+    std::vector<uint8_t> a(9);
+    port->Read(a.data(), 9, n);
+    EXPECT_EQ(n, 9u);
+    EXPECT_EQ(a, BuildAnswer(CMD_GET_ECO, kStatusDone, {'E', 'C', 'O'}));
+    second.RunFor(5e6);
+    ecu->AdvanceTo(second.MicroSeconds());
+    EXPECT_TRUE(ecu->OnGas());
+    EXPECT_GT(ecu->Engine().State().rpm, 700);
 }
 
 }  // namespace
