@@ -546,7 +546,18 @@ void FrmKT540::ApplyLanguage() {
     cmdTpyInj_->setText(C(Cap::CmdSetting));
     cmdTpyGLS_->setText(C(Cap::CmdSetLevel));
     chkAbilAcqVacum_->setText(C(Cap::ChkAutoTuning));
-    frmInit_->SetTexts(C(Cap::FrmInitReading), C(Cap::FrmInitSearch));
+    // The port search window takes its message from the entry after the
+    // "[FrmInit]" marker of the dictionary; the search text is fixed.
+    QString reading = C(Cap::FrmInitReading);
+    const ClsLingue& lng = ctl_.Lingue();
+    const int id = lng.IdLingua();
+    for (int i = 0; i < lng.UboundVociLingua(id); ++i) {
+        if (lng.VoceDizionario(id, i) == QLatin1String("[FrmInit]")) {
+            if (!lng.VoceDizionario(id, i + 1).isEmpty()) reading = lng.VoceDizionario(id, i + 1);
+            break;
+        }
+    }
+    frmInit_->SetTexts(reading, QStringLiteral("SEARCH COM"));
 }
 
 // --- MainView -----------------------------------------------------------------------------------

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the tool if needed, runs it on the simulated ECU under a virtual X
+# display, and saves a picture of the main window to docs/screenshot.png.
+#   scripts/screenshot.sh [BUILD_DIR] [SECONDS]
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$top/build/shot}"
+wait="${2:-30}"
+if [ ! -x "$build/tree/BIN/gascal" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DGASCAL_TESTS=OFF >/dev/null
+fi
+ninja -C "$build" -j2 gascal install_tree >/dev/null
+# A fresh start: no remembered port, so the tool searches and finds the simulator.
+rm -f "$build/tree/BIN/SetCom.ini"
+out="$top/docs/screenshot.png"
+ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1366x768x24" \
+    "$build/tree/BIN/gascal" --sim --screenshot "$out" --screenshot-after "$wait"
+echo "saved $out"
