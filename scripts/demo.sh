@@ -15,7 +15,7 @@ run() {
 }
 run identify
 run live --count 5
-run get SwitchRpm SwitchTemp SwitchDelay
+run get SwitchRpm SwitchTempRaw SwitchDelay NumCylinders
 run read-table --csv
 run errors
 echo

@@ -422,6 +422,11 @@ int CliSession::CmdLive(QStringList args) {
     const bool csv = TakeFlag(args, QStringLiteral("--csv"));
     const int count = TakeIntOption(args, QStringLiteral("--count"), 10);
     NoMoreArgs(args, QStringLiteral("live"));
+    // The engine speed needs the coil and cylinder counts of block 3.
+    if (!ReadBlock(3)) {
+        err_ << "Block 3 could not be read.\n";
+        return CLI_LINK;
+    }
     const QStringList names = Mem1FieldNames();
     if (csv) out_ << names.join(QLatin1Char(',')) << "\n";
     for (int n = 0; n < count; ++n) {
@@ -566,11 +571,37 @@ int CliSession::CmdLoadParams(QStringList args) {
         err_ << "The parameter file cannot be read: " << path << "\n";
         return CLI_FILE;
     }
-    // The image starts from the ECU's own blocks, as in the window.
-    if (!ReadSettings() || !ReadBlock(kBlockTestData)) {
+    ParamLoadOptions opts;
+    opts.defaultSetPath = SystemPath(QStringLiteral("\\LNG\\Default.Xar"));
+    opts.sl6Cil = scale_.SL_6Cil;
+    opts.sl8Cil = scale_.SL_8Cil;
+    opts.reportBadLines = false;
+    {
+        // A dry run on a copy of the image: a file with lines that cannot be
+        // read is refused before anything reaches the ECU, so a production
+        // line never programs half a configuration.
+        ParamImage trial = image_;
+        trial.SetHost(nullptr);
+        ParamLoadReport check;
+        LoadParamFile(path, trial, nullptr, opts, &check);
+        if (!check.fileFound) {
+            err_ << "The parameter file cannot be read: " << path << "\n";
+            return CLI_FILE;
+        }
+        if (!check.badLines.isEmpty()) {
+            for (const QString& l : check.badLines) err_ << "Parameter file: " << l << "\n";
+            err_ << "The parameter file is damaged; nothing was sent to the ECU.\n";
+            return CLI_FILE;
+        }
+    }
+    // The image starts from the ECU's own blocks and table, as in the window,
+    // so whatever the file does not hold is written back unchanged.
+    if (!ReadSettings() || !ReadBlock(kBlockTestData) ||
+        !Try([&] { return requests_->ReadCorTable(); })) {
         err_ << "The ECU's settings could not be read; nothing was loaded.\n";
         return CLI_LINK;
     }
+    image_.CorTable = image_.CorTableEcu;
     bool toggled = false;
     int gasMode = kGasWorkMode;
     if (image_.Mem2Block.Mem2Byte1 == kGasWorkMode) {
@@ -584,11 +615,6 @@ int CliSession::CmdLoadParams(QStringList args) {
         toggled = true;
         err_ << "The ECU runs on gas: switched to petrol while loading.\n";
     }
-    ParamLoadOptions opts;
-    opts.defaultSetPath = SystemPath(QStringLiteral("\\LNG\\Default.Xar"));
-    opts.sl6Cil = scale_.SL_6Cil;
-    opts.sl8Cil = scale_.SL_8Cil;
-    opts.reportBadLines = false;
     ParamLoadReport report;
     const bool written = LoadParamFile(path, image_, requests_.get(), opts, &report);
     for (const QString& l : report.badLines) err_ << "Parameter file: " << l << "\n";

@@ -1,0 +1,307 @@
+// gascal-cli against the simulated ECU: in process on the virtual clock, and
+// as a program talking to gascal-ecusim over a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "app/gascal-cli/Cli.h"
+#include "common/EventService.h"
+#include "common/Helpers.h"
+#include "link/core/CommandTable.h"
+#include "sim/core/SimEcu.h"
+#include "sim/core/SimLayout.h"
+
+using namespace gascal;
+
+namespace {
+
+// A private installation folder with the shipped data files, so each test
+// has its own settings file and communication log.
+class Installation {
+public:
+    Installation() {
+        const QString tree = QStringLiteral(GASCAL_TREE_DIR);
+        QDir().mkpath(dir.filePath("BIN"));
+        QDir().mkpath(dir.filePath("LNG"));
+        for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
+            QDir src(tree + "/" + sub);
+            for (const QString& f : src.entryList(QDir::Files)) {
+                if (QFileInfo(src.filePath(f)).isExecutable()) continue;
+                if (f.startsWith("RxTx") || f == "SetCom.ini" || f == "Handle.ini") continue;
+                QFile::copy(src.filePath(f), dir.filePath(sub + "/" + f));
+            }
+        }
+    }
+    QString Path() const { return dir.path(); }
+    QString File(const QString& rel) const { return dir.filePath(rel); }
+    QTemporaryDir dir;
+};
+
+struct Result {
+    int rc = -1;
+    QString out, err;
+};
+
+// Runs the command line in process on the virtual clock.
+Result RunVirtual(const QStringList& args, std::shared_ptr<sim::SimEcu> ecu,
+                  const Installation& inst) {
+    VirtualEventService ev;
+    ScopedEvents scope(ev);
+    Result r;
+    QTextStream out(&r.out), err(&r.err);
+    CliEnvironment env;
+    env.simEcu = std::move(ecu);
+    QStringList all{"--install-dir", inst.Path()};
+    all += args;
+    r.rc = RunCli(all, out, err, env);
+    out.flush();
+    err.flush();
+    return r;
+}
+
+std::shared_ptr<sim::SimEcu> NewEcu(sim::SimOptions o = {}) {
+    return std::make_shared<sim::SimEcu>(o);
+}
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+}  // namespace
+
+TEST(CliInProcess, IdentifyPrintsBothIdentitiesAndLogsTheExchange) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const Result r = RunVirtual({"--sim", "identify"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Port: USB 0 (simulated ECU)"));
+    EXPECT_TRUE(r.out.contains("FirmwareEcu: 014015032025KT540 GASCAL INJ468"));
+    EXPECT_TRUE(r.out.contains("FirmwareEcuVersStr: 01.00.40"));
+    EXPECT_TRUE(r.out.contains("DescProgettoEcu_CODICE: INJ468"));
+    EXPECT_TRUE(r.out.contains("FirmwareFleVersStr: 01.00.41"));
+    EXPECT_TRUE(r.out.contains("DescProgettoFle_CODICE: INJ468"));
+    // The newer file is only mentioned, never installed.
+    EXPECT_TRUE(r.err.contains("upgrade is offered"));
+    EXPECT_EQ(ecu->Counters().perCommand.count(CMD_ERASE_FLASH), 0u);
+    QFile log(inst.File("BIN/RxTx.TXT"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("CMD_GET_ECO"));
+    EXPECT_TRUE(text.contains("CMD_READ_FIRMWARE"));
+    // An explicit simulator run leaves the settings file alone.
+    EXPECT_FALSE(QFile::exists(inst.File("BIN/SetCom.ini")));
+}
+
+TEST(CliInProcess, SetSwitchRpmReachesTheEcuAsAPeriod) {
+    Installation inst;
+    auto ecu = NewEcu();
+    ASSERT_EQ(ecu->Working().NumCoils(), 4);
+    ASSERT_EQ(ecu->Working().NumCylinders(), 4);
+    const Result r = RunVirtual({"--sim", "set", "SwitchRpm=3000"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("SwitchRpm=3000"));
+    // 4 coils on 4 cylinders: 15 000 000 / 3000 rpm = period 5000 (88 13).
+    EXPECT_EQ(U16(&ecu->Working().mem3[sim::mem3::SwitchRpm]), 5000);
+    // Not saved to flash without --save.
+    EXPECT_NE(U16(&ecu->Saved().mem3[sim::mem3::SwitchRpm]), 5000);
+    const Result saved = RunVirtual({"--sim", "set", "SwitchRpm=3000", "--save"}, ecu, inst);
+    ASSERT_EQ(saved.rc, 0) << saved.err.toStdString();
+    EXPECT_EQ(U16(&ecu->Saved().mem3[sim::mem3::SwitchRpm]), 5000);
+}
+
+TEST(CliInProcess, SeveralFieldsOfTwoBlocksAreWrittenTogether) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const Result r =
+        RunVirtual({"--sim", "set", "InjTrim0=-0,016", "ShowRpmLow=2000", "VacuumAcqEnable=1"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    // -0.016 ms is -2 counts of 8 us: FE FF.
+    EXPECT_EQ(ecu->Working().mem3[sim::mem3::InjTrim + 14], 0xFE);
+    EXPECT_EQ(ecu->Working().mem3[sim::mem3::InjTrim + 15], 0xFF);
+    EXPECT_EQ(U16(&ecu->Working().mem5[sim::mem5::ShowRpmLow]), 2000);
+    EXPECT_TRUE(r.out.contains("InjTrim0=-0.016"));
+    EXPECT_TRUE(r.out.contains("VacuumAcqEnable=1"));
+}
+
+TEST(CliInProcess, InvalidInputChangesNothingAndSendsNothing) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const auto before = ecu->Working();
+    for (const QStringList& args :
+         {QStringList{"--sim", "set", "Bogus=1"}, QStringList{"--sim", "set", "NumCylinders=12"},
+          QStringList{"--sim", "set", "SwitchRpm=abc"}, QStringList{"--sim", "set", "CutOff=1"},
+          QStringList{"--sim", "get", "Nothing"}, QStringList{"--sim", "frobnicate"},
+          QStringList{"--sim", "--timeout", "-1", "identify"}}) {
+        const Result r = RunVirtual(args, ecu, inst);
+        EXPECT_EQ(r.rc, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+    }
+    EXPECT_EQ(ecu->Counters().requests, 0u);
+    EXPECT_EQ(ecu->Working(), before);
+}
+
+TEST(CliInProcess, NothingAnsweringGivesExitThree) {
+    Installation inst;
+    // A serial port with nothing behind it, and a short time-out.
+    const Result r = RunVirtual({"--port", "COM9", "--timeout", "3", "identify"}, nullptr, inst);
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_TRUE(r.err.contains("No ECU answered"));
+}
+
+TEST(CliInProcess, ForeignProjectCodeGivesExitFiveWithBothDescriptions) {
+    Installation inst;
+    sim::SimOptions o;
+    o.descriptor = QStringLiteral("KT540 OTHERCO XYZ999").leftJustified(32, ' ');
+    auto ecu = NewEcu(o);
+    const Result r = RunVirtual({"--sim", "get"}, ecu, inst);
+    EXPECT_EQ(r.rc, 5);
+    EXPECT_TRUE(r.err.contains("XYZ999"));
+    EXPECT_TRUE(r.err.contains("INJ468"));
+    EXPECT_EQ(ecu->Counters().perCommand.count(CMD_READ_MEM3), 0u);
+}
+
+TEST(CliInProcess, MissingFirmwareFileIsAFileError) {
+    Installation inst;
+    QFile::remove(inst.File("BIN/TeluroInj468.frh"));
+    const Result r = RunVirtual({"--sim", "identify"}, NewEcu(), inst);
+    EXPECT_EQ(r.rc, 4);
+    EXPECT_TRUE(r.err.contains("firmware file"));
+}
+
+TEST(CliInProcess, ParameterFileCarriesAConfigurationToAnotherEcu) {
+    Installation inst;
+    auto source = NewEcu();
+    ASSERT_EQ(RunVirtual({"--sim", "set", "SwitchRpm=2600", "SwitchDelay=7,5", "InjTrim3=0,4",
+                          "ShowRpmHigh=3100"},
+                         source, inst)
+                  .rc,
+              0);
+    const QString file = inst.File("car.var");
+    const Result saved = RunVirtual({"--sim", "save-params", file}, source, inst);
+    ASSERT_EQ(saved.rc, 0) << saved.err.toStdString();
+    ASSERT_TRUE(QFile::exists(file));
+
+    sim::SimOptions o;
+    o.firmwareVersion = QStringLiteral("0141");
+    auto target = NewEcu(o);
+    ASSERT_NE(target->Working().mem3, source->Working().mem3);
+    const Result loaded = RunVirtual({"--sim", "load-params", file}, target, inst);
+    ASSERT_EQ(loaded.rc, 0) << loaded.err.toStdString();
+    EXPECT_EQ(target->Working().mem3, source->Working().mem3);
+    EXPECT_EQ(target->Working().mem5, source->Working().mem5);
+    EXPECT_EQ(target->Working().table, source->Working().table);
+    // The load ends with a save to flash.
+    EXPECT_EQ(target->Saved().mem3, source->Working().mem3);
+
+    // An older firmware without a writable block 5 takes blocks 2, 3 and the table.
+    sim::SimOptions old;
+    old.oldFirmware = true;
+    auto oldEcu = NewEcu(old);
+    const Result oldLoad = RunVirtual({"--sim", "load-params", file}, oldEcu, inst);
+    ASSERT_EQ(oldLoad.rc, 0) << oldLoad.err.toStdString();
+    EXPECT_EQ(oldEcu->Working().mem3, source->Working().mem3);
+    EXPECT_EQ(oldEcu->Working().table, source->Working().table);
+}
+
+TEST(CliInProcess, LoadingAMissingOrBrokenFileIsAFileError) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const auto before = ecu->Working();
+    const auto savedBefore = ecu->Saved();
+    EXPECT_EQ(RunVirtual({"--sim", "load-params", inst.File("none.var")}, ecu, inst).rc, 4);
+    QFile f(inst.File("broken.var"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[BLK3]\r\nB3ZZZZ\r\n");
+    f.close();
+    const Result r = RunVirtual({"--sim", "load-params", inst.File("broken.var")}, ecu, inst);
+    EXPECT_EQ(r.rc, 4);
+    EXPECT_TRUE(r.err.contains("line")) << r.err.toStdString();
+    EXPECT_EQ(ecu->Saved(), savedBefore);
+    EXPECT_EQ(ecu->Working().mem3, before.mem3);
+}
+
+TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
+    Installation inst;
+    auto ecu = NewEcu();
+    Result r = RunVirtual({"--sim", "live", "--count", "3", "--csv"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[0].startsWith("SampleTimeMs,SignedInjTimes0,"));
+    EXPECT_EQ(lines[1].count(','), lines[0].count(','));
+    EXPECT_EQ(ecu->Counters().perCommand.at(CMD_READ_MEM1), 3u);
+
+    r = RunVirtual({"--sim", "read-table", "--csv"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts).size(), 1 + 184);
+
+    ecu->SetFault(sim::ERR_LOW_GAS_PRESSURE, sim::kErrShortOrLow);
+    r = RunVirtual({"--sim", "errors"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_TRUE(r.out.contains("present=")) << r.out.toStdString();
+    r = RunVirtual({"--sim", "clear-errors"}, ecu, inst);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_GE(ecu->Counters().perCommand.at(CMD_CANC_ERR), 1u);
+}
+
+// --- The programs, over a pseudo-terminal --------------------------------------
+
+namespace {
+struct Programs {
+    QString bin = QStringLiteral(GASCAL_TREE_DIR "/BIN");
+    QString Cli() const { return bin + "/gascal-cli"; }
+    QString Sim() const { return bin + "/gascal-ecusim"; }
+};
+
+Result RunProgram(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    Result r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.rc = p.exitCode();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+}  // namespace
+
+TEST(CliProgram, TalksToTheEcuSimulatorOverAPseudoTerminal) {
+    Programs prog;
+    Installation inst;
+    QProcess ecusim;
+    ecusim.start(prog.Sim(), {"--key", "on"});
+    ASSERT_TRUE(ecusim.waitForStarted(10000));
+    ASSERT_TRUE(ecusim.waitForReadyRead(10000));
+    const QString pty = QString::fromLocal8Bit(ecusim.readLine()).trimmed();
+    ASSERT_TRUE(pty.startsWith("/dev/")) << pty.toStdString();
+
+    const QStringList base{"--install-dir", inst.Path(), "--port", pty, "--timeout", "20"};
+    Result r = RunProgram(prog.Cli(), base + QStringList{"identify"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("FirmwareEcu: 014015032025KT540 GASCAL INJ468"));
+    EXPECT_TRUE(r.out.contains("Port: COM1 (" + pty + ")"));
+
+    r = RunProgram(prog.Cli(), base + QStringList{"set", "SwitchRpm=3000"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    r = RunProgram(prog.Cli(), base + QStringList{"get", "SwitchRpm"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed(), "SwitchRpm=3000");
+
+    ecusim.terminate();
+    EXPECT_TRUE(ecusim.waitForFinished(10000));
+}
+
+TEST(CliProgram, HelpDocumentsCommandsAndExitCodes) {
+    Programs prog;
+    const Result r = RunProgram(prog.Cli(), {"--help"});
+    EXPECT_EQ(r.rc, 0);
+    for (const char* word : {"identify", "live", "get", "set", "save-params", "load-params",
+                             "read-table", "errors", "clear-errors", "Exit codes"})
+        EXPECT_TRUE(r.out.contains(word)) << word;
+}
