@@ -16,7 +16,7 @@ run() {
 run identify
 run live --count 5
 run get SwitchRpm SwitchTempRaw SwitchDelay NumCylinders
-run read-table --csv
+run read-table | head -n 20
 run errors
 echo
 echo "Demonstration finished. Run 'gascal-cli --help' for everything it can do."
