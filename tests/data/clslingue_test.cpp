@@ -94,15 +94,6 @@ TEST(ClsLingueTest, CurrentLanguageBeyondLastIsReset) {
     EXPECT_EQ(d.IdLingua(), -1);
 }
 
-TEST(ClsLingueTest, SetIdLinguaOnlyWhenTheFileExists) {
-    TempFolder dir;
-    ClsLingue d;
-    d.SetPathAttualeLingua(dir.Path("none.con"));
-    d.SetIdLingua(2);
-    EXPECT_FALSE(QFile::exists(dir.Path("none.con")));
-    EXPECT_EQ(d.IdLingua(), -1);
-}
-
 TEST(ClsLingueTest, MismatchedLanguageIsFound) {
     TempFolder dir;
     QStringList lines = {"###", "#English"};

@@ -533,16 +533,3 @@ TEST_F(ParamFileTest, EcuModeFrames) {
     EXPECT_EQ(link.Commands(), (std::vector<uint8_t>{CMD_SET_ECU_SLAVE, CMD_SET_ECU_RUN}));
 }
 
-TEST_F(ParamFileTest, BlockRequests) {
-    FakeParamLink link(&image);
-    ParamRequests req(image, link);
-    for (int n : {1, 2, 3, 5, 6}) EXPECT_TRUE(req.ReadBlock(n));
-    EXPECT_FALSE(req.ReadBlock(4));
-    EXPECT_FALSE(req.WriteBlock(1));
-    EXPECT_EQ(link.Commands(), (std::vector<uint8_t>{CMD_READ_MEM1, CMD_READ_MEM2, CMD_READ_MEM3,
-                                                      CMD_READ_MEM5, CMD_READ_DCOL_FL}));
-    image.PendingEdits.Mem3Block.SwitchTempRaw = 45;
-    EXPECT_TRUE(req.WriteBlock(3));
-    EXPECT_EQ(link.mem3[2], 45);
-    EXPECT_EQ(link.sent.back().data.size(), size_t(kMem3Bytes));
-}

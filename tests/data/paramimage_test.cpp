@@ -60,19 +60,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ParamImageTest, StartState) {
-    ParamImage fresh;
-    EXPECT_DOUBLE_EQ(fresh.RpmConstant, 1);
-    EXPECT_TRUE(fresh.PetrolControlEnabled);
-    EXPECT_EQ(fresh.Mem3Block.NumCylinders, 8);
-    EXPECT_DOUBLE_EQ(fresh.KInj, 0.008);
-    EXPECT_EQ(fresh.PendingEdits.Mem3Block.NumCoils, kPendingInt);
-    EXPECT_EQ(fresh.PendingEdits.Mem3Block.InjTrim[3], kPendingSigned);
-    EXPECT_EQ(fresh.PendingEdits.Mem2Block.HoursCounter1, kPendingHours);
-    EXPECT_EQ(fresh.PendingEdits.Mem5Block.PreInjTemp, kPendingSigned);
-    EXPECT_EQ(fresh.PendingEdits.Mem5Block.ShowRpmLow, kPendingInt);
-}
-
 TEST_F(ParamImageTest, Block3DecodeFillsArraysFromElementSevenDown) {
     const Mem3Wire w;
     image.DecodeMem3(w.Hex());
@@ -164,14 +151,6 @@ TEST_F(ParamImageTest, ChangingCylindersKeepsTheSpeedAndAsksForRefill) {
     // Still 3000 rpm, now period 3333.
     EXPECT_EQ(p[4] | p[5] << 8, 3333);
     EXPECT_EQ(p[1], 6);
-}
-
-TEST_F(ParamImageTest, RpmConstantRules) {
-    EXPECT_DOUBLE_EQ(ParamImage::RpmConstantFor(4, 4), 15000000);
-    EXPECT_DOUBLE_EQ(ParamImage::RpmConstantFor(2, 4), 7500000);
-    EXPECT_DOUBLE_EQ(ParamImage::RpmConstantFor(9, 4), 1);
-    EXPECT_DOUBLE_EQ(ParamImage::RpmConstantFor(4, 0), 1);
-    EXPECT_DOUBLE_EQ(ParamImage::RpmConstantFor(4, 9), 1);
 }
 
 TEST_F(ParamImageTest, SignedTrimsAndSaturation) {

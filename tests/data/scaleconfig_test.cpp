@@ -335,12 +335,3 @@ TEST(ScaleConfigTest, KeyValueOfOtherSections) {
     EXPECT_FALSE(ScaleConfig::ReadKeyValue(dir.Path("x"), "[RPM DI COMM.]").has_value());
 }
 
-TEST(ScaleConfigTest, PlainNumberRule) {
-    EXPECT_TRUE(IsPlainNumber("-2,25"));
-    EXPECT_TRUE(IsPlainNumber(" 12 "));
-    EXPECT_FALSE(IsPlainNumber("1.5"));
-    EXPECT_FALSE(IsPlainNumber("1,2,3"));
-    EXPECT_FALSE(IsPlainNumber("-"));
-    EXPECT_FALSE(IsPlainNumber(""));
-    EXPECT_FALSE(IsPlainNumber("2-5"));
-}
