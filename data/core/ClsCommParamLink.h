@@ -14,7 +14,7 @@ class ParamImage;
 
 // Hands the block answers of the link to the image's decoders.
 class ParamAnswerSink : public AnswerSink {
-public:
+  public:
     explicit ParamAnswerSink(ParamImage& image) : image_(image) {}
     void OnMem1(const QString& hex) override;
     void OnMem2(const QString& hex) override;
@@ -22,12 +22,12 @@ public:
     void OnMem5(const QString& hex) override;
     void OnWriteMem2Ack() override;
 
-private:
+  private:
     ParamImage& image_;
 };
 
 class ClsCommParamLink : public ParamLink {
-public:
+  public:
     // With `installSink`, the link's answer sink is set to forward the block
     // answers to `image` for the lifetime of this object.
     ClsCommParamLink(ClsComm& comm, ParamImage& image, bool installSink = true);
@@ -47,7 +47,7 @@ public:
     double AttesaGlobale_usec_Default() const override { return comm_.AttesaGlobaleDefault_usec(); }
     double MolAttesaGlobale() const override { return comm_.MolAttesaGlobale(); }
 
-private:
+  private:
     ClsComm& comm_;
     ParamAnswerSink sink_;
     bool installed_;

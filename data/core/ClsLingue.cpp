@@ -41,7 +41,8 @@ void ClsLingue::LoadDizionario() {
         if (IdLingua() > uboundLingue_) SetIdLingua(0);
     } else {
         // Next to the dictionary, same name with "con" for its last three letters.
-        pathAttualeLingua_ = pathDizionario_.left(pathDizionario_.size() - 3) + QStringLiteral("con");
+        pathAttualeLingua_ =
+            pathDizionario_.left(pathDizionario_.size() - 3) + QStringLiteral("con");
         if (!FileExists(pathAttualeLingua_))
             WriteLatin1Lines(pathAttualeLingua_, {QStringLiteral("0")});
         else if (IdLingua() > uboundLingue_ || IdLingua() < 0)
@@ -82,7 +83,9 @@ QString ClsLingue::NomeLingua(int id) const {
     return n.mid(1);
 }
 
-int ClsLingue::UboundVoci() const { return languages_.empty() ? -1 : languages_[0].Entries.size() - 1; }
+int ClsLingue::UboundVoci() const {
+    return languages_.empty() ? -1 : languages_[0].Entries.size() - 1;
+}
 
 int ClsLingue::UboundVociLingua(int id) const {
     if (id < 0 || id >= static_cast<int>(languages_.size())) return -1;

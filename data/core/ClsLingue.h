@@ -17,7 +17,7 @@
 namespace gascal {
 
 class ClsLingue {
-public:
+  public:
     struct Language {
         int Number = 0;
         QString StoredName;  // as read, with the leading "#"
@@ -62,7 +62,7 @@ public:
     // Text of the box the main window shows for such a language.
     QString DictionaryErrorText(int id) const;
 
-private:
+  private:
     QString pathDizionario_;
     QString pathAttualeLingua_;
     std::vector<Language> languages_;

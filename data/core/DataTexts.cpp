@@ -8,13 +8,18 @@ namespace {
 const ClsLingue* g_dictionary = nullptr;
 }  // namespace
 
-void SetDataDictionary(const ClsLingue* dictionary) { g_dictionary = dictionary; }
+void SetDataDictionary(const ClsLingue* dictionary) {
+    g_dictionary = dictionary;
+}
 
 QString FallbackText(DataText id) {
     switch (id) {
-        case DataText::ProductTitle: return QStringLiteral("GasCal gas injection calibration");
-        case DataText::LambdaNoneName: return QStringLiteral("No lambda sensor");
-        case DataText::ParamFileTitle: return QStringLiteral("Parameter file");
+        case DataText::ProductTitle:
+            return QStringLiteral("GasCal gas injection calibration");
+        case DataText::LambdaNoneName:
+            return QStringLiteral("No lambda sensor");
+        case DataText::ParamFileTitle:
+            return QStringLiteral("Parameter file");
         case DataText::ParamFileBadLines:
             return QStringLiteral(
                 "Some lines of the parameter file could not be read. The values they hold were "

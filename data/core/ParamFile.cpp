@@ -30,7 +30,8 @@ constexpr int kMaxBadLinesShown = 10;
 // can never put zeros into the fields it lacks.
 std::optional<QString> BlockHex(const QString& line, int bytes, int altBytes = -1) {
     const QString hex = line.mid(2).trimmed();
-    if (hex.size() != 2 * bytes && (altBytes < 0 || hex.size() != 2 * altBytes)) return std::nullopt;
+    if (hex.size() != 2 * bytes && (altBytes < 0 || hex.size() != 2 * altBytes))
+        return std::nullopt;
     bool ok = false;
     HexToBytes(hex, &ok);
     if (!ok) return std::nullopt;
@@ -158,19 +159,26 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
         const QString line = lines[i++].trimmed();
         if (line.isEmpty()) continue;
         if (line.startsWith(QLatin1String("B2"))) {
-            if (const auto hex = BlockHex(line, kMem2Bytes)) image.DecodeMem2(*hex);
-            else bad(at, QStringLiteral("block 2 is not %1 bytes of hexadecimal text").arg(kMem2Bytes));
+            if (const auto hex = BlockHex(line, kMem2Bytes))
+                image.DecodeMem2(*hex);
+            else
+                bad(at,
+                    QStringLiteral("block 2 is not %1 bytes of hexadecimal text").arg(kMem2Bytes));
         } else if (line.startsWith(QLatin1String("B3"))) {
             if (const auto hex = BlockHex(line, kMem3Bytes)) {
                 image.DecodeMem3(*hex);
                 image.AdaptDefaultsToTestData(path, options.defaultSetPath, testData,
                                               options.sl6Cil, options.sl8Cil);
             } else {
-                bad(at, QStringLiteral("block 3 is not %1 bytes of hexadecimal text").arg(kMem3Bytes));
+                bad(at,
+                    QStringLiteral("block 3 is not %1 bytes of hexadecimal text").arg(kMem3Bytes));
             }
         } else if (line.startsWith(QLatin1String("B5"))) {
-            if (const auto hex = BlockHex(line, kMem5Bytes, kMem5ShortBytes)) image.DecodeMem5(*hex);
-            else bad(at, QStringLiteral("block 5 is not %1 bytes of hexadecimal text").arg(kMem5Bytes));
+            if (const auto hex = BlockHex(line, kMem5Bytes, kMem5ShortBytes))
+                image.DecodeMem5(*hex);
+            else
+                bad(at,
+                    QStringLiteral("block 5 is not %1 bytes of hexadecimal text").arg(kMem5Bytes));
         } else if (line == kCor) {
             readTable(i, image.CorTable, QStringLiteral("[COR]"));
         } else if (line == kAdt) {
@@ -240,9 +248,9 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
 void LoadBlock5FromFile(const QString& path, ParamImage& image) {
     QStringList lines;
     if (!FileExists(path) || !ReadLatin1Lines(path, lines)) {
-        UserPrompts().MessageBox(QStringLiteral("SISTEM ERROR\r\n\r\nFile: ") + path +
-                                     QStringLiteral(" not found!"),
-                                 QStringLiteral("SYSTEM ERROR"), BoxIcon::Critical, BoxButtons::Ok);
+        UserPrompts().MessageBox(
+            QStringLiteral("SISTEM ERROR\r\n\r\nFile: ") + path + QStringLiteral(" not found!"),
+            QStringLiteral("SYSTEM ERROR"), BoxIcon::Critical, BoxButtons::Ok);
         return;
     }
     for (const QString& raw : lines) {
@@ -258,7 +266,9 @@ void LoadBlock5FromFile(const QString& path, ParamImage& image) {
 bool WriteCorDump(const ParamImage& image, const QString& path) {
     QStringList out;
     for (int k = 0; k < kCorTableSize; ++k)
-        out << QStringLiteral("\"Val_corTempiGas[%1] = #%2@\"").arg(k).arg(FormatRealBare(image.CorTable[k]));
+        out << QStringLiteral("\"Val_corTempiGas[%1] = #%2@\"")
+                   .arg(k)
+                   .arg(FormatRealBare(image.CorTable[k]));
     return WriteLatin1Lines(path, out);
 }
 

@@ -22,13 +22,15 @@ int HexDigitValue(QChar c) {
 }
 
 // Rounds to the nearest integer, halves to even (the ECU tool's rounding).
-double RoundEven(double v) { return std::nearbyint(v); }
+double RoundEven(double v) {
+    return std::nearbyint(v);
+}
 
 // Reads the fields of a block from its hexadecimal text in wire order.
 // A field beyond the end of the text, or with digits that are not
 // hexadecimal, reads as 0.
 class FieldReader {
-public:
+  public:
     explicit FieldReader(const QString& hex) : hex_(hex) {}
     uint8_t U8() {
         const uint8_t v = HexU8At(hex_, p_);
@@ -51,7 +53,7 @@ public:
         return v;
     }
 
-private:
+  private:
     const QString& hex_;
     int p_ = 1;
 };
@@ -59,7 +61,7 @@ private:
 // Builds a payload in wire order with the formatting rules of each kind of
 // field.
 class PayloadWriter {
-public:
+  public:
     // A byte or an integer field sent as one byte: its low byte.
     void U8(long v) { bytes_.push_back(static_cast<uint8_t>(v & 0xFF)); }
     // An unscaled whole number sent as u16: its low 16 bits.
@@ -90,7 +92,7 @@ public:
     }
     std::vector<uint8_t> Take() { return std::move(bytes_); }
 
-private:
+  private:
     void Push16(uint16_t v) {
         bytes_.push_back(static_cast<uint8_t>(v & 0xFF));
         bytes_.push_back(static_cast<uint8_t>(v >> 8));
@@ -173,10 +175,13 @@ uint16_t HexU16At(const QString& hex, int p) {
     return static_cast<uint16_t>(HexU8At(hex, p) + 256 * HexU8At(hex, p + 2));
 }
 
-int16_t HexS16At(const QString& hex, int p) { return static_cast<int16_t>(HexU16At(hex, p)); }
+int16_t HexS16At(const QString& hex, int p) {
+    return static_cast<int16_t>(HexU16At(hex, p));
+}
 
 uint32_t HexU32At(const QString& hex, int p) {
-    return static_cast<uint32_t>(HexU8At(hex, p)) | static_cast<uint32_t>(HexU8At(hex, p + 2)) << 8 |
+    return static_cast<uint32_t>(HexU8At(hex, p)) |
+           static_cast<uint32_t>(HexU8At(hex, p + 2)) << 8 |
            static_cast<uint32_t>(HexU8At(hex, p + 4)) << 16 |
            static_cast<uint32_t>(HexU8At(hex, p + 6)) << 24;
 }
@@ -263,7 +268,9 @@ PendingEditsRecord ParamImage::SentinelEdits() {
     return p;
 }
 
-void ParamImage::ResetPendingEdits() { PendingEdits = SentinelEdits(); }
+void ParamImage::ResetPendingEdits() {
+    PendingEdits = SentinelEdits();
+}
 
 void ParamImage::OnMem2WriteAcknowledged() {
     PendingEdits.Mem2Block.WorkMode = kPendingByte;
@@ -272,10 +279,18 @@ void ParamImage::OnMem2WriteAcknowledged() {
 
 // --- Decoders ------------------------------------------------------------------
 
-void ParamImage::DecodeMem1(const std::vector<uint8_t>& d) { DecodeMem1(BytesToHex(d)); }
-void ParamImage::DecodeMem2(const std::vector<uint8_t>& d) { DecodeMem2(BytesToHex(d)); }
-void ParamImage::DecodeMem3(const std::vector<uint8_t>& d) { DecodeMem3(BytesToHex(d)); }
-void ParamImage::DecodeMem5(const std::vector<uint8_t>& d) { DecodeMem5(BytesToHex(d)); }
+void ParamImage::DecodeMem1(const std::vector<uint8_t>& d) {
+    DecodeMem1(BytesToHex(d));
+}
+void ParamImage::DecodeMem2(const std::vector<uint8_t>& d) {
+    DecodeMem2(BytesToHex(d));
+}
+void ParamImage::DecodeMem3(const std::vector<uint8_t>& d) {
+    DecodeMem3(BytesToHex(d));
+}
+void ParamImage::DecodeMem5(const std::vector<uint8_t>& d) {
+    DecodeMem5(BytesToHex(d));
+}
 
 void ParamImage::DecodeMem1(const QString& hex) {
     Mem1Prev = Mem1Block;
@@ -559,9 +574,12 @@ bool ParamImage::DecodeCorChunk(int start, const std::vector<uint8_t>& data) {
 
 double ParamImage::CorEntryOnWire(int index, double value) const {
     double raw;
-    if (index < kCorTimeEntries) raw = value / KInj;
-    else if (index < kCorThousandthsEnd) raw = RoundEven(value * 1000);
-    else raw = value;
+    if (index < kCorTimeEntries)
+        raw = value / KInj;
+    else if (index < kCorThousandthsEnd)
+        raw = RoundEven(value * 1000);
+    else
+        raw = value;
     raw = std::clamp(RoundEven(raw), -32768.0, 32767.0);
     if (index < kCorTimeEntries) return raw * KInj;
     if (index < kCorThousandthsEnd) return raw / 1000.0;
@@ -604,7 +622,9 @@ bool SameFilePath(const QString& a, const QString& b) {
     return ca.compare(cb, Qt::CaseInsensitive) == 0;
 }
 
-bool CompareMem3(const Mem3Fields& a, const Mem3Fields& b) { return !(a == b); }
+bool CompareMem3(const Mem3Fields& a, const Mem3Fields& b) {
+    return !(a == b);
+}
 
 bool CheckPetrolControlFirmware(const QString& control, int ecuVersion, int ecuYear, int ecuMonth,
                                 int ecuDay) {

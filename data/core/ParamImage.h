@@ -33,10 +33,10 @@ inline constexpr int kCorTableSize = 192;
 inline constexpr int kCorChunkCount = 48;
 inline constexpr int kCorChunkDataBytes = 2 * kCorChunkCount;
 inline constexpr int kCorChunks = 4;
-inline constexpr int kCorTimeEntries = 184;   // entries 0..183 are times in KInj units
+inline constexpr int kCorTimeEntries = 184;     // entries 0..183 are times in KInj units
 inline constexpr int kCorThousandthsEnd = 186;  // entries 184, 185 travel in thousandths
 inline constexpr double kRpmConstantNumerator = 240000000.0;
-inline constexpr int kNoRpmPeriod = 0xFFFF;    // period meaning "no engine speed"
+inline constexpr int kNoRpmPeriod = 0xFFFF;      // period meaning "no engine speed"
 inline constexpr int kFirmwareWithBlock5 = 132;  // block 5 exists above this version
 
 // Sentinels of `PendingEdits`: the field is not to be changed.
@@ -74,9 +74,9 @@ struct Mem1Fields {
 };
 
 struct Mem2Fields {
-    uint8_t WorkMode = 0;    // fuel the PC asks for: 3 gas, 0 petrol
-    uint8_t Mem2Byte1 = 0;   // fuel the ECU runs on: 3 gas, 0 petrol
-    uint8_t EcuMode = 0;     // 0 running, 1 slave
+    uint8_t WorkMode = 0;   // fuel the PC asks for: 3 gas, 0 petrol
+    uint8_t Mem2Byte1 = 0;  // fuel the ECU runs on: 3 gas, 0 petrol
+    uint8_t EcuMode = 0;    // 0 running, 1 slave
     double HoursCounter1 = 0;
     double HoursCounter2 = 0;
     uint8_t RpmCompEnable = 0;
@@ -145,7 +145,7 @@ struct PendingEditsRecord {
 using CorTableArray = std::array<double, kCorTableSize>;
 
 class ParamImage {
-public:
+  public:
     ParamImage();
 
     // Where the image's requests to the main window go (may be null).
@@ -225,7 +225,7 @@ public:
                                  const QString& testDataFrameHex, const QString& sl6Cil,
                                  const QString& sl8Cil);
 
-private:
+  private:
     ParamImageHost* host_ = nullptr;
 };
 

@@ -9,7 +9,7 @@
 namespace gascal {
 
 class ParamImageHost {
-public:
+  public:
     virtual ~ParamImageHost() = default;
     // Starts the block-3 write delay with this value (1 = write soon).
     virtual void SetDelayWriteMem3(double value) = 0;
@@ -23,7 +23,7 @@ public:
 
 // A host that records what was asked (tests, command-line tools).
 class RecordingImageHost : public ParamImageHost {
-public:
+  public:
     double delayWriteMem3 = 0;
     int firstRefreshRequests = 0;
     int settingsRefreshRequests = 0;

@@ -19,7 +19,7 @@ namespace gascal {
 inline constexpr int kComStateStopped = 8;
 
 class ParamLink {
-public:
+  public:
     virtual ~ParamLink() = default;
     // Builds the request frame for the command and data, sends it and waits
     // until the exchange is complete or given up. True when answered.

@@ -12,21 +12,31 @@ namespace gascal {
 
 bool ParamRequests::WriteBlock(int n) {
     switch (n) {
-        case 2: return link_.SendAndWait(CMD_WRT_MEM2, image_.BuildMem2Payload());
-        case 3: return link_.SendAndWait(CMD_WRT_MEM3, image_.BuildMem3Payload());
-        case 5: return link_.SendAndWait(CMD_WRT_MEM5, image_.BuildMem5Payload());
-        default: return false;
+        case 2:
+            return link_.SendAndWait(CMD_WRT_MEM2, image_.BuildMem2Payload());
+        case 3:
+            return link_.SendAndWait(CMD_WRT_MEM3, image_.BuildMem3Payload());
+        case 5:
+            return link_.SendAndWait(CMD_WRT_MEM5, image_.BuildMem5Payload());
+        default:
+            return false;
     }
 }
 
 bool ParamRequests::ReadBlock(int n) {
     switch (n) {
-        case 1: return link_.SendAndWait(CMD_READ_MEM1, {});
-        case 2: return link_.SendAndWait(CMD_READ_MEM2, {});
-        case 3: return link_.SendAndWait(CMD_READ_MEM3, {});
-        case 5: return link_.SendAndWait(CMD_READ_MEM5, {});
-        case kBlockTestData: return link_.SendAndWait(CMD_READ_DCOL_FL, {});
-        default: return false;
+        case 1:
+            return link_.SendAndWait(CMD_READ_MEM1, {});
+        case 2:
+            return link_.SendAndWait(CMD_READ_MEM2, {});
+        case 3:
+            return link_.SendAndWait(CMD_READ_MEM3, {});
+        case 5:
+            return link_.SendAndWait(CMD_READ_MEM5, {});
+        case kBlockTestData:
+            return link_.SendAndWait(CMD_READ_DCOL_FL, {});
+        default:
+            return false;
     }
 }
 
@@ -34,16 +44,18 @@ bool ParamRequests::SaveFlash() {
     link_.SetAttesaGlobale_usec(link_.AttesaGlobale_usec() * link_.MolAttesaGlobale());
     bool ok = false;
     const std::vector<uint8_t> frame = HexToBytes(QString::fromLatin1(FRAME_SAVE_FLASH));
-    ok = link_.SendFrameAndWait(QByteArray(reinterpret_cast<const char*>(frame.data()),
-                                           static_cast<int>(frame.size())));
+    ok = link_.SendFrameAndWait(
+        QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size())));
     link_.SetAttesaGlobale_usec(link_.AttesaGlobale_usec_Default());
     return ok;
 }
 
 bool ParamRequests::SetEcuMode() {
     const char* hex = nullptr;
-    if (image_.Mem2Block.EcuMode == 0) hex = FRAME_SET_ECU_SLAVE;
-    else if (image_.Mem2Block.EcuMode == 1) hex = FRAME_SET_ECU_RUN;
+    if (image_.Mem2Block.EcuMode == 0)
+        hex = FRAME_SET_ECU_SLAVE;
+    else if (image_.Mem2Block.EcuMode == 1)
+        hex = FRAME_SET_ECU_RUN;
     if (!hex) return false;
     const std::vector<uint8_t> frame = HexToBytes(QString::fromLatin1(hex));
     return link_.SendFrameAndWait(

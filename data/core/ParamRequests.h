@@ -17,7 +17,7 @@ inline constexpr double kCorTableRetryWaitUs = 250000;
 inline constexpr int kBlockTestData = 6;  // ReadBlock(6): the factory test data
 
 class ParamRequests {
-public:
+  public:
     ParamRequests(ParamImage& image, ParamLink& link) : image_(image), link_(link) {}
 
     // Builds the payload of block 2, 3 or 5 (merging PendingEdits) and writes it.
@@ -41,7 +41,7 @@ public:
     // Path of the diagnostic dump (\TEMPI4.TXT under the installation).
     void SetCorDumpPath(const QString& path) { corDumpPath_ = path; }
 
-private:
+  private:
     ParamImage& image_;
     ParamLink& link_;
     QString corDumpPath_;

@@ -17,14 +17,14 @@ struct CalParamDef {
 };
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 constexpr std::array<CalParamDef, kCalibrationParamCount + 1> kCalParamDefs{{
-    {1, kNone},                                                      // 0 unused
-    {1, 50},     {1, 40},    {1, 8},     {1, 30},    {1, 8},           // 1-5
-    {1, 10},     {1, 10},    {1, kNone}, {1, kNone}, {1, 2200},        // 6-10
-    {100, 0.10}, {100, kNone}, {100, kNone}, {1000, kNone}, {100, kNone},  // 11-15
-    {1, 40},     {1, 10},    {1, 6},     {1, kNone}, {100, kNone},     // 16-20
-    {100, kNone}, {1, kNone}, {1000, kNone}, {1000, kNone}, {1000, kNone},  // 21-25
-    {1, 50},     {1, 8},     {1, 10},    {1, 6},     {100, kNone},     // 26-30
-    {1000, 1.25}, {1000, 0.75}, {1000, kNone},                          // 31-33
+    {1, kNone},                                                               // 0 unused
+    {1, 50},      {1, 40},      {1, 8},        {1, 30},       {1, 8},         // 1-5
+    {1, 10},      {1, 10},      {1, kNone},    {1, kNone},    {1, 2200},      // 6-10
+    {100, 0.10},  {100, kNone}, {100, kNone},  {1000, kNone}, {100, kNone},   // 11-15
+    {1, 40},      {1, 10},      {1, 6},        {1, kNone},    {100, kNone},   // 16-20
+    {100, kNone}, {1, kNone},   {1000, kNone}, {1000, kNone}, {1000, kNone},  // 21-25
+    {1, 50},      {1, 8},       {1, 10},       {1, 6},        {100, kNone},   // 26-30
+    {1000, 1.25}, {1000, 0.75}, {1000, kNone},                                // 31-33
 }};
 
 const QString kGasLevelHeader = QStringLiteral("[GasLevel_");
@@ -68,7 +68,7 @@ std::optional<int> ByteOf(const QString& text) {
 // section is reported with the shared error box, later ones of the same
 // section are only counted so a broken file does not bury the user in boxes.
 class ListErrors {
-public:
+  public:
     ListErrors(QString procedure, QString message)
         : procedure_(std::move(procedure)), message_(std::move(message)) {}
     void Fail(int lineIndex, const QString& lineText, const QString& what) {
@@ -81,7 +81,7 @@ public:
     }
     void NextSection() { reportedThisSection_ = false; }
 
-private:
+  private:
     QString procedure_, message_;
     bool reportedThisSection_ = false;
 };
@@ -89,7 +89,7 @@ private:
 // Hands out the lines of a section one by one; a line past the end of the
 // file is a failure of its own.
 class SectionCursor {
-public:
+  public:
     SectionCursor(const QStringList& lines, int first, ListErrors& errors)
         : lines_(lines), next_(first), errors_(errors) {}
     bool Next(QString& line) {
@@ -104,7 +104,7 @@ public:
     int Position() const { return next_; }
     void Fail(const QString& what) { errors_.Fail(next_ - 1, lines_.value(next_ - 1), what); }
 
-private:
+  private:
     const QStringList& lines_;
     int next_;
     ListErrors& errors_;
@@ -163,7 +163,9 @@ std::optional<std::array<double, 11>> LambdaScaleFromLine(const QString& line) {
 QStringList DefaultPreInjTempItems() {
     return {QStringLiteral("5"), QStringLiteral("10"), QStringLiteral("15"), QStringLiteral("20")};
 }
-std::vector<double> DefaultPreInjTimeItems() { return {0, 0.5, 1, 1.5, 2}; }
+std::vector<double> DefaultPreInjTimeItems() {
+    return {0, 0.5, 1, 1.5, 2};
+}
 QStringList DefaultPreInjPeriodItems() {
     return {QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("10"), QStringLiteral("15"),
             QStringLiteral("20")};
@@ -346,19 +348,30 @@ void ScaleConfig::IniziaLevelGasType(const QString& path) {
         QString line;
         if (c.Next(line)) e.Name = line.trimmed();
         if (c.Next(line)) {
-            if (const auto v = Int16Of(line)) e.Code = *v; else c.Fail(QStringLiteral("a code"));
+            if (const auto v = Int16Of(line))
+                e.Code = *v;
+            else
+                c.Fail(QStringLiteral("a code"));
         }
         if (c.Next(line)) e.Caption = line.trimmed();
         for (int t = 0; t < 6; ++t) {
             if (!c.Next(line)) continue;
-            if (const auto v = Int16Of(line)) e.Thresholds[t] = *v;
-            else c.Fail(QStringLiteral("a threshold"));
+            if (const auto v = Int16Of(line))
+                e.Thresholds[t] = *v;
+            else
+                c.Fail(QStringLiteral("a threshold"));
         }
         if (c.Next(line)) {
-            if (const auto v = NumberOf(line)) e.Value = *v; else c.Fail(QStringLiteral("a number"));
+            if (const auto v = NumberOf(line))
+                e.Value = *v;
+            else
+                c.Fail(QStringLiteral("a number"));
         }
         if (c.Next(line)) {
-            if (const auto v = ByteOf(line)) e.LevelMode = *v; else c.Fail(QStringLiteral("a mode"));
+            if (const auto v = ByteOf(line))
+                e.LevelMode = *v;
+            else
+                c.Fail(QStringLiteral("a mode"));
         }
         i = c.Position();
     }
@@ -393,14 +406,18 @@ void ScaleConfig::IniziaTipoInj(const QString& path) {
         double* times[3] = {&e.OpenTime, &e.PwmTime2, &e.PwmTime1};
         for (double* t : times) {
             if (!c.Next(line)) continue;
-            if (const auto v = NumberOf(line)) *t = *v * KPwm;
-            else c.Fail(QStringLiteral("a time"));
+            if (const auto v = NumberOf(line))
+                *t = *v * KPwm;
+            else
+                c.Fail(QStringLiteral("a time"));
         }
         double* cal[2] = {&e.CalValue1, &e.CalValue2};
         for (double* t : cal) {
             if (!c.Next(line)) continue;
-            if (const auto v = NumberOf(line)) *t = *v;
-            else c.Fail(QStringLiteral("a number"));
+            if (const auto v = NumberOf(line))
+                *t = *v;
+            else
+                c.Fail(QStringLiteral("a number"));
         }
         if (c.Next(line)) e.ModelPoints = line.trimmed();
         InjectorType.push_back(e);
@@ -437,15 +454,22 @@ void ScaleConfig::IniziaTipoLambda(const QString& path, const QString& lambdaEnt
             if (*nn == 0 && !lambdaEntry0Name.isEmpty()) e.Name = lambdaEntry0Name;
         }
         if (c.Next(line)) {
-            if (const auto v = Int16Of(line)) e.Code = *v; else c.Fail(QStringLiteral("a code"));
+            if (const auto v = Int16Of(line))
+                e.Code = *v;
+            else
+                c.Fail(QStringLiteral("a code"));
         }
         if (c.Next(line)) {
-            if (const auto v = NumberOf(line)) e.Factor = *v / 1000;
-            else c.Fail(QStringLiteral("a factor"));
+            if (const auto v = NumberOf(line))
+                e.Factor = *v / 1000;
+            else
+                c.Fail(QStringLiteral("a factor"));
         }
         if (c.Next(line)) {
-            if (const auto s = LambdaScaleFromLine(line)) e.Scale = *s;
-            else c.Fail(QStringLiteral("two numbers low|high"));
+            if (const auto s = LambdaScaleFromLine(line))
+                e.Scale = *s;
+            else
+                c.Fail(QStringLiteral("two numbers low|high"));
         }
         i = c.Position();
     }

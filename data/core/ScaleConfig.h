@@ -23,11 +23,11 @@
 namespace gascal {
 
 // Defaults of the scale reader.
-inline constexpr double kDefaultInjUs = 8;        // [K_Time_Inj_us]
-inline constexpr double kDefaultPwmUs = 1000;     // [K_Time_Pwm_us]
-inline constexpr double kDefaultLambdaMv = 1;     // [K_Lambda_mV]
-inline constexpr double kDefaultTimerUs = 25;     // [K_Timer_Gen_us]
-inline constexpr double kDefaultLevelUv = 4883;   // [K_VLevel_Sens_uV]
+inline constexpr double kDefaultInjUs = 8;          // [K_Time_Inj_us]
+inline constexpr double kDefaultPwmUs = 1000;       // [K_Time_Pwm_us]
+inline constexpr double kDefaultLambdaMv = 1;       // [K_Lambda_mV]
+inline constexpr double kDefaultTimerUs = 25;       // [K_Timer_Gen_us]
+inline constexpr double kDefaultLevelUv = 4883;     // [K_VLevel_Sens_uV]
 inline constexpr double kDefaultInjOffsetUs = 600;  // [SommaTempoInj_usec]
 inline constexpr double kSupplyVoltsPerCount = 33.6 / 1024;
 inline constexpr int kDefaultStepBadBitUs = 96;
@@ -42,8 +42,8 @@ struct GasLevelTypeEntry {
     int Code = 0;
     QString Caption;
     std::array<int, 6> Thresholds{};
-    double Value = 0;     // full-scale value of the level page's display
-    int LevelMode = 0;    // 0: thresholds rise with the level; else reversed
+    double Value = 0;   // full-scale value of the level page's display
+    int LevelMode = 0;  // 0: thresholds rise with the level; else reversed
 };
 
 // An injector type, section [InjType_NN]; Code is NN.
@@ -74,7 +74,7 @@ struct CalibrationParam {
 };
 
 class ScaleConfig {
-public:
+  public:
     ScaleConfig();
 
     // Sets every default, then reads the keys, the expert lists and the
@@ -106,9 +106,9 @@ public:
     bool CkbeV02Visible = false;
     int StepBadBit = kDefaultStepBadBitUs;
     QString PassWord00, PassWord01;
-    QStringList PreInjTempItems;     // [CmbTemperUnderPreInj]
+    QStringList PreInjTempItems;          // [CmbTemperUnderPreInj]
     std::vector<double> PreInjTimeItems;  // [CmbValuePreInj], already divided by 10
-    QStringList PreInjPeriodItems;   // [CmbDefTimeSovra]
+    QStringList PreInjPeriodItems;        // [CmbDefTimeSovra]
 
     // Calibration parameters 1..33 (index 0 unused).
     std::array<CalibrationParam, kCalibrationParamCount + 1> CalParams{};
@@ -136,7 +136,7 @@ public:
     // The built-in lambda entry 0.
     static LambdaTypeEntry DefaultLambdaEntry0();
 
-private:
+  private:
     void ReadCalibrationParams(const QStringList& lines);
 };
 

@@ -12,7 +12,7 @@
 namespace gascal::testing {
 
 class TempFolder {
-public:
+  public:
     QString Path(const QString& name) const { return dir_.filePath(name); }
     // Writes lines with CR LF ends (Latin-1).
     QString WriteLines(const QString& name, const QStringList& lines) const {
@@ -34,7 +34,7 @@ public:
     }
     QString Root() const { return dir_.path(); }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

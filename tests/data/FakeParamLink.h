@@ -14,7 +14,7 @@
 namespace gascal::testing {
 
 class FakeParamLink : public ParamLink {
-public:
+  public:
     struct Sent {
         uint8_t command;
         std::vector<uint8_t> data;
@@ -58,15 +58,26 @@ public:
         sent.push_back({command, data, attesa});
         if (answers && !answers(sent.back(), static_cast<int>(sent.size()) - 1)) return false;
         switch (command) {
-            case CMD_WRT_MEM2: mem2 = data; break;
-            case CMD_WRT_MEM3: mem3 = data; break;
-            case CMD_WRT_MEM5: mem5 = data; break;
-            case CMD_READ_MEM2: if (image_) image_->DecodeMem2(mem2); break;
-            case CMD_READ_MEM3: if (image_) image_->DecodeMem3(mem3); break;
+            case CMD_WRT_MEM2:
+                mem2 = data;
+                break;
+            case CMD_WRT_MEM3:
+                mem3 = data;
+                break;
+            case CMD_WRT_MEM5:
+                mem5 = data;
+                break;
+            case CMD_READ_MEM2:
+                if (image_) image_->DecodeMem2(mem2);
+                break;
+            case CMD_READ_MEM3:
+                if (image_) image_->DecodeMem3(mem3);
+                break;
             case CMD_READ_MEM5:
-                if (image_) image_->DecodeMem5(version > kFirmwareWithBlock5
-                                                   ? mem5
-                                                   : std::vector<uint8_t>(mem5.begin(), mem5.begin() + 13));
+                if (image_)
+                    image_->DecodeMem5(version > kFirmwareWithBlock5
+                                           ? mem5
+                                           : std::vector<uint8_t>(mem5.begin(), mem5.begin() + 13));
                 break;
             case CMD_WRT_TBL_COR:
                 if (data.size() >= 2)
@@ -78,7 +89,8 @@ public:
                 queue.emplace_back(table.begin() + 2 * start, table.begin() + 2 * start + bytes);
                 break;
             }
-            default: break;
+            default:
+                break;
         }
         return true;
     }
@@ -103,7 +115,7 @@ public:
     double AttesaGlobale_usec_Default() const override { return attesaDefault; }
     double MolAttesaGlobale() const override { return mol; }
 
-private:
+  private:
     ParamImage* image_;
 };
 

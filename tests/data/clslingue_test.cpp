@@ -1,9 +1,10 @@
 // Language dictionary: loading, look-ups, the current-language file, the
 // editing members, saving and the mismatch check.
+#include "data/core/ClsLingue.h"
+
 #include <gtest/gtest.h>
 
 #include "DataTestSupport.h"
-#include "data/core/ClsLingue.h"
 #include "data/core/DataTexts.h"
 
 using namespace gascal;
@@ -33,8 +34,8 @@ TEST(ClsLingueTest, EmptyLinesAreSkippedAndNotCounted) {
 
 TEST(ClsLingueTest, EntriesAreTakenAsTheyAre) {
     TempFolder dir;
-    const ClsLingue d = Load(dir, {"###", "#English", "  padded ", "_BLANK_", "###", "#Italiano",
-                                   "Titolo", "x"});
+    const ClsLingue d =
+        Load(dir, {"###", "#English", "  padded ", "_BLANK_", "###", "#Italiano", "Titolo", "x"});
     EXPECT_EQ(d.VoceDizionario(0, 0), "  padded ");
     EXPECT_EQ(d.VoceDizionario(0, 1), "_BLANK_");
     EXPECT_EQ(d.UboundLingue(), 1);
@@ -98,7 +99,8 @@ TEST(ClsLingueTest, MismatchedLanguageIsFound) {
     TempFolder dir;
     QStringList lines = {"###", "#English"};
     for (int i = 0; i < 120; ++i) lines << QStringLiteral("en %1").arg(i);
-    lines << "###" << "#Italiano";
+    lines << "###"
+          << "#Italiano";
     for (int i = 0; i < 119; ++i) lines << QStringLiteral("it %1").arg(i);
     const ClsLingue d = Load(dir, lines);
     ASSERT_EQ(d.FindDictionaryError(), 1);
@@ -112,7 +114,8 @@ TEST(ClsLingueTest, MismatchedLanguageIsFound) {
 
 TEST(ClsLingueTest, EditingMembers) {
     TempFolder dir;
-    ClsLingue d = Load(dir, {"###", "#English", "Title", "Exit", "###", "#Italiano", "Titolo", "Esci"});
+    ClsLingue d =
+        Load(dir, {"###", "#English", "Title", "Exit", "###", "#Italiano", "Titolo", "Esci"});
     d.NuovaVoce("Open", 1);
     EXPECT_EQ(d.VoceDizionario(0, 1), "Open");
     EXPECT_EQ(d.VoceDizionario(1, 1), "Open");
@@ -152,11 +155,12 @@ TEST(ClsLingueTest, NewLanguageInEmptyDictionaryTakesFirstSlot) {
 
 TEST(ClsLingueTest, SaveWritesBlankMarkerAndReloadsTheSame) {
     TempFolder dir;
-    ClsLingue d = Load(dir, {"###", "#English", "Title", "Exit", "###", "#Italiano", "Titolo", "Esci"});
+    ClsLingue d =
+        Load(dir, {"###", "#English", "Title", "Exit", "###", "#Italiano", "Titolo", "Esci"});
     d.SetVoceDizionario(1, 1, QString());
     ASSERT_TRUE(d.SaveDizionario());
     EXPECT_EQ(dir.ReadLines("M3.diz"), (QStringList{"###", "#English", "Title", "Exit", "###",
-                                                     "#Italiano", "Titolo", "_BLANK_"}));
+                                                    "#Italiano", "Titolo", "_BLANK_"}));
     ClsLingue again;
     again.SetPathDizionario(dir.Path("M3.diz"));
     again.SetPathAttualeLingua(dir.Path("M3.con"));

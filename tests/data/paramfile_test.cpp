@@ -1,6 +1,8 @@
 // Parameter files and the block/table requests, against a scripted link:
 // the file form, reals written and read back exactly, loading with backups
 // and restore on failure, bad files, the table in chunks with retries.
+#include "data/core/ParamFile.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "common/Prompts.h"
-#include "data/core/ParamFile.h"
 #include "data/core/ParamImageHost.h"
 #include "data/core/ParamRequests.h"
 
@@ -80,7 +81,7 @@ QString Payloads(const ParamImage& im) {
 }
 
 class ParamFileTest : public ::testing::Test {
-protected:
+  protected:
     ParamFileTest() {
         SetPrompts(&prompts);
         image.SetHost(&host);
@@ -138,7 +139,8 @@ TEST_F(ParamFileTest, SavedFileForm) {
     const QStringList l = dir.ReadLines(QFileInfo(Saved(image)).fileName());
     ASSERT_EQ(l.size(), 8 + 2 + 2 * kCorTableSize);
     EXPECT_EQ(l[0], "[INFO]");
-    EXPECT_TRUE(l[1].startsWith(" Software ver. 01.01.05 Tool, file created 15/01/2026")) << l[1].toStdString();
+    EXPECT_TRUE(l[1].startsWith(" Software ver. 01.01.05 Tool, file created 15/01/2026"))
+        << l[1].toStdString();
     EXPECT_EQ(l[2], "[BLK2]");
     EXPECT_TRUE(l[3].startsWith("B2"));
     EXPECT_EQ(l[3].size(), 2 + 28);
@@ -204,9 +206,9 @@ TEST_F(ParamFileTest, LoadWritesEverythingAndKeepsTheEcuOwnBytes) {
     target.Mem2Block.EcuMode = 1;
     FakeParamLink link(&target);
     ASSERT_TRUE(LoadParamFile(path, target, &link));
-    EXPECT_EQ(link.Commands(), (std::vector<uint8_t>{CMD_WRT_MEM2, CMD_WRT_MEM3, CMD_WRT_MEM5,
-                                                      CMD_WRT_TBL_COR, CMD_WRT_TBL_COR,
-                                                      CMD_WRT_TBL_COR, CMD_WRT_TBL_COR}));
+    EXPECT_EQ(link.Commands(),
+              (std::vector<uint8_t>{CMD_WRT_MEM2, CMD_WRT_MEM3, CMD_WRT_MEM5, CMD_WRT_TBL_COR,
+                                    CMD_WRT_TBL_COR, CMD_WRT_TBL_COR, CMD_WRT_TBL_COR}));
     EXPECT_EQ(target.Mem2Block.WorkMode, 0);
     EXPECT_EQ(target.Mem2Block.Mem2Byte1, 0);
     EXPECT_EQ(target.Mem2Block.EcuMode, 1);
@@ -290,7 +292,8 @@ TEST_F(ParamFileTest, ShortTableDoesNotSwallowTheNextSection) {
 }
 
 TEST_F(ParamFileTest, LinkStoppedLoadsImageAndSendsNothing) {
-    const QString path = dir.WriteLines("t.var", {"B3" + BytesToHex(image.BuildMem3Payload()).replace(4, 4, "5000")});
+    const QString path = dir.WriteLines(
+        "t.var", {"B3" + BytesToHex(image.BuildMem3Payload()).replace(4, 4, "5000")});
     FakeParamLink link(&image);
     link.comState = kComStateStopped;
     EXPECT_FALSE(LoadParamFile(path, image, &link));
@@ -302,10 +305,15 @@ TEST_F(ParamFileTest, GarbledAndTruncatedLinesChangeNothingAndAreReported) {
     const QString before = Payloads(image);
     const CorTableArray table = image.CorTable;
     QString b3 = "B3" + BytesToHex(image.BuildMem3Payload());
-    QStringList lines = {"[BLK2]", "B2030301ZZ00000000000000010101",  // not hexadecimal
-                         "[BLK3]", b3.left(100),                       // torn line
-                         "B5" + QString(46, 'F').left(40),             // wrong length
-                         "[COR]", " 1,5", "abc", " 2,5"};
+    QStringList lines = {"[BLK2]",
+                         "B2030301ZZ00000000000000010101",  // not hexadecimal
+                         "[BLK3]",
+                         b3.left(100),                      // torn line
+                         "B5" + QString(46, 'F').left(40),  // wrong length
+                         "[COR]",
+                         " 1,5",
+                         "abc",
+                         " 2,5"};
     FakeParamLink link(&image);
     ASSERT_TRUE(LoadParamFile(dir.WriteLines("bad.var", lines), image, &link));
     EXPECT_EQ(Payloads(image), before);
@@ -381,7 +389,9 @@ TEST_F(ParamFileTest, FailedBlockWritesRestoreFromBackups) {
     {  // the table write is tried once and gives the result
         ParamImage im = original;
         FakeParamLink link(&im);
-        link.answers = [](const FakeParamLink::Sent& s, int) { return s.command != CMD_WRT_TBL_COR; };
+        link.answers = [](const FakeParamLink::Sent& s, int) {
+            return s.command != CMD_WRT_TBL_COR;
+        };
         EXPECT_FALSE(LoadParamFile(path, im, &link));
         EXPECT_EQ(link.CountOf(CMD_WRT_TBL_COR), 1);
     }
@@ -532,4 +542,3 @@ TEST_F(ParamFileTest, EcuModeFrames) {
     EXPECT_FALSE(req.SetEcuMode());
     EXPECT_EQ(link.Commands(), (std::vector<uint8_t>{CMD_SET_ECU_SLAVE, CMD_SET_ECU_RUN}));
 }
-

@@ -1,11 +1,12 @@
 // Parameter image: decoders, builders with the PendingEdits merge rules,
 // period conversion, formatting of every field kind, correction-table chunks,
 // the firmware-date check and the default set's cylinder adaptation.
+#include "data/core/ParamImage.h"
+
 #include <gtest/gtest.h>
 
 #include "common/EventService.h"
 #include "common/Helpers.h"
-#include "data/core/ParamImage.h"
 #include "data/core/ParamImageHost.h"
 
 using namespace gascal;
@@ -13,8 +14,12 @@ using namespace gascal;
 namespace {
 
 // Hex text of a u16 low byte first.
-QString U16(int v) { return BytesToHex(std::vector<uint8_t>{uint8_t(v & 0xFF), uint8_t(v >> 8)}); }
-QString U8(int v) { return BytesToHex(std::vector<uint8_t>{uint8_t(v)}); }
+QString U16(int v) {
+    return BytesToHex(std::vector<uint8_t>{uint8_t(v & 0xFF), uint8_t(v >> 8)});
+}
+QString U8(int v) {
+    return BytesToHex(std::vector<uint8_t>{uint8_t(v)});
+}
 
 // A block-3 answer written field by field, independently of the builder.
 struct Mem3Wire {
@@ -45,14 +50,14 @@ struct Mem3Wire {
 QString Mem2Hex(int work, int byte1, int mode, uint32_t h1, uint32_t h2, int rpmComp, int vac,
                 int cut) {
     auto u32 = [](uint32_t v) {
-        return BytesToHex(std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16),
-                                               uint8_t(v >> 24)});
+        return BytesToHex(
+            std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
     };
     return U8(work) + U8(byte1) + U8(mode) + u32(h1) + u32(h2) + U8(rpmComp) + U8(vac) + U8(cut);
 }
 
 class ParamImageTest : public ::testing::Test {
-protected:
+  protected:
     ParamImageTest() { image.SetHost(&host); }
     RecordingImageHost host;
     ParamImage image;
@@ -157,7 +162,7 @@ TEST_F(ParamImageTest, SignedTrimsAndSaturation) {
     image.DecodeMem3(Mem3Wire{}.Hex());
     image.PendingEdits.Mem3Block.InjTrim[0] = -0.016;  // element 0 travels last
     image.PendingEdits.Mem3Block.InjTrim[7] = 300;
-    image.PendingEdits.Mem3Block.InjTrim[6] = -1000;   // below -32768 counts
+    image.PendingEdits.Mem3Block.InjTrim[6] = -1000;  // below -32768 counts
     const auto p = image.BuildMem3Payload();
     // Trims start at byte 22: element 7 first.
     EXPECT_EQ(p[22], 0xFF);
@@ -181,9 +186,9 @@ TEST_F(ParamImageTest, ScaledFieldsRoundHalvesToEven) {
 TEST_F(ParamImageTest, MergeRulesOfBlock3) {
     image.DecodeMem3(Mem3Wire{}.Hex());
     Mem3Fields& pend = image.PendingEdits.Mem3Block;
-    pend.Mem3Byte39 = 1;        // never taken from the pending record
+    pend.Mem3Byte39 = 1;          // never taken from the pending record
     pend.LevelThresholds[0] = 0;  // 0 or more counts for integer fields
-    pend.SwitchTempRaw = -0.5;  // above -1 counts for real fields
+    pend.SwitchTempRaw = -0.5;    // above -1 counts for real fields
     pend.InjEnable[5] = 1;
     const auto p = image.BuildMem3Payload();
     EXPECT_EQ(p[39], 9);
@@ -201,8 +206,10 @@ TEST_F(ParamImageTest, Block2MergeChangesOnlyThePendingByte) {
     const auto after = image.BuildMem2Payload();
     ASSERT_EQ(after.size(), size_t(kMem2Bytes));
     for (size_t i = 0; i < after.size(); ++i) {
-        if (i == 11) EXPECT_EQ(after[i], 1);
-        else EXPECT_EQ(after[i], before[i]) << "byte " << i;
+        if (i == 11)
+            EXPECT_EQ(after[i], 1);
+        else
+            EXPECT_EQ(after[i], before[i]) << "byte " << i;
     }
     EXPECT_EQ(image.PendingEdits.Mem2Block.RpmCompEnable, kPendingByte);
 }
@@ -241,8 +248,8 @@ TEST_F(ParamImageTest, HourCounters) {
 }
 
 TEST_F(ParamImageTest, Block5ShortAnswerGetsDefaultsAndFullWrite) {
-    const QString shortHex = U8(1) + U8(0) + U8(1) + U16(125) + U16(250) + U16(0xFFFF) + U16(100) +
-                             U16(-5 & 0xFFFF);
+    const QString shortHex =
+        U8(1) + U8(0) + U8(1) + U16(125) + U16(250) + U16(0xFFFF) + U16(100) + U16(-5 & 0xFFFF);
     ASSERT_EQ(shortHex.size(), 26);
     image.Mem5Block.ShowRpmHigh = 1;
     image.DecodeMem5(shortHex);
@@ -285,10 +292,10 @@ TEST_F(ParamImageTest, Block1DecodeWithOffsetOrderAndPrevious) {
     ev.RunFor(5000);
     image.DecodeMem3(Mem3Wire{}.Hex());  // 4/4: RpmConstant 15000000
     QString h;
-    for (int i = 7; i >= 0; --i) h += U16((-(i + 1)) & 0xFFFF);  // signed times
+    for (int i = 7; i >= 0; --i) h += U16((-(i + 1)) & 0xFFFF);         // signed times
     for (int i = 7; i >= 0; --i) h += U16(i == 0 ? 0 : 100 * (i + 1));  // petrol times
-    for (int i = 7; i >= 0; --i) h += U16(7);                      // skipped
-    for (int i = 7; i >= 0; --i) h += U16(50 * (i + 1));           // gas times
+    for (int i = 7; i >= 0; --i) h += U16(7);                           // skipped
+    for (int i = 7; i >= 0; --i) h += U16(50 * (i + 1));                // gas times
     h += U16(5000) + U16(1200) + U16(400) + U16(850) + U8(1) + U8(1) + U8(0) + U16(512) +
          U16(-3 & 0xFFFF) + U16(45) + U16(427) + U16(33);
     ASSERT_EQ(h.size(), 2 * kMem1Bytes);

@@ -47,8 +47,11 @@ struct EcuSession {
 
     bool Connect(VirtualEventService& ev) {
         timer1->SetEnabled(true);
-        if (!ev.RunUntil([this] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
-                         10e6))
+        if (!ev.RunUntil(
+                [this] {
+                    return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty();
+                },
+                10e6))
             return false;
         comm.ReadFirmwareIdentity();
         // Let the link settle: after an older firmware's identity read a
@@ -75,7 +78,7 @@ struct EcuSession {
 };
 
 class RoundTripTest : public ::testing::Test {
-protected:
+  protected:
     RoundTripTest() {
         QDir(dir.Root()).mkpath("BIN");
         QDir(dir.Root()).mkpath("LNG");
@@ -231,8 +234,10 @@ TEST_F(RoundTripTest, ParameterFileCarriesTheConfigurationToAnotherEcu) {
         SCOPED_TRACE(old ? "firmware 132" : "firmware 141");
         sim::SimOptions o;
         o.seed = 7;
-        if (old) o.oldFirmware = true;
-        else o.firmwareVersion = "0141";
+        if (old)
+            o.oldFirmware = true;
+        else
+            o.firmwareVersion = "0141";
         EcuSession b{o};
         ASSERT_TRUE(b.Connect(ev));
         ASSERT_TRUE(b.ReadAll());
@@ -246,11 +251,15 @@ TEST_F(RoundTripTest, ParameterFileCarriesTheConfigurationToAnotherEcu) {
         EXPECT_EQ(Bytes(eb.table), Bytes(ea.table));
         // Block 2: all but the fuel request, the fuel in use and the mode.
         for (size_t i = 0; i < eb.mem2.size(); ++i) {
-            if (i <= 2) EXPECT_EQ(eb.mem2[i], mem2Before[i]) << i;
-            else EXPECT_EQ(eb.mem2[i], ea.mem2[i]) << i;
+            if (i <= 2)
+                EXPECT_EQ(eb.mem2[i], mem2Before[i]) << i;
+            else
+                EXPECT_EQ(eb.mem2[i], ea.mem2[i]) << i;
         }
-        if (old) EXPECT_EQ(Bytes(eb.mem5), mem5Before);
-        else EXPECT_EQ(Bytes(eb.mem5), Bytes(ea.mem5));
+        if (old)
+            EXPECT_EQ(Bytes(eb.mem5), mem5Before);
+        else
+            EXPECT_EQ(Bytes(eb.mem5), Bytes(ea.mem5));
     }
     EXPECT_TRUE(prompts.shown.empty());
 }

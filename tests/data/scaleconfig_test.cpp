@@ -1,10 +1,11 @@
 // Scale configuration: keys and defaults, the three list readers with their
 // resizing rules and error reports, the calibration section, scrambled files.
+#include "data/core/ScaleConfig.h"
+
 #include <gtest/gtest.h>
 
 #include "DataTestSupport.h"
 #include "common/Prompts.h"
-#include "data/core/ScaleConfig.h"
 #include "link/firmware/LineReader.h"
 
 using namespace gascal;
@@ -89,9 +90,9 @@ TEST(ScaleConfigTest, TextKeys) {
 
     // A long firmware text keeps its last 12 characters; a broken pair keeps
     // the default list; a visibility other than "1" is off.
-    const ScaleConfig d = LoadFrom(dir, {"[Control_petrol_firmware]", "99001501032025",
-                                         "[SOGLIE MAPPING]", "2200,2700|oops",
-                                         "[CkbeV_02_VISIBILE]", "yes"});
+    const ScaleConfig d =
+        LoadFrom(dir, {"[Control_petrol_firmware]", "99001501032025", "[SOGLIE MAPPING]",
+                       "2200,2700|oops", "[CkbeV_02_VISIBILE]", "yes"});
     EXPECT_EQ(d.ControlPetrolFirmware, "001501032025");
     ASSERT_EQ(d.MappingThresholds.size(), 1u);
     EXPECT_EQ(d.MappingThresholds[0].first, 2200);
@@ -114,7 +115,8 @@ TEST(ScaleConfigTest, CalibrationParametersByPositionAndFactor) {
     TempFolder dir;
     QStringList lines = {"[K_Time_Inj_us]", "8", "[PARAMETRI DI TARATURA]"};
     // Value n stands on the (2n)-th line after the section line.
-    for (int n = 1; n <= 33; ++n) lines << QStringLiteral("label %1").arg(n) << QString::number(n * 10);
+    for (int n = 1; n <= 33; ++n)
+        lines << QStringLiteral("label %1").arg(n) << QString::number(n * 10);
     lines[2 + 2 * 5] = "oops";  // value 5 broken: its default stays
     const ScaleConfig c = LoadFrom(dir, lines);
     EXPECT_DOUBLE_EQ(c.CalParam(1), 10);
@@ -135,8 +137,8 @@ TEST(ScaleConfigTest, CalibrationParametersByPositionAndFactor) {
 TEST(ScaleConfigTest, ScrambledFileReadsLikePlainOne) {
     TempFolder dir;
     const QString p = dir.Path(QStringLiteral("scr.ini"));
-    ASSERT_TRUE(WriteScrambledFile(p, {"[K_Time_Inj_us]", "7,5", "[InjType_02]", "Type B", "2",
-                                       "2", "2", "3", "1", "P1|+0|+0,1"}));
+    ASSERT_TRUE(WriteScrambledFile(p, {"[K_Time_Inj_us]", "7,5", "[InjType_02]", "Type B", "2", "2",
+                                       "2", "3", "1", "P1|+0|+0,1"}));
     ScaleConfig c;
     ASSERT_TRUE(c.Load(p));
     EXPECT_DOUBLE_EQ(c.KInj, 0.0075);
@@ -157,8 +159,18 @@ TEST(ScaleConfigTest, BareLineFeedsAreLineEnds) {
 
 namespace {
 QStringList LevelSection(const QString& nn, const QString& name, int code) {
-    return {"[GasLevel_" + nn + "]", name, QString::number(code), "Cap " + name, "10", "20",
-            "30", "40", "50", "60", "90", "0"};
+    return {"[GasLevel_" + nn + "]",
+            name,
+            QString::number(code),
+            "Cap " + name,
+            "10",
+            "20",
+            "30",
+            "40",
+            "50",
+            "60",
+            "90",
+            "0"};
 }
 }  // namespace
 
@@ -233,9 +245,24 @@ TEST(ScaleConfigListTest, TruncatedSectionIsReported) {
 
 TEST(ScaleConfigListTest, InjectorTypesAppendInFileOrderWithPwmFactor) {
     TempFolder dir;
-    const QStringList lines = {"[K_Time_Pwm_us]", "500",
-                               "[InjType_07]", " Type A 2 ohm ", "2,5", "1", "3", "4,2", "3,1", "R0|1|4",
-                               "[InjType_03]", "Type B", "2", "2", "2", "5", "4", ""};
+    const QStringList lines = {"[K_Time_Pwm_us]",
+                               "500",
+                               "[InjType_07]",
+                               " Type A 2 ohm ",
+                               "2,5",
+                               "1",
+                               "3",
+                               "4,2",
+                               "3,1",
+                               "R0|1|4",
+                               "[InjType_03]",
+                               "Type B",
+                               "2",
+                               "2",
+                               "2",
+                               "5",
+                               "4",
+                               ""};
     const QString p = dir.WriteLines("c.ini", lines);
     ScaleConfig c;
     c.Load(p);
@@ -271,9 +298,8 @@ TEST(ScaleConfigListTest, InjectorFailureUsesItsOwnReport) {
 
 TEST(ScaleConfigListTest, LambdaListStartsFromBuiltInEntry) {
     TempFolder dir;
-    const QString p = dir.WriteLines(
-        "c.ini", {"[Lambda_01]", "Narrow", "1", "1", "800|0", "[Lambda_02]", "Wide", "5", "2",
-                  "0|5000"});
+    const QString p = dir.WriteLines("c.ini", {"[Lambda_01]", "Narrow", "1", "1", "800|0",
+                                               "[Lambda_02]", "Wide", "5", "2", "0|5000"});
     ScaleConfig c;
     c.IniziaTipoLambda(p, QStringLiteral("None"));
     ASSERT_EQ(c.LambdaType.size(), 3u);
@@ -334,4 +360,3 @@ TEST(ScaleConfigTest, KeyValueOfOtherSections) {
     EXPECT_FALSE(ScaleConfig::ReadKeyValue(p, "[FORZA COMM.]").has_value());
     EXPECT_FALSE(ScaleConfig::ReadKeyValue(dir.Path("x"), "[RPM DI COMM.]").has_value());
 }
-

@@ -44,8 +44,10 @@ TEST(ShippedDataTest, ScaleConfigurationReadsWithoutErrors) {
         EXPECT_FALSE(t.Name.isEmpty());
         EXPECT_GT(t.Value, 0);
         for (int i = 1; i < 6; ++i) {
-            if (t.LevelMode == 0) EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
-            else EXPECT_LT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
+            if (t.LevelMode == 0)
+                EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
+            else
+                EXPECT_LT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
         }
     }
     ASSERT_EQ(c.InjectorType.size(), 4u);
@@ -64,10 +66,10 @@ TEST(ShippedDataTest, ScaleConfigurationReadsWithoutErrors) {
     EXPECT_DOUBLE_EQ(c.CalParam(24), 2);
 
     // The switchover lists the Configuration tab reads from the same file.
-    for (const char* key : {"[RPM DI COMM.]", "[TEMP. DI COMM.]", "[RITARDO TEMP. DI COMM.]",
-                            "[RITARDO TEMP. DI COMM. TAB.2]", "[PRESSIONI DI FINE GAS]",
-                            "[RITARDO DI FINE GAS]", "[FORZA COMM.]", "[SEQUENZA COMMUTAZIONE]",
-                            "[SOGLIA RITARDO TEMP. DI COMM.]"}) {
+    for (const char* key :
+         {"[RPM DI COMM.]", "[TEMP. DI COMM.]", "[RITARDO TEMP. DI COMM.]",
+          "[RITARDO TEMP. DI COMM. TAB.2]", "[PRESSIONI DI FINE GAS]", "[RITARDO DI FINE GAS]",
+          "[FORZA COMM.]", "[SEQUENZA COMMUTAZIONE]", "[SOGLIA RITARDO TEMP. DI COMM.]"}) {
         const auto v = ScaleConfig::ReadKeyValue(kScale, QString::fromLatin1(key));
         ASSERT_TRUE(v.has_value()) << key;
         for (const QString& item : v->split('|')) EXPECT_TRUE(IsPlainNumber(item)) << key;
