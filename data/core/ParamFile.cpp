@@ -240,6 +240,10 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
             image.Mem5Block = image.FileBackupMem5;
             return false;
         }
+    } else {
+        // An ECU without a writable block 5 keeps its own; the image goes on
+        // showing what the ECU holds.
+        image.Mem5Block = image.FileBackupMem5;
     }
     // The adaptive table is kept in the image only; the ECU learns its own.
     return requests.WriteCorChunks();

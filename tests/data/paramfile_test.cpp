@@ -264,6 +264,12 @@ TEST_F(ParamFileTest, OldFirmwareGetsNoBlock5) {
     ASSERT_TRUE(LoadParamFile(path, target, &link));
     EXPECT_EQ(link.CountOf(CMD_WRT_MEM5), 0);
     EXPECT_EQ(link.CountOf(CMD_WRT_MEM3), 1);
+
+    // A newer ECU's file: its block 5 is not shown as if the old ECU held it.
+    target.Mem5Block.ShowRpmHigh = 2750;
+    ASSERT_TRUE(LoadParamFile(Saved(image, 140), target, &link));
+    EXPECT_EQ(link.CountOf(CMD_WRT_MEM5), 0);
+    EXPECT_EQ(target.Mem5Block.ShowRpmHigh, 2750);
 }
 
 TEST_F(ParamFileTest, ShortTableFillsWhatItHas) {
