@@ -101,15 +101,17 @@ QString SwapHexBytes(const QString& hexIn) {
 }
 
 QString HexUnsigned(double value) {
+    // The value is rounded to a whole number first (halves to even), then
+    // written digit by digit. Rounding only the last remainder, with 15 or
+    // more giving F, would send 31.7 as 1F (31) instead of 20 (32): one count
+    // short whenever the rounding carries into the next digit.
     static const char digits[] = "0123456789ABCDEF";
-    double v = value > 0 ? value : 0;
+    double v = value > 0 ? std::nearbyint(value) : 0;
     QString s;
     do {
         const double q = std::floor(v / 16.0);
-        const double r = v - q * 16.0;
-        int d = r >= 15.0 ? 15 : static_cast<int>(std::nearbyint(r));  // halves to even
-        if (d > 15) d = 15;
-        s.prepend(QLatin1Char(digits[d]));
+        const int d = static_cast<int>(v - q * 16.0);
+        s.prepend(QLatin1Char(digits[d & 15]));
         v = q;
     } while (v >= 1.0);
     if (s.size() % 2) s.prepend(QLatin1Char('0'));

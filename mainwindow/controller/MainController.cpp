@@ -752,7 +752,12 @@ LiveInputs MainController::CurrentInputs() const {
     in.valve1Open = m1.Valve1Open != 0;
     in.valve2Open = m1.Valve2Open != 0;
     in.petrolInjTimes = m1.PetrolInjTimes;
-    in.gasInjTimes = m1.GasInjTimes;
+    // The ECU reports the gas correction of each injector; the fitter reads
+    // the gas time actually driven: petrol time plus correction while the
+    // injector runs on gas (its signed gas time above 0), else nothing.
+    for (size_t k = 0; k < in.gasInjTimes.size() && k < m1.GasInjTimes.size(); ++k)
+        in.gasInjTimes[k] =
+            m1.SignedInjTimes[k] > 0 ? m1.PetrolInjTimes[k] + m1.GasInjTimes[k] : 0.0;
     in.cutOff = m2.CutOff == 1;
     in.mem2Byte1 = m2.Mem2Byte1;
     in.ecuMode = m2.EcuMode;

@@ -72,7 +72,9 @@ TEST(Hex, UnsignedDigits) {
     EXPECT_EQ(HexUnsigned(10.5), "0A");   // halves to even
     EXPECT_EQ(HexUnsigned(11.5), "0C");
     EXPECT_EQ(HexUnsigned(0), "00");
-    EXPECT_EQ(HexUnsigned(15.7), "0F");  // a remainder of 15 or more gives F
+    EXPECT_EQ(HexUnsigned(15.7), "10");  // rounding carries into the next digit
+    EXPECT_EQ(HexUnsigned(31.7), "20");
+    EXPECT_EQ(HexUnsigned(255.4), "FF");
     EXPECT_EQ(HexUnsigned(65535), "FFFF");
     EXPECT_EQ(HexUnsigned(-3), "00");
 }
