@@ -9,8 +9,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -32,7 +32,8 @@ constexpr int kBlock1DataBytes = 85;
 double CpuSeconds() {
     rusage r{};
     getrusage(RUSAGE_SELF, &r);
-    return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec + r.ru_stime.tv_usec / 1e6;
+    return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec +
+           r.ru_stime.tv_usec / 1e6;
 }
 
 bool RunUntil(const std::function<bool()>& pred, double maxUs) {
@@ -52,9 +53,12 @@ int main(int argc, char** argv) {
     int reads = 100;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--port" && i + 1 < args.size()) port = args[++i];
-        else if (args[i] == "--seconds" && i + 1 < args.size()) keepAliveSeconds = args[++i].toDouble();
-        else if (args[i] == "--reads" && i + 1 < args.size()) reads = args[++i].toInt();
+        if (args[i] == "--port" && i + 1 < args.size())
+            port = args[++i];
+        else if (args[i] == "--seconds" && i + 1 < args.size())
+            keepAliveSeconds = args[++i].toDouble();
+        else if (args[i] == "--reads" && i + 1 < args.size())
+            reads = args[++i].toInt();
         else {
             std::printf("usage: bench-link [--port PATH] [--seconds N] [--reads N]\n");
             return 2;
@@ -83,11 +87,14 @@ int main(int argc, char** argv) {
     comm.SetPortProvider(provider.get());
     Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
     timer1.SetEnabled(true);
-    if (!RunUntil([&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); }, 10e6)) {
+    if (!RunUntil(
+            [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
+            10e6)) {
         std::printf("no answer from the ECU (ComState %d)\n", comm.ComState());
         return 1;
     }
-    std::printf("link: %s\n", port.isEmpty() ? "in-process simulated ECU (USB device 0)" : qPrintable(port));
+    std::printf("link: %s\n",
+                port.isEmpty() ? "in-process simulated ECU (USB device 0)" : qPrintable(port));
 
     // 1. Keep-alives only, the process sitting in its event loop as the tool
     // does between user actions.
@@ -100,16 +107,17 @@ int main(int argc, char** argv) {
     }
     const double cpu = CpuSeconds() - cpu0;
     const double wall = (MicroSeconds() - wall0) / 1e6;
-    std::printf("keep-alive only: %.1f s wall, %.3f s processor = %.2f %% of one core (target < 3 %%)\n", wall, cpu,
-                100.0 * cpu / wall);
+    std::printf(
+        "keep-alive only: %.1f s wall, %.3f s processor = %.2f %% of one core (target < 3 %%)\n",
+        wall, cpu, 100.0 * cpu / wall);
 
     // 2. Block-1 reads back to back.
     const QByteArray req = BuildRequest(CMD_READ_MEM1);
     const int answerBytes = kBlock1DataBytes + 6;
     // Floor as the plain sum: every byte on the line, the pause after each
     // request byte, the idle time.
-    const double floorUs = kLineByteUs * (req.size() + answerBytes) + comm.AttesaByteTx_usec() * req.size() +
-                           comm.Idle_usec();
+    const double floorUs = kLineByteUs * (req.size() + answerBytes) +
+                           comm.AttesaByteTx_usec() * req.size() + comm.Idle_usec();
     // The answer travels while the link still waits out its idle time, so the
     // tighter floor is the pauses plus the idle time, plus whatever of the
     // answer's line time does not fit inside the idle time.
@@ -120,12 +128,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < reads; ++i) ok += comm.SendAndWait(req) ? 1 : 0;
     const double elapsed = MicroSeconds() - t0;
     const double perRead = elapsed / reads;
-    std::printf("%d block-1 reads: %d answered, %.1f ms in all, %.3f ms each\n", reads, ok, elapsed / 1000,
-                perRead / 1000);
-    std::printf("floor per exchange: %.3f ms (%d+%d bytes x %.1f us + %d x %.0f us pause + %.0f us idle)\n",
-                floorUs / 1000, int(req.size()), answerBytes, kLineByteUs, int(req.size()),
-                comm.AttesaByteTx_usec(), comm.Idle_usec());
-    std::printf("against the floor: %+.2f %% (target within 5 %%)\n", 100.0 * (perRead - floorUs) / floorUs);
+    std::printf("%d block-1 reads: %d answered, %.1f ms in all, %.3f ms each\n", reads, ok,
+                elapsed / 1000, perRead / 1000);
+    std::printf(
+        "floor per exchange: %.3f ms (%d+%d bytes x %.1f us + %d x %.0f us pause + %.0f us idle)\n",
+        floorUs / 1000, int(req.size()), answerBytes, kLineByteUs, int(req.size()),
+        comm.AttesaByteTx_usec(), comm.Idle_usec());
+    std::printf("against the floor: %+.2f %% (target within 5 %%)\n",
+                100.0 * (perRead - floorUs) / floorUs);
     std::printf("floor with the answer overlapping the idle time: %.3f ms; against it: %+.2f %%\n",
                 overlappedUs / 1000, 100.0 * (perRead - overlappedUs) / overlappedUs);
     timer1.SetEnabled(false);

@@ -13,7 +13,8 @@ void AnswerQueue::Push(const QByteArray& text) {
 
 QByteArray AnswerQueue::Pop() {
     QByteArray first = slots_[0];
-    for (int i = 0; i + 1 < SLOTS; ++i) slots_[static_cast<size_t>(i)] = slots_[static_cast<size_t>(i + 1)];
+    for (int i = 0; i + 1 < SLOTS; ++i)
+        slots_[static_cast<size_t>(i)] = slots_[static_cast<size_t>(i + 1)];
     slots_[SLOTS - 1].clear();
     return first;
 }

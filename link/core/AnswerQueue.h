@@ -10,7 +10,7 @@
 namespace gascal {
 
 class AnswerQueue {
-public:
+  public:
     static constexpr int SLOTS = 21;
     static constexpr int PUSH_SLOTS = 20;
 
@@ -20,7 +20,7 @@ public:
     const QByteArray& Slot(int i) const { return slots_[static_cast<size_t>(i)]; }
     int Count() const;
 
-private:
+  private:
     std::array<QByteArray, SLOTS> slots_;
 };
 

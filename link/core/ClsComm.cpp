@@ -29,11 +29,17 @@ constexpr uint32_t kSerialWriteTotalMs = 50;
 constexpr uint32_t kUsbTimeoutMs = 50;
 constexpr int kCloseAttempts = 3;
 
-QString Hex(uint32_t v) { return QString::number(v, 16).toUpper(); }
+QString Hex(uint32_t v) {
+    return QString::number(v, 16).toUpper();
+}
 }  // namespace
 
-bool ServiceView() { return g_serviceView; }
-void SetServiceView(bool on) { g_serviceView = on; }
+bool ServiceView() {
+    return g_serviceView;
+}
+void SetServiceView(bool on) {
+    g_serviceView = on;
+}
 
 ClsComm::ClsComm()
     : portText_(QString::fromLatin1(kDefaultPortText)),
@@ -51,7 +57,9 @@ ClsComm::~ClsComm() {
     serialPort_.reset();
 }
 
-void ClsComm::SetPortProvider(PortProvider* provider) { provider_ = provider; }
+void ClsComm::SetPortProvider(PortProvider* provider) {
+    provider_ = provider;
+}
 
 PortProvider& ClsComm::Provider() {
     if (provider_) return *provider_;
@@ -65,7 +73,9 @@ QString ClsComm::ComPortNome() const {
     return {};
 }
 
-Port* ClsComm::ActivePort() const { return usbCom_ == 1 ? usbPort_.get() : serialPort_.get(); }
+Port* ClsComm::ActivePort() const {
+    return usbCom_ == 1 ? usbPort_.get() : serialPort_.get();
+}
 
 // --- Diagnostics ---------------------------------------------------------------
 
@@ -209,7 +219,9 @@ void ClsComm::CleanOutputCom() {
         ftStatus_ = st == PORT_OK ? 1 : 0;
 }
 
-bool ClsComm::VerificaStatoComunicazione() { return QueueCheck(nullptr); }
+bool ClsComm::VerificaStatoComunicazione() {
+    return QueueCheck(nullptr);
+}
 
 // --- Timers ----------------------------------------------------------------------
 
@@ -229,11 +241,19 @@ bool ClsComm::Silenzio(int periodoMSec, bool resetta) {
     return past;
 }
 
-void ClsComm::LoadWDogSend() { answerDeadline_ = MicroSeconds() + attesaGlobale_ + idle_; }
-void ClsComm::UnloadWDogSend() { answerDeadline_ = MicroSeconds(); }
-bool ClsComm::CkWDogSend() const { return MicroSeconds() < answerDeadline_; }
+void ClsComm::LoadWDogSend() {
+    answerDeadline_ = MicroSeconds() + attesaGlobale_ + idle_;
+}
+void ClsComm::UnloadWDogSend() {
+    answerDeadline_ = MicroSeconds();
+}
+bool ClsComm::CkWDogSend() const {
+    return MicroSeconds() < answerDeadline_;
+}
 
-void ClsComm::TimeCom_RSet() { timeComRef_ = Events().Now(); }
+void ClsComm::TimeCom_RSet() {
+    timeComRef_ = Events().Now();
+}
 
 qint64 ClsComm::TimeCom() {
     if (!IsOpen()) TimeCom_RSet();
@@ -307,7 +327,9 @@ QString ErrorDescription(long err) {
     return err == kErrOverflow ? QStringLiteral("Overflow") : QStringLiteral("Type mismatch");
 }
 
-QString WholeText(double v) { return QString::number(static_cast<qlonglong>(std::llround(v))); }
+QString WholeText(double v) {
+    return QString::number(static_cast<qlonglong>(std::llround(v)));
+}
 }  // namespace
 
 void ClsComm::ReadSetCom(const QString& pathIni) {
@@ -349,17 +371,25 @@ void ClsComm::ReadSetCom(const QString& pathIni) {
         long err = 0;
         bool ok = true;
         switch (match->id) {
-            case SetComKey::Setport: portText_ = value; break;
-            case SetComKey::MemoPath: memoPath_ = value; break;
-            case SetComKey::Titolo: titolo_ = value; break;
+            case SetComKey::Setport:
+                portText_ = value;
+                break;
+            case SetComKey::MemoPath:
+                memoPath_ = value;
+                break;
+            case SetComKey::Titolo:
+                titolo_ = value;
+                break;
             case SetComKey::Comport:
-                if ((ok = ParseWhole(value, kInt16Min, kInt16Max, v, err))) comPort_ = static_cast<int16_t>(v);
+                if ((ok = ParseWhole(value, kInt16Min, kInt16Max, v, err)))
+                    comPort_ = static_cast<int16_t>(v);
                 break;
             case SetComKey::AttesaByteTx:
                 if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err))) attesaByteTx_ = v;
                 break;
             case SetComKey::AttesaGlobale:
-                if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err))) attesaGlobaleDefault_ = v;
+                if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err)))
+                    attesaGlobaleDefault_ = v;
                 break;
             case SetComKey::MolAttesaGlobale:
                 if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err))) molAttesaGlobale_ = v;
@@ -368,18 +398,24 @@ void ClsComm::ReadSetCom(const QString& pathIni) {
                 if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err))) idle_ = v;
                 break;
             case SetComKey::NumResend:
-                if ((ok = ParseWhole(value, kInt16Min, kInt16Max, v, err))) numReSend_ = static_cast<int16_t>(v);
+                if ((ok = ParseWhole(value, kInt16Min, kInt16Max, v, err)))
+                    numReSend_ = static_cast<int16_t>(v);
                 break;
-            case SetComKey::UsbCom: usbCom_ = value == QLatin1String("1") ? 1 : 0; break;
+            case SetComKey::UsbCom:
+                usbCom_ = value == QLatin1String("1") ? 1 : 0;
+                break;
             case SetComKey::SearchCom:
-                if ((ok = ParseWhole(value, 0, 255, v, err))) flagRicercaCom_ = static_cast<uint8_t>(v);
+                if ((ok = ParseWhole(value, 0, 255, v, err)))
+                    flagRicercaCom_ = static_cast<uint8_t>(v);
                 break;
             case SetComKey::DcbFlags:
                 if ((ok = ParseWhole(value, kInt32Min, kInt32Max, v, err)))
                     dcbFlags_ = static_cast<uint32_t>(static_cast<int32_t>(v));
                 break;
         }
-        if (!ok) ErrorReport(QStringLiteral("ReadSetCom_Err"), QString(), false, err, ErrorDescription(err));
+        if (!ok)
+            ErrorReport(QStringLiteral("ReadSetCom_Err"), QString(), false, err,
+                        ErrorDescription(err));
     }
     memoDatiCom_ = false;
     attesaGlobale_ = attesaGlobaleDefault_;
@@ -395,18 +431,30 @@ void ClsComm::WriteSetCom(const QString& pathIni) {
     if (!(molAttesaGlobale_ > 0)) molAttesaGlobale_ = DEFAULT_MOL_ATTESA_GLOBALE;
 
     const QStringList lines = {
-        QStringLiteral("[Setport]"), portText_,
-        QStringLiteral("[Comport]"), QString::number(comPort_),
-        QStringLiteral("[MemoPath]"), memoPath_,
-        QStringLiteral("[Titolo]"), titolo_,
-        QStringLiteral("[AttesaByteTx_usec]"), WholeText(attesaByteTx_),
-        QStringLiteral("[AttesaGlobale_usec]"), WholeText(attesaGlobaleDefault_),
-        QStringLiteral("[MolAttesaGlobale]"), WholeText(molAttesaGlobale_),
-        QStringLiteral("[Idle_usec]"), WholeText(idle_),
-        QStringLiteral("[NumResend]"), QString::number(numReSend_),
-        QStringLiteral("[UsbCom]"), QString::number(usbCom_),
-        QStringLiteral("[SearchCom]"), QString::number(flagRicercaCom_),
-        QStringLiteral("[DCB_fBitFields]"), QString::number(static_cast<int32_t>(dcbFlags_)),
+        QStringLiteral("[Setport]"),
+        portText_,
+        QStringLiteral("[Comport]"),
+        QString::number(comPort_),
+        QStringLiteral("[MemoPath]"),
+        memoPath_,
+        QStringLiteral("[Titolo]"),
+        titolo_,
+        QStringLiteral("[AttesaByteTx_usec]"),
+        WholeText(attesaByteTx_),
+        QStringLiteral("[AttesaGlobale_usec]"),
+        WholeText(attesaGlobaleDefault_),
+        QStringLiteral("[MolAttesaGlobale]"),
+        WholeText(molAttesaGlobale_),
+        QStringLiteral("[Idle_usec]"),
+        WholeText(idle_),
+        QStringLiteral("[NumResend]"),
+        QString::number(numReSend_),
+        QStringLiteral("[UsbCom]"),
+        QString::number(usbCom_),
+        QStringLiteral("[SearchCom]"),
+        QString::number(flagRicercaCom_),
+        QStringLiteral("[DCB_fBitFields]"),
+        QString::number(static_cast<int32_t>(dcbFlags_)),
     };
     WriteLatin1Lines(SystemPath(pathIni), lines);  // write errors are ignored
 }

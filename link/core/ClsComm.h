@@ -97,7 +97,7 @@ void SetServiceView(bool on);
 // Receiver of the answers whose meaning belongs to the data layer. Data are
 // the answer data bytes (offset 5 up to the checksum) as hexadecimal text.
 class AnswerSink {
-public:
+  public:
     virtual ~AnswerSink() = default;
     virtual void OnMem1(const QString& /*hex*/) {}
     virtual void OnMem2(const QString& /*hex*/) {}
@@ -118,7 +118,7 @@ public:
 };
 
 class ClsComm {
-public:
+  public:
     ClsComm();
     ~ClsComm();
     ClsComm(const ClsComm&) = delete;
@@ -303,7 +303,7 @@ public:
     void FileHandleClear();
     void FileHandleVerificaChiusura();
 
-private:
+  private:
     // Port calls with the status fields and diagnostics of each transport.
     bool QueueCheck(const char* sendOrRecive);
     void LogPortFailure(const char* call);

@@ -41,7 +41,9 @@ void ClsComm::DecodeAnswer() {
     const QString hex = BytesToHex(data);
 
     switch (cmd) {
-        case CMD_GET_ADR_VAR: AggiornaIndVar(frame); break;
+        case CMD_GET_ADR_VAR:
+            AggiornaIndVar(frame);
+            break;
         case CMD_READ_MEM_ZONE: {
             const QString address = BytesToHex(request.mid(4, 4));
             if (address == kAdrEcuMode) {
@@ -52,11 +54,19 @@ void ClsComm::DecodeAnswer() {
             }
             break;
         }
-        case CMD_SET_ECU_SLAVE: ecuState_ = ECU_SLAVE; break;
-        case CMD_SET_ECU_RUN: ecuState_ = ECU_RUN; break;
-        case CMD_SET_ECU_PRG: ecuState_ = ECU_PROGRAMMING; break;
+        case CMD_SET_ECU_SLAVE:
+            ecuState_ = ECU_SLAVE;
+            break;
+        case CMD_SET_ECU_RUN:
+            ecuState_ = ECU_RUN;
+            break;
+        case CMD_SET_ECU_PRG:
+            ecuState_ = ECU_PROGRAMMING;
+            break;
         case CMD_ERASE_FLASH:
-        case CMD_WRT_FLASH_ZONE: ecuState_ = ECU_FLASH_WRITE; break;
+        case CMD_WRT_FLASH_ZONE:
+            ecuState_ = ECU_FLASH_WRITE;
+            break;
         case CMD_GET_ECO:
             lastEco_ = frame;
             wDogPresente_ = false;
@@ -77,7 +87,9 @@ void ClsComm::DecodeAnswer() {
             break;
         case CMD_EOBD:
         case CMD_READ_TBL_COR:
-        case CMD_READ_TBL_ADT: queue_.Push(data); break;
+        case CMD_READ_TBL_ADT:
+            queue_.Push(data);
+            break;
         case CMD_READ_MEM1:
             if (sink_) sink_->OnMem1(hex);
             break;
@@ -112,12 +124,15 @@ void ClsComm::DecodeAnswer() {
         case CMD_CANC_SMPL_GAS:
             if (sink_) sink_->OnSamplesCleared(cmd);
             break;
-        case CMD_READ_FIRMWARE: firmwareEcu_ = IdentityFromBytes(data); break;
+        case CMD_READ_FIRMWARE:
+            firmwareEcu_ = IdentityFromBytes(data);
+            break;
         case CMD_READ_DCOL_FL:
             memoDataCollaudo_ = frame;
             if (sink_) sink_->OnTestData(BytesToHex(frame));
             break;
-        default: break;
+        default:
+            break;
     }
     inBuffer_.clear();
     outBuffer_.clear();
@@ -148,7 +163,8 @@ bool ClsComm::ReadFirmwareIdentity() {
     if (fileReader_) {
         fileOk = fileReader_(fle);
     } else {
-        fileOk = ReadFirmwareFileIdentity(flashTable_, flashImage_, SystemPath(QStringLiteral("\\BIN\\Flash.ini")),
+        fileOk = ReadFirmwareFileIdentity(flashTable_, flashImage_,
+                                          SystemPath(QStringLiteral("\\BIN\\Flash.ini")),
                                           FirmwareFilePathUsed(), fle);
     }
     if (!fileOk) return false;
@@ -169,23 +185,59 @@ bool ClsComm::SaveFlash() {
 
 // --- Identity split properties ---------------------------------------------------
 
-QString ClsComm::FirmwareEcuVersStr() const { return IdentityVersStr(firmwareEcu_); }
-int ClsComm::FirmwareEcuVersNum() const { return IdentityVersNum(firmwareEcu_, false); }
-QString ClsComm::FirmwareEcuDataStr() const { return IdentityDataStr(firmwareEcu_); }
-int ClsComm::FirmwareEcuDayNum() const { return IdentityDayNum(firmwareEcu_); }
-int ClsComm::FirmwareEcuMonthNum() const { return IdentityMonthNum(firmwareEcu_); }
-int ClsComm::FirmwareEcuYearNum() const { return IdentityYearNum(firmwareEcu_); }
-QString ClsComm::DescProgettoEcu_KTXXX() const { return IdentityDescWord(firmwareEcu_, 0); }
-QString ClsComm::DescProgettoEcu_CLIENTE() const { return IdentityDescWord(firmwareEcu_, 1); }
-QString ClsComm::DescProgettoEcu_CODICE() const { return IdentityDescWord(firmwareEcu_, 2); }
-QString ClsComm::FirmwareFleVersStr() const { return IdentityVersStr(firmwareFle_); }
-int ClsComm::FirmwareFleVersNum() const { return IdentityVersNum(firmwareFle_, true); }
-QString ClsComm::FirmwareFleDataStr() const { return IdentityDataStr(firmwareFle_); }
-int ClsComm::FirmwareFleDayNum() const { return IdentityDayNum(firmwareFle_); }
-int ClsComm::FirmwareFleMonthNum() const { return IdentityMonthNum(firmwareFle_); }
-int ClsComm::FirmwareFleYearNum() const { return IdentityYearNum(firmwareFle_); }
-QString ClsComm::DescProgettoFle_KTXXX() const { return IdentityDescWord(firmwareFle_, 0); }
-QString ClsComm::DescProgettoFle_CLIENTE() const { return IdentityDescWord(firmwareFle_, 1); }
-QString ClsComm::DescProgettoFle_CODICE() const { return IdentityDescWord(firmwareFle_, 2); }
+QString ClsComm::FirmwareEcuVersStr() const {
+    return IdentityVersStr(firmwareEcu_);
+}
+int ClsComm::FirmwareEcuVersNum() const {
+    return IdentityVersNum(firmwareEcu_, false);
+}
+QString ClsComm::FirmwareEcuDataStr() const {
+    return IdentityDataStr(firmwareEcu_);
+}
+int ClsComm::FirmwareEcuDayNum() const {
+    return IdentityDayNum(firmwareEcu_);
+}
+int ClsComm::FirmwareEcuMonthNum() const {
+    return IdentityMonthNum(firmwareEcu_);
+}
+int ClsComm::FirmwareEcuYearNum() const {
+    return IdentityYearNum(firmwareEcu_);
+}
+QString ClsComm::DescProgettoEcu_KTXXX() const {
+    return IdentityDescWord(firmwareEcu_, 0);
+}
+QString ClsComm::DescProgettoEcu_CLIENTE() const {
+    return IdentityDescWord(firmwareEcu_, 1);
+}
+QString ClsComm::DescProgettoEcu_CODICE() const {
+    return IdentityDescWord(firmwareEcu_, 2);
+}
+QString ClsComm::FirmwareFleVersStr() const {
+    return IdentityVersStr(firmwareFle_);
+}
+int ClsComm::FirmwareFleVersNum() const {
+    return IdentityVersNum(firmwareFle_, true);
+}
+QString ClsComm::FirmwareFleDataStr() const {
+    return IdentityDataStr(firmwareFle_);
+}
+int ClsComm::FirmwareFleDayNum() const {
+    return IdentityDayNum(firmwareFle_);
+}
+int ClsComm::FirmwareFleMonthNum() const {
+    return IdentityMonthNum(firmwareFle_);
+}
+int ClsComm::FirmwareFleYearNum() const {
+    return IdentityYearNum(firmwareFle_);
+}
+QString ClsComm::DescProgettoFle_KTXXX() const {
+    return IdentityDescWord(firmwareFle_, 0);
+}
+QString ClsComm::DescProgettoFle_CLIENTE() const {
+    return IdentityDescWord(firmwareFle_, 1);
+}
+QString ClsComm::DescProgettoFle_CODICE() const {
+    return IdentityDescWord(firmwareFle_, 2);
+}
 
 }  // namespace gascal

@@ -73,12 +73,18 @@ bool ClsComm::SendMsg(const QByteArray& msg) {
 
     const QString hex = BytesToHex(frame);
     switch (outcome) {
-        case Outcome::Sent: CommLog().WriteLogRxTx(QStringLiteral("T "), hex); break;
-        case Outcome::Collision: CommLog().WriteLogRxTx(QStringLiteral("D "), hex); break;
+        case Outcome::Sent:
+            CommLog().WriteLogRxTx(QStringLiteral("T "), hex);
+            break;
+        case Outcome::Collision:
+            CommLog().WriteLogRxTx(QStringLiteral("D "), hex);
+            break;
         case Outcome::WriteError:
             CommLog().WriteLogRxTx(QStringLiteral("H "), QString::number(lastSystemError_) + hex);
             break;
-        case Outcome::Abandoned: CommLog().WriteLogRxTx(QStringLiteral("? "), hex); return false;
+        case Outcome::Abandoned:
+            CommLog().WriteLogRxTx(QStringLiteral("? "), hex);
+            return false;
     }
     // Stopped or reset during a collision pause or a failed write: leave the
     // new state alone.
@@ -125,21 +131,23 @@ bool ClsComm::ReciveMsg() {
     // The cable's status is turned into the serial convention: -1 success.
     if (usb) ftStatus_ = ftStatus_ == PORT_OK ? -1 : 0;
     if (ftStatus_ == 0)
-        CommLog().WriteLogRxTx(QStringLiteral("H "),
-                               QString::number(lastSystemError_) + QLatin1Char(' ') + BytesToHex(inBuffer_));
+        CommLog().WriteLogRxTx(QStringLiteral("H "), QString::number(lastSystemError_) +
+                                                         QLatin1Char(' ') + BytesToHex(inBuffer_));
     return true;
 }
 
 bool ClsComm::CtrlEndRecive() const {
     if (inBuffer_.size() <= 2) return false;
-    if (FrameByte(inBuffer_, 0) != FRAME_ANSWER_START || FrameByte(inBuffer_, 1) != FRAME_ANSWER_SECOND)
+    if (FrameByte(inBuffer_, 0) != FRAME_ANSWER_START ||
+        FrameByte(inBuffer_, 1) != FRAME_ANSWER_SECOND)
         return false;
     return inBuffer_.size() >= FrameByte(inBuffer_, 2) + 2;
 }
 
 void ClsComm::ShowLinkError(const char* message) {
     if (ServiceView())
-        UserPrompts().MessageBox(QString::fromLatin1(message), QString(), BoxIcon::Critical, BoxButtons::Ok);
+        UserPrompts().MessageBox(QString::fromLatin1(message), QString(), BoxIcon::Critical,
+                                 BoxButtons::Ok);
 }
 
 void ClsComm::ExchangeFailed(const char* message) {
@@ -197,9 +205,15 @@ void ClsComm::AnswerCheck() {
             answerDecoded_ = true;
             comState_ = COM_IDLE;
             break;
-        case ANSWER_STATUS_CHECKSUM_ERROR: ExchangeFailed(MSG_TX_CHECKSUM); break;
-        case ANSWER_STATUS_EXEC_ERROR: ExchangeFailed(MSG_EXE_ERR); break;
-        default: ExchangeFailed(MSG_NOT_DEFINE); break;
+        case ANSWER_STATUS_CHECKSUM_ERROR:
+            ExchangeFailed(MSG_TX_CHECKSUM);
+            break;
+        case ANSWER_STATUS_EXEC_ERROR:
+            ExchangeFailed(MSG_EXE_ERR);
+            break;
+        default:
+            ExchangeFailed(MSG_NOT_DEFINE);
+            break;
     }
 }
 

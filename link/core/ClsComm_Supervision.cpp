@@ -11,7 +11,9 @@ namespace gascal {
 namespace {
 constexpr uint8_t kLastSearchPort = 9;
 
-QByteArray KeepAliveFrame() { return BuildRequest(CMD_GET_ECO, QByteArrayLiteral("ECO")); }
+QByteArray KeepAliveFrame() {
+    return BuildRequest(CMD_GET_ECO, QByteArrayLiteral("ECO"));
+}
 }  // namespace
 
 void ClsComm::SupervisionStep() {
@@ -29,7 +31,8 @@ void ClsComm::SupervisionStep() {
             wDogPresente_ = true;
             break;
         case COM_IDLE:
-            if (Silenzio(KEEP_ALIVE_PERIOD_MS, false) && (ecuState_ == ECU_RUN || ecuState_ == ECU_SLAVE)) {
+            if (Silenzio(KEEP_ALIVE_PERIOD_MS, false) &&
+                (ecuState_ == ECU_RUN || ecuState_ == ECU_SLAVE)) {
                 CleanInputCom();
                 CleanOutputCom();
                 inBuffer_.clear();
@@ -38,16 +41,23 @@ void ClsComm::SupervisionStep() {
                 Silenzio(KEEP_ALIVE_PERIOD_MS, true);
             }
             break;
-        case COM_WAIT_ANSWER: AnswerHandling(); break;
-        case COM_LINK_ERROR: comState_ = COM_REOPEN; break;
-        case COM_OPEN: OpenStep(); break;
+        case COM_WAIT_ANSWER:
+            AnswerHandling();
+            break;
+        case COM_LINK_ERROR:
+            comState_ = COM_REOPEN;
+            break;
+        case COM_OPEN:
+            OpenStep();
+            break;
         case COM_STOP:
             CloseComPort();
             wDogPresente_ = false;
             inBuffer_.clear();
             outBuffer_.clear();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -61,6 +61,8 @@ QString CommandLogName(uint8_t code) {
     return name ? QString::fromLatin1(name) : QStringLiteral(" XXXXXXXXXX ");
 }
 
-bool IsKnownCommand(uint8_t code) { return FindName(code) != nullptr; }
+bool IsKnownCommand(uint8_t code) {
+    return FindName(code) != nullptr;
+}
 
 }  // namespace gascal

@@ -46,9 +46,15 @@ QString IdentityDataStr(const QString& t) {
     return t.mid(10, 2) + QLatin1Char('/') + t.mid(6, 2) + QLatin1Char('/') + t.mid(4, 2);
 }
 
-int IdentityDayNum(const QString& t) { return t.size() <= 6 ? 0 : LeadingNumber(t.mid(4, 2)); }
-int IdentityMonthNum(const QString& t) { return t.size() <= 8 ? 0 : LeadingNumber(t.mid(6, 2)); }
-int IdentityYearNum(const QString& t) { return t.size() <= 12 ? 0 : LeadingNumber(t.mid(8, 4)); }
+int IdentityDayNum(const QString& t) {
+    return t.size() <= 6 ? 0 : LeadingNumber(t.mid(4, 2));
+}
+int IdentityMonthNum(const QString& t) {
+    return t.size() <= 8 ? 0 : LeadingNumber(t.mid(6, 2));
+}
+int IdentityYearNum(const QString& t) {
+    return t.size() <= 12 ? 0 : LeadingNumber(t.mid(8, 4));
+}
 
 QString IdentityDescWord(const QString& t, int word) {
     if (t.size() <= 12 || word < 0) return {};

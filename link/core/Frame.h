@@ -56,6 +56,8 @@ int FrameCommand(const QByteArray& frame);
 QByteArray FrameFromHex(const QString& hex);
 
 // Byte i of a frame as an unsigned value.
-inline uint8_t FrameByte(const QByteArray& frame, int i) { return static_cast<uint8_t>(frame[i]); }
+inline uint8_t FrameByte(const QByteArray& frame, int i) {
+    return static_cast<uint8_t>(frame[i]);
+}
 
 }  // namespace gascal

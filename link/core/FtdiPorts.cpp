@@ -35,7 +35,7 @@ struct FtdiList {
 };
 
 class FtdiPort : public Port {
-public:
+  public:
     explicit FtdiPort(ftdi_context* ctx) : ctx_(ctx) {}
     ~FtdiPort() override { Close(); }
 
@@ -106,7 +106,7 @@ public:
         return PORT_OK;
     }
 
-private:
+  private:
     ftdi_context* ctx_;
     std::vector<uint8_t> ahead_;
 };

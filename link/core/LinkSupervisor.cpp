@@ -126,16 +126,23 @@ void LinkSupervisor::ShowSearchCell() {
     if (flag == SEARCH_OFF) return;
     TickOnly(flag);
     SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
-                    (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM ") + QString::number(flag)),
+                    (flag == 0 ? QStringLiteral("USB")
+                               : QStringLiteral("COM ") + QString::number(flag)),
                 std::nullopt, std::nullopt});
 }
 
 void LinkSupervisor::AggiornaStatoCom() {
     StatusCell c1 = cell1_;
     switch (comm_.ComState()) {
-        case COM_REOPEN: c1 = {QStringLiteral("COM CLOSED"), COLOR_RED, COLOR_WHITE}; break;
-        case COM_IDLE: c1.text = QStringLiteral("COM OK   "); break;
-        case COM_SENDING: c1.text = QStringLiteral("COM OK..."); break;
+        case COM_REOPEN:
+            c1 = {QStringLiteral("COM CLOSED"), COLOR_RED, COLOR_WHITE};
+            break;
+        case COM_IDLE:
+            c1.text = QStringLiteral("COM OK   ");
+            break;
+        case COM_SENDING:
+            c1.text = QStringLiteral("COM OK...");
+            break;
         case COM_WAIT_ANSWER: {
             QString next = QStringLiteral("COM OK.  ");
             if (c1.text == QLatin1String("COM OK.  "))
@@ -145,10 +152,18 @@ void LinkSupervisor::AggiornaStatoCom() {
             c1 = {next, COLOR_GREEN, COLOR_BLACK};
             break;
         }
-        case COM_LINK_ERROR: c1 = {QStringLiteral("COM WDOG"), COLOR_RED, COLOR_WHITE}; break;
-        case COM_OPEN: c1 = {QStringLiteral("COM INI"), COLOR_GREEN, COLOR_BLACK}; break;
-        case COM_STOP: c1 = {QStringLiteral("COM STOP"), COLOR_RED, COLOR_WHITE}; break;
-        default: c1 = {QStringLiteral("Text...."), COLOR_RED, COLOR_WHITE}; break;
+        case COM_LINK_ERROR:
+            c1 = {QStringLiteral("COM WDOG"), COLOR_RED, COLOR_WHITE};
+            break;
+        case COM_OPEN:
+            c1 = {QStringLiteral("COM INI"), COLOR_GREEN, COLOR_BLACK};
+            break;
+        case COM_STOP:
+            c1 = {QStringLiteral("COM STOP"), COLOR_RED, COLOR_WHITE};
+            break;
+        default:
+            c1 = {QStringLiteral("Text...."), COLOR_RED, COLOR_WHITE};
+            break;
     }
     SetCell(1, c1);
     const int flag = comm_.FlagRicercaCom();
@@ -157,7 +172,8 @@ void LinkSupervisor::AggiornaStatoCom() {
         // name the same port.
         TickOnly(flag);
         SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
-                        (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM ") + QString::number(flag)),
+                        (flag == 0 ? QStringLiteral("USB")
+                                   : QStringLiteral("COM ") + QString::number(flag)),
                     std::nullopt, std::nullopt});
     }
 }

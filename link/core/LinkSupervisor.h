@@ -33,7 +33,7 @@ struct StatusCell {
 
 // The port search window's messages (FrmInit).
 class FrmInitModel {
-public:
+  public:
     // Texts following "[FrmInit]" in the dictionary; type 0 shows the first,
     // type 1 the second, type 3 the search text "SEARCH COM".
     void Load(const QStringList& dictionaryTexts) { texts_ = dictionaryTexts; }
@@ -45,7 +45,7 @@ public:
     bool TimerRunning() const { return timerRunning_; }
     const QString& Label() const { return label_; }
 
-private:
+  private:
     void Show();
     QStringList texts_;
     int tipo_ = -1;
@@ -55,7 +55,7 @@ private:
 };
 
 class LinkSupervisor {
-public:
+  public:
     explicit LinkSupervisor(ClsComm& comm) : comm_(comm) { ticks_[0] = true; }
 
     // How the window stops and restarts its timers around a port change.
@@ -83,10 +83,12 @@ public:
     void AggiornaStatoCom();
     const StatusCell& Cell0() const { return cell0_; }
     // Told whenever a status cell (0 or 1) changes, as a window repaints it.
-    void SetCellObserver(std::function<void(int cell, const StatusCell&)> f) { observer_ = std::move(f); }
+    void SetCellObserver(std::function<void(int cell, const StatusCell&)> f) {
+        observer_ = std::move(f);
+    }
     const StatusCell& Cell1() const { return cell1_; }
 
-private:
+  private:
     void TickOnly(int item);
     void ShowSearchCell();
     void SetCell(int cell, const StatusCell& c);

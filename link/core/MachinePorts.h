@@ -36,7 +36,7 @@ QStringList OrderSerialDevices(const QStringList& paths);
 
 // Serial ports through QSerialPort: 38400 8N1, no flow control.
 class SerialPortProvider : public PortProvider {
-public:
+  public:
     uint32_t UsbDeviceCount(uint32_t& count) override {
         count = 0;
         return PORT_OK;
@@ -55,7 +55,7 @@ public:
 // product ids). Without a cable, or without USB access, it reports zero
 // devices.
 class FtdiPortProvider : public PortProvider {
-public:
+  public:
     uint32_t UsbDeviceCount(uint32_t& count) override;
     std::unique_ptr<Port> OpenUsb(uint32_t index, uint32_t& status) override;
     std::unique_ptr<Port> OpenSerial(int, uint32_t& status) override {
@@ -68,7 +68,7 @@ public:
 // USB devices of several providers one after the other (device indices run
 // on across them); serial ports from one provider.
 class ChainedPortProvider : public PortProvider {
-public:
+  public:
     // Providers are not owned unless given with Own().
     void AddUsb(PortProvider* p) { usb_.push_back(p); }
     void SetSerial(PortProvider* p) { serial_ = p; }
@@ -79,7 +79,7 @@ public:
     std::unique_ptr<Port> OpenSerial(int comNumber, uint32_t& status) override;
     std::string SerialDeviceName(int comNumber) const override;
 
-private:
+  private:
     std::vector<PortProvider*> usb_;
     PortProvider* serial_ = nullptr;
     std::vector<std::unique_ptr<PortProvider>> owned_;

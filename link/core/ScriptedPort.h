@@ -25,7 +25,7 @@ constexpr double LINE_BYTE_USEC = 1e6 * 10.0 / 38400.0;
 constexpr double LINE_REQUEST_GAP_USEC = 20000;
 
 class ScriptedLine : public std::enable_shared_from_this<ScriptedLine> {
-public:
+  public:
     enum class Op { Configure, QueueStatus, Read, Write, Purge, Close };
 
     // Makes bytes readable at the given clock value (now when negative).
@@ -52,10 +52,10 @@ public:
     uint32_t openStatus = PORT_OK;
 
     // What happened.
-    QByteArray written;                 // every byte written, in order
-    std::vector<QByteArray> requests;   // complete request frames written
-    std::vector<double> requestTimes;   // clock value when each was complete
-    QByteArray input;                   // bytes readable now
+    QByteArray written;                // every byte written, in order
+    std::vector<QByteArray> requests;  // complete request frames written
+    std::vector<double> requestTimes;  // clock value when each was complete
+    QByteArray input;                  // bytes readable now
     int opens = 0, closes = 0, purges = 0, configures = 0;
     LineSettings lastSettings;
     bool open = false;
@@ -63,7 +63,7 @@ public:
     // Port calls (used by ScriptedPort).
     uint32_t Call(Op op);
 
-private:
+  private:
     friend class ScriptedPort;
     void ScanRequests();
     Responder responder_;
@@ -75,7 +75,7 @@ private:
 };
 
 class ScriptedPort : public Port {
-public:
+  public:
     explicit ScriptedPort(std::shared_ptr<ScriptedLine> line, std::string name)
         : line_(std::move(line)), name_(std::move(name)) {}
     std::string Description() const override { return name_; }
@@ -86,14 +86,14 @@ public:
     uint32_t Purge(uint32_t mask) override;
     uint32_t Close() override;
 
-private:
+  private:
     std::shared_ptr<ScriptedLine> line_;
     std::string name_;
 };
 
 // USB devices and serial ports made of scripted lines.
 class ScriptedPortProvider : public PortProvider {
-public:
+  public:
     std::vector<std::shared_ptr<ScriptedLine>> usb;
     std::map<int, std::shared_ptr<ScriptedLine>> serial;
     uint32_t countStatus = PORT_OK;  // status of the device count

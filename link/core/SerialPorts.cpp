@@ -17,7 +17,7 @@ int g_overrideCom = 1;
 constexpr int kMaxComNumber = 9;
 
 class SerialPort : public Port {
-public:
+  public:
     explicit SerialPort(const QString& path) : path_(path) { port_.setPortName(path); }
     ~SerialPort() override {
         if (port_.isOpen()) port_.close();
@@ -26,7 +26,7 @@ public:
     bool Open(uint32_t& status) {
         if (!port_.open(QIODevice::ReadWrite)) {
             status = port_.error() == QSerialPort::DeviceNotFoundError ? PORT_DEVICE_NOT_FOUND
-                                                                      : PORT_DEVICE_NOT_OPENED;
+                                                                       : PORT_DEVICE_NOT_OPENED;
             return false;
         }
         status = PORT_OK;
@@ -40,11 +40,12 @@ public:
         writeTimeoutMs_ = static_cast<int>(std::max<uint32_t>(1, s.writeTimeoutMs));
         // The line flag word of the serial settings has no counterpart here;
         // the ECU line is always 38400 8N1 without flow control.
-        const bool ok = port_.setBaudRate(static_cast<qint32>(s.baud)) &&
-                        port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
-                        port_.setParity(QSerialPort::NoParity) &&
-                        port_.setStopBits(s.stopBitsCode == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-                        port_.setFlowControl(QSerialPort::NoFlowControl);
+        const bool ok =
+            port_.setBaudRate(static_cast<qint32>(s.baud)) &&
+            port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
+            port_.setParity(QSerialPort::NoParity) &&
+            port_.setStopBits(s.stopBitsCode == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+            port_.setFlowControl(QSerialPort::NoFlowControl);
         return ok ? PORT_OK : PORT_INVALID_PARAMETER;
     }
 
@@ -95,7 +96,7 @@ public:
         return PORT_OK;
     }
 
-private:
+  private:
     uint32_t CheckError() {
         const QSerialPort::SerialPortError e = port_.error();
         if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError) {
@@ -133,8 +134,12 @@ void SetSerialOverride(const QString& path, int comNumber) {
     g_overrideCom = std::clamp(comNumber, 1, kMaxComNumber);
 }
 
-QString SerialOverridePath() { return g_overridePath; }
-int SerialOverrideCom() { return g_overrideCom; }
+QString SerialOverridePath() {
+    return g_overridePath;
+}
+int SerialOverrideCom() {
+    return g_overrideCom;
+}
 
 QStringList OrderSerialDevices(const QStringList& paths) {
     QStringList out = paths;
@@ -167,7 +172,9 @@ QStringList SerialPortMap() {
     QStringList lines;
     for (int n = 1; n <= kMaxComNumber; ++n) {
         const QString dev = SerialDevicePath(n);
-        lines << QStringLiteral("COM%1 = %2").arg(n).arg(dev.isEmpty() ? QStringLiteral("(none)") : dev);
+        lines << QStringLiteral("COM%1 = %2")
+                     .arg(n)
+                     .arg(dev.isEmpty() ? QStringLiteral("(none)") : dev);
     }
     return lines;
 }

@@ -21,13 +21,17 @@
 #include "link/core/ScriptedPort.h"
 
 // Readable test output for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& l, std::ostream* os) {
     *os << '{';
     for (const auto& s : l) *os << '"' << s.toStdString() << "\" ";
     *os << '}';
 }
-inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << b.toHex(' ').toStdString(); }
+inline void PrintTo(const QByteArray& b, std::ostream* os) {
+    *os << b.toHex(' ').toStdString();
+}
 
 namespace gascal::test {
 
@@ -38,7 +42,7 @@ struct LogLine {
 };
 
 class RecordingLog : public LogSink {
-public:
+  public:
     std::vector<LogLine> lines;
     void WriteLogRxTx(const QString& kind, const QString& text) override {
         lines.push_back({MicroSeconds(), kind, text});
@@ -58,7 +62,7 @@ public:
 };
 
 class ScopedLog {
-public:
+  public:
     explicit ScopedLog(LogSink* s) { SetCommLog(s); }
     ~ScopedLog() { SetCommLog(nullptr); }
 };
@@ -73,7 +77,7 @@ inline std::optional<QByteArray> DefaultEcu(const QByteArray& req) {
 }
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     VirtualEventService ev;
     ScopedEvents scope{ev};
     QTemporaryDir dir;
@@ -118,8 +122,11 @@ protected:
     // keep-alive answer.
     bool Connect(double maxUs = 2e6) {
         timer1->SetEnabled(true);
-        return ev.RunUntil([this] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-                          maxUs);
+        return ev.RunUntil(
+            [this] {
+                return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty();
+            },
+            maxUs);
     }
     static int CountCommand(const ScriptedLine& line, uint8_t cmd) {
         int n = 0;

@@ -13,14 +13,16 @@ struct RecordingSink : AnswerSink {
     void OnMem3(const QString& h) override { calls << "mem3:" + h; }
     void OnMem5(const QString& h) override { calls << "mem5:" + h; }
     void OnWriteMem2Ack() override { calls << "ack2"; }
-    void OnSamples(uint8_t c, const QString& h) override { calls << QStringLiteral("smpl%1:").arg(c) + h; }
+    void OnSamples(uint8_t c, const QString& h) override {
+        calls << QStringLiteral("smpl%1:").arg(c) + h;
+    }
     void OnSamplesCleared(uint8_t c) override { calls << QStringLiteral("clr%1").arg(c); }
     void OnTestData(const QString& h) override { calls << "dcol:" + h; }
     void OnErrorFlags() override { calls << "err"; }
 };
 
 class CommandTest : public LinkTest {
-protected:
+  protected:
     std::shared_ptr<ScriptedLine> line;
     std::map<int, QByteArray> answers;  // command -> answer data (status 0)
     RecordingSink sink;
@@ -54,8 +56,8 @@ TEST_F(CommandTest, BlockAndSampleAnswersGoToTheSinkAndBuffersAreEmptied) {
         EXPECT_TRUE(comm->InBuffer().isEmpty());
         EXPECT_TRUE(comm->OutBuffer().isEmpty());
     }
-    EXPECT_EQ(sink.calls, (QStringList{"mem1:0A0B", "mem2:01", "mem3:FF00", "mem5:33", "ack2", "smpl32:1234",
-                                       "clr29"}));
+    EXPECT_EQ(sink.calls, (QStringList{"mem1:0A0B", "mem2:01", "mem3:FF00", "mem5:33", "ack2",
+                                       "smpl32:1234", "clr29"}));
     const QByteArray dcol = QByteArray::fromHex("0102030405");
     answers[CMD_READ_DCOL_FL] = dcol;
     ASSERT_TRUE(Ask(CMD_READ_DCOL_FL));
@@ -170,9 +172,11 @@ TEST_F(CommandTest, EndOfProgrammingWaitsTenSecondsWithoutTimingOut) {
 }
 
 TEST_F(CommandTest, SaveFlashStretchesTheAnswerTimeOutThenRestoresIt) {
-    line->AnswerWith([](const QByteArray& req) -> std::optional<QByteArray> {
-        return BuildAnswer(static_cast<uint8_t>(FrameCommand(req)), 0);
-    }, 30e6);  // the ECU takes 30 s to write its flash
+    line->AnswerWith(
+        [](const QByteArray& req) -> std::optional<QByteArray> {
+            return BuildAnswer(static_cast<uint8_t>(FrameCommand(req)), 0);
+        },
+        30e6);  // the ECU takes 30 s to write its flash
     EXPECT_TRUE(comm->SaveFlash());
     EXPECT_EQ(CountCommand(*line, CMD_SAVE_FLASH), 1);
     EXPECT_EQ(line->requests.back(), QByteArray::fromHex("410204150052"));
@@ -232,7 +236,8 @@ TEST_F(CommandTest, IdentityReadFallsBackToMemoryZonesOnOlderFirmware) {
         return true;
     });
     EXPECT_TRUE(comm->ReadFirmwareIdentity());
-    EXPECT_EQ(comm->FirmwareEcu(), "013215032025" + QString("KT540 GASCAL INJ468").leftJustified(32));
+    EXPECT_EQ(comm->FirmwareEcu(),
+              "013215032025" + QString("KT540 GASCAL INJ468").leftJustified(32));
     EXPECT_EQ(comm->FirmwareEcuVersNum(), 132);
     // The first try is resent to the limit; the link then reopens, so the
     // second try may find it still busy with its keep-alive.

@@ -6,10 +6,12 @@
 namespace gascal::test {
 namespace {
 
-std::optional<QByteArray> Silent(const QByteArray&) { return std::nullopt; }
+std::optional<QByteArray> Silent(const QByteArray&) {
+    return std::nullopt;
+}
 
 class ExchangeTest : public LinkTest {
-protected:
+  protected:
     std::shared_ptr<ScriptedLine> line;
     void SetUp() override {
         LinkTest::SetUp();
@@ -62,7 +64,8 @@ TEST_F(ExchangeTest, BytesGoOutOneByOneWithThePauseAfterEach) {
 }
 
 TEST_F(ExchangeTest, AnswerSplitAtEveryByteBoundaryCompletesOnce) {
-    const QByteArray answer = BuildAnswer(CMD_READ_MEM1, 0, QByteArray::fromHex("0102030405060708"));
+    const QByteArray answer =
+        BuildAnswer(CMD_READ_MEM1, 0, QByteArray::fromHex("0102030405060708"));
     struct Sink : AnswerSink {
         QStringList got;
         void OnMem1(const QString& hex) override { got << hex; }
@@ -173,7 +176,8 @@ TEST_P(StatusTest, BadStatusIsResentUpToTheLimitThenMessageInServiceView) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
-                         ::testing::Values(StatusCase{255, MSG_TX_CHECKSUM}, StatusCase{254, MSG_EXE_ERR},
+                         ::testing::Values(StatusCase{255, MSG_TX_CHECKSUM},
+                                           StatusCase{254, MSG_EXE_ERR},
                                            StatusCase{7, MSG_NOT_DEFINE}));
 
 TEST_F(ExchangeTest, BadChecksumAndWrongCommandAreResentAndRecover) {
@@ -182,7 +186,7 @@ TEST_F(ExchangeTest, BadChecksumAndWrongCommandAreResentAndRecover) {
         if (FrameCommand(req) != CMD_READ_MEM2) return DefaultEcu(req);
         ++calls;
         QByteArray a = BuildAnswer(CMD_READ_MEM2, 0, "\x05\x06");
-        if (calls == 1) a[5] = static_cast<char>(a[5] ^ 0x40);        // corrupted byte
+        if (calls == 1) a[5] = static_cast<char>(a[5] ^ 0x40);          // corrupted byte
         if (calls == 2) a = BuildAnswer(CMD_READ_MEM3, 0, "\x05\x06");  // echo of another command
         return a;
     });

@@ -1,10 +1,11 @@
 // Frames, checksum, command names, the answer queue and the identity text.
+#include "link/core/Frame.h"
+
 #include <gtest/gtest.h>
 
 #include "link/core/AnswerQueue.h"
 #include "link/core/CommandTable.h"
 #include "link/core/FirmwareIdentity.h"
-#include "link/core/Frame.h"
 
 namespace gascal {
 namespace {
@@ -27,7 +28,8 @@ TEST(Frame, BuilderLaysStartLengthCommandDataAndChecksum) {
 }
 
 TEST(Frame, FixedFramesMatchTheBuilder) {
-    EXPECT_EQ(FrameFromHex(FRAME_SET_ECU_SLAVE), BuildRequest(CMD_SET_ECU_SLAVE, QByteArray(1, '\0')));
+    EXPECT_EQ(FrameFromHex(FRAME_SET_ECU_SLAVE),
+              BuildRequest(CMD_SET_ECU_SLAVE, QByteArray(1, '\0')));
     EXPECT_EQ(FrameFromHex(FRAME_SET_ECU_RUN), BuildRequest(CMD_SET_ECU_RUN, QByteArray(1, '\0')));
     EXPECT_EQ(FrameFromHex(FRAME_SAVE_FLASH), BuildRequest(CMD_SAVE_FLASH, QByteArray(1, '\0')));
 }
@@ -48,7 +50,8 @@ TEST(CommandTable, NamesOfKnownAndUnknownCodes) {
     EXPECT_EQ(CommandLogName(51), "CMD_GEN");
     int known = 0;
     for (int c = 0; c < 256; ++c) {
-        const bool inTable = (c >= 1 && c <= 33) || c == 44 || c == 48 || c == 49 || c == 50 || c == 51;
+        const bool inTable =
+            (c >= 1 && c <= 33) || c == 44 || c == 48 || c == 49 || c == 50 || c == 51;
         EXPECT_EQ(IsKnownCommand(static_cast<uint8_t>(c)), inTable) << c;
         if (!inTable) {
             EXPECT_EQ(CommandLogName(static_cast<uint8_t>(c)), " XXXXXXXXXX ") << c;
@@ -75,7 +78,8 @@ TEST(AnswerQueue, PushFillsFirstEmptyAmongTwentyPopShiftsUp) {
 }
 
 TEST(FirmwareIdentity, SplitPropertiesAndTheirShortTextFallbacks) {
-    const QString id = QStringLiteral("014015032025") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
+    const QString id =
+        QStringLiteral("014015032025") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
     EXPECT_EQ(IdentityVersStr(id), "01.00.40");
     EXPECT_EQ(IdentityVersNum(id, false), 140);
     EXPECT_EQ(IdentityVersNum(id, true), 140);

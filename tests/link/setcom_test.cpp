@@ -8,7 +8,7 @@ namespace {
 const QString kSetCom = QStringLiteral("\\BIN\\SetCom.ini");
 
 class PortSideTest : public LinkTest {
-protected:
+  protected:
     QStringList FileLines(const QString& sys) {
         QStringList lines;
         ReadLatin1Lines(SystemPath(sys), lines);
@@ -97,13 +97,14 @@ TEST_F(PortSideTest, UsbComOtherThanExactlyOneSelectsSerial) {
 }
 
 TEST_F(PortSideTest, FaultyValuesKeepPreviousValueAndShowTheErrorBox) {
-    WriteSettings({"[Comport]", "abc", "[NumResend]", "99999", "[Idle_usec]", "5000", "[SearchCom]", "300"});
+    WriteSettings(
+        {"[Comport]", "abc", "[NumResend]", "99999", "[Idle_usec]", "5000", "[SearchCom]", "300"});
     comm->ReadSetCom(kSetCom);
     EXPECT_EQ(comm->ComPort(), 0);  // USB by default: reads 0
     comm->SetUsbCom(0);
-    EXPECT_EQ(comm->ComPort(), 1);        // default kept
-    EXPECT_EQ(comm->NumReSend(), 10);     // overflow: default kept
-    EXPECT_EQ(comm->Idle_usec(), 5000);   // reading went on
+    EXPECT_EQ(comm->ComPort(), 1);       // default kept
+    EXPECT_EQ(comm->NumReSend(), 10);    // overflow: default kept
+    EXPECT_EQ(comm->Idle_usec(), 5000);  // reading went on
     EXPECT_EQ(comm->FlagRicercaCom(), SEARCH_OFF);
     ASSERT_EQ(prompts.shown.size(), 3u);
     for (const auto& s : prompts.shown) {
@@ -129,11 +130,30 @@ TEST_F(PortSideTest, WriteRepairsAndLaysTwentyFourLines) {
     comm->SetFlagRicercaCom(SEARCH_OFF);
     comm->SetDcbFlags(0);
     comm->WriteSetCom(kSetCom);
-    const QStringList expected = {"[Setport]", "38400,N,8,1", "[Comport]", "1", "[MemoPath]", InstallDir(),
-                                  "[Titolo]", "Default Setting", "[AttesaByteTx_usec]", "500",
-                                  "[AttesaGlobale_usec]", "4000000", "[MolAttesaGlobale]", "500",
-                                  "[Idle_usec]", "-7", "[NumResend]", "-2", "[UsbCom]", "0",
-                                  "[SearchCom]", "255", "[DCB_fBitFields]", "0"};
+    const QStringList expected = {"[Setport]",
+                                  "38400,N,8,1",
+                                  "[Comport]",
+                                  "1",
+                                  "[MemoPath]",
+                                  InstallDir(),
+                                  "[Titolo]",
+                                  "Default Setting",
+                                  "[AttesaByteTx_usec]",
+                                  "500",
+                                  "[AttesaGlobale_usec]",
+                                  "4000000",
+                                  "[MolAttesaGlobale]",
+                                  "500",
+                                  "[Idle_usec]",
+                                  "-7",
+                                  "[NumResend]",
+                                  "-2",
+                                  "[UsbCom]",
+                                  "0",
+                                  "[SearchCom]",
+                                  "255",
+                                  "[DCB_fBitFields]",
+                                  "0"};
     EXPECT_EQ(FileLines(kSetCom), expected);
     EXPECT_EQ(comm->AttesaByteTx_usec(), 500);  // repaired in memory too
     QString raw;

@@ -13,19 +13,22 @@
 namespace gascal::test {
 namespace {
 
-const QString kIdentityNew = QStringLiteral("014015032025") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
-const QString kIdentityFile = QStringLiteral("014101092026") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
+const QString kIdentityNew =
+    QStringLiteral("014015032025") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
+const QString kIdentityFile =
+    QStringLiteral("014101092026") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
 
 void CopyShippedFirmware() {
     for (const char* f : {"Flash.ini", "TeluroInj468.frh"}) {
         const QString to = SystemPath(QStringLiteral("\\BIN\\") + f);
         QFile::remove(to);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/") + f, to)) << f;
+        ASSERT_TRUE(QFile::copy(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/") + f, to))
+            << f;
     }
 }
 
 class SimLinkTest : public LinkTest {
-protected:
+  protected:
     std::shared_ptr<sim::SimEcu> ecu;
     std::unique_ptr<sim::SimUsbProvider> simUsb;
     ChainedPortProvider chain;
@@ -47,8 +50,9 @@ protected:
         LinkTest::TearDown();
     }
     bool Idle(double maxUs) {
-        return ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-                          maxUs);
+        return ev.RunUntil(
+            [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+            maxUs);
     }
 };
 
@@ -126,7 +130,8 @@ TEST_F(SimLinkTest, VanishingSimulatorGoesFiveZeroSevenAndBackToOne) {
     EXPECT_TRUE(comm->WDogPresente());
     ev.RunFor(5e6);
     EXPECT_NE(comm->ComState(), COM_IDLE);  // still gone: open fails, retried
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->WDogPresente(); }, 70e6));
+    ASSERT_TRUE(
+        ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->WDogPresente(); }, 70e6));
     ev.RunFor(2000);
     QStringList states;
     for (size_t i = logStart; i < log.lines.size(); ++i)
@@ -166,13 +171,14 @@ TEST_F(SimLinkTest, CorruptedAnswersAreResentAndBlockReadsComplete) {
 // --- Real serial transport over a pseudo-terminal ------------------------------------
 
 class EcusimProcess {
-public:
+  public:
     explicit EcusimProcess(const QStringList& args) {
         proc.setProgram(QStringLiteral(GASCAL_TREE_DIR "/BIN/gascal-ecusim"));
         proc.setArguments(args);
         proc.setProcessChannelMode(QProcess::SeparateChannels);
         proc.start();
-        if (proc.waitForStarted(5000) && proc.waitForReadyRead(5000)) path = QString::fromLocal8Bit(proc.readLine()).trimmed();
+        if (proc.waitForStarted(5000) && proc.waitForReadyRead(5000))
+            path = QString::fromLocal8Bit(proc.readLine()).trimmed();
     }
     ~EcusimProcess() {
         proc.terminate();
@@ -184,7 +190,7 @@ public:
 };
 
 class PtyLinkTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     RecordingLog log;
     ScopedLog logScope{&log};
@@ -220,7 +226,8 @@ TEST_F(PtyLinkTest, KeepAlivesAndReadsOverTheSerialTransportWithACorruptedAnswer
     comm.ReadSetCom("\\BIN\\SetCom.ini");
     Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
     timer1.SetEnabled(true);
-    ASSERT_TRUE(RunUntil([&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); }, 15e6))
+    ASSERT_TRUE(RunUntil(
+        [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); }, 15e6))
         << int(comm.ComState());
     int ok = 0;
     const int reads = 12;
@@ -250,7 +257,9 @@ TEST_F(PtyLinkTest, SearchFindsTheSimulatorOnThePseudoTerminalsComNumber) {
     ASSERT_EQ(comm.FlagRicercaCom(), 0);
     Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
     timer1.SetEnabled(true);
-    ASSERT_TRUE(RunUntil([&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); }, 15e6));
+    ASSERT_TRUE(RunUntil(
+        [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
+        15e6));
     EXPECT_EQ(comm.ComPortNome(), "COM1");
     comm.StopSearchAndRemember();
     ClsComm next;
@@ -263,10 +272,10 @@ TEST_F(PtyLinkTest, SearchFindsTheSimulatorOnThePseudoTerminalsComNumber) {
 }
 
 TEST(SerialPortMap, DevicesOrderedByKindThenNumberAndOverrideTakesItsNumber) {
-    EXPECT_EQ(OrderSerialDevices({"/dev/ttyUSB1", "/dev/ttyS10", "/dev/ttyACM0", "/dev/ttyS2", "/dev/pts/3",
-                                  "/dev/ttyUSB0"}),
-              (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
-                           "/dev/pts/3"}));
+    EXPECT_EQ(OrderSerialDevices({"/dev/ttyUSB1", "/dev/ttyS10", "/dev/ttyACM0", "/dev/ttyS2",
+                                  "/dev/pts/3", "/dev/ttyUSB0"}),
+              (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                           "/dev/ttyACM0", "/dev/pts/3"}));
     SetSerialOverride("/dev/pts/9", 3);
     EXPECT_EQ(SerialDevicePath(3), "/dev/pts/9");
     EXPECT_EQ(SerialDevicePath(0), "");

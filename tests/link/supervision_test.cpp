@@ -7,10 +7,12 @@
 namespace gascal::test {
 namespace {
 
-std::optional<QByteArray> Silent(const QByteArray&) { return std::nullopt; }
+std::optional<QByteArray> Silent(const QByteArray&) {
+    return std::nullopt;
+}
 
 class SupervisionTest : public LinkTest {
-protected:
+  protected:
     std::unique_ptr<LinkSupervisor> sup;
     void SetUp() override {
         LinkTest::SetUp();
@@ -53,7 +55,8 @@ TEST_F(SupervisionTest, SearchWithNothingAnsweringGoesUsbComOneToNineThenUsb) {
     ev.RunUntil([&] { return seen.size() >= 11; }, 60e6);
     QStringList expected;
     expected << "SEARCH COMUNICATION PORT: USB";
-    for (int n = 1; n <= 9; ++n) expected << QStringLiteral("SEARCH COMUNICATION PORT: COM %1").arg(n);
+    for (int n = 1; n <= 9; ++n)
+        expected << QStringLiteral("SEARCH COMUNICATION PORT: COM %1").arg(n);
     expected << "SEARCH COMUNICATION PORT: USB";
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(ticked, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0}));
@@ -128,7 +131,9 @@ TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        2e6));
     // The cable is pulled: every call fails and it cannot be reopened.
     for (auto op : {ScriptedLine::Op::QueueStatus, ScriptedLine::Op::Read, ScriptedLine::Op::Write,
                     ScriptedLine::Op::Purge})
@@ -145,7 +150,11 @@ TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
         line->FailAlways(op, PORT_OK);
     line->openStatus = PORT_OK;
     const int answersBefore = CountCommand(*line, CMD_GET_ECO);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && CountCommand(*line, CMD_GET_ECO) > answersBefore; }, 5e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] {
+            return comm->ComState() == COM_IDLE && CountCommand(*line, CMD_GET_ECO) > answersBefore;
+        },
+        5e6));
     ASSERT_TRUE(ev.RunUntil([&] { return !comm->WDogPresente(); }, 1e6));
     ev.RunFor(2000);
     QStringList states;
@@ -164,7 +173,9 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        2e6));
     comm->SetNumWDogSend(3);
     sup->OfflineChosen();
     EXPECT_TRUE(sup->OfflineTicked());
@@ -189,7 +200,8 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     const QStringList lines = SetComLines();
     EXPECT_EQ(ValueOf(lines, "[UsbCom]"), "1");
     EXPECT_EQ(ValueOf(lines, "[SearchCom]"), "255");
-    ASSERT_TRUE(ev.RunUntil([&] { return line->requests.size() > sent && comm->ComState() == COM_IDLE; }, 3e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return line->requests.size() > sent && comm->ComState() == COM_IDLE; }, 3e6));
     EXPECT_EQ(sup->Cell1().text, "COM OK   ");
 }
 
@@ -197,7 +209,9 @@ TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); }, 2e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        2e6));
     comm->SetFirmwareEcu("0140");
     sup->OfflineChosen();
     ev.RunFor(2000);
@@ -208,7 +222,8 @@ TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     EXPECT_FALSE(sup->OfflineTicked());
     EXPECT_EQ(sup->PortaDiComSelected(), 0);
     const int before = line->opens;
-    ASSERT_TRUE(ev.RunUntil([&] { return line->opens > before && comm->ComState() == COM_IDLE; }, 3e6));
+    ASSERT_TRUE(
+        ev.RunUntil([&] { return line->opens > before && comm->ComState() == COM_IDLE; }, 3e6));
     EXPECT_EQ(sup->Cell0().text, "SEARCH COMUNICATION PORT: USB");
 }
 
@@ -252,7 +267,8 @@ TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
         ev.RunFor(1000);
         texts << sup->Cell1().text;
     }
-    EXPECT_EQ(texts, (QStringList{"COM OK.. ", "COM OK...", "COM OK.  ", "COM OK.. ", "COM OK..."}));
+    EXPECT_EQ(texts,
+              (QStringList{"COM OK.. ", "COM OK...", "COM OK.  ", "COM OK.. ", "COM OK..."}));
     EXPECT_EQ(sup->Cell1().background, COLOR_GREEN);
 }
 
