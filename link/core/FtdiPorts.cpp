@@ -15,7 +15,7 @@ namespace gascal {
 
 namespace {
 constexpr unsigned char kEventChar = 0x7E;
-constexpr unsigned char kLatencyMs = 2;
+constexpr unsigned char kLatencyMs = 1;  // the chip reports at least this often
 constexpr int kReadChunk = 512;
 
 // One libftdi context with its device list, freed on every path.
