@@ -1,7 +1,7 @@
 // gascal-fwtool: writes a firmware file for the injection ECU from a version,
 // a date and a project descriptor, in plain or scrambled text. The
 // installation's firmware file is produced with it:
-//   gascal-fwtool --version 0141 --date 01092026
+//   gascal-fwtool --version 0140 --date 01092026
 //       --descriptor "KT540 GASCAL INJ468" --output installdata/BIN/TeluroInj468.frh
 // It can also check a firmware file against a flash table (--check).
 #include <QCommandLineParser>

@@ -28,7 +28,7 @@ using namespace gascal;
 namespace {
 // Identity of the simulated ECU under --sim: the firmware file's own, so the
 // demonstration goes online straight away (see docs/mainwindow.md).
-constexpr const char* kSimVersion = "0141";
+constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
 
 bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {

@@ -12,7 +12,7 @@ namespace gascal {
 
 // The identity a firmware carries and how its image is filled.
 struct FirmwareDescription {
-    QString version = QStringLiteral("0141");                    // major and minor, 2 digits each
+    QString version = QStringLiteral("0140");                    // major and minor, 2 digits each
     QString date = QStringLiteral("01092026");                   // DDMMYYYY
     QString descriptor = QStringLiteral("KT540 GASCAL INJ468");  // padded to 32 with blanks
     uint32_t seed = 468;                                         // program bytes generator
@@ -27,7 +27,7 @@ struct FirmwareLayout {
     static constexpr int kRecordBytes = 32;                     // data bytes per record
 };
 
-// The 6 identity bytes of a description ("0141" + "01092026" gives
+// The 6 identity bytes of a description ("0140" + "01092026" gives
 // 01 41 01 09 20 26). False when the version is not 4 digits or the date not
 // a valid DDMMYYYY date.
 bool IdentityBytes(const FirmwareDescription& d, std::vector<uint8_t>& bytes, QString* error);

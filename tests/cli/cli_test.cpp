@@ -80,7 +80,7 @@ TEST(CliInProcess, IdentifyPrintsBothIdentitiesAndLogsTheExchange) {
     EXPECT_TRUE(r.out.contains("FirmwareEcu: 014015032025KT540 GASCAL INJ468"));
     EXPECT_TRUE(r.out.contains("FirmwareEcuVersStr: 01.00.40"));
     EXPECT_TRUE(r.out.contains("DescProgettoEcu_CODICE: INJ468"));
-    EXPECT_TRUE(r.out.contains("FirmwareFleVersStr: 01.00.41"));
+    EXPECT_TRUE(r.out.contains("FirmwareFleVersStr: 01.00.40"));
     EXPECT_TRUE(r.out.contains("DescProgettoFle_CODICE: INJ468"));
     // The newer file is only mentioned, never installed.
     EXPECT_TRUE(r.err.contains("upgrade is offered"));
@@ -184,7 +184,7 @@ TEST(CliInProcess, ParameterFileCarriesAConfigurationToAnotherEcu) {
     ASSERT_TRUE(QFile::exists(file));
 
     sim::SimOptions o;
-    o.firmwareVersion = QStringLiteral("0141");
+    o.firmwareVersion = QStringLiteral("0138");
     auto target = NewEcu(o);
     ASSERT_NE(target->Working().mem3, source->Working().mem3);
     const Result loaded = RunVirtual({"--sim", "load-params", file}, target, inst);
@@ -241,6 +241,7 @@ TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     r = RunVirtual({"--sim", "errors"}, ecu, inst);
     ASSERT_EQ(r.rc, 0);
     EXPECT_TRUE(r.out.contains("present=")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Low gas pressure: present=")) << r.out.toStdString();
     r = RunVirtual({"--sim", "clear-errors"}, ecu, inst);
     EXPECT_EQ(r.rc, 0);
     EXPECT_GE(ecu->Counters().perCommand.at(CMD_CANC_ERR), 1u);

@@ -59,7 +59,7 @@ TEST(ShippedFirmware, IdentityThroughTheInstallationFolder) {
     QString identity, error;
     ASSERT_TRUE(ReadFirmwareFileIdentity(table, image, identity, &error)) << error.toStdString();
     EXPECT_EQ(image.AdrFrmwarEcu(), QStringLiteral("00FF8000"));
-    EXPECT_EQ(identity, QStringLiteral("014101092026") + Descriptor("KT540 GASCAL INJ468"));
+    EXPECT_EQ(identity, QStringLiteral("014001092026") + Descriptor("KT540 GASCAL INJ468"));
     // The boot block's copy of the six identity bytes.
     const std::vector<uint8_t> boot(image.Bytes().begin() + 0x6000, image.Bytes().begin() + 0x6006);
     EXPECT_EQ(BytesToHex(boot), identity.left(12));

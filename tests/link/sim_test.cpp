@@ -16,7 +16,7 @@ namespace {
 const QString kIdentityNew =
     QStringLiteral("014015032025") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
 const QString kIdentityFile =
-    QStringLiteral("014101092026") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
+    QStringLiteral("014001092026") + QStringLiteral("KT540 GASCAL INJ468").leftJustified(32);
 
 void CopyShippedFirmware() {
     for (const char* f : {"Flash.ini", "TeluroInj468.frh"}) {
@@ -87,8 +87,8 @@ TEST_F(SimLinkTest, IdentityOfNewFirmwareAndOfTheShippedFile) {
     EXPECT_EQ(comm->DescProgettoEcu_KTXXX(), "KT540");
     EXPECT_EQ(comm->DescProgettoEcu_CLIENTE(), "GASCAL");
     EXPECT_EQ(comm->FirmwareFle(), kIdentityFile);
-    EXPECT_EQ(comm->FirmwareFleVersStr(), "01.00.41");
-    EXPECT_EQ(comm->FirmwareFleVersNum(), 141);
+    EXPECT_EQ(comm->FirmwareFleVersStr(), "01.00.40");
+    EXPECT_EQ(comm->FirmwareFleVersNum(), 140);
     EXPECT_EQ(comm->FirmwareFleDataStr(), "26/09/01");
     EXPECT_EQ(comm->FirmwareFleDayNum(), 1);
     EXPECT_EQ(comm->FirmwareFleMonthNum(), 9);

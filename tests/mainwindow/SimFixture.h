@@ -71,7 +71,7 @@ public:
         sim::SimOptions o;
         // The firmware file's version with an older date: the ECU is accepted
         // after the upgrade offer.
-        o.firmwareVersion = QStringLiteral("0141");
+        o.firmwareVersion = QStringLiteral("0140");
         o.firmwareDate = QStringLiteral("15032025");
         o.key = true;
         o.engineRunning = true;

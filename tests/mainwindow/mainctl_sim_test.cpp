@@ -206,7 +206,7 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
     }
     {  // Older ECU: the upgrade is needed; declined, the window closes.
         sim::SimOptions o = SimSession::DefaultOptions();
-        o.firmwareVersion = QStringLiteral("0140");
+        o.firmwareVersion = QStringLiteral("0139");
         SimSession s(o, true);
         s.Start();
         ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
@@ -222,7 +222,7 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
         ASSERT_FALSE(s.prompts.shown.empty());
         EXPECT_TRUE(s.prompts.shown.back().text.contains(" Software ver. 01.01.05"));
         EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.50"));
-        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.41"));
+        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.40"));
         EXPECT_EQ(s.features.upgrades, 0);
     }
 }
