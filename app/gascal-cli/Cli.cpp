@@ -237,9 +237,13 @@ void CliSession::StartUp() {
             comm_.SetUsbCom(0);
             comm_.SetComPort(p[3].digitValue());
         } else {
-            SetSerialOverride(p, 1);
+            // A device path stands for the configured serial port (COM1 when
+            // the settings name none).
             comm_.SetUsbCom(0);
-            comm_.SetComPort(1);
+            int com = comm_.ComPort();
+            if (com < 1 || com > 9) com = 1;
+            SetSerialOverride(p, com);
+            comm_.SetComPort(com);
         }
         comm_.SetFlagRicercaCom(SEARCH_OFF);
         comm_.SetMemoDatiCom(false);
@@ -714,7 +718,8 @@ QString CliHelpText() {
         "Port:\n"
         "  --port USB        the USB cable (device 0); COM1..COM9 a serial port; a device\n"
         "                    path (e.g. /dev/ttyUSB0 or a pseudo-terminal) stands for the\n"
-        "                    configured serial port. Disables the port search; the\n"
+        "                    configured serial port (COM1 when none is configured).\n"
+        "                    Disables the port search; the\n"
         "                    settings file is left unchanged.\n"
         "  --sim             use the built-in simulated ECU (USB device 0).\n"
         "  Neither: BIN/SetCom.ini decides; without it the ports are searched (USB, COM1\n"

@@ -40,9 +40,13 @@ bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {
         comm.SetUsbCom(0);
         comm.SetComPort(p[3].digitValue());
     } else if (QFileInfo::exists(p)) {
-        SetSerialOverride(p, 1);
+        // The device stands for the configured serial port (COM1 when the
+        // settings name none).
         comm.SetUsbCom(0);
-        comm.SetComPort(1);
+        int com = comm.ComPort();
+        if (com < 1 || com > 9) com = 1;
+        SetSerialOverride(p, com);
+        comm.SetComPort(com);
     } else {
         *error = QStringLiteral("--port: \"%1\" is neither USB, COM1..COM9 nor an existing device").arg(p);
         return false;

@@ -282,11 +282,16 @@ TEST(CliProgram, TalksToTheEcuSimulatorOverAPseudoTerminal) {
     const QString pty = QString::fromLocal8Bit(ecusim.readLine()).trimmed();
     ASSERT_TRUE(pty.startsWith("/dev/")) << pty.toStdString();
 
+    // The device stands for the serial port the settings file names.
+    QFile settings(inst.File("BIN/SetCom.ini"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[UsbCom]\r\n0\r\n[Comport]\r\n3\r\n");
+    settings.close();
     const QStringList base{"--install-dir", inst.Path(), "--port", pty, "--timeout", "20"};
     Result r = RunProgram(prog.Cli(), base + QStringList{"identify"});
     EXPECT_EQ(r.rc, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("FirmwareEcu: 014015032025KT540 GASCAL INJ468"));
-    EXPECT_TRUE(r.out.contains("Port: COM1 (" + pty + ")"));
+    EXPECT_TRUE(r.out.contains("Port: COM3 (" + pty + ")")) << r.out.toStdString();
 
     r = RunProgram(prog.Cli(), base + QStringList{"set", "SwitchRpm=3000"});
     EXPECT_EQ(r.rc, 0) << r.err.toStdString();
