@@ -16,6 +16,7 @@
 #include "link/core/Frame.h"
 #include "mainwindow/controller/Captions.h"
 #include "mainwindow/controller/EcuRequests.h"
+#include "mainwindow/controller/ErrorMask.h"
 
 namespace gascal {
 
@@ -30,6 +31,7 @@ constexpr uint32_t kGreen = 65280;
 constexpr uint32_t kWhite = 16777215;
 constexpr uint32_t kBlack = 0;
 constexpr int kMaxCount = 8;
+constexpr const char* kErrorButtonFallback = "Errors";
 }  // namespace
 
 MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& scale,
@@ -81,6 +83,7 @@ void MainController::Form_Load() {
     scale_.IniziaTipoInj(scalePath);
     scale_.IniziaTipoLambda(scalePath, CaptionText(static_cast<int>(Cap::LambdaNone)));
     RiempiCmbSwtch();
+    LoadErrorDefinitions();
     FirmwarePath = SystemPath(QString::fromLatin1(kFirmwareFile));
     SetWindowCaption(QString());
     view_->SetWaitCursor(false);
@@ -533,15 +536,30 @@ void MainController::MnuDevOffline_Click() {
 
 // --- Error list -------------------------------------------------------------------------
 
+void MainController::LoadErrorDefinitions() {
+    errorDefs_.Load(lingue_);
+    if (errorsPresent_) view_->ShowErrorButton(true, ErrorButtonCaption());
+}
+
+QString MainController::ErrorButtonCaption() const {
+    const QString c = errorDefs_.ButtonCaption();
+    return c.isEmpty() ? QString::fromLatin1(kErrorButtonFallback) : c;
+}
+
+ErrorMask MainController::IgnoreMask() const {
+    return InstallationIgnoreMask(image_, scale_, errorDefs_.Count());
+}
+
 void MainController::CaricaErroriEcu() {
-    if (comm_.ComState() != COM_IDLE) return;
-    comm_.SendAndWait(BuildRequest(CMD_READ_ERR));
-    bool any = false;
-    for (int i = 0; i <= comm_.ErrInjUBound() && !any; ++i) {
-        const int v = comm_.ErrInj(i);
-        any = v != 0 && v != 255;
-    }
-    errorsPresent_ = any;
+    // Without an answer the flags keep what the last read left.
+    if (comm_.ComState() == COM_IDLE) comm_.SendAndWait(BuildRequest(CMD_READ_ERR));
+    ErrorFlags errFlags{};
+    for (int i = 0; i < kErrorFlags; ++i) errFlags[static_cast<size_t>(i)] = comm_.ErrInj(i);
+    ApplyIgnoreMask(errFlags, IgnoreMask());
+    // The link keeps the masked flags, so the error window shows the same.
+    for (int i = 0; i < kErrorFlags; ++i) comm_.SetErrInj(i, errFlags[static_cast<size_t>(i)]);
+    errorsPresent_ = FirstActiveError(errFlags, errorDefs_.Count()) >= 0;
+    view_->ShowErrorButton(errorsPresent_, ErrorButtonCaption());
 }
 
 // --- Fuel switch ------------------------------------------------------------------------
@@ -732,6 +750,7 @@ void MainController::MnuLngT_Click(int language) {
     scale_.IniziaTipoLambda(SystemPath(QString::fromLatin1(kScaleFile)),
                             CaptionText(static_cast<int>(Cap::LambdaNone)));
     RiempiCmbSwtch();
+    LoadErrorDefinitions();
     SetWindowCaption(QString());
 }
 

@@ -18,6 +18,7 @@
 
 #include "common/EventService.h"
 #include "data/core/ParamImageHost.h"
+#include "data/errors/EcuErrors.h"
 #include "mainwindow/controller/FeatureWindows.h"
 #include "mainwindow/controller/LiveDisplay.h"
 #include "mainwindow/controller/MainView.h"
@@ -195,8 +196,13 @@ public:
     void InjModeStep();
     void AggiornaStatoCom();
     void ElaboraMsgCom();
+    // Reads the ECU's error list, clears the items this installation
+    // ignores and shows or hides the "Errori" button.
     void CaricaErroriEcu();
     bool ErrorsPresent() const { return errorsPresent_; }
+    const EcuErrorDefinitions& ErrorDefinitions() const { return errorDefs_; }
+    ErrorMask IgnoreMask() const;
+    QString ErrorButtonCaption() const;
     void SelezionaCom(int idCom, bool isUsb);
     void CheckTab(int tab);
     void RefreshSettingsNow();
@@ -245,6 +251,7 @@ private:
     void ClearInjRequest();
     bool ToggleFuelForLoad(int workMode);
     void UpdateLambdaDisplay();
+    void LoadErrorDefinitions();
 
     // Requests to the ECU (each true when the ECU answered).
     bool ReadBlock(int n);
@@ -277,6 +284,7 @@ private:
     bool settingsRefreshRequested_ = false;
     bool autoTuning_ = false;
     bool errorsPresent_ = false;
+    EcuErrorDefinitions errorDefs_;
     bool unloaded_ = false;
     bool closing_ = false;
     double lambdaFactor_ = 0.001;

@@ -50,6 +50,8 @@ public:
     virtual void SelectTab(int) {}
     // Auto Tuning box availability and tick.
     virtual void ShowAutoTuning(bool /*enabled*/, bool /*ticked*/) {}
+    // The "Errori" button: shown with this caption, or hidden.
+    virtual void ShowErrorButton(bool /*visible*/, const QString& /*caption*/) {}
     // The window is to be unloaded now (end of a Timer2 tick).
     virtual void Unload() {}
 };

@@ -87,6 +87,16 @@ void Fill(QWidget* w, const QColor& c) {
     p.setColor(QPalette::Window, c);
     w->setPalette(p);
 }
+
+// Background of the "Errori" button (light orange).
+constexpr uint32_t kErrorButtonColour = 8438015;
+
+void FillButton(QPushButton* b, const QColor& c) {
+    QPalette p = b->palette();
+    p.setColor(QPalette::Button, c);
+    p.setColor(QPalette::Window, c);
+    b->setPalette(p);
+}
 }  // namespace
 
 // The logo that doubles as the petrol/gas switch.
@@ -273,7 +283,7 @@ QWidget* FrmKT540::BuildHeader() {
     h->addStretch(1);
     cmdErrInj_ = new QPushButton(QStringLiteral("Errori"), w);
     cmdErrInj_->setObjectName(QStringLiteral("CmdErrInj"));
-    Fill(cmdErrInj_, UCtrlBar::ToQColor(8438015));
+    FillButton(cmdErrInj_, UCtrlBar::ToQColor(kErrorButtonColour));
     cmdErrInj_->setVisible(false);
     connect(cmdErrInj_, &QPushButton::clicked, this, [this] { ctl_.CmdErrInj_Click(); });
     h->addWidget(cmdErrInj_);
@@ -617,7 +627,6 @@ void FrmKT540::ShowLive(LivePart part) {
             lblCalPres_->setVisible(d.vacuumVisible);
             if (auto* rpmLbl = static_cast<QLabel*>(lblRpm_->property("live").value<void*>()))
                 Fill(rpmLbl, d.rpmWindowHighlight ? QColor(Qt::yellow) : palette().window().color());
-            cmdErrInj_->setVisible(ctl_.ErrorsPresent());
             break;
         }
         case LivePart::Temperatures:
@@ -760,6 +769,17 @@ void FrmKT540::ShowAutoTuning(bool enabled, bool ticked) {
     chkAbilAcqVacum_->setEnabled(enabled);
     chkAbilAcqVacum_->setChecked(ticked);
     cmbShoRpm_->setEnabled(!ticked);
+}
+
+void FrmKT540::ShowErrorButton(bool visible, const QString& caption) {
+    if (!visible) {
+        cmdErrInj_->setVisible(false);
+        return;
+    }
+    if (cmdErrInj_->text() != caption) cmdErrInj_->setText(caption);
+    const QColor orange = UCtrlBar::ToQColor(kErrorButtonColour);
+    if (cmdErrInj_->palette().button().color() != orange) FillButton(cmdErrInj_, orange);
+    if (cmdErrInj_->isHidden()) cmdErrInj_->setVisible(true);
 }
 
 void FrmKT540::Unload() {

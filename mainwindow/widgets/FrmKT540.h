@@ -60,6 +60,7 @@ public:
     void SetCaption(const QString& caption) override;
     void SelectTab(int tab) override;
     void ShowAutoTuning(bool enabled, bool ticked) override;
+    void ShowErrorButton(bool visible, const QString& caption) override;
     void Unload() override;
 
     // Controls reached by tests.
@@ -72,6 +73,7 @@ public:
     FrmInit* PortSearchWindow() const { return frmInit_.get(); }
     QList<QWidget*> ServiceViewControls() const;
     bool IsUnloaded() const { return unloaded_; }
+    QPushButton* ErrorButton() const { return cmdErrInj_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -12,6 +12,7 @@
 
 #include "common/EventService.h"
 #include "common/Prompts.h"
+#include "link/firmware/FlashImage.h"
 #include "mainwindow/controller/MainSession.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
@@ -67,11 +68,32 @@ public:
         });
     }
 
+    // Identity text of the shipped firmware file ("VVVVDDMMYYYY" + descriptor).
+    static QString ShippedFirmwareIdentity() {
+        FlashTable table;
+        FlashImage image;
+        QString identity;
+        ReadFirmwareFileIdentity(table, image,
+                                 QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/Flash.ini"),
+                                 QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/TeluroInj468.frh"),
+                                 identity);
+        return identity;
+    }
+    // Version digits of the shipped firmware file, "0140" for 01.00.40.
+    static QString ShippedVersion() { return ShippedFirmwareIdentity().left(4); }
+    static int ShippedVersionNum() { return ShippedVersion().toInt(); }
+    // Version digits `delta` numbers from the shipped file's.
+    static QString VersionBeside(int delta) {
+        const QString v = ShippedVersion();
+        return v.left(2) + QStringLiteral("%1").arg(v.right(2).toInt() + delta, 2, 10, QLatin1Char('0'));
+    }
+    static QString ShippedDate() { return ShippedFirmwareIdentity().mid(4, 8); }
+
     static sim::SimOptions DefaultOptions() {
         sim::SimOptions o;
         // The firmware file's version with an older date: the ECU is accepted
         // after the upgrade offer.
-        o.firmwareVersion = QStringLiteral("0140");
+        o.firmwareVersion = ShippedVersion();
         o.firmwareDate = QStringLiteral("15032025");
         o.key = true;
         o.engineRunning = true;

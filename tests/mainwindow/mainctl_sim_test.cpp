@@ -135,7 +135,7 @@ TEST(MainCtlSim, Block5IsNotPolledFromFirmware132) {
     EXPECT_EQ(s.Sent(CMD_WRT_MEM5), 0u);
     EXPECT_GT(s.Sent(CMD_READ_MEM3), mem3Before + 5);
 
-    // The same minute with the real identity (141) polls block 5.
+    // The same minute with the real identity polls block 5.
     s.session->comm.SetFirmwareEcu(identity);
     s.RunFor(60);
     EXPECT_GT(s.Sent(CMD_READ_MEM5), before + 5);
@@ -166,7 +166,7 @@ TEST(MainCtlSim, LoadingAFileOnGasTogglesToPetrolAndBack) {
     // A parameter file with another switchover speed.
     s.session->image.PendingEdits.Mem3Block.SwitchRpm = 1800;
     const QString file = s.root + "/car.var";
-    ASSERT_TRUE(SaveParamFile(file, s.session->image, 141, "test"));
+    ASSERT_TRUE(SaveParamFile(file, s.session->image, SimSession::ShippedVersionNum(), "test"));
     s.session->image.Mem3Block.SwitchRpm = 800;
 
     const uint64_t slave = s.Sent(CMD_SET_ECU_SLAVE), mem2 = s.Sent(CMD_WRT_MEM2);
@@ -193,7 +193,7 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
     }
     {  // Same version and date: online without a word.
         sim::SimOptions o = SimSession::DefaultOptions();
-        o.firmwareDate = QStringLiteral("01092026");
+        o.firmwareDate = SimSession::ShippedDate();
         SimSession s(o, true);
         ASSERT_TRUE(s.StartAndGoOnline());
         EXPECT_EQ(s.features.upgrades, 0);
@@ -206,7 +206,7 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
     }
     {  // Older ECU: the upgrade is needed; declined, the window closes.
         sim::SimOptions o = SimSession::DefaultOptions();
-        o.firmwareVersion = QStringLiteral("0139");
+        o.firmwareVersion = SimSession::VersionBeside(-1);
         SimSession s(o, true);
         s.Start();
         ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
@@ -215,14 +215,16 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
     }
     {  // Newer ECU: error box with both firmwares, the window closes.
         sim::SimOptions o = SimSession::DefaultOptions();
-        o.firmwareVersion = QStringLiteral("0150");
+        o.firmwareVersion = SimSession::VersionBeside(+10);
         SimSession s(o, true);
         s.Start();
         ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
         ASSERT_FALSE(s.prompts.shown.empty());
         EXPECT_TRUE(s.prompts.shown.back().text.contains(" Software ver. 01.01.05"));
-        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.50"));
-        EXPECT_TRUE(s.prompts.shown.back().text.contains("01.00.40"));
+        const QString ecuVersion = "01.00." + SimSession::VersionBeside(+10).right(2);
+        const QString fileVersion = "01.00." + SimSession::ShippedVersion().right(2);
+        EXPECT_TRUE(s.prompts.shown.back().text.contains(ecuVersion));
+        EXPECT_TRUE(s.prompts.shown.back().text.contains(fileVersion));
         EXPECT_EQ(s.features.upgrades, 0);
     }
 }
