@@ -5,6 +5,7 @@
 //       --descriptor "KT540 GASCAL INJ468" --output installdata/BIN/TeluroInj468.frh
 // It can also check a firmware file against a flash table (--check).
 #include <QCommandLineParser>
+#include <QDir>
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -73,12 +74,21 @@ int main(int argc, char** argv) {
                              QStringLiteral("firmware"));
     QCommandLineOption flashIni(QStringLiteral("flash-ini"),
                                 QStringLiteral("Flash table for --check."), QStringLiteral("path"));
-    p.addOptions({version, date, descriptor, seed, output, plain, scrambled, check, flashIni});
+    QCommandLineOption installDir(
+        QStringLiteral("install-dir"),
+        QStringLiteral("Installation folder: --flash-ini defaults to its BIN/Flash.ini."),
+        QStringLiteral("DIR"));
+    p.addOptions({version, date, descriptor, seed, output, plain, scrambled, check, flashIni,
+                  installDir});
     p.process(app);
 
     if (p.isSet(check)) {
-        if (!p.isSet(flashIni)) return Fail(QStringLiteral("--check needs --flash-ini"));
-        return Check(p.value(flashIni), p.value(check));
+        QString table = p.value(flashIni);
+        if (table.isEmpty() && p.isSet(installDir))
+            table = QDir(p.value(installDir)).filePath(QStringLiteral("BIN/Flash.ini"));
+        if (table.isEmpty())
+            return Fail(QStringLiteral("--check needs --flash-ini or --install-dir"));
+        return Check(table, p.value(check));
     }
     if (!p.isSet(output)) return Fail(QStringLiteral("--output is required (see --help)"));
     if (p.isSet(plain) && p.isSet(scrambled))
