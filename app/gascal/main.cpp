@@ -57,6 +57,17 @@ bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Without a display Qt cannot open the window; say so plainly instead of
+    // failing inside the platform layer.
+    const bool hasDisplay = qEnvironmentVariableIsSet("DISPLAY") ||
+                            qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                            qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    if (!hasDisplay) {
+        std::fprintf(stderr,
+                     "gascal: no display is available (DISPLAY is not set). Run it on a "
+                     "desktop, under xvfb-run, or use gascal-cli for work without a window.\n");
+        return 2;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gascal"));
     QCommandLineParser parser;
