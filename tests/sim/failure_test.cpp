@@ -9,10 +9,10 @@ namespace {
 
 const std::vector<uint8_t> kEco{'E', 'C', 'O'};
 
-SimOptions WithFailures(const QString& spec) {
+SimOptions WithFailures(const QString& settings) {
     SimOptions o;
     QString error;
-    EXPECT_TRUE(ParseFailureSettings(spec, o.failures, &error)) << error.toStdString();
+    EXPECT_TRUE(ParseFailureSettings(settings, o.failures, &error)) << error.toStdString();
     return o;
 }
 
