@@ -682,8 +682,9 @@ void MainController::MnuFileSaveConf_Click() {
     req.overwritePrompt = true;
     const QString path = UserPrompts().SaveFile(req);
     if (path.isEmpty()) return;
-    SaveParamFile(path, image_, EcuVersion(), ProductTitle());
-    SetWindowCaption(path);
+    // A file that could not be written has said so; the caption keeps
+    // naming the file the settings really came from.
+    if (SaveParamFile(path, image_, EcuVersion(), ProductTitle())) SetWindowCaption(path);
 }
 
 bool MainController::ToggleFuelForLoad(int workMode) {
@@ -750,6 +751,8 @@ void MainController::MnuLngT_Click(int language) {
     scale_.IniziaTipoLambda(SystemPath(QString::fromLatin1(kScaleFile)),
                             CaptionText(static_cast<int>(Cap::LambdaNone)));
     RiempiCmbSwtch();
+    // The refilled lists show the ECU's values again, not their first entries.
+    RefreshSettingsNow();
     LoadErrorDefinitions();
     SetWindowCaption(QString());
 }

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTabWidget>
 
 #include "link/core/CommandTable.h"
+#include "link/core/Frame.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
 #include "tests/mainwindow/SimFixture.h"
@@ -123,4 +125,70 @@ TEST(MainWin, LayoutFitsASmallScreen) {
     EXPECT_LE(t.w->minimumSizeHint().height(), 700);
     t.w->resize(800, 560);
     EXPECT_LE(t.w->width(), 1366);
+}
+
+TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
+    QComboBox* lambda = t.w->Combo("CmbSwtchLambdaType");
+    ASSERT_NE(rpm, nullptr);
+    ASSERT_NE(lambda, nullptr);
+    const QString shown = rpm->currentText();
+    const QString lambdaShown = lambda->currentText();
+    ASSERT_EQ(shown, "800");
+    const QString generalEnglish = t.w->Tabs()->tabText(TAB_GENERAL);
+    QAction* italian = nullptr;
+    for (QAction* a : t.w->findChildren<QAction*>())
+        if (a->text() == t.s.session->lingue.NomeLingua(1)) italian = a;
+    ASSERT_NE(italian, nullptr);
+    italian->trigger();
+    EXPECT_NE(t.w->Tabs()->tabText(TAB_GENERAL), generalEnglish);
+    EXPECT_TRUE(t.w->Tabs()->tabText(TAB_GENERAL).endsWith(" - F2"));
+    EXPECT_EQ(rpm->currentText(), shown);
+    EXPECT_EQ(lambda->currentIndex(), t.s.ctl().CurrentSettings().lambda);
+    if (lambda->currentIndex() == 0) {
+        EXPECT_NE(lambda->currentText(), lambdaShown);
+    }
+    t.s.RunFor(3);
+    EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), 0u);
+}
+
+TEST(MainWin, ErrorButtonAppearsWithItsCaptionAndColour) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    QPushButton* b = t.w->ErrorButton();
+    ASSERT_NE(b, nullptr);
+    t.s.ctl().CaricaErroriEcu();
+    EXPECT_FALSE(b->isVisible());
+    t.s.ecu->SetFault(sim::ERR_REDUCER_TEMP_SENSOR, sim::kErrOpenCircuit);
+    ASSERT_TRUE(t.s.RunUntil([&] { return b->isVisible(); }, 504 * 0.014 + 1));
+    EXPECT_EQ(b->text(), t.s.ctl().ErrorDefinitions().ButtonCaption());
+    EXPECT_EQ(b->palette().button().color(), QColor(0xFF, 0xC0, 0x80));  // 8438015
+    const int before = t.s.prompts.shown.size();
+    b->click();
+    EXPECT_EQ(int(t.s.prompts.shown.size()), before + 1);  // not available yet
+    // Repaired, then the error memory cleared.
+    t.s.ecu->SetFault(sim::ERR_REDUCER_TEMP_SENSOR, sim::kErrNone);
+    ASSERT_TRUE(t.s.session->comm.SendAndWait(BuildRequest(CMD_CANC_ERR)));
+    t.s.ctl().CaricaErroriEcu();
+    EXPECT_FALSE(b->isVisible());
+}
+
+TEST(MainWin, InjectorTypeDeclinedPutsTheListBack) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    QComboBox* inj = t.w->Combo("CmbTpyInj");
+    ASSERT_NE(inj, nullptr);
+    ASSERT_GE(inj->count(), 2);
+    const int ecuIndex = inj->currentIndex();
+    ASSERT_GE(ecuIndex, 0);
+    const int other = ecuIndex == 0 ? 1 : 0;
+    t.s.prompts.answers.push_back(BoxResult::No);
+    inj->setCurrentIndex(other);
+    emit inj->activated(other);
+    EXPECT_EQ(inj->currentIndex(), ecuIndex);
+    t.s.RunFor(3);
+    EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), 0u);
+    EXPECT_EQ(inj->currentIndex(), ecuIndex);
 }
