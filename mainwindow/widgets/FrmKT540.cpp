@@ -328,7 +328,7 @@ QWidget* FrmKT540::BuildGeneralTab() {
     txtRpm0_ = Display(grpLive_, "TxtRpm0", 4, true);
     addRow(&rpmLbl, txtRpm0_);
     rpmLbl->setObjectName(QStringLiteral("LblCalRpm"));
-    rpmLbl->setAutoFillBackground(true);
+    rpmLbl->setAutoFillBackground(false);
     txtTmpVap_ = Display(grpLive_, "TxtTmpVap0", 4);
     addRow(&lblTmpVap_, txtTmpVap_);
     txtTmpGas_ = Display(grpLive_, "TxtTmpGas0", 4);
@@ -344,8 +344,13 @@ QWidget* FrmKT540::BuildGeneralTab() {
     Fill(shpPmin_, QColor(0, 160, 255));
     shpPLoad_->setVisible(false);
     shpPmin_->setVisible(false);
-    g->addWidget(shpPLoad_, row - 1, 2);
-    g->addWidget(shpPmin_, row - 2, 2);
+    // Both service marks beside the pressure box: the vacuum row below is
+    // hidden while Auto Tuning is on, and a mark there would float alone.
+    auto* marksP = new QHBoxLayout;
+    marksP->setSpacing(2);
+    marksP->addWidget(shpPmin_);
+    marksP->addWidget(shpPLoad_);
+    g->addLayout(marksP, row - 2, 2);
     txtSupply_ = Display(grpLive_, "TxtSupply", 5);
     addRow(&lblSupply_, txtSupply_);
     txtLambda_ = Display(grpLive_, "TxtLambda", 5);
@@ -447,7 +452,7 @@ QWidget* FrmKT540::BuildConfigTab() {
     gs->addWidget(chkAbilAcqVacum_, 7, 0, 1, 2);
     cmbShoRpm_ = AddCombo(gs, 8, 0, "CmbShoRpm", &lblShoRpm_);
     gs->setRowStretch(9, 1);
-    h->addWidget(grpSwitch_, 1);
+    h->addWidget(grpSwitch_, 2);
 
     grpSystem_ = new QGroupBox(w);
     auto* gy = new QGridLayout(grpSystem_);
@@ -475,7 +480,9 @@ QWidget* FrmKT540::BuildConfigTab() {
     cmbEmptyGas_ = AddCombo(gy, 6, 0, "CmbEmptyGas", L());
     gy->setRowStretch(7, 1);
     gy->setColumnStretch(1, 1);
-    h->addWidget(grpSystem_, 1);
+    // The system lists hold the longest entries (injector and level types,
+    // the empty-gas behaviour): they get the larger share of the width.
+    h->addWidget(grpSystem_, 3);
     return w;
 }
 
@@ -625,8 +632,11 @@ void FrmKT540::ShowLive(LivePart part) {
             txtVacuum_->setText(d.vacuumText);
             txtVacuum_->setVisible(d.vacuumVisible);
             lblCalPres_->setVisible(d.vacuumVisible);
-            if (auto* rpmLbl = static_cast<QLabel*>(lblRpm_->property("live").value<void*>()))
-                Fill(rpmLbl, d.rpmWindowHighlight ? QColor(Qt::yellow) : palette().window().color());
+            if (auto* rpmLbl = static_cast<QLabel*>(lblRpm_->property("live").value<void*>())) {
+                // Highlighted in yellow; otherwise the group's own background.
+                rpmLbl->setAutoFillBackground(d.rpmWindowHighlight);
+                if (d.rpmWindowHighlight) Fill(rpmLbl, QColor(Qt::yellow));
+            }
             break;
         }
         case LivePart::Temperatures:
