@@ -100,12 +100,19 @@ void LinkSupervisor::OfflineChosen() {
 // --- Link timer -------------------------------------------------------------------------
 
 void LinkSupervisor::Timer1Tick() {
-    if (offlineRequest_) {
-        comm_.SetComState(COM_STOP);
-        comm_.SetNumWDogSend(0);
-        offlineRequest_ = false;
-        offlineMode_ = true;
-    }
+    ApplyOfflineRequest();
+    StepAndShow();
+}
+
+void LinkSupervisor::ApplyOfflineRequest() {
+    if (!offlineRequest_) return;
+    comm_.SetComState(COM_STOP);
+    comm_.SetNumWDogSend(0);
+    offlineRequest_ = false;
+    offlineMode_ = true;
+}
+
+void LinkSupervisor::StepAndShow() {
     // The port about to be tried is shown before the step: its open and
     // keep-alive take a while, and the window repaints during those waits.
     ShowSearchCell();
@@ -175,6 +182,9 @@ void LinkSupervisor::AggiornaStatoCom() {
                         (flag == 0 ? QStringLiteral("USB")
                                    : QStringLiteral("COM ") + QString::number(flag)),
                     std::nullopt, std::nullopt});
+    } else if (cell0_.text.startsWith(QLatin1String("SEARCH COMUNICATION PORT: "))) {
+        // The search is over: its progress text goes.
+        SetCell(0, {QString(), std::nullopt, std::nullopt});
     }
 }
 

@@ -80,6 +80,10 @@ class LinkSupervisor {
     // The link's part of one Timer1 tick: a pending offline request stops the
     // link, then the supervision step runs and the status cells are updated.
     void Timer1Tick();
+    // The two halves of that tick, for a window that has its own work to do
+    // between them (the link reset of the main window).
+    void ApplyOfflineRequest();
+    void StepAndShow();
     void AggiornaStatoCom();
     const StatusCell& Cell0() const { return cell0_; }
     // Told whenever a status cell (0 or 1) changes, as a window repaints it.

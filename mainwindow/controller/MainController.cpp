@@ -26,10 +26,6 @@ constexpr const char* kSetComIni = "\\BIN\\SetCom.ini";
 constexpr const char* kFirmwareFile = "\\BIN\\TeluroInj468.frh";
 constexpr const char* kScaleFile = "\\LNG\\ConfigScale.ini";
 constexpr const char* kVarFilter = "Mod Files (*.var)|*.var|";
-constexpr uint32_t kRed = 255;
-constexpr uint32_t kGreen = 65280;
-constexpr uint32_t kWhite = 16777215;
-constexpr uint32_t kBlack = 0;
 constexpr int kMaxCount = 8;
 constexpr const char* kErrorButtonFallback = "Errors";
 }  // namespace
@@ -42,8 +38,15 @@ MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& sc
       lingue_(lingue),
       timer1_("Timer1", kTimer1Ms, [this] { Timer1_Timer(); }),
       timer2_("Timer2", kTimer2Ms, [this] { Timer2_Timer(); }),
-      requests_(std::make_unique<EcuRequests>(comm, image)) {
+      requests_(std::make_unique<EcuRequests>(comm, image)),
+      supervisor_(comm) {
     image_.SetHost(this);
+    // A port change stops both timers while the port is reconfigured.
+    supervisor_.SetTimerControl([this](bool on) {
+        timer1_.SetEnabled(on);
+        timer2_.SetEnabled(on);
+    });
+    supervisor_.SetCellObserver([this](int cell, const StatusCell& c) { view_->ShowStatusCell(cell, c); });
 }
 
 MainController::~MainController() {
@@ -147,53 +150,26 @@ void MainController::LinkReset(bool stopped) {
 
 void MainController::Timer1_Timer() {
     if (unloaded_) return;
-    if (OfflineRequest) {
-        comm_.SetComState(COM_STOP);
-        comm_.SetNumWDogSend(0);
-        OfflineRequest = false;
-        OfflineMode = true;
-    }
+    supervisor_.ApplyOfflineRequest();
     const int state = comm_.ComState();
     if (state == COM_REOPEN || state == COM_STOP) LinkReset(state == COM_STOP);
-    comm_.SupervisionStep();
-    AggiornaStatoCom();
+    supervisor_.StepAndShow();
+    ShowPortTicks();
 }
 
 void MainController::AggiornaStatoCom() {
-    StatusCell c = statusCell1_;
-    switch (comm_.ComState()) {
-        case COM_REOPEN: c = {QStringLiteral("COM CLOSED"), true, kRed, kWhite}; break;
-        case COM_IDLE: c.text = QStringLiteral("COM OK   "); break;
-        case COM_SENDING: c.text = QStringLiteral("COM OK..."); break;
-        case COM_WAIT_ANSWER: {
-            QString next = QStringLiteral("COM OK.  ");
-            if (statusCell1_.text == QLatin1String("COM OK.  ")) next = QStringLiteral("COM OK.. ");
-            else if (statusCell1_.text == QLatin1String("COM OK.. ")) next = QStringLiteral("COM OK...");
-            c = {next, true, kGreen, kBlack};
-            break;
-        }
-        case COM_LINK_ERROR: c = {QStringLiteral("COM WDOG"), true, kRed, kWhite}; break;
-        case COM_OPEN: c = {QStringLiteral("COM INI"), true, kGreen, kBlack}; break;
-        case COM_STOP: c = {QStringLiteral("COM STOP"), true, kRed, kWhite}; break;
-        default: c = {QStringLiteral("Text...."), true, kRed, kWhite}; break;
-    }
-    const bool changed = c.text != statusCell1_.text || c.back != statusCell1_.back;
-    statusCell1_ = c;
-    if (changed) view_->ShowStatusCell(1, c);
-    if (comm_.FlagRicercaCom() != SEARCH_OFF) {
-        const int flag = comm_.FlagRicercaCom();
-        StatusCell search;
-        search.text = QStringLiteral("SEARCH COMUNICATION PORT: ") +
-                      (flag == 0 ? QStringLiteral("USB") : QStringLiteral("COM %1").arg(comm_.ComPort()));
-        if (search.text != lastStatusText_) {
-            lastStatusText_ = search.text;
-            view_->ShowStatusCell(0, search);
-            view_->ShowPortTicks(comm_.UsbCom() == 1 ? 0 : comm_.ComPort(), false);
-        }
-    } else if (!lastStatusText_.isEmpty()) {
-        lastStatusText_.clear();
-        view_->ShowStatusCell(0, StatusCell{});
-    }
+    supervisor_.AggiornaStatoCom();
+    ShowPortTicks();
+}
+
+void MainController::ShowPortTicks() {
+    // The view follows the supervisor's port items (the search moves the tick).
+    const int item = supervisor_.PortaDiComSelected();
+    const int shown = item < PORT_ITEMS ? item : -1;
+    if (shown == shownTick_ && supervisor_.OfflineTicked() == shownOffline_) return;
+    shownTick_ = shown;
+    shownOffline_ = supervisor_.OfflineTicked();
+    view_->ShowPortTicks(shownTick_, shownOffline_);
 }
 
 // --- Timer2: polling and display ---------------------------------------------------
@@ -486,11 +462,10 @@ void MainController::CheckFirmwareOnConnect() {
 // --- Port search window and port menu ----------------------------------------------------------
 
 void MainController::ElaboraMsgCom() {
-    int type = -1;
-    if (OfflineMode) type = -1;
-    else if (comm_.FlagRicercaCom() != SEARCH_OFF) type = 3;
-    else if (FirstRefreshPending) type = 0;
-    const bool visible = type >= 0;
+    frmInit_.ElaboraMsgCom(supervisor_.OfflineMode(), comm_.FlagRicercaCom() != SEARCH_OFF,
+                           FirstRefreshPending);
+    const int type = frmInit_.Visible() ? frmInit_.TipoMessaggio() : -1;
+    const bool visible = frmInit_.Visible();
     if (visible != searchVisible_ || (visible && type != searchMsgType_)) {
         searchVisible_ = visible;
         searchMsgType_ = type;
@@ -500,38 +475,26 @@ void MainController::ElaboraMsgCom() {
 
 void MainController::SelezionaCom(int idCom, bool isUsb) {
     view_->SetWaitCursor(true);
-    view_->ShowPortTicks(isUsb ? 0 : idCom, false);
-    const double until = MicroSeconds() + kPortSelectWaitUs;
-    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(1000);
-    timer1_.SetEnabled(false);
-    timer2_.SetEnabled(false);
-    comm_.CloseComPort();
-    comm_.SetUsbCom(isUsb ? 1 : 0);
-    if (!isUsb) comm_.SetComPort(idCom);
-    comm_.SetComState(COM_REOPEN);
-    timer1_.SetEnabled(true);
-    timer2_.SetEnabled(true);
+    supervisor_.SelezionaCom(idCom, isUsb);
+    ShowPortTicks();
     view_->SetWaitCursor(false);
 }
 
 void MainController::MnuDevCom_Click(int item) {
-    comm_.SetFlagRicercaCom(SEARCH_OFF);
-    OfflineMode = false;
-    SelezionaCom(item, item == 0);
-    comm_.WriteSetCom(QString::fromLatin1(kSetComIni));
+    view_->SetWaitCursor(true);
+    supervisor_.PortItemChosen(item);
+    ShowPortTicks();
+    view_->SetWaitCursor(false);
 }
 
 void MainController::MnuDevSearch_Click() {
-    comm_.SetFlagRicercaCom(0);
-    comm_.SetFirmwareEcu(QString());
-    OfflineMode = false;
-    comm_.SetComState(COM_REOPEN);
-    view_->ShowPortTicks(0, false);
+    supervisor_.SearchComChosen();
+    ShowPortTicks();
 }
 
 void MainController::MnuDevOffline_Click() {
-    OfflineRequest = true;
-    view_->ShowPortTicks(-1, true);
+    supervisor_.OfflineChosen();
+    ShowPortTicks();
 }
 
 // --- Error list -------------------------------------------------------------------------

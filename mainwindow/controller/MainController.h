@@ -98,7 +98,6 @@ public:
     static constexpr double kFuelReadBackWaitUs = 500000;
     static constexpr double kFirstRefreshWaitUs = 1000000;
     static constexpr double kShoRpmWaitUs = 250000;
-    static constexpr double kPortSelectWaitUs = 4000000;
     static constexpr int kGasFuel = 3;
     static constexpr int kPetrolFuel = 0;
 
@@ -179,7 +178,9 @@ public:
     // --- Live display ----------------------------------------------------------
     const LiveDisplay& Display() const { return display_; }
     LiveInputs CurrentInputs() const;
-    StatusCell ComStatusCell() const { return statusCell1_; }
+    StatusCell ComStatusCell() const { return supervisor_.Cell1(); }
+    bool OfflineMode() const { return supervisor_.OfflineMode(); }
+    LinkSupervisor& Supervisor() { return supervisor_; }
     QString Text(int entry) const;  // dictionary text in the current language
     QString CaptionText(int cap) const;
     QString ProductTitle() const;
@@ -195,6 +196,7 @@ public:
     void CarryOutFuelChange();
     void InjModeStep();
     void AggiornaStatoCom();
+    void ShowPortTicks();
     void ElaboraMsgCom();
     // Reads the ECU's error list, clears the items this installation
     // ignores and shows or hides the "Errori" button.
@@ -222,8 +224,6 @@ public:
     int InjModeRequestIndex = 0;
     int InjModeRequestState = -1;
     bool FuelChangeRequested = false;
-    bool OfflineRequest = false;
-    bool OfflineMode = false;
     bool UpgradeRequestedAtStart = false;
     int CurrentTab = TAB_GENERAL;
     QString FirmwarePath;
@@ -277,8 +277,10 @@ private:
     LiveDisplay display_;
     SwitchLists lists_;
     EntryList delayList_;
-    StatusCell statusCell1_;
-    QString lastStatusText_;
+    LinkSupervisor supervisor_;
+    FrmInitModel frmInit_;
+    int shownTick_ = -2;
+    bool shownOffline_ = false;
     SchedulerRequest lastRequest_ = SchedulerRequest::None;
     std::function<void(SchedulerRequest, bool)> requestObserver_;
     bool settingsRefreshRequested_ = false;

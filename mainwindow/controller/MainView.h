@@ -8,16 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "link/core/LinkSupervisor.h"
+
 namespace gascal {
 
-// Status bar cells (AggiornaStatoCom): text and, when `coloured`, colours as
-// RGB integers.
-struct StatusCell {
-    QString text;
-    bool coloured = false;
-    uint32_t back = 0;
-    uint32_t fore = 0;
-};
 
 // Which part of the live display changed in a slot.
 enum class LivePart { RpmAndInj, LambdaAndMarks, Status, Temperatures };

@@ -651,10 +651,10 @@ void FrmKT540::ShowStatusCell(int cell, const StatusCell& c) {
     if (cell < 0 || cell > 2) return;
     QLabel* l = statusCells_[static_cast<size_t>(cell)];
     l->setText(c.text);
-    if (c.coloured) {
+    if (c.background || c.foreground) {
         QPalette p = l->palette();
-        p.setColor(QPalette::Window, UCtrlBar::ToQColor(c.back));
-        p.setColor(QPalette::WindowText, UCtrlBar::ToQColor(c.fore));
+        if (c.background) p.setColor(QPalette::Window, UCtrlBar::ToQColor(*c.background));
+        if (c.foreground) p.setColor(QPalette::WindowText, UCtrlBar::ToQColor(*c.foreground));
         l->setPalette(p);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <QFile>
 
+#include "common/TextFile.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
 #include "tests/mainwindow/SimFixture.h"
@@ -241,4 +242,25 @@ TEST(MainCtlSim, IncompatibleEcuReconnectsAndComplainsEvery21Attempts) {
     EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ468"));
     EXPECT_EQ(s.ctl().ConnectAttempts, 0);
     EXPECT_FALSE(s.ctl().CloseRequested);
+}
+
+TEST(MainCtlSim, OfflineThenUsbReconnectsAndRemembersThePort) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    s.ctl().MnuDevOffline_Click();
+    s.RunFor(2);
+    EXPECT_EQ(s.ctl().ComStatusCell().text, "COM STOP");
+    EXPECT_TRUE(s.ctl().OfflineMode());
+    EXPECT_EQ(s.ctl().Supervisor().PortaDiComSelected(), PORT_ITEMS);  // no port item ticked
+    EXPECT_TRUE(s.ctl().Supervisor().OfflineTicked());
+
+    s.ctl().MnuDevCom_Click(0);
+    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Online; }, 30));
+    EXPECT_FALSE(s.ctl().OfflineMode());
+    EXPECT_EQ(s.ctl().Supervisor().PortaDiComSelected(), 0);
+    EXPECT_FALSE(s.ctl().Supervisor().OfflineTicked());
+    QStringList lines;
+    ASSERT_TRUE(ReadLatin1Lines(s.root + "/BIN/SetCom.ini", lines));
+    EXPECT_EQ(lines.value(lines.indexOf("[UsbCom]") + 1), "1");
+    EXPECT_EQ(lines.value(lines.indexOf("[SearchCom]") + 1), "255");
 }
