@@ -66,7 +66,7 @@ QString BytesToHex(const QByteArray& bytes) {
     return BytesToHex(std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
-static int HexDigit(QChar c) {
+int HexDigitValue(QChar c) {
     const ushort u = c.unicode();
     if (u >= '0' && u <= '9') return u - '0';
     if (u >= 'A' && u <= 'F') return u - 'A' + 10;
@@ -80,7 +80,7 @@ std::vector<uint8_t> HexToBytes(const QString& hexIn, bool* ok) {
     std::vector<uint8_t> out;
     out.reserve(hex.size() / 2);
     for (int i = 0; i < hex.size(); i += 2) {
-        const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+        const int hi = HexDigitValue(hex[i]), lo = HexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0) {
             if (ok) *ok = false;
             return {};
@@ -129,7 +129,7 @@ QString HexSigned16(double value) {
     QString s = HexUnsigned(value + 32768);
     while (s.size() < 4) s.prepend(QLatin1Char('0'));
     s = s.right(4);
-    const int first = HexDigit(s[0]) + 8;
+    const int first = HexDigitValue(s[0]) + 8;
     static const char digits[] = "0123456789ABCDEF";
     s[0] = QLatin1Char(digits[first & 15]);
     return s;

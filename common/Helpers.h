@@ -36,6 +36,8 @@ void EnsureSamplesFolder();            // creates InstallDir + "\SAMPLES" if nee
 
 // --- Hexadecimal text --------------------------------------------------------
 
+// Value of one hexadecimal digit (either case); -1 for any other character.
+int HexDigitValue(QChar c);
 // Two upper-case digits per byte.
 QString BytesToHex(const std::vector<uint8_t>& bytes);
 QString BytesToHex(const QByteArray& bytes);

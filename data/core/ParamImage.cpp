@@ -13,13 +13,6 @@ namespace gascal {
 
 namespace {
 
-int HexDigitValue(QChar c) {
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    return -1;
-}
 
 // Rounds to the nearest integer, halves to even (the ECU tool's rounding).
 double RoundEven(double v) {

@@ -19,13 +19,6 @@ QByteArray Quoted(const QString& text) {
     return '"' + ToLatin1(text) + "\"\r\n";
 }
 
-int HexDigitValue(QChar c) {
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    return -1;
-}
 
 // Up to 15 significant digits, never an exponent, no trailing zeros.
 QString PlainDigits(double magnitude) {
