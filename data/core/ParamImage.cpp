@@ -13,7 +13,6 @@ namespace gascal {
 
 namespace {
 
-
 // Rounds to the nearest integer, halves to even (the ECU tool's rounding).
 double RoundEven(double v) {
     return std::nearbyint(v);
