@@ -5,7 +5,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$top/build/shot}"
-wait="${2:-30}"
+wait="${2:-40}"
 if [ ! -x "$build/tree/BIN/gascal" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DGASCAL_TESTS=OFF >/dev/null
 fi
