@@ -140,6 +140,7 @@ private:
     bool HasBlock5() const { return comm_.FirmwareEcuVersNum() > kFirmwareWithBlock5; }
     bool ReadSettings();
     bool ToggleFuel(int workMode);
+    bool SwitchRpmFits();
 
     int CmdIdentify();
     int CmdLive(QStringList args);
@@ -494,6 +495,27 @@ std::vector<SetItem> CliSession::ParseSetItems(const QStringList& args) {
     return items;
 }
 
+bool CliSession::SwitchRpmFits() {
+    // The switchover speed travels as a revolution period of the coil and
+    // cylinder counts being written. A speed too low for the 16-bit period
+    // would reach the ECU as FFFF, "no speed condition", so it is refused
+    // here, with the ECU's own counts known, before block 3 is written.
+    const Mem3Fields& m = image_.Mem3Block;
+    const Mem3Fields& p = image_.PendingEdits.Mem3Block;
+    const int coils = p.NumCoils >= 0 ? p.NumCoils : m.NumCoils;
+    const int cylinders = p.NumCylinders >= 0 ? p.NumCylinders : m.NumCylinders;
+    const double rpm = p.SwitchRpm > kPendingReal ? p.SwitchRpm : m.SwitchRpm;
+    const double constant = ParamImage::RpmConstantFor(coils, cylinders);
+    // A period that rounds to FFFF is the "no speed" value as well.
+    constexpr double kLargestPeriod = kNoRpmPeriod - 0.5;
+    if (!(rpm > 0) || constant / rpm <= kLargestPeriod) return true;
+    const double lowest = std::ceil(constant / kLargestPeriod);
+    err_ << "SwitchRpm " << FormatCliNumber(rpm, 0) << " cannot be sent with " << coils
+         << " coils on " << cylinders << " cylinders: the lowest switchover speed is "
+         << FormatCliNumber(lowest, 0) << " rpm. Nothing was changed.\n";
+    return false;
+}
+
 int CliSession::CmdSet(QStringList args) {
     const bool save = TakeFlag(args, QStringLiteral("--save"));
     // Everything is checked before anything is sent.
@@ -514,6 +536,10 @@ int CliSession::CmdSet(QStringList args) {
             err_ << "Block " << block << " could not be read; it was not written.\n";
             image_.ResetPendingEdits();
             return CLI_LINK;
+        }
+        if (block == 3 && !SwitchRpmFits()) {
+            image_.ResetPendingEdits();
+            return CLI_USAGE;
         }
         if (!Try([&] { return requests_->WriteBlock(block); })) {
             err_ << "Block " << block << " could not be written.\n";

@@ -111,6 +111,37 @@ TEST(CliInProcess, SetSwitchRpmReachesTheEcuAsAPeriod) {
     EXPECT_EQ(U16(&ecu->Saved().mem3[sim::mem3::SwitchRpm]), 5000);
 }
 
+TEST(CliInProcess, SwitchoverSpeedTooLowForThePeriodIsRefusedBeforeWriting) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const auto before = ecu->Working();
+    // 4 coils on 4 cylinders: 100 rpm would be a period of 150 000, which the
+    // 16-bit word cannot carry; FFFF would mean "no speed condition".
+    Result r = RunVirtual({"--sim", "set", "SwitchRpm=100", "InjTrim0=0,4"}, ecu, inst);
+    EXPECT_EQ(r.rc, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("229")) << r.err.toStdString();
+    EXPECT_EQ(ecu->Counters().perCommand.count(CMD_WRT_MEM3), 0u);
+    EXPECT_EQ(ecu->Working(), before);
+
+    // The lowest speed that fits is taken.
+    r = RunVirtual({"--sim", "set", "SwitchRpm=229"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(U16(&ecu->Working().mem3[sim::mem3::SwitchRpm]), 65502);
+
+    // Changing the coils and cylinders so that the ECU's present switchover
+    // speed no longer fits is refused as well: 8 coils on 1 cylinder make
+    // 800 rpm a period of 150 000.
+    r = RunVirtual({"--sim", "set", "SwitchRpm=800"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    r = RunVirtual({"--sim", "set", "NumCoils=8", "NumCylinders=1"}, ecu, inst);
+    EXPECT_EQ(r.rc, 2) << r.err.toStdString();
+    EXPECT_EQ(ecu->Working().NumCoils(), 4);
+    r = RunVirtual({"--sim", "set", "NumCoils=8", "NumCylinders=1", "SwitchRpm=2000"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(ecu->Working().NumCoils(), 8);
+    EXPECT_EQ(U16(&ecu->Working().mem3[sim::mem3::SwitchRpm]), 60000);
+}
+
 TEST(CliInProcess, SeveralFieldsOfTwoBlocksAreWrittenTogether) {
     Installation inst;
     auto ecu = NewEcu();
