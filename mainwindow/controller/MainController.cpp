@@ -326,19 +326,23 @@ SchedulerRequest MainController::RequestScheduler() {
         if (requestObserver_) requestObserver_(r, ok);
         return r;
     };
+    // A block write is followed by a read of the block whatever its outcome:
+    // after a success the display shows what the ECU took, after a failure
+    // the retry waits for that read, so it merges the edits into what the
+    // ECU holds then and not into what it held before the failure.
     if (f.PendingWriteMem3 && !f.PendingReadMem3) {
         const bool ok = WriteBlock(3);
-        if (ok) f.PendingReadMem3 = true;
+        f.PendingReadMem3 = true;
         return issue(SchedulerRequest::WriteMem3, f.PendingWriteMem3, ok);
     }
     if (f.PendingWriteMem5 && !f.PendingReadMem5) {
         const bool ok = WriteBlock(5);
-        if (ok) f.PendingReadMem5 = true;
+        f.PendingReadMem5 = true;
         return issue(SchedulerRequest::WriteMem5, f.PendingWriteMem5, ok);
     }
     if (f.PendingWriteMem2 && !f.PendingReadMem2) {
         const bool ok = WriteBlock(2);
-        if (ok) f.PendingReadMem2 = true;
+        f.PendingReadMem2 = true;
         return issue(SchedulerRequest::WriteMem2, f.PendingWriteMem2, ok);
     }
     if (f.PendingEcuMode) return issue(SchedulerRequest::EcuMode, f.PendingEcuMode, SetEcuMode());

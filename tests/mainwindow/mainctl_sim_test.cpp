@@ -264,3 +264,45 @@ TEST(MainCtlSim, OfflineThenUsbReconnectsAndRemembersThePort) {
     EXPECT_EQ(lines.value(lines.indexOf("[UsbCom]") + 1), "1");
     EXPECT_EQ(lines.value(lines.indexOf("[SearchCom]") + 1), "255");
 }
+
+TEST(MainCtlSim, AFailedWriteIsRetriedOnlyAfterAFreshRead) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    s.requests.clear();
+    // The ECU stops answering right after the read that precedes the write,
+    // so the write itself fails; it answers again once that failure is seen.
+    bool writeFailed = false;
+    s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
+        s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
+        if (r == SchedulerRequest::ReadMem3 && ok && s.ctl().flags.PendingWriteMem3 && !writeFailed)
+            s.ecu->Failures().lose = 1.0;
+        if (r == SchedulerRequest::WriteMem3 && !ok) {
+            writeFailed = true;
+            s.ecu->Failures().lose = 0;
+        }
+    });
+    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1400));
+    ASSERT_TRUE(s.RunUntil([&] { return writeFailed; }, 120));
+    // The failed write leaves both flags: the block is read again first.
+    EXPECT_TRUE(s.ctl().flags.PendingWriteMem3);
+    EXPECT_TRUE(s.ctl().flags.PendingReadMem3);
+    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0 && !s.ctl().flags.PendingWriteMem3; },
+                           120));
+    bool afterFailure = false, freshRead = false, written = false;
+    for (const auto& r : s.requests) {
+        if (r.what == SchedulerRequest::WriteMem3 && !r.ok) {
+            afterFailure = true;
+            continue;
+        }
+        if (!afterFailure) continue;
+        if (r.what == SchedulerRequest::ReadMem3 && r.ok) freshRead = true;
+        if (r.what == SchedulerRequest::WriteMem3 && r.ok) {
+            EXPECT_TRUE(freshRead) << "block 3 rewritten without a fresh read after a failed write";
+            written = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(written);
+    s.RunFor(2);
+    EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 1400, 2);
+}
