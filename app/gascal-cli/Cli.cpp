@@ -456,6 +456,18 @@ void CliSession::PrintField(const CliField& f) {
 }
 
 int CliSession::CmdGet(QStringList args) {
+    // A block-5 field asked for by name on a firmware without block 5 is not
+    // silently left out: the script asking for it is told, and nothing is read.
+    if (!HasBlock5()) {
+        for (const QString& a : args) {
+            const CliField* f = FindCliField(fields_, a);
+            if (f && f->block == 5) {
+                err_ << "This ECU's firmware (" << comm_.FirmwareEcuVersStr()
+                     << ") has no block 5: " << f->name << " cannot be read.\n";
+                return CLI_USAGE;
+            }
+        }
+    }
     if (!ReadSettings()) {
         err_ << "The ECU's settings could not be read.\n";
         return CLI_LINK;

@@ -142,6 +142,30 @@ TEST(CliInProcess, SwitchoverSpeedTooLowForThePeriodIsRefusedBeforeWriting) {
     EXPECT_EQ(U16(&ecu->Working().mem3[sim::mem3::SwitchRpm]), 60000);
 }
 
+TEST(CliInProcess, BlockFiveFieldsOnAnOlderFirmwareAreRefusedByName) {
+    Installation inst;
+    sim::SimOptions o;
+    o.oldFirmware = true;
+    auto ecu = NewEcu(o);
+    const auto before = ecu->Working();
+    Result r = RunVirtual({"--sim", "get", "NumCoils", "ShowRpmLow"}, ecu, inst);
+    EXPECT_EQ(r.rc, 2) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("ShowRpmLow")) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("ShowRpmLow"));
+    EXPECT_EQ(ecu->Counters().perCommand.count(CMD_READ_MEM5), 0u);
+
+    r = RunVirtual({"--sim", "set", "ShowRpmLow=2000", "InjTrim0=0,4"}, ecu, inst);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(ecu->Counters().perCommand.count(CMD_WRT_MEM3), 0u);
+    EXPECT_EQ(ecu->Working(), before);
+
+    // Without a block-5 field the older firmware is read as usual, block 5 left out.
+    r = RunVirtual({"--sim", "get"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("NumCoils=4"));
+    EXPECT_FALSE(r.out.contains("ShowRpmLow"));
+}
+
 TEST(CliInProcess, SeveralFieldsOfTwoBlocksAreWrittenTogether) {
     Installation inst;
     auto ecu = NewEcu();
