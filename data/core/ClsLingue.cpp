@@ -38,7 +38,10 @@ void ClsLingue::LoadDizionario() {
     }
 
     if (FileExists(pathAttualeLingua_)) {
-        if (IdLingua() > uboundLingue_) SetIdLingua(0);
+        // A choice beyond the last language, or a file that holds no
+        // number at all, starts again from the first language.
+        const int id = IdLingua();
+        if (id > uboundLingue_ || id < 0) SetIdLingua(0);
     } else {
         // Next to the dictionary, same name with "con" for its last three letters.
         pathAttualeLingua_ =

@@ -95,6 +95,25 @@ TEST(ClsLingueTest, CurrentLanguageBeyondLastIsReset) {
     EXPECT_EQ(d.IdLingua(), -1);
 }
 
+// A current-language file left without a number (emptied, or holding a
+// negative one) would leave every caption of the tool blank: loading starts
+// again from the first language.
+TEST(ClsLingueTest, CurrentLanguageWithoutNumberIsReset) {
+    for (const QStringList& con : {QStringList{}, QStringList{"none"}, QStringList{"-2"}}) {
+        TempFolder dir;
+        const ClsLingue d = Load(dir, {"###", "#English", "Title", "###", "#Italiano", "Titolo"},
+                                 &con);
+        EXPECT_EQ(d.IdLingua(), 0) << con.join(',').toStdString();
+        EXPECT_EQ(d.Voce(0), "Title");
+        EXPECT_EQ(dir.ReadLines("M3.con"), QStringList{"0"});
+    }
+    // A valid choice is left alone.
+    TempFolder dir;
+    const QStringList con = {"1"};
+    const ClsLingue d = Load(dir, {"###", "#English", "Title", "###", "#Italiano", "Titolo"}, &con);
+    EXPECT_EQ(d.Voce(0), "Titolo");
+}
+
 TEST(ClsLingueTest, MismatchedLanguageIsFound) {
     TempFolder dir;
     QStringList lines = {"###", "#English"};
