@@ -101,8 +101,8 @@ TEST(ClsLingueTest, CurrentLanguageBeyondLastIsReset) {
 TEST(ClsLingueTest, CurrentLanguageWithoutNumberIsReset) {
     for (const QStringList& con : {QStringList{}, QStringList{"none"}, QStringList{"-2"}}) {
         TempFolder dir;
-        const ClsLingue d = Load(dir, {"###", "#English", "Title", "###", "#Italiano", "Titolo"},
-                                 &con);
+        const ClsLingue d =
+            Load(dir, {"###", "#English", "Title", "###", "#Italiano", "Titolo"}, &con);
         EXPECT_EQ(d.IdLingua(), 0) << con.join(',').toStdString();
         EXPECT_EQ(d.Voce(0), "Title");
         EXPECT_EQ(dir.ReadLines("M3.con"), QStringList{"0"});
