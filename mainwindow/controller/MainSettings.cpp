@@ -17,6 +17,7 @@ constexpr const char* kScaleFile = "\\LNG\\ConfigScale.ini";
 constexpr const char* kVersionText = " Software ver. 01.01.05";
 constexpr double kSeqSteps = 1000.0 / 25.0;  // sequence entry (s) to ECU steps
 constexpr double kBarToRaw = 1000.0;         // end-of-gas pressure entry (bar) to raw
+constexpr long kTypeMismatch = 13;           // error number of a text that is no number
 
 const ListEntry* At(const EntryList& l, int index) {
     return (index >= 0 && index < static_cast<int>(l.size())) ? &l[static_cast<size_t>(index)]
@@ -33,7 +34,11 @@ void MainController::RiempiCmbSwtch() {
                                  CaptionText(static_cast<int>(Cap::EmptyGasCompensate))},
                                 &error);
     delayList_ = lists_.DelayTableFor(image_.Mem3Block.SwitchTempRaw);
-    if (!ok) ErrorReport(QStringLiteral("RiempiCmbSwtch_Err"), QStringLiteral("Config error: ") + error, false);
+    // The box says "Config error"; what could not be read goes with the
+    // error number, as in the other readers of the file.
+    if (!ok)
+        ErrorReport(QStringLiteral("RiempiCmbSwtch_Err"), QStringLiteral("Config error"), false,
+                    kTypeMismatch, QStringLiteral("Type mismatch (%1)").arg(error));
     view_->ListsRefilled();
 }
 

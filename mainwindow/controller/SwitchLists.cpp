@@ -105,19 +105,23 @@ bool SwitchLists::Fill(const QStringList& lines, const ScaleConfig& scale, const
     delayThreshold_ = thrValue.value_or(40);
 
     lambda.clear();
-    for (size_t i = 0; i < scale.LambdaType.size(); ++i) {
-        const auto& t = scale.LambdaType[i];
-        QString name = t.Name;
-        if (i == 0 && name == QLatin1String("NULL")) name = lambdaNone;
-        lambda.push_back({name, static_cast<double>(t.Code), t.Code});
-    }
-    if (scale.LambdaType.size() <= 1) {
-        if (lambda.empty()) lambda.push_back({lambdaNone, 0, 0});
-        int code = 1;
+    const auto& types = scale.LambdaType;
+    if (types.empty() || types[0].Name == QLatin1String("NULL")) {
+        // The installation names no lambda type of its own (its entry 0 is
+        // still the reader's placeholder): the language's "none", then the
+        // four usual sensors. An entry carries the code of the type at its
+        // index where the file has one, else its index.
+        const auto codeAt = [&types](size_t i) {
+            return i < types.size() ? types[i].Code : static_cast<int>(i);
+        };
+        lambda.push_back({lambdaNone, static_cast<double>(codeAt(0)), codeAt(0)});
+        size_t i = 1;
         for (const char* n : kBuiltInLambda) {
-            lambda.push_back({QString::fromLatin1(n), static_cast<double>(code), code});
-            ++code;
+            lambda.push_back({QString::fromLatin1(n), static_cast<double>(codeAt(i)), codeAt(i)});
+            ++i;
         }
+    } else {
+        for (const auto& t : types) lambda.push_back({t.Name, static_cast<double>(t.Code), t.Code});
     }
     injector.clear();
     for (const auto& t : scale.InjectorType)
@@ -134,7 +138,7 @@ bool SwitchLists::Fill(const QStringList& lines, const ScaleConfig& scale, const
         shoRpm.push_back({QStringLiteral("%1 - %2").arg(lo).arg(hi), 1.0 * lo, lo});
 
     if (!bad.isEmpty()) {
-        if (error) *error = QStringLiteral("Not a number: \"%1\"").arg(bad);
+        if (error) *error = QStringLiteral("\"%1\" is not a number").arg(bad);
         return false;
     }
     return true;

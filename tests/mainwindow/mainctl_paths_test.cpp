@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "common/Helpers.h"
 #include "data/core/ClsLingue.h"
 #include "data/core/ParamFile.h"
 #include "data/core/ScaleConfig.h"
@@ -210,6 +211,32 @@ TEST(MainCtlLanguage, SwitchingChangesCaptionsListsAndErrorTexts) {
     s.ctl().MnuLngT_Click(0);
     EXPECT_EQ(s.ctl().CaptionText(int(Cap::TabGeneral)), d.VoceDizionario(0, tabEntry));
     EXPECT_EQ(v.errorButton.back().second, englishButton);
+}
+
+TEST(MainCtlSettings, AnUnreadableListItemIsReportedAsAConfigError) {
+    SimSession s;
+    const QString path = s.root + "/LNG/ConfigScale.ini";
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray text = f.readAll();
+    f.close();
+    const QByteArray good = "0|30|60|90|120|240|300|420|600";
+    ASSERT_TRUE(text.contains(good));
+    text.replace(good, "0|3x0|60");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+
+    s.prompts.shown.clear();
+    s.ctl().RiempiCmbSwtch();
+    ASSERT_EQ(s.prompts.shown.size(), 1u);
+    const auto& box = s.prompts.shown[0];
+    EXPECT_TRUE(box.text.startsWith("Config errorErrorRiempiCmbSwtch_Err:\r")) << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains("3x0"));
+    EXPECT_EQ(box.title, AppTitle() + ": Error");
+    // The list keeps the items that could be read.
+    ASSERT_EQ(s.ctl().Lists().force.size(), 2u);
+    EXPECT_EQ(s.ctl().Lists().force[1].value, 60);
 }
 
 // --- Injector mode sequencing -------------------------------------------------------

@@ -38,6 +38,40 @@ TEST(SwitchLists, BuiltInListsWhenTheFileHasNoSections) {
     EXPECT_EQ(Texts(l.emptyGas), (QStringList{"Petrol", "Compensate"}));
 }
 
+TEST(SwitchLists, LambdaListFollowsTheInstallationsTypes) {
+    SwitchLists l;
+    {
+        // Entry 0 still the reader's placeholder, one more type in the file:
+        // the usual list, each entry with the code of the type at its index.
+        ScaleConfig scale;
+        LambdaTypeEntry none, second;
+        none.Name = "NULL";
+        second.Name = "Wide band";
+        second.Code = 9;
+        scale.LambdaType = {none, none, second};
+        ASSERT_TRUE(l.Fill({}, scale, "None", {}));
+        EXPECT_EQ(Texts(l.lambda),
+                  (QStringList{"None", "0..0,8", "0..5 Direct", "0..5 Inverted", "0,8..1,6"}));
+        EXPECT_EQ(l.lambda.at(2).code, 9);
+        EXPECT_EQ(l.lambda.at(4).code, 4);
+    }
+    {
+        // The installation names its own types, entry 0 included: only those.
+        ScaleConfig scale;
+        LambdaTypeEntry zero, narrow;
+        zero.Name = "Nessuna";
+        narrow.Name = "Narrow band";
+        narrow.Code = 3;
+        scale.LambdaType = {zero};
+        ASSERT_TRUE(l.Fill({}, scale, "None", {}));
+        EXPECT_EQ(Texts(l.lambda), (QStringList{"Nessuna"}));
+        scale.LambdaType = {zero, narrow};
+        ASSERT_TRUE(l.Fill({}, scale, "None", {}));
+        EXPECT_EQ(Texts(l.lambda), (QStringList{"Nessuna", "Narrow band"}));
+        EXPECT_EQ(l.lambda.at(1).code, 3);
+    }
+}
+
 TEST(SwitchLists, SectionsOfTheFileReplaceTheDefaults) {
     ScaleConfig scale;
     SwitchLists l;
