@@ -1,5 +1,7 @@
 #include "link/core/Frame.h"
 
+#include <algorithm>
+
 #include "common/Helpers.h"
 
 namespace gascal {
@@ -37,7 +39,12 @@ QByteArray BuildAnswer(uint8_t command, uint8_t status, const QByteArray& data) 
 
 QByteArray AnswerData(const QByteArray& frame) {
     if (frame.size() <= ANSWER_DATA_OFFSET + 1) return {};
-    return frame.mid(ANSWER_DATA_OFFSET, frame.size() - ANSWER_DATA_OFFSET - 1);
+    // LEN counts command, status, data and checksum plus 1: the data are
+    // LEN - 4 bytes. Bytes read after the checksum belong to no answer.
+    const qsizetype announced = static_cast<qsizetype>(FrameByte(frame, 2)) - 4;
+    const qsizetype present = frame.size() - ANSWER_DATA_OFFSET - 1;
+    if (announced <= 0) return {};
+    return frame.mid(ANSWER_DATA_OFFSET, std::min(announced, present));
 }
 
 QByteArray FrameFromHex(const QString& hex) {

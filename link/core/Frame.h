@@ -44,8 +44,9 @@ QByteArray BuildRequest(uint8_t command, const QByteArray& data = QByteArray());
 // An answer frame as the ECU builds it (tests and the simulated line use it).
 QByteArray BuildAnswer(uint8_t command, uint8_t status, const QByteArray& data = QByteArray());
 
-// Answer data: the bytes from offset 5 up to, not including, the checksum;
-// empty when the frame is too short to have any.
+// Answer data: the LEN - 4 bytes from offset 5, up to, not including, the
+// checksum at LEN + 1 (bytes after it are not part of the answer); empty when
+// the frame is too short to have any.
 QByteArray AnswerData(const QByteArray& frame);
 
 // Command byte of a frame (offset 3), or -1 when the frame is shorter.

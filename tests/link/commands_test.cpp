@@ -65,6 +65,27 @@ TEST_F(CommandTest, BlockAndSampleAnswersGoToTheSinkAndBuffersAreEmptied) {
     EXPECT_EQ(sink.calls.back(), "dcol:" + BytesToHex(BuildAnswer(CMD_READ_DCOL_FL, 0, dcol)));
 }
 
+TEST_F(CommandTest, AnswerDataEndsAtTheChecksumItsLengthAnnounces) {
+    // A stray 00 after the answer leaves the exclusive-or of the buffer at 0:
+    // the answer is accepted, but the data are still the LEN - 4 bytes the
+    // ECU announced, never its checksum or what followed it.
+    line->AnswerWith([](const QByteArray& req) -> std::optional<QByteArray> {
+        const int cmd = FrameCommand(req);
+        if (cmd == CMD_READ_MEM3)
+            return BuildAnswer(CMD_READ_MEM3, 0, QByteArray::fromHex("1122")) + '\0';
+        if (cmd == CMD_GET_ADR_VAR)
+            return BuildAnswer(CMD_GET_ADR_VAR, 0, QByteArray::fromHex("0102")) +
+                   QByteArray::fromHex("0505");
+        return DefaultEcu(req);
+    });
+    ASSERT_TRUE(Ask(CMD_READ_MEM3));
+    EXPECT_EQ(sink.calls, QStringList{"mem3:1122"});
+    ASSERT_TRUE(Ask(CMD_GET_ADR_VAR));
+    EXPECT_EQ(comm->IndVar(1), 0x02);
+    EXPECT_EQ(comm->IndVar(2), 255);
+    EXPECT_EQ(comm->IndVar(3), 255);
+}
+
 TEST_F(CommandTest, ModeAnswersSetEcuState) {
     EXPECT_EQ(comm->EcuState(), ECU_RUN);
     ASSERT_TRUE(comm->SendAndWait(FrameFromHex(FRAME_SET_ECU_SLAVE)));
