@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cmath>
 #include <map>
 #include <set>
@@ -804,6 +805,22 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)
             throw UsageError(QStringLiteral("--sim is the USB device; it cannot be used with --port ") + o.port);
+        if (!o.port.isEmpty()) {
+            const QString p = o.port.trimmed();
+            // COM followed by a number names one of the serial ports COM1..COM9;
+            // any other number is a typing mistake, not a device path.
+            static const QRegularExpression comNumber(QStringLiteral("^COM[0-9]+$"),
+                                                      QRegularExpression::CaseInsensitiveOption);
+            if (comNumber.match(p).hasMatch() &&
+                !(p.size() == 4 && p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')))
+                throw UsageError(QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p));
+            const bool named = p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0 ||
+                               comNumber.match(p).hasMatch();
+            if (!named && !QFileInfo::exists(p)) {
+                err << "The port device does not exist: " << p << "\n";
+                return CLI_LINK;
+            }
+        }
         QString dir = o.installDir;
         if (dir.isEmpty()) dir = env.defaultInstallDir;
         if (dir.isEmpty())

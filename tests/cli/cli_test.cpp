@@ -197,6 +197,20 @@ TEST(CliInProcess, InvalidInputChangesNothingAndSendsNothing) {
     EXPECT_EQ(ecu->Working(), before);
 }
 
+TEST(CliInProcess, WrongPortNamesAreToldApart) {
+    Installation inst;
+    for (const char* port : {"COM0", "COM12", "com10"}) {
+        const Result r = RunVirtual({"--port", port, "--timeout", "5", "identify"}, nullptr, inst);
+        EXPECT_EQ(r.rc, 2) << port;
+        EXPECT_TRUE(r.err.contains("COM1 to COM9")) << r.err.toStdString();
+    }
+    const QString missing = inst.File("no-such-device");
+    const Result r = RunVirtual({"--port", missing, "--timeout", "5", "identify"}, nullptr, inst);
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_TRUE(r.err.contains("does not exist: " + missing)) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("No ECU answered"));
+}
+
 TEST(CliInProcess, NothingAnsweringGivesExitThree) {
     Installation inst;
     // A serial port with nothing behind it, and a short time-out.
