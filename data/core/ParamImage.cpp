@@ -163,7 +163,20 @@ uint8_t HexU8At(const QString& hex, int p) {
     return static_cast<uint8_t>(hi * 16 + lo);
 }
 
+// False when one of the digits of a field of `digits` characters at p that
+// lie inside the text is not hexadecimal: such a field reads as 0 as a
+// whole, never as the value of its other bytes.
+namespace {
+bool FieldDigitsValid(const QString& hex, int p, int digits) {
+    const int end = std::min<int>(p - 1 + digits, hex.size());
+    for (int i = std::max(p - 1, 0); i < end; ++i)
+        if (HexDigitValue(hex[i]) < 0) return false;
+    return true;
+}
+}  // namespace
+
 uint16_t HexU16At(const QString& hex, int p) {
+    if (!FieldDigitsValid(hex, p, 4)) return 0;
     return static_cast<uint16_t>(HexU8At(hex, p) + 256 * HexU8At(hex, p + 2));
 }
 
@@ -172,6 +185,7 @@ int16_t HexS16At(const QString& hex, int p) {
 }
 
 uint32_t HexU32At(const QString& hex, int p) {
+    if (!FieldDigitsValid(hex, p, 8)) return 0;
     return static_cast<uint32_t>(HexU8At(hex, p)) |
            static_cast<uint32_t>(HexU8At(hex, p + 2)) << 8 |
            static_cast<uint32_t>(HexU8At(hex, p + 4)) << 16 |

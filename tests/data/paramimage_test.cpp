@@ -335,6 +335,16 @@ TEST_F(ParamImageTest, ShortAndGarbledAnswersReadAsZero) {
     EXPECT_EQ(HexS16At("FFFF", 1), -1);
     EXPECT_EQ(HexU32At("78563412", 1), 0x12345678u);
     EXPECT_EQ(HexU8At("1G", 1), 0);
+    // A number with any digit that is not hexadecimal reads as 0 as a whole,
+    // never as the value of its other byte.
+    EXPECT_EQ(HexU16At("ZZ12", 1), 0);
+    EXPECT_EQ(HexU16At("12Z1", 1), 0);
+    EXPECT_EQ(HexS16At("FF-F", 1), 0);
+    EXPECT_EQ(HexU32At("785634Z2", 1), 0u);
+    EXPECT_EQ(HexU32At("7856 412", 1), 0u);
+    image.DecodeMem3(QStringLiteral("04042300884G"));
+    EXPECT_EQ(image.Mem3Block.SwitchTempRaw, 0x23);
+    EXPECT_EQ(image.Mem3Block.SwitchRpm, 0);
 }
 
 TEST_F(ParamImageTest, CompareMem3SeesAnyField) {
