@@ -28,6 +28,8 @@ constexpr const char* kScaleFile = "\\LNG\\ConfigScale.ini";
 constexpr const char* kVarFilter = "Mod Files (*.var)|*.var|";
 constexpr int kMaxCount = 8;
 constexpr const char* kErrorButtonFallback = "Errors";
+constexpr long kFileNotFound = 53;         // error numbers of the file error box
+constexpr long kPathFileAccessError = 75;
 }  // namespace
 
 MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& scale,
@@ -663,6 +665,20 @@ bool MainController::ToggleFuelForLoad(int workMode) {
 
 bool MainController::LoadConfigFile(const QString& path) {
     ++loadConfigCount;
+    // A file that went away or cannot be read since it was chosen is no
+    // link failure: retrying it would switch a car on gas to petrol on every
+    // attempt and never say why. It is reported once and dropped, and the
+    // ECU is left as it is.
+    const QFileInfo file(path);
+    if (!file.isFile() || !file.isReadable()) {
+        const bool exists = file.exists();
+        ErrorReport(QStringLiteral("LoadConfigFile_Err"), path + QLatin1Char('\r'), false,
+                    exists ? kPathFileAccessError : kFileNotFound,
+                    exists ? QStringLiteral("Path/File access error") : QStringLiteral("File not found"));
+        ConfigFileToLoad.clear();
+        LoadingConfig = false;
+        return false;
+    }
     const bool timer2Was = timer2_.Enabled();
     timer2_.SetEnabled(false);
     const bool stopped = comm_.ComState() == COM_STOP;

@@ -183,6 +183,30 @@ TEST(MainCtlSim, LoadingAFileOnGasTogglesToPetrolAndBack) {
     EXPECT_TRUE(s.ctl().Timer2().Enabled());
 }
 
+TEST(MainCtlSim, AParameterFileGoneBeforeItsLoadIsReportedOnceAndTheCarStaysOnGas) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.rpm = 2000;
+    SimSession s(o);
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    const uint64_t slave = s.Sent(CMD_SET_ECU_SLAVE), mem2 = s.Sent(CMD_WRT_MEM2);
+    s.prompts.shown.clear();
+    const QString file = s.root + "/gone.var";
+    s.ctl().ConfigFileToLoad = file;
+    s.RunFor(5);
+    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
+    EXPECT_FALSE(s.ctl().LoadingConfig);
+    ASSERT_EQ(s.prompts.shown.size(), 1u);
+    EXPECT_TRUE(s.prompts.shown[0].text.contains("LoadConfigFile_Err"));
+    EXPECT_TRUE(s.prompts.shown[0].text.contains(file));
+    // The ECU was not touched: no slave mode, no fuel toggle, still on gas.
+    EXPECT_EQ(s.Sent(CMD_SET_ECU_SLAVE), slave);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM2), mem2);
+    EXPECT_TRUE(s.ecu->OnGas());
+    EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_TRUE(s.ctl().Timer2().Enabled());
+}
+
 TEST(MainCtlSim, FirmwareCheckOutcomes) {
     {  // Missing firmware file: error box and the window closes.
         SimSession s;
