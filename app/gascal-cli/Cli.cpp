@@ -364,6 +364,11 @@ int CliSession::CheckCompatibility() {
     }
     // The port found by a search is remembered for the next start.
     if (comm_.FlagRicercaCom() != SEARCH_OFF) comm_.StopSearchAndRemember();
+    // Whether the petrol times of block 1 get the injection offset added back
+    // depends on the firmware's date, as in the window.
+    image_.PetrolControlEnabled = CheckPetrolControlFirmware(
+        scale_.ControlPetrolFirmware, comm_.FirmwareEcuVersNum(), comm_.FirmwareEcuYearNum(),
+        comm_.FirmwareEcuMonthNum(), comm_.FirmwareEcuDayNum());
     return CLI_OK;
 }
 

@@ -291,6 +291,35 @@ TEST(CliInProcess, LoadingAMissingOrBrokenFileIsAFileError) {
     EXPECT_EQ(ecu->Working().mem3, before.mem3);
 }
 
+// The petrol times of block 1 get the injection offset added back only for a
+// firmware at or after the date in [Control_petrol_firmware] (01/03/2025 in
+// the shipped ConfigScale.ini), as in the window.
+TEST(CliInProcess, LivePetrolTimesFollowTheFirmwareDateCheck) {
+    Installation inst;
+    auto petrolTimes = [&](const QString& date) {
+        sim::SimOptions o;
+        o.key = o.engineRunning = o.warm = true;
+        o.firmwareDate = date;
+        auto ecu = NewEcu(o);
+        const Result r = RunVirtual({"--sim", "live", "--count", "1", "--csv"}, ecu, inst);
+        EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.size(), 2);
+        if (lines.size() != 2) return std::pair<double, double>{0, 0};
+        const QStringList names = lines[0].split(','), cells = lines[1].split(',');
+        // SkippedRaw0 is the measured petrol time with its offset, in 8 us counts.
+        const double reported = cells[names.indexOf("PetrolInjTimes0")].toDouble();
+        const double measured = cells[names.indexOf("SkippedRaw0")].toDouble() * 0.008;
+        return std::pair<double, double>{reported, measured};
+    };
+    const auto [newReported, newMeasured] = petrolTimes(QStringLiteral("15032025"));
+    ASSERT_GT(newMeasured, 1.0);
+    EXPECT_NEAR(newReported, newMeasured, 0.01);
+    const auto [oldReported, oldMeasured] = petrolTimes(QStringLiteral("15022025"));
+    ASSERT_GT(oldMeasured, 1.0);
+    EXPECT_NEAR(oldReported, oldMeasured - 0.6, 0.01);
+}
+
 TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     Installation inst;
     auto ecu = NewEcu();
