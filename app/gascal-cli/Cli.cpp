@@ -47,6 +47,7 @@ struct CliOptions {
     double timeoutS = kDefaultTimeoutS;
     int lang = -1;
     bool help = false;
+    bool listPorts = false;
     QString command;
     QStringList args;
 };
@@ -76,6 +77,8 @@ CliOptions ParseOptions(const QStringList& args) {
             o.port = value(a);
         } else if (a == QLatin1String("--sim")) {
             o.sim = true;
+        } else if (a == QLatin1String("--list-ports")) {
+            o.listPorts = true;
         } else if (a == QLatin1String("--timeout")) {
             const auto v = ParseCliNumber(value(a));
             if (!v || *v <= 0) throw UsageError(QStringLiteral("--timeout needs a positive number of seconds"));
@@ -766,6 +769,7 @@ QString CliHelpText() {
         "                    Disables the port search; the\n"
         "                    settings file is left unchanged.\n"
         "  --sim             use the built-in simulated ECU (USB device 0).\n"
+        "  --list-ports      show what COM1..COM9 stand for on this machine and exit.\n"
         "  Neither: BIN/SetCom.ini decides; without it the ports are searched (USB, COM1\n"
         "  .. COM9) and the port found is written to the settings file.\n"
         "  --timeout S       how long to wait for an ECU (default 30 s).\n"
@@ -800,6 +804,12 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         CliOptions o = ParseOptions(args);
         if (o.help) {
             out << CliHelpText();
+            return CLI_OK;
+        }
+        if (o.listPorts) {
+            // What COM1..COM9 stand for on this machine.
+            for (const QString& line : SerialPortMap()) out << line << "\n";
+            out.flush();
             return CLI_OK;
         }
         if (o.command.isEmpty()) throw UsageError(QStringLiteral("no command given"));

@@ -409,3 +409,13 @@ TEST(CliProgram, HelpDocumentsCommandsAndExitCodes) {
                              "read-table", "errors", "clear-errors", "Exit codes"})
         EXPECT_TRUE(r.out.contains(word)) << word;
 }
+
+TEST(CliProgram, ListsWhatTheSerialPortNumbersStandFor) {
+    Programs prog;
+    const Result r = RunProgram(prog.Cli(), {"--list-ports"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 9) << r.out.toStdString();
+    for (int n = 1; n <= 9; ++n)
+        EXPECT_TRUE(lines[n - 1].startsWith(QStringLiteral("COM%1 = ").arg(n))) << lines[n - 1].toStdString();
+}
