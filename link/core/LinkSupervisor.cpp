@@ -59,6 +59,14 @@ void LinkSupervisor::TickOnly(int item) {
     if (item >= 0 && item < PORT_ITEMS) ticks_[item] = true;
 }
 
+void LinkSupervisor::TickCurrentPort() {
+    const int flag = comm_.FlagRicercaCom();
+    if (flag != SEARCH_OFF)
+        TickOnly(flag);
+    else
+        TickOnly(comm_.UsbCom() == 1 ? 0 : comm_.ComPort());
+}
+
 void LinkSupervisor::SelezionaCom(int idCom, bool isUsb) {
     menuEnabled_ = false;
     TickOnly(isUsb ? 0 : idCom);

@@ -56,13 +56,19 @@ class FrmInitModel {
 
 class LinkSupervisor {
   public:
-    explicit LinkSupervisor(ClsComm& comm) : comm_(comm) { ticks_[0] = true; }
+    // The Device menu starts with the link's current port ticked, so the link
+    // should have read its settings first.
+    explicit LinkSupervisor(ClsComm& comm) : comm_(comm) { TickCurrentPort(); }
 
     // How the window stops and restarts its timers around a port change.
     void SetTimerControl(std::function<void(bool enabled)> f) { timerControl_ = std::move(f); }
 
     // --- Device menu --------------------------------------------------------
     static QString PortItemCaption(int item);  // " USB", "  COM 2", ...
+    // Ticks the item of the port the link uses: the one being tried while a
+    // search runs, else the cable or the configured COM number (no item for a
+    // number without one).
+    void TickCurrentPort();
     bool PortTicked(int item) const { return item >= 0 && item < PORT_ITEMS && ticks_[item]; }
     bool OfflineTicked() const { return offlineTicked_; }
     bool MenuEnabled() const { return menuEnabled_; }

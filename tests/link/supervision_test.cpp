@@ -205,6 +205,34 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     EXPECT_EQ(sup->Cell1().text, "COM OK   ");
 }
 
+TEST_F(SupervisionTest, ConfiguredPortIsTheTickedItemFromTheStart) {
+    // A fitter whose settings name COM3 sees COM3 ticked in the Device menu,
+    // not the cable, and the tick stays there while the link runs on it.
+    WriteSettings({"[UsbCom]", "0", "[Comport]", "3"});
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    auto line = std::make_shared<ScriptedLine>();
+    line->AnswerWith(DefaultEcu);
+    ports.serial[3] = line;
+    sup = std::make_unique<LinkSupervisor>(*comm);
+    EXPECT_EQ(sup->PortaDiComSelected(), 3);
+    EXPECT_FALSE(sup->PortTicked(0));
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        2e6));
+    EXPECT_EQ(sup->PortaDiComSelected(), 3);
+
+    // The cable configured: its item. A port number with no item: none.
+    UseUsb();
+    EXPECT_EQ(LinkSupervisor(*comm).PortaDiComSelected(), 0);
+    comm->SetUsbCom(0);
+    comm->SetComPort(12);
+    EXPECT_EQ(LinkSupervisor(*comm).PortaDiComSelected(), PORT_ITEMS);
+    // A search starts at the cable, whatever the file's port.
+    comm->SetFlagRicercaCom(0);
+    EXPECT_EQ(LinkSupervisor(*comm).PortaDiComSelected(), 0);
+}
+
 TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     UseUsb();
     auto line = AddUsbEcu();
