@@ -417,5 +417,6 @@ TEST(CliProgram, ListsWhatTheSerialPortNumbersStandFor) {
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 9) << r.out.toStdString();
     for (int n = 1; n <= 9; ++n)
-        EXPECT_TRUE(lines[n - 1].startsWith(QStringLiteral("COM%1 = ").arg(n))) << lines[n - 1].toStdString();
+        EXPECT_TRUE(lines[n - 1].startsWith(QStringLiteral("COM%1 = ").arg(n)))
+            << lines[n - 1].toStdString();
 }
