@@ -828,7 +828,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                                       QRegularExpression::CaseInsensitiveOption);
             if (comNumber.match(p).hasMatch() &&
                 !(p.size() == 4 && p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')))
-                throw UsageError(QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p));
+                throw UsageError(
+                    QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p));
             const bool named = p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0 ||
                                comNumber.match(p).hasMatch();
             if (!named && !QFileInfo::exists(p)) {
