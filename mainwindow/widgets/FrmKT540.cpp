@@ -741,14 +741,23 @@ void FrmKT540::IstanzaInj(int n) {
 }
 
 void FrmKT540::DisponiFrmMain() {
-    // Bars are configured for their current size; the layout sizes them.
+    // Bars are configured for their current size; the layout sizes them. A
+    // freshly configured gauge shows every segment, so each gets back the
+    // value it showed (nothing before the first reading), instead of looking
+    // full until the next live update.
+    auto configure = [this](UCtrlBar* bar, int max, int step, uint32_t fill, int mode) {
+        const int shown = barsConfigured_ ? bar->Valore() : 0;
+        bar->Configura(max, 0, step, kBarBack, fill, mode);
+        bar->SetValore(shown);
+    };
     for (size_t i = 0; i < 8; ++i) {
-        injPetBar_[i]->Configura(BarRanges::kInjMax, 0, BarRanges::kInjStep, kBarBack, kPetrolFill, 0);
-        injGasBar_[i]->Configura(BarRanges::kInjMax, 0, BarRanges::kInjStep, kBarBack, kGasFill, 0);
+        configure(injPetBar_[i], BarRanges::kInjMax, BarRanges::kInjStep, kPetrolFill, 0);
+        configure(injGasBar_[i], BarRanges::kInjMax, BarRanges::kInjStep, kGasFill, 0);
     }
-    barLambda_->Configura(BarRanges::kLambdaMax, 0, BarRanges::kLambdaStep, kBarBack, kLambdaFill,
-                          UCtrlBarModel::kMarkerMode);
-    shpGasLev_->Configura(6, 0, 1, kBarBack, kLevelFill, 1);
+    configure(barLambda_, BarRanges::kLambdaMax, BarRanges::kLambdaStep, kLambdaFill,
+              UCtrlBarModel::kMarkerMode);
+    configure(shpGasLev_, 6, 1, kLevelFill, 1);
+    barsConfigured_ = true;
 }
 
 void FrmKT540::resizeEvent(QResizeEvent* e) {

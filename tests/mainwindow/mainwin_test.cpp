@@ -12,6 +12,7 @@
 #include "link/core/Frame.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
+#include "pages/ctrlbar/UCtrlBar.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -191,4 +192,24 @@ TEST(MainWin, InjectorTypeDeclinedPutsTheListBack) {
     t.s.RunFor(3);
     EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), 0u);
     EXPECT_EQ(inj->currentIndex(), ecuIndex);
+}
+
+TEST(MainWin, GaugesAreEmptyBeforeTheFirstReadingAndKeepTheirValueOnResize) {
+    SimSession s;
+    FrmKT540 w(s.ctl());
+    w.show();
+    s.Start();  // window loaded, the ECU not read yet
+    auto* pet = w.findChild<UCtrlBar*>("InjPetBar1");
+    auto* gas = w.findChild<UCtrlBar*>("InjGasBar1");
+    ASSERT_NE(pet, nullptr);
+    ASSERT_NE(gas, nullptr);
+    EXPECT_EQ(pet->Valore(), 0);  // not full before any value was read
+    EXPECT_EQ(gas->Valore(), 0);
+    pet->SetValore(450);
+    const int shown = pet->Valore();
+    ASSERT_GT(shown, 0);
+    w.resize(w.width() + 200, w.height() + 100);
+    QApplication::processEvents();
+    w.DisponiFrmMain();
+    EXPECT_EQ(pet->Valore(), shown);
 }
