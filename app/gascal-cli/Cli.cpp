@@ -733,7 +733,8 @@ int CliSession::CmdErrors(QStringList args) {
         auto state = [&](int v) {
             if (v == 255) return QStringLiteral("n/a");
             const QString t = defs.StateText(k, v);
-            return t.isEmpty() ? QString::number(v) : t;
+            if (!t.isEmpty()) return t;
+            return v == 0 ? QStringLiteral("none") : QString::number(v);
         };
         out_ << name << ": present=" << state(present) << " stored=" << state(stored) << "\n";
         ++shown;

@@ -338,8 +338,9 @@ TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     ecu->SetFault(sim::ERR_LOW_GAS_PRESSURE, sim::kErrShortOrLow);
     r = RunVirtual({"--sim", "errors"}, ecu, inst);
     ASSERT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.out.contains("present=")) << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains("Low gas pressure: present=")) << r.out.toStdString();
+    // Names and state texts come from the dictionary; no error reads "none".
+    EXPECT_TRUE(r.out.contains("Low gas pressure: present=Pressure too low")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Gas valve 1: present=none stored=none")) << r.out.toStdString();
     r = RunVirtual({"--sim", "clear-errors"}, ecu, inst);
     EXPECT_EQ(r.rc, 0);
     EXPECT_GE(ecu->Counters().perCommand.at(CMD_CANC_ERR), 1u);
