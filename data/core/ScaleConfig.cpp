@@ -1,6 +1,7 @@
 #include "data/core/ScaleConfig.h"
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "common/Helpers.h"
@@ -109,6 +110,31 @@ class SectionCursor {
     int next_;
     ListErrors& errors_;
 };
+
+// Runs `read` for every section of a list: a header line starting with
+// `prefix` and ending in its number, followed by the section's value lines.
+// A header without a usable number is reported and skipped.
+void ForEachSection(const QStringList& lines, const QString& prefix, ListErrors& errors,
+                    const std::function<void(int nn, SectionCursor& c)>& read) {
+    int i = 0;
+    while (i < lines.size()) {
+        const QString header = lines[i].trimmed();
+        if (!header.startsWith(prefix)) {
+            ++i;
+            continue;
+        }
+        errors.NextSection();
+        const auto nn = SectionNumber(header);
+        if (!nn) {
+            errors.Fail(i, header, QStringLiteral("a section number"));
+            ++i;
+            continue;
+        }
+        SectionCursor c(lines, i + 1, errors);
+        read(*nn, c);
+        i = c.Position();
+    }
+}
 
 QStringList SplitItems(const QString& line) {
     QStringList items;
@@ -328,23 +354,9 @@ void ScaleConfig::IniziaLevelGasType(const QString& path) {
     if (!ReadConfigLines(path, lines)) return;
     ListErrors errors(QStringLiteral("IniziaLevelGasType_Err"),
                       QStringLiteral("Config level sensor error"));
-    int i = 0;
-    while (i < lines.size()) {
-        const QString header = lines[i].trimmed();
-        if (!header.startsWith(kGasLevelHeader)) {
-            ++i;
-            continue;
-        }
-        errors.NextSection();
-        const auto nn = SectionNumber(header);
-        if (!nn) {
-            errors.Fail(i, header, QStringLiteral("a section number"));
-            ++i;
-            continue;
-        }
-        GasLevelType.resize(*nn + 1);
-        GasLevelTypeEntry& e = GasLevelType[*nn];
-        SectionCursor c(lines, i + 1, errors);
+    ForEachSection(lines, kGasLevelHeader, errors, [&](int nn, SectionCursor& c) {
+        GasLevelType.resize(nn + 1);
+        GasLevelTypeEntry& e = GasLevelType[nn];
         QString line;
         if (c.Next(line)) e.Name = line.trimmed();
         if (c.Next(line)) {
@@ -373,8 +385,7 @@ void ScaleConfig::IniziaLevelGasType(const QString& path) {
             else
                 c.Fail(QStringLiteral("a mode"));
         }
-        i = c.Position();
-    }
+    });
 }
 
 void ScaleConfig::IniziaTipoInj(const QString& path) {
@@ -384,23 +395,9 @@ void ScaleConfig::IniziaTipoInj(const QString& path) {
     InjectorType.clear();
     ListErrors errors(QStringLiteral("IniziaTipoInj_Err"),
                       QStringLiteral("Config injector type error"));
-    int i = 0;
-    while (i < lines.size()) {
-        const QString header = lines[i].trimmed();
-        if (!header.startsWith(kInjTypeHeader)) {
-            ++i;
-            continue;
-        }
-        errors.NextSection();
-        const auto nn = SectionNumber(header);
-        if (!nn) {
-            errors.Fail(i, header, QStringLiteral("a section number"));
-            ++i;
-            continue;
-        }
+    ForEachSection(lines, kInjTypeHeader, errors, [&](int nn, SectionCursor& c) {
         InjectorTypeEntry e;
-        e.Code = *nn;
-        SectionCursor c(lines, i + 1, errors);
+        e.Code = nn;
         QString line;
         if (c.Next(line)) e.Name = line.trimmed();
         double* times[3] = {&e.OpenTime, &e.PwmTime2, &e.PwmTime1};
@@ -421,8 +418,7 @@ void ScaleConfig::IniziaTipoInj(const QString& path) {
         }
         if (c.Next(line)) e.ModelPoints = line.trimmed();
         InjectorType.push_back(e);
-        i = c.Position();
-    }
+    });
 }
 
 void ScaleConfig::IniziaTipoLambda(const QString& path, const QString& lambdaEntry0Name) {
@@ -431,27 +427,13 @@ void ScaleConfig::IniziaTipoLambda(const QString& path, const QString& lambdaEnt
     if (!ReadConfigLines(path, lines)) return;
     ListErrors errors(QStringLiteral("IniziaTipoLambda_Err"),
                       QStringLiteral("Config lambda sensor error"));
-    int i = 0;
-    while (i < lines.size()) {
-        const QString header = lines[i].trimmed();
-        if (!header.startsWith(kLambdaHeader)) {
-            ++i;
-            continue;
-        }
-        errors.NextSection();
-        const auto nn = SectionNumber(header);
-        if (!nn) {
-            errors.Fail(i, header, QStringLiteral("a section number"));
-            ++i;
-            continue;
-        }
-        LambdaType.resize(*nn + 1);
-        LambdaTypeEntry& e = LambdaType[*nn];
-        SectionCursor c(lines, i + 1, errors);
+    ForEachSection(lines, kLambdaHeader, errors, [&](int nn, SectionCursor& c) {
+        LambdaType.resize(nn + 1);
+        LambdaTypeEntry& e = LambdaType[nn];
         QString line;
         if (c.Next(line)) {
             e.Name = line.trimmed();
-            if (*nn == 0 && !lambdaEntry0Name.isEmpty()) e.Name = lambdaEntry0Name;
+            if (nn == 0 && !lambdaEntry0Name.isEmpty()) e.Name = lambdaEntry0Name;
         }
         if (c.Next(line)) {
             if (const auto v = Int16Of(line))
@@ -471,8 +453,7 @@ void ScaleConfig::IniziaTipoLambda(const QString& path, const QString& lambdaEnt
             else
                 c.Fail(QStringLiteral("two numbers low|high"));
         }
-        i = c.Position();
-    }
+    });
 }
 
 int ScaleConfig::LevelIndexByCode(int code) const {
