@@ -195,13 +195,8 @@ uint32_t HexU32At(const QString& hex, int p) {
 // --- Image ---------------------------------------------------------------------
 
 ParamImage::ParamImage() {
-    KInj = kDefaultInjUs / 1000;
-    KPwm = kDefaultPwmUs / 1000;
-    KLambda = kDefaultLambdaMv / 1000;
-    KTimer = kDefaultTimerUs / 1000;
-    KLevel = kDefaultLevelUv / 1000;
-    KSupply = kSupplyVoltsPerCount;
-    InjOffset = kDefaultInjOffsetUs / 1000;
+    // The scale configuration's defaults until a file is applied.
+    ApplyScale(ScaleConfig());
     // Until block 3 has been read the window lays out eight injectors.
     Mem3Block.NumCylinders = 8;
     ResetPendingEdits();
