@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +28,7 @@
 #include "data/core/ClsLingue.h"
 #include "data/core/ParamImage.h"
 #include "data/core/ScaleConfig.h"
+#include "link/core/MachinePorts.h"
 #include "mainwindow/controller/Captions.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/SimPanel.h"
@@ -251,6 +253,12 @@ void FrmKT540::BuildMenus() {
         a->setObjectName(QStringLiteral("MnuDevCom%1").arg(i));
         actDevCom_[static_cast<size_t>(i)] = a;
     }
+    // What each COM number stands for on this machine, shown as the item's
+    // tool tip and looked up again each time the menu opens (adapters come
+    // and go).
+    mnuDevice_->setToolTipsVisible(true);
+    connect(mnuDevice_, &QMenu::aboutToShow, this, [this] { UpdatePortToolTips(); });
+    UpdatePortToolTips();
 
     mnuLanguage_ = menuBar()->addMenu(QString());
     const ClsLingue& lng = ctl_.Lingue();
@@ -666,6 +674,15 @@ QString FrmKT540::StatusText(int cell) const {
 void FrmKT540::ShowPortTicks(int item, bool offline) {
     for (int i = 0; i <= 9; ++i) actDevCom_[static_cast<size_t>(i)]->setChecked(i == item);
     actOffline_->setChecked(offline);
+}
+
+void FrmKT540::UpdatePortToolTips() {
+    for (int i = 1; i <= 9; ++i) {
+        const QString dev = SerialDevicePath(i);
+        actDevCom_[static_cast<size_t>(i)]->setToolTip(
+            dev.isEmpty() ? QStringLiteral("COM%1: no serial device").arg(i)
+                          : QStringLiteral("COM%1: %2").arg(i).arg(dev));
+    }
 }
 
 void FrmKT540::ShowPortSearch(bool visible, int type) { frmInit_->ShowSearch(visible, type); }

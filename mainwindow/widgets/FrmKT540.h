@@ -183,6 +183,7 @@ private:
     std::unique_ptr<FrmInit> frmInit_;
     std::unique_ptr<SimPanel> simPanel_;
     bool barsConfigured_ = false;  // the gauges have been configured once
+    void UpdatePortToolTips();
 };
 
 }  // namespace gascal

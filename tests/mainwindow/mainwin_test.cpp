@@ -12,6 +12,7 @@
 #include "link/core/Frame.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
+#include "link/core/MachinePorts.h"
 #include "pages/ctrlbar/UCtrlBar.h"
 #include "tests/mainwindow/SimFixture.h"
 
@@ -212,4 +213,14 @@ TEST(MainWin, GaugesAreEmptyBeforeTheFirstReadingAndKeepTheirValueOnResize) {
     QApplication::processEvents();
     w.DisponiFrmMain();
     EXPECT_EQ(pet->Valore(), shown);
+}
+
+TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {
+    SetSerialOverride(QStringLiteral("/dev/pts/77"), 3);
+    WindowOnSim t;
+    QAction* com3 = t.w->findChild<QAction*>("MnuDevCom3");
+    ASSERT_NE(com3, nullptr);
+    EXPECT_EQ(com3->text(), "  COM 3");  // the item's own caption stays as it is
+    EXPECT_EQ(com3->toolTip(), "COM3: /dev/pts/77");
+    SetSerialOverride(QString(), 1);
 }
