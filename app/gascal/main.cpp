@@ -62,7 +62,15 @@ int main(int argc, char** argv) {
     const bool hasDisplay = qEnvironmentVariableIsSet("DISPLAY") ||
                             qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
                             qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
-    if (!hasDisplay) {
+    bool wantsHelp = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        wantsHelp |= a == "--help" || a == "-h" || a == "--help-all";
+    }
+    if (!hasDisplay && wantsHelp) {
+        // Help needs no window: print it without a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (!hasDisplay) {
         std::fprintf(stderr,
                      "gascal: no display is available (DISPLAY is not set). Run it on a "
                      "desktop, under xvfb-run, or use gascal-cli for work without a window.\n");
