@@ -14,6 +14,12 @@ std::optional<QByteArray> Silent(const QByteArray&) {
 class SupervisionTest : public LinkTest {
   protected:
     std::unique_ptr<LinkSupervisor> sup;
+    // The link is idle on an open port whose keep-alive was answered.
+    bool RunUntilKeepAliveAnswered() {
+        return ev.RunUntil(
+            [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+            2e6);
+    }
     void SetUp() override {
         LinkTest::SetUp();
         sup = std::make_unique<LinkSupervisor>(*comm);
@@ -131,9 +137,7 @@ TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil(
-        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-        2e6));
+    ASSERT_TRUE(RunUntilKeepAliveAnswered());
     // The cable is pulled: every call fails and it cannot be reopened.
     for (auto op : {ScriptedLine::Op::QueueStatus, ScriptedLine::Op::Read, ScriptedLine::Op::Write,
                     ScriptedLine::Op::Purge})
@@ -173,9 +177,7 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil(
-        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-        2e6));
+    ASSERT_TRUE(RunUntilKeepAliveAnswered());
     comm->SetNumWDogSend(3);
     sup->OfflineChosen();
     EXPECT_TRUE(sup->OfflineTicked());
@@ -217,9 +219,7 @@ TEST_F(SupervisionTest, ConfiguredPortIsTheTickedItemFromTheStart) {
     EXPECT_EQ(sup->PortaDiComSelected(), 3);
     EXPECT_FALSE(sup->PortTicked(0));
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil(
-        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-        2e6));
+    ASSERT_TRUE(RunUntilKeepAliveAnswered());
     EXPECT_EQ(sup->PortaDiComSelected(), 3);
 
     // The cable configured: its item. A port number with no item: none.
@@ -237,9 +237,7 @@ TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     UseUsb();
     auto line = AddUsbEcu();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil(
-        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
-        2e6));
+    ASSERT_TRUE(RunUntilKeepAliveAnswered());
     comm->SetFirmwareEcu("0140");
     sup->OfflineChosen();
     ev.RunFor(2000);
