@@ -24,6 +24,7 @@
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
 #include "mainwindow/controller/Captions.h"
+#include "mainwindow/controller/ConfigLoad.h"
 #include "mainwindow/controller/EcuRequests.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
@@ -35,9 +36,6 @@ namespace {
 
 constexpr double kDefaultTimeoutS = 30;
 constexpr int kWindowAttempts = 3;  // window-level procedures try each request 3 times
-constexpr int kGasWorkMode = 3;
-constexpr int kPetrolWorkMode = 0;
-constexpr int kSlaveMode = 1;
 const char* const kSetComPath = "\\BIN\\SetCom.ini";
 
 struct CliOptions {
@@ -143,7 +141,6 @@ private:
     bool ReadBlock(int n) { return Try([&] { return requests_->ReadBlock(n); }); }
     bool HasBlock5() const { return comm_.FirmwareEcuVersNum() > kFirmwareWithBlock5; }
     bool ReadSettings();
-    bool ToggleFuel(int workMode);
     bool SwitchRpmFits();
 
     int CmdIdentify();
@@ -226,8 +223,8 @@ void CliSession::StartUp() {
     }
     provider_ = MakeMachinePortProvider(simProvider_.get());
     comm_.SetPortProvider(provider_.get());
-    comm_.SetFirmwareFileReader([this](QString& identity) {
-        return ReadFirmwareFileIdentity(flashTable_, flashImage_, identity);
+    comm_.SetFirmwareFileReader([this](QString& identity, QString* error) {
+        return ReadFirmwareFileIdentity(flashTable_, flashImage_, identity, error);
     });
     comm_.ReadSetCom(QString::fromLatin1(kSetComPath));
 
@@ -335,7 +332,11 @@ int CliSession::CheckCompatibility() {
     };
     const QString fwPath = FirmwareFilePath();
     if (!FileExists(fwPath) || comm_.FirmwareFle().isEmpty()) {
-        err_ << "The firmware file is missing or cannot be read: " << fwPath << "\n";
+        // The window's own text: the file's path and, for a damaged file,
+        // the line that is wrong.
+        err_ << FirmwareFileMessage([this](int id) { return Lookup(id); }, fwPath,
+                                    FileExists(fwPath) ? comm_.FirmwareFileError() : QString())
+             << "\n";
         both();
         return CLI_FILE;
     }
@@ -602,19 +603,6 @@ int CliSession::CmdSaveParams(QStringList args) {
     return CLI_OK;
 }
 
-bool CliSession::ToggleFuel(int workMode) {
-    if (image_.Mem2Block.EcuMode != kSlaveMode) {
-        const std::vector<uint8_t> f = HexToBytes(QString::fromLatin1(FRAME_SET_ECU_SLAVE));
-        if (!Try([&] {
-                return requests_->SendFrameAndWait(
-                    QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size())));
-            }))
-            return false;
-    }
-    image_.PendingEdits.Mem2Block.WorkMode = static_cast<uint8_t>(workMode);
-    return Try([&] { return requests_->WriteBlock(2); });
-}
-
 int CliSession::CmdLoadParams(QStringList args) {
     if (args.size() != 1) throw UsageError(QStringLiteral("load-params needs one FILE"));
     const QString path = args.first();
@@ -653,40 +641,27 @@ int CliSession::CmdLoadParams(QStringList args) {
         return CLI_LINK;
     }
     image_.CorTable = image_.CorTableEcu;
-    bool toggled = false;
-    int gasMode = kGasWorkMode;
-    if (image_.Mem2Block.Mem2Byte1 == kGasWorkMode) {
-        // The ECU runs on gas: go to petrol while the configuration changes.
-        gasMode = image_.Mem2Block.WorkMode;
-        const int opposite = gasMode == kGasWorkMode ? kPetrolWorkMode : kGasWorkMode;
-        if (!ToggleFuel(opposite)) {
-            err_ << "The ECU could not be switched to petrol; nothing was loaded.\n";
-            return CLI_LINK;
-        }
-        toggled = true;
-        err_ << "The ECU runs on gas: switched to petrol while loading.\n";
-    }
+    ConfigLoad load(comm_, image_, *requests_);
     ParamLoadReport report;
-    const bool written = LoadParamFile(path, image_, requests_.get(), opts, &report);
+    const ConfigLoad::Result r = load.Attempt(path, opts, &report);
+    const bool switched = load.FuelToggled() || r.fuelReturned;
+    if (switched) err_ << "The ECU runs on gas: switched to petrol while loading.\n";
     for (const QString& l : report.badLines) err_ << "Parameter file: " << l << "\n";
-    if (!report.fileFound) {
+    if (r.fuelNotSwitched)
+        err_ << "The ECU could not be switched to petrol; nothing was loaded.\n";
+    else if (!report.fileFound)
         err_ << "The parameter file cannot be read: " << path << "\n";
-        return CLI_FILE;
-    }
-    if (!report.badLines.isEmpty() && !written) return CLI_FILE;
-    bool ok = written && Try([&] { return requests_->ReadCorTable(); });
-    if (ok) ok = Try([&] { return requests_->SaveFlash(); });
-    if (ok && toggled) {
-        if (!ToggleFuel(gasMode)) {
-            err_ << "The configuration was saved, but the ECU could not be switched back to gas.\n";
-            return CLI_LINK;
-        }
-        err_ << "Switched back to gas.\n";
-    }
-    if (!ok) {
+    else if (!r.ok)
         err_ << "The configuration could not be written to the ECU completely.\n";
-        return CLI_LINK;
-    }
+    // Whatever happened, a car switched for the load goes back to gas, and
+    // to running on its own when it did, as it was found.
+    if (load.FuelToggled() && !load.ReturnFuel())
+        err_ << "The ECU could not be switched back to gas: it is in slave mode on petrol.\n";
+    else if (switched)
+        err_ << "Switched back to gas.\n";
+    if (r.fuelNotSwitched) return CLI_LINK;
+    if (!report.fileFound) return CLI_FILE;
+    if (!r.ok) return CLI_LINK;
     err_ << "Parameters loaded from " << path << " and saved to the ECU's flash.\n";
     return report.badLines.isEmpty() ? CLI_OK : CLI_FILE;
 }

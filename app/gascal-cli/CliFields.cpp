@@ -101,7 +101,7 @@ std::vector<CliField> CliFieldTable(const ParamImage& image) {
     b.ReadOnly(QStringLiteral("Mem3Byte39"), 3, 0,
                [](const ParamImage& i) { return double(i.Mem3Block.Mem3Byte39); });
     for (int k = 0; k < 6; ++k) {
-        b.Add(QStringLiteral("LevelThreshold%1").arg(k), 3, 0, kU16Max, 0,
+        b.Add(QStringLiteral("LevelThresholds%1").arg(k), 3, 0, kU16Max, 0,
               [k](const ParamImage& i) { return double(i.Mem3Block.LevelThresholds[k]); },
               [k](ParamImage& i, double v) { i.PendingEdits.Mem3Block.LevelThresholds[k] = int(v); });
     }

@@ -205,48 +205,65 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
                                  Text(DataText::ParamFileTitle), BoxIcon::Warning, BoxButtons::Ok);
     }
 
-    const bool stopped = !link || link->ComState() == kComStateStopped;
     const int version = link ? link->FirmwareEcuVersNum() : 0;
+    const bool withBlock5 = version > kFirmwareWithBlock5;
+    // An ECU without a writable block 5 keeps its own, whether the link runs
+    // or not: the image goes on showing what the ECU holds. Without any link
+    // (a file only looked at) the image takes what the file holds.
+    if (link && !withBlock5) image.Mem5Block = image.FileBackupMem5;
+
+    const auto stopped = [link] { return !link || link->ComState() == kComStateStopped; };
+    const PendingEditsRecord pendingBefore = image.PendingEdits;
+    const PendingEditsRecord sentinel = ParamImage::SentinelEdits();
+    std::optional<ParamRequests> requests;
+    if (link) requests.emplace(image, *link);
+    bool sentNothing = false;
 
     // Each block goes through PendingEdits like a page's change, so the
-    // builders' rules (and the repaired counts) apply to it.
-    if (stopped) {
-        image.PendingEdits.Mem2Block = image.Mem2Block;
-        image.BuildMem2Payload();
-        image.PendingEdits.Mem3Block = image.Mem3Block;
-        image.BuildMem3Payload();
-        if (version > kFirmwareWithBlock5) {
-            image.PendingEdits.Mem5Block = image.Mem5Block;
-            image.BuildMem5Payload();
+    // builders' rules (and the repaired counts) apply to it. With the link
+    // stopped, before or during the load, nothing is sent and loading goes
+    // on: the block is applied to the image only.
+    const auto put = [&](int block) {
+        if (!stopped() && requests->WriteBlock(block)) return true;
+        if (!stopped()) return false;
+        sentNothing = true;
+        switch (block) {
+            case 2: image.BuildMem2Payload(); image.PendingEdits.Mem2Block = sentinel.Mem2Block; break;
+            case 3: image.BuildMem3Payload(); image.PendingEdits.Mem3Block = sentinel.Mem3Block; break;
+            case 5: image.BuildMem5Payload(); image.PendingEdits.Mem5Block = sentinel.Mem5Block; break;
+            default: break;
         }
-        return false;
-    }
-
-    ParamRequests requests(image, *link);
+        return true;
+    };
+    // A block that could not be written puts back the image and the pending
+    // edits of that block and of those not yet written.
     image.PendingEdits.Mem2Block = image.Mem2Block;
-    if (!requests.WriteBlock(2)) {
+    if (!put(2)) {
         image.Mem2Block = image.FileBackupMem2;
         RestoreMem3(image);
+        if (withBlock5) image.Mem5Block = image.FileBackupMem5;
+        image.PendingEdits = pendingBefore;
         return false;
     }
     image.PendingEdits.Mem3Block = image.Mem3Block;
-    if (!requests.WriteBlock(3)) {
+    if (!put(3)) {
         RestoreMem3(image);
+        if (withBlock5) image.Mem5Block = image.FileBackupMem5;
+        image.PendingEdits.Mem3Block = pendingBefore.Mem3Block;
+        image.PendingEdits.Mem5Block = pendingBefore.Mem5Block;
         return false;
     }
-    if (version > kFirmwareWithBlock5) {
+    if (withBlock5) {
         image.PendingEdits.Mem5Block = image.Mem5Block;
-        if (!requests.WriteBlock(5)) {
+        if (!put(5)) {
             image.Mem5Block = image.FileBackupMem5;
+            image.PendingEdits.Mem5Block = pendingBefore.Mem5Block;
             return false;
         }
-    } else {
-        // An ECU without a writable block 5 keeps its own; the image goes on
-        // showing what the ECU holds.
-        image.Mem5Block = image.FileBackupMem5;
     }
+    if (sentNothing || stopped()) return false;
     // The adaptive table is kept in the image only; the ECU learns its own.
-    return requests.WriteCorChunks();
+    return requests->WriteCorChunks();
 }
 
 void LoadBlock5FromFile(const QString& path, ParamImage& image) {

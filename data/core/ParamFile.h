@@ -62,7 +62,10 @@ struct ParamLoadReport {
 // Reads the file into the image and writes blocks 2, 3 (5) and the
 // correction table to the ECU. True when everything was written. With the
 // link stopped (or no link) the image is loaded, nothing is sent, and the
-// result is false.
+// result is false; a link stopped in the middle of the load leaves the rest
+// of the file applied to the image, unsent. A block the ECU does not take
+// puts that block and the ones after it back as they were, pending edits
+// included. An ECU without block 5 keeps its own block 5 in every case.
 bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
                    const ParamLoadOptions& options = {}, ParamLoadReport* report = nullptr);
 

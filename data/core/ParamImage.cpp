@@ -67,8 +67,11 @@ class PayloadWriter {
         double raw = v / factor;
         if (!std::isfinite(raw)) raw = 0;
         raw = std::fmod(std::max(raw, 0.0), 1048576.0);  // only the low 16 bits travel
-        const QString h = HexUnsigned(raw).rightJustified(4, QLatin1Char('0')).right(4);
-        PushHex16(h);
+        QString h = HexUnsigned(raw);
+        // A value just below 65536 rounds up to 10000: it is the largest
+        // word, not 0000.
+        if (raw < 65536.0 && h.size() > 4) h = QStringLiteral("FFFF");
+        PushHex16(h.rightJustified(4, QLatin1Char('0')).right(4));
     }
     // A signed field: value / factor as 16-bit two's complement, saturating.
     void S16(double v, double factor = 1) {
@@ -100,55 +103,50 @@ class PayloadWriter {
 };
 
 // --- Merge rules of PendingEdits -------------------------------------------
-// Each returns true when the pending value counted as a change and was
-// copied into the image (the pending field then holds its sentinel again).
+// Each copies the pending value into the image when it counts as a change and
+// returns true. The pending field keeps its value: an edit is done only when
+// the ECU has acknowledged the write that carried it (AcknowledgeMemNWrite),
+// so a write the ECU rejects or never receives sends the edit again.
 
-bool MergeByte(uint8_t& image, uint8_t& pending) {
+bool MergeByte(uint8_t& image, const uint8_t& pending) {
     if (pending == kPendingByte) return false;
     image = pending;
-    pending = kPendingByte;
     return true;
 }
 
-bool MergeZeroOne(uint8_t& image, uint8_t& pending) {
+bool MergeZeroOne(uint8_t& image, const uint8_t& pending) {
     if (pending != 0 && pending != 1) return false;
     image = pending;
-    pending = kPendingByte;
     return true;
 }
 
-bool MergeInt16(int& image, int& pending) {
+bool MergeInt16(int& image, const int& pending) {
     if (pending < 0) return false;
     image = pending;
-    pending = kPendingInt;
     return true;
 }
 
-bool MergeInt32(int32_t& image, int32_t& pending) {
+bool MergeInt32(int32_t& image, const int32_t& pending) {
     if (pending == kPendingInt) return false;
     image = pending;
-    pending = kPendingInt;
     return true;
 }
 
-bool MergeReal(double& image, double& pending) {
+bool MergeReal(double& image, const double& pending) {
     if (!(pending > kPendingReal)) return false;
     image = pending;
-    pending = kPendingReal;
     return true;
 }
 
-bool MergeSigned(double& image, double& pending) {
+bool MergeSigned(double& image, const double& pending) {
     if (pending == kPendingSigned) return false;
     image = pending;
-    pending = kPendingSigned;
     return true;
 }
 
-bool MergeHours(double& image, double& pending) {
+bool MergeHours(double& image, const double& pending) {
     if (pending == kPendingHours) return false;
     image = pending;
-    pending = kPendingHours;
     return true;
 }
 
@@ -276,6 +274,26 @@ void ParamImage::ResetPendingEdits() {
 void ParamImage::OnMem2WriteAcknowledged() {
     PendingEdits.Mem2Block.WorkMode = kPendingByte;
     PendingEdits.Mem2Block.Mem2Byte1 = kPendingByte;
+}
+
+// A write is acknowledged: the edits it carried are done. When a page stored
+// a new edit while the write was on its way, the block's edits all stay
+// pending: the next write sends them again (the ECU then gets the values it
+// already has, and the new one).
+void ParamImage::AcknowledgeMem2Write(const Mem2Fields& carried) {
+    const PendingEditsRecord sentinel = SentinelEdits();
+    Mem2Fields now = PendingEdits.Mem2Block, sent = carried;
+    // The fuel bytes are done by the acknowledgement itself.
+    now.WorkMode = sent.WorkMode = now.Mem2Byte1 = sent.Mem2Byte1 = kPendingByte;
+    if (now == sent) PendingEdits.Mem2Block = sentinel.Mem2Block;
+}
+
+void ParamImage::AcknowledgeMem3Write(const Mem3Fields& carried) {
+    if (PendingEdits.Mem3Block == carried) PendingEdits.Mem3Block = SentinelEdits().Mem3Block;
+}
+
+void ParamImage::AcknowledgeMem5Write(const Mem5Fields& carried) {
+    if (PendingEdits.Mem5Block == carried) PendingEdits.Mem5Block = SentinelEdits().Mem5Block;
 }
 
 // --- Decoders ------------------------------------------------------------------
@@ -410,6 +428,15 @@ void ParamImage::DecodeMem5(const QString& hex) {
 }
 
 // --- Builders ------------------------------------------------------------------
+
+PendingEditsRecord ParamImage::Shown() const {
+    ParamImage merged = *this;
+    merged.SetHost(nullptr);
+    merged.BuildMem2Payload();
+    merged.BuildMem3Payload();
+    merged.BuildMem5Payload();
+    return {merged.Mem2Block, merged.Mem3Block, merged.Mem5Block};
+}
 
 std::vector<uint8_t> ParamImage::BuildMem2Payload() {
     Mem2Fields& m = Mem2Block;

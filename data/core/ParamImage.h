@@ -140,6 +140,7 @@ struct PendingEditsRecord {
     Mem2Fields Mem2Block;
     Mem3Fields Mem3Block;
     Mem5Fields Mem5Block;
+    bool operator==(const PendingEditsRecord&) const = default;
 };
 
 using CorTableArray = std::array<double, kCorTableSize>;
@@ -190,6 +191,12 @@ class ParamImage {
     static PendingEditsRecord SentinelEdits();
     // The ECU acknowledged a block-2 write: the fuel request is done.
     void OnMem2WriteAcknowledged();
+    // The ECU acknowledged the write of a block whose payload was built with
+    // these pending edits: they are done and go back to their sentinels.
+    // Until then an edit stays pending, so a write that failed sends it again.
+    void AcknowledgeMem2Write(const Mem2Fields& carried);
+    void AcknowledgeMem3Write(const Mem3Fields& carried);
+    void AcknowledgeMem5Write(const Mem5Fields& carried);
 
     // --- Decoders (data of a valid answer, as hex text or bytes) ------------
     void DecodeMem1(const QString& hex);
@@ -201,7 +208,13 @@ class ParamImage {
     void DecodeMem3(const std::vector<uint8_t>& data);
     void DecodeMem5(const std::vector<uint8_t>& data);
 
+    // The blocks as the pages show them: the image with the pending edits
+    // merged in by the builders' rules. Image and edits stay as they are.
+    PendingEditsRecord Shown() const;
+
     // --- Builders (merge PendingEdits into the image, return the data) ------
+    // The pending edits are copied into the image and stay pending until the
+    // write is acknowledged.
     std::vector<uint8_t> BuildMem2Payload();
     std::vector<uint8_t> BuildMem3Payload();
     std::vector<uint8_t> BuildMem5Payload();

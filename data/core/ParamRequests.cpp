@@ -11,13 +11,26 @@
 namespace gascal {
 
 bool ParamRequests::WriteBlock(int n) {
+    // The edits a payload carries are done only once the ECU has taken it.
     switch (n) {
-        case 2:
-            return link_.SendAndWait(CMD_WRT_MEM2, image_.BuildMem2Payload());
-        case 3:
-            return link_.SendAndWait(CMD_WRT_MEM3, image_.BuildMem3Payload());
-        case 5:
-            return link_.SendAndWait(CMD_WRT_MEM5, image_.BuildMem5Payload());
+        case 2: {
+            const Mem2Fields carried = image_.PendingEdits.Mem2Block;
+            if (!link_.SendAndWait(CMD_WRT_MEM2, image_.BuildMem2Payload())) return false;
+            image_.AcknowledgeMem2Write(carried);
+            return true;
+        }
+        case 3: {
+            const Mem3Fields carried = image_.PendingEdits.Mem3Block;
+            if (!link_.SendAndWait(CMD_WRT_MEM3, image_.BuildMem3Payload())) return false;
+            image_.AcknowledgeMem3Write(carried);
+            return true;
+        }
+        case 5: {
+            const Mem5Fields carried = image_.PendingEdits.Mem5Block;
+            if (!link_.SendAndWait(CMD_WRT_MEM5, image_.BuildMem5Payload())) return false;
+            image_.AcknowledgeMem5Write(carried);
+            return true;
+        }
         default:
             return false;
     }

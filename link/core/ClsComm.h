@@ -131,10 +131,11 @@ class ClsComm {
     PortProvider& Provider();
     void SetAnswerSink(AnswerSink* sink) { sink_ = sink; }
     // The file side of the identity read: fills the firmware file's identity
-    // text, false when the flash table or the firmware file cannot be read.
+    // text, false when the flash table or the firmware file cannot be read
+    // (then `error` says why, naming the bad line where there is one).
     // By default it reads \BIN\Flash.ini and the firmware file into the
     // link's own flash table and image.
-    using FirmwareFileReader = std::function<bool(QString& firmwareFle)>;
+    using FirmwareFileReader = std::function<bool(QString& firmwareFle, QString* error)>;
     void SetFirmwareFileReader(FirmwareFileReader reader) { fileReader_ = std::move(reader); }
     // Firmware file the default reader loads (the installation's file when empty).
     void SetFirmwareFilePath(const QString& path) { firmwarePath_ = path; }
@@ -267,6 +268,9 @@ class ClsComm {
     void SetFirmwareFle(const QString& v) { firmwareFle_ = v; }
     // Reads both identities; true when both could be determined.
     bool ReadFirmwareIdentity();
+    // Why the file side of the last identity read failed (the flash table or
+    // the firmware file, with the bad line); empty when it succeeded.
+    const QString& FirmwareFileError() const { return firmwareFileError_; }
 
     QString FirmwareEcuVersStr() const;
     int FirmwareEcuVersNum() const;
@@ -379,6 +383,7 @@ class ClsComm {
     QByteArray memoDataCollaudo_;
     QString firmwareEcu_;
     QString firmwareFle_;
+    QString firmwareFileError_;
 
     int lastLoggedState_ = -1;
     double lastStepUs_ = 0;

@@ -160,14 +160,19 @@ bool ClsComm::ReadFirmwareIdentity() {
     }
     QString fle;
     bool fileOk = false;
+    firmwareFileError_.clear();
     if (fileReader_) {
-        fileOk = fileReader_(fle);
+        fileOk = fileReader_(fle, &firmwareFileError_);
     } else {
         fileOk = ReadFirmwareFileIdentity(flashTable_, flashImage_,
                                           SystemPath(QStringLiteral("\\BIN\\Flash.ini")),
-                                          FirmwareFilePathUsed(), fle);
+                                          FirmwareFilePathUsed(), fle, &firmwareFileError_);
     }
-    if (!fileOk) return false;
+    if (!fileOk) {
+        if (firmwareFileError_.isEmpty())
+            firmwareFileError_ = QStringLiteral("The firmware file cannot be read");
+        return false;
+    }
     firmwareFle_ = fle;
     return !firmwareEcu_.isEmpty();
 }

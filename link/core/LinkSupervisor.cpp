@@ -59,10 +59,14 @@ void LinkSupervisor::TickOnly(int item) {
     if (item >= 0 && item < PORT_ITEMS) ticks_[item] = true;
 }
 
+// The item a search cursor stands for: a cursor past COM9 is no port, and
+// the search goes on with the cable, so the cable's item is ticked.
+static int SearchItem(int flag) { return flag < PORT_ITEMS ? flag : 0; }
+
 void LinkSupervisor::TickCurrentPort() {
     const int flag = comm_.FlagRicercaCom();
     if (flag != SEARCH_OFF)
-        TickOnly(flag);
+        TickOnly(SearchItem(flag));
     else
         TickOnly(comm_.UsbCom() == 1 ? 0 : comm_.ComPort());
 }
@@ -139,7 +143,7 @@ void LinkSupervisor::SetCell(int cell, const StatusCell& c) {
 void LinkSupervisor::ShowSearchCell() {
     const int flag = comm_.FlagRicercaCom();
     if (flag == SEARCH_OFF) return;
-    TickOnly(flag);
+    TickOnly(SearchItem(flag));
     SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
                     (flag == 0 ? QStringLiteral("USB")
                                : QStringLiteral("COM ") + QString::number(flag)),
@@ -183,9 +187,9 @@ void LinkSupervisor::AggiornaStatoCom() {
     SetCell(1, c1);
     const int flag = comm_.FlagRicercaCom();
     if (flag != SEARCH_OFF) {
-        // The tick follows the search cursor, like the text, so both always
-        // name the same port.
-        TickOnly(flag);
+        // The tick follows the search cursor, like the text (a cursor past
+        // COM9 ticks the cable, which the search tries next).
+        TickOnly(SearchItem(flag));
         SetCell(0, {QStringLiteral("SEARCH COMUNICATION PORT: ") +
                         (flag == 0 ? QStringLiteral("USB")
                                    : QStringLiteral("COM ") + QString::number(flag)),

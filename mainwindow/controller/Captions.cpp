@@ -90,4 +90,11 @@ QString Caption(Cap id, const std::function<QString(int)>& lookup) {
     return QString::fromLatin1(c.english);
 }
 
+QString FirmwareFileMessage(const std::function<QString(int)>& lookup, const QString& path,
+                            const QString& error) {
+    QString text = Caption(Cap::MsgFirmwareMissing, lookup) + QLatin1Char(' ') + path;
+    if (!error.isEmpty()) text += QStringLiteral("\n\n") + error;
+    return text;
+}
+
 }  // namespace gascal

@@ -88,4 +88,11 @@ const CaptionEntry& CaptionInfo(Cap id);
 // dictionary text (empty when missing), otherwise the English fallback.
 QString Caption(Cap id, const std::function<QString(int)>& lookup);
 
+// The box shown when the firmware file cannot be used: the missing-file text
+// with the file's path, then, for a file that is there but damaged (or whose
+// flash table is), what is wrong with it, naming the line. The window shows
+// it under the title " Firmware "; gascal-cli prints the same text.
+QString FirmwareFileMessage(const std::function<QString(int)>& lookup, const QString& path,
+                            const QString& error);
+
 }  // namespace gascal

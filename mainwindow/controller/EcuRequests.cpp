@@ -24,4 +24,14 @@ void EcuRequests::OnSamples(uint8_t command, const QString& hex) {
     }
 }
 
+void EcuRequests::OnSamplesCleared(uint8_t command) {
+    if (command == CMD_CANC_SMPL_BNZ) {
+        samples[0].clear();
+        samples[1].clear();
+    } else if (command == CMD_CANC_SMPL_GAS) {
+        samples[2].clear();
+        samples[3].clear();
+    }
+}
+
 }  // namespace gascal

@@ -32,6 +32,8 @@ public:
     QString samples[4];
 
     void OnSamples(uint8_t command, const QString& hex) override;
+    // The ECU cleared a fuel's sample store: so does the tool.
+    void OnSamplesCleared(uint8_t command) override;
 
 private:
     ClsComm& comm_;

@@ -104,6 +104,9 @@ void LiveDisplay::UpdateMarks(const LiveInputs& in) {
     gasLevel = passed;
     switchTempReached = in.reducerTemp >= in.switchTemp;
     runningOnGas = in.mem2Byte1 == kGasFuel;
+    // The calibration page's copies of the injection times, at this slot's pace.
+    calInjTpText = injTimePetText;
+    calInjTgText = injTimeGasText;
 }
 
 void LiveDisplay::UpdateStatus(const LiveInputs& in, bool autoTuning) {
@@ -129,9 +132,11 @@ void LiveDisplay::UpdateStatus(const LiveInputs& in, bool autoTuning) {
         boxes.ecu = BoxState::Unchanged;
     }
 
+    // Only a missing reading shows "- - -": a gas line closed on petrol
+    // reads 0 bar, and that is what the box shows.
     const auto pressure = [](double raw) {
-        if (raw <= 0 || raw >= kNoPressureReading) return QStringLiteral("- - -");
-        return Fixed2(raw / 1000.0);
+        if (raw >= kNoPressureReading) return QStringLiteral("- - -");
+        return Fixed2(std::max(raw, 0.0) / 1000.0);
     };
     pressureText = pressure(in.gasPressureRaw);
     vacuumText = pressure(in.vacuumRaw);

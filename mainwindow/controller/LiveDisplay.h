@@ -77,7 +77,8 @@ public:
     // Div2 slot: engine speed and injection times.
     void UpdateRpm(const LiveInputs& in);
     void UpdateInjTimes(const LiveInputs& in);
-    // Div5 slot: lambda, gas level and switchover marks.
+    // Div5 slot: lambda, gas level and switchover marks, and the calibration
+    // page's copies of the injection times.
     void UpdateLambda(const LiveInputs& in, const LambdaScale& scale);
     void UpdateMarks(const LiveInputs& in);
     // Div24 slot: status boxes, pressures, acquisition speed window.
@@ -102,6 +103,7 @@ public:
     int gasLevel = 0;                     // thresholds passed, 0..6
     bool switchTempReached = false;
     bool runningOnGas = false;
+    QString calInjTpText, calInjTgText;  // LblCalInjTp, LblCalInjTg
     StatusBoxes boxes;
     QString timeText = QStringLiteral("Time: 0:00:00");
     QString pressureText, vacuumText;

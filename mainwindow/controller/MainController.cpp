@@ -41,6 +41,7 @@ MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& sc
       timer1_("Timer1", kTimer1Ms, [this] { Timer1_Timer(); }),
       timer2_("Timer2", kTimer2Ms, [this] { Timer2_Timer(); }),
       requests_(std::make_unique<EcuRequests>(comm, image)),
+      configLoad_(comm, image, *requests_),
       supervisor_(comm) {
     image_.SetHost(this);
     // A port change stops both timers while the port is reconfigured.
@@ -141,7 +142,12 @@ void MainController::LinkReset(bool stopped) {
     if (delays.DelayWriteMem2 >= 1 || flags.PendingWriteMem2) image_.BuildMem2Payload();
     if (delays.DelayWriteMem3 >= 1 || flags.PendingWriteMem3) image_.BuildMem3Payload();
     if (delays.DelayWriteMem5 >= 1 || flags.PendingWriteMem5) image_.BuildMem5Payload();
-    if (!ConfigFileToLoad.isEmpty()) LoadConfigFile(ConfigFileToLoad);
+    // A load already running (the link was stopped during it) goes on by
+    // itself and applies the rest of the file to the image.
+    if (!ConfigFileToLoad.isEmpty() && !loadRunning_) LoadConfigFile(ConfigFileToLoad);
+    // The user took the link offline: a car switched to petrol for a load is
+    // the fitter's to look after now (the next car found may be another).
+    configLoad_.Forget();
     div.AtLinkReset();
     flags.PendingWriteMem2 = flags.PendingWriteMem3 = flags.PendingWriteMem5 = false;
     delays = WriteDelays{};
@@ -224,6 +230,9 @@ void MainController::Timer2_Timer() {
                     ConfigFileToLoad.clear();
                     LoadingConfig = false;
                 }
+            } else if (configLoad_.FuelToggled()) {
+                // A load dropped after it switched the car to petrol.
+                configLoad_.ReturnFuel();
             }
             UpdateLambdaDisplay();
             display_.UpdateMarks(CurrentInputs());
@@ -385,15 +394,25 @@ bool MainController::SendFixed(const char* frameHex) {
 
 void MainController::CheckFirmwareOnConnect() {
     if (CloseRequested) return;
-    if (!FileExists(FirmwarePath)) {
-        UserPrompts().Message(CaptionText(static_cast<int>(Cap::MsgFirmwareMissing)) +
-                                  QLatin1Char(' ') + FirmwarePath,
-                              QStringLiteral(" Firmware "), BoxIcon::Critical);
+    // A missing firmware file, and one that is there but cannot be used (a
+    // damaged record or flash table), are said once, naming what is wrong,
+    // and the window closes: no ECU can be checked against it.
+    const auto fileUnusable = [this](const QString& why) {
+        UserPrompts().Message(
+            FirmwareFileMessage([this](int e) { return Text(e); }, FirmwarePath, why),
+            QStringLiteral(" Firmware "), BoxIcon::Critical);
         comm_.UnloadWDogSend();
         CloseRequested = true;
+    };
+    if (!FileExists(FirmwarePath)) {
+        fileUnusable(QString());
         return;
     }
-    if (comm_.ComState() != COM_IDLE || !comm_.ReadFirmwareIdentity()) return;
+    if (comm_.ComState() != COM_IDLE) return;
+    if (!comm_.ReadFirmwareIdentity()) {
+        if (!comm_.FirmwareFileError().isEmpty()) fileUnusable(comm_.FirmwareFileError());
+        return;
+    }
 
     const QString fileCode = comm_.DescProgettoFle_CODICE();
     const bool compatible =
@@ -409,7 +428,8 @@ void MainController::CheckFirmwareOnConnect() {
     };
 
     if (!compatible) {
-        if (++ConnectAttempts >= kIncompatibleMessageEvery) {
+        // The box comes once the count has passed 21.
+        if (++ConnectAttempts > kIncompatibleMessageEvery) {
             UserPrompts().Message(CaptionText(static_cast<int>(Cap::MsgEcuIncompatible)) +
                                       QStringLiteral("\n\n") + describe(),
                                   QStringLiteral(" Firmware "), BoxIcon::Critical);
@@ -545,6 +565,9 @@ void MainController::CarryOutFuelChange() {
     if (wanted >= 0) {
         image_.PendingEdits.Mem2Block.WorkMode = static_cast<uint8_t>(wanted);
         const bool written = WriteBlock(2);
+        // The request is over either way: a fuel change the ECU did not take
+        // is not sent later with some other block-2 write.
+        if (!written) image_.PendingEdits.Mem2Block.WorkMode = kPendingByte;
         if (written && wanted == kGasFuel) {
             for (int i = 0; i < kFuelReadBackTries; ++i) {
                 WaitMicroSeconds(kFuelReadBackWaitUs);
@@ -656,19 +679,12 @@ void MainController::MnuFileSaveConf_Click() {
     if (SaveParamFile(path, image_, EcuVersion(), ProductTitle())) SetWindowCaption(path);
 }
 
-bool MainController::ToggleFuelForLoad(int workMode) {
-    if (image_.Mem2Block.EcuMode != 1 && !SendFixed(FRAME_SET_ECU_SLAVE)) return false;
-    image_.Mem2Block.EcuMode = 1;
-    image_.PendingEdits.Mem2Block.WorkMode = static_cast<uint8_t>(workMode);
-    return WriteBlock(2);
-}
-
 bool MainController::LoadConfigFile(const QString& path) {
     ++loadConfigCount;
     // A file that went away or cannot be read since it was chosen is no
     // link failure: retrying it would switch a car on gas to petrol on every
-    // attempt and never say why. It is reported once and dropped, and the
-    // ECU is left as it is.
+    // attempt and never say why. It is reported once and dropped; a car
+    // switched to petrol by an earlier attempt goes back on the next slot.
     const QFileInfo file(path);
     if (!file.isFile() || !file.isReadable()) {
         const bool exists = file.exists();
@@ -681,33 +697,20 @@ bool MainController::LoadConfigFile(const QString& path) {
     }
     const bool timer2Was = timer2_.Enabled();
     timer2_.SetEnabled(false);
-    const bool stopped = comm_.ComState() == COM_STOP;
-    bool toggled = false;
-    const bool wasRunning = image_.Mem2Block.EcuMode == 0;
-    if (!stopped && image_.Mem2Block.Mem2Byte1 == kGasFuel) toggled = ToggleFuelForLoad(kPetrolFuel);
-
+    loadRunning_ = true;
     ParamLoadOptions options;
     options.defaultSetPath = SystemPath(QStringLiteral("\\LNG\\Default.Xar"));
     options.sl6Cil = scale_.SL_6Cil;
     options.sl8Cil = scale_.SL_8Cil;
-    const bool written = LoadParamFile(path, image_, requests_.get(), options);
-    if (stopped) RefreshSettingsNow();
-    bool tableRead = false;
-    if (written && !stopped) tableRead = ReadCorTable();
-    if (stopped || tableRead) image_.CorTable = image_.CorTableEcu;
-    bool ok = written && (stopped || tableRead);
-    if (ok && !stopped) {
-        ok = requests_->SaveFlash();
-        if (ok && toggled) {
-            ToggleFuelForLoad(kGasFuel);
-            // The ECU was running on its own before: it goes back to that.
-            if (wasRunning && SendFixed(FRAME_SET_ECU_RUN)) image_.Mem2Block.EcuMode = 0;
-        }
-    }
+    const ConfigLoad::Result r = configLoad_.Attempt(path, options);
+    loadRunning_ = false;
+    // With the link stopped the file went into the image only; the settings
+    // show it (the correction table stays the file's).
+    if (r.linkStopped) RefreshSettingsNow();
     SetWindowCaption(path);
     if (timer2Was || !unloaded_) timer2_.SetEnabled(true);
     FirstRefreshPending = true;
-    return ok;
+    return r.ok;
 }
 
 // --- Tabs, language, service view -------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "common/EventService.h"
 #include "data/core/ParamImageHost.h"
 #include "data/errors/EcuErrors.h"
+#include "mainwindow/controller/ConfigLoad.h"
 #include "mainwindow/controller/FeatureWindows.h"
 #include "mainwindow/controller/LiveDisplay.h"
 #include "mainwindow/controller/MainView.h"
@@ -237,6 +238,7 @@ public:
     ScaleConfig& Scale() { return scale_; }
     ClsLingue& Lingue() { return lingue_; }
     EcuRequests& Requests() { return *requests_; }
+    const ConfigLoad& ConfigLoader() const { return configLoad_; }
 
 private:
     void LinkReset(bool stopped);
@@ -249,7 +251,6 @@ private:
     void PendInj(int i, int v);
     void FinishInj(int i, int v);
     void ClearInjRequest();
-    bool ToggleFuelForLoad(int workMode);
     void UpdateLambdaDisplay();
     void LoadErrorDefinitions();
 
@@ -274,6 +275,7 @@ private:
     Timer timer1_;
     Timer timer2_;
     std::unique_ptr<EcuRequests> requests_;
+    ConfigLoad configLoad_;
     LiveDisplay display_;
     SwitchLists lists_;
     EntryList delayList_;
@@ -284,6 +286,7 @@ private:
     SchedulerRequest lastRequest_ = SchedulerRequest::None;
     std::function<void(SchedulerRequest, bool)> requestObserver_;
     bool settingsRefreshRequested_ = false;
+    bool loadRunning_ = false;  // inside LoadConfigFile (its waits let Timer1 run)
     bool autoTuning_ = false;
     bool errorsPresent_ = false;
     EcuErrorDefinitions errorDefs_;

@@ -18,8 +18,8 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider) {
     lingue.LoadDizionario();
     SetDataDictionary(&lingue);
     if (provider) comm.SetPortProvider(provider);
-    comm.SetFirmwareFileReader([this](QString& identity) {
-        return ReadFirmwareFileIdentity(flashTable, flashImage, identity);
+    comm.SetFirmwareFileReader([this](QString& identity, QString* error) {
+        return ReadFirmwareFileIdentity(flashTable, flashImage, identity, error);
     });
     comm.ReadSetCom(QStringLiteral("\\BIN\\SetCom.ini"));
     image.ApplyScale(scale);

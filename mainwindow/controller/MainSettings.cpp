@@ -18,6 +18,8 @@ constexpr const char* kVersionText = " Software ver. 01.01.05";
 constexpr double kSeqSteps = 1000.0 / 25.0;  // sequence entry (s) to ECU steps
 constexpr double kBarToRaw = 1000.0;         // end-of-gas pressure entry (bar) to raw
 constexpr long kTypeMismatch = 13;           // error number of a text that is no number
+constexpr long kOverflow = 6;                // error number of a value too large for its field
+constexpr long long kSeqStepMs = 25;         // one ECU step of the switchover sequence
 
 const ListEntry* At(const EntryList& l, int index) {
     return (index >= 0 && index < static_cast<int>(l.size())) ? &l[static_cast<size_t>(index)]
@@ -33,7 +35,7 @@ void MainController::RiempiCmbSwtch() {
                                 {CaptionText(static_cast<int>(Cap::EmptyGasPetrol)),
                                  CaptionText(static_cast<int>(Cap::EmptyGasCompensate))},
                                 &error);
-    delayList_ = lists_.DelayTableFor(image_.Mem3Block.SwitchTempRaw);
+    delayList_ = lists_.DelayTableFor(image_.Shown().Mem3Block.SwitchTempRaw);
     // The box says "Config error"; what could not be read goes with the
     // error number, as in the other readers of the file.
     if (!ok)
@@ -43,8 +45,11 @@ void MainController::RiempiCmbSwtch() {
 }
 
 SettingsSelection MainController::CurrentSettings() const {
-    const auto& m3 = image_.Mem3Block;
-    const auto& m5 = image_.Mem5Block;
+    // A list shows the pick still waiting to be written, not the value the
+    // ECU had before it: the settings show the image with the pending edits.
+    const PendingEditsRecord shown = image_.Shown();
+    const auto& m3 = shown.Mem3Block;
+    const auto& m5 = shown.Mem5Block;
     SettingsSelection s;
     s.rpm = FirstAtLeast(lists_.rpm, m3.SwitchRpm);
     s.temp = FirstAtLeast(lists_.temp, m3.SwitchTempRaw);
@@ -69,8 +74,9 @@ SettingsSelection MainController::CurrentSettings() const {
 
 void MainController::RefreshSettingsNow() {
     FillingControls = true;
-    delayList_ = lists_.DelayTableFor(image_.Mem3Block.SwitchTempRaw);
-    if (const auto* lt = scale_.LambdaAt(scale_.LambdaIndexByCode(image_.Mem3Block.LambdaTypeCode)))
+    const Mem3Fields shown = image_.Shown().Mem3Block;
+    delayList_ = lists_.DelayTableFor(shown.SwitchTempRaw);
+    if (const auto* lt = scale_.LambdaAt(scale_.LambdaIndexByCode(shown.LambdaTypeCode)))
         lambdaFactor_ = lt->Factor;
     const bool allowed = image_.Mem2Block.VacuumAcqEnable != 0;
     if (!allowed) autoTuning_ = false;
@@ -100,7 +106,7 @@ void MainController::CmbSwtchTemp_Click(int index) {
     // The delay list depends on the temperature: refill it and keep the
     // delay that is now selected.
     delayList_ = lists_.DelayTableFor(e->value);
-    int sel = FirstAtLeast(delayList_, image_.Mem3Block.SwitchDelay);
+    int sel = FirstAtLeast(delayList_, image_.Shown().Mem3Block.SwitchDelay);
     if (sel < 0 && !delayList_.empty()) sel = static_cast<int>(delayList_.size()) - 1;
     if (const auto* d = At(delayList_, sel)) image_.PendingEdits.Mem3Block.SwitchDelay = d->value;
     delays.DelayWriteMem3 = 1;
@@ -215,17 +221,32 @@ void MainController::CmbEmptyGas_Click(int index) {
     image_.PendingEdits.Mem3Block.EmptyGasMode = index;
     if (index == 0) image_.PendingEdits.Mem3Block.VolCompEnable = 0;
     delays.DelayWriteMem3 = 1;
+    // The volumetric compensation controls follow the pick at once.
+    FillingControls = true;
+    view_->RefreshSettings();
+    FillingControls = false;
 }
 
 void MainController::CmbSwtchSeq_Click(int index) {
     GASCAL_IGNORE_WHILE_FILLING;
-    if (const auto* e = At(lists_.seq, index)) {
-        // Integer part of (entry x 1000) / 25, computed on whole numbers so
-        // that 1.5 gives exactly 60.
-        const long long thousandths = std::llround(e->value * 1000.0);
-        image_.PendingEdits.Mem5Block.SwitchSequence = static_cast<uint8_t>(thousandths / 25);
-        delays.DelayWriteMem5 = 1;
+    const auto* e = At(lists_.seq, index);
+    if (!e) return;
+    // Integer part of (entry x 1000) / 25, computed on whole numbers so that
+    // 1.5 gives exactly 60.
+    const long long steps = std::llround(e->value * 1000.0) / kSeqStepMs;
+    if (steps < 0 || steps >= kPendingByte) {
+        // The ECU keeps the sequence in one byte, and 255 means "unchanged":
+        // an entry of the configuration file beyond that is refused, not
+        // sent as some other time, and the list shows the value again.
+        ErrorReport(QStringLiteral("CmbSwtchSeq_Click_Err"), QString(), false, kOverflow,
+                    QStringLiteral("Overflow (%1)").arg(e->text));
+        FillingControls = true;
+        view_->RefreshSettings();
+        FillingControls = false;
+        return;
     }
+    image_.PendingEdits.Mem5Block.SwitchSequence = static_cast<uint8_t>(steps);
+    delays.DelayWriteMem5 = 1;
 }
 
 void MainController::CmbShoRpm_Click(int index) {

@@ -30,8 +30,10 @@
 #include "data/core/ScaleConfig.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/Captions.h"
+#include "mainwindow/widgets/CalibrationPage.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/SimPanel.h"
+#include "mainwindow/widgets/WidgetKit.h"
 #include "pages/ctrlbar/UCtrlBar.h"
 
 namespace gascal {
@@ -46,49 +48,6 @@ constexpr uint32_t kBarBack = RgbColour(255, 255, 255);
 constexpr uint32_t kLambdaFill = RgbColour(0, 160, 0);
 constexpr uint32_t kLevelFill = RgbColour(0, 120, 255);
 const char* const kTabKeys[] = {" - F5", " - F6", " - F7", " - F2", " - F3"};
-
-QLineEdit* Display(QWidget* parent, const char* name, int chars, bool big = false) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setReadOnly(true);
-    e->setFocusPolicy(Qt::NoFocus);
-    e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QFont f = e->font();
-    f.setFamily(QStringLiteral("Monospace"));
-    f.setStyleHint(QFont::TypeWriter);
-    if (big) {
-        f.setPointSizeF(f.pointSizeF() * 1.8);
-        f.setBold(true);
-    }
-    e->setFont(f);
-    e->setMinimumWidth(QFontMetrics(f).horizontalAdvance(QString(chars + 1, QLatin1Char('0'))) + 8);
-    return e;
-}
-
-QCheckBox* StatusBox(QWidget* parent, const char* name, const QString& caption) {
-    auto* b = new QCheckBox(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    // Display only: the user cannot tick it.
-    b->setAttribute(Qt::WA_TransparentForMouseEvents);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setAutoFillBackground(true);
-    return b;
-}
-
-QFrame* Shape(QWidget* parent, const char* name, int w, int h) {
-    auto* f = new QFrame(parent);
-    f->setObjectName(QString::fromLatin1(name));
-    f->setFixedSize(w, h);
-    f->setFrameShape(QFrame::Box);
-    f->setAutoFillBackground(true);
-    return f;
-}
-
-void Fill(QWidget* w, const QColor& c) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, c);
-    w->setPalette(p);
-}
 
 // Background of the "Errori" button (light orange).
 constexpr uint32_t kErrorButtonColour = 8438015;
@@ -178,7 +137,8 @@ FrmKT540::FrmKT540(MainController& controller, QWidget* parent)
     lay->addWidget(BuildHeader());
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName(QStringLiteral("SstMain"));
-    tabs_->addTab(BuildLaterTab(TAB_CALIBRATION), QString());
+    calibrationPage_ = new CalibrationPage(central);
+    tabs_->addTab(calibrationPage_, QString());
     tabs_->addTab(BuildLaterTab(TAB_MODELING), QString());
     tabs_->addTab(BuildLaterTab(TAB_MAP), QString());
     tabs_->addTab(BuildGeneralTab(), QString());
@@ -302,7 +262,7 @@ QWidget* FrmKT540::BuildHeader() {
     h->addWidget(cmdExpert_);
     lblRpm_ = new QLabel(w);
     h->addWidget(lblRpm_);
-    txtRpm1_ = Display(w, "TxtRpm1", 4, true);
+    txtRpm1_ = ValueBox(w, "TxtRpm1", 4, true);
     txtRpm1_->setText(QStringLiteral("0000"));
     h->addWidget(txtRpm1_);
     return w;
@@ -333,17 +293,17 @@ QWidget* FrmKT540::BuildGeneralTab() {
         ++row;
     };
     QLabel* rpmLbl = nullptr;
-    txtRpm0_ = Display(grpLive_, "TxtRpm0", 4, true);
+    txtRpm0_ = ValueBox(grpLive_, "TxtRpm0", 4, true);
     addRow(&rpmLbl, txtRpm0_);
     rpmLbl->setObjectName(QStringLiteral("LblCalRpm"));
     rpmLbl->setAutoFillBackground(false);
-    txtTmpVap_ = Display(grpLive_, "TxtTmpVap0", 4);
+    txtTmpVap_ = ValueBox(grpLive_, "TxtTmpVap0", 4);
     addRow(&lblTmpVap_, txtTmpVap_);
-    txtTmpGas_ = Display(grpLive_, "TxtTmpGas0", 4);
+    txtTmpGas_ = ValueBox(grpLive_, "TxtTmpGas0", 4);
     addRow(&lblTmpGas_, txtTmpGas_);
-    txtPressure_ = Display(grpLive_, "TxtPressure0", 5);
+    txtPressure_ = ValueBox(grpLive_, "TxtPressure0", 5);
     addRow(&lblPressure_, txtPressure_);
-    txtVacuum_ = Display(grpLive_, "TxtVacuum", 5);
+    txtVacuum_ = ValueBox(grpLive_, "TxtVacuum", 5);
     addRow(&lblCalPres_, txtVacuum_);
     lblCalPres_->setObjectName(QStringLiteral("LblCalPres"));
     shpPLoad_ = Shape(grpLive_, "ShpPLoad", 14, 14);
@@ -359,9 +319,9 @@ QWidget* FrmKT540::BuildGeneralTab() {
     marksP->addWidget(shpPmin_);
     marksP->addWidget(shpPLoad_);
     g->addLayout(marksP, row - 2, 2);
-    txtSupply_ = Display(grpLive_, "TxtSupply", 5);
+    txtSupply_ = ValueBox(grpLive_, "TxtSupply", 5);
     addRow(&lblSupply_, txtSupply_);
-    txtLambda_ = Display(grpLive_, "TxtLambda", 5);
+    txtLambda_ = ValueBox(grpLive_, "TxtLambda", 5);
     addRow(&lblLambdaCap_, txtLambda_);
     barLambda_ = new UCtrlBar(grpLive_);
     barLambda_->setObjectName(QStringLiteral("BarLambda"));
@@ -413,8 +373,8 @@ QWidget* FrmKT540::BuildGeneralTab() {
     auto* times = new QGridLayout;
     cmbInj_ = new QComboBox(grpInj_);
     cmbInj_->setObjectName(QStringLiteral("CmbInj"));
-    txtInjTimePet_ = Display(grpInj_, "TxtInjTimePet", 6, true);
-    txtInjTimeGas_ = Display(grpInj_, "TxtInjTimeGas", 6, true);
+    txtInjTimePet_ = ValueBox(grpInj_, "TxtInjTimePet", 6, true);
+    txtInjTimeGas_ = ValueBox(grpInj_, "TxtInjTimeGas", 6, true);
     times->addWidget(cmbInj_, 0, 0);
     times->addWidget(txtInjTimePet_, 0, 1);
     times->addWidget(txtInjTimeGas_, 0, 2);
@@ -540,7 +500,9 @@ void FrmKT540::ApplyLanguage() {
     mnuDevice_->setTitle(C(Cap::MenuDevice));
     mnuLanguage_->setTitle(C(Cap::MenuLanguage));
     if (mnuSimulator_) mnuSimulator_->setTitle(C(Cap::MenuSimulator));
-    for (auto* l : laterLabels_) l->setText(C(Cap::PageLater));
+    for (auto* l : laterLabels_)
+        if (l) l->setText(C(Cap::PageLater));
+    calibrationPage_->ApplyLanguage([this](int e) { return ctl_.Text(e); });
 
     lblRpm_->setText(C(Cap::LblRpm));
     if (auto* rpmLbl = static_cast<QLabel*>(lblRpm_->property("live").value<void*>()))
@@ -603,6 +565,7 @@ void FrmKT540::SetBox(QCheckBox* box, bool ticked, const QString& caption) {
 
 void FrmKT540::ShowLive(LivePart part) {
     const LiveDisplay& d = ctl_.Display();
+    calibrationPage_->ShowLive(d, part);
     switch (part) {
         case LivePart::RpmAndInj: {
             txtRpm0_->setText(d.rpmText);

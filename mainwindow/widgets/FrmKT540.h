@@ -30,6 +30,7 @@ class QGridLayout;
 namespace gascal {
 
 class UCtrlBar;
+class CalibrationPage;
 class FrmInit;
 class SimControl;
 class SimPanel;
@@ -127,6 +128,7 @@ private:
     std::array<QLabel*, 3> statusCells_{};
     QTabWidget* tabs_ = nullptr;
     std::array<QLabel*, 3> laterLabels_{};
+    CalibrationPage* calibrationPage_ = nullptr;
 
     // General tab.
     QLineEdit* txtRpm0_ = nullptr;

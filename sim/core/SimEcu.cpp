@@ -6,6 +6,7 @@
 namespace gascal::sim {
 
 namespace {
+constexpr uint16_t kNoSensorReading = 0xFFFF;  // a pressure input with no sensor on it
 constexpr double kSaveFlashUs = 250000;
 constexpr double kEraseFlashUs = 600000;
 constexpr double kFlashZoneUs = 3000;
@@ -251,6 +252,12 @@ void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
     auto tell = [this, cmd](uint8_t status, const char* note) {
         if (observer_) observer_(cmd, status, note);
     };
+    if (random_.Chance(failures_.deaf)) {
+        // Lost on the way in: the ECU neither executes nor answers it.
+        ++counters_.injectedDeaf;
+        tell(kStatusDone, "request lost");
+        return;
+    }
     if (Checksum(frame) != 0) {
         ++counters_.checksumErrors;
         SendAnswer(BuildAnswer(cmd, kStatusChecksumError, {}), at + options_.processingUs, 0);
@@ -806,9 +813,11 @@ std::vector<uint8_t> SimEcu::EncodeMem1() const {
     const double rpmConst = cfg.RpmConstant();
     const double period = es.rpm > 0 ? rpmConst / es.rpm : 0;
     PutU16(&b[mem1::RpmPeriod], ClampU16(period));
+    // A disconnected pressure sensor's input floats to full scale: no
+    // reading (a closed gas line reads 0 mbar, which is a reading).
     PutU16(&b[mem1::GasPressure],
-           SensorFault(ERR_GAS_PRESSURE_SENSOR) ? 0 : ClampU16(es.gasPressMbar));
-    PutU16(&b[mem1::Vacuum], SensorFault(ERR_MAP_SENSOR) ? 0 : ClampU16(es.mapMbar));
+           SensorFault(ERR_GAS_PRESSURE_SENSOR) ? kNoSensorReading : ClampU16(es.gasPressMbar));
+    PutU16(&b[mem1::Vacuum], SensorFault(ERR_MAP_SENSOR) ? kNoSensorReading : ClampU16(es.mapMbar));
     PutU16(&b[mem1::LambdaMv], SensorFault(ERR_LAMBDA_SENSOR) ? 0 : ClampU16(es.lambdaV * 1000));
     b[mem1::KeyOn] = engine_.Controls().key ? 1 : 0;
     const bool valves = onGas_ && !programming;

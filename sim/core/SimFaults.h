@@ -36,6 +36,7 @@ struct FailureSettings {
     double collision = 0;  // noise sent back while the request is still coming in
     double vanish = 0;     // the port disappears (USB cable pulled) and comes back
     double reset = 0;      // the ECU resets instead of answering
+    double deaf = 0;       // the request is lost on its way in: the ECU never sees it
     double lateMs = 300;
     double splitGapMs = 30;
     double vanishMs = 3000;
@@ -68,6 +69,7 @@ struct SimCounters {
     uint64_t injectedCollision = 0;
     uint64_t injectedVanish = 0;
     uint64_t injectedReset = 0;
+    uint64_t injectedDeaf = 0;
     uint64_t resets = 0;  // every reset, injected or asked for
     uint64_t flashSaves = 0;
     std::map<uint8_t, uint64_t> perCommand;  // good requests by command code

@@ -39,6 +39,14 @@ TEST(CliFields, TableCoversEveryBlockFieldOnceAndRangesExcludeSentinels) {
             EXPECT_TRUE(changed) << f.name.toStdString() << "=" << v;
         }
     }
+    // Array fields carry the image's own name and the element index.
+    for (int k = 0; k < 6; ++k)
+        EXPECT_TRUE(FindCliField(table, QStringLiteral("LevelThresholds%1").arg(k))) << k;
+    EXPECT_FALSE(FindCliField(table, "LevelThreshold0"));
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_TRUE(FindCliField(table, QStringLiteral("InjEnable%1").arg(k))) << k;
+        EXPECT_TRUE(FindCliField(table, QStringLiteral("InjTrim%1").arg(k))) << k;
+    }
     EXPECT_TRUE(FindCliField(table, "switchrpm"));
     EXPECT_TRUE(FindCliField(table, "InjTrim7"));
     EXPECT_FALSE(FindCliField(table, "InjTrim8"));

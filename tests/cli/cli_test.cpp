@@ -11,6 +11,7 @@
 #include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
+#include "common/TextFile.h"
 #include "link/core/CommandTable.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimLayout.h"
@@ -236,7 +237,21 @@ TEST(CliInProcess, MissingFirmwareFileIsAFileError) {
     QFile::remove(inst.File("BIN/TeluroInj468.frh"));
     const Result r = RunVirtual({"--sim", "identify"}, NewEcu(), inst);
     EXPECT_EQ(r.rc, 4);
-    EXPECT_TRUE(r.err.contains("firmware file"));
+    EXPECT_TRUE(r.err.contains("Firmware file not found: " + inst.File("BIN/TeluroInj468.frh")))
+        << r.err.toStdString();
+}
+
+// A damaged firmware file gives the window's text, with the line that is wrong.
+TEST(CliInProcess, DamagedFirmwareFileNamesTheBadLine) {
+    Installation inst;
+    QStringList lines;
+    ASSERT_TRUE(ReadLatin1Lines(inst.File("BIN/TeluroInj468.frh"), lines));
+    lines[2][lines[2].size() / 2] = QLatin1Char('X');
+    ASSERT_TRUE(WriteLatin1Lines(inst.File("BIN/TeluroInj468.frh"), lines));
+    const Result r = RunVirtual({"--sim", "identify"}, NewEcu(), inst);
+    EXPECT_EQ(r.rc, 4);
+    EXPECT_TRUE(r.err.contains("Firmware file not found: " + inst.File("BIN/TeluroInj468.frh")));
+    EXPECT_TRUE(r.err.contains("line 3")) << r.err.toStdString();
 }
 
 TEST(CliInProcess, ParameterFileCarriesAConfigurationToAnotherEcu) {
@@ -272,6 +287,29 @@ TEST(CliInProcess, ParameterFileCarriesAConfigurationToAnotherEcu) {
     ASSERT_EQ(oldLoad.rc, 0) << oldLoad.err.toStdString();
     EXPECT_EQ(oldEcu->Working().mem3, source->Working().mem3);
     EXPECT_EQ(oldEcu->Working().table, source->Working().table);
+}
+
+// A car found running on gas is switched to petrol for the load and then
+// put back as it was found: on gas, running on its own (not left in slave
+// mode).
+TEST(CliInProcess, LoadingIntoACarOnGasLeavesItOnGasInRunningMode) {
+    Installation inst;
+    sim::SimOptions o;
+    o.key = o.engineRunning = o.warm = true;
+    o.rpm = 2000;
+    auto ecu = NewEcu(o);
+    const QString file = inst.File("car.var");
+    ASSERT_EQ(RunVirtual({"--sim", "save-params", file}, ecu, inst).rc, 0);
+    ecu->AdvanceTo(ecu->Now() + 90e6);
+    ASSERT_TRUE(ecu->OnGas());
+    ASSERT_EQ(ecu->Mode(), sim::EcuMode::Run);
+    const Result r = RunVirtual({"--sim", "load-params", file}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("switched to petrol while loading"));
+    EXPECT_TRUE(r.err.contains("Switched back to gas"));
+    EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(ecu->Working().WorkMode(), 3);
+    EXPECT_GE(ecu->Counters().perCommand.at(CMD_SET_ECU_RUN), 1u);
 }
 
 TEST(CliInProcess, LoadingAMissingOrBrokenFileIsAFileError) {

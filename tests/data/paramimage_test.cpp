@@ -110,10 +110,14 @@ TEST_F(ParamImageTest, CoilAndCylinderCountsAreRepaired) {
     EXPECT_EQ(image.PendingEdits.Mem3Block.NumCylinders, 4);
     EXPECT_EQ(host.delayWriteMem3, 1);
     EXPECT_DOUBLE_EQ(image.RpmConstant, 15000000);
-    // The repaired values are written back by the next build.
+    // The repaired values are written back by the next build, and are done
+    // once the ECU has acknowledged that write.
+    const Mem3Fields carried = image.PendingEdits.Mem3Block;
     const auto p = image.BuildMem3Payload();
     EXPECT_EQ(p[0], 4);
     EXPECT_EQ(p[1], 4);
+    EXPECT_EQ(image.PendingEdits.Mem3Block.NumCoils, 4);
+    image.AcknowledgeMem3Write(carried);
     EXPECT_EQ(image.PendingEdits.Mem3Block.NumCoils, kPendingInt);
 }
 
@@ -163,6 +167,7 @@ TEST_F(ParamImageTest, SignedTrimsAndSaturation) {
     image.PendingEdits.Mem3Block.InjTrim[0] = -0.016;  // element 0 travels last
     image.PendingEdits.Mem3Block.InjTrim[7] = 300;
     image.PendingEdits.Mem3Block.InjTrim[6] = -1000;  // below -32768 counts
+    const Mem3Fields carried = image.PendingEdits.Mem3Block;
     const auto p = image.BuildMem3Payload();
     // Trims start at byte 22: element 7 first.
     EXPECT_EQ(p[22], 0xFF);
@@ -171,7 +176,42 @@ TEST_F(ParamImageTest, SignedTrimsAndSaturation) {
     EXPECT_EQ(p[36], 0xFE);
     EXPECT_EQ(p[37], 0xFF);
     EXPECT_DOUBLE_EQ(image.Mem3Block.InjTrim[0], -0.016);
+    image.AcknowledgeMem3Write(carried);
     EXPECT_EQ(image.PendingEdits.Mem3Block.InjTrim[0], kPendingSigned);
+}
+
+// An engine speed with a fraction rounds to the nearest revolution, in the
+// switchover speed of block 3 and in the live speed of block 1: period 7000
+// with 4 coils on 4 cylinders is 2142.86 rpm.
+TEST_F(ParamImageTest, SpeedsWithAFractionRoundToTheNearestRevolution) {
+    Mem3Wire w;
+    w.period = 7000;
+    image.DecodeMem3(w.Hex());
+    EXPECT_EQ(image.Mem3Block.SwitchRpm, 2143);
+    QString h;
+    for (int i = 0; i < 32; ++i) h += U16(0);
+    h += U16(7000);
+    h = h.leftJustified(2 * kMem1Bytes, QLatin1Char('0'));
+    image.DecodeMem1(h);
+    EXPECT_EQ(image.Mem1Block.Rpm, 2143);
+}
+
+// A scaled word just below 65536 rounds up: it goes out as FFFF, the
+// largest word, never as 0000.
+TEST_F(ParamImageTest, AScaledWordJustBelowTheTopIsSentAsFFFF) {
+    image.DecodeMem3(Mem3Wire{}.Hex());
+    image.KInj = 0.008;
+    image.Mem3Block.InjOpenTime = 65535.6 * 0.008;
+    // The opening time is the word at bytes 8 and 9.
+    auto p = image.BuildMem3Payload();
+    EXPECT_EQ(p[8], 0xFF);
+    EXPECT_EQ(p[9], 0xFF);
+    image.Mem3Block.InjOpenTime = 65535.4 * 0.008;
+    p = image.BuildMem3Payload();
+    EXPECT_EQ(p[8] | p[9] << 8, 0xFFFF);
+    image.Mem3Block.InjOpenTime = 65536.0 * 0.008 + 0.008;  // beyond: its low 16 bits
+    p = image.BuildMem3Payload();
+    EXPECT_EQ(p[8] | p[9] << 8, 0x0001);
 }
 
 TEST_F(ParamImageTest, ScaledFieldsRoundHalvesToEven) {
@@ -190,19 +230,41 @@ TEST_F(ParamImageTest, MergeRulesOfBlock3) {
     pend.LevelThresholds[0] = 0;  // 0 or more counts for integer fields
     pend.SwitchTempRaw = -0.5;    // above -1 counts for real fields
     pend.InjEnable[5] = 1;
+    const Mem3Fields carried = pend;
     const auto p = image.BuildMem3Payload();
     EXPECT_EQ(p[39], 9);
     EXPECT_EQ(image.Mem3Block.LevelThresholds[0], 0);
+    EXPECT_EQ(pend.LevelThresholds[0], 0);  // pending until acknowledged
+    EXPECT_EQ(pend.Mem3Byte39, 1);           // left alone by the build
+    image.AcknowledgeMem3Write(carried);
     EXPECT_EQ(pend.LevelThresholds[0], kPendingInt);
     EXPECT_EQ(image.Mem3Block.InjEnable[5], 1);
     EXPECT_EQ(p[14 + 7 - 5], 1);
-    EXPECT_EQ(pend.Mem3Byte39, 1);  // left alone
+}
+
+TEST_F(ParamImageTest, AnEditStoredWhileItsWriteIsOnTheWayStaysPending) {
+    image.DecodeMem3(Mem3Wire{}.Hex());
+    Mem3Fields& pend = image.PendingEdits.Mem3Block;
+    pend.SwitchRpm = 1400;
+    const Mem3Fields carried = pend;
+    image.BuildMem3Payload();
+    // While the write waits for its answer, the fitter picks another value.
+    pend.ForceTime = 60;
+    image.AcknowledgeMem3Write(carried);
+    EXPECT_DOUBLE_EQ(pend.ForceTime, 60);
+    EXPECT_DOUBLE_EQ(pend.SwitchRpm, 1400);  // sent again with it: the ECU has it already
+    // Without such an edit the acknowledgement clears the block's edits.
+    const Mem3Fields again = pend;
+    image.BuildMem3Payload();
+    image.AcknowledgeMem3Write(again);
+    EXPECT_EQ(pend, ParamImage::SentinelEdits().Mem3Block);
 }
 
 TEST_F(ParamImageTest, Block2MergeChangesOnlyThePendingByte) {
     image.DecodeMem2(Mem2Hex(3, 3, 1, 1234, 99, 0, 1, 1));
     const auto before = image.BuildMem2Payload();
     image.PendingEdits.Mem2Block.RpmCompEnable = 1;
+    const Mem2Fields carried = image.PendingEdits.Mem2Block;
     const auto after = image.BuildMem2Payload();
     ASSERT_EQ(after.size(), size_t(kMem2Bytes));
     for (size_t i = 0; i < after.size(); ++i) {
@@ -211,6 +273,7 @@ TEST_F(ParamImageTest, Block2MergeChangesOnlyThePendingByte) {
         else
             EXPECT_EQ(after[i], before[i]) << "byte " << i;
     }
+    image.AcknowledgeMem2Write(carried);
     EXPECT_EQ(image.PendingEdits.Mem2Block.RpmCompEnable, kPendingByte);
 }
 
@@ -229,8 +292,9 @@ TEST_F(ParamImageTest, Block2FieldsTheEcuOwnsAreNeverMerged) {
     EXPECT_EQ(p[13], 0);
     EXPECT_EQ(p[12], 1);
     EXPECT_EQ(pend.VacuumAcqEnable, 2);  // neither applied nor reset
-    EXPECT_EQ(pend.WorkMode, kPendingByte);
+    EXPECT_EQ(pend.WorkMode, 3);         // until the ECU takes the write
     image.OnMem2WriteAcknowledged();
+    EXPECT_EQ(pend.WorkMode, kPendingByte);
     EXPECT_EQ(pend.Mem2Byte1, kPendingByte);
 }
 
@@ -280,9 +344,11 @@ TEST_F(ParamImageTest, Block5FullRoundTripAndSignedTemperature) {
     EXPECT_EQ(BytesToHex(image.BuildMem5Payload()), hex);
     image.PendingEdits.Mem5Block.PreInjTemp = -10;
     image.PendingEdits.Mem5Block.ShowRpmLow = 2000;
+    const Mem5Fields carried = image.PendingEdits.Mem5Block;
     const auto p = image.BuildMem5Payload();
     EXPECT_EQ(p[11] | p[12] << 8, 0xFFF6);
     EXPECT_EQ(p[16] | p[17] << 8, 2000);
+    image.AcknowledgeMem5Write(carried);
     EXPECT_EQ(image.PendingEdits.Mem5Block.PreInjTemp, kPendingSigned);
 }
 

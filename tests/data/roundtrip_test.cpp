@@ -30,7 +30,7 @@ struct EcuSession {
     explicit EcuSession(const sim::SimOptions& options)
         : ecu(std::make_shared<sim::SimEcu>(options)), provider(ecu) {
         comm.SetPortProvider(&provider);
-        comm.SetFirmwareFileReader([](QString& fle) {
+        comm.SetFirmwareFileReader([](QString& fle, QString*) {
             fle.clear();
             return true;
         });

@@ -209,7 +209,7 @@ TEST_F(CommandTest, IdentityReadNewFirmware) {
     id.append(QByteArray("KT540 GASCAL INJ468").leftJustified(32, ' '));
     answers[CMD_READ_FIRMWARE] = id;
     const QString fle = "014101092026" + QString("KT540 GASCAL INJ468").leftJustified(32);
-    comm->SetFirmwareFileReader([&](QString& f) {
+    comm->SetFirmwareFileReader([&](QString& f, QString*) {
         f = fle;
         return true;
     });
@@ -224,12 +224,12 @@ TEST_F(CommandTest, IdentityReadNewFirmware) {
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM_ZONE), 0);
 
     // A file that cannot be read fails the whole read.
-    comm->SetFirmwareFileReader([](QString&) { return false; });
+    comm->SetFirmwareFileReader([](QString&, QString*) { return false; });
     EXPECT_FALSE(comm->ReadFirmwareIdentity());
     // Offline: no request, empty identity.
     comm->SetComState(COM_STOP);
     const size_t sent = line->requests.size();
-    comm->SetFirmwareFileReader([&](QString& f) {
+    comm->SetFirmwareFileReader([&](QString& f, QString*) {
         f = fle;
         return true;
     });
@@ -252,7 +252,7 @@ TEST_F(CommandTest, IdentityReadFallsBackToMemoryZonesOnOlderFirmware) {
         return DefaultEcu(req);
     });
     comm->Queue().Push("stale");
-    comm->SetFirmwareFileReader([](QString& f) {
+    comm->SetFirmwareFileReader([](QString& f, QString*) {
         f = "0141";
         return true;
     });

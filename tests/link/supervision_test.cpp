@@ -253,6 +253,20 @@ TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     EXPECT_EQ(sup->Cell0().text, "SEARCH COMUNICATION PORT: USB");
 }
 
+// While a search runs one port item is always ticked: a cursor moved past
+// COM9 (an ECU found there but refused) stands for the cable, which the
+// search tries next.
+TEST_F(SupervisionTest, ASearchCursorPastComNineTicksTheCable) {
+    comm->SetFlagRicercaCom(9);
+    sup->AggiornaStatoCom();
+    EXPECT_EQ(sup->PortaDiComSelected(), 9);
+    comm->SetFlagRicercaCom(10);
+    sup->AggiornaStatoCom();
+    EXPECT_EQ(sup->PortaDiComSelected(), 0);
+    sup->TickCurrentPort();
+    EXPECT_EQ(sup->PortaDiComSelected(), 0);
+}
+
 TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
     struct Case {
         uint8_t state;

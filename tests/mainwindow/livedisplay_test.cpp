@@ -92,10 +92,14 @@ TEST(LiveDisplay, PressuresVacuumAndSpeedWindow) {
     LiveDisplay d;
     LiveInputs in = KeyOnAt(2400);
     in.gasPressureRaw = 1250;
-    in.vacuumRaw = 0;
+    in.vacuumRaw = 65535;  // no sensor reading
     d.UpdateStatus(in, false);
     EXPECT_EQ(d.pressureText, Dec("1.25"));
     EXPECT_EQ(d.vacuumText, "- - -");
+    // A closed gas line on petrol reads 0 bar: a reading, not a missing sensor.
+    in.gasPressureRaw = 0;
+    d.UpdateStatus(in, false);
+    EXPECT_EQ(d.pressureText, Dec("0.00"));
     EXPECT_TRUE(d.vacuumVisible);
     in.vacuumAcqEnable = true;
     for (int i = 0; i < 20; ++i) d.UpdateRpm(in);

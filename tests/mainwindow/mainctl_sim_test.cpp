@@ -6,6 +6,7 @@
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
+#include "mainwindow/controller/EcuRequests.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -254,12 +255,15 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
     }
 }
 
-TEST(MainCtlSim, IncompatibleEcuReconnectsAndComplainsEvery21Attempts) {
+// An incompatible ECU keeps the link reconnecting; the box comes once the
+// count of failed identifications has passed 21, that is on the 22nd.
+TEST(MainCtlSim, IncompatibleEcuReconnectsAndComplainsOnceTheCountPassed21) {
     sim::SimOptions o = SimSession::DefaultOptions();
     o.descriptor = QStringLiteral("KT540 OTHER INJ999").leftJustified(32, ' ');
     SimSession s(o, true);
     s.Start();
     ASSERT_TRUE(s.RunUntil([&] { return !s.prompts.shown.empty(); }, 600));
+    EXPECT_EQ(s.Sent(CMD_READ_FIRMWARE), 22u);
     EXPECT_FALSE(s.ctl().Online);
     EXPECT_EQ(s.prompts.shown.size(), 1u);
     EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ999"));
@@ -329,4 +333,90 @@ TEST(MainCtlSim, AFailedWriteIsRetriedOnlyAfterAFreshRead) {
     EXPECT_TRUE(written);
     s.RunFor(2);
     EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 1400, 2);
+}
+
+// An edit stays pending until the ECU has taken the write that carried it:
+// a write the ECU rejects, or never receives, is sent again with the edit
+// after the fresh read, instead of writing back what the ECU held.
+TEST(MainCtlSim, AnEditSurvivesAWriteTheEcuRejectsOrNeverSees) {
+    struct Case {
+        const char* name;
+        double sim::FailureSettings::*failure;
+    };
+    for (const Case c : {Case{"rejected (status 254)", &sim::FailureSettings::status254},
+                         Case{"rejected (status 255)", &sim::FailureSettings::status255},
+                         Case{"never received", &sim::FailureSettings::deaf}}) {
+        SCOPED_TRACE(c.name);
+        SimSession s;
+        ASSERT_TRUE(s.StartAndGoOnline());
+        ASSERT_NEAR(s.ecu->Working().SwitchRpm(), 800, 2);
+        bool writeFailed = false;
+        // The failure starts with the write itself (after its fresh read) and
+        // ends once the tool has given that write up.
+        s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
+            s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
+            if (r == SchedulerRequest::ReadMem3 && ok && s.ctl().flags.PendingWriteMem3 && !writeFailed)
+                s.ecu->Failures().*c.failure = 1.0;
+            if (r == SchedulerRequest::WriteMem3 && !ok) {
+                writeFailed = true;
+                s.ecu->Failures().*c.failure = 0;
+            }
+        });
+        s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1400));
+        ASSERT_TRUE(s.RunUntil([&] { return writeFailed; }, 120));
+        EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 800, 2);  // the ECU did not take it
+        EXPECT_DOUBLE_EQ(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 1400);
+        ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().flags.PendingWriteMem3; }, 120));
+        s.RunFor(2);
+        EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 1400, 2);
+        EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1400, 2);
+        EXPECT_LT(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 0);  // done now
+    }
+}
+
+// A firmware file or flash table that is there but cannot be used is said
+// once, naming the bad line, and the window closes as with a missing file,
+// instead of asking the ECU for its identity for ever.
+TEST(MainCtlSim, ADamagedFirmwareFileOrFlashTableIsToldOnceAndTheWindowCloses) {
+    struct Case {
+        const char* file;
+        int line;  // 1-based line to damage
+        const char* named;
+    };
+    for (const Case c : {Case{"BIN/TeluroInj468.frh", 3, "line 3"},
+                         Case{"BIN/Flash.ini", 1, "line 1"}}) {
+        SCOPED_TRACE(c.file);
+        SimSession s;
+        QStringList lines;
+        ASSERT_TRUE(ReadLatin1Lines(s.root + "/" + c.file, lines));
+        ASSERT_GE(lines.size(), c.line);
+        QString& bad = lines[c.line - 1];
+        bad[3] = QLatin1Char('X');  // not a digit in either file
+        ASSERT_TRUE(WriteLatin1Lines(s.root + "/" + c.file, lines));
+        s.Start();
+        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 20));
+        ASSERT_EQ(s.prompts.shown.size(), 1u) << s.prompts.Texts().join(" | ").toStdString();
+        EXPECT_EQ(s.prompts.shown[0].title, " Firmware ");
+        EXPECT_TRUE(s.prompts.shown[0].text.contains("TeluroInj468.frh"));
+        EXPECT_TRUE(s.prompts.shown[0].text.contains(c.named)) << s.prompts.shown[0].text.toStdString();
+        EXPECT_LE(s.Sent(CMD_READ_FIRMWARE), 2u);
+        EXPECT_FALSE(s.ctl().Online);
+    }
+}
+
+// The ECU's acknowledgement of a sample clear empties the tool's store of
+// that fuel's samples too; the other fuel's stay.
+TEST(MainCtlSim, ASampleClearEmptiesThatFuelsSamplesInTheTool) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    EcuRequests& r = s.ctl().Requests();
+    s.ctl().flags.PendingReadSmplBnz = s.ctl().flags.PendingReadSmplGas = true;
+    ASSERT_TRUE(s.RunUntil([&] { return !r.samples[0].isEmpty() && !r.samples[3].isEmpty(); }, 10));
+    s.ctl().flags.PendingCancSmplBnz = true;
+    ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().flags.PendingCancSmplBnz; }, 10));
+    EXPECT_EQ(s.Sent(CMD_CANC_SMPL_BNZ), 1u);
+    EXPECT_TRUE(r.samples[0].isEmpty());
+    EXPECT_TRUE(r.samples[1].isEmpty());
+    EXPECT_FALSE(r.samples[2].isEmpty());
+    EXPECT_FALSE(r.samples[3].isEmpty());
 }

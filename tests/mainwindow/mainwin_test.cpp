@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -223,4 +226,47 @@ TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {
     EXPECT_EQ(com3->text(), "  COM 3");  // the item's own caption stays as it is
     EXPECT_EQ(com3->toolTip(), "COM3: /dev/pts/77");
     SetSerialOverride(QString(), 1);
+}
+
+// Ticked status boxes fill with the shadow colour, so "GAS" in white reads
+// on a dark ground; unticked ones keep the button face.
+TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    t.s.RunFor(1);
+    auto* key = t.w->findChild<QCheckBox*>("CkbKey");
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->isChecked());
+    const QRgb shadow = t.w->palette().shadow().color().rgb();
+    const QImage ticked = key->grab().toImage();
+    EXPECT_EQ(ticked.pixelColor(ticked.width() - 2, 1).rgb(), shadow);
+    t.s.ecu->SetKey(false);
+    ASSERT_TRUE(t.s.RunUntil([&] { return !key->isChecked(); }, 5))
+        << int(t.s.session->image.Mem1Block.KeyOn);
+    const QImage unticked = key->grab().toImage();
+    EXPECT_EQ(unticked.pixelColor(unticked.width() - 2, 1).rgb(),
+              t.w->palette().button().color().rgb());
+}
+
+// The Calibration tab carries its copies of the live values.
+TEST(MainWin, TheCalibrationPageCopiesTheLiveValues) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    t.s.RunFor(2);
+    QWidget* page = t.w->Tabs()->widget(TAB_CALIBRATION);
+    auto text = [&](const char* name) -> QString {
+        if (auto* l = page->findChild<QLabel*>(name)) return l->text();
+        if (auto* e = page->findChild<QLineEdit*>(name)) return e->text();
+        ADD_FAILURE() << "no " << name << " on the calibration page";
+        return {};
+    };
+    const LiveDisplay& d = t.s.ctl().Display();
+    EXPECT_EQ(text("LblCalInjTp"), d.calInjTpText);
+    EXPECT_EQ(text("LblCalInjTg"), d.calInjTgText);
+    EXPECT_FALSE(text("LblCalInjTp").isEmpty());
+    EXPECT_FALSE(text("LblCalInjTg").isEmpty());
+    EXPECT_EQ(text("TxtTmpVap1"), t.w->findChild<QLineEdit*>("TxtTmpVap0")->text());
+    EXPECT_EQ(text("TxtTmpGas1"), t.w->findChild<QLineEdit*>("TxtTmpGas0")->text());
+    EXPECT_EQ(text("TxtPressure1"), t.w->findChild<QLineEdit*>("TxtPressure0")->text());
+    EXPECT_FALSE(text("TxtTmpVap1").isEmpty());
 }

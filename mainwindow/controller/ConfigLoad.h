@@ -1,0 +1,65 @@
+// Loading a parameter file into the ECU, as the window and gascal-cli both
+// do it: a car running on gas is put in slave mode and switched to petrol
+// while its configuration changes, the file is written (blocks and
+// correction table), the table is read back, the configuration is saved to
+// flash, and the car goes back to the fuel and mode it was found in.
+//
+// A load that fails is tried again by its caller; the fuel toggle is
+// remembered across attempts, so the car returns to gas (and to running on
+// its own) once the load is done or dropped, never left in slave mode.
+#pragma once
+
+#include <QString>
+
+#include "data/core/ParamFile.h"
+
+namespace gascal {
+
+class ClsComm;
+class EcuRequests;
+class ParamImage;
+
+inline constexpr int kWorkModeGas = 3;
+inline constexpr int kWorkModePetrol = 0;
+
+class ConfigLoad {
+public:
+    ConfigLoad(ClsComm& comm, ParamImage& image, EcuRequests& requests)
+        : comm_(comm), image_(image), requests_(requests) {}
+
+    struct Result {
+        bool ok = false;           // written, table read back, saved to flash
+        bool written = false;      // every block and the table reached the ECU
+        bool tableRead = false;    // the correction table was read back
+        bool saved = false;        // the ECU saved it to flash
+        bool linkStopped = false;  // the link was (or went) offline: nothing more was sent
+        bool fuelNotSwitched = false;  // the car runs on gas and could not be switched
+        bool fuelReturned = false;     // the car went back to gas after the load
+    };
+
+    // One attempt. With the link stopped the file goes into the image only.
+    Result Attempt(const QString& path, const ParamLoadOptions& options,
+                   ParamLoadReport* report = nullptr);
+
+    // The car was switched to petrol for a load and is not back on gas yet.
+    bool FuelToggled() const { return toggled_; }
+    // Puts a car switched for a load back on gas, and in running mode when
+    // it ran on its own. True when it is back (or was never switched).
+    bool ReturnFuel();
+    // The link was stopped by the user: whatever car is found next starts
+    // afresh (it may not be the one that was switched).
+    void Forget() { toggled_ = false; }
+
+private:
+    // Slave mode (unless already), then block 2 asking for the fuel.
+    bool SwitchFuel(int workMode);
+    bool Stopped() const;
+
+    ClsComm& comm_;
+    ParamImage& image_;
+    EcuRequests& requests_;
+    bool toggled_ = false;
+    bool wasRunning_ = false;
+};
+
+}  // namespace gascal

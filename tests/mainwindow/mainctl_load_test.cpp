@@ -1,0 +1,138 @@
+// Loading a configuration from the window against the simulated ECU, in
+// virtual time: with the link stopped before or during the load, on an ECU
+// without block 5, and on a car running on gas whose first attempt fails.
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "common/TextFile.h"
+#include "data/core/ParamFile.h"
+#include "link/core/CommandTable.h"
+#include "tests/mainwindow/SimFixture.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+
+// A parameter file made from the session's image with its own switchover
+// speed, end of the acquisition window and correction table, so that what
+// the file brings can be told apart from what the ECU holds.
+QString WriteDistinctFile(SimSession& s, const QString& name) {
+    ParamImage file = s.session->image;
+    file.SetHost(nullptr);
+    file.Mem3Block.SwitchRpm = 1800;
+    file.Mem5Block.ShowRpmHigh = 3000;
+    for (int k = 0; k < kCorTimeEntries; ++k) file.CorTable[k] = 0.256;
+    const QString path = s.root + "/" + name;
+    EXPECT_TRUE(SaveParamFile(path, file, SimSession::ShippedVersionNum(), "test"));
+    return path;
+}
+
+void GoOffline(SimSession& s) {
+    s.ctl().MnuDevOffline_Click();
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->comm.ComState() == COM_STOP; }, 2));
+    s.RunFor(0.1);
+}
+
+}  // namespace
+
+TEST(MainCtlLoad, WithTheLinkStoppedTheFilesTableIsKeptAndSaved) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    const QString file = WriteDistinctFile(s, "car.var");
+    GoOffline(s);
+    s.ctl().ConfigFileToLoad = file;
+    s.RunFor(0.5);
+    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
+    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
+    EXPECT_DOUBLE_EQ(s.session->image.CorTable[10], 0.256);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
+
+    // "Save configuration" writes what was loaded, table included.
+    const QString out = s.root + "/saved.var";
+    s.prompts.files.push_back(out);
+    s.ctl().MnuFileSaveConf_Click();
+    QStringList lines;
+    ASSERT_TRUE(ReadLatin1Lines(out, lines));
+    const int cor = lines.indexOf("[COR]");
+    ASSERT_GE(cor, 0);
+    EXPECT_EQ(ParseReal(lines.value(cor + 1 + 10)).value_or(-1), 0.256);
+}
+
+TEST(MainCtlLoad, AnEcuWithoutBlock5KeepsItsOwnWhetherTheLinkRunsOrNot) {
+    for (const bool offline : {false, true}) {
+        SCOPED_TRACE(offline ? "link stopped" : "link running");
+        SimSession s;
+        ASSERT_TRUE(s.StartAndGoOnline());
+        const QString file = WriteDistinctFile(s, "car.var");
+        const int ecuShowHigh = s.session->image.Mem5Block.ShowRpmHigh;
+        ASSERT_NE(ecuShowHigh, 3000);
+        // From here on the link reports firmware 132: no writable block 5.
+        const QString identity = s.session->comm.FirmwareEcu();
+        s.session->comm.SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
+        if (offline) GoOffline(s);
+        s.ctl().ConfigFileToLoad = file;
+        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 30));
+        EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
+        EXPECT_EQ(s.session->image.Mem5Block.ShowRpmHigh, ecuShowHigh);
+        EXPECT_EQ(s.Sent(CMD_WRT_MEM5), 0u);
+    }
+}
+
+TEST(MainCtlLoad, ALinkStoppedDuringTheLoadLeavesTheRestOfTheFileInTheImage) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    const QString file = WriteDistinctFile(s, "car.var");
+    // The fitter goes offline while block 2 of the file is on its way.
+    s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        if (cmd == CMD_WRT_MEM2) s.ctl().MnuDevOffline_Click();
+    });
+    s.ctl().ConfigFileToLoad = file;
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->comm.ComState() == COM_STOP; }, 30));
+    s.RunFor(1);
+    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
+    EXPECT_FALSE(s.ctl().LoadingConfig);
+    EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);  // nothing more was sent
+    EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 800, 2);
+    // The file's block 3 and table are in the image, not the ECU's.
+    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
+    EXPECT_EQ(s.session->image.Mem5Block.ShowRpmHigh, 3000);
+    EXPECT_DOUBLE_EQ(s.session->image.CorTable[10], 0.256);
+}
+
+// A car found on gas is switched to petrol for the load; when the first
+// attempt fails, the retry still brings it back to gas and to running on
+// its own once the configuration is saved.
+TEST(MainCtlLoad, ACarOnGasEndsOnGasInRunningModeAfterARetriedLoad) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.rpm = 2000;
+    SimSession s(o);
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    ASSERT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
+    const QString file = WriteDistinctFile(s, "car.var");
+
+    // The first attempt fails at the table read-back: the ECU rejects every
+    // request from the end of the table write until the read is given up.
+    int tableChunks = 0, rejected = 0;
+    bool failing = false, failedOnce = false;
+    s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t status, const char*) {
+        if (failedOnce) return;
+        if (cmd == CMD_WRT_TBL_COR && ++tableChunks == 4) {
+            failing = true;
+            s.ecu->Failures().status254 = 1.0;
+        } else if (failing && status == 254 && ++rejected == 11) {
+            failedOnce = true;
+            s.ecu->Failures().status254 = 0;
+        }
+    });
+    s.ctl().ConfigFileToLoad = file;
+    ASSERT_TRUE(s.RunUntil([&] { return failedOnce; }, 60));
+    ASSERT_FALSE(s.ctl().ConfigFileToLoad.isEmpty());  // tried again later
+    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 60));
+    EXPECT_NEAR(s.ecu->Saved().SwitchRpm(), 1800, 2);
+    ASSERT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 30));
+    EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_FALSE(s.ctl().ConfigLoader().FuelToggled());
+}
