@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <cmath>
 #include <map>
 #include <set>
@@ -23,9 +21,13 @@
 #include "link/core/MachinePorts.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
-#include "mainwindow/controller/Captions.h"
-#include "mainwindow/controller/ConfigLoad.h"
-#include "mainwindow/controller/EcuRequests.h"
+#include "ecu/Captions.h"
+#include "ecu/DirectRequests.h"
+#include "ecu/ConfigLoad.h"
+#include "ecu/EcuSession.h"
+#include "ecu/ErrorList.h"
+#include "ecu/FirmwareCheck.h"
+#include "ecu/FuelSwitch.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
@@ -35,7 +37,6 @@ namespace gascal {
 namespace {
 
 constexpr double kDefaultTimeoutS = 30;
-constexpr int kWindowAttempts = 3;  // window-level procedures try each request 3 times
 const char* const kSetComPath = "\\BIN\\SetCom.ini";
 
 struct CliOptions {
@@ -133,14 +134,11 @@ private:
     void StartUp();
     int Connect();
     int CheckCompatibility();
-    QString Lookup(int entry) const;
     QString PortDescription() const;
     void PrintIdentity();
 
-    bool Try(const std::function<bool()>& request);
-    bool ReadBlock(int n) { return Try([&] { return requests_->ReadBlock(n); }); }
-    bool HasBlock5() const { return comm_.FirmwareEcuVersNum() > kFirmwareWithBlock5; }
-    bool ReadSettings();
+    bool ReadBlock(int n) { return direct_->ReadBlock(n); }
+    bool HasBlock5() const { return ecu_->HasBlock5(); }
     bool SwitchRpmFits();
 
     int CmdIdentify();
@@ -152,6 +150,7 @@ private:
     int CmdReadTable(QStringList args);
     int CmdErrors(QStringList args);
     int CmdClearErrors(QStringList args);
+    int CmdFuel(QStringList args);
 
     void PrintField(const CliField& f);
     std::vector<SetItem> ParseSetItems(const QStringList& args);
@@ -161,55 +160,23 @@ private:
     QTextStream& err_;
     const CliEnvironment& env_;
 
-    ScaleConfig scale_;
-    ClsLingue lingue_;
-    ClsComm comm_;
-    ParamImage image_;
-    FlashTable flashTable_;
-    FlashImage flashImage_;
     CommLogWriter log_;
     std::shared_ptr<sim::SimEcu> simEcu_;
     std::unique_ptr<sim::SimUsbProvider> simProvider_;
     std::unique_ptr<ChainedPortProvider> provider_;
-    std::unique_ptr<EcuRequests> requests_;
-    std::unique_ptr<Timer> timer1_;
-    int language_ = 0;
+    std::unique_ptr<EcuSession> ecu_;
+    std::unique_ptr<DirectRequests> direct_;
     std::vector<CliField> fields_;  // built once the scale factors are known
 };
 
 CliSession::~CliSession() {
-    if (timer1_) timer1_->SetEnabled(false);
-    timer1_.reset();
-    requests_.reset();
-    comm_.SetAnswerSink(nullptr);
-    comm_.CloseComPort();
+    direct_.reset();
+    ecu_.reset();
     log_.Stop();
-    SetDataDictionary(nullptr);
     SetCommLog(nullptr);
 }
 
-QString CliSession::Lookup(int entry) const { return lingue_.VoceDizionario(language_, entry); }
-
 void CliSession::StartUp() {
-    scale_.Load(SystemPath(QStringLiteral("\\LNG\\ConfigScale.ini")));
-    lingue_.SetPathDizionario(SystemPath(QStringLiteral("\\LNG\\M3.diz")));
-    lingue_.SetPathAttualeLingua(SystemPath(QStringLiteral("\\LNG\\M3.con")));
-    lingue_.LoadDizionario();
-    language_ = o_.lang >= 0 ? o_.lang : std::max(0, lingue_.IdLingua());
-    if (language_ > lingue_.UboundLingue() && lingue_.UboundLingue() >= 0) {
-        err_ << "Language " << language_ << " is not in the dictionary; using language 0.\n";
-        language_ = 0;
-    }
-    SetDataDictionary(&lingue_);
-    image_.ApplyScale(scale_);
-    fields_ = CliFieldTable(image_);
-    const QString title = Caption(Cap::Title, [this](int id) { return Lookup(id); });
-    SetAppTitle(title);
-
-    // Every exchange goes to the communication log, as in the window.
-    log_.Install();
-    log_.StartLogRxTx(title);
-
     if (o_.sim) {
         simEcu_ = env_.simEcu;
         if (!simEcu_) {
@@ -222,53 +189,46 @@ void CliSession::StartUp() {
         simProvider_ = std::make_unique<sim::SimUsbProvider>(simEcu_);
     }
     provider_ = MakeMachinePortProvider(simProvider_.get());
-    comm_.SetPortProvider(provider_.get());
-    comm_.SetFirmwareFileReader([this](QString& identity, QString* error) {
-        return ReadFirmwareFileIdentity(flashTable_, flashImage_, identity, error);
-    });
-    comm_.ReadSetCom(QString::fromLatin1(kSetComPath));
+    ecu_ = std::make_unique<EcuSession>(InstallDir(), provider_.get());
+    direct_ = std::make_unique<DirectRequests>(*ecu_);
+    const ClsLingue& lingue = ecu_->Lingue();
+    int language = o_.lang >= 0 ? o_.lang : std::max(0, lingue.IdLingua());
+    if (language > lingue.UboundLingue() && lingue.UboundLingue() >= 0) {
+        err_ << "Language " << language << " is not in the dictionary; using language 0.\n";
+        language = 0;
+    }
+    ecu_->SetLanguage(language);
+    fields_ = CliFieldTable(ecu_->Image());
+    const QString title = ecu_->ProductTitle();
+    SetAppTitle(title);
 
+    // Every exchange goes to the communication log, as in the window.
+    log_.Install();
+    log_.StartLogRxTx(title);
+
+    ClsComm& comm = ecu_->Comm();
     // An explicit port (or the simulator) is used for this run only: no
     // search, and the settings file is left as it is.
     if (!o_.port.isEmpty()) {
-        const QString p = o_.port.trimmed();
-        if (p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
-            comm_.SetUsbCom(1);
-        } else if (p.size() == 4 && p.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
-                   p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')) {
-            comm_.SetUsbCom(0);
-            comm_.SetComPort(p[3].digitValue());
-        } else {
-            // A device path stands for the configured serial port (COM1 when
-            // the settings name none).
-            comm_.SetUsbCom(0);
-            int com = comm_.ComPort();
-            if (com < 1 || com > 9) com = 1;
-            SetSerialOverride(p, com);
-            comm_.SetComPort(com);
-        }
-        comm_.SetFlagRicercaCom(SEARCH_OFF);
-        comm_.SetMemoDatiCom(false);
+        QString error;
+        ApplyPortOption(o_.port, comm, &error);
     } else if (o_.sim) {
-        comm_.SetUsbCom(1);
-        comm_.SetUsbDeviceIndex(0);
-        comm_.SetFlagRicercaCom(SEARCH_OFF);
-        comm_.SetMemoDatiCom(false);
+        comm.SetUsbCom(1);
+        comm.SetUsbDeviceIndex(0);
+        comm.SetFlagRicercaCom(SEARCH_OFF);
+        comm.SetMemoDatiCom(false);
     }
-    requests_ = std::make_unique<EcuRequests>(comm_, image_);
-    requests_->Requests().SetCorDumpPath(SystemPath(QStringLiteral("\\TEMPI4.TXT")));
-    timer1_ = std::make_unique<Timer>("Timer1", 1, [this] { comm_.SupervisionStep(); });
-    timer1_->SetEnabled(true);
+    ecu_->StartLink();
 }
 
 QString CliSession::PortDescription() const {
-    if (comm_.UsbCom() == 1) {
-        QString d = QStringLiteral("USB %1").arg(comm_.UsbDeviceIndex());
-        if (o_.sim && comm_.UsbDeviceIndex() == 0) d += QStringLiteral(" (simulated ECU)");
+    if (ecu_->Comm().UsbCom() == 1) {
+        QString d = QStringLiteral("USB %1").arg(ecu_->Comm().UsbDeviceIndex());
+        if (o_.sim && ecu_->Comm().UsbDeviceIndex() == 0) d += QStringLiteral(" (simulated ECU)");
         return d;
     }
-    QString d = comm_.ComPortNome();
-    const QString dev = SerialDevicePath(comm_.ComPort());
+    QString d = ecu_->Comm().ComPortNome();
+    const QString dev = SerialDevicePath(ecu_->Comm().ComPort());
     if (!dev.isEmpty()) d += QStringLiteral(" (") + dev + QLatin1Char(')');
     return d;
 }
@@ -276,122 +236,89 @@ QString CliSession::PortDescription() const {
 int CliSession::Connect() {
     err_ << "Looking for the ECU...\n";
     err_.flush();
-    const double deadline = MicroSeconds() + o_.timeoutS * 1e6;
-    QString lastSearch;
-    while (MicroSeconds() < deadline) {
-        if (comm_.FlagRicercaCom() != SEARCH_OFF) {
-            const QString s = comm_.FlagRicercaCom() == 0
-                                  ? QStringLiteral("USB")
-                                  : QStringLiteral("COM %1").arg(comm_.FlagRicercaCom());
-            if (s != lastSearch) {
-                err_ << "SEARCH COMUNICATION PORT: " << s << "\n";
-                err_.flush();
-                lastSearch = s;
-            }
-        }
-        if (comm_.ComState() == COM_IDLE && !comm_.LastKeepAliveAnswer().isEmpty() &&
-            !comm_.WDogPresente()) {
-            if (comm_.ReadFirmwareIdentity()) return CLI_OK;
-            // The ECU answered but the firmware file cannot be read.
-            if (!comm_.FirmwareEcu().isEmpty()) return CLI_OK;
-        }
-        WaitMicroSeconds(20000);
-    }
+    const bool found = direct_->Connect(o_.timeoutS * 1e6, [this](const QString& port) {
+        err_ << "SEARCH COMUNICATION PORT: " << port << "\n";
+        err_.flush();
+    });
+    if (found) return CLI_OK;
     err_ << "No ECU answered within " << o_.timeoutS << " s.\n";
     return CLI_LINK;
 }
 
 void CliSession::PrintIdentity() {
     out_ << "Port: " << PortDescription() << "\n";
-    out_ << "FirmwareEcu: " << comm_.FirmwareEcu() << "\n";
-    out_ << "FirmwareEcuVersStr: " << comm_.FirmwareEcuVersStr() << "\n";
-    out_ << "FirmwareEcuDataStr: " << comm_.FirmwareEcuDataStr() << "\n";
-    out_ << "DescProgettoEcu_KTXXX: " << comm_.DescProgettoEcu_KTXXX() << "\n";
-    out_ << "DescProgettoEcu_CLIENTE: " << comm_.DescProgettoEcu_CLIENTE() << "\n";
-    out_ << "DescProgettoEcu_CODICE: " << comm_.DescProgettoEcu_CODICE() << "\n";
-    out_ << "FirmwareFle: " << comm_.FirmwareFle() << "\n";
-    out_ << "FirmwareFleVersStr: " << comm_.FirmwareFleVersStr() << "\n";
-    out_ << "FirmwareFleDataStr: " << comm_.FirmwareFleDataStr() << "\n";
-    out_ << "DescProgettoFle_KTXXX: " << comm_.DescProgettoFle_KTXXX() << "\n";
-    out_ << "DescProgettoFle_CLIENTE: " << comm_.DescProgettoFle_CLIENTE() << "\n";
-    out_ << "DescProgettoFle_CODICE: " << comm_.DescProgettoFle_CODICE() << "\n";
+    out_ << "FirmwareEcu: " << ecu_->Comm().FirmwareEcu() << "\n";
+    out_ << "FirmwareEcuVersStr: " << ecu_->Comm().FirmwareEcuVersStr() << "\n";
+    out_ << "FirmwareEcuDataStr: " << ecu_->Comm().FirmwareEcuDataStr() << "\n";
+    out_ << "DescProgettoEcu_KTXXX: " << ecu_->Comm().DescProgettoEcu_KTXXX() << "\n";
+    out_ << "DescProgettoEcu_CLIENTE: " << ecu_->Comm().DescProgettoEcu_CLIENTE() << "\n";
+    out_ << "DescProgettoEcu_CODICE: " << ecu_->Comm().DescProgettoEcu_CODICE() << "\n";
+    out_ << "FirmwareFle: " << ecu_->Comm().FirmwareFle() << "\n";
+    out_ << "FirmwareFleVersStr: " << ecu_->Comm().FirmwareFleVersStr() << "\n";
+    out_ << "FirmwareFleDataStr: " << ecu_->Comm().FirmwareFleDataStr() << "\n";
+    out_ << "DescProgettoFle_KTXXX: " << ecu_->Comm().DescProgettoFle_KTXXX() << "\n";
+    out_ << "DescProgettoFle_CLIENTE: " << ecu_->Comm().DescProgettoFle_CLIENTE() << "\n";
+    out_ << "DescProgettoFle_CODICE: " << ecu_->Comm().DescProgettoFle_CODICE() << "\n";
 }
 
 int CliSession::CheckCompatibility() {
+    ClsComm& comm = ecu_->Comm();
     auto describe = [&](const QString& who, const QString& vers, const QString& date,
                         const QString& customer, const QString& code) {
         err_ << "  " << who << ": version " << vers << ", date " << date << ", customer "
              << customer << ", project " << code << "\n";
     };
     auto both = [&] {
-        describe(QStringLiteral("ECU"), comm_.FirmwareEcuVersStr(), comm_.FirmwareEcuDataStr(),
-                 comm_.DescProgettoEcu_CLIENTE(), comm_.DescProgettoEcu_CODICE());
-        describe(QStringLiteral("Firmware file"), comm_.FirmwareFleVersStr(),
-                 comm_.FirmwareFleDataStr(), comm_.DescProgettoFle_CLIENTE(),
-                 comm_.DescProgettoFle_CODICE());
+        describe(QStringLiteral("ECU"), comm.FirmwareEcuVersStr(), comm.FirmwareEcuDataStr(),
+                 comm.DescProgettoEcu_CLIENTE(), comm.DescProgettoEcu_CODICE());
+        describe(QStringLiteral("Firmware file"), comm.FirmwareFleVersStr(),
+                 comm.FirmwareFleDataStr(), comm.DescProgettoFle_CLIENTE(),
+                 comm.DescProgettoFle_CODICE());
     };
     const QString fwPath = FirmwareFilePath();
-    if (!FileExists(fwPath) || comm_.FirmwareFle().isEmpty()) {
+    if (!FileExists(fwPath) || comm.FirmwareFle().isEmpty()) {
         // The window's own text: the file's path and, for a damaged file,
         // the line that is wrong.
-        err_ << FirmwareFileMessage([this](int id) { return Lookup(id); }, fwPath,
-                                    FileExists(fwPath) ? comm_.FirmwareFileError() : QString())
+        err_ << FirmwareFileMessage(ecu_->Lookup(), fwPath,
+                                    FileExists(fwPath) ? comm.FirmwareFileError() : QString())
              << "\n";
         both();
         return CLI_FILE;
     }
-    const QString fileCode = comm_.DescProgettoFle_CODICE().toUpper();
-    if (!fileCode.isEmpty() && comm_.DescProgettoEcu_CODICE().toUpper() != fileCode) {
-        err_ << "This ECU's project does not match the firmware file: it is not served by this "
-                "installation.\n";
-        both();
-        return CLI_INCOMPATIBLE;
-    }
-    const int ev = comm_.FirmwareEcuVersNum(), fv = comm_.FirmwareFleVersNum();
-    if (ev > fv) {
-        err_ << "The ECU's firmware is newer than this installation's firmware file:\n";
-        both();
-        return CLI_INCOMPATIBLE;
-    }
-    auto dateKey = [](int y, int m, int d) { return y * 10000 + m * 100 + d; };
-    if (ev < fv) {
-        err_ << "The ECU's firmware is older than the firmware file: an upgrade is offered "
-                "(use the window's firmware upgrade).\n";
-        both();
-    } else if (dateKey(comm_.FirmwareFleYearNum(), comm_.FirmwareFleMonthNum(),
-                       comm_.FirmwareFleDayNum()) >
-               dateKey(comm_.FirmwareEcuYearNum(), comm_.FirmwareEcuMonthNum(),
-                       comm_.FirmwareEcuDayNum())) {
-        err_ << "The firmware file is more recent than the ECU's firmware: an upgrade is "
-                "offered (use the window's firmware upgrade).\n";
-        both();
+    // The window's verdict; the command line reports it instead of opening
+    // the upgrade window.
+    switch (JudgeFirmware(comm.FirmwareEcu(), comm.FirmwareFle())) {
+        case FirmwareVerdict::Incompatible:
+            err_ << "This ECU's project does not match the firmware file: it is not served by "
+                    "this installation.\n";
+            both();
+            return CLI_INCOMPATIBLE;
+        case FirmwareVerdict::EcuNewer:
+            err_ << "The ECU's firmware is newer than this installation's firmware file:\n";
+            both();
+            return CLI_INCOMPATIBLE;
+        case FirmwareVerdict::UpgradeNeeded:
+            err_ << "The ECU's firmware is older than the firmware file: an upgrade is offered "
+                    "(use the window's firmware upgrade).\n";
+            both();
+            break;
+        case FirmwareVerdict::UpgradeOffered:
+            err_ << "The firmware file is more recent than the ECU's firmware: an upgrade is "
+                    "offered (use the window's firmware upgrade).\n";
+            both();
+            break;
+        case FirmwareVerdict::Accepted:
+            break;
     }
     // The port found by a search is remembered for the next start.
-    if (comm_.FlagRicercaCom() != SEARCH_OFF) comm_.StopSearchAndRemember();
+    if (comm.FlagRicercaCom() != SEARCH_OFF) comm.StopSearchAndRemember();
     // Whether the petrol times of block 1 get the injection offset added back
     // depends on the firmware's date, as in the window.
-    image_.PetrolControlEnabled = CheckPetrolControlFirmware(
-        scale_.ControlPetrolFirmware, comm_.FirmwareEcuVersNum(), comm_.FirmwareEcuYearNum(),
-        comm_.FirmwareEcuMonthNum(), comm_.FirmwareEcuDayNum());
+    ecu_->CheckPetrolControl();
     return CLI_OK;
 }
 
-bool CliSession::Try(const std::function<bool()>& request) {
-    for (int attempt = 0; attempt < kWindowAttempts; ++attempt) {
-        if (request()) return true;
-        if (comm_.ComState() == COM_STOP) return false;
-        // After a link error the supervision reopens the port; wait for it.
-        const double until = MicroSeconds() + comm_.AttesaGlobaleDefault_usec() + 2e6;
-        while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(10000);
-    }
-    return false;
-}
 
-bool CliSession::ReadSettings() {
-    if (!ReadBlock(2) || !ReadBlock(3)) return false;
-    if (HasBlock5() && !ReadBlock(5)) return false;
-    return true;
-}
 
 int CliSession::Run() {
     StartUp();
@@ -409,8 +336,8 @@ int CliSession::Run() {
     if (rc != CLI_OK) return rc;
     rc = CheckCompatibility();
     if (rc != CLI_OK) return rc;
-    err_ << "ECU found on " << PortDescription() << ", firmware " << comm_.FirmwareEcuVersStr()
-         << " " << comm_.FirmwareEcuDataStr() << "\n";
+    err_ << "ECU found on " << PortDescription() << ", firmware " << ecu_->Comm().FirmwareEcuVersStr()
+         << " " << ecu_->Comm().FirmwareEcuDataStr() << "\n";
     err_.flush();
     QStringList args = o_.args;
     const QString& c = o_.command;
@@ -423,6 +350,7 @@ int CliSession::Run() {
     if (c == QLatin1String("read-table")) return CmdReadTable(args);
     if (c == QLatin1String("errors")) return CmdErrors(args);
     if (c == QLatin1String("clear-errors")) return CmdClearErrors(args);
+    if (c == QLatin1String("fuel")) return CmdFuel(args);
     throw UsageError(QStringLiteral("unknown command ") + c);
 }
 
@@ -449,7 +377,7 @@ int CliSession::CmdLive(QStringList args) {
             err_ << "Block 1 could not be read.\n";
             return CLI_LINK;
         }
-        const std::vector<double> values = Mem1FieldValues(image_.Mem1Block);
+        const std::vector<double> values = Mem1FieldValues(ecu_->Image().Mem1Block);
         QStringList cells;
         for (size_t k = 0; k < values.size(); ++k) {
             const QString v = FormatCliNumber(values[k], 3);
@@ -462,7 +390,7 @@ int CliSession::CmdLive(QStringList args) {
 }
 
 void CliSession::PrintField(const CliField& f) {
-    out_ << f.name << "=" << FormatCliNumber(f.get(image_), f.decimals) << "\n";
+    out_ << f.name << "=" << FormatCliNumber(f.get(ecu_->Image()), f.decimals) << "\n";
 }
 
 int CliSession::CmdGet(QStringList args) {
@@ -472,13 +400,13 @@ int CliSession::CmdGet(QStringList args) {
         for (const QString& a : args) {
             const CliField* f = FindCliField(fields_, a);
             if (f && f->block == 5) {
-                err_ << "This ECU's firmware (" << comm_.FirmwareEcuVersStr()
+                err_ << "This ECU's firmware (" << ecu_->Comm().FirmwareEcuVersStr()
                      << ") has no block 5: " << f->name << " cannot be read.\n";
                 return CLI_USAGE;
             }
         }
     }
-    if (!ReadSettings()) {
+    if (!direct_->ReadSettings()) {
         err_ << "The ECU's settings could not be read.\n";
         return CLI_LINK;
     }
@@ -522,8 +450,8 @@ bool CliSession::SwitchRpmFits() {
     // cylinder counts being written. A speed too low for the 16-bit period
     // would reach the ECU as FFFF, "no speed condition", so it is refused
     // here, with the ECU's own counts known, before block 3 is written.
-    const Mem3Fields& m = image_.Mem3Block;
-    const Mem3Fields& p = image_.PendingEdits.Mem3Block;
+    const Mem3Fields& m = ecu_->Image().Mem3Block;
+    const Mem3Fields& p = ecu_->Image().PendingEdits.Mem3Block;
     const int coils = p.NumCoils >= 0 ? p.NumCoils : m.NumCoils;
     const int cylinders = p.NumCylinders >= 0 ? p.NumCylinders : m.NumCylinders;
     const double rpm = p.SwitchRpm > kPendingReal ? p.SwitchRpm : m.SwitchRpm;
@@ -544,40 +472,37 @@ int CliSession::CmdSet(QStringList args) {
     const std::vector<SetItem> items = ParseSetItems(args);
     std::set<int> blocks;
     for (const SetItem& it : items) blocks.insert(it.field->block);
-    if (blocks.count(5) && !HasBlock5()) {
-        err_ << "This ECU's firmware (" << comm_.FirmwareEcuVersStr()
+    if (blocks.count(5) && !ecu_->HasBlock5()) {
+        err_ << "This ECU's firmware (" << ecu_->Comm().FirmwareEcuVersStr()
              << ") has no writable block 5; nothing was changed.\n";
         return CLI_USAGE;
     }
-    image_.ResetPendingEdits();
-    for (const SetItem& it : items) it.field->pend(image_, it.value);
-    for (int block : {3, 2, 5}) {
-        if (!blocks.count(block)) continue;
-        // A block is always read fresh immediately before it is written.
-        if (!ReadBlock(block)) {
-            err_ << "Block " << block << " could not be read; it was not written.\n";
-            image_.ResetPendingEdits();
+    ParamImage& image = ecu_->Image();
+    image.ResetPendingEdits();
+    for (const SetItem& it : items) it.field->pend(image, it.value);
+    bool refused = false;
+    const DirectRequests::WriteResult w = direct_->WriteBlocks(blocks, [&](int block) {
+        refused = block == 3 && !SwitchRpmFits();
+        return !refused;
+    });
+    image.ResetPendingEdits();
+    if (refused) return CLI_USAGE;
+    switch (w.failed) {
+        case DirectRequests::WriteStep::FreshRead:
+            err_ << "Block " << w.block << " could not be read; it was not written.\n";
             return CLI_LINK;
-        }
-        if (block == 3 && !SwitchRpmFits()) {
-            image_.ResetPendingEdits();
-            return CLI_USAGE;
-        }
-        if (!Try([&] { return requests_->WriteBlock(block); })) {
-            err_ << "Block " << block << " could not be written.\n";
-            image_.ResetPendingEdits();
+        case DirectRequests::WriteStep::Write:
+            err_ << "Block " << w.block << " could not be written.\n";
             return CLI_LINK;
-        }
-        if (!ReadBlock(block)) {
-            err_ << "Block " << block << " was written but could not be read back.\n";
-            image_.ResetPendingEdits();
+        case DirectRequests::WriteStep::ReadBack:
+            err_ << "Block " << w.block << " was written but could not be read back.\n";
             return CLI_LINK;
-        }
+        case DirectRequests::WriteStep::Done:
+            break;
     }
-    image_.ResetPendingEdits();
     for (const SetItem& it : items) PrintField(*it.field);
     if (save) {
-        if (!Try([&] { return requests_->SaveFlash(); })) {
+        if (!direct_->SaveFlash()) {
             err_ << "The ECU did not confirm the save to flash.\n";
             return CLI_LINK;
         }
@@ -589,13 +514,11 @@ int CliSession::CmdSet(QStringList args) {
 int CliSession::CmdSaveParams(QStringList args) {
     if (args.size() != 1) throw UsageError(QStringLiteral("save-params needs one FILE"));
     const QString path = args.first();
-    if (!ReadSettings() || !Try([&] { return requests_->ReadCorTable(); })) {
+    if (!direct_->ReadSettings() || !direct_->ReadTable()) {
         err_ << "The ECU's settings could not be read; no file was written.\n";
         return CLI_LINK;
     }
-    image_.CorTable = image_.CorTableEcu;
-    if (!SaveParamFile(path, image_, comm_.FirmwareEcuVersNum(),
-                       Caption(Cap::Title, [this](int id) { return Lookup(id); }))) {
+    if (!SaveParamFile(path, ecu_->Image(), ecu_->EcuVersion(), ecu_->ProductTitle())) {
         err_ << "The parameter file could not be written: " << path << "\n";
         return CLI_FILE;
     }
@@ -610,16 +533,13 @@ int CliSession::CmdLoadParams(QStringList args) {
         err_ << "The parameter file cannot be read: " << path << "\n";
         return CLI_FILE;
     }
-    ParamLoadOptions opts;
-    opts.defaultSetPath = SystemPath(QStringLiteral("\\LNG\\Default.Xar"));
-    opts.sl6Cil = scale_.SL_6Cil;
-    opts.sl8Cil = scale_.SL_8Cil;
+    ParamLoadOptions opts = ecu_->LoadOptions();
     opts.reportBadLines = false;
     {
         // A dry run on a copy of the image: a file with lines that cannot be
         // read is refused before anything reaches the ECU, so a production
         // line never programs half a configuration.
-        ParamImage trial = image_;
+        ParamImage trial = ecu_->Image();
         trial.SetHost(nullptr);
         ParamLoadReport check;
         LoadParamFile(path, trial, nullptr, opts, &check);
@@ -635,13 +555,11 @@ int CliSession::CmdLoadParams(QStringList args) {
     }
     // The image starts from the ECU's own blocks and table, as in the window,
     // so whatever the file does not hold is written back unchanged.
-    if (!ReadSettings() || !ReadBlock(kBlockTestData) ||
-        !Try([&] { return requests_->ReadCorTable(); })) {
+    if (!direct_->ReadConfiguration()) {
         err_ << "The ECU's settings could not be read; nothing was loaded.\n";
         return CLI_LINK;
     }
-    image_.CorTable = image_.CorTableEcu;
-    ConfigLoad load(comm_, image_, *requests_);
+    ConfigLoad load(ecu_->Comm(), ecu_->Image(), ecu_->Requests());
     ParamLoadReport report;
     const ConfigLoad::Result r = load.Attempt(path, opts, &report);
     const bool switched = load.FuelToggled() || r.fuelReturned;
@@ -669,14 +587,14 @@ int CliSession::CmdLoadParams(QStringList args) {
 int CliSession::CmdReadTable(QStringList args) {
     const bool csv = TakeFlag(args, QStringLiteral("--csv"));
     NoMoreArgs(args, QStringLiteral("read-table"));
-    if (!Try([&] { return requests_->ReadCorTable(); })) {
+    if (!direct_->ReadTable()) {
         err_ << "The correction table could not be read.\n";
         return CLI_LINK;
     }
     if (csv) out_ << "Index,PetrolTimeMs,CorrectionMs\n";
     for (int k = 0; k < kCorTimeEntries; ++k) {
         const double petrol = k * 0.128;
-        const double cor = image_.CorTableEcu[k];
+        const double cor = ecu_->Image().CorTableEcu[k];
         if (csv)
             out_ << k << "," << FormatCliNumber(petrol, 3) << "," << FormatCliNumber(cor, 3) << "\n";
         else
@@ -690,21 +608,22 @@ int CliSession::CmdReadTable(QStringList args) {
 
 int CliSession::CmdErrors(QStringList args) {
     NoMoreArgs(args, QStringLiteral("errors"));
-    if (!Try([&] { return requests_->SendAndWait(CMD_READ_ERR, {}); })) {
+    // The window's reading: the items this installation does not fit (by
+    // block 3) are cleared, and the list says whether an error is present.
+    ErrorList errors(*ecu_);
+    errors.LoadDefinitions();
+    if (!ReadBlock(3) || !direct_->Try([&] { return errors.Read(); })) {
         err_ << "The error list could not be read.\n";
         return CLI_LINK;
     }
-    EcuErrorDefinitions defs;
-    defs.Load(lingue_, language_);
+    const EcuErrorDefinitions& defs = errors.Definitions();
+    const ErrorFlags flags = errors.Flags();
     int shown = 0;
     for (int k = 0; k < kErrorItems; ++k) {
-        const int present = comm_.ErrInj(k), stored = comm_.ErrInj(k + kErrorItems);
-        QString name = defs.ItemName(k);
-        if (name.isEmpty()) {
-            const auto quiet = [](int v) { return v == 0 || v == 255; };
-            if (quiet(present) && quiet(stored)) continue;
-            name = QStringLiteral("Error item %1").arg(k);
-        }
+        const int present = flags[static_cast<size_t>(k)];
+        const int stored = flags[static_cast<size_t>(k + kErrorItems)];
+        const QString name = defs.ItemName(k);
+        if (name.isEmpty()) continue;  // an item the dictionary does not define is ignored
         auto state = [&](int v) {
             if (v == 255) return QStringLiteral("n/a");
             const QString t = defs.StateText(k, v);
@@ -714,17 +633,51 @@ int CliSession::CmdErrors(QStringList args) {
         out_ << name << ": present=" << state(present) << " stored=" << state(stored) << "\n";
         ++shown;
     }
-    if (shown == 0) out_ << "No error items are defined and none is reported.\n";
+    if (shown == 0) out_ << "No error items are defined.\n";
+    err_ << (errors.ErrorsPresent() ? "Errors are present.\n" : "No error is present.\n");
     return CLI_OK;
 }
 
 int CliSession::CmdClearErrors(QStringList args) {
     NoMoreArgs(args, QStringLiteral("clear-errors"));
-    if (!Try([&] { return requests_->SendAndWait(CMD_CANC_ERR, {}); })) {
+    ErrorList errors(*ecu_);
+    if (!direct_->Try([&] { return errors.Clear(); })) {
         err_ << "The error memory could not be cleared.\n";
         return CLI_LINK;
     }
     err_ << "The ECU's error memory was cleared.\n";
+    return CLI_OK;
+}
+
+int CliSession::CmdFuel(QStringList args) {
+    if (args.size() > 1) throw UsageError(QStringLiteral("fuel takes gas, petrol or nothing"));
+    const QString want = args.value(0).toLower();
+    if (!want.isEmpty() && want != QLatin1String("gas") && want != QLatin1String("petrol"))
+        throw UsageError(QStringLiteral("fuel: \"%1\" is neither gas nor petrol").arg(args.first()));
+    if (!ReadBlock(1) || !ReadBlock(2)) {
+        err_ << "The ECU's state could not be read.\n";
+        return CLI_LINK;
+    }
+    // As with the window's logo: the fuel is switched with the key on only.
+    if (ecu_->Image().Mem1Block.KeyOn == 0) {
+        err_ << "The ignition key is off: the fuel is not switched.\n";
+        return CLI_USAGE;
+    }
+    FuelSwitch fuel(ecu_->Requests(), ecu_->Image());
+    const bool ok = want.isEmpty()                  ? fuel.Toggle()
+                    : want == QLatin1String("gas") ? fuel.Request(Fuel::Gas)
+                                                   : fuel.Request(Fuel::Petrol);
+    if (!ok) {
+        err_ << "The ECU did not take the fuel request.\n";
+        return CLI_LINK;
+    }
+    if (!ReadBlock(2)) {
+        err_ << "The fuel was asked for but block 2 could not be read back.\n";
+        return CLI_LINK;
+    }
+    const Mem2Fields& m = ecu_->Image().Mem2Block;
+    out_ << "WorkMode=" << int(m.WorkMode) << "\nMem2Byte1=" << int(m.Mem2Byte1) << "\nEcuMode=" << int(m.EcuMode)
+         << "\n";
     return CLI_OK;
 }
 
@@ -767,6 +720,8 @@ QString CliHelpText() {
         "  read-table [--csv]            the ECU's correction table\n"
         "  errors                        the ECU's error list\n"
         "  clear-errors                  clear the ECU's error memory\n"
+        "  fuel [gas|petrol]             ask the ECU for a fuel (nothing: the other one),\n"
+        "                                with the ignition key on, as the window's logo\n"
         "\n"
         "Numbers are printed with a decimal point; values may be typed with a point or a\n"
         "comma. Data go to standard output, messages to standard error.\n"
@@ -791,25 +746,18 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         if (o.command.isEmpty()) throw UsageError(QStringLiteral("no command given"));
         static const QStringList commands{"identify",    "live",        "get",
                                           "set",         "save-params", "load-params",
-                                          "read-table",  "errors",      "clear-errors"};
+                                          "read-table",  "errors",      "clear-errors",
+                                          "fuel"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)
             throw UsageError(QStringLiteral("--sim is the USB device; it cannot be used with --port ") + o.port);
         if (!o.port.isEmpty()) {
-            const QString p = o.port.trimmed();
-            // COM followed by a number names one of the serial ports COM1..COM9;
-            // any other number is a typing mistake, not a device path.
-            static const QRegularExpression comNumber(QStringLiteral("^COM[0-9]+$"),
-                                                      QRegularExpression::CaseInsensitiveOption);
-            if (comNumber.match(p).hasMatch() &&
-                !(p.size() == 4 && p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')))
-                throw UsageError(
-                    QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p));
-            const bool named = p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0 ||
-                               comNumber.match(p).hasMatch();
-            if (!named && !QFileInfo::exists(p)) {
-                err << "The port device does not exist: " << p << "\n";
+            QString message;
+            const PortOption kind = ClassifyPortOption(o.port, nullptr, &message);
+            if (kind == PortOption::BadComNumber) throw UsageError(message);
+            if (kind == PortOption::NoSuchDevice) {
+                err << message << "\n";
                 return CLI_LINK;
             }
         }

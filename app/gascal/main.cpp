@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -31,29 +32,6 @@ namespace {
 constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
 
-bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {
-    const QString p = port.trimmed();
-    if (p.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) {
-        comm.SetUsbCom(1);
-    } else if (p.size() == 4 && p.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) &&
-               p[3] >= QLatin1Char('1') && p[3] <= QLatin1Char('9')) {
-        comm.SetUsbCom(0);
-        comm.SetComPort(p[3].digitValue());
-    } else if (QFileInfo::exists(p)) {
-        // The device stands for the configured serial port (COM1 when the
-        // settings name none).
-        comm.SetUsbCom(0);
-        int com = comm.ComPort();
-        if (com < 1 || com > 9) com = 1;
-        SetSerialOverride(p, com);
-        comm.SetComPort(com);
-    } else {
-        *error = QStringLiteral("--port: \"%1\" is neither USB, COM1..COM9 nor an existing device").arg(p);
-        return false;
-    }
-    comm.SetFlagRicercaCom(SEARCH_OFF);
-    return true;
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,9 +68,12 @@ int main(int argc, char** argv) {
                                QStringLiteral("FILE"));
     QCommandLineOption shotAfterOpt(QStringLiteral("screenshot-after"), QStringLiteral("Seconds before the picture."),
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
+    QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
+                                  QStringLiteral("index"), QStringLiteral("3"));
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt});
+    shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -124,33 +105,39 @@ int main(int argc, char** argv) {
     auto session = std::make_unique<MainSession>(installDir, provider.get());
     if (parser.isSet(portOpt)) {
         QString error;
-        if (!ApplyPortOption(parser.value(portOpt), session->comm, &error)) {
+        if (!ApplyPortOption(parser.value(portOpt), session->Ecu().Comm(), &error)) {
             std::fprintf(stderr, "gascal: %s\n", qPrintable(error));
             return 2;
         }
     }
     CommLogWriter log;
     log.Install();
-    log.StartLogRxTx(session->controller->ProductTitle());
+    log.StartLogRxTx(session->Ecu().ProductTitle());
 
-    auto window = std::make_unique<FrmKT540>(*session->controller);
+    auto window = std::make_unique<FrmKT540>(*session);
     prompts.SetParent(window.get());
     if (bridge) window->SetSimControl(bridge.get());
     window->show();
     CentreWindow(window.get());
     session->LoadAndStart();
-    session->controller->Form_Activate();
+    session->Controller().Form_Activate();
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
     int rc = 0;
     if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
+        // The tab is chosen as the user would, so its page is prepared.
+        const int tab = parser.value(shotTabOpt).toInt();
+        QTimer::singleShot(ms / 2, window.get(), [&, tab] {
+            window->Tabs()->setCurrentIndex(tab);
+            session->Controller().SstMain_Click(tab);
+        });
         QTimer::singleShot(ms, window.get(), [&, file] {
             const bool ok = window->grab().save(file);
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
-            session->controller->MnuFileEsc_Click();
+            session->Controller().MnuFileEsc_Click();
         });
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

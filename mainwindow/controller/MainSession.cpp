@@ -1,48 +1,26 @@
 #include "mainwindow/controller/MainSession.h"
 
-#include "common/Helpers.h"
-#include "data/core/DataTexts.h"
-#include "mainwindow/controller/Captions.h"
-
 namespace gascal {
 
-namespace {
-constexpr int kCylindersBeforeFirstRead = 8;
-}
-
-MainSession::MainSession(const QString& installDir, PortProvider* provider) {
-    SetInstallDir(installDir);
-    scale.Load(SystemPath(QStringLiteral("\\LNG\\ConfigScale.ini")));
-    lingue.SetPathDizionario(SystemPath(QStringLiteral("\\LNG\\M3.diz")));
-    lingue.SetPathAttualeLingua(SystemPath(QStringLiteral("\\LNG\\M3.con")));
-    lingue.LoadDizionario();
-    SetDataDictionary(&lingue);
-    if (provider) comm.SetPortProvider(provider);
-    comm.SetFirmwareFileReader([this](QString& identity, QString* error) {
-        return ReadFirmwareFileIdentity(flashTable, flashImage, identity, error);
-    });
-    comm.ReadSetCom(QStringLiteral("\\BIN\\SetCom.ini"));
-    image.ApplyScale(scale);
-    // Controls for eight injectors until block 3 tells the real count.
-    image.Mem3Block.NumCylinders = kCylindersBeforeFirstRead;
-    controller = std::make_unique<MainController>(comm, image, scale, lingue);
-    SetAppTitle(controller->ProductTitle());
-}
+MainSession::MainSession(const QString& installDir, PortProvider* provider)
+    : ecu_(std::make_unique<EcuSession>(installDir, provider)),
+      cycle_(std::make_unique<PollingCycle>(*ecu_)),
+      settings_(std::make_unique<SettingsModel>(*ecu_, *cycle_)),
+      live_(std::make_unique<LiveModel>(*ecu_, *cycle_)),
+      controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)) {}
 
 MainSession::~MainSession() {
-    if (controller) {
-        controller->Timer1().SetEnabled(false);
-        controller->Timer2().SetEnabled(false);
-    }
-    controller.reset();
-    comm.SetAnswerSink(nullptr);
-    comm.CloseComPort();
-    SetDataDictionary(nullptr);
+    ecu_->StopLink();
+    cycle_->PollTimer().SetEnabled(false);
+    controller_.reset();
+    live_.reset();
+    settings_.reset();
+    cycle_.reset();
 }
 
 void MainSession::LoadAndStart() {
-    controller->Form_Load();
-    controller->StartTimers();
+    controller_->Form_Load();
+    controller_->StartTimers();
 }
 
 }  // namespace gascal

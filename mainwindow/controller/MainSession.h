@@ -1,20 +1,17 @@
-// The start-up routine of the tool and the objects it creates for the life
-// of the process: the scale configuration, the dictionary, the link object
-// with its settings file, the parameter image and the main controller, in
-// the order the tool needs them. The program (or a test) chooses the port
-// provider and the communication log; the window is put on top afterwards.
+// The window's side of the start-up: the ECU session, the polling cycle and
+// the models of the main window's tabs, created in the order the tool needs
+// them. The program (or a test) chooses the port provider and the
+// communication log; the window is put on top afterwards.
 #pragma once
 
 #include <QString>
 #include <memory>
 
-#include "data/core/ClsLingue.h"
-#include "data/core/ParamImage.h"
-#include "data/core/ScaleConfig.h"
-#include "link/core/ClsComm.h"
-#include "link/firmware/FlashImage.h"
-#include "link/firmware/FlashTable.h"
+#include "ecu/EcuSession.h"
+#include "ecu/PollingCycle.h"
+#include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
+#include "mainwindow/controller/SettingsModel.h"
 
 namespace gascal {
 
@@ -22,23 +19,26 @@ class PortProvider;
 
 class MainSession {
 public:
-    // Runs the start-up up to, not including, the window: installation
-    // folder, scale configuration, dictionary, link object and
-    // \BIN\SetCom.ini, parameter image defaults. `provider` (not owned) is
-    // where ports come from; null means the machine's own ports.
+    // Runs the start-up up to, not including, the window. `provider` (not
+    // owned) is where ports come from; null means the machine's own ports.
     MainSession(const QString& installDir, PortProvider* provider);
     ~MainSession();
 
-    // Form_Load of the controller, then Timer1 and Timer2 start.
+    // Form_Load of the window's models, then the link and polling timers start.
     void LoadAndStart();
 
-    ScaleConfig scale;
-    ClsLingue lingue;
-    ClsComm comm;
-    ParamImage image;
-    FlashTable flashTable;
-    FlashImage flashImage;
-    std::unique_ptr<MainController> controller;
+    EcuSession& Ecu() { return *ecu_; }
+    PollingCycle& Cycle() { return *cycle_; }
+    SettingsModel& Settings() { return *settings_; }
+    LiveModel& Live() { return *live_; }
+    MainController& Controller() { return *controller_; }
+
+private:
+    std::unique_ptr<EcuSession> ecu_;
+    std::unique_ptr<PollingCycle> cycle_;
+    std::unique_ptr<SettingsModel> settings_;
+    std::unique_ptr<LiveModel> live_;
+    std::unique_ptr<MainController> controller_;
 };
 
 }  // namespace gascal

@@ -6,12 +6,19 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "mainwindow/controller/Captions.h"
+#include "mainwindow/controller/LiveModel.h"
+#include "mainwindow/controller/MainController.h"
+#include "mainwindow/controller/MainSession.h"
+#include "mainwindow/widgets/TabRegistry.h"
 #include "mainwindow/widgets/WidgetKit.h"
 
 namespace gascal {
 
 namespace {
+const TabRegistration kCalibrationTab(TAB_CALIBRATION, [](PageContext& c, QWidget* parent) {
+    return new CalibrationPage(c, parent);
+});
+
 QLabel* TimeLabel(QWidget* parent, const char* name) {
     auto* l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
@@ -28,7 +35,8 @@ QLabel* TimeLabel(QWidget* parent, const char* name) {
 }
 }  // namespace
 
-CalibrationPage::CalibrationPage(QWidget* parent) : QWidget(parent) {
+CalibrationPage::CalibrationPage(PageContext& context, QWidget* parent)
+    : QWidget(parent), ctl_(context.session.Controller()), live_(context.session.Live()) {
     setObjectName(QStringLiteral("PageCalibration"));
     auto* v = new QVBoxLayout(this);
     grpLive_ = new QGroupBox(this);
@@ -56,10 +64,13 @@ CalibrationPage::CalibrationPage(QWidget* parent) : QWidget(parent) {
     later_->setAlignment(Qt::AlignCenter);
     later_->setWordWrap(true);
     v->addWidget(later_, 1);
+    connect(&live_, &LiveModel::changed, this, &CalibrationPage::ShowLive);
+    connect(&ctl_, &MainController::languageChanged, this, &CalibrationPage::ApplyLanguage);
+    ApplyLanguage();
 }
 
-void CalibrationPage::ApplyLanguage(const std::function<QString(int)>& lookup) {
-    const auto C = [&](Cap c) { return Caption(c, lookup); };
+void CalibrationPage::ApplyLanguage() {
+    const auto C = [this](Cap c) { return ctl_.CaptionText(c); };
     grpLive_->setTitle(C(Cap::TabGeneral));
     lblInjTp_->setText(C(Cap::LblInjPet));
     lblInjTg_->setText(C(Cap::LblInjGas));
@@ -69,19 +80,20 @@ void CalibrationPage::ApplyLanguage(const std::function<QString(int)>& lookup) {
     later_->setText(C(Cap::PageLater));
 }
 
-void CalibrationPage::ShowLive(const LiveDisplay& d, LivePart part) {
+void CalibrationPage::ShowLive(LivePart part) {
+    const LiveDisplay& d = live_.Display();
     switch (part) {
         case LivePart::LambdaAndMarks:
-            lblCalInjTp_->setText(d.calInjTpText);
-            lblCalInjTg_->setText(d.calInjTgText);
+            SetText(lblCalInjTp_, d.calInjTpText);
+            SetText(lblCalInjTg_, d.calInjTgText);
             break;
         case LivePart::Status:
-            txtPressure_->setText(d.pressureText);
+            SetText(txtPressure_, d.pressureText);
             break;
         case LivePart::Temperatures:
             // TxtTmpVap(1) and TxtTmpGas(1) copy the first box of their pair.
-            txtTmpVap_->setText(d.tempVapText);
-            txtTmpGas_->setText(d.tempGasText);
+            SetText(txtTmpVap_, d.tempVapText);
+            SetText(txtTmpGas_, d.tempGasText);
             break;
         case LivePart::RpmAndInj:
             break;

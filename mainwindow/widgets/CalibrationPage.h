@@ -6,24 +6,29 @@
 
 #include <QWidget>
 
-#include "mainwindow/controller/LiveDisplay.h"
-#include "mainwindow/controller/MainView.h"
-
 class QLabel;
 class QLineEdit;
 class QGroupBox;
 
 namespace gascal {
 
+class LiveModel;
+class MainController;
+struct PageContext;
+enum class LivePart;
+
 class CalibrationPage : public QWidget {
+    Q_OBJECT
 public:
-    explicit CalibrationPage(QWidget* parent = nullptr);
-    // Captions in the current language.
-    void ApplyLanguage(const std::function<QString(int)>& caption);
-    // Copies the part of the live display that changed.
-    void ShowLive(const LiveDisplay& d, LivePart part);
+    CalibrationPage(PageContext& context, QWidget* parent = nullptr);
 
 private:
+    void ApplyLanguage();
+    // Copies the part of the live display that changed.
+    void ShowLive(LivePart part);
+
+    MainController& ctl_;
+    LiveModel& live_;
     QGroupBox* grpLive_ = nullptr;
     QLabel *lblInjTp_ = nullptr, *lblInjTg_ = nullptr, *lblTmpVap_ = nullptr,
            *lblTmpGas_ = nullptr, *lblPressure_ = nullptr, *later_ = nullptr;

@@ -1,9 +1,10 @@
-// The main window of the tool: five tabs (Calibration, Modeling, Map,
-// General, Configuration) reached also with F5, F6, F7, F2 and F3, the File,
-// View, Device and Language menus, the status bar cells of the link, the
-// logo that switches the fuel, the live display and the switchover settings.
-// Every rule lives in MainController; the window copies its results into
-// the controls and forwards the user's actions.
+// The main window: a shell of pages. It holds the menus (File, View,
+// Device, Language, and Simulator when running on the simulated ECU), the
+// header band, the tab control whose pages come from the tab registry, the
+// status bar cells of the link and the port search window. Every rule lives
+// in the models (MainController and the pages' own); the window shows their
+// results and forwards the user's actions. F2, F3, F5, F6 and F7 reach the
+// tabs; Ctrl+Alt+X toggles the service view.
 #pragma once
 
 #include <QMainWindow>
@@ -11,58 +12,32 @@
 #include <memory>
 #include <vector>
 
-#include "mainwindow/controller/MainController.h"
-#include "mainwindow/controller/MainView.h"
+#include "link/core/LinkSupervisor.h"
 
-class QLabel;
+class QAction;
 class QComboBox;
-class QCheckBox;
-class QRadioButton;
+class QLabel;
+class QMenu;
 class QPushButton;
 class QTabWidget;
-class QAction;
-class QMenu;
-class QLineEdit;
-class QGroupBox;
-class QFrame;
-class QGridLayout;
 
 namespace gascal {
 
-class UCtrlBar;
-class CalibrationPage;
 class FrmInit;
+class HeaderBar;
+class MainController;
+class MainSession;
 class SimControl;
 class SimPanel;
-class LogoSwitch;
 
-class FrmKT540 : public QMainWindow, public MainView {
+class FrmKT540 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit FrmKT540(MainController& controller, QWidget* parent = nullptr);
+    explicit FrmKT540(MainSession& session, QWidget* parent = nullptr);
     ~FrmKT540() override;
 
     // Offers the simulator panel in the menus (only when running on the simulator).
     void SetSimControl(SimControl* sim);
-    // Layout of the window for its size (DisponiFrmMain).
-    void DisponiFrmMain();
-
-    // MainView
-    void SetWaitCursor(bool on) override;
-    void ShowLive(LivePart part) override;
-    void ShowStatusCell(int cell, const StatusCell& c) override;
-    void ShowPortTicks(int item, bool offline) override;
-    void ShowPortSearch(bool visible, int type) override;
-    void RefreshSettings() override;
-    void ListsRefilled() override;
-    void IstanzaInj(int n) override;
-    void ShowServiceView(bool on) override;
-    void ApplyLanguage() override;
-    void SetCaption(const QString& caption) override;
-    void SelectTab(int tab) override;
-    void ShowAutoTuning(bool enabled, bool ticked) override;
-    void ShowErrorButton(bool visible, const QString& caption) override;
-    void Unload() override;
 
     // Controls reached by tests.
     QTabWidget* Tabs() const { return tabs_; }
@@ -74,32 +49,28 @@ public:
     FrmInit* PortSearchWindow() const { return frmInit_.get(); }
     QList<QWidget*> ServiceViewControls() const;
     bool IsUnloaded() const { return unloaded_; }
-    QPushButton* ErrorButton() const { return cmdErrInj_; }
+    QPushButton* ErrorButton() const;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void BuildMenus();
-    QWidget* BuildHeader();
-    QWidget* BuildGeneralTab();
-    QWidget* BuildConfigTab();
-    QWidget* BuildLaterTab(int tab);
-    QComboBox* AddCombo(QGridLayout* g, int row, int col, const char* name, QLabel** label);
-    void FillCombo(QComboBox* c, const EntryList& l);
-    void SelectCombo(QComboBox* c, int index);
-    void ConnectSettings();
-    QString CapText(int id) const;
-    void SetBox(QCheckBox* box, bool ticked, const QString& caption = QString());
+    void BuildTabs();
+    void ApplyLanguage();
+    void SetWaitCursor(bool on);
+    void ShowStatusCell(int cell, const StatusCell& c);
+    void ShowPortTicks(int item, bool offline);
+    void UpdatePortToolTips();
+    void Unload();
 
+    MainSession& session_;
     MainController& ctl_;
     SimControl* sim_ = nullptr;
     bool unloaded_ = false;
     int waitDepth_ = 0;
 
-    // Menus.
     QMenu* mnuFile_ = nullptr;
     QMenu* mnuView_ = nullptr;
     QMenu* mnuDevice_ = nullptr;
@@ -115,77 +86,12 @@ private:
     std::array<QAction*, 10> actDevCom_{};  // 0 USB, 1..9 COM
     std::vector<QAction*> actLng_;
 
-    // Header and status bar.
-    LogoSwitch* imgLogo_ = nullptr;
-    QCheckBox* ckbKey_ = nullptr;
-    QCheckBox* ckbEv1_ = nullptr;
-    QCheckBox* ckbEv2_ = nullptr;
-    QCheckBox* ckbStatoAlim_ = nullptr;
-    QCheckBox* ckbStatoEcu_ = nullptr;
-    QLineEdit* txtRpm1_ = nullptr;
-    QPushButton* cmdErrInj_ = nullptr;
-    QPushButton* cmdExpert_ = nullptr;
-    std::array<QLabel*, 3> statusCells_{};
+    HeaderBar* header_ = nullptr;
     QTabWidget* tabs_ = nullptr;
-    std::array<QLabel*, 3> laterLabels_{};
-    CalibrationPage* calibrationPage_ = nullptr;
-
-    // General tab.
-    QLineEdit* txtRpm0_ = nullptr;
-    QLineEdit* txtTmpVap_ = nullptr;
-    QLineEdit* txtTmpGas_ = nullptr;
-    QLineEdit* txtPressure_ = nullptr;
-    QLineEdit* txtVacuum_ = nullptr;
-    QLineEdit* txtSupply_ = nullptr;
-    QLineEdit* txtLambda_ = nullptr;
-    QLineEdit* txtInjTimePet_ = nullptr;
-    QLineEdit* txtInjTimeGas_ = nullptr;
-    UCtrlBar* barLambda_ = nullptr;
-    UCtrlBar* shpGasLev_ = nullptr;
-    QFrame* shpCalComm_ = nullptr;
-    QFrame* shpPLoad_ = nullptr;
-    QFrame* shpPmin_ = nullptr;
-    std::array<QLabel*, 3> lblLambda_{};
-    QLabel* lblRpm_ = nullptr;
-    QLabel* lblTmpVap_ = nullptr;
-    QLabel* lblTmpGas_ = nullptr;
-    QLabel* lblPressure_ = nullptr;
-    QLabel* lblCalPres_ = nullptr;
-    QLabel* lblSupply_ = nullptr;
-    QLabel* lblLambdaCap_ = nullptr;
-    QLabel* lblInjPet_ = nullptr;
-    QLabel* lblInjGas_ = nullptr;
-    QLabel* lblGasLev_ = nullptr;
-    QLabel* lblSwitchMark_ = nullptr;
-    QComboBox* cmbInj_ = nullptr;
-    QGroupBox* grpLive_ = nullptr;
-    QGroupBox* grpInj_ = nullptr;
-    QGridLayout* injGrid_ = nullptr;
-    std::array<QLabel*, 8> lblInj_{};
-    std::array<UCtrlBar*, 8> injPetBar_{};
-    std::array<UCtrlBar*, 8> injGasBar_{};
-
-    // Configuration tab.
-    QGroupBox* grpSwitch_ = nullptr;
-    QGroupBox* grpSystem_ = nullptr;
-    QComboBox *cmbSwtchRpm_ = nullptr, *cmbSwtchTemp_ = nullptr, *cmbSwtchDelay_ = nullptr;
-    QComboBox *cmbSwtchBar_ = nullptr, *cmbSwtchDelayPress_ = nullptr, *cmbSwtchForce_ = nullptr;
-    QComboBox *cmbSwtchSeq_ = nullptr, *cmbSwtchCilindri_ = nullptr, *cmbSwtchBobine_ = nullptr;
-    QComboBox *cmbSwtchLambdaType_ = nullptr, *cmbTpyInj_ = nullptr, *cmbTpyGLS_ = nullptr;
-    QComboBox *cmbEmptyGas_ = nullptr, *cmbShoRpm_ = nullptr;
-    std::array<QLabel*, 14> settingLabels_{};
-    QRadioButton* optCng_ = nullptr;
-    QRadioButton* optLpg_ = nullptr;
-    QLabel* lblFuel_ = nullptr;
-    QPushButton* cmdTpyInj_ = nullptr;
-    QPushButton* cmdTpyGLS_ = nullptr;
-    QCheckBox* chkAbilAcqVacum_ = nullptr;
-    QLabel* lblShoRpm_ = nullptr;
-
+    std::vector<QLabel*> laterLabels_;  // tabs whose page is not in this build
+    std::array<QLabel*, 3> statusCells_{};
     std::unique_ptr<FrmInit> frmInit_;
     std::unique_ptr<SimPanel> simPanel_;
-    bool barsConfigured_ = false;  // the gauges have been configured once
-    void UpdatePortToolTips();
 };
 
 }  // namespace gascal

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace gascal {
@@ -49,9 +50,18 @@ QFrame* Shape(QWidget* parent, const char* name, int w, int h) {
 }
 
 void Fill(QWidget* w, const QColor& c) {
+    if (w->palette().color(QPalette::Window) == c) return;
     QPalette p = w->palette();
     p.setColor(QPalette::Window, c);
     w->setPalette(p);
+}
+
+void SetText(QLineEdit* e, const QString& text) {
+    if (e->text() != text) e->setText(text);
+}
+
+void SetText(QLabel* l, const QString& text) {
+    if (l->text() != text) l->setText(text);
 }
 
 }  // namespace gascal

@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QString;
 class QWidget;
@@ -21,7 +22,11 @@ QLineEdit* ValueBox(QWidget* parent, const char* name, int chars, bool big = fal
 QCheckBox* StatusBox(QWidget* parent, const char* name, const QString& caption);
 // A bordered shape of a fixed size.
 QFrame* Shape(QWidget* parent, const char* name, int w, int h);
-// Background colour of a widget that fills its background.
+// Background colour of a widget that fills its background (nothing is
+// repainted when it has that colour already).
 void Fill(QWidget* w, const QColor& c);
+// Text of a box or label; nothing is repainted when it shows that already.
+void SetText(QLineEdit* e, const QString& text);
+void SetText(QLabel* l, const QString& text);
 
 }  // namespace gascal

@@ -28,28 +28,17 @@ inline void CopyTree(const QString& from, const QString& to) {
     }
 }
 
-// Features of later windows: the upgrade is answered as told, the rest
-// only counted.
-class ScriptedFeatures : public FeatureWindows {
-public:
+// The firmware upgrade window as a test answers it: counted, and online
+// afterwards as told.
+struct ScriptedUpgrade {
     bool upgradeResult = false;
-    int upgrades = 0, offered = 0, other = 0;
-    bool RunUpgradeWindow(bool wasOffered) override {
-        ++upgrades;
-        if (wasOffered) ++offered;
-        return upgradeResult;
-    }
-    void ShowAbout() override { ++other; }
-    void ShowErrorWindow() override { ++other; }
-    void OpenInjectorPage() override { ++other; }
-    void OpenLevelPage() override { ++other; }
-    void OpenExpertPage() override { ++other; }
+    int upgrades = 0, offered = 0;
 };
 
 struct Requested {
-    SchedulerRequest what;
+    Request what;
     bool ok;
-    uint64_t tick;  // Timer2 tick on which it was issued
+    uint64_t tick;  // polling tick on which it was issued
 };
 
 class SimSession {
@@ -62,9 +51,15 @@ public:
         ecu = std::make_shared<sim::SimEcu>(opts);
         provider = std::make_unique<sim::SimUsbProvider>(ecu);
         session = std::make_unique<MainSession>(root, provider.get());
-        if (withFeatures) ctl().SetFeatures(&features);
-        ctl().SetRequestObserver([this](SchedulerRequest r, bool ok) {
-            requests.push_back({r, ok, ctl().Timer2().Ticks()});
+        if (withFeatures) {
+            cycle().SetUpgradeRunner([this](bool wasOffered) {
+                ++features.upgrades;
+                if (wasOffered) ++features.offered;
+                return features.upgradeResult;
+            });
+        }
+        sched().OnResult([this](Request r, bool ok) {
+            requests.push_back({r, ok, cycle().PollTimer().Ticks()});
         });
     }
 
@@ -101,7 +96,16 @@ public:
         return o;
     }
 
-    MainController& ctl() { return *session->controller; }
+    MainController& ctl() { return session->Controller(); }
+    PollingCycle& cycle() { return session->Cycle(); }
+    RequestScheduler& sched() { return session->Cycle().Scheduler(); }
+    SettingsModel& settings() { return session->Settings(); }
+    LiveModel& live() { return session->Live(); }
+    EcuSession& tool() { return session->Ecu(); }
+    ClsComm& comm() { return session->Ecu().Comm(); }
+    ParamImage& image() { return session->Ecu().Image(); }
+    ClsLingue& lingue() { return session->Ecu().Lingue(); }
+    ScaleConfig& scale() { return session->Ecu().Scale(); }
     void Start() { session->LoadAndStart(); }
     bool RunUntil(const std::function<bool()>& pred, double seconds) {
         return ev.RunUntil(pred, seconds * 1e6);
@@ -109,7 +113,7 @@ public:
     void RunFor(double seconds) { ev.RunFor(seconds * 1e6); }
     bool StartAndGoOnline(double seconds = 30) {
         Start();
-        return RunUntil([this] { return ctl().Online && !ctl().FirstRefreshPending; }, seconds);
+        return RunUntil([this] { return cycle().Online() && !cycle().FirstRefreshPending(); }, seconds);
     }
     uint64_t Sent(uint8_t command) const {
         const auto& m = ecu->Counters().perCommand;
@@ -123,7 +127,7 @@ public:
     ScopedEvents scopeEvents;
     ScriptedPrompts prompts;
     ScopedPrompts scopePrompts;
-    ScriptedFeatures features;
+    ScriptedUpgrade features;
     std::shared_ptr<sim::SimEcu> ecu;
     std::unique_ptr<sim::SimUsbProvider> provider;
     std::unique_ptr<MainSession> session;

@@ -19,7 +19,7 @@ namespace {
 // speed, end of the acquisition window and correction table, so that what
 // the file brings can be told apart from what the ECU holds.
 QString WriteDistinctFile(SimSession& s, const QString& name) {
-    ParamImage file = s.session->image;
+    ParamImage file = s.image();
     file.SetHost(nullptr);
     file.Mem3Block.SwitchRpm = 1800;
     file.Mem5Block.ShowRpmHigh = 3000;
@@ -31,7 +31,7 @@ QString WriteDistinctFile(SimSession& s, const QString& name) {
 
 void GoOffline(SimSession& s) {
     s.ctl().MnuDevOffline_Click();
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->comm.ComState() == COM_STOP; }, 2));
+    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 2));
     s.RunFor(0.1);
 }
 
@@ -42,11 +42,11 @@ TEST(MainCtlLoad, WithTheLinkStoppedTheFilesTableIsKeptAndSaved) {
     ASSERT_TRUE(s.StartAndGoOnline());
     const QString file = WriteDistinctFile(s, "car.var");
     GoOffline(s);
-    s.ctl().ConfigFileToLoad = file;
+    s.cycle().LoadConfigFileLater(file);
     s.RunFor(0.5);
-    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
-    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
-    EXPECT_DOUBLE_EQ(s.session->image.CorTable[10], 0.256);
+    EXPECT_TRUE(s.cycle().ConfigFileToLoad().isEmpty());
+    EXPECT_NEAR(s.image().Mem3Block.SwitchRpm, 1800, 2);
+    EXPECT_DOUBLE_EQ(s.image().CorTable[10], 0.256);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
 
     // "Save configuration" writes what was loaded, table included.
@@ -66,16 +66,16 @@ TEST(MainCtlLoad, AnEcuWithoutBlock5KeepsItsOwnWhetherTheLinkRunsOrNot) {
         SimSession s;
         ASSERT_TRUE(s.StartAndGoOnline());
         const QString file = WriteDistinctFile(s, "car.var");
-        const int ecuShowHigh = s.session->image.Mem5Block.ShowRpmHigh;
+        const int ecuShowHigh = s.image().Mem5Block.ShowRpmHigh;
         ASSERT_NE(ecuShowHigh, 3000);
         // From here on the link reports firmware 132: no writable block 5.
-        const QString identity = s.session->comm.FirmwareEcu();
-        s.session->comm.SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
+        const QString identity = s.comm().FirmwareEcu();
+        s.comm().SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
         if (offline) GoOffline(s);
-        s.ctl().ConfigFileToLoad = file;
-        ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 30));
-        EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
-        EXPECT_EQ(s.session->image.Mem5Block.ShowRpmHigh, ecuShowHigh);
+        s.cycle().LoadConfigFileLater(file);
+        ASSERT_TRUE(s.RunUntil([&] { return s.cycle().ConfigFileToLoad().isEmpty(); }, 30));
+        EXPECT_NEAR(s.image().Mem3Block.SwitchRpm, 1800, 2);
+        EXPECT_EQ(s.image().Mem5Block.ShowRpmHigh, ecuShowHigh);
         EXPECT_EQ(s.Sent(CMD_WRT_MEM5), 0u);
     }
 }
@@ -88,17 +88,17 @@ TEST(MainCtlLoad, ALinkStoppedDuringTheLoadLeavesTheRestOfTheFileInTheImage) {
     s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
         if (cmd == CMD_WRT_MEM2) s.ctl().MnuDevOffline_Click();
     });
-    s.ctl().ConfigFileToLoad = file;
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->comm.ComState() == COM_STOP; }, 30));
+    s.cycle().LoadConfigFileLater(file);
+    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 30));
     s.RunFor(1);
-    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
-    EXPECT_FALSE(s.ctl().LoadingConfig);
+    EXPECT_TRUE(s.cycle().ConfigFileToLoad().isEmpty());
+    EXPECT_FALSE(s.cycle().LoadingConfig());
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);  // nothing more was sent
     EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 800, 2);
     // The file's block 3 and table are in the image, not the ECU's.
-    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1800, 2);
-    EXPECT_EQ(s.session->image.Mem5Block.ShowRpmHigh, 3000);
-    EXPECT_DOUBLE_EQ(s.session->image.CorTable[10], 0.256);
+    EXPECT_NEAR(s.image().Mem3Block.SwitchRpm, 1800, 2);
+    EXPECT_EQ(s.image().Mem5Block.ShowRpmHigh, 3000);
+    EXPECT_DOUBLE_EQ(s.image().CorTable[10], 0.256);
 }
 
 // A car found on gas is switched to petrol for the load; when the first
@@ -109,7 +109,7 @@ TEST(MainCtlLoad, ACarOnGasEndsOnGasInRunningModeAfterARetriedLoad) {
     o.rpm = 2000;
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
     ASSERT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
     const QString file = WriteDistinctFile(s, "car.var");
 
@@ -127,12 +127,12 @@ TEST(MainCtlLoad, ACarOnGasEndsOnGasInRunningModeAfterARetriedLoad) {
             s.ecu->Failures().status254 = 0;
         }
     });
-    s.ctl().ConfigFileToLoad = file;
+    s.cycle().LoadConfigFileLater(file);
     ASSERT_TRUE(s.RunUntil([&] { return failedOnce; }, 60));
-    ASSERT_FALSE(s.ctl().ConfigFileToLoad.isEmpty());  // tried again later
-    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 60));
+    ASSERT_FALSE(s.cycle().ConfigFileToLoad().isEmpty());  // tried again later
+    ASSERT_TRUE(s.RunUntil([&] { return s.cycle().ConfigFileToLoad().isEmpty(); }, 60));
     EXPECT_NEAR(s.ecu->Saved().SwitchRpm(), 1800, 2);
     ASSERT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 30));
     EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
-    EXPECT_FALSE(s.ctl().ConfigLoader().FuelToggled());
+    EXPECT_FALSE(s.cycle().ConfigLoader().FuelToggled());
 }

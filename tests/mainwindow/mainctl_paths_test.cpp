@@ -12,8 +12,8 @@
 #include "data/core/ScaleConfig.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
-#include "mainwindow/controller/Captions.h"
-#include "mainwindow/controller/ErrorMask.h"
+#include "ecu/Captions.h"
+#include "ecu/ErrorMask.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -21,16 +21,22 @@ using namespace gascal::testing;
 
 namespace {
 
-// Records what the controller asks of the window.
-struct RecordingView : MainView {
+// Records what the window's models tell the window.
+struct RecordingView {
     int listsRefilled = 0, languageApplied = 0, settingsRefreshes = 0;
     std::vector<std::pair<bool, QString>> errorButton;
     QString caption;
-    void ListsRefilled() override { ++listsRefilled; }
-    void ApplyLanguage() override { ++languageApplied; }
-    void RefreshSettings() override { ++settingsRefreshes; }
-    void ShowErrorButton(bool visible, const QString& c) override { errorButton.push_back({visible, c}); }
-    void SetCaption(const QString& c) override { caption = c; }
+    QObject context;  // the connections end with the recorder
+    void Watch(SimSession& s) {
+        QObject::connect(&s.settings(), &SettingsModel::listsRefilled, &context, [this] { ++listsRefilled; });
+        QObject::connect(&s.settings(), &SettingsModel::selectionChanged, &context,
+                         [this] { ++settingsRefreshes; });
+        QObject::connect(&s.ctl(), &MainController::languageChanged, &context, [this] { ++languageApplied; });
+        QObject::connect(&s.ctl(), &MainController::errorButton, &context,
+                         [this](bool visible, const QString& c) { errorButton.push_back({visible, c}); });
+        QObject::connect(&s.ctl(), &MainController::captionChanged, &context,
+                         [this](const QString& c) { caption = c; });
+    }
 };
 
 int IndexOf(const EntryList& l, double v) {
@@ -99,15 +105,15 @@ TEST(ErrorIgnoreMask, FollowsTheInstallation) {
 TEST(MainCtlErrors, PresentAndStoredErrorsShowTheButtonUntilCleared) {
     SimSession s;
     RecordingView v;
-    s.ctl().SetView(&v);
+    v.Watch(s);
     ASSERT_TRUE(s.StartAndGoOnline());
     // The dictionary's definitions run up to the end marker; the entry after
     // it is the button's caption.
-    const EcuErrorDefinitions& defs = s.ctl().ErrorDefinitions();
+    const EcuErrorDefinitions& defs = s.cycle().Errors().Definitions();
     ASSERT_GT(defs.Count(), ERRITEM_VALVE_2);
     const int captionEntry = kErrorDefinitionsFirstEntry + defs.Count() + 1;
-    EXPECT_EQ(s.session->lingue.VoceDizionario(0, captionEntry - 1), "[END_ERROR_ECU]");
-    EXPECT_EQ(defs.ButtonCaption(), s.session->lingue.VoceDizionario(0, captionEntry));
+    EXPECT_EQ(s.lingue().VoceDizionario(0, captionEntry - 1), "[END_ERROR_ECU]");
+    EXPECT_EQ(defs.ButtonCaption(), s.lingue().VoceDizionario(0, captionEntry));
 
     s.ctl().CaricaErroriEcu();
     ASSERT_FALSE(v.errorButton.empty());
@@ -124,13 +130,13 @@ TEST(MainCtlErrors, PresentAndStoredErrorsShowTheButtonUntilCleared) {
     // Gone from the present state, still stored: the button stays.
     s.ecu->SetFault(sim::ERR_LOW_GAS_PRESSURE, sim::kErrNone);
     s.ctl().CaricaErroriEcu();
-    EXPECT_EQ(s.session->comm.ErrInj(sim::ERR_LOW_GAS_PRESSURE), 0);
-    EXPECT_EQ(s.session->comm.ErrInj(sim::ERR_LOW_GAS_PRESSURE + kErrorItems), sim::kErrShortOrLow);
+    EXPECT_EQ(s.comm().ErrInj(sim::ERR_LOW_GAS_PRESSURE), 0);
+    EXPECT_EQ(s.comm().ErrInj(sim::ERR_LOW_GAS_PRESSURE + kErrorItems), sim::kErrShortOrLow);
     EXPECT_TRUE(s.ctl().ErrorsPresent());
     EXPECT_TRUE(v.errorButton.back().first);
 
     // The error memory cleared: hidden again.
-    ASSERT_TRUE(s.session->comm.SendAndWait(BuildRequest(CMD_CANC_ERR)));
+    ASSERT_TRUE(s.comm().SendAndWait(BuildRequest(CMD_CANC_ERR)));
     s.ctl().CaricaErroriEcu();
     EXPECT_FALSE(s.ctl().ErrorsPresent());
     EXPECT_FALSE(v.errorButton.back().first);
@@ -139,30 +145,30 @@ TEST(MainCtlErrors, PresentAndStoredErrorsShowTheButtonUntilCleared) {
 TEST(MainCtlErrors, FaultsOfPartsNotFittedAreIgnored) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_EQ(s.session->image.Mem3Block.NumCylinders, 4);
-    ASSERT_FALSE(s.session->scale.CkbeV02Visible);
+    ASSERT_EQ(s.image().Mem3Block.NumCylinders, 4);
+    ASSERT_FALSE(s.scale().CkbeV02Visible);
     s.ecu->SetFault(sim::ERR_INJECTOR_1 + 5, sim::kErrOpenCircuit);  // injector 6 of a 4-cylinder car
     s.ecu->SetFault(sim::ERR_VALVE_2, sim::kErrOpenCircuit);
     s.ctl().CaricaErroriEcu();
     EXPECT_FALSE(s.ctl().ErrorsPresent());
     // The link keeps the cleared flags, so the error window would agree.
     for (int item : {sim::ERR_INJECTOR_1 + 5, int(sim::ERR_VALVE_2)}) {
-        EXPECT_EQ(s.session->comm.ErrInj(item), 0) << item;
-        EXPECT_EQ(s.session->comm.ErrInj(item + kErrorItems), 0) << item;
+        EXPECT_EQ(s.comm().ErrInj(item), 0) << item;
+        EXPECT_EQ(s.comm().ErrInj(item + kErrorItems), 0) << item;
     }
 
     // With a second valve in the installation its fault counts.
-    s.session->scale.CkbeV02Visible = true;
+    s.scale().CkbeV02Visible = true;
     s.ctl().CaricaErroriEcu();
     EXPECT_TRUE(s.ctl().ErrorsPresent());
-    EXPECT_EQ(s.session->comm.ErrInj(sim::ERR_VALVE_2), sim::kErrOpenCircuit);
+    EXPECT_EQ(s.comm().ErrInj(sim::ERR_VALVE_2), sim::kErrOpenCircuit);
 
     // A fitted injector's fault counts too.
-    s.session->scale.CkbeV02Visible = false;
+    s.scale().CkbeV02Visible = false;
     s.ecu->SetFault(sim::ERR_INJECTOR_1 + 2, sim::kErrShortOrLow);
     s.ctl().CaricaErroriEcu();
     EXPECT_TRUE(s.ctl().ErrorsPresent());
-    EXPECT_EQ(s.session->comm.ErrInj(sim::ERR_INJECTOR_1 + 2), sim::kErrShortOrLow);
+    EXPECT_EQ(s.comm().ErrInj(sim::ERR_INJECTOR_1 + 2), sim::kErrShortOrLow);
 }
 
 // --- Language ----------------------------------------------------------------------
@@ -170,46 +176,46 @@ TEST(MainCtlErrors, FaultsOfPartsNotFittedAreIgnored) {
 TEST(MainCtlLanguage, SwitchingChangesCaptionsListsAndErrorTexts) {
     SimSession s;
     RecordingView v;
-    s.ctl().SetView(&v);
+    v.Watch(s);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ClsLingue& d = s.session->lingue;
+    ClsLingue& d = s.lingue();
     ASSERT_GE(d.UboundLingue(), 1);
     const int tabEntry = CaptionInfo(Cap::TabGeneral).entry;
     const int lambdaEntry = CaptionInfo(Cap::LambdaNone).entry;
     const int emptyEntry = CaptionInfo(Cap::EmptyGasPetrol).entry;
     ASSERT_NE(d.VoceDizionario(0, tabEntry), d.VoceDizionario(1, tabEntry));
-    EXPECT_EQ(s.ctl().CaptionText(int(Cap::TabGeneral)), d.VoceDizionario(0, tabEntry));
-    EXPECT_EQ(s.ctl().Lists().lambda.at(0).text, d.VoceDizionario(0, lambdaEntry));
+    EXPECT_EQ(s.ctl().CaptionText(Cap::TabGeneral), d.VoceDizionario(0, tabEntry));
+    EXPECT_EQ(s.settings().Lists().lambda.at(0).text, d.VoceDizionario(0, lambdaEntry));
 
     // An error is shown, so its caption must follow the language too.
     s.ecu->SetFault(sim::ERR_GAS_TEMP_SENSOR, sim::kErrOpenCircuit);
     s.ctl().CaricaErroriEcu();
     ASSERT_TRUE(s.ctl().ErrorsPresent());
     const QString englishButton = v.errorButton.back().second;
-    const QString englishName = s.ctl().ErrorDefinitions().ItemName(sim::ERR_GAS_TEMP_SENSOR);
+    const QString englishName = s.cycle().Errors().Definitions().ItemName(sim::ERR_GAS_TEMP_SENSOR);
 
     const int refills = v.listsRefilled, refreshes = v.settingsRefreshes;
     const uint64_t writes = s.Sent(CMD_WRT_MEM3);
     s.ctl().MnuLngT_Click(1);
     EXPECT_EQ(d.IdLingua(), 1);
     EXPECT_EQ(v.languageApplied, 1);
-    EXPECT_EQ(s.ctl().CaptionText(int(Cap::TabGeneral)), d.VoceDizionario(1, tabEntry));
-    EXPECT_EQ(s.ctl().Lists().lambda.at(0).text, d.VoceDizionario(1, lambdaEntry));
-    EXPECT_EQ(s.ctl().Lists().emptyGas.at(0).text, d.VoceDizionario(1, emptyEntry));
+    EXPECT_EQ(s.ctl().CaptionText(Cap::TabGeneral), d.VoceDizionario(1, tabEntry));
+    EXPECT_EQ(s.settings().Lists().lambda.at(0).text, d.VoceDizionario(1, lambdaEntry));
+    EXPECT_EQ(s.settings().Lists().emptyGas.at(0).text, d.VoceDizionario(1, emptyEntry));
     EXPECT_GT(v.listsRefilled, refills);
     // The refilled lists show the ECU's values again.
     EXPECT_GT(v.settingsRefreshes, refreshes);
     EXPECT_TRUE(v.caption.startsWith(d.VoceDizionario(1, 0)));
     EXPECT_TRUE(v.errorButton.back().first);
     EXPECT_NE(v.errorButton.back().second, englishButton);
-    EXPECT_NE(s.ctl().ErrorDefinitions().ItemName(sim::ERR_GAS_TEMP_SENSOR), englishName);
+    EXPECT_NE(s.cycle().Errors().Definitions().ItemName(sim::ERR_GAS_TEMP_SENSOR), englishName);
 
     // A language change is no settings change: nothing is written.
     s.RunFor(3);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), writes);
 
     s.ctl().MnuLngT_Click(0);
-    EXPECT_EQ(s.ctl().CaptionText(int(Cap::TabGeneral)), d.VoceDizionario(0, tabEntry));
+    EXPECT_EQ(s.ctl().CaptionText(Cap::TabGeneral), d.VoceDizionario(0, tabEntry));
     EXPECT_EQ(v.errorButton.back().second, englishButton);
 }
 
@@ -228,15 +234,15 @@ TEST(MainCtlSettings, AnUnreadableListItemIsReportedAsAConfigError) {
     f.close();
 
     s.prompts.shown.clear();
-    s.ctl().RiempiCmbSwtch();
+    s.settings().FillLists();
     ASSERT_EQ(s.prompts.shown.size(), 1u);
     const auto& box = s.prompts.shown[0];
     EXPECT_TRUE(box.text.startsWith("Config errorErrorRiempiCmbSwtch_Err:\r")) << box.text.toStdString();
     EXPECT_TRUE(box.text.contains("3x0"));
     EXPECT_EQ(box.title, AppTitle() + ": Error");
     // The list keeps the items that could be read.
-    ASSERT_EQ(s.ctl().Lists().force.size(), 2u);
-    EXPECT_EQ(s.ctl().Lists().force[1].value, 60);
+    ASSERT_EQ(s.settings().Lists().force.size(), 2u);
+    EXPECT_EQ(s.settings().Lists().force[1].value, 60);
 }
 
 // --- Injector mode sequencing -------------------------------------------------------
@@ -256,9 +262,9 @@ struct InjRow {
 }  // namespace
 
 TEST(MainCtlInjMode, StepsOnGasAndOnPetrol) {
-    SimSession s;  // not started: the steps work on the image alone
-    MainController& c = s.ctl();
-    ParamImage& img = s.session->image;
+    ParamImage img;  // the steps work on the image alone
+    int writes = 0;  // block-3 write delay started
+    InjectorModes c(img, [&writes] { ++writes; });
     const InjRow rows[] = {
         {"gas r3 one: off -> enable, keep going", 3, 1, 3, 1, 1, {1, 0, 1, 1}, {N, 1, N, N, N, N, N, N}, true, true},
         {"gas r3 one: enabled -> 2, done", 3, 1, 3, 1, 1, {1, 1, 1, 1}, {N, 2, N, N, N, N, N, N}, true, false},
@@ -283,37 +289,33 @@ TEST(MainCtlInjMode, StepsOnGasAndOnPetrol) {
     for (const InjRow& r : rows) {
         SCOPED_TRACE(r.what);
         img.ResetPendingEdits();
-        c.delays = WriteDelays{};
+        writes = 0;
         img.Mem2Block.Mem2Byte1 = static_cast<uint8_t>(r.fuel);
         img.Mem1Block.KeyOn = static_cast<uint8_t>(r.key);
         img.Mem3Block.NumCylinders = 8;
         img.Mem3Block.InjEnable = r.en;
-        c.InjModeRequestState = r.state;
-        c.InjModeRequestFlag = r.flag;
-        c.InjModeRequestIndex = r.index;
-        c.InjModeStep();
+        c.Request(static_cast<InjModeRequest>(r.flag), r.index, r.state);
+        c.Step();
         for (size_t k = 0; k < 8; ++k)
             EXPECT_EQ(int(img.PendingEdits.Mem3Block.InjEnable[k]), r.pending[k]) << "injector " << k;
-        EXPECT_EQ(c.delays.DelayWriteMem3, r.delaySet ? 1 : 0);
-        EXPECT_EQ(c.InjModeRequestFlag != 0, r.requestStays);
+        EXPECT_EQ(writes > 0, r.delaySet);
+        EXPECT_EQ(c.Active(), r.requestStays);
         if (!r.requestStays) {
-            EXPECT_EQ(c.InjModeRequestState, -1);
+            EXPECT_EQ(c.State(), kNoInjState);
         }
     }
 
     // A cylinder count waiting to be written keeps the block-3 write armed.
     img.ResetPendingEdits();
-    c.delays = WriteDelays{};
+    writes = 0;
     img.Mem2Block.Mem2Byte1 = 0;
     img.Mem3Block.NumCylinders = 4;
     img.PendingEdits.Mem3Block.NumCylinders = 6;
-    c.InjModeRequestState = 0;
-    c.InjModeRequestFlag = 1;
-    c.InjModeRequestIndex = 0;
+    c.Request(InjModeRequest::OneInjector, 0, 0);
     img.Mem3Block.InjEnable = {3, 1, 1, 1};
-    c.InjModeStep();
-    EXPECT_EQ(c.InjModeRequestFlag, 0);
-    EXPECT_EQ(c.delays.DelayWriteMem3, 1);
+    c.Step();
+    EXPECT_FALSE(c.Active());
+    EXPECT_GT(writes, 0);
 }
 
 TEST(MainCtlInjMode, MoreCylindersOnPetrolEnablesTheNewInjectors) {
@@ -321,9 +323,9 @@ TEST(MainCtlInjMode, MoreCylindersOnPetrolEnablesTheNewInjectors) {
     o.engineRunning = false;  // key on, engine still: petrol
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_EQ(s.session->image.Mem2Block.Mem2Byte1, 0);
-    s.ctl().CmbSwtchCilindri_Click(IndexOf(s.ctl().Lists().cylinders, 6));
-    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().InjModeRequestFlag == 0 && EcuInjEnable(*s.ecu, 5) != 0; }, 20));
+    ASSERT_EQ(s.image().Mem2Block.Mem2Byte1, 0);
+    s.settings().CmbSwtchCilindri_Click(IndexOf(s.settings().Lists().cylinders, 6));
+    ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().Injectors().Active() && EcuInjEnable(*s.ecu, 5) != 0; }, 20));
     s.RunFor(2);
     EXPECT_EQ(s.ecu->Working().NumCylinders(), 6);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 1) << "injector " << k + 1;
@@ -335,10 +337,10 @@ TEST(MainCtlInjMode, MoreCylindersOnGasStepsEveryInjectorToGas) {
     o.rpm = 2000;
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
-    s.ctl().CmbSwtchCilindri_Click(IndexOf(s.ctl().Lists().cylinders, 6));
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
+    s.settings().CmbSwtchCilindri_Click(IndexOf(s.settings().Lists().cylinders, 6));
     // Injectors 1-4 go 1 -> 2 at once; 5 and 6 go 0 -> 1 -> 2 over two steps.
-    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().InjModeRequestFlag == 0; }, 30));
+    ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().Injectors().Active(); }, 30));
     ASSERT_TRUE(s.RunUntil([&] { return EcuInjEnable(*s.ecu, 5) == 2; }, 10));
     EXPECT_EQ(s.ecu->Working().NumCylinders(), 6);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 2) << "injector " << k + 1;
@@ -353,17 +355,17 @@ TEST(MainCtlFuelSwitch, LogoReleaseSwitchesFuelInTheNextDiv18Slot) {
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
     s.RunFor(1);
-    ParamImage& img = s.session->image;
+    ParamImage& img = s.image();
     const int before = img.Mem2Block.WorkMode;
     ASSERT_TRUE(before == 0 || before == 3) << before;
     const int wanted = before == 0 ? 3 : 0;
 
     const uint64_t writes = s.Sent(CMD_WRT_MEM2);
     s.ctl().ImgLogo_MouseUp();
-    EXPECT_TRUE(s.ctl().FuelChangeRequested);
+    EXPECT_TRUE(s.cycle().FuelChangeRequested());
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), writes);  // not on the mouse event itself
     // Within one Div18 period (18 ticks) the change is carried out.
-    ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().FuelChangeRequested; }, 18 * 0.014 + 2));
+    ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().FuelChangeRequested(); }, 18 * 0.014 + 2));
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), writes + 1);
     EXPECT_EQ(s.ecu->Working().WorkMode(), wanted);
     EXPECT_EQ(img.Mem2Block.WorkMode, wanted);
@@ -371,7 +373,7 @@ TEST(MainCtlFuelSwitch, LogoReleaseSwitchesFuelInTheNextDiv18Slot) {
     // And back: to gas the block is read back until the ECU reports it.
     s.ctl().ImgLogo_MouseUp();
     const uint64_t reads = s.Sent(CMD_READ_MEM2);
-    ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().FuelChangeRequested; }, 18 * 0.014 + 2));
+    ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().FuelChangeRequested(); }, 18 * 0.014 + 2));
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), writes + 2);
     EXPECT_EQ(s.ecu->Working().WorkMode(), before);
     EXPECT_EQ(img.Mem2Block.WorkMode, before);
@@ -385,10 +387,10 @@ TEST(MainCtlFuelSwitch, NothingHappensWithTheKeyOff) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
     s.ecu->SetKey(false);
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem1Block.KeyOn == 0; }, 5));
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem1Block.KeyOn == 0; }, 5));
     const uint64_t writes = s.Sent(CMD_WRT_MEM2);
     s.ctl().ImgLogo_MouseUp();
-    EXPECT_FALSE(s.ctl().FuelChangeRequested);
+    EXPECT_FALSE(s.cycle().FuelChangeRequested());
     s.RunFor(2);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), writes);
 }
@@ -398,7 +400,7 @@ TEST(MainCtlFuelSwitch, NothingHappensWithTheKeyOff) {
 TEST(MainCtlSaveConf, WritesTheImageWholeAndNamesTheFileInTheCaption) {
     SimSession s;
     RecordingView v;
-    s.ctl().SetView(&v);
+    v.Watch(s);
     ASSERT_TRUE(s.StartAndGoOnline());
     QDir().mkpath(s.root + "/cars");
     const QString path = s.root + "/cars/panda.var";
@@ -423,14 +425,14 @@ TEST(MainCtlSaveConf, WritesTheImageWholeAndNamesTheFileInTheCaption) {
     // It reads back into another image with the ECU's settings.
     ParamImage back;
     LoadParamFile(path, back, nullptr);
-    EXPECT_EQ(back.Mem3Block.NumCylinders, s.session->image.Mem3Block.NumCylinders);
-    EXPECT_NEAR(back.Mem3Block.SwitchRpm, s.session->image.Mem3Block.SwitchRpm, 1);
+    EXPECT_EQ(back.Mem3Block.NumCylinders, s.image().Mem3Block.NumCylinders);
+    EXPECT_NEAR(back.Mem3Block.SwitchRpm, s.image().Mem3Block.SwitchRpm, 1);
 }
 
 TEST(MainCtlSaveConf, AFailedSaveKeepsTheCaptionAndSaysSo) {
     SimSession s;
     RecordingView v;
-    s.ctl().SetView(&v);
+    v.Watch(s);
     ASSERT_TRUE(s.StartAndGoOnline());
     const QString before = v.caption;
     ASSERT_FALSE(before.isEmpty());
@@ -453,10 +455,10 @@ TEST(MainCtlSaveConf, AFailedSaveKeepsTheCaptionAndSaysSo) {
 TEST(MainCtlInjType, AnsweringNoChangesNothingAndYesWritesTheType) {
     SimSession s;
     RecordingView v;
-    s.ctl().SetView(&v);
+    v.Watch(s);
     ASSERT_TRUE(s.StartAndGoOnline());
-    const EntryList& types = s.ctl().Lists().injector;
-    const int ecuCode = s.session->image.Mem3Block.InjTypeCode;
+    const EntryList& types = s.settings().Lists().injector;
+    const int ecuCode = s.image().Mem3Block.InjTypeCode;
     int other = -1;
     for (size_t i = 0; i < types.size(); ++i)
         if (types[i].code != ecuCode) other = static_cast<int>(i);
@@ -466,22 +468,22 @@ TEST(MainCtlInjType, AnsweringNoChangesNothingAndYesWritesTheType) {
     const int refreshes = v.settingsRefreshes;
     const size_t boxes = s.prompts.shown.size();
     s.prompts.answers.push_back(BoxResult::No);
-    s.ctl().CmbTpyInj_Click(other);
+    s.settings().CmbTpyInj_Click(other);
     ASSERT_EQ(s.prompts.shown.size(), boxes + 1);
     EXPECT_EQ(s.prompts.shown.back().buttons, BoxButtons::YesNo);
     EXPECT_TRUE(s.prompts.shown.back().title.contains(" Software ver. 01.01.05"));
     EXPECT_GT(v.settingsRefreshes, refreshes);  // the list goes back to the ECU's type
-    EXPECT_EQ(s.ctl().CurrentSettings().injector, IndexOfCode(types, ecuCode));
-    EXPECT_EQ(s.session->image.PendingEdits.Mem3Block.InjTypeCode, 255);
-    EXPECT_EQ(s.ctl().delays.DelayWriteMem3, 0);
+    EXPECT_EQ(s.settings().CurrentSettings().injector, IndexOfCode(types, ecuCode));
+    EXPECT_EQ(s.image().PendingEdits.Mem3Block.InjTypeCode, 255);
+    EXPECT_EQ(s.sched().Delays().DelayWriteMem3, 0);
     s.RunFor(3);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), writes);
     EXPECT_EQ(s.ecu->Working().mem3[sim::mem3::InjTypeCode], ecuCode);
 
     s.prompts.answers.push_back(BoxResult::Yes);
-    s.ctl().CmbTpyInj_Click(other);
+    s.settings().CmbTpyInj_Click(other);
     ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > writes; }, 5));
     s.RunFor(1);
     EXPECT_EQ(s.ecu->Working().mem3[sim::mem3::InjTypeCode], types[static_cast<size_t>(other)].code);
-    EXPECT_EQ(s.session->image.Mem3Block.InjTypeCode, types[static_cast<size_t>(other)].code);
+    EXPECT_EQ(s.image().Mem3Block.InjTypeCode, types[static_cast<size_t>(other)].code);
 }

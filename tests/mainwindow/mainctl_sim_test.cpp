@@ -6,7 +6,7 @@
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
-#include "mainwindow/controller/EcuRequests.h"
+#include "ecu/RequestBridge.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -23,23 +23,22 @@ int IndexOf(const EntryList& l, double v) {
 TEST(MainCtlSim, ConnectsReadsEveryBlockInOrderThenRefreshes) {
     SimSession s;
     int refreshesBeforeMem1 = -1;
-    s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
-        s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
-        if (r == SchedulerRequest::ReadMem1 && refreshesBeforeMem1 < 0)
-            refreshesBeforeMem1 = s.ctl().firstRefreshCount;
+    s.sched().OnResult([&](Request r, bool) {
+        if (r == Request::ReadMem1 && refreshesBeforeMem1 < 0)
+            refreshesBeforeMem1 = s.cycle().FirstRefreshCount();
     });
     ASSERT_TRUE(s.StartAndGoOnline());
     // The search found the simulator on the USB slot and remembered it.
     EXPECT_TRUE(QFile::exists(s.root + "/BIN/SetCom.ini"));
-    EXPECT_EQ(s.session->comm.FlagRicercaCom(), SEARCH_OFF);
+    EXPECT_EQ(s.comm().FlagRicercaCom(), SEARCH_OFF);
     // The firmware file is newer than the ECU's (same version): the upgrade
     // was offered, and the not-yet-available window said so.
     EXPECT_TRUE(s.prompts.AnyContains("firmware upgrade"));
 
     ASSERT_GE(s.requests.size(), 6u);
-    const std::vector<SchedulerRequest> expected{
-        SchedulerRequest::ReadCor,  SchedulerRequest::ReadMem3, SchedulerRequest::ReadDcol,
-        SchedulerRequest::ReadMem5, SchedulerRequest::ReadMem2, SchedulerRequest::ReadMem1};
+    const std::vector<Request> expected{
+        Request::ReadCor,  Request::ReadMem3, Request::ReadDcol,
+        Request::ReadMem5, Request::ReadMem2, Request::ReadMem1};
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(s.requests[i].what, expected[i]) << "request " << i;
         EXPECT_TRUE(s.requests[i].ok) << "request " << i;
@@ -48,17 +47,17 @@ TEST(MainCtlSim, ConnectsReadsEveryBlockInOrderThenRefreshes) {
         }
     }
     EXPECT_EQ(refreshesBeforeMem1, 0);
-    EXPECT_EQ(s.ctl().firstRefreshCount, 1);
+    EXPECT_EQ(s.cycle().FirstRefreshCount(), 1);
     // The image holds what the ECU has: 4 cylinders, switchover at 800 rpm.
-    EXPECT_EQ(s.session->image.Mem3Block.NumCylinders, 4);
-    EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 800, 1);
+    EXPECT_EQ(s.image().Mem3Block.NumCylinders, 4);
+    EXPECT_NEAR(s.image().Mem3Block.SwitchRpm, 800, 1);
 }
 
 TEST(MainCtlSim, LiveValuesReachTheDisplay) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
     s.RunFor(3);
-    const LiveDisplay& d = s.ctl().Display();
+    const LiveDisplay& d = s.live().Display();
     const int rpm = d.ShownRpm();
     EXPECT_GT(rpm, 500);
     EXPECT_LT(rpm, 1500);
@@ -71,14 +70,14 @@ TEST(MainCtlSim, LiveValuesReachTheDisplay) {
 TEST(MainCtlSim, TwoChangesInOneSlotGiveOneReadAndOneWrite) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
-    const int rpm2000 = IndexOf(s.ctl().Lists().rpm, 2000);
-    const int force60 = IndexOf(s.ctl().Lists().force, 60);
+    const int rpm2000 = IndexOf(s.settings().Lists().rpm, 2000);
+    const int force60 = IndexOf(s.settings().Lists().force, 60);
     ASSERT_GE(rpm2000, 0);
     ASSERT_GE(force60, 0);
     const uint64_t writesBefore = s.Sent(CMD_WRT_MEM3);
     s.requests.clear();
-    s.ctl().CmbSwtchRpm_Click(rpm2000);
-    s.ctl().CmbSwtchForce_Click(force60);
+    s.settings().CmbSwtchRpm_Click(rpm2000);
+    s.settings().CmbSwtchForce_Click(force60);
     ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > writesBefore; }, 5));
     s.RunFor(2);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), writesBefore + 1);
@@ -86,8 +85,8 @@ TEST(MainCtlSim, TwoChangesInOneSlotGiveOneReadAndOneWrite) {
     int readsBefore = 0;
     bool lastReadOk = false;
     for (const auto& r : s.requests) {
-        if (r.what == SchedulerRequest::WriteMem3) break;
-        if (r.what == SchedulerRequest::ReadMem3) {
+        if (r.what == Request::WriteMem3) break;
+        if (r.what == Request::ReadMem3) {
             ++readsBefore;
             lastReadOk = r.ok;
         }
@@ -103,16 +102,16 @@ TEST(MainCtlSim, AWriteWaitsForItsReadToSucceed) {
     ASSERT_TRUE(s.StartAndGoOnline());
     s.requests.clear();
     s.ecu->Failures().lose = 1.0;  // the ECU stops answering
-    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1600));
+    s.settings().CmbSwtchRpm_Click(IndexOf(s.settings().Lists().rpm, 1600));
     s.RunFor(60);
-    EXPECT_FALSE(s.ctl().Online);  // the link gave up and reconnects
-    for (const auto& r : s.requests) EXPECT_NE(r.what, SchedulerRequest::WriteMem3);
+    EXPECT_FALSE(s.cycle().Online());  // the link gave up and reconnects
+    for (const auto& r : s.requests) EXPECT_NE(r.what, Request::WriteMem3);
     s.ecu->Failures().lose = 0;
     ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0; }, 60));
     bool readOk = false;
     for (const auto& r : s.requests) {
-        if (r.what == SchedulerRequest::ReadMem3 && r.ok) readOk = true;
-        if (r.what == SchedulerRequest::WriteMem3) {
+        if (r.what == Request::ReadMem3 && r.ok) readOk = true;
+        if (r.what == Request::WriteMem3) {
             EXPECT_TRUE(readOk) << "block 3 written before a fresh read";
             break;
         }
@@ -126,19 +125,19 @@ TEST(MainCtlSim, Block5IsNotPolledFromFirmware132) {
     ASSERT_TRUE(s.StartAndGoOnline());
     // From here on the link reports an ECU of firmware 132 (the identity the
     // link read is replaced; the scheduler decides by the version number).
-    const QString identity = s.session->comm.FirmwareEcu();
-    s.session->comm.SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
-    ASSERT_EQ(s.session->comm.FirmwareEcuVersNum(), 132);
+    const QString identity = s.comm().FirmwareEcu();
+    s.comm().SetFirmwareEcu(QStringLiteral("0132") + identity.mid(4));
+    ASSERT_EQ(s.comm().FirmwareEcuVersNum(), 132);
     const uint64_t before = s.Sent(CMD_READ_MEM5);
     const uint64_t mem3Before = s.Sent(CMD_READ_MEM3);
-    s.ctl().CmbSwtchSeq_Click(0);  // a block-5 edit is not written either
+    s.settings().CmbSwtchSeq_Click(0);  // a block-5 edit is not written either
     s.RunFor(60);
     EXPECT_EQ(s.Sent(CMD_READ_MEM5), before);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM5), 0u);
     EXPECT_GT(s.Sent(CMD_READ_MEM3), mem3Before + 5);
 
     // The same minute with the real identity polls block 5.
-    s.session->comm.SetFirmwareEcu(identity);
+    s.comm().SetFirmwareEcu(identity);
     s.RunFor(60);
     EXPECT_GT(s.Sent(CMD_READ_MEM5), before + 5);
 }
@@ -147,15 +146,15 @@ TEST(MainCtlSim, OfflineMidEditAppliesTheEditWithoutSending) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
     const double ecuRpm = s.ecu->Working().SwitchRpm();
-    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 2400));
+    s.settings().CmbSwtchRpm_Click(IndexOf(s.settings().Lists().rpm, 2400));
     s.ctl().MnuDevOffline_Click();
     s.RunFor(2);
-    EXPECT_EQ(s.session->comm.ComState(), COM_STOP);
+    EXPECT_EQ(s.comm().ComState(), COM_STOP);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
     EXPECT_NEAR(s.ecu->Working().SwitchRpm(), ecuRpm, 1);
-    EXPECT_EQ(s.session->image.Mem3Block.SwitchRpm, 2400);
-    EXPECT_LT(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 0);  // edits reset
-    EXPECT_EQ(s.ctl().delays.DelayWriteMem3, 0);
+    EXPECT_EQ(s.image().Mem3Block.SwitchRpm, 2400);
+    EXPECT_LT(s.image().PendingEdits.Mem3Block.SwitchRpm, 0);  // edits reset
+    EXPECT_EQ(s.sched().Delays().DelayWriteMem3, 0);
     EXPECT_EQ(s.ctl().ComStatusCell().text, "COM STOP");
 }
 
@@ -164,16 +163,16 @@ TEST(MainCtlSim, LoadingAFileOnGasTogglesToPetrolAndBack) {
     o.rpm = 2000;
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
     // A parameter file with another switchover speed.
-    s.session->image.PendingEdits.Mem3Block.SwitchRpm = 1800;
+    s.image().PendingEdits.Mem3Block.SwitchRpm = 1800;
     const QString file = s.root + "/car.var";
-    ASSERT_TRUE(SaveParamFile(file, s.session->image, SimSession::ShippedVersionNum(), "test"));
-    s.session->image.Mem3Block.SwitchRpm = 800;
+    ASSERT_TRUE(SaveParamFile(file, s.image(), SimSession::ShippedVersionNum(), "test"));
+    s.image().Mem3Block.SwitchRpm = 800;
 
     const uint64_t slave = s.Sent(CMD_SET_ECU_SLAVE), mem2 = s.Sent(CMD_WRT_MEM2);
-    s.ctl().ConfigFileToLoad = file;
-    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().ConfigFileToLoad.isEmpty(); }, 60));
+    s.cycle().LoadConfigFileLater(file);
+    ASSERT_TRUE(s.RunUntil([&] { return s.cycle().ConfigFileToLoad().isEmpty(); }, 60));
     EXPECT_EQ(s.Sent(CMD_SET_ECU_SLAVE), slave + 1);
     // Petrol, the file's own block 2, gas again.
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), mem2 + 3);
@@ -181,7 +180,7 @@ TEST(MainCtlSim, LoadingAFileOnGasTogglesToPetrolAndBack) {
     EXPECT_NEAR(s.ecu->Saved().SwitchRpm(), 1800, 2);
     ASSERT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 30));
     EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);  // back to running on its own
-    EXPECT_TRUE(s.ctl().Timer2().Enabled());
+    EXPECT_TRUE(s.cycle().PollTimer().Enabled());
 }
 
 TEST(MainCtlSim, AParameterFileGoneBeforeItsLoadIsReportedOnceAndTheCarStaysOnGas) {
@@ -189,14 +188,14 @@ TEST(MainCtlSim, AParameterFileGoneBeforeItsLoadIsReportedOnceAndTheCarStaysOnGa
     o.rpm = 2000;
     SimSession s(o);
     ASSERT_TRUE(s.StartAndGoOnline());
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->image.Mem2Block.Mem2Byte1 == 3; }, 60));
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
     const uint64_t slave = s.Sent(CMD_SET_ECU_SLAVE), mem2 = s.Sent(CMD_WRT_MEM2);
     s.prompts.shown.clear();
     const QString file = s.root + "/gone.var";
-    s.ctl().ConfigFileToLoad = file;
+    s.cycle().LoadConfigFileLater(file);
     s.RunFor(5);
-    EXPECT_TRUE(s.ctl().ConfigFileToLoad.isEmpty());
-    EXPECT_FALSE(s.ctl().LoadingConfig);
+    EXPECT_TRUE(s.cycle().ConfigFileToLoad().isEmpty());
+    EXPECT_FALSE(s.cycle().LoadingConfig());
     ASSERT_EQ(s.prompts.shown.size(), 1u);
     EXPECT_TRUE(s.prompts.shown[0].text.contains("LoadConfigFile_Err"));
     EXPECT_TRUE(s.prompts.shown[0].text.contains(file));
@@ -205,7 +204,7 @@ TEST(MainCtlSim, AParameterFileGoneBeforeItsLoadIsReportedOnceAndTheCarStaysOnGa
     EXPECT_EQ(s.Sent(CMD_WRT_MEM2), mem2);
     EXPECT_TRUE(s.ecu->OnGas());
     EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
-    EXPECT_TRUE(s.ctl().Timer2().Enabled());
+    EXPECT_TRUE(s.cycle().PollTimer().Enabled());
 }
 
 TEST(MainCtlSim, FirmwareCheckOutcomes) {
@@ -215,7 +214,7 @@ TEST(MainCtlSim, FirmwareCheckOutcomes) {
         s.Start();
         ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 5));
         EXPECT_TRUE(s.prompts.AnyContains("TeluroInj468.frh"));
-        EXPECT_FALSE(s.ctl().Online);
+        EXPECT_FALSE(s.cycle().Online());
     }
     {  // Same version and date: online without a word.
         sim::SimOptions o = SimSession::DefaultOptions();
@@ -264,12 +263,12 @@ TEST(MainCtlSim, IncompatibleEcuReconnectsAndComplainsOnceTheCountPassed21) {
     s.Start();
     ASSERT_TRUE(s.RunUntil([&] { return !s.prompts.shown.empty(); }, 600));
     EXPECT_EQ(s.Sent(CMD_READ_FIRMWARE), 22u);
-    EXPECT_FALSE(s.ctl().Online);
+    EXPECT_FALSE(s.cycle().Online());
     EXPECT_EQ(s.prompts.shown.size(), 1u);
     EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ999"));
     EXPECT_TRUE(s.prompts.shown[0].text.contains("INJ468"));
-    EXPECT_EQ(s.ctl().ConnectAttempts, 0);
-    EXPECT_FALSE(s.ctl().CloseRequested);
+    EXPECT_EQ(s.cycle().ConnectAttempts(), 0);
+    EXPECT_FALSE(s.cycle().CloseRequested());
 }
 
 TEST(MainCtlSim, OfflineThenUsbReconnectsAndRemembersThePort) {
@@ -279,14 +278,14 @@ TEST(MainCtlSim, OfflineThenUsbReconnectsAndRemembersThePort) {
     s.RunFor(2);
     EXPECT_EQ(s.ctl().ComStatusCell().text, "COM STOP");
     EXPECT_TRUE(s.ctl().OfflineMode());
-    EXPECT_EQ(s.ctl().Supervisor().PortaDiComSelected(), PORT_ITEMS);  // no port item ticked
-    EXPECT_TRUE(s.ctl().Supervisor().OfflineTicked());
+    EXPECT_EQ(s.tool().Supervisor().PortaDiComSelected(), PORT_ITEMS);  // no port item ticked
+    EXPECT_TRUE(s.tool().Supervisor().OfflineTicked());
 
     s.ctl().MnuDevCom_Click(0);
-    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Online; }, 30));
+    ASSERT_TRUE(s.RunUntil([&] { return s.cycle().Online(); }, 30));
     EXPECT_FALSE(s.ctl().OfflineMode());
-    EXPECT_EQ(s.ctl().Supervisor().PortaDiComSelected(), 0);
-    EXPECT_FALSE(s.ctl().Supervisor().OfflineTicked());
+    EXPECT_EQ(s.tool().Supervisor().PortaDiComSelected(), 0);
+    EXPECT_FALSE(s.tool().Supervisor().OfflineTicked());
     QStringList lines;
     ASSERT_TRUE(ReadLatin1Lines(s.root + "/BIN/SetCom.ini", lines));
     EXPECT_EQ(lines.value(lines.indexOf("[UsbCom]") + 1), "1");
@@ -300,31 +299,30 @@ TEST(MainCtlSim, AFailedWriteIsRetriedOnlyAfterAFreshRead) {
     // The ECU stops answering right after the read that precedes the write,
     // so the write itself fails; it answers again once that failure is seen.
     bool writeFailed = false;
-    s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
-        s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
-        if (r == SchedulerRequest::ReadMem3 && ok && s.ctl().flags.PendingWriteMem3 && !writeFailed)
+    s.sched().OnResult([&](Request r, bool ok) {
+        if (r == Request::ReadMem3 && ok && s.sched().Pending(Request::WriteMem3) && !writeFailed)
             s.ecu->Failures().lose = 1.0;
-        if (r == SchedulerRequest::WriteMem3 && !ok) {
+        if (r == Request::WriteMem3 && !ok) {
             writeFailed = true;
             s.ecu->Failures().lose = 0;
         }
     });
-    s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1400));
+    s.settings().CmbSwtchRpm_Click(IndexOf(s.settings().Lists().rpm, 1400));
     ASSERT_TRUE(s.RunUntil([&] { return writeFailed; }, 120));
     // The failed write leaves both flags: the block is read again first.
-    EXPECT_TRUE(s.ctl().flags.PendingWriteMem3);
-    EXPECT_TRUE(s.ctl().flags.PendingReadMem3);
-    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0 && !s.ctl().flags.PendingWriteMem3; },
+    EXPECT_TRUE(s.sched().Pending(Request::WriteMem3));
+    EXPECT_TRUE(s.sched().Pending(Request::ReadMem3));
+    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0 && !s.sched().Pending(Request::WriteMem3); },
                            120));
     bool afterFailure = false, freshRead = false, written = false;
     for (const auto& r : s.requests) {
-        if (r.what == SchedulerRequest::WriteMem3 && !r.ok) {
+        if (r.what == Request::WriteMem3 && !r.ok) {
             afterFailure = true;
             continue;
         }
         if (!afterFailure) continue;
-        if (r.what == SchedulerRequest::ReadMem3 && r.ok) freshRead = true;
-        if (r.what == SchedulerRequest::WriteMem3 && r.ok) {
+        if (r.what == Request::ReadMem3 && r.ok) freshRead = true;
+        if (r.what == Request::WriteMem3 && r.ok) {
             EXPECT_TRUE(freshRead) << "block 3 rewritten without a fresh read after a failed write";
             written = true;
             break;
@@ -353,24 +351,23 @@ TEST(MainCtlSim, AnEditSurvivesAWriteTheEcuRejectsOrNeverSees) {
         bool writeFailed = false;
         // The failure starts with the write itself (after its fresh read) and
         // ends once the tool has given that write up.
-        s.ctl().SetRequestObserver([&](SchedulerRequest r, bool ok) {
-            s.requests.push_back({r, ok, s.ctl().Timer2().Ticks()});
-            if (r == SchedulerRequest::ReadMem3 && ok && s.ctl().flags.PendingWriteMem3 && !writeFailed)
+        s.sched().OnResult([&](Request r, bool ok) {
+            if (r == Request::ReadMem3 && ok && s.sched().Pending(Request::WriteMem3) && !writeFailed)
                 s.ecu->Failures().*c.failure = 1.0;
-            if (r == SchedulerRequest::WriteMem3 && !ok) {
+            if (r == Request::WriteMem3 && !ok) {
                 writeFailed = true;
                 s.ecu->Failures().*c.failure = 0;
             }
         });
-        s.ctl().CmbSwtchRpm_Click(IndexOf(s.ctl().Lists().rpm, 1400));
+        s.settings().CmbSwtchRpm_Click(IndexOf(s.settings().Lists().rpm, 1400));
         ASSERT_TRUE(s.RunUntil([&] { return writeFailed; }, 120));
         EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 800, 2);  // the ECU did not take it
-        EXPECT_DOUBLE_EQ(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 1400);
-        ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().flags.PendingWriteMem3; }, 120));
+        EXPECT_DOUBLE_EQ(s.image().PendingEdits.Mem3Block.SwitchRpm, 1400);
+        ASSERT_TRUE(s.RunUntil([&] { return !s.sched().Pending(Request::WriteMem3); }, 120));
         s.RunFor(2);
         EXPECT_NEAR(s.ecu->Working().SwitchRpm(), 1400, 2);
-        EXPECT_NEAR(s.session->image.Mem3Block.SwitchRpm, 1400, 2);
-        EXPECT_LT(s.session->image.PendingEdits.Mem3Block.SwitchRpm, 0);  // done now
+        EXPECT_NEAR(s.image().Mem3Block.SwitchRpm, 1400, 2);
+        EXPECT_LT(s.image().PendingEdits.Mem3Block.SwitchRpm, 0);  // done now
     }
 }
 
@@ -400,7 +397,7 @@ TEST(MainCtlSim, ADamagedFirmwareFileOrFlashTableIsToldOnceAndTheWindowCloses) {
         EXPECT_TRUE(s.prompts.shown[0].text.contains("TeluroInj468.frh"));
         EXPECT_TRUE(s.prompts.shown[0].text.contains(c.named)) << s.prompts.shown[0].text.toStdString();
         EXPECT_LE(s.Sent(CMD_READ_FIRMWARE), 2u);
-        EXPECT_FALSE(s.ctl().Online);
+        EXPECT_FALSE(s.cycle().Online());
     }
 }
 
@@ -409,14 +406,16 @@ TEST(MainCtlSim, ADamagedFirmwareFileOrFlashTableIsToldOnceAndTheWindowCloses) {
 TEST(MainCtlSim, ASampleClearEmptiesThatFuelsSamplesInTheTool) {
     SimSession s;
     ASSERT_TRUE(s.StartAndGoOnline());
-    EcuRequests& r = s.ctl().Requests();
-    s.ctl().flags.PendingReadSmplBnz = s.ctl().flags.PendingReadSmplGas = true;
-    ASSERT_TRUE(s.RunUntil([&] { return !r.samples[0].isEmpty() && !r.samples[3].isEmpty(); }, 10));
-    s.ctl().flags.PendingCancSmplBnz = true;
-    ASSERT_TRUE(s.RunUntil([&] { return !s.ctl().flags.PendingCancSmplBnz; }, 10));
+    const RequestBridge& r = s.tool().Requests();
+    const auto stored = [&r](SampleAnswer a) { return !r.Samples(a).isEmpty(); };
+    s.sched().Post(Request::ReadSmplBnz);
+    s.sched().Post(Request::ReadSmplGas);
+    ASSERT_TRUE(s.RunUntil([&] { return stored(SampleAnswer::Petrol) && stored(SampleAnswer::Gas1); }, 10));
+    s.sched().Post(Request::CancSmplBnz);
+    ASSERT_TRUE(s.RunUntil([&] { return !s.sched().Pending(Request::CancSmplBnz); }, 10));
     EXPECT_EQ(s.Sent(CMD_CANC_SMPL_BNZ), 1u);
-    EXPECT_TRUE(r.samples[0].isEmpty());
-    EXPECT_TRUE(r.samples[1].isEmpty());
-    EXPECT_FALSE(r.samples[2].isEmpty());
-    EXPECT_FALSE(r.samples[3].isEmpty());
+    EXPECT_FALSE(stored(SampleAnswer::Petrol));
+    EXPECT_FALSE(stored(SampleAnswer::Petrol1));
+    EXPECT_TRUE(stored(SampleAnswer::Gas));
+    EXPECT_TRUE(stored(SampleAnswer::Gas1));
 }

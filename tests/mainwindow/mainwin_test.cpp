@@ -27,7 +27,7 @@ struct WindowOnSim {
     SimSession s;
     std::unique_ptr<FrmKT540> w;
     WindowOnSim() {
-        w = std::make_unique<FrmKT540>(s.ctl());
+        w = std::make_unique<FrmKT540>(*s.session);
         w->show();
         s.Start();
     }
@@ -44,7 +44,7 @@ TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
     WindowOnSim t;
     t.s.RunFor(0.1);
     EXPECT_TRUE(t.w->PortSearchWindow()->isVisible());  // searching / reading
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(3);
     EXPECT_FALSE(t.w->PortSearchWindow()->isVisible());
     const int rpm = t.w->RpmText().toInt();
@@ -57,14 +57,14 @@ TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
     EXPECT_EQ(pet[1], QLatin1Char(','));
     const double shown = QString(pet).replace(',', '.').toDouble();
     EXPECT_GT(shown, 1.0);
-    EXPECT_NEAR(shown, t.s.session->image.Mem1Block.PetrolInjTimes[0], 0.3);
+    EXPECT_NEAR(shown, t.s.image().Mem1Block.PetrolInjTimes[0], 0.3);
     EXPECT_TRUE(t.w->StatusText(1).startsWith("COM OK"));
     EXPECT_TRUE(t.w->StatusText(2).startsWith("Time: 0:00:"));
 }
 
 TEST(MainWin, ChangedSwitchoverSpeedReachesTheEcu) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
     ASSERT_NE(rpm, nullptr);
     EXPECT_EQ(rpm->currentText(), "800");  // shows the ECU's value
@@ -91,7 +91,7 @@ TEST(MainWin, FunctionKeysSwitchTabsAndServiceViewToggles) {
         ASSERT_NE(a, nullptr) << key;
         a->trigger();
         EXPECT_EQ(t.w->Tabs()->currentIndex(), tab);
-        EXPECT_EQ(t.s.ctl().CurrentTab, tab);
+        EXPECT_EQ(t.s.ctl().CurrentTab(), tab);
     }
     EXPECT_TRUE(t.w->Tabs()->tabText(TAB_GENERAL).endsWith(" - F2"));
     for (QWidget* c : t.w->ServiceViewControls()) EXPECT_FALSE(c->isVisible());
@@ -107,16 +107,16 @@ TEST(MainWin, FunctionKeysSwitchTabsAndServiceViewToggles) {
 
 TEST(MainWin, ClosingStopsTheLinkThenUnloadsAtTheNextTick) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online(); }, 30));
     t.w->close();
     // Not yet: the link stops first, the window stays.
     EXPECT_TRUE(t.w->isVisible());
     EXPECT_FALSE(t.w->IsUnloaded());
-    EXPECT_EQ(t.s.session->comm.ComState(), COM_STOP);
+    EXPECT_EQ(t.s.comm().ComState(), COM_STOP);
     ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 1));
     EXPECT_FALSE(t.w->isVisible());
-    EXPECT_FALSE(t.s.ctl().Timer1().Enabled());
-    EXPECT_FALSE(t.s.ctl().Timer2().Enabled());
+    EXPECT_FALSE(t.s.tool().LinkTimer().Enabled());
+    EXPECT_FALSE(t.s.cycle().PollTimer().Enabled());
     const uint64_t answers = t.s.ecu->Counters().requests;
     t.s.RunFor(10);
     EXPECT_EQ(t.s.ecu->Counters().requests, answers);  // nothing more on the line
@@ -134,7 +134,7 @@ TEST(MainWin, LayoutFitsASmallScreen) {
 
 TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
     QComboBox* lambda = t.w->Combo("CmbSwtchLambdaType");
     ASSERT_NE(rpm, nullptr);
@@ -145,13 +145,13 @@ TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
     const QString generalEnglish = t.w->Tabs()->tabText(TAB_GENERAL);
     QAction* italian = nullptr;
     for (QAction* a : t.w->findChildren<QAction*>())
-        if (a->text() == t.s.session->lingue.NomeLingua(1)) italian = a;
+        if (a->text() == t.s.lingue().NomeLingua(1)) italian = a;
     ASSERT_NE(italian, nullptr);
     italian->trigger();
     EXPECT_NE(t.w->Tabs()->tabText(TAB_GENERAL), generalEnglish);
     EXPECT_TRUE(t.w->Tabs()->tabText(TAB_GENERAL).endsWith(" - F2"));
     EXPECT_EQ(rpm->currentText(), shown);
-    EXPECT_EQ(lambda->currentIndex(), t.s.ctl().CurrentSettings().lambda);
+    EXPECT_EQ(lambda->currentIndex(), t.s.settings().CurrentSettings().lambda);
     if (lambda->currentIndex() == 0) {
         EXPECT_NE(lambda->currentText(), lambdaShown);
     }
@@ -161,28 +161,28 @@ TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
 
 TEST(MainWin, ErrorButtonAppearsWithItsCaptionAndColour) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QPushButton* b = t.w->ErrorButton();
     ASSERT_NE(b, nullptr);
     t.s.ctl().CaricaErroriEcu();
     EXPECT_FALSE(b->isVisible());
     t.s.ecu->SetFault(sim::ERR_REDUCER_TEMP_SENSOR, sim::kErrOpenCircuit);
     ASSERT_TRUE(t.s.RunUntil([&] { return b->isVisible(); }, 504 * 0.014 + 1));
-    EXPECT_EQ(b->text(), t.s.ctl().ErrorDefinitions().ButtonCaption());
+    EXPECT_EQ(b->text(), t.s.cycle().Errors().Definitions().ButtonCaption());
     EXPECT_EQ(b->palette().button().color(), QColor(0xFF, 0xC0, 0x80));  // 8438015
     const int before = t.s.prompts.shown.size();
     b->click();
     EXPECT_EQ(int(t.s.prompts.shown.size()), before + 1);  // not available yet
     // Repaired, then the error memory cleared.
     t.s.ecu->SetFault(sim::ERR_REDUCER_TEMP_SENSOR, sim::kErrNone);
-    ASSERT_TRUE(t.s.session->comm.SendAndWait(BuildRequest(CMD_CANC_ERR)));
+    ASSERT_TRUE(t.s.comm().SendAndWait(BuildRequest(CMD_CANC_ERR)));
     t.s.ctl().CaricaErroriEcu();
     EXPECT_FALSE(b->isVisible());
 }
 
 TEST(MainWin, InjectorTypeDeclinedPutsTheListBack) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* inj = t.w->Combo("CmbTpyInj");
     ASSERT_NE(inj, nullptr);
     ASSERT_GE(inj->count(), 2);
@@ -200,7 +200,7 @@ TEST(MainWin, InjectorTypeDeclinedPutsTheListBack) {
 
 TEST(MainWin, GaugesAreEmptyBeforeTheFirstReadingAndKeepTheirValueOnResize) {
     SimSession s;
-    FrmKT540 w(s.ctl());
+    FrmKT540 w(*s.session);
     w.show();
     s.Start();  // window loaded, the ECU not read yet
     auto* pet = w.findChild<UCtrlBar*>("InjPetBar1");
@@ -214,7 +214,7 @@ TEST(MainWin, GaugesAreEmptyBeforeTheFirstReadingAndKeepTheirValueOnResize) {
     ASSERT_GT(shown, 0);
     w.resize(w.width() + 200, w.height() + 100);
     QApplication::processEvents();
-    w.DisponiFrmMain();
+    s.live().ShowInjectors(4);  // the gauges are laid out again (IstanzaInj)
     EXPECT_EQ(pet->Valore(), shown);
 }
 
@@ -232,7 +232,7 @@ TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {
 // on a dark ground; unticked ones keep the button face.
 TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(1);
     auto* key = t.w->findChild<QCheckBox*>("CkbKey");
     ASSERT_NE(key, nullptr);
@@ -242,7 +242,7 @@ TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
     EXPECT_EQ(ticked.pixelColor(ticked.width() - 2, 1).rgb(), shadow);
     t.s.ecu->SetKey(false);
     ASSERT_TRUE(t.s.RunUntil([&] { return !key->isChecked(); }, 5))
-        << int(t.s.session->image.Mem1Block.KeyOn);
+        << int(t.s.image().Mem1Block.KeyOn);
     const QImage unticked = key->grab().toImage();
     EXPECT_EQ(unticked.pixelColor(unticked.width() - 2, 1).rgb(),
               t.w->palette().button().color().rgb());
@@ -251,7 +251,7 @@ TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
 // The Calibration tab carries its copies of the live values.
 TEST(MainWin, TheCalibrationPageCopiesTheLiveValues) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Online && !t.s.ctl().FirstRefreshPending; }, 30));
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(2);
     QWidget* page = t.w->Tabs()->widget(TAB_CALIBRATION);
     auto text = [&](const char* name) -> QString {
@@ -260,7 +260,7 @@ TEST(MainWin, TheCalibrationPageCopiesTheLiveValues) {
         ADD_FAILURE() << "no " << name << " on the calibration page";
         return {};
     };
-    const LiveDisplay& d = t.s.ctl().Display();
+    const LiveDisplay& d = t.s.live().Display();
     EXPECT_EQ(text("LblCalInjTp"), d.calInjTpText);
     EXPECT_EQ(text("LblCalInjTg"), d.calInjTgText);
     EXPECT_FALSE(text("LblCalInjTp").isEmpty());

@@ -1,4 +1,4 @@
-#include "mainwindow/controller/Captions.h"
+#include "ecu/Captions.h"
 
 #include <array>
 

@@ -12,27 +12,25 @@
 #include <QString>
 
 #include "data/core/ParamFile.h"
+#include "ecu/FuelSwitch.h"
 
 namespace gascal {
 
 class ClsComm;
-class EcuRequests;
+class RequestBridge;
 class ParamImage;
-
-inline constexpr int kWorkModeGas = 3;
-inline constexpr int kWorkModePetrol = 0;
 
 class ConfigLoad {
 public:
-    ConfigLoad(ClsComm& comm, ParamImage& image, EcuRequests& requests)
-        : comm_(comm), image_(image), requests_(requests) {}
+    ConfigLoad(ClsComm& comm, ParamImage& image, RequestBridge& requests)
+        : comm_(comm), image_(image), requests_(requests), fuel_(requests, image) {}
 
     struct Result {
-        bool ok = false;           // written, table read back, saved to flash
-        bool written = false;      // every block and the table reached the ECU
-        bool tableRead = false;    // the correction table was read back
-        bool saved = false;        // the ECU saved it to flash
-        bool linkStopped = false;  // the link was (or went) offline: nothing more was sent
+        bool ok = false;               // written, table read back, saved to flash
+        bool written = false;          // every block and the table reached the ECU
+        bool tableRead = false;        // the correction table was read back
+        bool saved = false;            // the ECU saved it to flash
+        bool linkStopped = false;      // the link was (or went) offline: nothing more was sent
         bool fuelNotSwitched = false;  // the car runs on gas and could not be switched
         bool fuelReturned = false;     // the car went back to gas after the load
     };
@@ -51,13 +49,12 @@ public:
     void Forget() { toggled_ = false; }
 
 private:
-    // Slave mode (unless already), then block 2 asking for the fuel.
-    bool SwitchFuel(int workMode);
     bool Stopped() const;
 
     ClsComm& comm_;
     ParamImage& image_;
-    EcuRequests& requests_;
+    RequestBridge& requests_;
+    FuelSwitch fuel_;
     bool toggled_ = false;
     bool wasRunning_ = false;
 };

@@ -1,4 +1,4 @@
-#include "mainwindow/controller/ErrorMask.h"
+#include "ecu/ErrorMask.h"
 
 #include <algorithm>
 

@@ -1,0 +1,51 @@
+#include "ecu/ConfigLoad.h"
+
+#include "data/core/ParamImage.h"
+#include "ecu/RequestBridge.h"
+#include "link/core/ClsComm.h"
+
+namespace gascal {
+
+bool ConfigLoad::Stopped() const { return comm_.ComState() == COM_STOP; }
+
+ConfigLoad::Result ConfigLoad::Attempt(const QString& path, const ParamLoadOptions& options,
+                                       ParamLoadReport* report) {
+    Result r;
+    if (!Stopped() && fuel_.OnGas()) {
+        // The first switch of a load remembers how the car ran; a later
+        // attempt finds it in slave mode already.
+        if (!toggled_) wasRunning_ = !fuel_.InSlaveMode();
+        const bool slaveBefore = fuel_.InSlaveMode();
+        const bool switched = fuel_.WriteInSlaveMode(Fuel::Petrol);
+        // Slave mode set by us counts as a toggle even when the fuel did not
+        // follow: the car is to be put back to running on its own.
+        if (switched || (!slaveBefore && fuel_.InSlaveMode())) toggled_ = true;
+        if (!switched) {
+            // Loading on gas is what the switch is there to avoid.
+            r.fuelNotSwitched = true;
+            r.linkStopped = Stopped();
+            return r;
+        }
+    }
+    r.written = LoadParamFile(path, image_, &requests_, options, report);
+    r.linkStopped = Stopped();
+    if (r.written && !r.linkStopped) {
+        r.tableRead = requests_.ReadCorTable();
+        if (r.tableRead) image_.CorTable = image_.CorTableEcu;
+    }
+    if (r.written && r.tableRead) r.saved = requests_.SaveFlash();
+    r.ok = r.saved;
+    if (r.ok && toggled_) r.fuelReturned = ReturnFuel();
+    return r;
+}
+
+bool ConfigLoad::ReturnFuel() {
+    if (!toggled_) return true;
+    if (Stopped()) return false;
+    if (!fuel_.WriteInSlaveMode(Fuel::Gas)) return false;
+    if (wasRunning_ && !fuel_.SetRunning()) return false;
+    toggled_ = false;
+    return true;
+}
+
+}  // namespace gascal

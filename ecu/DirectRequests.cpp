@@ -1,0 +1,87 @@
+#include "ecu/DirectRequests.h"
+
+#include "common/EventService.h"
+#include "data/core/ParamRequests.h"
+#include "ecu/EcuSession.h"
+
+namespace gascal {
+
+namespace {
+constexpr double kConnectPollUs = 20000;
+constexpr double kReopenMarginUs = 2e6;
+constexpr double kReopenPollUs = 10000;
+}  // namespace
+
+bool DirectRequests::Connect(double timeoutUs, const std::function<void(const QString&)>& searching) {
+    ClsComm& comm = session_.Comm();
+    const double deadline = MicroSeconds() + timeoutUs;
+    QString lastSearch;
+    while (MicroSeconds() < deadline) {
+        if (comm.FlagRicercaCom() != SEARCH_OFF && searching) {
+            const QString s = comm.FlagRicercaCom() == 0
+                                  ? QStringLiteral("USB")
+                                  : QStringLiteral("COM %1").arg(comm.FlagRicercaCom());
+            if (s != lastSearch) {
+                searching(s);
+                lastSearch = s;
+            }
+        }
+        if (comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty() && !comm.WDogPresente()) {
+            // The ECU answered; the firmware file may still be unusable, which
+            // the firmware check tells.
+            if (comm.ReadFirmwareIdentity() || !comm.FirmwareEcu().isEmpty()) return true;
+        }
+        WaitMicroSeconds(kConnectPollUs);
+    }
+    return false;
+}
+
+bool DirectRequests::Try(const std::function<bool()>& request) {
+    ClsComm& comm = session_.Comm();
+    for (int attempt = 0; attempt < kRequestAttempts; ++attempt) {
+        if (request()) return true;
+        if (comm.ComState() == COM_STOP) return false;
+        // After a link error the supervision reopens the port; wait for it.
+        const double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
+        while (comm.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(kReopenPollUs);
+    }
+    return false;
+}
+
+bool DirectRequests::ReadBlock(int n) {
+    return Try([&] { return session_.Requests().ReadBlock(n); });
+}
+
+bool DirectRequests::ReadSettings() {
+    if (!ReadBlock(2) || !ReadBlock(3)) return false;
+    return !session_.HasBlock5() || ReadBlock(5);
+}
+
+bool DirectRequests::ReadTable() {
+    if (!Try([&] { return session_.Requests().ReadCorTable(); })) return false;
+    session_.Image().CorTable = session_.Image().CorTableEcu;
+    return true;
+}
+
+bool DirectRequests::ReadConfiguration() {
+    return ReadSettings() && ReadBlock(kBlockTestData) && ReadTable();
+}
+
+DirectRequests::WriteResult DirectRequests::WriteBlocks(const std::set<int>& blocks,
+                                                        const std::function<bool(int)>& beforeWrite) {
+    for (int block : {3, 2, 5}) {
+        if (!blocks.count(block)) continue;
+        // A block is always read fresh immediately before it is written.
+        if (!ReadBlock(block)) return {WriteStep::FreshRead, block};
+        if (beforeWrite && !beforeWrite(block)) return {WriteStep::Write, block};
+        if (!Try([&] { return session_.Requests().WriteBlock(block); })) return {WriteStep::Write, block};
+        if (!ReadBlock(block)) return {WriteStep::ReadBack, block};
+    }
+    return {};
+}
+
+bool DirectRequests::SaveFlash() {
+    return Try([&] { return session_.Requests().SaveFlash(); });
+}
+
+}  // namespace gascal

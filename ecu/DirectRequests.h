@@ -1,0 +1,56 @@
+// ECU requests issued one after the other, as a script needs them, without
+// the polling cycle: gascal-cli and the benches. Each request is tried up to
+// three times, as the window's own procedures do, waiting for the link to
+// reopen after a link error; a block is read fresh just before it is written
+// and read back after.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <set>
+
+namespace gascal {
+
+class EcuSession;
+
+inline constexpr int kRequestAttempts = 3;
+
+class DirectRequests {
+public:
+    explicit DirectRequests(EcuSession& session) : session_(session) {}
+
+    // Waits until the link is up on a port whose keep-alive was answered,
+    // then reads both firmware identities. `searching` is told the port a
+    // search tries ("USB", "COM 3") each time it moves. False when no ECU
+    // answered within the time.
+    bool Connect(double timeoutUs, const std::function<void(const QString&)>& searching = {});
+
+    // One request with the window's three attempts.
+    bool Try(const std::function<bool()>& request);
+    bool ReadBlock(int n);
+    // Blocks 2 and 3, and 5 when the ECU has it.
+    bool ReadSettings();
+    // The correction table as the ECU holds it, copied to the edited table.
+    bool ReadTable();
+    // The whole configuration: settings, test data and the correction table,
+    // so that whatever a parameter file does not hold stays the ECU's.
+    bool ReadConfiguration();
+
+    // What went wrong with a block write.
+    enum class WriteStep : uint8_t { Done = 0, FreshRead = 1, Write = 2, ReadBack = 3 };
+    struct WriteResult {
+        WriteStep failed = WriteStep::Done;
+        int block = 0;
+    };
+    // Writes the pending edits of these blocks (3, then 2, then 5): each is
+    // read fresh, written and read back. `beforeWrite(block)` may refuse a
+    // block once its fresh contents are known (nothing is then written).
+    WriteResult WriteBlocks(const std::set<int>& blocks,
+                            const std::function<bool(int block)>& beforeWrite = {});
+    bool SaveFlash();
+
+private:
+    EcuSession& session_;
+};
+
+}  // namespace gascal

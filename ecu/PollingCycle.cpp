@@ -1,0 +1,359 @@
+#include "ecu/PollingCycle.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
+#include "common/Helpers.h"
+#include "common/Prompts.h"
+#include "data/core/ParamFile.h"
+#include "ecu/EcuSession.h"
+#include "link/core/CommandTable.h"
+#include "link/core/Frame.h"
+
+namespace gascal {
+
+namespace {
+constexpr const char* kFirmwareFile = "\\BIN\\TeluroInj468.frh";
+constexpr const char* kFirmwareTitle = " Firmware ";
+constexpr int kMaxCylinders = 8;
+constexpr long kFileNotFound = 53;  // error numbers of the file error box
+constexpr long kPathFileAccessError = 75;
+
+size_t SlotIndex(Slot s) {
+    switch (s) {
+        case Slot::Div2: return 0;
+        case Slot::Div5: return 1;
+        case Slot::Div18: return 2;
+        case Slot::Div24: return 3;
+        case Slot::Div54: return 4;
+        case Slot::Div504: return 5;
+    }
+    return 0;
+}
+}  // namespace
+
+PollingCycle::PollingCycle(EcuSession& session)
+    : session_(session),
+      timer_("Timer2", kPollTimerMs, [this] { Tick(); }),
+      scheduler_(session),
+      injectors_(session.Image(), [this] { scheduler_.StartWriteDelay(Block::Mem3); }),
+      errors_(session),
+      configLoad_(session.Comm(), session.Image(), session.Requests()),
+      fuel_(session.Requests(), session.Image()) {
+    session_.Image().SetHost(this);
+    // The link timer's link reset: ComState 0 (reopen) or 8 (stopped).
+    session_.OnLinkTick([this] {
+        const uint8_t state = session_.Comm().ComState();
+        if (!closed_ && (state == COM_REOPEN || state == COM_STOP)) LinkReset(state == COM_STOP);
+    });
+    // A port change stops both timers while the port is reconfigured.
+    session_.Supervisor().SetTimerControl([this](bool on) {
+        session_.LinkTimer().SetEnabled(on);
+        timer_.SetEnabled(on);
+    });
+}
+
+PollingCycle::~PollingCycle() {
+    timer_.SetEnabled(false);
+    if (session_.Image().Host() == this) session_.Image().SetHost(nullptr);
+}
+
+bool PollingCycle::ServiceView() const { return gascal::ServiceView(); }
+
+QString PollingCycle::FirmwarePath() const { return SystemPath(QString::fromLatin1(kFirmwareFile)); }
+
+void PollingCycle::OnSlot(Slot s, std::function<void()> f) { slots_[SlotIndex(s)].push_back(std::move(f)); }
+
+void PollingCycle::Notify(Slot s) {
+    for (const auto& f : slots_[SlotIndex(s)]) f();
+}
+
+void PollingCycle::Load() {
+    div_.AtLoad();
+    for (Request r : {Request::ReadMem1, Request::ReadMem2, Request::ReadMem3, Request::ReadMem5,
+                      Request::ReadDcol, Request::ReadCor})
+        scheduler_.Post(r);
+    firstRefreshPending_ = true;
+    session_.Image().ResetPendingEdits();
+    errors_.LoadDefinitions();
+}
+
+void PollingCycle::Start() {
+    session_.StartLink();
+    timer_.SetEnabled(true);
+}
+
+bool PollingCycle::SlotDue(double& counter, double reload) {
+    if (counter < 1) {
+        counter = reload;
+        return true;
+    }
+    counter -= 1;
+    return false;
+}
+
+// --- Link reset ------------------------------------------------------------------
+
+void PollingCycle::LinkReset(bool stopped) {
+    scheduler_.PostReadsAfterLinkReset();
+    online_ = false;
+    firstRefreshPending_ = true;
+    if (!stopped) return;
+    // The link was stopped: edits still waiting in their delay are applied
+    // to the image without being sent, so what the fitter chose stays shown
+    // (and is saved with a parameter file) instead of being lost.
+    scheduler_.ApplyWaitingEditsToImage();
+    // A load already running (the link was stopped during it) goes on by
+    // itself and applies the rest of the file to the image.
+    if (!configFileToLoad_.isEmpty() && !loadRunning_) LoadConfigFile(configFileToLoad_);
+    // The user took the link offline: a car switched to petrol for a load is
+    // the fitter's to look after now (the next car found may be another).
+    configLoad_.Forget();
+    div_.AtLinkReset();
+    scheduler_.ForgetWrites();
+    configFileToLoad_.clear();
+    loadingConfig_ = false;
+}
+
+// --- Tick ----------------------------------------------------------------------------
+
+void PollingCycle::Tick() {
+    Events().ProcessEvents();
+    if (closed_) return;
+    for (const auto& f : tickStart_) f();
+    if (!online_) {
+        CheckFirmwareOnConnect();
+    } else {
+        // The first refresh waits for every block, live values included, so
+        // the display and the settings fill from a complete image.
+        if (firstRefreshPending_ && scheduler_.BlocksRead()) FirstRefresh();
+        const bool withBlock5 = session_.HasBlock5();
+
+        if (SlotDue(div_.Div2, 1)) {
+            scheduler_.Issue();
+            Notify(Slot::Div2);
+            scheduler_.CountDiv2Delays();
+        }
+        if (SlotDue(div_.Div5, 4)) {
+            scheduler_.CountDiv5Delays(withBlock5);
+            scheduler_.Post(Request::ReadMem1);
+            if (!configFileToLoad_.isEmpty()) {
+                loadingConfig_ = true;
+                if (LoadConfigFile(configFileToLoad_)) {
+                    configFileToLoad_.clear();
+                    loadingConfig_ = false;
+                }
+            } else if (configLoad_.FuelToggled()) {
+                // A load dropped after it switched the car to petrol.
+                configLoad_.ReturnFuel();
+            }
+            Notify(Slot::Div5);
+        }
+        if (SlotDue(div_.Div18, 17)) {
+            if (fuelChangeRequested_) CarryOutFuelChange();
+            Notify(Slot::Div18);
+        }
+        if (SlotDue(div_.Div24, 23)) {
+            scheduler_.Post(Request::ReadMem2);
+            Notify(Slot::Div24);
+            if (injectors_.Active()) injectors_.Step();
+        }
+        if (SlotDue(div_.Div54, 53)) {
+            if (settingsRefreshRequested_) {
+                settingsRefreshRequested_ = false;
+                for (const auto& f : settingsChanged_) f();
+            }
+            Notify(Slot::Div54);
+            scheduler_.Post(Request::ReadMem3);
+            if (withBlock5) scheduler_.Post(Request::ReadMem5);
+            scheduler_.CountSampleDelay(autoTuning_);
+        }
+    }
+    if (SlotDue(div_.Div504, 503) && online_) {
+        errors_.Read();
+        for (const auto& f : errorsRead_) f();
+        ClsComm& comm = session_.Comm();
+        if (!comm.RichiediIndVar() && comm.ComState() == COM_IDLE)
+            comm.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
+        Notify(Slot::Div504);
+    }
+    if (closeRequested_ && !closed_) Shutdown();
+}
+
+void PollingCycle::FirstRefresh() {
+    // Let the port search window show "reading" for a moment before the
+    // controls fill.
+    WaitMicroSeconds(kFirstRefreshWaitUs);
+    ParamImage& image = session_.Image();
+    image.CorTable = image.CorTableEcu;
+    for (const auto& f : firstRefresh_) f();
+    CheckInjectorMask();
+    firstRefreshPending_ = false;
+    ++firstRefreshCount_;
+    session_.CheckPetrolControl();
+}
+
+void PollingCycle::CheckInjectorMask() {
+    // An injector beyond the cylinder count is disabled; the first injector
+    // is always fitted.
+    ParamImage& image = session_.Image();
+    const int n = std::clamp(image.Mem3Block.NumCylinders, 0, kMaxCylinders);
+    bool changed = false;
+    for (int i = n; i < kMaxCylinders; ++i) {
+        if (image.Mem3Block.InjEnable[static_cast<size_t>(i)] != 0) {
+            image.PendingEdits.Mem3Block.InjEnable[static_cast<size_t>(i)] = 0;
+            changed = true;
+        }
+    }
+    if (image.Mem3Block.InjEnable[0] == 0) {
+        image.PendingEdits.Mem3Block.InjEnable[0] = 1;
+        changed = true;
+    }
+    if (changed) scheduler_.StartWriteDelay(Block::Mem3);
+}
+
+// --- Closing -----------------------------------------------------------------------------
+
+void PollingCycle::StopForClose() {
+    if (closed_) return;
+    session_.Comm().SetComState(COM_STOP);
+    session_.Comm().CloseComPort();
+    closeRequested_ = true;
+}
+
+void PollingCycle::Shutdown() {
+    // The timers stop, handlers still inside a wait finish first, then the
+    // window goes.
+    session_.StopLink();
+    timer_.SetEnabled(false);
+    session_.Comm().SetComState(COM_STOP);
+    session_.Comm().CloseComPort();
+    closed_ = true;
+    for (const auto& f : closedListeners_) f();
+}
+
+// --- Firmware check -----------------------------------------------------------------------
+
+bool PollingCycle::RunUpgrade(bool offered) {
+    timer_.SetEnabled(false);
+    const bool online = runUpgrade_ ? runUpgrade_(offered) : false;
+    timer_.SetEnabled(true);
+    return online;
+}
+
+void PollingCycle::CheckFirmwareOnConnect() {
+    if (closeRequested_) return;
+    ClsComm& comm = session_.Comm();
+    const QString path = FirmwarePath();
+    const QString title = QString::fromLatin1(kFirmwareTitle);
+    // A missing firmware file, and one that is there but cannot be used (a
+    // damaged record or flash table), are said once, naming what is wrong,
+    // and the window closes: no ECU can be checked against it.
+    const auto fileUnusable = [&](const QString& why) {
+        UserPrompts().Message(FirmwareFileMessage(session_.Lookup(), path, why), title,
+                              BoxIcon::Critical);
+        comm.UnloadWDogSend();
+        closeRequested_ = true;
+    };
+    if (!FileExists(path)) {
+        fileUnusable(QString());
+        return;
+    }
+    if (comm.ComState() != COM_IDLE) return;
+    if (!comm.ReadFirmwareIdentity()) {
+        if (!comm.FirmwareFileError().isEmpty()) fileUnusable(comm.FirmwareFileError());
+        return;
+    }
+
+    const FirmwareVerdict verdict = JudgeFirmware(comm.FirmwareEcu(), comm.FirmwareFle());
+    const QString both =
+        DescribeFirmwares(comm.FirmwareEcu(), comm.FirmwareFle(),
+                          session_.Caption(Cap::LblEcuFirmware), session_.Caption(Cap::LblFileFirmware));
+    if (verdict == FirmwareVerdict::Incompatible) {
+        // The box comes once the count has passed 21.
+        if (++connectAttempts_ > kIncompatibleMessageAfter) {
+            UserPrompts().Message(session_.Caption(Cap::MsgEcuIncompatible) + QStringLiteral("\n\n") + both,
+                                  title, BoxIcon::Critical);
+            connectAttempts_ = 0;
+        }
+        comm.UnloadWDogSend();
+        comm.SetComState(COM_REOPEN);
+        if (comm.FlagRicercaCom() != SEARCH_OFF) comm.SetFlagRicercaCom(comm.FlagRicercaCom() + 1);
+        return;
+    }
+
+    if (upgradeAtStart_) {
+        upgradeAtStart_ = false;
+        online_ = RunUpgrade(false);
+        if (!online_) closeRequested_ = true;
+    } else {
+        switch (verdict) {
+            case FirmwareVerdict::Accepted:
+                online_ = true;
+                break;
+            case FirmwareVerdict::UpgradeOffered:
+                RunUpgrade(true);
+                online_ = true;
+                break;
+            case FirmwareVerdict::UpgradeNeeded:
+                UserPrompts().Message(session_.Caption(Cap::MsgEcuOlder) + QStringLiteral("\n\n") + both,
+                                      title, BoxIcon::Warning);
+                online_ = RunUpgrade(false);
+                if (!online_) closeRequested_ = true;
+                break;
+            case FirmwareVerdict::EcuNewer:
+                UserPrompts().Message(QString::fromLatin1(kSoftwareVersionText) + QStringLiteral("\n\n") +
+                                          session_.Caption(Cap::MsgEcuNewer) + QStringLiteral("\n\n") + both,
+                                      title, BoxIcon::Critical);
+                comm.UnloadWDogSend();
+                closeRequested_ = true;
+                break;
+            case FirmwareVerdict::Incompatible:
+                break;
+        }
+    }
+    // The port found is remembered.
+    if (comm.FlagRicercaCom() != SEARCH_OFF) comm.StopSearchAndRemember(QString::fromLatin1(kSetComIniPath));
+    connectAttempts_ = 0;
+}
+
+// --- Configuration file ---------------------------------------------------------------------
+
+bool PollingCycle::LoadConfigFile(const QString& path) {
+    // A file that went away or cannot be read since it was chosen is no link
+    // failure: retrying it would switch a car on gas to petrol on every
+    // attempt and never say why. It is reported once and dropped; a car
+    // switched to petrol by an earlier attempt goes back on the next slot.
+    const QFileInfo file(path);
+    if (!file.isFile() || !file.isReadable()) {
+        const bool exists = file.exists();
+        ErrorReport(QStringLiteral("LoadConfigFile_Err"), path + QLatin1Char('\r'), false,
+                    exists ? kPathFileAccessError : kFileNotFound,
+                    exists ? QStringLiteral("Path/File access error") : QStringLiteral("File not found"));
+        configFileToLoad_.clear();
+        loadingConfig_ = false;
+        return false;
+    }
+    const bool timerWas = timer_.Enabled();
+    timer_.SetEnabled(false);
+    loadRunning_ = true;
+    const ConfigLoad::Result r = configLoad_.Attempt(path, session_.LoadOptions());
+    loadRunning_ = false;
+    for (const auto& f : loadListeners_) f(path, r);
+    if (timerWas || !closed_) timer_.SetEnabled(true);
+    firstRefreshPending_ = true;
+    return r.ok;
+}
+
+// --- Fuel switch ---------------------------------------------------------------------------
+
+void PollingCycle::RequestFuelChange() {
+    if (session_.Image().Mem1Block.KeyOn != 0 && !fuelChangeRequested_) fuelChangeRequested_ = true;
+}
+
+void PollingCycle::CarryOutFuelChange() {
+    fuel_.Toggle();
+    fuelChangeRequested_ = false;
+}
+
+}  // namespace gascal
