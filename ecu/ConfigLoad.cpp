@@ -6,6 +6,17 @@
 
 namespace gascal {
 
+ParamLoadReport ConfigLoad::CheckFile(const QString& path, const ParamImage& image,
+                                      const ParamLoadOptions& options) {
+    ParamImage trial = image;
+    trial.SetHost(nullptr);
+    ParamLoadOptions quiet = options;
+    quiet.reportBadLines = false;
+    ParamLoadReport report;
+    LoadParamFile(path, trial, nullptr, quiet, &report);
+    return report;
+}
+
 bool ConfigLoad::Stopped() const { return comm_.ComState() == COM_STOP; }
 
 ConfigLoad::Result ConfigLoad::Attempt(const QString& path, const ParamLoadOptions& options,

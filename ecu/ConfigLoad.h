@@ -35,6 +35,12 @@ public:
         bool fuelReturned = false;     // the car went back to gas after the load
     };
 
+    // Reads the file into a copy of the image, sending nothing: what a load
+    // would find wrong in it (a file with lines that cannot be read is
+    // refused before anything reaches the ECU).
+    static ParamLoadReport CheckFile(const QString& path, const ParamImage& image,
+                                     const ParamLoadOptions& options);
+
     // One attempt. With the link stopped the file goes into the image only.
     Result Attempt(const QString& path, const ParamLoadOptions& options,
                    ParamLoadReport* report = nullptr);

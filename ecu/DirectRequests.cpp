@@ -1,6 +1,9 @@
 #include "ecu/DirectRequests.h"
 
+#include <cmath>
+
 #include "common/EventService.h"
+#include "data/core/ParamImage.h"
 #include "data/core/ParamRequests.h"
 #include "ecu/EcuSession.h"
 
@@ -11,6 +14,21 @@ constexpr double kConnectPollUs = 20000;
 constexpr double kReopenMarginUs = 2e6;
 constexpr double kReopenPollUs = 10000;
 }  // namespace
+
+SwitchRpmCheck CheckSwitchRpm(const ParamImage& image) {
+    const Mem3Fields& m = image.Mem3Block;
+    const Mem3Fields& p = image.PendingEdits.Mem3Block;
+    SwitchRpmCheck c;
+    c.coils = p.NumCoils >= 0 ? p.NumCoils : m.NumCoils;
+    c.cylinders = p.NumCylinders >= 0 ? p.NumCylinders : m.NumCylinders;
+    c.rpm = p.SwitchRpm > kPendingReal ? p.SwitchRpm : m.SwitchRpm;
+    const double constant = ParamImage::RpmConstantFor(c.coils, c.cylinders);
+    // A period that rounds to FFFF is the "no speed" value as well.
+    constexpr double kLargestPeriod = kNoRpmPeriod - 0.5;
+    c.lowest = std::ceil(constant / kLargestPeriod);
+    c.fits = !(c.rpm > 0) || constant / c.rpm <= kLargestPeriod;
+    return c;
+}
 
 bool DirectRequests::Connect(double timeoutUs, const std::function<void(const QString&)>& searching) {
     ClsComm& comm = session_.Comm();

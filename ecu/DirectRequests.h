@@ -12,6 +12,18 @@
 namespace gascal {
 
 class EcuSession;
+class ParamImage;
+
+// The switchover speed travels as a revolution period of the coil and
+// cylinder counts (those pending, else the image's). A speed too low for the
+// 16-bit period would reach the ECU as FFFF, "no speed condition": false
+// then, with the lowest speed that can be sent and the counts.
+struct SwitchRpmCheck {
+    bool fits = true;
+    double rpm = 0, lowest = 0;
+    int coils = 0, cylinders = 0;
+};
+SwitchRpmCheck CheckSwitchRpm(const ParamImage& image);
 
 inline constexpr int kRequestAttempts = 3;
 

@@ -446,23 +446,11 @@ std::vector<SetItem> CliSession::ParseSetItems(const QStringList& args) {
 }
 
 bool CliSession::SwitchRpmFits() {
-    // The switchover speed travels as a revolution period of the coil and
-    // cylinder counts being written. A speed too low for the 16-bit period
-    // would reach the ECU as FFFF, "no speed condition", so it is refused
-    // here, with the ECU's own counts known, before block 3 is written.
-    const Mem3Fields& m = ecu_->Image().Mem3Block;
-    const Mem3Fields& p = ecu_->Image().PendingEdits.Mem3Block;
-    const int coils = p.NumCoils >= 0 ? p.NumCoils : m.NumCoils;
-    const int cylinders = p.NumCylinders >= 0 ? p.NumCylinders : m.NumCylinders;
-    const double rpm = p.SwitchRpm > kPendingReal ? p.SwitchRpm : m.SwitchRpm;
-    const double constant = ParamImage::RpmConstantFor(coils, cylinders);
-    // A period that rounds to FFFF is the "no speed" value as well.
-    constexpr double kLargestPeriod = kNoRpmPeriod - 0.5;
-    if (!(rpm > 0) || constant / rpm <= kLargestPeriod) return true;
-    const double lowest = std::ceil(constant / kLargestPeriod);
-    err_ << "SwitchRpm " << FormatCliNumber(rpm, 0) << " cannot be sent with " << coils
-         << " coils on " << cylinders << " cylinders: the lowest switchover speed is "
-         << FormatCliNumber(lowest, 0) << " rpm. Nothing was changed.\n";
+    const SwitchRpmCheck c = CheckSwitchRpm(ecu_->Image());
+    if (c.fits) return true;
+    err_ << "SwitchRpm " << FormatCliNumber(c.rpm, 0) << " cannot be sent with " << c.coils
+         << " coils on " << c.cylinders << " cylinders: the lowest switchover speed is "
+         << FormatCliNumber(c.lowest, 0) << " rpm. Nothing was changed.\n";
     return false;
 }
 
@@ -535,23 +523,18 @@ int CliSession::CmdLoadParams(QStringList args) {
     }
     ParamLoadOptions opts = ecu_->LoadOptions();
     opts.reportBadLines = false;
-    {
-        // A dry run on a copy of the image: a file with lines that cannot be
-        // read is refused before anything reaches the ECU, so a production
-        // line never programs half a configuration.
-        ParamImage trial = ecu_->Image();
-        trial.SetHost(nullptr);
-        ParamLoadReport check;
-        LoadParamFile(path, trial, nullptr, opts, &check);
-        if (!check.fileFound) {
-            err_ << "The parameter file cannot be read: " << path << "\n";
-            return CLI_FILE;
-        }
-        if (!check.badLines.isEmpty()) {
-            for (const QString& l : check.badLines) err_ << "Parameter file: " << l << "\n";
-            err_ << "The parameter file is damaged; nothing was sent to the ECU.\n";
-            return CLI_FILE;
-        }
+    // A file with lines that cannot be read is refused before anything
+    // reaches the ECU, so a production line never programs half a
+    // configuration.
+    const ParamLoadReport check = ConfigLoad::CheckFile(path, ecu_->Image(), opts);
+    if (!check.fileFound) {
+        err_ << "The parameter file cannot be read: " << path << "\n";
+        return CLI_FILE;
+    }
+    if (!check.badLines.isEmpty()) {
+        for (const QString& l : check.badLines) err_ << "Parameter file: " << l << "\n";
+        err_ << "The parameter file is damaged; nothing was sent to the ECU.\n";
+        return CLI_FILE;
     }
     // The image starts from the ECU's own blocks and table, as in the window,
     // so whatever the file does not hold is written back unchanged.
