@@ -1,6 +1,7 @@
-// The settings fields that gascal-cli reads and writes by name: for each the
+// The settings fields that gascal-cli reads and writes by name: a view of the
+// image's field table (data/core/ParamFields.h) with, for each element, the
 // block it lives in, how to read it from the image, how to store a new value
-// in PendingEdits, and the range of values the ECU's block can carry.
+// in PendingEdits, and the range of values a user may store.
 // Array fields are named Name0..Name7 (cylinder 1 is index 0).
 #pragma once
 

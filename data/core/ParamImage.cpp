@@ -6,6 +6,7 @@
 
 #include "common/EventService.h"
 #include "common/Helpers.h"
+#include "data/core/ParamFields.h"
 #include "data/core/ParamImageHost.h"
 #include "data/core/ScaleConfig.h"
 
@@ -17,38 +18,6 @@ namespace {
 double RoundEven(double v) {
     return std::nearbyint(v);
 }
-
-// Reads the fields of a block from its hexadecimal text in wire order.
-// A field beyond the end of the text, or with digits that are not
-// hexadecimal, reads as 0.
-class FieldReader {
-  public:
-    explicit FieldReader(const QString& hex) : hex_(hex) {}
-    uint8_t U8() {
-        const uint8_t v = HexU8At(hex_, p_);
-        p_ += 2;
-        return v;
-    }
-    uint16_t U16() {
-        const uint16_t v = HexU16At(hex_, p_);
-        p_ += 4;
-        return v;
-    }
-    int16_t S16() {
-        const int16_t v = HexS16At(hex_, p_);
-        p_ += 4;
-        return v;
-    }
-    uint32_t U32() {
-        const uint32_t v = HexU32At(hex_, p_);
-        p_ += 8;
-        return v;
-    }
-
-  private:
-    const QString& hex_;
-    int p_ = 1;
-};
 
 // Builds a payload in wire order with the formatting rules of each kind of
 // field.
@@ -101,54 +70,6 @@ class PayloadWriter {
     }
     std::vector<uint8_t> bytes_;
 };
-
-// --- Merge rules of PendingEdits -------------------------------------------
-// Each copies the pending value into the image when it counts as a change and
-// returns true. The pending field keeps its value: an edit is done only when
-// the ECU has acknowledged the write that carried it (AcknowledgeMemNWrite),
-// so a write the ECU rejects or never receives sends the edit again.
-
-bool MergeByte(uint8_t& image, const uint8_t& pending) {
-    if (pending == kPendingByte) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeZeroOne(uint8_t& image, const uint8_t& pending) {
-    if (pending != 0 && pending != 1) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeInt16(int& image, const int& pending) {
-    if (pending < 0) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeInt32(int32_t& image, const int32_t& pending) {
-    if (pending == kPendingInt) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeReal(double& image, const double& pending) {
-    if (!(pending > kPendingReal)) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeSigned(double& image, const double& pending) {
-    if (pending == kPendingSigned) return false;
-    image = pending;
-    return true;
-}
-
-bool MergeHours(double& image, const double& pending) {
-    if (pending == kPendingHours) return false;
-    image = pending;
-    return true;
-}
 
 }  // namespace
 
@@ -233,37 +154,8 @@ int ParamImage::PeriodFromRpm(double rpm) const {
 
 PendingEditsRecord ParamImage::SentinelEdits() {
     PendingEditsRecord p;
-    Mem2Fields& m2 = p.Mem2Block;
-    m2.WorkMode = m2.Mem2Byte1 = m2.EcuMode = kPendingByte;
-    m2.HoursCounter1 = m2.HoursCounter2 = kPendingHours;
-    m2.RpmCompEnable = m2.VacuumAcqEnable = m2.CutOff = kPendingByte;
-
-    Mem3Fields& m3 = p.Mem3Block;
-    m3.NumCoils = m3.NumCylinders = kPendingInt;
-    m3.SwitchTempRaw = m3.SwitchRpm = kPendingReal;
-    m3.InjTypeCode = m3.FuelType = kPendingByte;
-    m3.InjOpenTime = m3.InjPwmTime1 = m3.InjPwmTime2 = kPendingReal;
-    m3.InjEnable.fill(kPendingByte);
-    m3.InjTrim.fill(kPendingSigned);
-    m3.LevelTypeCode = m3.Mem3Byte39 = kPendingByte;
-    m3.LevelThresholds.fill(kPendingInt);
-    m3.VolCompEnable = kPendingInt;
-    m3.VolCompPressRef = m3.SwitchDelay = m3.VolCompTempRef = m3.ForceTime = kPendingReal;
-    m3.LambdaTypeCode = kPendingInt;
-    m3.SwitchPressRaw = m3.SwitchPressDelay = kPendingReal;
-    m3.SafetyCar = m3.EmptyGasMode = kPendingInt;
-    m3.MaxPowerEnable = kPendingByte;
-    m3.MaxPowerThreshold = kPendingReal;
-    m3.TempSensorType = m3.MapSensorType = m3.BadBitStep = kPendingByte;
-
-    Mem5Fields& m5 = p.Mem5Block;
-    m5.NotObserveRpm = m5.SwitchDirection = m5.SemiSequential = kPendingByte;
-    m5.SohTfraComm = m5.SohTonComm = m5.PreInjPeriod = m5.PreInjTime = kPendingReal;
-    m5.PreInjTemp = kPendingSigned;
-    m5.SwitchSequence = kPendingByte;
-    m5.ShowRpmHigh = m5.ShowRpmLow = kPendingInt;
-    m5.MinPowerEnable = kPendingByte;
-    m5.MinPowerRpmHigh = m5.MinPowerRpmLow = kPendingInt;
+    for (const ParamField& f : ParamFields())
+        for (int i = 0; i < f.count; ++i) f.SetPendingValue(p, i, f.Sentinel());
     return p;
 }
 
@@ -276,24 +168,33 @@ void ParamImage::OnMem2WriteAcknowledged() {
     PendingEdits.Mem2Block.Mem2Byte1 = kPendingByte;
 }
 
-// A write is acknowledged: the edits it carried are done. When a page stored
-// a new edit while the write was on its way, the block's edits all stay
-// pending: the next write sends them again (the ECU then gets the values it
-// already has, and the new one).
+// A write is acknowledged: the edits it carried are done. An element that a
+// page changed while the write was on its way holds another value than the
+// one carried; it stays pending and goes with the next write.
+void ParamImage::AcknowledgeWrite(int block, const PendingEditsRecord& carried) {
+    for (const ParamField& f : ParamFieldsOfBlock(block))
+        for (int i = 0; i < f.count; ++i)
+            if (f.PendingValue(PendingEdits, i) == f.PendingValue(carried, i))
+                f.SetPendingValue(PendingEdits, i, f.Sentinel());
+    if (block == 2) OnMem2WriteAcknowledged();
+}
+
 void ParamImage::AcknowledgeMem2Write(const Mem2Fields& carried) {
-    const PendingEditsRecord sentinel = SentinelEdits();
-    Mem2Fields now = PendingEdits.Mem2Block, sent = carried;
-    // The fuel bytes are done by the acknowledgement itself.
-    now.WorkMode = sent.WorkMode = now.Mem2Byte1 = sent.Mem2Byte1 = kPendingByte;
-    if (now == sent) PendingEdits.Mem2Block = sentinel.Mem2Block;
+    PendingEditsRecord c = PendingEdits;
+    c.Mem2Block = carried;
+    AcknowledgeWrite(2, c);
 }
 
 void ParamImage::AcknowledgeMem3Write(const Mem3Fields& carried) {
-    if (PendingEdits.Mem3Block == carried) PendingEdits.Mem3Block = SentinelEdits().Mem3Block;
+    PendingEditsRecord c = PendingEdits;
+    c.Mem3Block = carried;
+    AcknowledgeWrite(3, c);
 }
 
 void ParamImage::AcknowledgeMem5Write(const Mem5Fields& carried) {
-    if (PendingEdits.Mem5Block == carried) PendingEdits.Mem5Block = SentinelEdits().Mem5Block;
+    PendingEditsRecord c = PendingEdits;
+    c.Mem5Block = carried;
+    AcknowledgeWrite(5, c);
 }
 
 // --- Decoders ------------------------------------------------------------------
@@ -313,118 +214,94 @@ void ParamImage::DecodeMem5(const std::vector<uint8_t>& d) {
 
 void ParamImage::DecodeMem1(const QString& hex) {
     Mem1Prev = Mem1Block;
-    Mem1Fields& m = Mem1Block;
-    m.SampleTimeMs = MicroSeconds() / 1000.0;
-    FieldReader r(hex);
-    for (int i = 7; i >= 0; --i) m.SignedInjTimes[i] = r.S16() * KInj;
-    for (int i = 7; i >= 0; --i) {
-        double t = r.U16() * KInj;
-        if (t > 0 && PetrolControlEnabled) t += InjOffset;
-        m.PetrolInjTimes[i] = t;
-    }
-    for (int i = 7; i >= 0; --i) m.SkippedRaw[i] = r.U16();
-    for (int i = 7; i >= 0; --i) m.GasInjTimes[i] = r.S16() * KInj;
-    const uint16_t period = r.U16();
-    m.Rpm = period > 0 ? static_cast<int32_t>(RoundEven(RpmConstant / period)) : 0;
-    m.GasPressureRaw = r.U16();
-    m.VacuumRaw = r.U16();
-    m.LambdaVolts = r.U16() * KLambda;
-    m.KeyOn = r.U8();
-    m.Valve1Open = r.U8();
-    m.Valve2Open = r.U8();
-    m.LevelRaw = r.U16();
-    m.ReducerTemp = r.S16();
-    m.GasTemp = r.S16();
-    m.SupplyVolts = r.U16() * KSupply;
-    m.LevelAux = r.U16();
+    Mem1Block.SampleTimeMs = MicroSeconds() / 1000.0;
+    DecodeFields(1, hex);
 }
 
 void ParamImage::DecodeMem2(const QString& hex) {
-    Mem2Fields& m = Mem2Block;
-    FieldReader r(hex);
-    m.WorkMode = r.U8();
-    m.Mem2Byte1 = r.U8();
-    m.EcuMode = r.U8();
-    m.HoursCounter1 = r.U32();
-    m.HoursCounter2 = r.U32();
-    m.RpmCompEnable = r.U8();
-    m.VacuumAcqEnable = r.U8();
-    m.CutOff = r.U8();
+    DecodeFields(2, hex);
 }
 
 void ParamImage::DecodeMem3(const QString& hex) {
     Mem3Backup = Mem3Block;
-    Mem3Fields& m = Mem3Block;
-    FieldReader r(hex);
-
-    // A coil or cylinder count outside 1..8 is repaired to 4 and written back.
-    auto repairCount = [this](int value, int& pendingField) {
-        if (value >= 1 && value <= 8) return value;
-        pendingField = 4;
-        if (host_) host_->SetDelayWriteMem3(1);
-        return 4;
-    };
-    m.NumCoils = repairCount(r.U8(), PendingEdits.Mem3Block.NumCoils);
-    m.NumCylinders = repairCount(r.U8(), PendingEdits.Mem3Block.NumCylinders);
-    RecomputeRpmConstant();
-
-    m.SwitchTempRaw = r.U16();
-    m.SwitchRpm = RpmFromPeriod(r.U16());
-    m.InjTypeCode = r.U8();
-    m.FuelType = r.U8();
-    m.InjOpenTime = r.U16() * KInj;
-    m.InjPwmTime1 = r.U16() * KPwm;
-    m.InjPwmTime2 = r.U16() * KPwm;
-    for (int i = 7; i >= 0; --i) m.InjEnable[i] = r.U8();
-    for (int i = 7; i >= 0; --i) m.InjTrim[i] = r.S16() * KInj;
-    m.LevelTypeCode = r.U8();
-    m.Mem3Byte39 = r.U8();
-    for (int& t : m.LevelThresholds) t = r.U16();
-    m.VolCompEnable = r.U8();
-    m.VolCompPressRef = r.U16();
-    m.SwitchDelay = r.U16() * KTimer;
-    m.VolCompTempRef = r.U16();
-    m.ForceTime = r.U16() * KTimer;
-    m.LambdaTypeCode = r.U8();
-    m.SwitchPressRaw = r.U16();
-    m.SwitchPressDelay = r.U16() * KTimer;
-    m.SafetyCar = r.U8();
-    m.EmptyGasMode = r.U8();
-    m.MaxPowerEnable = r.U8();
-    m.MaxPowerThreshold = r.U16();
-    m.TempSensorType = r.U8();
-    m.MapSensorType = r.U8();
-    m.BadBitStep = r.U8();
-
+    DecodeFields(3, hex);
     if (host_ && CompareMem3(Mem3Backup, Mem3Block)) host_->RequestSettingsRefresh();
 }
 
 void ParamImage::DecodeMem5(const QString& hex) {
-    Mem5Fields& m = Mem5Block;
-    FieldReader r(hex);
-    m.NotObserveRpm = r.U8();
-    m.SwitchDirection = r.U8();
-    m.SemiSequential = r.U8();
-    m.SohTfraComm = r.U16() * KInj;
-    m.SohTonComm = r.U16() * KInj;
-    m.PreInjPeriod = r.S16() * KTimer;
-    m.PreInjTime = r.U16() * KInj;
-    m.PreInjTemp = r.S16();
-    if (hex.size() <= 2 * kMem5ShortBytes) {
-        m.SwitchSequence = 0;
-        m.ShowRpmHigh = kDefaultShowRpmHigh;
-        m.ShowRpmLow = kDefaultShowRpmLow;
-        m.MinPowerEnable = 0;
-        m.MinPowerRpmHigh = kDefaultMinPowerRpmHigh;
-        m.MinPowerRpmLow = kDefaultMinPowerRpmLow;
-        return;
+    DecodeFields(5, hex);
+}
+
+namespace {
+
+// The wire's number at a byte of the block. A field beyond the end of the
+// text, or with digits that are not hexadecimal, reads as 0.
+double ReadWire(const QString& hex, int byte, FieldWire wire) {
+    const int p = 1 + 2 * byte;
+    switch (wire) {
+        case FieldWire::U8:
+            return HexU8At(hex, p);
+        case FieldWire::U16:
+            return HexU16At(hex, p);
+        case FieldWire::S16:
+            return HexS16At(hex, p);
+        case FieldWire::U32:
+            return HexU32At(hex, p);
     }
-    m.SwitchSequence = r.U8();
-    m.ShowRpmHigh = r.U16();
-    m.ShowRpmLow = r.U16();
-    m.MinPowerEnable = r.U8();
-    m.MinPowerRpmHigh = r.U16();
-    m.MinPowerRpmLow = r.U16();
+    return 0;
+}
+
+}  // namespace
+
+void ParamImage::DecodeFields(int block, const QString& hex) {
+    // An older firmware answers block 5 without its later fields: they take
+    // their defaults.
+    const bool shortBlock5 = block == 5 && hex.size() <= 2 * kMem5ShortBytes;
+    for (const ParamField& f : ParamFieldsOfBlock(block)) {
+        for (int i = 0; i < f.count; ++i) {
+            const double v = shortBlock5 && f.offset >= kMem5ShortBytes
+                                 ? f.absent
+                                 : FromWire(f, i, ReadWire(hex, f.ElementOffset(i), f.wire));
+            f.SetImageValue(*this, i, v);
+            AfterApplied(f, false);
+        }
+    }
+}
+
+double ParamImage::FromWire(const ParamField& f, int index, double raw) {
+    switch (f.scale) {
+        case FieldScale::None:
+            return raw;
+        case FieldScale::KInj:
+        case FieldScale::KPwm:
+        case FieldScale::KTimer:
+        case FieldScale::KLambda:
+        case FieldScale::KSupply:
+            return raw * f.Factor(*this);
+        case FieldScale::PetrolTime: {
+            // The ECU leaves the injector's opening offset out of a petrol time.
+            double t = raw * KInj;
+            if (t > 0 && PetrolControlEnabled) t += InjOffset;
+            return t;
+        }
+        case FieldScale::LivePeriod:
+            return raw > 0 ? RoundEven(RpmConstant / raw) : 0;
+        case FieldScale::SwitchPeriod:
+            return RpmFromPeriod(raw);
+        case FieldScale::Count:
+            // A coil or cylinder count outside 1..8 is repaired to 4 and
+            // written back soon.
+            if (raw >= 1 && raw <= 8) return raw;
+            f.SetPendingValue(PendingEdits, index, 4);
+            if (host_) host_->SetDelayWriteMem3(1);
+            return 4;
+    }
+    return raw;
+}
+
+void ParamImage::AfterApplied(const ParamField& f, bool edited) {
+    if (f.flags & kFieldRpmConstant) RecomputeRpmConstant();
+    if (edited && (f.flags & kFieldRefill) && host_) host_->SetFirstRefreshPending();
 }
 
 // --- Builders ------------------------------------------------------------------
@@ -438,131 +315,51 @@ PendingEditsRecord ParamImage::Shown() const {
     return {merged.Mem2Block, merged.Mem3Block, merged.Mem5Block};
 }
 
-std::vector<uint8_t> ParamImage::BuildMem2Payload() {
-    Mem2Fields& m = Mem2Block;
-    Mem2Fields& p = PendingEdits.Mem2Block;
-    PayloadWriter w;
-    MergeByte(m.WorkMode, p.WorkMode);
-    w.U8(m.WorkMode);
-    w.U8(m.Mem2Byte1);  // reported by the ECU, always sent as it is
-    w.U8(m.EcuMode);
-    MergeHours(m.HoursCounter1, p.HoursCounter1);
-    w.U32(m.HoursCounter1);
-    MergeHours(m.HoursCounter2, p.HoursCounter2);
-    w.U32(m.HoursCounter2);
-    MergeZeroOne(m.RpmCompEnable, p.RpmCompEnable);
-    w.U8(m.RpmCompEnable);
-    MergeZeroOne(m.VacuumAcqEnable, p.VacuumAcqEnable);
-    w.U8(m.VacuumAcqEnable);
-    w.U8(m.CutOff);
-    return w.Take();
+namespace {
+
+// One element in the formatting of its kind of field.
+void WriteField(PayloadWriter& w, const ParamField& f, double v, const ParamImage& image) {
+    switch (f.wire) {
+        case FieldWire::U8:
+            // Byte fields hold whole numbers (the table's rule).
+            w.U8(static_cast<long>(v));
+            return;
+        case FieldWire::U16:
+            if (f.scale == FieldScale::SwitchPeriod)
+                w.U16Int(image.PeriodFromRpm(v));
+            else if (f.scale == FieldScale::None)
+                w.U16Int(v);
+            else
+                w.U16Scaled(v, f.Factor(image));
+            return;
+        case FieldWire::S16:
+            w.S16(v, f.Factor(image));
+            return;
+        case FieldWire::U32:
+            w.U32(v);
+            return;
+    }
 }
 
-std::vector<uint8_t> ParamImage::BuildMem3Payload() {
-    Mem3Fields& m = Mem3Block;
-    Mem3Fields& p = PendingEdits.Mem3Block;
-    PayloadWriter w;
-    if (MergeInt16(m.NumCoils, p.NumCoils)) RecomputeRpmConstant();
-    w.U8(m.NumCoils);
-    if (MergeInt16(m.NumCylinders, p.NumCylinders)) {
-        RecomputeRpmConstant();
-        if (host_) host_->SetFirstRefreshPending();
-    }
-    w.U8(m.NumCylinders);
-    MergeReal(m.SwitchTempRaw, p.SwitchTempRaw);
-    w.U16Int(m.SwitchTempRaw);
-    if (MergeReal(m.SwitchRpm, p.SwitchRpm)) RecomputeRpmConstant();
-    w.U16Int(PeriodFromRpm(m.SwitchRpm));
-    MergeByte(m.InjTypeCode, p.InjTypeCode);
-    w.U8(m.InjTypeCode);
-    MergeByte(m.FuelType, p.FuelType);
-    w.U8(m.FuelType);
-    MergeReal(m.InjOpenTime, p.InjOpenTime);
-    w.U16Scaled(m.InjOpenTime, KInj);
-    MergeReal(m.InjPwmTime1, p.InjPwmTime1);
-    w.U16Scaled(m.InjPwmTime1, KPwm);
-    MergeReal(m.InjPwmTime2, p.InjPwmTime2);
-    w.U16Scaled(m.InjPwmTime2, KPwm);
-    for (int i = 7; i >= 0; --i) {
-        MergeByte(m.InjEnable[i], p.InjEnable[i]);
-        w.U8(m.InjEnable[i]);
-    }
-    for (int i = 7; i >= 0; --i) {
-        MergeSigned(m.InjTrim[i], p.InjTrim[i]);
-        w.S16(m.InjTrim[i], KInj);
-    }
-    MergeByte(m.LevelTypeCode, p.LevelTypeCode);
-    w.U8(m.LevelTypeCode);
-    w.U8(m.Mem3Byte39);  // no page changes it; sent as read
-    for (int k = 0; k < 6; ++k) {
-        MergeInt16(m.LevelThresholds[k], p.LevelThresholds[k]);
-        w.U16Int(m.LevelThresholds[k]);
-    }
-    MergeInt16(m.VolCompEnable, p.VolCompEnable);
-    w.U8(m.VolCompEnable);
-    MergeReal(m.VolCompPressRef, p.VolCompPressRef);
-    w.U16Int(m.VolCompPressRef);
-    MergeReal(m.SwitchDelay, p.SwitchDelay);
-    w.U16Scaled(m.SwitchDelay, KTimer);
-    MergeReal(m.VolCompTempRef, p.VolCompTempRef);
-    w.U16Int(m.VolCompTempRef);
-    MergeReal(m.ForceTime, p.ForceTime);
-    w.U16Scaled(m.ForceTime, KTimer);
-    MergeInt16(m.LambdaTypeCode, p.LambdaTypeCode);
-    w.U8(m.LambdaTypeCode);
-    MergeReal(m.SwitchPressRaw, p.SwitchPressRaw);
-    w.U16Int(m.SwitchPressRaw);
-    MergeReal(m.SwitchPressDelay, p.SwitchPressDelay);
-    w.U16Scaled(m.SwitchPressDelay, KTimer);
-    MergeInt16(m.SafetyCar, p.SafetyCar);
-    w.U8(m.SafetyCar);
-    MergeInt16(m.EmptyGasMode, p.EmptyGasMode);
-    w.U8(m.EmptyGasMode);
-    MergeByte(m.MaxPowerEnable, p.MaxPowerEnable);
-    w.U8(m.MaxPowerEnable);
-    MergeReal(m.MaxPowerThreshold, p.MaxPowerThreshold);
-    w.U16Int(m.MaxPowerThreshold);
-    MergeByte(m.TempSensorType, p.TempSensorType);
-    w.U8(m.TempSensorType);
-    MergeByte(m.MapSensorType, p.MapSensorType);
-    w.U8(m.MapSensorType);
-    MergeByte(m.BadBitStep, p.BadBitStep);
-    w.U8(m.BadBitStep);
-    return w.Take();
-}
+}  // namespace
 
-std::vector<uint8_t> ParamImage::BuildMem5Payload() {
-    Mem5Fields& m = Mem5Block;
-    Mem5Fields& p = PendingEdits.Mem5Block;
+// Each element in wire order: a pending edit that counts as a change under
+// its field's rule is copied into the image, then the image's value is
+// written. The edit stays pending until the write is acknowledged.
+std::vector<uint8_t> ParamImage::BuildPayload(int block) {
     PayloadWriter w;
-    MergeByte(m.NotObserveRpm, p.NotObserveRpm);
-    w.U8(m.NotObserveRpm);
-    MergeByte(m.SwitchDirection, p.SwitchDirection);
-    w.U8(m.SwitchDirection);
-    MergeByte(m.SemiSequential, p.SemiSequential);
-    w.U8(m.SemiSequential);
-    MergeReal(m.SohTfraComm, p.SohTfraComm);
-    w.U16Scaled(m.SohTfraComm, KInj);
-    MergeReal(m.SohTonComm, p.SohTonComm);
-    w.U16Scaled(m.SohTonComm, KInj);
-    MergeReal(m.PreInjPeriod, p.PreInjPeriod);
-    w.S16(m.PreInjPeriod, KTimer);
-    MergeReal(m.PreInjTime, p.PreInjTime);
-    w.U16Scaled(m.PreInjTime, KInj);
-    MergeSigned(m.PreInjTemp, p.PreInjTemp);
-    w.S16(m.PreInjTemp);
-    MergeByte(m.SwitchSequence, p.SwitchSequence);
-    w.U8(m.SwitchSequence);
-    MergeInt32(m.ShowRpmHigh, p.ShowRpmHigh);
-    w.U16Int(m.ShowRpmHigh);
-    MergeInt32(m.ShowRpmLow, p.ShowRpmLow);
-    w.U16Int(m.ShowRpmLow);
-    MergeByte(m.MinPowerEnable, p.MinPowerEnable);
-    w.U8(m.MinPowerEnable);
-    MergeInt32(m.MinPowerRpmHigh, p.MinPowerRpmHigh);
-    w.U16Int(m.MinPowerRpmHigh);
-    MergeInt32(m.MinPowerRpmLow, p.MinPowerRpmLow);
-    w.U16Int(m.MinPowerRpmLow);
+    if (block == 1) return w.Take();
+    for (const ParamField& f : ParamFieldsOfBlock(block)) {
+        for (int k = 0; k < f.count; ++k) {
+            const int i = f.LastElementFirst() ? f.count - 1 - k : k;
+            const double pending = f.PendingValue(PendingEdits, i);
+            if (f.PendingCounts(pending)) {
+                f.SetImageValue(*this, i, pending);
+                AfterApplied(f, true);
+            }
+            WriteField(w, f, f.ImageValue(*this, i), *this);
+        }
+    }
     return w.Take();
 }
 

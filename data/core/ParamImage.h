@@ -7,7 +7,8 @@
 // Every page reads its values from here, never from the wire. The decoders
 // turn the data bytes of an ECU answer into engineering units (ms, V, rpm)
 // through the scale factors; the builders merge `PendingEdits` into the image
-// and return the data bytes of a write request.
+// and return the data bytes of a write request. Both walk the table of the
+// image's fields (ParamFields.h), which says where each field travels and how.
 //
 // Wire layout: little-endian numbers; per-cylinder arrays of 8 travel with
 // element 7 first. Inside the tool a block is hexadecimal text (two upper-case
@@ -21,6 +22,7 @@
 
 namespace gascal {
 
+class ParamField;
 class ParamImageHost;
 class ScaleConfig;
 
@@ -191,9 +193,13 @@ class ParamImage {
     static PendingEditsRecord SentinelEdits();
     // The ECU acknowledged a block-2 write: the fuel request is done.
     void OnMem2WriteAcknowledged();
-    // The ECU acknowledged the write of a block whose payload was built with
-    // these pending edits: they are done and go back to their sentinels.
-    // Until then an edit stays pending, so a write that failed sends it again.
+    // The ECU acknowledged the write of block 2, 3 or 5 whose payload was
+    // built with the pending edits `carried`: each edit of the block that
+    // still holds the value it carried is done and goes back to its sentinel;
+    // an edit stored while the write was on its way stays pending. Until the
+    // acknowledgement an edit stays pending, so a write that failed sends it
+    // again. For block 2 the fuel request is done in any case.
+    void AcknowledgeWrite(int block, const PendingEditsRecord& carried);
     void AcknowledgeMem2Write(const Mem2Fields& carried);
     void AcknowledgeMem3Write(const Mem3Fields& carried);
     void AcknowledgeMem5Write(const Mem5Fields& carried);
@@ -215,9 +221,11 @@ class ParamImage {
     // --- Builders (merge PendingEdits into the image, return the data) ------
     // The pending edits are copied into the image and stay pending until the
     // write is acknowledged.
-    std::vector<uint8_t> BuildMem2Payload();
-    std::vector<uint8_t> BuildMem3Payload();
-    std::vector<uint8_t> BuildMem5Payload();
+    // Block 2, 3 or 5 (empty for any other number).
+    std::vector<uint8_t> BuildPayload(int block);
+    std::vector<uint8_t> BuildMem2Payload() { return BuildPayload(2); }
+    std::vector<uint8_t> BuildMem3Payload() { return BuildPayload(3); }
+    std::vector<uint8_t> BuildMem5Payload() { return BuildPayload(5); }
 
     // --- Correction table on the wire ---------------------------------------
     // Data of a CMD_WRT_TBL_COR request: start index, count 48, 48 values
@@ -239,6 +247,13 @@ class ParamImage {
                                  const QString& sl8Cil);
 
   private:
+    // Fills the block's fields of the image from its hexadecimal text.
+    void DecodeFields(int block, const QString& hex);
+    // The image value of one element read from the wire's number.
+    double FromWire(const ParamField& field, int index, double raw);
+    // Runs what applying the field sets off (RpmConstant, refilling).
+    void AfterApplied(const ParamField& field, bool edited);
+
     ParamImageHost* host_ = nullptr;
 };
 

@@ -11,29 +11,25 @@
 namespace gascal {
 
 bool ParamRequests::WriteBlock(int n) {
-    // The edits a payload carries are done only once the ECU has taken it.
+    uint8_t command = 0;
     switch (n) {
-        case 2: {
-            const Mem2Fields carried = image_.PendingEdits.Mem2Block;
-            if (!link_.SendAndWait(CMD_WRT_MEM2, image_.BuildMem2Payload())) return false;
-            image_.AcknowledgeMem2Write(carried);
-            return true;
-        }
-        case 3: {
-            const Mem3Fields carried = image_.PendingEdits.Mem3Block;
-            if (!link_.SendAndWait(CMD_WRT_MEM3, image_.BuildMem3Payload())) return false;
-            image_.AcknowledgeMem3Write(carried);
-            return true;
-        }
-        case 5: {
-            const Mem5Fields carried = image_.PendingEdits.Mem5Block;
-            if (!link_.SendAndWait(CMD_WRT_MEM5, image_.BuildMem5Payload())) return false;
-            image_.AcknowledgeMem5Write(carried);
-            return true;
-        }
+        case 2:
+            command = CMD_WRT_MEM2;
+            break;
+        case 3:
+            command = CMD_WRT_MEM3;
+            break;
+        case 5:
+            command = CMD_WRT_MEM5;
+            break;
         default:
             return false;
     }
+    // The edits a payload carries are done only once the ECU has taken it.
+    const PendingEditsRecord carried = image_.PendingEdits;
+    if (!link_.SendAndWait(command, image_.BuildPayload(n))) return false;
+    image_.AcknowledgeWrite(n, carried);
+    return true;
 }
 
 bool ParamRequests::ReadBlock(int n) {

@@ -252,7 +252,8 @@ TEST_F(ParamImageTest, AnEditStoredWhileItsWriteIsOnTheWayStaysPending) {
     pend.ForceTime = 60;
     image.AcknowledgeMem3Write(carried);
     EXPECT_DOUBLE_EQ(pend.ForceTime, 60);
-    EXPECT_DOUBLE_EQ(pend.SwitchRpm, 1400);  // sent again with it: the ECU has it already
+    // The edit the write carried is done; only the new one waits.
+    EXPECT_DOUBLE_EQ(pend.SwitchRpm, kPendingReal);
     // Without such an edit the acknowledgement clears the block's edits.
     const Mem3Fields again = pend;
     image.BuildMem3Payload();
