@@ -38,6 +38,11 @@ bool ErrorList::Read() {
     return answered;
 }
 
-bool ErrorList::Clear() { return session_.Requests().SendSimple(CMD_CANC_ERR); }
+bool ErrorList::Clear() {
+    if (!session_.Requests().SendSimple(CMD_CANC_ERR)) return false;
+    present_ = false;
+    for (const auto& f : cleared_) f();
+    return true;
+}
 
 }  // namespace gascal

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <vector>
 
 #include "data/errors/EcuErrors.h"
 
@@ -33,13 +35,17 @@ public:
     // The flags as the link holds them (masked after a Read).
     ErrorFlags Flags() const;
 
-    // Clears the ECU's error memory (CMD_CANC_ERR).
+    // Clears the ECU's error memory (CMD_CANC_ERR). When the ECU confirms,
+    // its answer has cleared the link's flags, no error is present any more
+    // and the listeners hear it (the main window hides its "Errori" button).
     bool Clear();
+    void OnCleared(std::function<void()> f) { cleared_.push_back(std::move(f)); }
 
 private:
     EcuSession& session_;
     EcuErrorDefinitions defs_;
     bool present_ = false;
+    std::vector<std::function<void()>> cleared_;
 };
 
 }  // namespace gascal

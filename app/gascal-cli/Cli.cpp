@@ -28,6 +28,7 @@
 #include "ecu/ErrorList.h"
 #include "ecu/FirmwareCheck.h"
 #include "ecu/FuelSwitch.h"
+#include "ecu/ParamCompare.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
@@ -151,6 +152,8 @@ private:
     int CmdErrors(QStringList args);
     int CmdClearErrors(QStringList args);
     int CmdFuel(QStringList args);
+    int CmdDiff(const QStringList& args);
+    ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
 
     void PrintField(const CliField& f);
     std::vector<SetItem> ParseSetItems(const QStringList& args);
@@ -331,6 +334,13 @@ int CliSession::Run() {
     } else if (o_.command == QLatin1String("get")) {
         for (const QString& a : o_.args)
             if (!FindCliField(fields_, a)) throw UsageError(QStringLiteral("unknown field ") + a);
+    } else if (o_.command == QLatin1String("diff")) {
+        // The files are checked first; two files need no ECU at all.
+        if (o_.args.isEmpty() || o_.args.size() > 2)
+            throw UsageError(QStringLiteral("diff needs FILE [FILE2]"));
+        for (const QString& path : o_.args)
+            if (!ReadForDiff(path, ecu_->Image()).Usable()) return CLI_FILE;
+        if (o_.args.size() == 2) return CmdDiff(o_.args);
     }
     int rc = Connect();
     if (rc != CLI_OK) return rc;
@@ -351,6 +361,7 @@ int CliSession::Run() {
     if (c == QLatin1String("errors")) return CmdErrors(args);
     if (c == QLatin1String("clear-errors")) return CmdClearErrors(args);
     if (c == QLatin1String("fuel")) return CmdFuel(args);
+    if (c == QLatin1String("diff")) return CmdDiff(args);
     throw UsageError(QStringLiteral("unknown command ") + c);
 }
 
@@ -664,6 +675,50 @@ int CliSession::CmdFuel(QStringList args) {
     return CLI_OK;
 }
 
+ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& base) {
+    ParamFileRead file = ReadParamFileForCompare(path, base, ecu_->LoadOptions());
+    if (!file.found) {
+        err_ << "The parameter file cannot be read: " << path << "\n";
+    } else if (!file.badLines.isEmpty()) {
+        for (const QString& l : file.badLines)
+            err_ << "Parameter file " << path << ": " << l << "\n";
+        err_ << "The parameter file is damaged; it is not compared.\n";
+    }
+    return file;
+}
+
+int CliSession::CmdDiff(const QStringList& args) {
+    const QString& firstPath = args.first();
+    std::vector<ParamDifference> diffs;
+    if (args.size() == 2) {
+        // Both files on the same image, so what neither file carries is the same.
+        const ParamFileRead first = ReadForDiff(firstPath, ecu_->Image());
+        const ParamFileRead second = ReadForDiff(args[1], ecu_->Image());
+        if (!first.Usable() || !second.Usable()) return CLI_FILE;
+        err_ << "Comparing " << firstPath << " (first) with " << args[1] << " (second)\n";
+        diffs = CompareParams(first.Side(), second.Side());
+    } else {
+        // The file goes onto the ECU's own image, as a load would.
+        if (!direct_->ReadSettings() || !direct_->ReadTable()) {
+            err_ << "The ECU's settings could not be read.\n";
+            return CLI_LINK;
+        }
+        const ParamFileRead file = ReadForDiff(firstPath, ecu_->Image());
+        if (!file.Usable()) return CLI_FILE;
+        err_ << "Comparing " << firstPath << " (first) with the ECU (second)\n";
+        diffs = CompareParams(file.Side(), EcuSide(*ecu_));
+    }
+    for (const ParamDifference& d : diffs)
+        out_ << d.name << ": " << FormatCliNumber(d.first, d.decimals) << " | "
+             << FormatCliNumber(d.second, d.decimals) << "\n";
+    if (diffs.empty()) {
+        err_ << "No differences.\n";
+        return CLI_OK;
+    }
+    err_ << diffs.size() << (diffs.size() == 1 ? " difference.\n" : " differences.\n");
+    return CLI_DIFFERENT;
+}
+
 }  // namespace
 
 QString CliHelpText() {
@@ -705,12 +760,15 @@ QString CliHelpText() {
         "  clear-errors                  clear the ECU's error memory\n"
         "  fuel [gas|petrol]             ask the ECU for a fuel (nothing: the other one),\n"
         "                                with the ignition key on, as the window's logo\n"
+        "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
+        "                                every field, model value and table entry that\n"
+        "                                differs, as NAME: FIRST | SECOND\n"
         "\n"
         "Numbers are printed with a decimal point; values may be typed with a point or a\n"
         "comma. Data go to standard output, messages to standard error.\n"
         "\n"
-        "Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,\n"
-        "4 file error, 5 ECU incompatible.\n");
+        "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
+        "3 no ECU or link failure, 4 file error, 5 ECU incompatible.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {
@@ -730,7 +788,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         static const QStringList commands{"identify",    "live",        "get",
                                           "set",         "save-params", "load-params",
                                           "read-table",  "errors",      "clear-errors",
-                                          "fuel"};
+                                          "fuel",        "diff"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -2,8 +2,8 @@
 // link object, parameter image and requests as the window, so the frames on
 // the wire, their order and the communication log are the same.
 //
-// Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,
-// 4 file error, 5 ECU incompatible.
+// Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid
+// input, 3 no ECU or link failure, 4 file error, 5 ECU incompatible.
 #pragma once
 
 #include <QString>
@@ -17,7 +17,14 @@ namespace sim {
 class SimEcu;
 }
 
-enum CliExit { CLI_OK = 0, CLI_USAGE = 2, CLI_LINK = 3, CLI_FILE = 4, CLI_INCOMPATIBLE = 5 };
+enum CliExit {
+    CLI_OK = 0,
+    CLI_DIFFERENT = 1,
+    CLI_USAGE = 2,
+    CLI_LINK = 3,
+    CLI_FILE = 4,
+    CLI_INCOMPATIBLE = 5
+};
 
 struct CliEnvironment {
     // The simulated ECU that --sim talks to; a fresh default one when null.

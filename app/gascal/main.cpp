@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "common/widgets/QtPrompts.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainSession.h"
+#include "mainwindow/widgets/FrmCompare.h"
 #include "mainwindow/widgets/FrmKT540.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
@@ -70,10 +72,23 @@ int main(int argc, char** argv) {
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
     QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
                                   QStringLiteral("index"), QStringLiteral("3"));
-    shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt});
+    // A secondary window in the picture instead of the main window: opened by
+    // name, with a password typed into its password box, or the comparison
+    // with a parameter file; errors forced on the simulated ECU.
+    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"), QStringLiteral("Window in the picture."),
+                                     QStringLiteral("NAME"));
+    QCommandLineOption shotPasswordOpt(QStringLiteral("screenshot-password"),
+                                       QStringLiteral("Password typed into that window."), QStringLiteral("TEXT"));
+    QCommandLineOption shotCompareOpt(QStringLiteral("screenshot-compare"),
+                                      QStringLiteral("Comparison with this parameter file in the picture."),
+                                      QStringLiteral("FILE"));
+    QCommandLineOption simErrorOpt(QStringLiteral("sim-error"), QStringLiteral("Error item forced on the simulated ECU."),
+                                   QStringLiteral("ITEM"));
+    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotPasswordOpt,
+                                  &shotCompareOpt, &simErrorOpt})
+        o->setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotPasswordOpt,
+                       shotCompareOpt, simErrorOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -96,6 +111,7 @@ int main(int argc, char** argv) {
         o.key = true;
         o.engineRunning = true;
         o.warm = true;
+        for (const QString& item : parser.values(simErrorOpt)) o.errorItems.push_back(item.toInt());
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
@@ -129,12 +145,29 @@ int main(int argc, char** argv) {
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
+        const QString shown = parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare")
+                                                           : parser.value(shotWindowOpt);
         QTimer::singleShot(ms / 2, window.get(), [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
+            if (parser.isSet(shotCompareOpt)) {
+                ShowComparison(session->Ecu(), parser.value(shotCompareOpt), window.get());
+            } else if (parser.isSet(shotWindowOpt)) {
+                const QByteArray name = parser.value(shotWindowOpt).toLatin1();
+                session->Controller().OpenWindow(name.constData(), parser.value(shotWindowOpt));
+            }
+            if (parser.isSet(shotPasswordOpt)) {
+                for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {
+                    pw->setText(parser.value(shotPasswordOpt));
+                    emit pw->returnPressed();
+                }
+            }
         });
-        QTimer::singleShot(ms, window.get(), [&, file] {
-            const bool ok = window->grab().save(file);
+        QTimer::singleShot(ms, window.get(), [&, file, shown] {
+            QWidget* target = window.get();
+            if (!shown.isEmpty())
+                if (auto* w = window->findChild<QWidget*>(shown, Qt::FindDirectChildrenOnly)) target = w;
+            const bool ok = target->grab().save(file);
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();

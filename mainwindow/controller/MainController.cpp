@@ -28,6 +28,8 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
     });
     cycle_.OnTickStart([this] { ElaboraMsgCom(); });
     cycle_.OnErrorsRead([this] { ShowErrorButton(); });
+    // The error window cleared the ECU's error memory: the button goes.
+    cycle_.Errors().OnCleared([this] { ShowErrorButton(); });
     cycle_.OnClosed([this] {
         emit waitCursor(true);
         emit waitCursor(false);

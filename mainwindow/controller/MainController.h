@@ -55,6 +55,7 @@ public:
     void CmdErrInj_Click() { OpenWindow("FrmErrEcu", QStringLiteral("ECU error list")); }
     void MnuInfoAbout_Click() { OpenWindow("FrmStartUp", QStringLiteral("About")); }
     void CmdExpert_Click() { OpenWindow("FrmSetExpert", QStringLiteral("expert settings page")); }
+    void MnuFileCompare_Click() { OpenWindow("FrmCompare", QStringLiteral("comparison with a file")); }
     void CmdTpyInj_Click() { OpenWindow("FrmInjSet", QStringLiteral("injector settings page")); }
     void CmdTpyGLS_Click() { OpenWindow("FrmLevelSetting", QStringLiteral("level sensor settings page")); }
     // Reads the ECU's error list, clears the items this installation ignores

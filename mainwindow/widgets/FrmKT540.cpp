@@ -20,6 +20,7 @@
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/MainSession.h"
+#include "mainwindow/controller/WindowTexts.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/HeaderBar.h"
 #include "mainwindow/widgets/SimPanel.h"
@@ -128,6 +129,8 @@ void FrmKT540::BuildMenus() {
     actLoad_->setObjectName(QStringLiteral("MnuFileLoadConf"));
     actSave_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileSaveConf_Click(); });
     actSave_->setObjectName(QStringLiteral("MnuFileSaveConf"));
+    actCompare_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileCompare_Click(); });
+    actCompare_->setObjectName(QStringLiteral("MnuFileCompare"));
     mnuFile_->addSeparator();
     actExit_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileEsc_Click(); });
     actExit_->setObjectName(QStringLiteral("MnuFileEsc"));
@@ -187,6 +190,7 @@ void FrmKT540::ApplyLanguage() {
     mnuFile_->setTitle(C(Cap::MenuFile));
     actLoad_->setText(C(Cap::MenuLoadConf));
     actSave_->setText(C(Cap::MenuSaveConf));
+    actCompare_->setText(WindowText(session_.Ecu(), WinText::MenuCompare));
     actExit_->setText(C(Cap::MenuExit));
     mnuView_->setTitle(C(Cap::MenuView));
     mnuDevice_->setTitle(C(Cap::MenuDevice));

@@ -78,6 +78,7 @@ private:
     QMenu* mnuSimulator_ = nullptr;
     QAction* actLoad_ = nullptr;
     QAction* actSave_ = nullptr;
+    QAction* actCompare_ = nullptr;
     QAction* actExit_ = nullptr;
     QAction* actOffline_ = nullptr;
     QAction* actSearch_ = nullptr;

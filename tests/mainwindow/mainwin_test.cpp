@@ -13,6 +13,7 @@
 
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
+#include "mainwindow/widgets/FrmErrEcu.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
 #include "link/core/MachinePorts.h"
@@ -172,7 +173,11 @@ TEST(MainWin, ErrorButtonAppearsWithItsCaptionAndColour) {
     EXPECT_EQ(b->palette().button().color(), QColor(0xFF, 0xC0, 0x80));  // 8438015
     const int before = t.s.prompts.shown.size();
     b->click();
-    EXPECT_EQ(int(t.s.prompts.shown.size()), before + 1);  // not available yet
+    EXPECT_EQ(int(t.s.prompts.shown.size()), before);  // the error window, no notice
+    auto* errors = t.w->findChild<FrmErrEcu*>();
+    ASSERT_NE(errors, nullptr);
+    EXPECT_TRUE(errors->isVisible());
+    errors->close();
     // Repaired, then the error memory cleared.
     t.s.ecu->SetFault(sim::ERR_REDUCER_TEMP_SENSOR, sim::kErrNone);
     ASSERT_TRUE(t.s.comm().SendAndWait(BuildRequest(CMD_CANC_ERR)));

@@ -1,0 +1,101 @@
+// Comparing two configurations of the ECU: a parameter file with the
+// connected ECU, or two parameter files with each other. The window's
+// "Compare with file..." and `gascal-cli diff` both use it.
+//
+// What is compared is what a load of the file would write: the fields of
+// blocks 2, 3 and 5 by the image's field table (ParamFields.h), each by its
+// number on the wire and named and shown in the image's units; the
+// correction table's model (its slope, offset and point positions); and the
+// table's 184 time entries one by one, as they travel. A part that one side
+// does not hold (a file without block 5, an ECU whose firmware has none) is
+// not compared. `WorkMode`, `Mem2Byte1` and `EcuMode` are never taken from a
+// file, so they never differ.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "data/core/ParamFile.h"
+#include "data/core/ParamImage.h"
+
+namespace gascal {
+
+class EcuSession;
+
+// One side of a comparison.
+struct ParamSide {
+    const ParamImage* image = nullptr;
+    // The correction table of this side: a file's CorTable, the ECU's
+    // CorTableEcu (the table as last read).
+    const CorTableArray* table = nullptr;
+    bool hasBlock2 = true;
+    bool hasBlock3 = true;
+    bool hasBlock5 = true;
+    bool hasTable = true;
+};
+
+// A value of the correction table's model, under the model's own name.
+struct ModelValue {
+    QString name;
+    double value = 0;
+    int decimals = 3;
+};
+
+// Reads the model out of a correction table. The line model (slope, offset
+// and seven points) plugs in here; until then the table's own model entries
+// are compared (CorModelFromTableEntries).
+using CorModelReader =
+    std::function<std::vector<ModelValue>(const ParamImage& image, const CorTableArray& table)>;
+
+// The model as the table carries it, each entry as it travels: OFFSET
+// (entry 184), ALFA (185), the point positions ModX0 (186, ms) and ModX1 to
+// ModX5 (187 to 191, table steps of 0.128 ms).
+std::vector<ModelValue> CorModelFromTableEntries(const ParamImage& image,
+                                                 const CorTableArray& table);
+
+enum class ParamPart : uint8_t { Block2 = 2, Block3 = 3, Block5 = 5, Model = 6, Table = 7 };
+
+struct ParamDifference {
+    QString name;  // "SwitchRpm", "InjTrim2", "ALFA", "CorTable57"
+    ParamPart part = ParamPart::Block3;
+    double first = 0;
+    double second = 0;
+    int decimals = 0;  // how the values are printed
+};
+
+// Every difference, in the order blocks 2, 3, 5, the model, the table
+// entries CorTable0 to CorTable183.
+std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSide& second,
+                                           const CorModelReader& model = CorModelFromTableEntries);
+
+// A parameter file read for a comparison, nothing sent: the file applied to
+// a copy of `base` as a load would apply it (`base` gives the scale factors
+// and what the file never carries).
+struct ParamFileRead {
+    bool found = false;
+    QStringList badLines;  // "line N: <reason>"; a file with any is not compared
+    std::unique_ptr<ParamImage> image;
+    bool hasBlock2 = false, hasBlock3 = false, hasBlock5 = false, hasTable = false;
+    bool Usable() const { return found && badLines.isEmpty() && image; }
+    ParamSide Side() const;
+};
+ParamFileRead ReadParamFileForCompare(const QString& path, const ParamImage& base,
+                                      const ParamLoadOptions& options);
+
+// The ECU as the session last read it: its blocks (block 5 when its
+// firmware has one) and the correction table it holds.
+ParamSide EcuSide(const EcuSession& session);
+
+// The window's comparison: a parameter file (first) with the ECU as last
+// read (second).
+struct FileCompareResult {
+    bool found = false;
+    QStringList badLines;
+    std::vector<ParamDifference> differences;
+};
+FileCompareResult CompareFileWithEcu(const EcuSession& session, const QString& path);
+
+}  // namespace gascal

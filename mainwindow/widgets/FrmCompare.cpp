@@ -1,0 +1,114 @@
+#include "mainwindow/widgets/FrmCompare.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "common/Helpers.h"
+#include "common/Prompts.h"
+#include "ecu/WindowRegistry.h"
+#include "mainwindow/controller/WindowTexts.h"
+
+namespace gascal {
+
+namespace {
+
+constexpr const char* kVarFilter = "Mod Files (*.var)|*.var|";
+constexpr int kMaxBadLinesShown = 10;
+constexpr int kValueColumnPx = 110;
+
+const WindowRegistration kCompareWindow("FrmCompare", [](WindowContext& c) {
+    FileDialogRequest req;
+    req.title = WindowText(c.session, WinText::CompareTitle);
+    req.filter = QString::fromLatin1(kVarFilter);
+    req.startFolder = InstallDir();
+    req.overwritePrompt = false;
+    const QString path = UserPrompts().OpenFile(req);
+    if (!path.isEmpty()) ShowComparison(c.session, path, c.owner);
+    return 0;
+});
+
+// A value as the window shows numbers: decimal comma, no needless zeros.
+QString ValueText(double v, int decimals) {
+    QString s = QString::number(v, 'f', decimals);
+    if (decimals > 0) {
+        while (s.endsWith(QLatin1Char('0'))) s.chop(1);
+        if (s.endsWith(QLatin1Char('.'))) s.chop(1);
+    }
+    if (s == QLatin1String("-0")) s = QStringLiteral("0");
+    return s.replace(QLatin1Char('.'), DecimalSeparator());
+}
+
+}  // namespace
+
+FrmCompare::FrmCompare(const EcuSession& session, const QString& path,
+                       const FileCompareResult& result, QWidget* owner)
+    : QDialog(owner) {
+    setObjectName(QStringLiteral("FrmCompare"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(WindowText(session, WinText::CompareTitle) + QStringLiteral(" - ") + path);
+    const auto& diffs = result.differences;
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("LblCompareSummary"));
+    summary_->setText(diffs.empty() ? WindowText(session, WinText::CompareNone)
+                                    : WindowText(session, WinText::CompareSome) + QLatin1Char(' ') +
+                                          QString::number(diffs.size()));
+    table_ = new QTableWidget(static_cast<int>(diffs.size()), 3, this);
+    table_->setObjectName(QStringLiteral("GrdCompare"));
+    table_->setHorizontalHeaderLabels({WindowText(session, WinText::CompareField),
+                                       WindowText(session, WinText::CompareFile),
+                                       WindowText(session, WinText::CompareEcu)});
+    table_->verticalHeader()->hide();
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int r = 0; r < static_cast<int>(diffs.size()); ++r) {
+        const ParamDifference& d = diffs[static_cast<size_t>(r)];
+        table_->setItem(r, 0, new QTableWidgetItem(d.name));
+        for (int col : {1, 2}) {
+            auto* item = new QTableWidgetItem(ValueText(col == 1 ? d.first : d.second, d.decimals));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            table_->setItem(r, col, item);
+        }
+    }
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int col : {1, 2}) {
+        table_->resizeColumnToContents(col);
+        table_->setColumnWidth(col, std::max(table_->columnWidth(col), kValueColumnPx));
+    }
+    table_->setVisible(!diffs.empty());
+    auto* close = new QPushButton(QStringLiteral("OK"), this);
+    close->setObjectName(QStringLiteral("CmdCompareClose"));
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    auto* v = new QVBoxLayout(this);
+    v->addWidget(summary_);
+    v->addWidget(table_, 1);
+    auto* h = new QHBoxLayout;
+    h->addStretch(1);
+    h->addWidget(close);
+    v->addLayout(h);
+    resize(460, diffs.empty() ? 120 : 420);
+}
+
+FrmCompare* ShowComparison(const EcuSession& session, const QString& path, QWidget* owner) {
+    const FileCompareResult r = CompareFileWithEcu(session, path);
+    if (!r.found || !r.badLines.isEmpty()) {
+        QStringList lines = r.badLines.mid(0, kMaxBadLinesShown);
+        if (r.badLines.size() > kMaxBadLinesShown)
+            lines << QStringLiteral("... (%1 more)").arg(r.badLines.size() - kMaxBadLinesShown);
+        UserPrompts().Message(
+            WindowText(session, WinText::CompareBadFile) + QStringLiteral("\r\n") + path +
+                (lines.isEmpty() ? QString()
+                                 : QStringLiteral("\r\n") + lines.join(QStringLiteral("\r\n"))),
+            WindowText(session, WinText::CompareTitle), BoxIcon::Warning);
+        return nullptr;
+    }
+    auto* dialog = new FrmCompare(session, path, r, owner);
+    dialog->show();
+    return dialog;
+}
+
+}  // namespace gascal
