@@ -70,6 +70,21 @@ std::function<QString(int)> EcuSession::Lookup() const {
     return [this](int entry) { return Text(entry); };
 }
 
+QStringList EcuSession::SectionTexts(const QString& marker, const QStringList& fallbacks) const {
+    QStringList out = fallbacks;
+    const int lang = Language();
+    const int last = lingue_.UboundVociLingua(lang);
+    for (int i = 0; i <= last; ++i) {
+        if (lingue_.VoceDizionario(lang, i) != marker) continue;
+        for (int k = 0; k < out.size(); ++k) {
+            const QString t = lingue_.VoceDizionario(lang, i + 1 + k);
+            if (!t.isEmpty()) out[k] = t;
+        }
+        break;
+    }
+    return out;
+}
+
 ParamLoadOptions EcuSession::LoadOptions() const {
     ParamLoadOptions o;
     o.defaultSetPath = SystemPath(QString::fromLatin1(kDefaultSetPath));

@@ -71,6 +71,11 @@ public:
     QString ProductTitle() const { return Caption(Cap::Title); }
     // A lookup of dictionary entries in the session's language.
     std::function<QString(int)> Lookup() const;
+    // The texts of a window's dictionary section: the entries that follow
+    // the marker entry (such as "[FrmInj]") in the session's language, one
+    // per fallback; a text the dictionary lacks (no marker, too few entries,
+    // an empty one) is the fallback.
+    QStringList SectionTexts(const QString& marker, const QStringList& fallbacks) const;
 
     // --- The ECU -----------------------------------------------------------------
     int EcuVersion() const { return comm_.FirmwareEcuVersNum(); }

@@ -18,6 +18,7 @@
 #include "app/gascal/SimBridge.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
+#include "ecu/WindowRegistry.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainSession.h"
 #include "mainwindow/widgets/FrmKT540.h"
@@ -70,10 +71,14 @@ int main(int argc, char** argv) {
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
     QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
                                   QStringLiteral("index"), QStringLiteral("3"));
+    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
+                                     QStringLiteral("Window opened and shown in the picture instead of the main window."),
+                                     QStringLiteral("name"));
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -129,12 +134,33 @@ int main(int argc, char** argv) {
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
+        const QString windowName = parser.value(shotWindowOpt);
         QTimer::singleShot(ms / 2, window.get(), [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
         });
-        QTimer::singleShot(ms, window.get(), [&, file] {
-            const bool ok = window->grab().save(file);
+        if (!windowName.isEmpty()) {
+            // The window is opened through the registry, as its button would.
+            QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
+                if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
+                    WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
+                    (*open)(context);
+                } else {
+                    std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                }
+            });
+        }
+        QTimer::singleShot(ms, window.get(), [&, file, windowName] {
+            QWidget* shown = window.get();
+            if (!windowName.isEmpty()) {
+                shown = nullptr;
+                // The window by its name, else the one it left on top.
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w != window.get() && w->isVisible() && w->objectName() == windowName) shown = w;
+                if (!shown) shown = QApplication::activeModalWidget();
+            }
+            const bool ok = shown && shown->grab().save(file);
+            if (shown && shown != window.get()) shown->close();
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
