@@ -178,6 +178,7 @@ private:
 };
 
 CliSession::~CliSession() {
+    comm_.SetLinkTimer(nullptr);  // [link timer]
     if (timer1_) timer1_->SetEnabled(false);
     timer1_.reset();
     requests_.reset();
@@ -257,7 +258,13 @@ void CliSession::StartUp() {
     }
     requests_ = std::make_unique<EcuRequests>(comm_, image_);
     requests_->Requests().SetCorDumpPath(SystemPath(QStringLiteral("\\TEMPI4.TXT")));
-    timer1_ = std::make_unique<Timer>("Timer1", 1, [this] { comm_.SupervisionStep(); });
+    // [link timer] Timer1 sleeps until the link has work due; the link wakes
+    // it on port data and link changes.
+    timer1_ = std::make_unique<Timer>("Timer1", 1, [this] {
+        comm_.SupervisionStep();
+        comm_.SleepLinkTimer();
+    });
+    comm_.SetLinkTimer(timer1_.get());
     timer1_->SetEnabled(true);
 }
 

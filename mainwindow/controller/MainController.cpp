@@ -50,6 +50,8 @@ MainController::MainController(ClsComm& comm, ParamImage& image, ScaleConfig& sc
         timer2_.SetEnabled(on);
     });
     supervisor_.SetCellObserver([this](int cell, const StatusCell& c) { view_->ShowStatusCell(cell, c); });
+    // [link timer] The link wakes Timer1 on port data and link changes.
+    supervisor_.SetLinkTimer(&timer1_);
 }
 
 MainController::~MainController() {
@@ -163,6 +165,9 @@ void MainController::Timer1_Timer() {
     if (state == COM_REOPEN || state == COM_STOP) LinkReset(state == COM_STOP);
     supervisor_.StepAndShow();
     ShowPortTicks();
+    // [link timer] Timer1 sleeps until the link has work due. Stopped, it keeps
+    // ticking: LinkReset above applies what the fitter edits offline.
+    if (comm_.ComState() != COM_STOP) supervisor_.SleepUntilDue();
 }
 
 void MainController::AggiornaStatoCom() {
