@@ -51,7 +51,8 @@ public:
     void Wake();
     // The clock value before which ticks are skipped (-infinity when awake).
     double SleepingUntil() const { return sleepUntilUs_; }
-    // Ticks skipped because the timer slept.
+    // Ticks skipped because the timer slept, where the service visits them
+    // (virtual time; the real service arms no slept tick at all).
     uint64_t SleptTicks() const { return slept_; }
 
     // Called by the event service when the tick due at `tickUs` falls due;
