@@ -363,7 +363,7 @@ bool VirtualEventService::RunNext() {
         if (g == impl_->generation.end() || g->second != e.generation) return false;  // stale
         // The next tick is queued before the handler runs, so ticks that fall
         // due while the handler waits reach it and are skipped by its busy
-        // flag, as they are with real timers.
+        // flag (a real timer is not armed meanwhile: the same ticks run).
         Timer* t = e.timer;
         impl_->queue.push(Entry{e.due + t->Interval() * 1000.0, impl_->seq++, t, e.generation, {}});
         ran = t->Fire(e.due);

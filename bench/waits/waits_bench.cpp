@@ -128,6 +128,14 @@ Stats StatsOf(std::vector<double> v) {
     return s;
 }
 
+// The machine's load average over the last minute: other work on the same
+// cores delays every wake-up, and with it the request spacing.
+QString LoadAverage() {
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("?");
+    return QString::fromLatin1(f.readAll().split(' ').value(0));
+}
+
 bool WaitFor(const std::function<bool()>& pred, double seconds) {
     for (int i = 0; i < seconds * 10; ++i) {
         if (pred()) return true;
@@ -243,6 +251,8 @@ class Bench {
         const ProcSample xa = alongside ? Sample(alongside) : ProcSample{};
         QThread::msleep(static_cast<unsigned long>(o_.seconds * 1000));
         const ProcSample b = Sample(p.processId());
+        std::printf("  (load average of the machine %s on %d cores)\n", qPrintable(LoadAverage()),
+                    QThread::idealThreadCount());
         if (alongside && alongsideUsage) *alongsideUsage = Between(xa, Sample(alongside), o_.seconds);
         std::vector<Request> all = ReadRequests(LogPath());
         Stop(p);

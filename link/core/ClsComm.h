@@ -77,7 +77,6 @@ constexpr double DEFAULT_IDLE_USEC = 100000;
 constexpr int DEFAULT_NUM_RESEND = 10;
 constexpr int KEEP_ALIVE_PERIOD_MS = 4000;
 constexpr double SEND_READY_TIMEOUT_USEC = 500000;
-constexpr double SEND_AND_WAIT_STEP_USEC = 1000;
 // A port that cannot tell when input arrives (the USB cable) is looked at
 // this often while the bytes of an answer are awaited.
 constexpr double INPUT_POLL_USEC = 5000;
