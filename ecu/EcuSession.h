@@ -6,9 +6,11 @@
 // between link and image, the link supervision model (Device menu, status
 // cells) and the link timer.
 //
-// The link timer (Timer1, 1 ms) runs the link supervision step. A front end
-// that has work of its own on that tick (the polling cycle's link reset,
-// the window's port menu) adds it with OnLinkTick.
+// The link timer (Timer1, 1 ms) runs the link supervision step. Between link
+// work it sleeps, woken by port data and link changes; while the link is
+// stopped it ticks every millisecond. A front end that has work of its own
+// on that tick (the polling cycle's link reset, the window's port menu) adds
+// it with OnLinkTick.
 #pragma once
 
 #include <QString>

@@ -384,6 +384,30 @@ TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     EXPECT_GE(ecu->Counters().perCommand.at(CMD_CANC_ERR), 1u);
 }
 
+// The link timer of `live` sleeps between exchanges: in virtual time a read
+// wakes the process a handful of times (the request's byte pauses, the ticks
+// that log its states and read its answer), not on every millisecond.
+TEST(CliInProcess, LiveSleepsBetweenItsExchanges) {
+    Installation inst;
+    VirtualEventService ev;
+    ScopedEvents scope(ev);
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    CliEnvironment env;
+    env.simEcu = NewEcu();
+    const int rc = RunCli({"--install-dir", inst.Path(), "--sim", "live", "--count", "40"},
+                          outStream, errStream, env);
+    errStream.flush();
+    ASSERT_EQ(rc, 0) << err.toStdString();
+    const auto& perCommand = env.simEcu->Counters().perCommand;
+    ASSERT_EQ(perCommand.at(CMD_READ_MEM1), 40u);
+    const double ms = ev.MicroSeconds() / 1000;
+    EXPECT_GT(ms, 40 * 100.0);
+    // Ticking every millisecond would be one wake-up per millisecond.
+    EXPECT_LT(static_cast<double>(ev.WakeUps()), ms / 8);
+    EXPECT_LT(ev.WakeUps(), 20u * 45);
+}
+
 // --- The programs, over a pseudo-terminal --------------------------------------
 
 namespace {
