@@ -17,6 +17,7 @@
 
 #include "common/EventService.h"
 #include "common/Helpers.h"
+#include "ecu/EcuSession.h"
 #include "link/core/ClsComm.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
@@ -66,32 +67,30 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir dir;
     QDir(dir.path()).mkpath("BIN");
-    SetInstallDir(dir.path());
 
     auto ecu = std::make_shared<sim::SimEcu>();
     sim::SimUsbProvider simUsb(ecu);
     std::unique_ptr<ChainedPortProvider> provider;
-    ClsComm comm;
-    comm.ReadSetCom("\\BIN\\SetCom.ini");
-    comm.SetFlagRicercaCom(SEARCH_OFF);
     if (port.isEmpty()) {
         provider = std::make_unique<ChainedPortProvider>();
         provider->AddUsb(&simUsb);
-        comm.SetUsbCom(1);
     } else {
         SetSerialOverride(port, 1);
         provider = MakeMachinePortProvider();
+    }
+    // The session as every front end starts it; its link timer sleeps until
+    // the link has work.
+    EcuSession session(dir.path(), provider.get());
+    ClsComm& comm = session.Comm();
+    comm.SetFlagRicercaCom(SEARCH_OFF);
+    if (port.isEmpty()) {
+        comm.SetUsbCom(1);
+    } else {
         comm.SetUsbCom(0);
         comm.SetComPort(1);
     }
-    comm.SetPortProvider(provider.get());
-    // The link timer as the programs run it: asleep until the link has work.
-    Timer timer1("Timer1", 1, [&] {
-        comm.SupervisionStep();
-        comm.SleepLinkTimer();
-    });
-    comm.SetLinkTimer(&timer1);
-    timer1.SetEnabled(true);
+    Timer& timer1 = session.LinkTimer();
+    session.StartLink();
     if (!RunUntil(
             [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
             10e6)) {
@@ -146,8 +145,6 @@ int main(int argc, char** argv) {
                 100.0 * (perRead - floorUs) / floorUs);
     std::printf("floor with the answer overlapping the idle time: %.3f ms; against it: %+.2f %%\n",
                 overlappedUs / 1000, 100.0 * (perRead - overlappedUs) / overlappedUs);
-    comm.SetLinkTimer(nullptr);
-    timer1.SetEnabled(false);
-    comm.CloseComPort();
+    session.StopLink();
     return ok == reads ? 0 : 1;
 }
