@@ -6,17 +6,30 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <queue>
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 namespace gascal {
 
 // --- Timer -------------------------------------------------------------------
 
+namespace {
+constexpr double kAwake = -std::numeric_limits<double>::infinity();
+}
+
 Timer::Timer(std::string name, int intervalMs, std::function<void()> handler)
-    : name_(std::move(name)), intervalMs_(std::max(1, intervalMs)), handler_(std::move(handler)) {}
+    : name_(std::move(name)),
+      intervalMs_(std::max(1, intervalMs)),
+      handler_(std::move(handler)),
+      sleepUntilUs_(kAwake) {}
 
 Timer::~Timer() {
     if (service_) service_->TimerRemoved(this);
@@ -25,6 +38,7 @@ Timer::~Timer() {
 void Timer::SetEnabled(bool on) {
     if (service_ && on == enabled_) return;  // enabling a running timer does not restart it
     enabled_ = on;
+    sleepUntilUs_ = kAwake;
     service_ = &Events();
     service_->TimerChanged(this);
 }
@@ -34,16 +48,40 @@ void Timer::SetInterval(int ms) {
     if (service_) service_->TimerChanged(this);
 }
 
-void Timer::Fire() {
-    if (!enabled_) return;
+void Timer::SleepUntil(double us) {
+    if (us == sleepUntilUs_) return;
+    sleepUntilUs_ = us;
+    SleepChanged();
+}
+
+void Timer::Wake() {
+    if (sleepUntilUs_ == kAwake) return;
+    sleepUntilUs_ = kAwake;
+    SleepChanged();
+}
+
+void Timer::SleepChanged() {
+    // Inside the handler nothing needs to happen now: the service arms the
+    // next tick when the handler returns.
+    if (service_ && enabled_ && !busy_) service_->TimerSleepChanged(this);
+}
+
+bool Timer::Fire(double tickUs) {
+    if (!enabled_) return false;
     if (busy_) {
         ++skipped_;
-        return;
+        return false;
     }
+    if (tickUs < sleepUntilUs_) {
+        ++slept_;
+        return false;
+    }
+    sleepUntilUs_ = kAwake;
     busy_ = true;
     ++ticks_;
     handler_();
     busy_ = false;
+    return true;
 }
 
 // --- Process-wide service ----------------------------------------------------
@@ -71,6 +109,8 @@ void WaitMicroSeconds(double us) {
     ev.WaitUntil(ev.MicroSeconds() + std::max(0.0, us));
 }
 
+bool WaitForEvents(double deadlineUs) { return Events().WaitForEvents(deadlineUs); }
+
 double SecondsSinceMidnight() {
     const QTime t = Events().Now().time();
     return t.msecsSinceStartOfDay() / 1000.0;
@@ -95,15 +135,85 @@ void WaitSeconds(double s) {
 
 // --- Real service ------------------------------------------------------------
 
+namespace {
+// Sleeps in the system (no events are handled meanwhile).
+void SleepFor(double us) {
+    if (us > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<int64_t>(us * 1000)));
+}
+
+int WholeMs(double ms) {
+    return static_cast<int>(std::clamp(ms, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
+}
+// Whole milliseconds for a Qt timer that must not fire before `us` have passed.
+int MsNotBefore(double us) { return WholeMs(std::ceil(us / 1000.0)); }
+// Whole milliseconds for a Qt timer that fires at most a millisecond early.
+int MsBefore(double us) { return WholeMs(std::floor(us / 1000.0)); }
+
+// Blocks in the event loop until an event arrives; a precise timer ends the
+// wait after `ms` at the latest.
+void BlockInEventLoop(int ms) {
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+}  // namespace
+
+// Each Timer has one single-shot Qt timer, armed for the next tick that is to
+// run. Ticks lie on a grid from the moment the timer was (re)started; a
+// sleeping timer runs its tick at the end of its sleep itself (the Qt timer
+// wakes the process up to a millisecond early and the rest is slept), and a
+// woken timer at once.
 struct RealEventService::Impl {
+    struct Armed {
+        QTimer* qt = nullptr;  // owned; deleted later (it may be inside its own signal)
+        double phaseUs = 0;
+        double dueUs = 0;
+        bool exact = false;  // the end of a sleep: run no earlier than dueUs
+    };
     QElapsedTimer clock;
-    std::map<Timer*, std::unique_ptr<QTimer>> timers;
+    std::map<Timer*, Armed> timers;
     std::unique_ptr<QObject> context;
+
+    // Arms the timer for its first regular tick after `afterUs`, or for the
+    // end of its sleep when that is later; stops it while it sleeps until
+    // woken.
+    static void Arm(Timer* t, Armed& a, double nowUs, double afterUs) {
+        if (!t->Enabled()) {
+            a.qt->stop();
+            return;
+        }
+        const double iv = t->Interval() * 1000.0;
+        const double grid = a.phaseUs + (std::floor((afterUs - a.phaseUs) / iv) + 1) * iv;
+        const double sleep = t->SleepingUntil();
+        if (sleep > grid && std::isinf(sleep)) {
+            a.qt->stop();
+            return;
+        }
+        a.exact = sleep > grid;
+        a.dueUs = a.exact ? sleep : grid;
+        a.qt->start(a.exact ? MsBefore(a.dueUs - nowUs) : MsNotBefore(a.dueUs - nowUs));
+    }
+    static void ArmNow(Armed& a, double nowUs) {
+        a.exact = false;
+        a.dueUs = nowUs;
+        a.qt->start(0);
+    }
 };
 
-RealEventService::RealEventService() : impl_(std::make_unique<Impl>()) { impl_->clock.start(); }
+RealEventService::RealEventService() : impl_(std::make_unique<Impl>()) {
+    impl_->clock.start();
+#ifdef __linux__
+    // Short sleeps end when asked (a 500 us pause after each request byte),
+    // not up to the system's default slack of 50 us later.
+    prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
+}
 
-RealEventService::~RealEventService() = default;
+RealEventService::~RealEventService() {
+    for (auto& [t, a] : impl_->timers) delete a.qt;
+}
 
 double RealEventService::MicroSeconds() { return impl_->clock.nsecsElapsed() / 1000.0; }
 
@@ -115,55 +225,84 @@ void RealEventService::ProcessEvents() {
 
 void RealEventService::WaitUntil(double deadlineUs) {
     for (;;) {
-        const double now = MicroSeconds();
-        const double rem = deadlineUs - now;
+        const double rem = deadlineUs - MicroSeconds();
         if (rem <= 0) return;
-        if (!QCoreApplication::instance()) {
-            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(rem)));
+        const bool loop = QCoreApplication::instance() != nullptr;
+        if (loop && rem > kFinalSleepUs) {
+            // Sleep in the event loop until an event arrives or shortly
+            // before the deadline (whole milliseconds, at least one).
+            BlockInEventLoop(static_cast<int>((rem - kWakeBeforeDeadlineUs) / 1000));
             continue;
         }
-        if (rem > 1500) {
-            // Sleep in the event loop until an event arrives or shortly before
-            // the deadline; a precise timer wakes us up.
-            QTimer wake;
-            wake.setSingleShot(true);
-            wake.setTimerType(Qt::PreciseTimer);
-            wake.start(static_cast<int>((rem - 500) / 1000));
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        } else {
-            // Below the timer resolution: handle what is pending, then sleep
-            // for a short slice instead of spinning.
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            const double left = deadlineUs - MicroSeconds();
-            if (left > 0)
-                std::this_thread::sleep_for(
-                    std::chrono::microseconds(static_cast<int64_t>(std::min(left, 250.0))));
-        }
+        // The last part: what is pending runs, then one sleep to the deadline.
+        if (loop) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        SleepFor(deadlineUs - MicroSeconds());
     }
+}
+
+bool RealEventService::WaitForEvents(double deadlineUs) {
+    const double rem = deadlineUs - MicroSeconds();
+    if (rem <= 0) return false;
+    if (!QCoreApplication::instance()) {
+        SleepFor(rem);
+        return false;
+    }
+    BlockInEventLoop(MsNotBefore(rem));
+    return MicroSeconds() < deadlineUs;
 }
 
 void RealEventService::Post(double atUs, std::function<void()> fn) {
     if (!impl_->context) impl_->context = std::make_unique<QObject>();
-    const double delay = std::max(0.0, atUs - MicroSeconds());
-    QTimer::singleShot(static_cast<int>(delay / 1000), Qt::PreciseTimer, impl_->context.get(),
+    QTimer::singleShot(MsNotBefore(atUs - MicroSeconds()), Qt::PreciseTimer, impl_->context.get(),
                        std::move(fn));
 }
 
 void RealEventService::TimerChanged(Timer* t) {
-    auto& qt = impl_->timers[t];
-    if (!qt) {
-        qt = std::make_unique<QTimer>();
-        qt->setTimerType(Qt::PreciseTimer);
-        QObject::connect(qt.get(), &QTimer::timeout, [t] { t->Fire(); });
+    Impl::Armed& a = impl_->timers[t];
+    if (!a.qt) {
+        a.qt = new QTimer;
+        a.qt->setSingleShot(true);
+        a.qt->setTimerType(Qt::PreciseTimer);
+        QTimer* qt = a.qt;
+        QObject::connect(qt, &QTimer::timeout, [this, t, qt] {
+            auto it = impl_->timers.find(t);
+            if (it == impl_->timers.end() || it->second.qt != qt) return;
+            const double tick = it->second.dueUs;
+            // The end of a sleep: the last part of the millisecond is slept.
+            if (it->second.exact) SleepFor(tick - MicroSeconds());
+            t->Fire(tick);
+            // The handler may have removed or restarted the timer.
+            it = impl_->timers.find(t);
+            if (it == impl_->timers.end() || it->second.qt != qt) return;
+            const double now = MicroSeconds();
+            Impl::Arm(t, it->second, now, std::max(now, tick));
+        });
     }
-    if (t->Enabled()) {
-        qt->start(t->Interval());
-    } else {
-        qt->stop();
-    }
+    const double now = MicroSeconds();
+    a.phaseUs = now;
+    Impl::Arm(t, a, now, now);
 }
 
-void RealEventService::TimerRemoved(Timer* t) { impl_->timers.erase(t); }
+void RealEventService::TimerSleepChanged(Timer* t) {
+    auto it = impl_->timers.find(t);
+    if (it == impl_->timers.end()) return;
+    const double now = MicroSeconds();
+    if (t->SleepingUntil() <= now)
+        Impl::ArmNow(it->second, now);  // woken: the tick runs at once
+    else
+        Impl::Arm(t, it->second, now, now);
+}
+
+void RealEventService::TimerRemoved(Timer* t) {
+    auto it = impl_->timers.find(t);
+    if (it == impl_->timers.end()) return;
+    it->second.qt->stop();
+    if (QCoreApplication::instance())
+        it->second.qt->deleteLater();
+    else
+        delete it->second.qt;
+    impl_->timers.erase(it);
+}
 
 // --- Virtual service ---------------------------------------------------------
 
@@ -210,31 +349,56 @@ void VirtualEventService::TimerChanged(Timer* t) {
 
 void VirtualEventService::TimerRemoved(Timer* t) { impl_->generation.erase(t); }
 
-void VirtualEventService::WaitUntil(double deadlineUs) {
-    while (!impl_->queue.empty() && impl_->queue.top().due <= deadlineUs) {
-        Entry e = impl_->queue.top();
-        impl_->queue.pop();
-        nowUs_ = std::max(nowUs_, e.due);
-        ++eventsRun_;
-        if (!e.timer) {
-            e.fn();
-            continue;
-        }
+bool VirtualEventService::RunNext() {
+    Entry e = impl_->queue.top();
+    impl_->queue.pop();
+    nowUs_ = std::max(nowUs_, e.due);
+    ++eventsRun_;
+    bool ran = false;
+    if (!e.timer) {
+        e.fn();
+        ran = true;
+    } else {
         auto g = impl_->generation.find(e.timer);
-        if (g == impl_->generation.end() || g->second != e.generation) continue;  // stale
+        if (g == impl_->generation.end() || g->second != e.generation) return false;  // stale
         // The next tick is queued before the handler runs, so ticks that fall
         // due while the handler waits reach it and are skipped by its busy
-        // flag, as they are with real timers.
+        // flag (a real timer is not armed meanwhile: the same ticks run).
         Timer* t = e.timer;
         impl_->queue.push(Entry{e.due + t->Interval() * 1000.0, impl_->seq++, t, e.generation, {}});
-        t->Fire();
+        ran = t->Fire(e.due);
     }
-    nowUs_ = std::max(nowUs_, deadlineUs);
+    if (ran) CountWakeUp();
+    return ran;
+}
+
+void VirtualEventService::CountWakeUp() {
+    if (nowUs_ == lastWakeUpUs_) return;
+    lastWakeUpUs_ = nowUs_;
+    ++wakeUps_;
+}
+
+void VirtualEventService::Advance(double deadlineUs, bool ownWait) {
+    while (!impl_->queue.empty() && impl_->queue.top().due <= deadlineUs) RunNext();
+    if (deadlineUs > nowUs_) {
+        nowUs_ = deadlineUs;
+        // A wait of the tool's own ends with a wake-up at its deadline.
+        if (ownWait) CountWakeUp();
+    }
+}
+
+void VirtualEventService::WaitUntil(double deadlineUs) { Advance(deadlineUs, true); }
+
+bool VirtualEventService::WaitForEvents(double deadlineUs) {
+    while (!impl_->queue.empty() && impl_->queue.top().due <= deadlineUs)
+        if (RunNext()) return true;
+    if (std::isfinite(deadlineUs)) Advance(deadlineUs, true);
+    return false;
 }
 
 void VirtualEventService::ProcessEvents() { WaitUntil(nowUs_); }
 
-void VirtualEventService::RunFor(double us) { WaitUntil(nowUs_ + us); }
+void VirtualEventService::RunFor(double us) { Advance(nowUs_ + us, false); }
 
 bool VirtualEventService::RunUntil(const std::function<bool()>& pred, double maxUs) {
     const double end = nowUs_ + maxUs;
@@ -242,7 +406,7 @@ bool VirtualEventService::RunUntil(const std::function<bool()>& pred, double max
         if (nowUs_ >= end) return false;
         double step = end - nowUs_;
         if (!impl_->queue.empty()) step = std::min(step, std::max(0.0, impl_->queue.top().due - nowUs_));
-        WaitUntil(nowUs_ + step);
+        Advance(nowUs_ + step, false);
         if (step == 0 && impl_->queue.empty()) return pred();
     }
     return true;

@@ -21,6 +21,13 @@ class EventService;
 // The handler is never re-entered: a tick that falls due while the handler
 // is still running (inside one of its own waits) is skipped, which is what
 // each handler's busy flag guarantees.
+//
+// A timer can sleep: SleepUntil(us) skips its ticks until the clock reaches
+// `us` (the first of its regular ticks at or after `us` runs) unless Wake()
+// comes first. The ticks stay on the same grid as without sleeping, so a
+// handler that sleeps only through ticks that would have done nothing sees
+// its work at the same ticks as before; a sleeping tick costs the process no
+// wake-up. Enabling the timer ends a sleep.
 class Timer {
 public:
     Timer(std::string name, int intervalMs, std::function<void()> handler);
@@ -37,10 +44,24 @@ public:
     uint64_t Ticks() const { return ticks_; }
     uint64_t SkippedTicks() const { return skipped_; }
 
-    // Called by the event service when the timer falls due.
-    void Fire();
+    // Skips ticks until the clock reaches `us` (infinity: until woken).
+    // Called from the handler it takes effect after the handler returns.
+    void SleepUntil(double us);
+    // Ends a sleep: the next regular tick runs.
+    void Wake();
+    // The clock value before which ticks are skipped (-infinity when awake).
+    double SleepingUntil() const { return sleepUntilUs_; }
+    // Ticks skipped because the timer slept, where the service visits them
+    // (virtual time; the real service arms no slept tick at all).
+    uint64_t SleptTicks() const { return slept_; }
+
+    // Called by the event service when the tick due at `tickUs` falls due;
+    // true when the handler ran.
+    bool Fire(double tickUs);
 
 private:
+    void SleepChanged();
+
     std::string name_;
     int intervalMs_;
     std::function<void()> handler_;
@@ -48,6 +69,8 @@ private:
     bool busy_ = false;
     uint64_t ticks_ = 0;
     uint64_t skipped_ = 0;
+    uint64_t slept_ = 0;
+    double sleepUntilUs_;
     EventService* service_ = nullptr;
     friend class EventService;
 };
@@ -60,8 +83,13 @@ public:
     virtual double MicroSeconds() = 0;
     // Calendar time (for the link's open time and the seconds wait).
     virtual QDateTime Now() = 0;
-    // Runs pending events until the clock has advanced by `us`.
+    // Runs events until the clock reaches the deadline.
     virtual void WaitUntil(double deadlineUs) = 0;
+    // Runs events until at least one has run (a timer tick whose handler
+    // ran, a posted event, any event of the window system) or the clock
+    // reaches the deadline; true when woken by an event. Waits for a
+    // condition that only events change use it instead of polling.
+    virtual bool WaitForEvents(double deadlineUs) = 0;
     // Runs what is pending now without waiting (one pass of the event loop).
     virtual void ProcessEvents() = 0;
     // Runs `fn` once at (or just after) the given clock value. Used for device
@@ -71,6 +99,8 @@ public:
     // Timer registration, called by Timer itself.
     virtual void TimerChanged(Timer* t) = 0;
     virtual void TimerRemoved(Timer* t) = 0;
+    // A timer began or ended a sleep (outside its handler).
+    virtual void TimerSleepChanged(Timer* /*t*/) {}
 };
 
 // The process-wide service. Production code never sets it; tests install a
@@ -94,6 +124,9 @@ private:
 double MicroSeconds();
 // Processes events until the clock has advanced by `us` microseconds.
 void WaitMicroSeconds(double us);
+// Processes events until one has run or the clock reaches `deadlineUs`;
+// true when woken by an event.
+bool WaitForEvents(double deadlineUs);
 // Processes events until the seconds-since-midnight timer has advanced by `s`.
 void WaitSeconds(double s);
 // Seconds since midnight of the event service's calendar clock.
@@ -102,7 +135,11 @@ double SecondsSinceMidnight();
 // --- Real implementation -----------------------------------------------------
 
 // Monotonic clock and Qt precise timers. Waits block in the Qt event loop
-// until the next event or the deadline, so an idle tool uses no CPU.
+// (or, without a Qt application, in the system) until the next event or
+// shortly before the deadline, then sleep the last part once, so an idle
+// tool uses no CPU and a 500 us pause stays a 500 us pause. Each timer is
+// armed for its next due tick only: a sleeping timer is armed for the end of
+// its sleep, never for the ticks it skips.
 class RealEventService : public EventService {
 public:
     RealEventService();
@@ -110,10 +147,17 @@ public:
     double MicroSeconds() override;
     QDateTime Now() override;
     void WaitUntil(double deadlineUs) override;
+    bool WaitForEvents(double deadlineUs) override;
     void ProcessEvents() override;
     void Post(double atUs, std::function<void()> fn) override;
     void TimerChanged(Timer* t) override;
     void TimerRemoved(Timer* t) override;
+    void TimerSleepChanged(Timer* t) override;
+    // Below this much time before a deadline a wait sleeps in the system
+    // instead of the event loop (whose timers count whole milliseconds); the
+    // event loop is left at least kWakeBeforeDeadlineUs before the deadline.
+    static constexpr double kFinalSleepUs = 1500;
+    static constexpr double kWakeBeforeDeadlineUs = 500;
 
 private:
     struct Impl;
@@ -124,7 +168,9 @@ private:
 
 // Deterministic virtual time. Nothing happens until somebody waits or calls
 // RunFor: then due timers and posted events run in time order, and the clock
-// jumps from one event to the next. Ties run in registration order.
+// jumps from one event to the next. Ties run in registration order. Every
+// tick of a timer is visited, sleeping or not, so sleeping never changes the
+// order of anything; a tick skipped by sleeping counts as no event.
 class VirtualEventService : public EventService {
 public:
     explicit VirtualEventService(QDateTime start = QDateTime(QDate(2026, 1, 15), QTime(10, 0, 0)));
@@ -132,6 +178,7 @@ public:
     double MicroSeconds() override { return nowUs_; }
     QDateTime Now() override;
     void WaitUntil(double deadlineUs) override;
+    bool WaitForEvents(double deadlineUs) override;
     void ProcessEvents() override;
     void Post(double atUs, std::function<void()> fn) override;
     void TimerChanged(Timer* t) override;
@@ -142,12 +189,22 @@ public:
     // Advances until `pred` holds or `maxUs` have passed; true when it held.
     bool RunUntil(const std::function<bool()>& pred, double maxUs);
     uint64_t EventsRun() const { return eventsRun_; }
+    // Timer ticks whose handler ran plus posted events run: what would wake
+    // a real process.
+    uint64_t WakeUps() const { return wakeUps_; }
 
 private:
+    // Runs the earliest entry; true when a handler or a posted event ran.
+    bool RunNext();
+    void Advance(double deadlineUs, bool ownWait);
+    void CountWakeUp();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     double nowUs_ = 0;
+    double lastWakeUpUs_ = -1;
     uint64_t eventsRun_ = 0;
+    uint64_t wakeUps_ = 0;
     QDateTime start_;
 };
 

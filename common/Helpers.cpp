@@ -165,9 +165,11 @@ QString FormatFixed(double value, int decimals, int integerDigits) {
     if (decimals < 0) decimals = 0;
     if (integerDigits < 1) integerDigits = 1;
     // A tiny relative allowance keeps values such as 0.29 from printing as
-    // 0,28 because of binary rounding of the multiplication.
+    // 0,28 because of binary rounding of the multiplication. It is capped at
+    // a thousandth of a count so that large values never gain a count.
     const double scaled = value * std::pow(10.0, decimals);
-    const double n = std::floor(scaled + 1e-9 * std::max(1.0, std::fabs(scaled)));
+    const double n =
+        std::floor(scaled + std::min(1e-3, 1e-12 * std::max(1.0, std::fabs(scaled))));
     QString digits = QString::number(std::fabs(n), 'f', 0);
     while (digits.size() < decimals + integerDigits) digits.prepend(QLatin1Char('0'));
     if (decimals > 0) digits.insert(digits.size() - decimals, DecimalSeparator());

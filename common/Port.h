@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,11 @@ enum PortStatus : uint32_t {
     PORT_INVALID_BAUD_RATE = 7,
     PORT_OTHER_ERROR = 18,
 };
+
+// NextInputUs() of a port that cannot tell when input arrives.
+constexpr double INPUT_TIME_UNKNOWN = std::numeric_limits<double>::quiet_NaN();
+// NextInputUs() of a port on which nothing is on its way.
+constexpr double NO_INPUT_DUE = std::numeric_limits<double>::infinity();
 
 // Purge masks.
 constexpr uint32_t PURGE_RX = 1;
@@ -58,6 +65,18 @@ public:
     virtual uint32_t Write(const uint8_t* buf, uint32_t n, uint32_t& written) = 0;
     virtual uint32_t Purge(uint32_t mask) = 0;
     virtual uint32_t Close() = 0;
+
+    // --- Telling the link that input arrives --------------------------------
+    // A port that knows when its next input byte becomes readable (a
+    // simulated line) returns that clock value, NO_INPUT_DUE when nothing is
+    // on its way; every other port INPUT_TIME_UNKNOWN.
+    virtual double NextInputUs() { return INPUT_TIME_UNKNOWN; }
+    // True when SetInputWatcher works: the port calls the watcher as input
+    // arrives (a serial port's ready-read notification).
+    virtual bool NotifiesInput() const { return false; }
+    // Installs the function called whenever input arrives; an empty function
+    // stops the calls. Setting the same kind again is cheap.
+    virtual void SetInputWatcher(std::function<void()> /*onInput*/) {}
 };
 
 // What the link can open: USB devices by index, serial ports by number.

@@ -6,6 +6,7 @@
 #include "data/core/ParamImage.h"
 #include "data/core/ParamRequests.h"
 #include "ecu/EcuSession.h"
+#include "link/core/CommandTable.h"
 
 namespace gascal {
 
@@ -100,6 +101,24 @@ DirectRequests::WriteResult DirectRequests::WriteBlocks(const std::set<int>& blo
 
 bool DirectRequests::SaveFlash() {
     return Try([&] { return session_.Requests().SaveFlash(); });
+}
+
+bool DirectRequests::ReadSamples(MapFuel fuel) {
+    const bool gas = fuel == MapFuel::Gas;
+    RequestBridge& q = session_.Requests();
+    const bool ok = Try([&] {
+        return gas ? q.SendSimple(CMD_READ_SMPL_GAS) && q.SendSimple(CMD_READ_SMPL_GAS1)
+                   : q.SendSimple(CMD_READ_SMPL_BNZ) && q.SendSimple(CMD_READ_SMPL_BNZ1);
+    });
+    if (ok) session_.Map().ReadSamples(fuel, q, session_.Image());
+    return ok;
+}
+
+bool DirectRequests::ClearSamples(MapFuel fuel) {
+    const uint8_t command = fuel == MapFuel::Gas ? CMD_CANC_SMPL_GAS : CMD_CANC_SMPL_BNZ;
+    if (!Try([&] { return session_.Requests().SendSimple(command); })) return false;
+    session_.Map().ClearFuel(fuel);
+    return true;
 }
 
 }  // namespace gascal

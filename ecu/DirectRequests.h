@@ -9,6 +9,8 @@
 #include <functional>
 #include <set>
 
+#include "ecu/InjectionMap.h"
+
 namespace gascal {
 
 class EcuSession;
@@ -60,6 +62,12 @@ public:
     WriteResult WriteBlocks(const std::set<int>& blocks,
                             const std::function<bool(int block)>& beforeWrite = {});
     bool SaveFlash();
+
+    // The operating points of a fuel (both answers), decoded into the
+    // session's injection map.
+    bool ReadSamples(MapFuel fuel);
+    // The ECU forgets the operating points of a fuel; so does the map.
+    bool ClearSamples(MapFuel fuel);
 
 private:
     EcuSession& session_;

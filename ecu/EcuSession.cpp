@@ -38,11 +38,14 @@ EcuSession::EcuSession(const QString& installDir, PortProvider* provider)
     requests_ = std::make_unique<RequestBridge>(comm_, image_);
     requests_->Requests().SetCorDumpPath(SystemPath(QStringLiteral("\\TEMPI4.TXT")));
     supervisor_ = std::make_unique<LinkSupervisor>(comm_);
+    // The link wakes its timer on port data and link changes.
+    supervisor_->SetLinkTimer(&linkTimer_);
     SetAppTitle(ProductTitle());
 }
 
 EcuSession::~EcuSession() {
     linkTimer_.SetEnabled(false);
+    supervisor_->SetLinkTimer(nullptr);
     requests_.reset();
     comm_.SetAnswerSink(nullptr);
     comm_.CloseComPort();
@@ -54,6 +57,10 @@ void EcuSession::LinkTick() {
     for (const auto& f : beforeStep_) f();
     supervisor_->StepAndShow();
     for (const auto& f : afterStep_) f();
+    // The timer sleeps until the link has work due. Stopped, it keeps ticking:
+    // the link reset applies what the fitter edits offline, and those edits
+    // wake nobody.
+    if (comm_.ComState() != COM_STOP) supervisor_->SleepUntilDue();
 }
 
 int EcuSession::Language() const {
@@ -68,6 +75,21 @@ QString EcuSession::Caption(Cap id) const { return gascal::Caption(id, Lookup())
 
 std::function<QString(int)> EcuSession::Lookup() const {
     return [this](int entry) { return Text(entry); };
+}
+
+QStringList EcuSession::SectionTexts(const QString& marker, const QStringList& fallbacks) const {
+    QStringList out = fallbacks;
+    const int lang = Language();
+    const int last = lingue_.UboundVociLingua(lang);
+    for (int i = 0; i <= last; ++i) {
+        if (lingue_.VoceDizionario(lang, i) != marker) continue;
+        for (int k = 0; k < out.size(); ++k) {
+            const QString t = lingue_.VoceDizionario(lang, i + 1 + k);
+            if (!t.isEmpty()) out[k] = t;
+        }
+        break;
+    }
+    return out;
 }
 
 ParamLoadOptions EcuSession::LoadOptions() const {

@@ -4,11 +4,15 @@
 // the dictionary, the link object with its settings file, the parameter
 // image, the flash table and image of the firmware file, the request bridge
 // between link and image, the link supervision model (Device menu, status
-// cells) and the link timer.
+// cells), the link timer, and the injection map and line model that the
+// Map and Modeling tabs and gascal-cli work on (the line model is the
+// editing form of the image's correction table, so it lives beside it).
 //
-// The link timer (Timer1, 1 ms) runs the link supervision step. A front end
-// that has work of its own on that tick (the polling cycle's link reset,
-// the window's port menu) adds it with OnLinkTick.
+// The link timer (Timer1, 1 ms) runs the link supervision step. Between link
+// work it sleeps, woken by port data and link changes; while the link is
+// stopped it ticks every millisecond. A front end that has work of its own
+// on that tick (the polling cycle's link reset, the window's port menu) adds
+// it with OnLinkTick.
 #pragma once
 
 #include <QString>
@@ -22,6 +26,8 @@
 #include "data/core/ParamImage.h"
 #include "data/core/ScaleConfig.h"
 #include "ecu/Captions.h"
+#include "ecu/InjectionMap.h"
+#include "ecu/ModelEditor.h"
 #include "ecu/RequestBridge.h"
 #include "link/core/ClsComm.h"
 #include "link/core/LinkSupervisor.h"
@@ -61,6 +67,11 @@ public:
     RequestBridge& Requests() { return *requests_; }
     LinkSupervisor& Supervisor() { return *supervisor_; }
     Timer& LinkTimer() { return linkTimer_; }
+    // The line model of the correction table and the injection map.
+    ModelEditor& Model() { return model_; }
+    const ModelEditor& Model() const { return model_; }
+    InjectionMap& Map() { return map_; }
+    const InjectionMap& Map() const { return map_; }
 
     // --- Texts -----------------------------------------------------------------
     // The language texts come from (the dictionary's current one unless set).
@@ -71,6 +82,11 @@ public:
     QString ProductTitle() const { return Caption(Cap::Title); }
     // A lookup of dictionary entries in the session's language.
     std::function<QString(int)> Lookup() const;
+    // The texts of a window's dictionary section: the entries that follow
+    // the marker entry (such as "[FrmInj]") in the session's language, one
+    // per fallback; a text the dictionary lacks (no marker, too few entries,
+    // an empty one) is the fallback.
+    QStringList SectionTexts(const QString& marker, const QStringList& fallbacks) const;
 
     // --- The ECU -----------------------------------------------------------------
     int EcuVersion() const { return comm_.FirmwareEcuVersNum(); }
@@ -83,6 +99,13 @@ public:
     // depends on the ECU firmware's date (the scale configuration's
     // "[Control_petrol_firmware]"): sets the image's PetrolControlEnabled.
     void CheckPetrolControl();
+
+    // --- Line model --------------------------------------------------------------
+    // The model rebuilt from the image's correction table (repaired in
+    // place), as after the table was read from the ECU or a file.
+    void RebuildModelFromTable() { model_.RebuildFromTable(image_.CorTable); }
+    // The correction table brought up to date from the model.
+    void BuildTableFromModel() { model_.BuildTable(image_.CorTable); }
 
     // --- Link timer ------------------------------------------------------------
     void StartLink() { linkTimer_.SetEnabled(true); }
@@ -105,6 +128,8 @@ private:
     std::unique_ptr<RequestBridge> requests_;
     std::unique_ptr<LinkSupervisor> supervisor_;
     Timer linkTimer_;
+    ModelEditor model_;
+    InjectionMap map_;
     int language_ = -1;
     std::vector<std::function<void()>> beforeStep_;
     std::vector<std::function<void()>> afterStep_;

@@ -5,14 +5,13 @@
 #include "common/TextFile.h"
 #include "data/core/ParamFields.h"
 #include "ecu/EcuSession.h"
+#include "ecu/LineModel.h"
 
 namespace gascal {
 
 namespace {
 
-constexpr int kModelFirstEntry = kCorTimeEntries;  // 184: OFFSET
 constexpr int kTableDecimals = 3;
-constexpr int kModelPositions = kCorTableSize - kCorThousandthsEnd;  // ModX0..ModX5
 
 // The number a field element travels as: what decides whether two sides
 // differ, so a difference below one count (binary rounding of a file's
@@ -49,20 +48,30 @@ bool HasBlock(const ParamSide& s, int block) {
     }
 }
 
+// A model value as it is shown, in units of its last decimal. The model is
+// rebuilt from each side's table by arithmetic whose binary rounding
+// depends on the slope and the offset (a point's gas time comes out as the
+// line plus the point's shift off it), so two values that would print alike
+// are the same.
+long long ModelCounts(const ModelValue& v) {
+    return std::llround(v.value * std::pow(10.0, v.decimals));
+}
+
 }  // namespace
 
-std::vector<ModelValue> CorModelFromTableEntries(const ParamImage& image,
-                                                 const CorTableArray& table) {
-    const auto entry = [&](int k) {
-        return image.CorEntryOnWire(k, table[static_cast<size_t>(k)]);
-    };
-    std::vector<ModelValue> m;
-    m.push_back({QStringLiteral("OFFSET"), entry(kModelFirstEntry), kTableDecimals});
-    m.push_back({QStringLiteral("ALFA"), entry(kModelFirstEntry + 1), kTableDecimals});
-    for (int i = 0; i < kModelPositions; ++i)
-        m.push_back(
-            {QStringLiteral("ModX%1").arg(i), entry(kCorThousandthsEnd + i), kTableDecimals});
-    return m;
+std::vector<ModelValue> CorModelFromLineModel(const ParamImage& image, const CorTableArray& table) {
+    CorTableArray onWire;
+    for (int k = 0; k < kCorTableSize; ++k)
+        onWire[static_cast<size_t>(k)] = image.CorEntryOnWire(k, table[static_cast<size_t>(k)]);
+    LineModel m;
+    m.FromTable(onWire);
+    std::vector<ModelValue> values{{QStringLiteral("ALFA"), m.ALFA, kTableDecimals},
+                                   {QStringLiteral("OFFSET"), m.OFFSET, kTableDecimals}};
+    for (size_t i = 0; i < kModelPoints; ++i) {
+        values.push_back({QStringLiteral("ModX%1").arg(i), m.ModX[i], kTableDecimals});
+        values.push_back({QStringLiteral("ModY%1").arg(i), m.ModY[i], kTableDecimals});
+    }
+    return values;
 }
 
 std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSide& second,
@@ -88,7 +97,7 @@ std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSi
         const std::vector<ModelValue> ma = model(a, ta);
         const std::vector<ModelValue> mb = model(b, tb);
         for (size_t i = 0; i < ma.size() && i < mb.size(); ++i) {
-            if (ma[i].value == mb[i].value) continue;
+            if (ModelCounts(ma[i]) == ModelCounts(mb[i])) continue;
             out.push_back({ma[i].name, ParamPart::Model, ma[i].value, mb[i].value, ma[i].decimals});
         }
     }

@@ -5,8 +5,8 @@
 // What is compared is what a load of the file would write: the fields of
 // blocks 2, 3 and 5 by the image's field table (ParamFields.h), each by its
 // number on the wire and named and shown in the image's units; the
-// correction table's model (its slope, offset and point positions); and the
-// table's 184 time entries one by one, as they travel. A part that one side
+// correction table's line model (its slope, offset and seven points); and
+// the table's 184 time entries one by one, as they travel. A part that one side
 // does not hold (a file without block 5, an ECU whose firmware has none) is
 // not compared. `WorkMode`, `Mem2Byte1` and `EcuMode` are never taken from a
 // file, so they never differ.
@@ -37,24 +37,23 @@ struct ParamSide {
     bool hasTable = true;
 };
 
-// A value of the correction table's model, under the model's own name.
+// A value of the correction table's model, under the model's own name. Two
+// sides' values differ when they differ in the shown decimals (the model's
+// arithmetic rounds differently for another slope or offset).
 struct ModelValue {
     QString name;
     double value = 0;
     int decimals = 3;
 };
 
-// Reads the model out of a correction table. The line model (slope, offset
-// and seven points) plugs in here; until then the table's own model entries
-// are compared (CorModelFromTableEntries).
+// Reads the model out of a correction table.
 using CorModelReader =
     std::function<std::vector<ModelValue>(const ParamImage& image, const CorTableArray& table)>;
 
-// The model as the table carries it, each entry as it travels: OFFSET
-// (entry 184), ALFA (185), the point positions ModX0 (186, ms) and ModX1 to
-// ModX5 (187 to 191, table steps of 0.128 ms).
-std::vector<ModelValue> CorModelFromTableEntries(const ParamImage& image,
-                                                 const CorTableArray& table);
+// The line model the Modeling tab rebuilds from the table (LineModel.h),
+// each entry taken as it travels: ALFA, OFFSET and the seven points ModX0,
+// ModY0 to ModX6, ModY6 (ms).
+std::vector<ModelValue> CorModelFromLineModel(const ParamImage& image, const CorTableArray& table);
 
 enum class ParamPart : uint8_t { Block2 = 2, Block3 = 3, Block5 = 5, Model = 6, Table = 7 };
 
@@ -69,7 +68,7 @@ struct ParamDifference {
 // Every difference, in the order blocks 2, 3, 5, the model, the table
 // entries CorTable0 to CorTable183.
 std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSide& second,
-                                           const CorModelReader& model = CorModelFromTableEntries);
+                                           const CorModelReader& model = CorModelFromLineModel);
 
 // A parameter file read for a comparison, nothing sent: the file applied to
 // a copy of `base` as a load would apply it (`base` gives the scale factors

@@ -6,6 +6,7 @@
 #include "common/Helpers.h"
 #include "common/Prompts.h"
 #include "data/core/ParamFile.h"
+#include "ecu/DirectRequests.h"
 #include "ecu/EcuSession.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
@@ -50,6 +51,22 @@ PollingCycle::PollingCycle(EcuSession& session)
     session_.Supervisor().SetTimerControl([this](bool on) {
         session_.LinkTimer().SetEnabled(on);
         timer_.SetEnabled(on);
+    });
+    // The correction table is built from the line model when its write
+    // delay runs out (or the link stops with the write waiting), and an
+    // edit of the model that is complete starts that delay.
+    scheduler_.SetCorTableBuilder([this] { session_.BuildTableFromModel(); });
+    // (The model outlives this cycle: the listener checks that it still exists.)
+    session_.Model().OnTableToWrite([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (!alive.expired()) scheduler_.StartCorWrite();
+    });
+    // The sample answers go into the injection map as they come.
+    scheduler_.OnResult([this](Request r, bool ok) {
+        if (!ok) return;
+        if (r == Request::ReadSmplBnz)
+            session_.Map().ReadSamples(MapFuel::Petrol, session_.Requests(), session_.Image());
+        else if (r == Request::ReadSmplGas)
+            session_.Map().ReadSamples(MapFuel::Gas, session_.Requests(), session_.Image());
     });
 }
 
@@ -185,7 +202,10 @@ void PollingCycle::FirstRefresh() {
     // controls fill.
     WaitMicroSeconds(kFirstRefreshWaitUs);
     ParamImage& image = session_.Image();
-    image.CorTable = image.CorTableEcu;
+    if (ModelMayFollowTable()) {
+        image.CorTable = image.CorTableEcu;
+        session_.RebuildModelFromTable();
+    }
     for (const auto& f : firstRefresh_) f();
     CheckInjectorMask();
     firstRefreshPending_ = false;
@@ -210,6 +230,47 @@ void PollingCycle::CheckInjectorMask() {
         changed = true;
     }
     if (changed) scheduler_.StartWriteDelay(Block::Mem3);
+}
+
+// --- Line model ----------------------------------------------------------------------------
+
+bool PollingCycle::ModelMayFollowTable() const {
+    // A held edit button, or an edit whose table is still to be written,
+    // is the fitter's latest word: the table read before it does not
+    // replace it.
+    return !session_.Model().Held() && scheduler_.Delays().DelayWriteCor < 1;
+}
+
+bool PollingCycle::ReadTableForModel() {
+    if (session_.LinkStopped() || !ModelMayFollowTable()) return false;
+    // Three attempts, each once the link is idle again (the tab may be
+    // chosen while a request of the cycle is on its way).
+    DirectRequests direct(session_);
+    if (!direct.Try([this] { return session_.Requests().ReadCorTable(); })) return false;
+    ParamImage& image = session_.Image();
+    image.CorTable = image.CorTableEcu;
+    session_.RebuildModelFromTable();
+    return true;
+}
+
+void PollingCycle::ClearMapSamples(MapFuel fuel) {
+    scheduler_.Post(fuel == MapFuel::Gas ? Request::CancSmplGas : Request::CancSmplBnz);
+    session_.Map().ClearFuel(fuel);
+}
+
+MapStepResult PollingCycle::ComputeMap() {
+    return session_.Map().Step(true, autoTuning_, ServiceView(), session_.Image().CorTable);
+}
+
+MapStepResult PollingCycle::StepMap() {
+    return session_.Map().Step(false, autoTuning_, ServiceView(), session_.Image().CorTable);
+}
+
+bool PollingCycle::OpenMapFile(const QString& path) {
+    if (!session_.Map().Open(path)) return false;
+    const uint8_t state = session_.Comm().ComState();
+    if (state == COM_REOPEN || state == COM_STOP) StepMap();
+    return true;
 }
 
 // --- Closing -----------------------------------------------------------------------------
@@ -339,6 +400,8 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
     loadRunning_ = true;
     const ConfigLoad::Result r = configLoad_.Attempt(path, session_.LoadOptions());
     loadRunning_ = false;
+    // The table now holds the file's (link stopped) or what the ECU took.
+    if (r.linkStopped || r.tableRead) session_.RebuildModelFromTable();
     for (const auto& f : loadListeners_) f(path, r);
     if (timerWas || !closed_) timer_.SetEnabled(true);
     firstRefreshPending_ = true;

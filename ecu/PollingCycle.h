@@ -9,16 +9,21 @@
 //   Div18  a fuel change asked for with the logo
 //   Div24  block 2 read; one injector-mode step
 //   Div54  settings refresh when block 3 changed; blocks 3 and 5 read; samples
+//          (decoded into the session's injection map as they come)
 //   Div504 the error list; the variable addresses while unknown
 // Pages hear each slot (OnSlot) to refresh what they show, after the
 // cycle's own work of the slot. The link timer's link reset (ComState 0 or 8)
 // is here too: every block is read again, and a stopped link applies the
 // edits still waiting and a configuration file still to load to the image.
+// The line model follows the correction table: rebuilt from it at the first
+// refresh and after a configuration load, built into it when its write
+// delay runs out.
 #pragma once
 
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "common/EventService.h"
@@ -27,6 +32,7 @@
 #include "ecu/ErrorList.h"
 #include "ecu/FirmwareCheck.h"
 #include "ecu/FuelSwitch.h"
+#include "ecu/InjectionMap.h"
 #include "ecu/InjectorModes.h"
 #include "ecu/RequestScheduler.h"
 
@@ -96,6 +102,29 @@ public:
     bool LoadConfigFile(const QString& path);
     using LoadListener = std::function<void(const QString& path, const ConfigLoad::Result&)>;
     void OnConfigLoaded(LoadListener f) { loadListeners_.push_back(std::move(f)); }
+
+    // --- Line model and map ------------------------------------------------------
+    // The Modeling tab was chosen: the correction table is read from the ECU
+    // (three attempts) and the line model rebuilt from it, every point
+    // deselected. Not with the link stopped, nor while an edit is held or
+    // waits for its write. True when the model was rebuilt.
+    bool ReadTableForModel();
+    // The table may replace the model now: no edit button is held and no
+    // edit waits for its table write.
+    bool ModelMayFollowTable() const;
+    // The Map tab's buttons (the page adds its 0.25 s waits and cursor):
+    // "Read": both sample sets in the next 54-tick slot.
+    void ReadMapSamples() { scheduler_.SetSampleDelay(1); }
+    // "Clear": the ECU is asked to forget the fuel's points; the map forgets them now.
+    void ClearMapSamples(MapFuel fuel);
+    // "Compute": the map step with the targets placed, with CorTable.
+    MapStepResult ComputeMap();
+    // The map step of the Map tab's 54-tick slot (no targets).
+    MapStepResult StepMap();
+    // Opening a map file: read into the map; when the link is not connected
+    // or stopped, the map step runs at once (else the next slot's does).
+    // False when the file cannot be read.
+    bool OpenMapFile(const QString& path);
 
     // --- Fuel switch -----------------------------------------------------------
     // The logo was released: with the key on and no change pending, the
@@ -184,6 +213,7 @@ private:
     std::vector<std::function<void()>> errorsRead_;
     std::vector<std::function<void()>> closedListeners_;
     std::vector<LoadListener> loadListeners_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace gascal

@@ -56,6 +56,9 @@ struct WriteDelays {
 };
 
 inline constexpr double kEditWriteDelay = 1;
+// A scroll bar's moves on the injector and level pages: a longer delay, so a
+// bar dragged along gives one write.
+inline constexpr double kScrollWriteDelay = 4;
 inline constexpr double kCorWriteDelay = 2;
 inline constexpr double kCorWriteRetryDelay = 10;
 inline constexpr double kSampleDelay = 4;

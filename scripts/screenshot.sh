@@ -2,9 +2,11 @@
 # Builds the tool if needed, runs it on the simulated ECU under a virtual X
 # display, and saves pictures to docs/: each page of the main window
 # (page-calibration.png, page-general.png, also docs/screenshot.png, the
-# README's picture, and page-configuration.png) and the secondary windows
-# (window-frmerrecu.png with errors on the simulated ECU,
-# window-frmsetexpert-level1.png and -level2.png, window-compare.png).
+# README's picture, and page-configuration.png), then each secondary window:
+# window-<name>.png (for example window-frminjset.png), the error window
+# with errors on the simulated ECU (window-frmerrecu.png), the expert page at
+# both password levels (window-frmsetexpert-level1.png, -level2.png) and the
+# comparison with a parameter file (window-compare.png).
 #   scripts/screenshot.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,6 +31,9 @@ for page in 0:calibration 3:general 4:configuration; do
     shot "$top/docs/page-${page#*:}.png" --screenshot-tab "${page%%:*}"
 done
 cp "$top/docs/page-general.png" "$top/docs/screenshot.png"
+for name in FrmInjSet FrmLevelSetting; do
+    shot "$top/docs/window-$(echo "$name" | tr '[:upper:]' '[:lower:]').png" --screenshot-window "$name"
+done
 
 # The error window: the reducer temperature and manifold pressure sensors
 # open on the simulated ECU.

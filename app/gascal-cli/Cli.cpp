@@ -28,6 +28,8 @@
 #include "ecu/ErrorList.h"
 #include "ecu/FirmwareCheck.h"
 #include "ecu/FuelSwitch.h"
+#include "ecu/InjectionMap.h"
+#include "ecu/ModelEditor.h"
 #include "ecu/ParamCompare.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
@@ -122,6 +124,117 @@ struct SetItem {
     double value;
 };
 
+// One edit of `write-model`, in the order given.
+struct ModelAction {
+    enum class Kind : uint8_t { Reset, ResetLine, Press } kind = Kind::Press;
+    EditButton button = EditButton::Up;
+    int point = -1;  // the point label clicked first (point buttons)
+    int count = 0;   // steps while the button is held
+};
+
+constexpr int kMaxPressCount = 100000;
+
+std::vector<ModelAction> ParseModelActions(const QStringList& args) {
+    static const std::map<QString, EditButton> kButtons{
+        {QStringLiteral("up"), EditButton::Up},
+        {QStringLiteral("down"), EditButton::Down},
+        {QStringLiteral("left"), EditButton::Left},
+        {QStringLiteral("right"), EditButton::Right},
+        {QStringLiteral("alfa-up"), EditButton::AlfaUp},
+        {QStringLiteral("alfa-down"), EditButton::AlfaDown},
+        {QStringLiteral("offset-up"), EditButton::OffsetUp},
+        {QStringLiteral("offset-down"), EditButton::OffsetDown},
+    };
+    std::vector<ModelAction> actions;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--reset")) {
+            actions.push_back({ModelAction::Kind::Reset});
+            continue;
+        }
+        if (a == QLatin1String("--reset-line")) {
+            actions.push_back({ModelAction::Kind::ResetLine});
+            continue;
+        }
+        if (a != QLatin1String("--press"))
+            throw UsageError(QStringLiteral("write-model: unexpected argument ") + a);
+        if (i + 1 >= args.size()) throw UsageError(QStringLiteral("--press needs NAME[:POINT]=COUNT"));
+        const QString item = args[++i];
+        const int eq = item.indexOf(QLatin1Char('='));
+        if (eq <= 0) throw UsageError(QStringLiteral("--press: expected NAME[:POINT]=COUNT, got ") + item);
+        QString name = item.left(eq).trimmed().toLower();
+        ModelAction act;
+        const int colon = name.indexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            bool ok = false;
+            act.point = name.mid(colon + 1).trimmed().toInt(&ok);
+            if (!ok || act.point < 0 || act.point >= kModelPoints)
+                throw UsageError(QStringLiteral("--press %1: the point is a number from 0 to 6").arg(item));
+            name = name.left(colon).trimmed();
+        }
+        const auto b = kButtons.find(name);
+        if (b == kButtons.end()) throw UsageError(QStringLiteral("--press: unknown button ") + name);
+        act.button = b->second;
+        if (IsLineButton(act.button) && colon >= 0)
+            throw UsageError(QStringLiteral("--press %1: %2 moves the whole line and takes no point")
+                                 .arg(item, name));
+        if (!IsLineButton(act.button) && colon < 0)
+            throw UsageError(QStringLiteral("--press %1: %2 needs a point (%2:POINT=COUNT)").arg(item, name));
+        bool ok = false;
+        act.count = item.mid(eq + 1).trimmed().toInt(&ok);
+        if (!ok || act.count <= 0 || act.count > kMaxPressCount)
+            throw UsageError(QStringLiteral("--press %1: the count is a whole number from 1 to %2")
+                                 .arg(item)
+                                 .arg(kMaxPressCount));
+        actions.push_back(act);
+    }
+    return actions;
+}
+
+// The map command's options.
+struct MapOptions {
+    QString file, save;
+    bool csv = false;
+    bool clear = false;
+    MapFuel clearFuel = MapFuel::Petrol;
+};
+
+QString TakeValueOption(QStringList& args, const QString& opt) {
+    const int i = args.indexOf(opt);
+    if (i < 0) return {};
+    if (i + 1 >= args.size() || args[i + 1].isEmpty()) throw UsageError(opt + QStringLiteral(" needs a value"));
+    const QString v = args[i + 1];
+    args.removeAt(i + 1);
+    args.removeAt(i);
+    if (args.contains(opt)) throw UsageError(opt + QStringLiteral(" may be given once"));
+    return v;
+}
+
+MapOptions ParseMapOptions(QStringList args) {
+    MapOptions m;
+    m.csv = TakeFlag(args, QStringLiteral("--csv"));
+    m.file = TakeValueOption(args, QStringLiteral("--file"));
+    m.save = TakeValueOption(args, QStringLiteral("--save"));
+    const QString clear = TakeValueOption(args, QStringLiteral("--clear")).toLower();
+    if (!clear.isEmpty()) {
+        if (clear != QLatin1String("petrol") && clear != QLatin1String("gas"))
+            throw UsageError(QStringLiteral("--clear takes petrol or gas"));
+        m.clear = true;
+        m.clearFuel = clear == QLatin1String("gas") ? MapFuel::Gas : MapFuel::Petrol;
+    }
+    if (m.clear && !m.file.isEmpty())
+        throw UsageError(QStringLiteral("--clear works on the ECU's samples; it cannot be used with --file"));
+    NoMoreArgs(args, QStringLiteral("map"));
+    return m;
+}
+
+// A time or a model coordinate: three decimals, decimal point.
+QString Ms3(double v) {
+    QString s = QString::number(v, 'f', 3);
+    if (s == QLatin1String("-0.000")) s = QStringLiteral("0.000");
+    return s;
+}
+
 // Everything a command needs once the ECU answers.
 class CliSession {
 public:
@@ -152,6 +265,10 @@ private:
     int CmdErrors(QStringList args);
     int CmdClearErrors(QStringList args);
     int CmdFuel(QStringList args);
+    int CmdModel(QStringList args);
+    int CmdWriteModel(QStringList args);
+    int CmdMap(QStringList args);
+    void PrintModel(const LineModel& m);
     int CmdDiff(const QStringList& args);
     ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
 
@@ -334,6 +451,16 @@ int CliSession::Run() {
     } else if (o_.command == QLatin1String("get")) {
         for (const QString& a : o_.args)
             if (!FindCliField(fields_, a)) throw UsageError(QStringLiteral("unknown field ") + a);
+    } else if (o_.command == QLatin1String("model")) {
+        NoMoreArgs(o_.args, QStringLiteral("model"));
+    } else if (o_.command == QLatin1String("write-model")) {
+        ParseModelActions(o_.args);
+    } else if (o_.command == QLatin1String("map")) {
+        const MapOptions m = ParseMapOptions(o_.args);
+        if (!m.file.isEmpty() && !FileExists(m.file)) {
+            err_ << "The map file cannot be read: " << m.file << "\n";
+            return CLI_FILE;
+        }
     } else if (o_.command == QLatin1String("diff")) {
         // The files are checked first; two files need no ECU at all.
         if (o_.args.isEmpty() || o_.args.size() > 2)
@@ -361,6 +488,9 @@ int CliSession::Run() {
     if (c == QLatin1String("errors")) return CmdErrors(args);
     if (c == QLatin1String("clear-errors")) return CmdClearErrors(args);
     if (c == QLatin1String("fuel")) return CmdFuel(args);
+    if (c == QLatin1String("model")) return CmdModel(args);
+    if (c == QLatin1String("write-model")) return CmdWriteModel(args);
+    if (c == QLatin1String("map")) return CmdMap(args);
     if (c == QLatin1String("diff")) return CmdDiff(args);
     throw UsageError(QStringLiteral("unknown command ") + c);
 }
@@ -675,6 +805,117 @@ int CliSession::CmdFuel(QStringList args) {
     return CLI_OK;
 }
 
+void CliSession::PrintModel(const LineModel& m) {
+    out_ << "ALFA=" << Ms3(m.ALFA) << "\n";
+    out_ << "OFFSET=" << Ms3(m.OFFSET) << "\n";
+    for (size_t i = 0; i < kModelPoints; ++i) out_ << "P" << i << "=" << Ms3(m.ModX[i]) << ";" << Ms3(m.ModY[i]) << "\n";
+}
+
+int CliSession::CmdModel(QStringList args) {
+    NoMoreArgs(args, QStringLiteral("model"));
+    if (!direct_->ReadTable()) {
+        err_ << "The correction table could not be read.\n";
+        return CLI_LINK;
+    }
+    ecu_->RebuildModelFromTable();
+    PrintModel(ecu_->Model().Model());
+    return CLI_OK;
+}
+
+int CliSession::CmdWriteModel(QStringList args) {
+    const std::vector<ModelAction> actions = ParseModelActions(args);
+    if (!direct_->ReadTable()) {
+        err_ << "The correction table could not be read; nothing was written.\n";
+        return CLI_LINK;
+    }
+    ecu_->RebuildModelFromTable();
+    if (actions.empty()) {
+        PrintModel(ecu_->Model().Model());
+        return CLI_OK;
+    }
+    // Each press as the Modeling tab's buttons do it: the point's label is
+    // clicked, then the button is held for COUNT steps, every step within
+    // its limits and the model's invariants.
+    ModelEditor& editor = ecu_->Model();
+    for (const ModelAction& a : actions) {
+        switch (a.kind) {
+            case ModelAction::Kind::Reset: editor.Reset(); break;
+            case ModelAction::Kind::ResetLine: editor.ResetLine(); break;
+            case ModelAction::Kind::Press:
+                if (!IsLineButton(a.button)) editor.LblPntMod_Click(a.point);
+                editor.Hold(a.button, a.count);
+                break;
+        }
+    }
+    ecu_->BuildTableFromModel();
+    if (!direct_->Try([&] { return ecu_->Requests().WriteCorTable(); })) {
+        err_ << "The correction table could not be written; the ECU keeps its own.\n";
+        return CLI_LINK;
+    }
+    // What the ECU holds now, as `model` reads it.
+    LineModel written = editor.Model();
+    CorTableArray table = ecu_->Image().CorTableEcu;
+    written.FromTable(table);
+    PrintModel(written);
+    err_ << "Correction table written.\n";
+    return CLI_OK;
+}
+
+int CliSession::CmdMap(QStringList args) {
+    const MapOptions o = ParseMapOptions(args);
+    InjectionMap& map = ecu_->Map();
+    if (o.clear && !direct_->ClearSamples(o.clearFuel)) {
+        err_ << "The ECU did not clear its " << (o.clearFuel == MapFuel::Gas ? "gas" : "petrol")
+             << " samples.\n";
+        return CLI_LINK;
+    }
+    if (!o.file.isEmpty()) {
+        if (!map.Open(o.file)) {
+            err_ << "The map file cannot be read: " << o.file << "\n";
+            return CLI_FILE;
+        }
+    } else if (!direct_->ReadSamples(MapFuel::Petrol) || !direct_->ReadSamples(MapFuel::Gas)) {
+        err_ << "The ECU's samples could not be read.\n";
+        return CLI_LINK;
+    }
+    // The targets are placed with the table the ECU works with.
+    if (!direct_->ReadTable()) {
+        err_ << "The correction table could not be read.\n";
+        return CLI_LINK;
+    }
+    const MapStepResult step = map.Step(true, false, false, ecu_->Image().CorTable);
+    if (!o.save.isEmpty() && !map.Save(o.save)) {
+        err_ << "The map file could not be written: " << o.save << "\n";
+        return CLI_FILE;
+    }
+
+    const QString sep = o.csv ? QStringLiteral(",") : QStringLiteral(" ");
+    if (o.csv) out_ << "Kind,Fuel,PressureMbar,TimeMs,GasTimeMs\n";
+    auto points = [&](const char* kind, const MapPoints& p) {
+        for (MapFuel fuel : {MapFuel::Petrol, MapFuel::Gas}) {
+            const char* name = fuel == MapFuel::Gas ? "gas" : "petrol";
+            for (size_t i = 0; i < kMapPoints; ++i) {
+                const double pressure = p.Pressure(fuel)[i], time = p.Time(fuel)[i];
+                if (pressure == 0 && time == 0) continue;
+                out_ << kind << sep << name << sep << FormatCliNumber(pressure, 1) << sep << Ms3(time);
+                out_ << (o.csv ? ",\n" : "\n");
+            }
+        }
+    };
+    points("mapped", map.Mapped());
+    points("selected", map.Selected());
+    for (const TargetMarker& t : map.Targets()) {
+        if (o.csv)
+            out_ << "target,," << FormatCliNumber(t.pressure, 1) << "," << Ms3(t.petrolMs) << "," << Ms3(t.gasMs)
+                 << "\n";
+        else
+            out_ << "target " << Ms3(t.petrolMs) << " " << Ms3(t.gasMs) << "\n";
+    }
+    err_ << step.matches << " petrol point(s) with a gas point at the same pressure.\n";
+    if (!o.save.isEmpty()) err_ << "Map saved to " << o.save << "\n";
+    return CLI_OK;
+}
+
 ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& base) {
     ParamFileRead file = ReadParamFileForCompare(path, base, ecu_->LoadOptions());
     if (!file.found) {
@@ -760,6 +1001,26 @@ QString CliHelpText() {
         "  clear-errors                  clear the ECU's error memory\n"
         "  fuel [gas|petrol]             ask the ECU for a fuel (nothing: the other one),\n"
         "                                with the ignition key on, as the window's logo\n"
+        "  model                         the line model rebuilt from the ECU's correction\n"
+        "                                table: ALFA=, OFFSET=, P0=x;y .. P6=x;y (ms)\n"
+        "  write-model [--reset] [--reset-line] [--press NAME[:POINT]=COUNT]...\n"
+        "                                edit the model as the Modeling tab's buttons do\n"
+        "                                (in the order given, every limit kept), write the\n"
+        "                                table once and print the model as `model` does.\n"
+        "                                NAME: up, down (points 1-5), left (+0.128 ms),\n"
+        "                                right (-0.128 ms) (points 1-4), alfa-up, alfa-down,\n"
+        "                                offset-up, offset-down (no POINT); COUNT: steps\n"
+        "                                while held. A press the button would ignore does\n"
+        "                                nothing. Without edits nothing is written.\n"
+        "  map [--file F.map] [--clear petrol|gas] [--save F.map] [--csv]\n"
+        "                                the injection map: both fuels' operating points\n"
+        "                                from the ECU (or from a map file), one line per\n"
+        "                                point: mapped|selected petrol|gas PRESSURE TIME,\n"
+        "                                then target PETROL_TIME GAS_TIME for every petrol\n"
+        "                                point with a gas point at its pressure (with the\n"
+        "                                ECU's table); --clear makes the ECU forget that\n"
+        "                                fuel's points first; --save writes a map file;\n"
+        "                                --csv: Kind,Fuel,PressureMbar,TimeMs,GasTimeMs\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that\n"
         "                                differs, as NAME: FIRST | SECOND\n"
@@ -788,7 +1049,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         static const QStringList commands{"identify",    "live",        "get",
                                           "set",         "save-params", "load-params",
                                           "read-table",  "errors",      "clear-errors",
-                                          "fuel",        "diff"};
+                                          "fuel",        "model",       "write-model",
+                                          "map",         "diff"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

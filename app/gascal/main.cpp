@@ -19,6 +19,7 @@
 #include "app/gascal/SimBridge.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
+#include "ecu/WindowRegistry.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainSession.h"
 #include "mainwindow/widgets/FrmCompare.h"
@@ -72,11 +73,12 @@ int main(int argc, char** argv) {
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
     QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
                                   QStringLiteral("index"), QStringLiteral("3"));
-    // A secondary window in the picture instead of the main window: opened by
-    // name, with a password typed into its password box, or the comparison
-    // with a parameter file; errors forced on the simulated ECU.
-    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"), QStringLiteral("Window in the picture."),
-                                     QStringLiteral("NAME"));
+    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
+                                     QStringLiteral("Window opened and shown in the picture instead of the main window."),
+                                     QStringLiteral("name"));
+    // For the secondary windows' pictures: a password typed into the window's
+    // password box, the comparison with a parameter file, errors forced on
+    // the simulated ECU.
     QCommandLineOption shotPasswordOpt(QStringLiteral("screenshot-password"),
                                        QStringLiteral("Password typed into that window."), QStringLiteral("TEXT"));
     QCommandLineOption shotCompareOpt(QStringLiteral("screenshot-compare"),
@@ -145,29 +147,42 @@ int main(int argc, char** argv) {
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
-        const QString shown = parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare")
-                                                           : parser.value(shotWindowOpt);
+        const QString windowName =
+            parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare") : parser.value(shotWindowOpt);
         QTimer::singleShot(ms / 2, window.get(), [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
-            if (parser.isSet(shotCompareOpt)) {
-                ShowComparison(session->Ecu(), parser.value(shotCompareOpt), window.get());
-            } else if (parser.isSet(shotWindowOpt)) {
-                const QByteArray name = parser.value(shotWindowOpt).toLatin1();
-                session->Controller().OpenWindow(name.constData(), parser.value(shotWindowOpt));
-            }
-            if (parser.isSet(shotPasswordOpt)) {
-                for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {
-                    pw->setText(parser.value(shotPasswordOpt));
-                    emit pw->returnPressed();
-                }
-            }
         });
-        QTimer::singleShot(ms, window.get(), [&, file, shown] {
-            QWidget* target = window.get();
-            if (!shown.isEmpty())
-                if (auto* w = window->findChild<QWidget*>(shown, Qt::FindDirectChildrenOnly)) target = w;
-            const bool ok = target->grab().save(file);
+        if (!windowName.isEmpty()) {
+            // The window is opened through the registry, as its button would.
+            QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
+                if (parser.isSet(shotCompareOpt)) {
+                    ShowComparison(session->Ecu(), parser.value(shotCompareOpt), window.get());
+                } else if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
+                    WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
+                    (*open)(context);
+                } else {
+                    std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                }
+                if (parser.isSet(shotPasswordOpt)) {
+                    for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {
+                        pw->setText(parser.value(shotPasswordOpt));
+                        emit pw->returnPressed();
+                    }
+                }
+            });
+        }
+        QTimer::singleShot(ms, window.get(), [&, file, windowName] {
+            QWidget* shown = window.get();
+            if (!windowName.isEmpty()) {
+                shown = nullptr;
+                // The window by its name, else the one it left on top.
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w != window.get() && w->isVisible() && w->objectName() == windowName) shown = w;
+                if (!shown) shown = QApplication::activeModalWidget();
+            }
+            const bool ok = shown && shown->grab().save(file);
+            if (shown && shown != window.get()) shown->close();
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();

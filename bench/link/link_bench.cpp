@@ -17,6 +17,7 @@
 
 #include "common/EventService.h"
 #include "common/Helpers.h"
+#include "ecu/EcuSession.h"
 #include "link/core/ClsComm.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
@@ -40,7 +41,7 @@ bool RunUntil(const std::function<bool()>& pred, double maxUs) {
     const double end = MicroSeconds() + maxUs;
     while (!pred()) {
         if (MicroSeconds() > end) return false;
-        WaitMicroSeconds(2000);
+        WaitForEvents(end);
     }
     return true;
 }
@@ -66,27 +67,30 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir dir;
     QDir(dir.path()).mkpath("BIN");
-    SetInstallDir(dir.path());
 
     auto ecu = std::make_shared<sim::SimEcu>();
     sim::SimUsbProvider simUsb(ecu);
     std::unique_ptr<ChainedPortProvider> provider;
-    ClsComm comm;
-    comm.ReadSetCom("\\BIN\\SetCom.ini");
-    comm.SetFlagRicercaCom(SEARCH_OFF);
     if (port.isEmpty()) {
         provider = std::make_unique<ChainedPortProvider>();
         provider->AddUsb(&simUsb);
-        comm.SetUsbCom(1);
     } else {
         SetSerialOverride(port, 1);
         provider = MakeMachinePortProvider();
+    }
+    // The session as every front end starts it; its link timer sleeps until
+    // the link has work.
+    EcuSession session(dir.path(), provider.get());
+    ClsComm& comm = session.Comm();
+    comm.SetFlagRicercaCom(SEARCH_OFF);
+    if (port.isEmpty()) {
+        comm.SetUsbCom(1);
+    } else {
         comm.SetUsbCom(0);
         comm.SetComPort(1);
     }
-    comm.SetPortProvider(provider.get());
-    Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
-    timer1.SetEnabled(true);
+    Timer& timer1 = session.LinkTimer();
+    session.StartLink();
     if (!RunUntil(
             [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
             10e6)) {
@@ -100,6 +104,7 @@ int main(int argc, char** argv) {
     // does between user actions.
     const double cpu0 = CpuSeconds();
     const double wall0 = MicroSeconds();
+    const uint64_t ticks0 = timer1.Ticks();
     {
         QEventLoop loop;
         QTimer::singleShot(static_cast<int>(keepAliveSeconds * 1000), &loop, &QEventLoop::quit);
@@ -108,8 +113,10 @@ int main(int argc, char** argv) {
     const double cpu = CpuSeconds() - cpu0;
     const double wall = (MicroSeconds() - wall0) / 1e6;
     std::printf(
-        "keep-alive only: %.1f s wall, %.3f s processor = %.2f %% of one core (target < 3 %%)\n",
-        wall, cpu, 100.0 * cpu / wall);
+        "keep-alive only: %.1f s wall, %.3f s processor = %.2f %% of one core (target < 3 %%), "
+        "link timer ran %llu ticks (every millisecond: %.0f)\n",
+        wall, cpu, 100.0 * cpu / wall, static_cast<unsigned long long>(timer1.Ticks() - ticks0),
+        wall * 1000);
 
     // 2. Block-1 reads back to back.
     const QByteArray req = BuildRequest(CMD_READ_MEM1);
@@ -138,7 +145,6 @@ int main(int argc, char** argv) {
                 100.0 * (perRead - floorUs) / floorUs);
     std::printf("floor with the answer overlapping the idle time: %.3f ms; against it: %+.2f %%\n",
                 overlappedUs / 1000, 100.0 * (perRead - overlappedUs) / overlappedUs);
-    timer1.SetEnabled(false);
-    comm.CloseComPort();
+    session.StopLink();
     return ok == reads ? 0 : 1;
 }

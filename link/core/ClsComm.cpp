@@ -49,7 +49,7 @@ ClsComm::ClsComm()
     sendDelayDeadline_ = MicroSeconds();
     // The first keep-alive silence is already over.
     silenceDeadline_ = sendDelayDeadline_ - 1;
-    comState_ = COM_OPEN;
+    ComStateTo(COM_OPEN);
 }
 
 ClsComm::~ClsComm() {
@@ -243,9 +243,11 @@ bool ClsComm::Silenzio(int periodoMSec, bool resetta) {
 
 void ClsComm::LoadWDogSend() {
     answerDeadline_ = MicroSeconds() + attesaGlobale_ + idle_;
+    WakeLinkTimer();
 }
 void ClsComm::UnloadWDogSend() {
     answerDeadline_ = MicroSeconds();
+    WakeLinkTimer();
 }
 bool ClsComm::CkWDogSend() const {
     return MicroSeconds() < answerDeadline_;
@@ -350,6 +352,7 @@ void ClsComm::ReadSetCom(const QString& pathIni) {
     if (!ReadLatin1Lines(SystemPath(pathIni), lines)) {
         memoDatiCom_ = true;
         attesaGlobale_ = attesaGlobaleDefault_;
+        WakeLinkTimer();
         return;
     }
     flagRicercaCom_ = SEARCH_OFF;
@@ -419,6 +422,7 @@ void ClsComm::ReadSetCom(const QString& pathIni) {
     }
     memoDatiCom_ = false;
     attesaGlobale_ = attesaGlobaleDefault_;
+    WakeLinkTimer();
 }
 
 void ClsComm::WriteSetCom(const QString& pathIni) {

@@ -24,7 +24,10 @@
 //               AnswerQueuePop().
 //   Timer1      SupervisionStep() is the link's work for one 1 ms tick of the
 //               main window's link timer (open, search, keep-alive, answer
-//               handling, recovery, offline).
+//               handling, recovery, offline). With SetLinkTimer the link
+//               wakes that timer itself (state changed from outside, bytes
+//               of an awaited answer arriving), and SleepLinkTimer() at the
+//               end of a tick lets it skip the ticks until NextDueUs().
 // Everything runs on the one thread; every wait goes through the event
 // service, so timers keep running during waits and ComState is the guard
 // that keeps requests from overlapping.
@@ -45,6 +48,8 @@
 #include "link/firmware/FlashTable.h"
 
 namespace gascal {
+
+class Timer;
 
 // ComState values.
 constexpr uint8_t COM_REOPEN = 0;
@@ -72,7 +77,9 @@ constexpr double DEFAULT_IDLE_USEC = 100000;
 constexpr int DEFAULT_NUM_RESEND = 10;
 constexpr int KEEP_ALIVE_PERIOD_MS = 4000;
 constexpr double SEND_READY_TIMEOUT_USEC = 500000;
-constexpr double SEND_AND_WAIT_STEP_USEC = 1000;
+// A port that cannot tell when input arrives (the USB cable) is looked at
+// this often while the bytes of an answer are awaited.
+constexpr double INPUT_POLL_USEC = 5000;
 constexpr double REOPEN_PAUSE_USEC = 400000;
 constexpr double SEARCH_NEXT_PAUSE_USEC = 200000;
 constexpr double FLASH_END_STEP_USEC = 2000000;
@@ -145,15 +152,24 @@ class ClsComm {
 
     // --- Port selection and status (port side) -----------------------------
     uint8_t UsbCom() const { return usbCom_; }
-    void SetUsbCom(uint8_t v) { usbCom_ = v; }
+    void SetUsbCom(uint8_t v) {
+        usbCom_ = v;
+        WakeLinkTimer();
+    }
     int ComPort() const { return usbCom_ == 1 ? 0 : comPort_; }
-    void SetComPort(int v) { comPort_ = static_cast<int16_t>(v); }
+    void SetComPort(int v) {
+        comPort_ = static_cast<int16_t>(v);
+        WakeLinkTimer();
+    }
     QString ComPortNome() const;
     uint32_t nPorta() const { return nPorta_; }
     uint32_t LngHand() const { return lngHand_; }
     bool IsOpen() const { return (usbCom_ == 1 ? lngHand_ : nPorta_) != 0; }
     uint32_t UsbDeviceIndex() const { return usbIndex_; }
-    void SetUsbDeviceIndex(uint32_t i) { usbIndex_ = i; }
+    void SetUsbDeviceIndex(uint32_t i) {
+        usbIndex_ = i;
+        WakeLinkTimer();
+    }
     uint32_t UsbDeviceCount() const { return usbCount_; }
 
     int32_t FtStatus() const { return ftStatus_; }
@@ -196,7 +212,10 @@ class ClsComm {
     void SetNumReSend(int v) { numReSend_ = static_cast<int16_t>(v); }
     int NumReSendState() const { return numReSendState_; }
     uint8_t FlagRicercaCom() const { return flagRicercaCom_; }
-    void SetFlagRicercaCom(int v) { flagRicercaCom_ = static_cast<uint8_t>(v); }
+    void SetFlagRicercaCom(int v) {
+        flagRicercaCom_ = static_cast<uint8_t>(v);
+        WakeLinkTimer();
+    }
     bool MemoDatiCom() const { return memoDatiCom_; }
     void SetMemoDatiCom(bool v) { memoDatiCom_ = v; }
     uint32_t DcbFlags() const { return dcbFlags_; }
@@ -214,13 +233,19 @@ class ClsComm {
 
     // --- Exchange -----------------------------------------------------------
     uint8_t ComState() const { return comState_; }
-    void SetComState(uint8_t v) { comState_ = v; }
+    void SetComState(uint8_t v) { ComStateTo(v); }
     uint8_t EcuState() const { return ecuState_; }
-    void SetEcuState(uint8_t v) { ecuState_ = v; }
+    void SetEcuState(uint8_t v) {
+        ecuState_ = v;
+        WakeLinkTimer();
+    }
     const QByteArray& OutBuffer() const { return outBuffer_; }
     const QByteArray& InBuffer() const { return inBuffer_; }
     bool WDogPresente() const { return wDogPresente_; }
-    void SetWDogPresente(bool v) { wDogPresente_ = v; }
+    void SetWDogPresente(bool v) {
+        wDogPresente_ = v;
+        WakeLinkTimer();
+    }
     int NumWDogSend() const { return numWDogSend_; }
     void SetNumWDogSend(int v) { numWDogSend_ = static_cast<int16_t>(v < 0 ? 0 : v); }
 
@@ -297,6 +322,30 @@ class ClsComm {
 
     // --- Supervision (one Timer1 tick) --------------------------------------
     void SupervisionStep();
+
+    // --- Link timer -------------------------------------------------------------
+    // The timer whose ticks run SupervisionStep (not owned; nullptr detaches,
+    // as the owner must before the timer goes). The link wakes it whenever
+    // its state is changed from outside the step and when the bytes of an
+    // awaited answer arrive; send-and-wait then sleeps until an event ran
+    // instead of looking every millisecond.
+    void SetLinkTimer(Timer* timer);
+    Timer* LinkTimer() const { return linkTimer_; }
+    // When the step next has work (a clock value; now or earlier: at once;
+    // infinity: nothing until the link is changed from outside). Port input
+    // that a watcher reports (see SleepLinkTimer) is not counted in it.
+    //   state changed and not yet logged: now
+    //   1 idle: end of the keep-alive silence (nothing while programming)
+    //   2 sending: nothing (the sender wakes the timer when it is done)
+    //   3 answer awaited: the first read after the idle time; then the
+    //     answer time-out, the port's next byte when the port knows it
+    //     (simulated line), else a look every INPUT_POLL_USEC when the port
+    //     cannot notify (USB cable); at once while the port fails
+    //   0, 5, 7: now; 8 stopped: now until the port is closed, then nothing
+    double NextDueUs();
+    // The end of a link-timer tick: the port's input watcher is on while an
+    // answer's bytes are awaited, and the timer sleeps until NextDueUs().
+    void SleepLinkTimer();
     // The main window's confirmation that the port found answers the right
     // ECU: the search stops and the settings file remembers the port.
     void StopSearchAndRemember(const QString& pathIni = QStringLiteral("\\BIN\\SetCom.ini"));
@@ -308,6 +357,15 @@ class ClsComm {
     void FileHandleVerificaChiusura();
 
   private:
+    // Every change of ComState goes here: the link timer logs and shows it.
+    void ComStateTo(uint8_t state);
+    void WakeLinkTimer();
+    // The link timer is attached, enabled and not inside its own handler:
+    // it completes the exchange and wakes for it.
+    bool LinkTimerRunning() const;
+    // ComState 3 after the idle time with the answer not complete: the bytes
+    // still to come are what the link waits for.
+    bool AwaitingAnswerBytes() const;
     // Port calls with the status fields and diagnostics of each transport.
     bool QueueCheck(const char* sendOrRecive);
     void LogPortFailure(const char* call);
@@ -386,8 +444,13 @@ class ClsComm {
     QString firmwareFileError_;
 
     int lastLoggedState_ = -1;
+    // Last time the link timer looked after the link (its step ran, or it
+    // was running and asleep while send-and-wait waited).
     double lastStepUs_ = 0;
     bool answerDecoded_ = false;
+    Timer* linkTimer_ = nullptr;
+    // The last look for answer bytes found the port failing.
+    bool inputCheckFailed_ = false;
 };
 
 }  // namespace gascal

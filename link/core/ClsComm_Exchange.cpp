@@ -23,12 +23,13 @@ const QByteArray kEobdTimeoutEntry = QByteArray::fromHex("00FFFF");
 }  // namespace
 
 bool ClsComm::SendMsg(const QByteArray& msg) {
+    // Only an event (a link-timer tick, a window's action) frees the link.
     const double deadline = MicroSeconds() + SEND_READY_TIMEOUT_USEC;
     while (comState_ != COM_IDLE) {
-        if (MicroSeconds() > deadline) return false;
-        WaitMicroSeconds(SEND_AND_WAIT_STEP_USEC);
+        if (MicroSeconds() >= deadline) return false;
+        WaitForEvents(deadline);
     }
-    comState_ = COM_SENDING;
+    ComStateTo(COM_SENDING);
     // Whatever was decoded while this request waited for its turn (a
     // keep-alive answer) is not its answer.
     answerDecoded_ = false;
@@ -92,7 +93,7 @@ bool ClsComm::SendMsg(const QByteArray& msg) {
 
     readNotBefore_ = MicroSeconds() + idle_;
     LoadWDogSend();
-    comState_ = COM_WAIT_ANSWER;
+    ComStateTo(COM_WAIT_ANSWER);
     return true;
 }
 
@@ -100,6 +101,7 @@ bool ClsComm::ReciveMsg() {
     if (MicroSeconds() < readNotBefore_) return false;
     const bool usb = usbCom_ == 1;
     const bool statusOk = QueueCheck(usb ? "FT_GetQueueStatus Recive" : "ClearCommError Recive");
+    inputCheckFailed_ = !statusOk;
     if (statusOk && lngRxByte_ > 0) {
         // Read exactly what waits. The receive buffer never holds more than
         // the longest frame: bytes beyond that are read and dropped, and a
@@ -121,6 +123,7 @@ bool ClsComm::ReciveMsg() {
                              std::min<qsizetype>(room, static_cast<qsizetype>(got)));
             if (st != PORT_OK) {
                 LogPortFailure(usb ? "FT_Read Recive" : "ReadFile Recive");
+                inputCheckFailed_ = true;
                 break;
             }
             if (got == 0) break;
@@ -153,7 +156,7 @@ void ClsComm::ShowLinkError(const char* message) {
 void ClsComm::ExchangeFailed(const char* message) {
     if (!ReSend(outBuffer_)) {
         ShowLinkError(message);
-        comState_ = COM_LINK_ERROR;
+        ComStateTo(COM_LINK_ERROR);
     }
 }
 
@@ -177,12 +180,12 @@ void ClsComm::AnswerHandling() {
         wDogPresente_ = true;
         SetNumWDogSend(numWDogSend_ + 1);
         TimeCom_RSet();
-        comState_ = COM_LINK_ERROR;
+        ComStateTo(COM_LINK_ERROR);
     } else {
         // Searching: nothing answers here, try the next candidate.
         flagRicercaCom_ = static_cast<uint8_t>(flagRicercaCom_ + 1);
         CloseComPort();
-        comState_ = COM_OPEN;
+        ComStateTo(COM_OPEN);
     }
 }
 
@@ -203,7 +206,7 @@ void ClsComm::AnswerCheck() {
             numWDogSend_ = 0;
             numReSendState_ = 0;
             answerDecoded_ = true;
-            comState_ = COM_IDLE;
+            ComStateTo(COM_IDLE);
             break;
         case ANSWER_STATUS_CHECKSUM_ERROR:
             ExchangeFailed(MSG_TX_CHECKSUM);
@@ -227,7 +230,7 @@ bool ClsComm::ReSend(QByteArray frame) {
         numReSendState_ = 0;
         return false;
     }
-    comState_ = COM_IDLE;
+    ComStateTo(COM_IDLE);
     SendMsg(frame);
     return true;
 }
@@ -235,13 +238,23 @@ bool ClsComm::ReSend(QByteArray frame) {
 bool ClsComm::SendAndWait(const QByteArray& msg) {
     if (!SendMsg(msg)) return false;
     while (!answerDecoded_ && (comState_ == COM_WAIT_ANSWER || comState_ == COM_SENDING)) {
-        WaitMicroSeconds(SEND_AND_WAIT_STEP_USEC);
-        if (!answerDecoded_ && comState_ == COM_WAIT_ANSWER &&
-            MicroSeconds() - lastStepUs_ > kStalledLinkTimerUsec)
-            AnswerHandling();
+        const double now = MicroSeconds();
+        double until = now + kStalledLinkTimerUsec;
+        if (LinkTimerRunning()) {
+            // The link timer completes the exchange, and wakes for the answer.
+            lastStepUs_ = now;
+        } else if (comState_ == COM_WAIT_ANSWER) {
+            if (now - lastStepUs_ >= kStalledLinkTimerUsec) {
+                AnswerHandling();
+                continue;
+            }
+            until = lastStepUs_ + kStalledLinkTimerUsec;
+        }
+        // Only events change the outcome: sleep until one ran.
+        WaitForEvents(until);
     }
     if (answerDecoded_) return true;
-    if (comState_ == COM_LINK_ERROR) comState_ = COM_REOPEN;
+    if (comState_ == COM_LINK_ERROR) ComStateTo(COM_REOPEN);
     return false;
 }
 

@@ -1,5 +1,10 @@
 // ClsComm, connection supervision: the link's work on each tick of the link
-// timer (open or search, keep-alive, answer handling, recovery, offline).
+// timer (open or search, keep-alive, answer handling, recovery, offline),
+// and when that timer has work next.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "common/EventService.h"
 #include "common/LogSink.h"
 #include "link/core/ClsComm.h"
@@ -10,6 +15,7 @@ namespace gascal {
 
 namespace {
 constexpr uint8_t kLastSearchPort = 9;
+constexpr double kNothingDue = std::numeric_limits<double>::infinity();
 
 QByteArray KeepAliveFrame() {
     return BuildRequest(CMD_GET_ECO, QByteArrayLiteral("ECO"));
@@ -27,7 +33,7 @@ void ClsComm::SupervisionStep() {
             CloseComPort();
             WaitMicroSeconds(REOPEN_PAUSE_USEC);
             // A stop or a new port chosen during the pause wins.
-            if (comState_ == COM_REOPEN) comState_ = COM_OPEN;
+            if (comState_ == COM_REOPEN) ComStateTo(COM_OPEN);
             wDogPresente_ = true;
             break;
         case COM_IDLE:
@@ -45,7 +51,7 @@ void ClsComm::SupervisionStep() {
             AnswerHandling();
             break;
         case COM_LINK_ERROR:
-            comState_ = COM_REOPEN;
+            ComStateTo(COM_REOPEN);
             break;
         case COM_OPEN:
             OpenStep();
@@ -96,12 +102,12 @@ void ClsComm::OpenStep() {
         CleanOutputCom();
         inBuffer_.clear();
         outBuffer_.clear();
-        comState_ = COM_IDLE;
+        ComStateTo(COM_IDLE);
         SendMsg(KeepAliveFrame());
         Silenzio(KEEP_ALIVE_PERIOD_MS, true);
         return;
     }
-    comState_ = COM_REOPEN;
+    ComStateTo(COM_REOPEN);
     if (flagRicercaCom_ != SEARCH_OFF) {
         WaitMicroSeconds(SEARCH_NEXT_PAUSE_USEC);
         // The user may have chosen a port during the pause.
@@ -115,7 +121,86 @@ void ClsComm::OpenStep() {
 
 void ClsComm::StopSearchAndRemember(const QString& pathIni) {
     flagRicercaCom_ = SEARCH_OFF;
+    WakeLinkTimer();
     WriteSetCom(pathIni);
+}
+
+// --- Link timer -------------------------------------------------------------------
+
+void ClsComm::SetLinkTimer(Timer* timer) {
+    if (linkTimer_ == timer) return;
+    if (Port* port = ActivePort()) port->SetInputWatcher(nullptr);
+    linkTimer_ = timer;
+    WakeLinkTimer();
+}
+
+void ClsComm::WakeLinkTimer() {
+    if (linkTimer_) linkTimer_->Wake();
+}
+
+void ClsComm::ComStateTo(uint8_t state) {
+    comState_ = state;
+    WakeLinkTimer();
+}
+
+bool ClsComm::LinkTimerRunning() const {
+    return linkTimer_ && linkTimer_->Enabled() && !linkTimer_->Busy();
+}
+
+bool ClsComm::AwaitingAnswerBytes() const {
+    return comState_ == COM_WAIT_ANSWER && CkWDogSend() && MicroSeconds() >= readNotBefore_ &&
+           !CtrlEndRecive();
+}
+
+double ClsComm::NextDueUs() {
+    const double now = MicroSeconds();
+    // The step logs every change of state, and the window shows it.
+    if (comState_ != lastLoggedState_) return now;
+    switch (comState_) {
+        case COM_IDLE:
+            // The keep-alive goes once the silence is over (strictly after it).
+            if (ecuState_ == ECU_RUN || ecuState_ == ECU_SLAVE)
+                return std::nextafter(silenceDeadline_, kNothingDue);
+            return kNothingDue;
+        case COM_SENDING:
+            return kNothingDue;
+        case COM_WAIT_ANSWER: {
+            if (!CkWDogSend() || CtrlEndRecive()) return now;
+            if (now < readNotBefore_) return std::min(readNotBefore_, answerDeadline_);
+            // While the port fails, every tick logs it, as it always did.
+            if (inputCheckFailed_) return now;
+            double due = answerDeadline_;
+            Port* port = ActivePort();
+            if (!port) return now;
+            const double next = port->NextInputUs();
+            if (!std::isnan(next))
+                due = std::min(due, next);
+            else if (!port->NotifiesInput())
+                due = std::min(due, now + INPUT_POLL_USEC);
+            return due;
+        }
+        case COM_STOP:
+            return IsOpen() || wDogPresente_ || !inBuffer_.isEmpty() || !outBuffer_.isEmpty()
+                       ? now
+                       : kNothingDue;
+        case COM_REOPEN:
+        case COM_LINK_ERROR:
+        case COM_OPEN:
+            return now;
+        default:
+            return kNothingDue;
+    }
+}
+
+void ClsComm::SleepLinkTimer() {
+    if (!linkTimer_) return;
+    if (Port* port = ActivePort()) {
+        if (AwaitingAnswerBytes() && port->NotifiesInput())
+            port->SetInputWatcher([this] { WakeLinkTimer(); });
+        else
+            port->SetInputWatcher(nullptr);
+    }
+    linkTimer_->SleepUntil(NextDueUs());
 }
 
 }  // namespace gascal

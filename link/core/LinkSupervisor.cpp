@@ -75,7 +75,7 @@ void LinkSupervisor::SelezionaCom(int idCom, bool isUsb) {
     menuEnabled_ = false;
     TickOnly(isUsb ? 0 : idCom);
     const double until = MicroSeconds() + SELECT_PORT_WAIT_USEC;
-    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(1000);
+    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitForEvents(until);
     if (timerControl_) timerControl_(false);
     comm_.CloseComPort();
     comm_.SetUsbCom(isUsb ? 1 : 0);
@@ -107,9 +107,25 @@ void LinkSupervisor::OfflineChosen() {
     offlineRequest_ = true;
     offlineTicked_ = true;
     TickOnly(-1);
+    if (linkTimer_) linkTimer_->Wake();
 }
 
 // --- Link timer -------------------------------------------------------------------------
+
+LinkSupervisor::~LinkSupervisor() {
+    if (linkTimer_ && comm_.LinkTimer() == linkTimer_) comm_.SetLinkTimer(nullptr);
+}
+
+void LinkSupervisor::SetLinkTimer(Timer* timer) {
+    linkTimer_ = timer;
+    comm_.SetLinkTimer(timer);
+}
+
+void LinkSupervisor::SleepUntilDue() {
+    // An offline request made during this tick's waits is applied next tick.
+    if (!linkTimer_ || offlineRequest_) return;
+    comm_.SleepLinkTimer();
+}
 
 void LinkSupervisor::Timer1Tick() {
     ApplyOfflineRequest();

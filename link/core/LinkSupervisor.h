@@ -59,9 +59,18 @@ class LinkSupervisor {
     // The Device menu starts with the link's current port ticked, so the link
     // should have read its settings first.
     explicit LinkSupervisor(ClsComm& comm) : comm_(comm) { TickCurrentPort(); }
+    ~LinkSupervisor();
+    LinkSupervisor(const LinkSupervisor&) = delete;
+    LinkSupervisor& operator=(const LinkSupervisor&) = delete;
 
     // How the window stops and restarts its timers around a port change.
     void SetTimerControl(std::function<void(bool enabled)> f) { timerControl_ = std::move(f); }
+    // The window's link timer (not owned): the link and the offline request
+    // wake it, and SleepUntilDue() lets it skip the ticks that would do
+    // nothing. Detached again when this supervisor goes.
+    void SetLinkTimer(Timer* timer);
+    // At the end of a link-timer tick: sleep until the link has work due.
+    void SleepUntilDue();
 
     // --- Device menu --------------------------------------------------------
     static QString PortItemCaption(int item);  // " USB", "  COM 2", ...
@@ -104,6 +113,7 @@ class LinkSupervisor {
     void SetCell(int cell, const StatusCell& c);
     std::function<void(int, const StatusCell&)> observer_;
     ClsComm& comm_;
+    Timer* linkTimer_ = nullptr;
     std::function<void(bool)> timerControl_;
     std::array<bool, PORT_ITEMS> ticks_{};
     bool offlineTicked_ = false;

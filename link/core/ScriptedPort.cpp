@@ -14,7 +14,7 @@ void ScriptedLine::Feed(const QByteArray& bytes, double atUs) {
     const bool owned = !self.expired();
     Events().Post(atUs < 0 ? now : atUs, [this, self, owned, bytes] {
         if (owned && self.expired()) return;  // the line is gone
-        input.append(bytes);
+        Arrived(bytes);
     });
 }
 
@@ -26,9 +26,14 @@ void ScriptedLine::FeedPaced(const QByteArray& bytes, double startUs, double per
         t += perByteUs;
         Events().Post(t, [this, self, owned, c] {
             if (owned && self.expired()) return;
-            input.append(c);
+            Arrived(QByteArray(1, c));
         });
     }
+}
+
+void ScriptedLine::Arrived(const QByteArray& bytes) {
+    input.append(bytes);
+    if (watcher_) watcher_();
 }
 
 void ScriptedLine::AnswerWith(Responder r, double answerDelayUs) {
@@ -74,6 +79,18 @@ void ScriptedLine::ScanRequests() {
         }
         if (onRequest) onRequest(frame);
     }
+}
+
+ScriptedPort::~ScriptedPort() {
+    if (line_->watcherPort_ == this) {
+        line_->watcher_ = nullptr;
+        line_->watcherPort_ = nullptr;
+    }
+}
+
+void ScriptedPort::SetInputWatcher(std::function<void()> onInput) {
+    line_->watcherPort_ = onInput ? this : nullptr;
+    line_->watcher_ = std::move(onInput);
 }
 
 uint32_t ScriptedPort::Configure(const LineSettings& s) {
@@ -128,6 +145,7 @@ uint32_t ScriptedPort::Close() {
     if (st == PORT_OK) {
         ++line_->closes;
         line_->open = false;
+        SetInputWatcher(nullptr);
     }
     return st;
 }

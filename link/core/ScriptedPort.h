@@ -46,7 +46,8 @@ class ScriptedLine : public std::enable_shared_from_this<ScriptedLine> {
     void FailNext(Op op, uint32_t status, int times = 1);
     // Every call of `op` fails with `status` while set (0 clears).
     void FailAlways(Op op, uint32_t status) { failAlways_[op] = status; }
-    // Bytes that arrive stay invisible to the link while stalled.
+    // Bytes that arrive stay invisible to the link while stalled (ending a
+    // stall notifies nobody).
     bool stalled = false;
     // Opening this line fails with this status when not 0.
     uint32_t openStatus = PORT_OK;
@@ -66,6 +67,10 @@ class ScriptedLine : public std::enable_shared_from_this<ScriptedLine> {
   private:
     friend class ScriptedPort;
     void ScanRequests();
+    void Arrived(const QByteArray& bytes);
+    // The open port's input watcher: called as fed bytes arrive.
+    std::function<void()> watcher_;
+    const void* watcherPort_ = nullptr;
     Responder responder_;
     double answerDelayUs_ = 1000;
     double lastWriteUs_ = 0;
@@ -78,6 +83,7 @@ class ScriptedPort : public Port {
   public:
     explicit ScriptedPort(std::shared_ptr<ScriptedLine> line, std::string name)
         : line_(std::move(line)), name_(std::move(name)) {}
+    ~ScriptedPort() override;
     std::string Description() const override { return name_; }
     uint32_t Configure(const LineSettings& s) override;
     uint32_t QueueStatus(PortQueue& q) override;
@@ -85,6 +91,9 @@ class ScriptedPort : public Port {
     uint32_t Write(const uint8_t* buf, uint32_t n, uint32_t& written) override;
     uint32_t Purge(uint32_t mask) override;
     uint32_t Close() override;
+    // Fed bytes notify as they arrive, like a serial port's ready-read.
+    bool NotifiesInput() const override { return true; }
+    void SetInputWatcher(std::function<void()> onInput) override;
 
   private:
     std::shared_ptr<ScriptedLine> line_;

@@ -1,9 +1,12 @@
-// Serial ports through QSerialPort. The port is polled from the link timer,
-// never left to the event loop: QueueStatus lets the port pick up what the
-// driver holds (waitForReadyRead with no wait) before counting.
+// Serial ports through QSerialPort. The link looks at the port from its
+// timer: QueueStatus lets the port pick up what the driver holds
+// (waitForReadyRead with no wait) before counting. While the link waits for
+// input it watches the port's ready-read notification; otherwise arriving
+// bytes stay in the driver and do not wake the process.
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTimer>
 #include <algorithm>
 
 #include "link/core/MachinePorts.h"
@@ -16,9 +19,24 @@ int g_overrideCom = 1;
 
 constexpr int kMaxComNumber = 9;
 
+// While nobody watches the port, QSerialPort takes at most this many bytes
+// into its own buffer; with the buffer full it stops its read notification,
+// so the bytes of an answer do not wake the process one by one.
+constexpr qint64 kQuietReadBuffer = 1;
+
 class SerialPort : public Port {
   public:
-    explicit SerialPort(const QString& path) : path_(path) { port_.setPortName(path); }
+    explicit SerialPort(const QString& path) : path_(path) {
+        port_.setPortName(path);
+        QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+            if (watcher_) watcher_();
+        });
+        QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+            // A device that went away wakes the watcher too; the time-outs
+            // of the waits with no wait do not.
+            if (watcher_ && e != QSerialPort::NoError && e != QSerialPort::TimeoutError) watcher_();
+        });
+    }
     ~SerialPort() override {
         if (port_.isOpen()) port_.close();
     }
@@ -29,6 +47,7 @@ class SerialPort : public Port {
                                                                        : PORT_DEVICE_NOT_OPENED;
             return false;
         }
+        port_.setReadBufferSize(kQuietReadBuffer);
         status = PORT_OK;
         return true;
     }
@@ -52,7 +71,10 @@ class SerialPort : public Port {
     uint32_t QueueStatus(PortQueue& q) override {
         q = PortQueue{};
         if (!port_.isOpen()) return PORT_INVALID_HANDLE;
+        // Everything the driver holds is taken in and counted.
+        port_.setReadBufferSize(0);
         port_.waitForReadyRead(0);
+        if (!watcher_) port_.setReadBufferSize(kQuietReadBuffer);
         if (const uint32_t st = CheckError(); st != PORT_OK) return st;
         q.inQue = static_cast<uint32_t>(port_.bytesAvailable());
         q.outQue = static_cast<uint32_t>(port_.bytesToWrite());
@@ -92,8 +114,23 @@ class SerialPort : public Port {
     }
 
     uint32_t Close() override {
+        watcher_ = nullptr;
         if (port_.isOpen()) port_.close();
         return PORT_OK;
+    }
+
+    bool NotifiesInput() const override { return true; }
+
+    void SetInputWatcher(std::function<void()> onInput) override {
+        const bool was = static_cast<bool>(watcher_);
+        watcher_ = std::move(onInput);
+        if (!port_.isOpen() || was == static_cast<bool>(watcher_)) return;
+        port_.setReadBufferSize(watcher_ ? 0 : kQuietReadBuffer);
+        // Bytes already taken in give no further notification: tell at once.
+        if (watcher_ && port_.bytesAvailable() > 0)
+            QTimer::singleShot(0, &port_, [this] {
+                if (watcher_) watcher_();
+            });
     }
 
   private:
@@ -110,6 +147,7 @@ class SerialPort : public Port {
     QString path_;
     QSerialPort port_;
     int writeTimeoutMs_ = 50;
+    std::function<void()> watcher_;
 };
 
 // Sort key: class of device, then its number, then its name.

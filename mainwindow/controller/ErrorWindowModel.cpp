@@ -17,10 +17,9 @@ const char* const kDefaultTexts[kSectionTexts] = {"Error", "Present", "Stored", 
 
 ErrorWindowModel::ErrorWindowModel(EcuSession& session, ErrorList& errors)
     : session_(session), errors_(errors) {
-    const QStringList texts = SectionTexts(session_, QStringLiteral("[FrmErrEcu]"), kSectionTexts);
-    QStringList t;
-    for (int i = 0; i < kSectionTexts; ++i)
-        t << (texts.value(i).isEmpty() ? QString::fromLatin1(kDefaultTexts[i]) : texts.value(i));
+    QStringList fallbacks;
+    for (const char* t : kDefaultTexts) fallbacks << QString::fromLatin1(t);
+    const QStringList t = session_.SectionTexts(QStringLiteral("[FrmErrEcu]"), fallbacks);
     headings_ = t.mid(0, kErrorWindowColumns);
     canc_ = t[3];
     caption_ = t[4];

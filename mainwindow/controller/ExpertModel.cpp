@@ -162,14 +162,12 @@ ExpertModel::ExpertModel(EcuSession& session, RequestScheduler& scheduler)
 // --- Texts ----------------------------------------------------------------------------
 
 std::vector<std::pair<QString, QString>> ExpertModel::Captions() const {
-    const QStringList texts =
-        SectionTexts(session_, QString::fromLatin1(kSectionMarker), kCaptionCount);
+    QStringList designs;
+    for (const CaptionText& c : kCaptions) designs << QString::fromLatin1(c.design);
+    const QStringList texts = session_.SectionTexts(QString::fromLatin1(kSectionMarker), designs);
     std::vector<std::pair<QString, QString>> out;
-    for (int i = 0; i < kCaptionCount; ++i) {
-        const QString t = texts.value(i);
-        out.emplace_back(QString::fromLatin1(kCaptions[i].name),
-                         t.isEmpty() ? QString::fromLatin1(kCaptions[i].design) : t);
-    }
+    for (int i = 0; i < kCaptionCount; ++i)
+        out.emplace_back(QString::fromLatin1(kCaptions[i].name), texts.value(i));
     return out;
 }
 

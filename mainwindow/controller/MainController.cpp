@@ -42,6 +42,11 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
     // The injector controls follow the cylinder count the settings show.
     connect(&settings_, &SettingsModel::injectorCount, &live_, &LiveModel::ShowInjectors);
     connect(&settings_, &SettingsModel::busy, this, &MainController::waitCursor);
+    // Map tab: the map step without computing on each 54-tick slot (the
+    // Map page draws what the session's map then holds).
+    cycle_.OnSlot(Slot::Div54, [this] {
+        if (currentTab_ == TAB_MAP) cycle_.StepMap();
+    });
 }
 
 MainController::~MainController() = default;
@@ -184,6 +189,8 @@ void MainController::MnuFileSaveConf_Click() {
     req.overwritePrompt = true;
     const QString path = UserPrompts().SaveFile(req);
     if (path.isEmpty()) return;
+    // The file carries the table of the line model as it is now.
+    session_.BuildTableFromModel();
     // A file that could not be written has said so; the caption keeps
     // naming the file the settings really came from.
     if (SaveParamFile(path, session_.Image(), session_.EcuVersion(), ProductTitle()))
@@ -195,6 +202,8 @@ void MainController::MnuFileSaveConf_Click() {
 void MainController::CheckTab(int tab) {
     currentTab_ = tab;
     if (tab == TAB_CONFIG) settings_.Refresh();
+    // Modeling tab: the line model is rebuilt from the ECU's table.
+    if (tab == TAB_MODELING) cycle_.ReadTableForModel();
 }
 
 void MainController::SstMain_Click(int tab) { CheckTab(tab); }

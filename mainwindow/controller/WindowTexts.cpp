@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "data/core/ClsLingue.h"
 #include "ecu/EcuSession.h"
 
 namespace gascal {
@@ -40,20 +39,6 @@ QString WindowText(const EcuSession& session, WinText id) {
     const WinTextEntry& e = WindowTextInfo(id);
     const QString t = session.Text(e.entry);
     return t.isEmpty() ? QString::fromLatin1(e.english) : t;
-}
-
-QStringList SectionTexts(const EcuSession& session, const QString& marker, int count) {
-    const ClsLingue& lingue = session.Lingue();
-    const int language = session.Language();
-    const int last = lingue.UboundVociLingua(language);
-    QStringList out;
-    for (int i = 0; i <= last; ++i) {
-        if (lingue.VoceDizionario(language, i) != marker) continue;
-        for (int k = 1; k <= count; ++k) out << lingue.VoceDizionario(language, i + k);
-        return out;
-    }
-    for (int k = 0; k < count; ++k) out << QString();
-    return out;
 }
 
 }  // namespace gascal

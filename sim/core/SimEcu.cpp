@@ -6,6 +6,8 @@
 namespace gascal::sim {
 
 namespace {
+// The level sender whose reading falls as the tank fills.
+constexpr uint8_t kFallingLevelSenderCode = 2;
 constexpr uint16_t kNoSensorReading = 0xFFFF;  // a pressure input with no sensor on it
 constexpr double kSaveFlashUs = 250000;
 constexpr double kEraseFlashUs = 600000;
@@ -823,11 +825,15 @@ std::vector<uint8_t> SimEcu::EncodeMem1() const {
     const bool valves = onGas_ && !programming;
     b[mem1::Valve1] = valves ? 1 : 0;
     b[mem1::Valve2] = valves ? 1 : 0;
-    // Tank level through the configured sensor: from the first threshold (empty)
-    // to the last (full), rising or falling as the sensor type has it.
+    // Tank level through the configured sensor, between its first and last
+    // threshold: a rising sender reads threshold 0 empty and 5 full; the
+    // 240-33 ohm sender (type code 2) reads lower as the tank fills, so it
+    // reads threshold 5 empty and 0 full.
     const double level = engine_.Controls().tankLevel;
     const double t0 = cfg.LevelThreshold(0), t5 = cfg.LevelThreshold(5);
-    const double levelRaw = t0 == t5 ? 1023 * level : t0 + (t5 - t0) * level;
+    const bool falling = cfg.mem3[mem3::LevelTypeCode] == kFallingLevelSenderCode;
+    const double empty = falling ? t5 : t0, full = falling ? t0 : t5;
+    const double levelRaw = t0 == t5 ? 1023 * level : empty + (full - empty) * level;
     PutU16(&b[mem1::LevelRaw], SensorFault(ERR_LEVEL_SENSOR) ? 0 : ClampU16(levelRaw));
     PutS16(&b[mem1::ReducerTemp],
            SensorFault(ERR_REDUCER_TEMP_SENSOR) ? kSensorFaultTempC : ClampS16(es.reducerC));

@@ -4,7 +4,8 @@
 //
 // The port reads the clock of the event service on every call; bytes written
 // reach the ECU at line speed and answer bytes become readable as the line
-// delivers them. While the simulated cable is pulled, opening fails with
+// delivers them. The port tells the link when the line's next byte is due,
+// so the link's timer can sleep until then. While the simulated cable is pulled, opening fails with
 // PORT_DEVICE_NOT_FOUND and every call on a port that was open returns
 // PORT_IO_ERROR, also after the cable is back: the port must be reopened.
 #pragma once
@@ -29,6 +30,10 @@ class SimPort : public Port {
     uint32_t Write(const uint8_t* buf, uint32_t n, uint32_t& written) override;
     uint32_t Purge(uint32_t mask) override;
     uint32_t Close() override;
+    // The line's next event (an answer byte arriving, or the last request
+    // byte reaching the ECU, which then schedules its answer): the link
+    // sleeps until then instead of looking every millisecond.
+    double NextInputUs() override;
 
     bool IsOpen() const { return open_; }
 

@@ -97,20 +97,22 @@ TEST(CliDiff, TwoFilesAreComparedWithoutAnEcu) {
     ASSERT_EQ(RunCommand({"--sim", "save-params", a}, ecu, inst).rc, 0);
     ASSERT_TRUE(QFile::copy(a, b));
     EXPECT_EQ(RunCommand({"diff", a, b}, nullptr, inst).rc, 0);
-    // The model's slope, a point position and a time entry of the table.
+    // The model's slope, a point's position and a time entry of the table.
     SetTableLine(b, 185, " 1,2");
-    SetTableLine(b, 189, " 130");
+    SetTableLine(b, 189, " 100");
     SetTableLine(b, 57, " 0,4");
     auto untouched = std::make_shared<sim::SimEcu>();
     const Result r = RunCommand({"diff", a, b}, untouched, inst);
     EXPECT_EQ(r.rc, 1) << r.err.toStdString();
     const QStringList lines = r.Lines();
-    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
     EXPECT_TRUE(lines[0].startsWith("ALFA: ")) << lines[0].toStdString();
     EXPECT_TRUE(lines[0].endsWith(" | 1.2")) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith("ModX3: ")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].startsWith("CorTable57: ")) << lines[2].toStdString();
-    EXPECT_TRUE(lines[2].endsWith(" | 0.4")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(" | 12.8")) << lines[1].toStdString();  // 100 steps of 0.128 ms
+    EXPECT_TRUE(lines[2].startsWith("ModY3: ")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith("CorTable57: ")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[3].endsWith(" | 0.4")) << lines[3].toStdString();
     EXPECT_EQ(untouched->Counters().requests, 0u);  // no ECU was asked
 }
 

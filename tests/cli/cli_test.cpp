@@ -15,62 +15,10 @@
 #include "link/core/CommandTable.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimLayout.h"
+#include "tests/cli/CliTestSupport.h"
 
 using namespace gascal;
-
-namespace {
-
-// A private installation folder with the shipped data files, so each test
-// has its own settings file and communication log.
-class Installation {
-public:
-    Installation() {
-        const QString tree = QStringLiteral(GASCAL_TREE_DIR);
-        QDir().mkpath(dir.filePath("BIN"));
-        QDir().mkpath(dir.filePath("LNG"));
-        for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
-            QDir src(tree + "/" + sub);
-            for (const QString& f : src.entryList(QDir::Files)) {
-                if (QFileInfo(src.filePath(f)).isExecutable()) continue;
-                if (f.startsWith("RxTx") || f == "SetCom.ini" || f == "Handle.ini") continue;
-                QFile::copy(src.filePath(f), dir.filePath(sub + "/" + f));
-            }
-        }
-    }
-    QString Path() const { return dir.path(); }
-    QString File(const QString& rel) const { return dir.filePath(rel); }
-    QTemporaryDir dir;
-};
-
-struct Result {
-    int rc = -1;
-    QString out, err;
-};
-
-// Runs the command line in process on the virtual clock.
-Result RunVirtual(const QStringList& args, std::shared_ptr<sim::SimEcu> ecu,
-                  const Installation& inst) {
-    VirtualEventService ev;
-    ScopedEvents scope(ev);
-    Result r;
-    QTextStream out(&r.out), err(&r.err);
-    CliEnvironment env;
-    env.simEcu = std::move(ecu);
-    QStringList all{"--install-dir", inst.Path()};
-    all += args;
-    r.rc = RunCli(all, out, err, env);
-    out.flush();
-    err.flush();
-    return r;
-}
-
-std::shared_ptr<sim::SimEcu> NewEcu(sim::SimOptions o = {}) {
-    return std::make_shared<sim::SimEcu>(o);
-}
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-}  // namespace
+using namespace gascal::testing;
 
 TEST(CliInProcess, IdentifyPrintsBothIdentitiesAndLogsTheExchange) {
     Installation inst;
@@ -382,6 +330,30 @@ TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     r = RunVirtual({"--sim", "clear-errors"}, ecu, inst);
     EXPECT_EQ(r.rc, 0);
     EXPECT_GE(ecu->Counters().perCommand.at(CMD_CANC_ERR), 1u);
+}
+
+// The link timer of `live` sleeps between exchanges: in virtual time a read
+// wakes the process a handful of times (the request's byte pauses, the ticks
+// that log its states and read its answer), not on every millisecond.
+TEST(CliInProcess, LiveSleepsBetweenItsExchanges) {
+    Installation inst;
+    VirtualEventService ev;
+    ScopedEvents scope(ev);
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    CliEnvironment env;
+    env.simEcu = NewEcu();
+    const int rc = RunCli({"--install-dir", inst.Path(), "--sim", "live", "--count", "40"},
+                          outStream, errStream, env);
+    errStream.flush();
+    ASSERT_EQ(rc, 0) << err.toStdString();
+    const auto& perCommand = env.simEcu->Counters().perCommand;
+    ASSERT_EQ(perCommand.at(CMD_READ_MEM1), 40u);
+    const double ms = ev.MicroSeconds() / 1000;
+    EXPECT_GT(ms, 40 * 100.0);
+    // Ticking every millisecond would be one wake-up per millisecond.
+    EXPECT_LT(static_cast<double>(ev.WakeUps()), ms / 8);
+    EXPECT_LT(ev.WakeUps(), 20u * 45);
 }
 
 // --- The programs, over a pseudo-terminal --------------------------------------

@@ -110,6 +110,10 @@ TEST(Numbers, FormatFixedRules) {
     EXPECT_EQ(FormatFixed(7, -2, 0), "7");       // bad arguments count as 0 and 1
     EXPECT_EQ(FormatFixed(0.29, 2, 1), "0,29");  // not 0,28 from binary rounding
     EXPECT_EQ(FormatFixed(123.456, 1, 1), "123,4");
+    // Large values keep their digits: the rounding allowance never adds a count.
+    EXPECT_EQ(FormatFixed(1.6e9, 2, 1), "1600000000,00");
+    EXPECT_EQ(FormatFixed(4e13, 0, 1), "40000000000000");
+    EXPECT_EQ(FormatFixed(65535.0 / 1000.0, 3, 1), "65,535");
 }
 
 TEST(OsVersion, NamesOfWindowsPlatformsAndRealSystemRecord) {

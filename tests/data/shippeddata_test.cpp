@@ -43,12 +43,10 @@ TEST(ShippedDataTest, ScaleConfigurationReadsWithoutErrors) {
     for (const auto& t : c.GasLevelType) {
         EXPECT_FALSE(t.Name.isEmpty());
         EXPECT_GT(t.Value, 0);
-        for (int i = 1; i < 6; ++i) {
-            if (t.LevelMode == 0)
-                EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
-            else
-                EXPECT_LT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
-        }
+        // Thresholds rise from element 0 to 5 in both modes: the level page
+        // keeps them in that order (its bars reversed for a sender whose
+        // reading falls as the tank fills).
+        for (int i = 1; i < 6; ++i) EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
     }
     ASSERT_EQ(c.InjectorType.size(), 4u);
     for (const auto& t : c.InjectorType) {

@@ -11,6 +11,7 @@
 
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
+#include "ecu/LineModel.h"
 
 using namespace gascal;
 
@@ -28,6 +29,9 @@ ParamImage Image() {
     i.Mem3Block.NumCylinders = 4;
     i.RecomputeRpmConstant();
     i.CorTable[kCorTimeEntries + 1] = 1;  // ALFA
+    // The points at their nominal table steps.
+    const double breaks[] = {0, 30, 63, 94, 125, 157};
+    for (int p = 0; p < 6; ++p) i.CorTable[static_cast<size_t>(186 + p)] = breaks[p];
     return i;
 }
 
@@ -63,7 +67,10 @@ TEST(ParamCompare, ADifferenceIsADifferentNumberOnTheWire) {
         {"the model's slope", [](ParamImage& i) { i.CorTable[185] = 1.25; }, {"ALFA"}},
         {"a slope change below a thousandth", [](ParamImage& i) { i.CorTable[185] = 1.0004; }, {}},
         {"the model's offset", [](ParamImage& i) { i.CorTable[184] = 0.5; }, {"OFFSET"}},
-        {"a point position", [](ParamImage& i) { i.CorTable[188] = 70; }, {"ModX2"}},
+        {"a point position", [](ParamImage& i) { i.CorTable[188] = 70; }, {"ModX2", "ModY2"}},
+        {"the entry under a point",
+         [k](ParamImage& i) { i.CorTable[63] = k; },
+         {"ModY2", "CorTable63"}},
         {"a table entry by a count", [k](ParamImage& i) { i.CorTable[57] = k; }, {"CorTable57"}},
         {"a table entry by less than half a count",
          [k](ParamImage& i) { i.CorTable[57] = 0.3 * k; },
@@ -183,4 +190,54 @@ TEST(ParamCompare, AFileIsReadAsALoadWouldApplyIt) {
     EXPECT_FALSE(file.badLines.isEmpty());
     EXPECT_FALSE(file.Usable());
     EXPECT_FALSE(ReadParamFileForCompare(dir.filePath("none.var"), ecu, {}).found);
+}
+
+TEST(ParamCompare, TheModelIsTheLineModelRebuiltFromTheTable) {
+    ParamImage i = Image();
+    const double k = i.KInj;
+    i.CorTable[184] = 0.3;    // OFFSET
+    i.CorTable[185] = 1.2;    // ALFA
+    i.CorTable[63] = 60 * k;  // the entry under point 2
+    const std::vector<ModelValue> m = CorModelFromLineModel(i, i.CorTable);
+    QStringList names;
+    for (const ModelValue& v : m) names << v.name;
+    EXPECT_EQ(names, QStringList({"ALFA", "OFFSET", "ModX0", "ModY0", "ModX1", "ModY1", "ModX2",
+                                  "ModY2", "ModX3", "ModY3", "ModX4", "ModY4", "ModX5", "ModY5",
+                                  "ModX6", "ModY6"}));
+    // The same model the Modeling tab and gascal-cli model rebuild.
+    LineModel expected;
+    CorTableArray t = i.CorTable;
+    expected.FromTable(t);
+    EXPECT_DOUBLE_EQ(m[0].value, expected.ALFA);
+    EXPECT_DOUBLE_EQ(m[1].value, expected.OFFSET);
+    for (size_t p = 0; p < kModelPoints; ++p) {
+        EXPECT_DOUBLE_EQ(m[2 + 2 * p].value, expected.ModX[p]) << p;
+        EXPECT_DOUBLE_EQ(m[3 + 2 * p].value, expected.ModY[p]) << p;
+    }
+    // In ms: point 2 at 63 table steps, its gas time the petrol time plus
+    // the entry under it.
+    EXPECT_NEAR(m[6].value, 8.064, 1e-9);
+    EXPECT_NEAR(m[7].value, 8.064 + 60 * k, 1e-9);
+    // The repair of a read table is made on a copy.
+    i.CorTable[189] = 400;
+    CorModelFromLineModel(i, i.CorTable);
+    EXPECT_EQ(i.CorTable[189], 400);
+}
+
+TEST(ParamCompare, ALineChangeMovesNoPointThatStaysPut) {
+    // The points' gas times are the petrol time plus the entry under them:
+    // another slope or offset alone changes only ALFA or OFFSET, whatever the
+    // binary rounding of the model's arithmetic.
+    ParamImage a = Image();
+    const double k = a.KInj;
+    for (int e = 0; e < kCorTimeEntries; ++e) a.CorTable[static_cast<size_t>(e)] = (e % 37) * k;
+    for (int step = 1; step < 200; step += 3) {
+        ParamImage b = a;
+        b.CorTable[185] = step / 100.0;
+        const QStringList expected = step == 100 ? QStringList() : QStringList({"ALFA"});
+        EXPECT_EQ(Names(CompareParams(Side(a), Side(b))), expected) << step;
+        b = a;
+        b.CorTable[184] = step / 100.0;
+        EXPECT_EQ(Names(CompareParams(Side(a), Side(b))), QStringList({"OFFSET"})) << step;
+    }
 }

@@ -1,0 +1,166 @@
+// The injector page against the simulated ECU in virtual time: its rows,
+// trims, sensitivity and modes, and what reaches the ECU's block 3.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "common/Helpers.h"
+#include "link/core/CommandTable.h"
+#include "pages/injector/FrmInjSet.h"
+#include "sim/core/SimLayout.h"
+#include "tests/mainwindow/SimFixture.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+
+QString Dec(const char* s) { return QString::fromLatin1(s).replace('.', DecimalSeparator()); }
+
+int16_t EcuTrimRaw(const sim::SimEcu& ecu, int cyl) {
+    const uint8_t* p = &ecu.Working().mem3[sim::CylOffset(sim::mem3::InjTrim, cyl, 2)];
+    return static_cast<int16_t>(p[0] | p[1] << 8);
+}
+
+uint8_t EcuInjEnable(const sim::SimEcu& ecu, int cyl) {
+    return ecu.Working().mem3[sim::CylOffset(sim::mem3::InjEnable, cyl, 1)];
+}
+
+struct PageOnSim {
+    explicit PageOnSim(sim::SimOptions o = SimSession::DefaultOptions()) : s(o) {
+        EXPECT_TRUE(s.StartAndGoOnline());
+        page = std::make_unique<FrmInjSet>(s.tool(), s.cycle());
+        page->show();
+    }
+    QScrollBar* Trim(int i) { return page->findChild<QScrollBar*>(QStringLiteral("HScrTime%1").arg(i)); }
+    QLineEdit* Box(const char* name, int i) {
+        return page->findChild<QLineEdit*>(QStringLiteral("%1%2").arg(QLatin1String(name)).arg(i));
+    }
+    QComboBox* Mode(int i) { return page->findChild<QComboBox*>(QStringLiteral("CmbSelect%1").arg(i)); }
+    void Pick(int row, int index) {
+        Mode(row)->setCurrentIndex(index);
+        emit Mode(row)->activated(index);
+    }
+    SimSession s;
+    std::unique_ptr<FrmInjSet> page;
+};
+
+}  // namespace
+
+TEST(InjectorPage, OneRowPerCylinderWithTheImagesModesAndTrims) {
+    PageOnSim t;
+    ASSERT_EQ(t.s.image().Mem3Block.NumCylinders, 4);
+    for (int i = 0; i < 4; ++i) {
+        auto* label = t.page->findChild<QLabel*>(QStringLiteral("LblInj%1").arg(i));
+        ASSERT_NE(label, nullptr) << i;
+        EXPECT_EQ(label->text(), QStringLiteral("Inj #%1").arg(i + 1));
+        EXPECT_EQ(t.Mode(i)->count(), 3);
+    }
+    EXPECT_EQ(t.page->findChild<QLabel*>("LblInj4"), nullptr);
+    // Mode items by injector state: 4 → 1, other non-zero → 0, 0 → 2.
+    EXPECT_EQ(InjectorPageModel::ModeOf(4), InjMode::GasForced);
+    EXPECT_EQ(InjectorPageModel::ModeOf(1), InjMode::OnGas);
+    EXPECT_EQ(InjectorPageModel::ModeOf(3), InjMode::OnGas);
+    EXPECT_EQ(InjectorPageModel::ModeOf(0), InjMode::Off);
+    EXPECT_EQ(t.Mode(0)->currentIndex(), 0);
+    // The caption: the product title, " - " and the section's caption.
+    EXPECT_TRUE(t.page->windowTitle().startsWith(t.s.tool().ProductTitle() + " - "));
+}
+
+TEST(InjectorPage, ATrimDraggedToTheEndReachesBlock3OnceAndXBringsItBack) {
+    PageOnSim t;
+    ASSERT_DOUBLE_EQ(t.s.image().KInj, 0.008);
+    const uint64_t writes = t.s.Sent(CMD_WRT_MEM3);
+    // Dragged along: each move stores the trim, one write follows the delay.
+    for (int v : {-10, -30, -50}) t.Trim(1)->setValue(v);
+    EXPECT_DOUBLE_EQ(t.s.image().PendingEdits.Mem3Block.InjTrim[1], -4.0);
+    EXPECT_EQ(t.Box("TxtInjGas", 1)->text(), "-4");
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.Sent(CMD_WRT_MEM3) > writes; }, 5));
+    t.s.RunFor(3);
+    EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), writes + 1);
+    EXPECT_EQ(EcuTrimRaw(*t.s.ecu, 1), -500);  // -4 ms in counts of 8 µs
+
+    t.page->findChild<QPushButton*>("CmdDefaultTime1")->click();
+    EXPECT_EQ(t.Trim(1)->value(), 0);
+    EXPECT_EQ(t.Box("TxtInjGas", 1)->text(), "0");
+    ASSERT_TRUE(t.s.RunUntil([&] { return EcuTrimRaw(*t.s.ecu, 1) == 0; }, 5));
+    EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), writes + 2);
+}
+
+TEST(InjectorPage, SensitivityShowsItsTimeAndIsWritten) {
+    PageOnSim t;
+    ASSERT_EQ(t.s.scale().StepBadBit, 96);
+    InjectorPageModel& m = t.page->Model();
+    EXPECT_EQ(m.SensitivityText(6), Dec("0.5"));
+    EXPECT_EQ(m.SensitivityText(1), Dec("0.0"));
+    EXPECT_EQ(m.SensitivityText(11), Dec("1.0"));
+    const int before = m.Sensitivity();
+    m.SensitivityChanged(before);  // no change: nothing stored
+    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, kPendingByte);
+    m.SensitivityChanged(6);
+    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, 6);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ecu->Working().mem3[sim::mem3::BadBitStep] == 6; }, 5));
+}
+
+TEST(InjectorPage, ForcingGasOnPetrolIsRefusedWithTheMessage) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.engineRunning = false;  // key on, engine still: petrol
+    PageOnSim t(o);
+    ASSERT_EQ(t.s.image().Mem2Block.Mem2Byte1, 0);
+    t.s.prompts.shown.clear();
+    t.Pick(2, static_cast<int>(InjMode::GasForced));
+    ASSERT_EQ(t.s.prompts.shown.size(), 1u);
+    EXPECT_EQ(t.s.prompts.shown[0].text, t.page->Model().PageTexts().needsGas);
+    EXPECT_EQ(t.s.prompts.shown[0].title, t.page->windowTitle());
+    EXPECT_EQ(t.Mode(2)->currentIndex(), static_cast<int>(InjMode::OnGas));  // put back
+    EXPECT_FALSE(t.s.cycle().Injectors().Active());
+}
+
+TEST(InjectorPage, ModesFollowTheSequencingOnPetrolAndOnGas) {
+    {  // On petrol an injector is switched directly.
+        sim::SimOptions o = SimSession::DefaultOptions();
+        o.engineRunning = false;
+        PageOnSim t(o);
+        ASSERT_EQ(EcuInjEnable(*t.s.ecu, 1), 1);
+        t.Pick(1, static_cast<int>(InjMode::Off));
+        EXPECT_TRUE(t.page->Model().RequestPending());
+        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 1) == 0; }, 10));
+        EXPECT_FALSE(t.s.cycle().Injectors().Active());
+        t.Pick(1, static_cast<int>(InjMode::OnGas));
+        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 1) == 1; }, 10));
+        EXPECT_FALSE(t.s.cycle().Injectors().Active());
+    }
+    {  // On gas it is brought into service through its intermediate states.
+        sim::SimOptions o = SimSession::DefaultOptions();
+        o.rpm = 2000;
+        PageOnSim t(o);
+        ASSERT_TRUE(t.s.RunUntil([&] { return t.s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
+        // Injector 3 running on gas (state 3) to start with.
+        t.s.image().PendingEdits.Mem3Block.InjEnable[2] = 3;
+        t.s.sched().StartWriteDelay(Block::Mem3);
+        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 2) == 3; }, 10));
+        t.Pick(2, static_cast<int>(InjMode::GasForced));
+        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 2) == 4; }, 10));
+        EXPECT_FALSE(t.s.cycle().Injectors().Active());
+        t.Pick(2, static_cast<int>(InjMode::Off));
+        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 2) == 0; }, 10));
+        // Back into service on gas: through state 1 to 2, one step a slot.
+        std::vector<uint8_t> seen;
+        t.s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+            if (cmd == CMD_WRT_MEM3) seen.push_back(EcuInjEnable(*t.s.ecu, 2));
+        });
+        t.Pick(2, static_cast<int>(InjMode::OnGas));
+        EXPECT_TRUE(t.page->Model().RequestPending());
+        // While a request runs, a mode list passes the focus on.
+        t.Mode(3)->setFocus();
+        EXPECT_FALSE(t.Mode(3)->hasFocus());
+        ASSERT_TRUE(t.s.RunUntil([&] { return !t.s.cycle().Injectors().Active(); }, 30));
+        t.s.RunFor(3);
+        EXPECT_EQ(seen, (std::vector<uint8_t>{1, 2}));
+        EXPECT_EQ(EcuInjEnable(*t.s.ecu, 2), 2);
+    }
+}
