@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "app/gascal/SimBridge.h"
+#include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "link/core/MachinePorts.h"
@@ -31,6 +32,10 @@ namespace {
 // demonstration goes online straight away (see docs/mainwindow.md).
 constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
+// For the pictures of the secondary windows: a version older than the file's,
+// and the file's version dated earlier.
+constexpr const char* kSimOlderVersion = "0139";
+constexpr const char* kSimEarlierDate = "15032025";
 
 }  // namespace
 
@@ -70,10 +75,14 @@ int main(int argc, char** argv) {
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
     QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
                                   QStringLiteral("index"), QStringLiteral("3"));
+    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
+                                     QStringLiteral("Secondary window in the picture (FrmUpdate, FrmStartUp)."),
+                                     QStringLiteral("name"));
+    shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -96,6 +105,13 @@ int main(int argc, char** argv) {
         o.key = true;
         o.engineRunning = true;
         o.warm = true;
+        if (parser.value(shotWindowOpt) == QLatin1String("FrmUpdate")) {
+            // An upgrade needs the engine stopped and the key off.
+            o.firmwareVersion = QString::fromLatin1(kSimOlderVersion);
+            o.key = o.engineRunning = false;
+        } else if (parser.value(shotWindowOpt) == QLatin1String("FrmStartUp")) {
+            o.firmwareDate = QString::fromLatin1(kSimEarlierDate);
+        }
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
@@ -124,7 +140,10 @@ int main(int argc, char** argv) {
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
     int rc = 0;
-    if (parser.isSet(shotOpt)) {
+    std::unique_ptr<WindowShot> windowShot;
+    if (parser.isSet(shotOpt) && parser.isSet(shotWindowOpt)) {
+        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
+    } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         // The tab is chosen as the user would, so its page is prepared.
@@ -142,6 +161,8 @@ int main(int argc, char** argv) {
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();
+    if (windowShot) rc = windowShot->Result();
+    windowShot.reset();
     prompts.SetParent(nullptr);
     window.reset();
     session.reset();
