@@ -105,7 +105,6 @@ TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
     const Case cases[] = {
         {"--yes", {"upgrade", "--yes"}, "", 0, true},
         {"answered y", {"upgrade"}, "y\n", 0, true},
-        {"answered n", {"upgrade"}, "n\n", 7, false},
         {"no answer", {"upgrade"}, "", 7, false},
     };
     for (const Case& c : cases) {
