@@ -472,22 +472,18 @@ bool FirmwareUpgrade::EnterProgramming() {
 bool FirmwareUpgrade::EraseAllFlash() {
     ClsComm& comm = session_.Comm();
     const FlashTable& table = session_.Flash();
-    const QStringList addresses = RecordAddressList(FirmwareFilePath(), table);
-    std::vector<bool> marked(FlashTable::kMaxBlocks, false);
-    bool any = false;
-    for (const QString& a : addresses) {
+    // The flash is erased whole; it is erased at all only when a record of
+    // the file lies in one of its blocks.
+    bool anyBlock = false;
+    for (const QString& a : RecordAddressList(FirmwareFilePath(), table)) {
         if (a.isEmpty()) {
             UserPrompts().MessageBox(QString::fromLatin1(kProgramNotLoaded), Text(UpText::UpdateCaption),
                                      BoxIcon::Warning, BoxButtons::Ok);
             return false;
         }
-        const int block = table.BlockOf(a.toUInt(nullptr, 16));
-        if (block >= 0) {
-            marked[static_cast<size_t>(block)] = true;
-            any = true;
-        }
+        anyBlock = anyBlock || table.BlockOf(a.toUInt(nullptr, 16)) >= 0;
     }
-    if (!any) return false;
+    if (!anyBlock) return false;
     const bool ok = Attempt([&] {
         comm.SetAttesaGlobale_usec(SlowWaitUs());
         const bool sent = comm.SendAndWait(BuildRequest(CMD_ERASE_FLASH, QByteArray(1, '\0')));
