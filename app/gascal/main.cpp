@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "app/gascal/SimBridge.h"
+#include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "ecu/WindowRegistry.h"
@@ -32,6 +33,10 @@ namespace {
 // demonstration goes online straight away (see docs/mainwindow.md).
 constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
+// For the pictures of the secondary windows: a version older than the file's,
+// and the file's version dated earlier.
+constexpr const char* kSimOlderVersion = "0139";
+constexpr const char* kSimEarlierDate = "15032025";
 
 }  // namespace
 
@@ -101,6 +106,13 @@ int main(int argc, char** argv) {
         o.key = true;
         o.engineRunning = true;
         o.warm = true;
+        if (parser.value(shotWindowOpt) == QLatin1String("FrmUpdate")) {
+            // An upgrade needs the engine stopped and the key off.
+            o.firmwareVersion = QString::fromLatin1(kSimOlderVersion);
+            o.key = o.engineRunning = false;
+        } else if (parser.value(shotWindowOpt) == QLatin1String("FrmStartUp")) {
+            o.firmwareDate = QString::fromLatin1(kSimEarlierDate);
+        }
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
@@ -129,7 +141,10 @@ int main(int argc, char** argv) {
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
     int rc = 0;
-    if (parser.isSet(shotOpt)) {
+    std::unique_ptr<WindowShot> windowShot;
+    if (parser.isSet(shotOpt) && WindowShot::Drives(parser.value(shotWindowOpt))) {
+        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
+    } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         // The tab is chosen as the user would, so its page is prepared.
@@ -168,6 +183,8 @@ int main(int argc, char** argv) {
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();
+    if (windowShot) rc = windowShot->Result();
+    windowShot.reset();
     prompts.SetParent(nullptr);
     window.reset();
     session.reset();
