@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "app/gascal/SimBridge.h"
+#include "app/gascal/MapDrive.h"
 #include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
@@ -79,11 +80,15 @@ int main(int argc, char** argv) {
     QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
                                      QStringLiteral("Window opened and shown in the picture instead of the main window."),
                                      QStringLiteral("name"));
+    QCommandLineOption shotDriveOpt(QStringLiteral("screenshot-drive"),
+                                    QStringLiteral("Drive the simulated car on both fuels, read the map and "
+                                                   "compute before the picture."));
+    shotDriveOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -142,30 +147,20 @@ int main(int argc, char** argv) {
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
     int rc = 0;
     std::unique_ptr<WindowShot> windowShot;
+    std::unique_ptr<MapDrive> drive;
     if (parser.isSet(shotOpt) && WindowShot::Drives(parser.value(shotWindowOpt))) {
         windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
     } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
-        // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
         const QString windowName = parser.value(shotWindowOpt);
-        QTimer::singleShot(ms / 2, window.get(), [&, tab] {
+        // The tab is chosen as the user would, so its page is prepared.
+        const auto showTab = [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
-        });
-        if (!windowName.isEmpty()) {
-            // The window is opened through the registry, as its button would.
-            QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
-                if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
-                    WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
-                    (*open)(context);
-                } else {
-                    std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
-                }
-            });
-        }
-        QTimer::singleShot(ms, window.get(), [&, file, windowName] {
+        };
+        const auto takePicture = [&, file, windowName] {
             QWidget* shown = window.get();
             if (!windowName.isEmpty()) {
                 shown = nullptr;
@@ -179,12 +174,36 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
-        });
+        };
+        if (parser.isSet(shotDriveOpt) && ecu) {
+            // The picture once the drive has filled the map and placed the
+            // targets; on the Modeling tab with a point chosen.
+            drive = std::make_unique<MapDrive>(*session, ecu, [&, showTab, takePicture, tab] {
+                showTab();
+                if (tab == 1) session->Ecu().Model().LblPntMod_Click(3);
+                QTimer::singleShot(3000, window.get(), takePicture);
+            });
+        } else {
+            QTimer::singleShot(ms / 2, window.get(), showTab);
+            if (!windowName.isEmpty()) {
+                // The window is opened through the registry, as its button would.
+                QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
+                    if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
+                        WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
+                        (*open)(context);
+                    } else {
+                        std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                    }
+                });
+            }
+            QTimer::singleShot(ms, window.get(), takePicture);
+        }
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();
     if (windowShot) rc = windowShot->Result();
     windowShot.reset();
+    drive.reset();
     prompts.SetParent(nullptr);
     window.reset();
     session.reset();
