@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/gascal-cli/CliFields.h"
+#include "app/gascal-cli/CliUpgrade.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "data/core/ClsLingue.h"
@@ -419,12 +420,12 @@ int CliSession::CheckCompatibility() {
             return CLI_INCOMPATIBLE;
         case FirmwareVerdict::UpgradeNeeded:
             err_ << "The ECU's firmware is older than the firmware file: an upgrade is offered "
-                    "(use the window's firmware upgrade).\n";
+                    "(gascal-cli upgrade, or the window's firmware upgrade).\n";
             both();
             break;
         case FirmwareVerdict::UpgradeOffered:
             err_ << "The firmware file is more recent than the ECU's firmware: an upgrade is "
-                    "offered (use the window's firmware upgrade).\n";
+                    "offered (gascal-cli upgrade, or the window's firmware upgrade).\n";
             both();
             break;
         case FirmwareVerdict::Accepted:
@@ -469,8 +470,18 @@ int CliSession::Run() {
             if (!ReadForDiff(path, ecu_->Image()).Usable()) return CLI_FILE;
         if (o_.args.size() == 2) return CmdDiff(o_.args);
     }
+    UpgradeCommand upgrade;
+    QString upgradeError;
+    if (o_.command == QLatin1String("upgrade") && !ParseUpgradeArgs(o_.args, upgrade, &upgradeError))
+        throw UsageError(upgradeError);
     int rc = Connect();
     if (rc != CLI_OK) return rc;
+    // The upgrade judges the ECU itself (one waiting for its program after
+    // an interrupted upgrade has no firmware to judge).
+    if (o_.command == QLatin1String("upgrade")) {
+        QTextStream stdinStream(stdin);
+        return RunUpgradeCommand(*ecu_, upgrade, out_, err_, env_.input ? *env_.input : stdinStream);
+    }
     rc = CheckCompatibility();
     if (rc != CLI_OK) return rc;
     err_ << "ECU found on " << PortDescription() << ", firmware " << ecu_->Comm().FirmwareEcuVersStr()
@@ -986,7 +997,7 @@ QString CliHelpText() {
         "\n"
         "On connecting the ECU is identified and checked against the firmware file: a\n"
         "missing firmware file, a foreign project code or a newer ECU firmware stop with\n"
-        "both descriptions; an available upgrade is only mentioned.\n"
+        "both descriptions; an available upgrade is only mentioned (see upgrade).\n"
         "\n"
         "Commands:\n"
         "  identify                      firmware identity of the ECU and of the file\n"
@@ -1021,6 +1032,17 @@ QString CliHelpText() {
         "                                ECU's table); --clear makes the ECU forget that\n"
         "                                fuel's points first; --save writes a map file;\n"
         "                                --csv: Kind,Fuel,PressureMbar,TimeMs,GasTimeMs\n"
+        "  upgrade [--yes] [--backup FILE] [--skip-failed]\n"
+        "                                write the firmware file into the ECU (engine off,\n"
+        "                                key off): the configuration is saved to a backup\n"
+        "                                file (FILE, or one named after the ECU and the time\n"
+        "                                in the installation folder; its path is printed),\n"
+        "                                written back and saved. Asks before erasing unless\n"
+        "                                --yes; a chunk that fails three times stops it,\n"
+        "                                with --skip-failed it ends incomplete. Run it again\n"
+        "                                after an interruption: the ECU waiting for its\n"
+        "                                program gets it, and its configuration from FILE or\n"
+        "                                the newest backup\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that\n"
         "                                differs, as NAME: FIRST | SECOND\n"
@@ -1029,7 +1051,8 @@ QString CliHelpText() {
         "comma. Data go to standard output, messages to standard error.\n"
         "\n"
         "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
-        "3 no ECU or link failure, 4 file error, 5 ECU incompatible.\n");
+        "3 no ECU or link failure, 4 file error, 5 ECU incompatible,\n"
+        "7 upgrade failed or incomplete.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {
@@ -1050,7 +1073,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "set",         "save-params", "load-params",
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
-                                          "map",         "diff"};
+                                          "map",         "upgrade",     "diff"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

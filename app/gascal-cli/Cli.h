@@ -3,7 +3,8 @@
 // the wire, their order and the communication log are the same.
 //
 // Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid
-// input, 3 no ECU or link failure, 4 file error, 5 ECU incompatible.
+// input, 3 no ECU or link failure, 4 file error, 5 ECU incompatible,
+// 7 firmware upgrade failed or incomplete.
 #pragma once
 
 #include <QString>
@@ -23,7 +24,8 @@ enum CliExit {
     CLI_USAGE = 2,
     CLI_LINK = 3,
     CLI_FILE = 4,
-    CLI_INCOMPATIBLE = 5
+    CLI_INCOMPATIBLE = 5,
+    CLI_UPGRADE = 7
 };
 
 struct CliEnvironment {
@@ -32,6 +34,8 @@ struct CliEnvironment {
     // Installation folder when --install-dir is not given (the program's own
     // parent folder when empty).
     QString defaultInstallDir;
+    // Where answers to questions come from (standard input when null).
+    QTextStream* input = nullptr;
 };
 
 // Runs one command line (without the program name). Data go to `out`,

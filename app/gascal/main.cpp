@@ -17,6 +17,8 @@
 #include <memory>
 
 #include "app/gascal/SimBridge.h"
+#include "app/gascal/MapDrive.h"
+#include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "ecu/WindowRegistry.h"
@@ -34,6 +36,10 @@ namespace {
 // demonstration goes online straight away (see docs/mainwindow.md).
 constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
+// For the pictures of the secondary windows: a version older than the file's,
+// and the file's version dated earlier.
+constexpr const char* kSimOlderVersion = "0139";
+constexpr const char* kSimEarlierDate = "15032025";
 
 }  // namespace
 
@@ -76,6 +82,9 @@ int main(int argc, char** argv) {
     QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
                                      QStringLiteral("Window opened and shown in the picture instead of the main window."),
                                      QStringLiteral("name"));
+    QCommandLineOption shotDriveOpt(QStringLiteral("screenshot-drive"),
+                                    QStringLiteral("Drive the simulated car on both fuels, read the map and "
+                                                   "compute before the picture."));
     // For the secondary windows' pictures: a password typed into the window's
     // password box, the comparison with a parameter file, errors forced on
     // the simulated ECU.
@@ -86,11 +95,11 @@ int main(int argc, char** argv) {
                                       QStringLiteral("FILE"));
     QCommandLineOption simErrorOpt(QStringLiteral("sim-error"), QStringLiteral("Error item forced on the simulated ECU."),
                                    QStringLiteral("ITEM"));
-    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotPasswordOpt,
+    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &shotPasswordOpt,
                                   &shotCompareOpt, &simErrorOpt})
         o->setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotPasswordOpt,
-                       shotCompareOpt, simErrorOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
+                       shotPasswordOpt, shotCompareOpt, simErrorOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -114,6 +123,13 @@ int main(int argc, char** argv) {
         o.engineRunning = true;
         o.warm = true;
         for (const QString& item : parser.values(simErrorOpt)) o.errorItems.push_back(item.toInt());
+        if (parser.value(shotWindowOpt) == QLatin1String("FrmUpdate")) {
+            // An upgrade needs the engine stopped and the key off.
+            o.firmwareVersion = QString::fromLatin1(kSimOlderVersion);
+            o.key = o.engineRunning = false;
+        } else if (parser.value(shotWindowOpt) == QLatin1String("FrmStartUp")) {
+            o.firmwareDate = QString::fromLatin1(kSimEarlierDate);
+        }
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
@@ -142,37 +158,22 @@ int main(int argc, char** argv) {
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
     int rc = 0;
-    if (parser.isSet(shotOpt)) {
+    std::unique_ptr<WindowShot> windowShot;
+    std::unique_ptr<MapDrive> drive;
+    if (parser.isSet(shotOpt) && WindowShot::Drives(parser.value(shotWindowOpt))) {
+        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
+    } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
-        // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
         const QString windowName =
             parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare") : parser.value(shotWindowOpt);
-        QTimer::singleShot(ms / 2, window.get(), [&, tab] {
+        // The tab is chosen as the user would, so its page is prepared.
+        const auto showTab = [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
-        });
-        if (!windowName.isEmpty()) {
-            // The window is opened through the registry, as its button would.
-            QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
-                if (parser.isSet(shotCompareOpt)) {
-                    ShowComparison(session->Ecu(), parser.value(shotCompareOpt), window.get());
-                } else if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
-                    WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
-                    (*open)(context);
-                } else {
-                    std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
-                }
-                if (parser.isSet(shotPasswordOpt)) {
-                    for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {
-                        pw->setText(parser.value(shotPasswordOpt));
-                        emit pw->returnPressed();
-                    }
-                }
-            });
-        }
-        QTimer::singleShot(ms, window.get(), [&, file, windowName] {
+        };
+        const auto takePicture = [&, file, windowName] {
             QWidget* shown = window.get();
             if (!windowName.isEmpty()) {
                 shown = nullptr;
@@ -186,10 +187,44 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
-        });
+        };
+        if (parser.isSet(shotDriveOpt) && ecu) {
+            // The picture once the drive has filled the map and placed the
+            // targets; on the Modeling tab with a point chosen.
+            drive = std::make_unique<MapDrive>(*session, ecu, [&, showTab, takePicture, tab] {
+                showTab();
+                if (tab == 1) session->Ecu().Model().LblPntMod_Click(3);
+                QTimer::singleShot(3000, window.get(), takePicture);
+            });
+        } else {
+            QTimer::singleShot(ms / 2, window.get(), showTab);
+            if (!windowName.isEmpty()) {
+                // The window is opened through the registry, as its button would.
+                QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
+                    if (parser.isSet(shotCompareOpt)) {
+                        ShowComparison(session->Ecu(), parser.value(shotCompareOpt), window.get());
+                    } else if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
+                        WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
+                        (*open)(context);
+                    } else {
+                        std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                    }
+                    if (parser.isSet(shotPasswordOpt)) {
+                        for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {
+                            pw->setText(parser.value(shotPasswordOpt));
+                            emit pw->returnPressed();
+                        }
+                    }
+                });
+            }
+            QTimer::singleShot(ms, window.get(), takePicture);
+        }
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();
+    if (windowShot) rc = windowShot->Result();
+    windowShot.reset();
+    drive.reset();
     prompts.SetParent(nullptr);
     window.reset();
     session.reset();

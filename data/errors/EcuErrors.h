@@ -17,7 +17,7 @@ class ClsLingue;
 // Dictionary entry of the first error definition. The definitions run from
 // here to the entry "[END_ERROR_ECU]" (at most 256); the entry after that
 // marker is the caption of the "Errori" button.
-inline constexpr int kErrorDefinitionsFirstEntry = 400;
+inline constexpr int kErrorDefinitionsFirstEntry = 700;
 inline constexpr int kMaxErrorDefinitions = 256;
 inline constexpr int kErrorItems = 32;
 inline constexpr int kErrorFlags = 64;

@@ -43,6 +43,9 @@ public:
     // --- Menus, keys, buttons ------------------------------------------------
     void MnuFileLoadConf_Click();
     void MnuFileSaveConf_Click();
+    // The Modeling tab's Open and Save: the same files and dialogs.
+    void CmdModOpen_Click() { MnuFileLoadConf_Click(); }
+    void CmdModSave_Click() { MnuFileSaveConf_Click(); }
     void MnuFileEsc_Click();
     void MnuLngT_Click(int language);
     void MnuViewTab_Click(int menuEntry);  // General, Configuration, Calibration, Modeling, Map

@@ -7,9 +7,9 @@
 namespace gascal {
 
 namespace {
-// Entries 370 and on of the dictionary; the window sections sit just
-// before them (340 to 369).
-constexpr int kBase = 370;
+// Entries 470 and on of the dictionary; the window sections sit just
+// before them (440 to 469).
+constexpr int kBase = 470;
 constexpr int E(int offset) {
     return kBase + offset;
 }

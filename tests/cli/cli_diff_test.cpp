@@ -143,3 +143,9 @@ TEST(CliDiff, FilesAreCheckedBeforeTheEcuIsAsked) {
         EXPECT_EQ(fresh->Counters().requests, 0u) << c.args.join(' ').toStdString();
     }
 }
+
+TEST(CliDiff, HelpDocumentsTheCommandAndItsExitCode) {
+    const QString help = CliHelpText();
+    for (const char* word : {"diff FILE [FILE2]", "1 differences found (diff)"})
+        EXPECT_TRUE(help.contains(word)) << word;
+}

@@ -6,6 +6,7 @@
 #include "data/core/ClsLingue.h"
 #include "link/core/CommandTable.h"
 #include "mainwindow/controller/ErrorWindowModel.h"
+#include "mainwindow/controller/WindowTexts.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -76,4 +77,41 @@ TEST(ErrorWindow, TextsFollowTheLanguageAndFallBackWithoutTheSection) {
     EXPECT_EQ(m.Headings(), QStringList({"Error", "Present", "Stored"}));
     EXPECT_EQ(m.CancCaption(), "Canc.");
     s.lingue().SetIdLingua(0);
+}
+
+// The shipped dictionary holds, in every language, the error window's and
+// the expert page's sections with all their texts, and every fixed-number
+// text of these windows, the English one as the code's fallback; a block
+// moved in the file without the code (or the reverse) fails here.
+TEST(WindowTextsInTheShippedDictionary, SectionsAndFixedEntriesAreAllThere) {
+    SimSession s;
+    s.Start();
+    ClsLingue& d = s.lingue();
+    ASSERT_EQ(d.FindDictionaryError(), -1);
+    const struct {
+        const char* marker;
+        int texts;
+    } sections[] = {{"[FrmErrEcu]", 5}, {"[FrmSetExpert]", 22}};
+    for (int l = 0; l <= d.UboundLingue(); ++l) {
+        const int last = d.UboundVociLingua(l);
+        for (const auto& sec : sections) {
+            int at = -1;
+            for (int i = 0; i <= last && at < 0; ++i)
+                if (d.VoceDizionario(l, i) == sec.marker) at = i;
+            ASSERT_GE(at, 0) << sec.marker << " language " << l;
+            for (int k = 1; k <= sec.texts; ++k) {
+                const QString t = d.VoceDizionario(l, at + k);
+                EXPECT_FALSE(t.isEmpty() || t == "-" || t.startsWith('['))
+                    << sec.marker << " text " << k << " language " << l;
+            }
+        }
+        for (int w = 0; w < static_cast<int>(WinText::Count); ++w) {
+            const WinTextEntry& e = WindowTextInfo(static_cast<WinText>(w));
+            const QString t = d.VoceDizionario(l, e.entry);
+            EXPECT_FALSE(t.isEmpty() || t == "-") << "entry " << e.entry << " language " << l;
+            if (l == 0) {
+                EXPECT_EQ(t, QString::fromLatin1(e.english)) << "entry " << e.entry;
+            }
+        }
+    }
 }
