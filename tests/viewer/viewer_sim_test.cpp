@@ -106,12 +106,14 @@ TEST(ViewerLive, RunModeSamplesTheEcuAndDrawsEachNewSegment) {
 
     v.s.RunFor(4);
     const auto& samples = m.Samples();
-    ASSERT_GE(samples.size(), 60u);
+    // One sample a tick of 50 ms at most; the line's pause between two
+    // requests makes it about one every 150 ms.
+    ASSERT_GE(samples.size(), 20u);
     EXPECT_EQ(v.segments.size(), samples.size() - 1);
     for (size_t i = 1; i < samples.size(); ++i) {
         const double dt = samples[i].SampleTimeMs - samples[i - 1].SampleTimeMs;
         EXPECT_GE(dt, kViewTimerMs - 1);
-        EXPECT_LE(dt, 2 * kViewTimerMs);
+        EXPECT_LE(dt, 4 * kViewTimerMs);
     }
     // The live values: the engine speeds up towards 2500 rpm.
     EXPECT_GT(samples.back().Rpm, samples.front().Rpm);
@@ -149,8 +151,9 @@ TEST(ViewerLive, TheSweepStartsAgainAtTheLeftEdge) {
     // old sweep stays readable right of the new head.
     ASSERT_TRUE(v.s.RunUntil([&] { return m.Samples().size() == 3; }, 1));
     EXPECT_EQ(m.DrawnX().front(), 0);
-    EXPECT_LT(m.SweepHead(), 100);
-    EXPECT_FALSE(m.PreviousSweep().empty());
+    EXPECT_LT(m.SweepHead(), 1000);
+    ASSERT_FALSE(m.PreviousSweep().empty());
+    EXPECT_GT(m.PreviousSweepX().back(), kPictureWidth);
     m.ShowReadout(4000);
     EXPECT_EQ(m.SignalLabel(5).split('\n').size(), 2);
 }
@@ -190,7 +193,7 @@ TEST(ViewerLive, StopOffersToSaveAndTheRecordingReopensWithTheSameSamples) {
     const QByteArray rec = ReadBytes(saved);
     EXPECT_LT(rec.size(), QFileInfo(v.s.root + "/BIN/RxTx.TXT").size());
     EXPECT_TRUE(rec.contains("\"[K_gm]\""));
-    ASSERT_GE(live.size(), 40u);
+    ASSERT_GE(live.size(), 15u);
     ASSERT_EQ(m.Samples().size(), live.size());
     for (size_t i = 0; i < live.size(); ++i) ExpectSameSample(live[i], m.Samples()[i]);
     EXPECT_FALSE(m.DrawnX().empty());
@@ -211,7 +214,7 @@ TEST(ViewerLive, NotSavingShowsTheLiveLogAndCancelledDialogsChangeNothing) {
     m.OptRun_Click(1);
     ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
     EXPECT_TRUE(m.IsLiveLog(m.CurrentFile()));
-    EXPECT_GE(m.Samples().size(), 30u);
+    EXPECT_GE(m.Samples().size(), 10u);
     EXPECT_TRUE(QDir(v.s.root + "/SAMPLES").entryList(QDir::Files).isEmpty());
     // Back to run mode: a new sweep from an empty list.
     m.OptRun_Click(0);
@@ -224,9 +227,10 @@ TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
     v.Open();
     ViewerModel& m = *v.model;
     v.s.RunFor(1);
-    // The cable is pulled: the link loses the ECU and keeps trying.
+    // The cable is pulled: the link gives the request up after its resends,
+    // then keeps trying to reopen the port.
     v.s.ecu->Vanish(600e6, v.s.ev.MicroSeconds());
-    ASSERT_TRUE(v.s.RunUntil([&] { return v.s.comm().WDogPresente(); }, 30));
+    ASSERT_TRUE(v.s.RunUntil([&] { return v.s.comm().WDogPresente(); }, 120));
     v.s.RunFor(0.5);
     EXPECT_TRUE(m.LoadingVisible());
     EXPECT_EQ(m.LoadingText(), QStringLiteral("WAITING FOR THE ECU"));

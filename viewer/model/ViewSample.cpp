@@ -5,6 +5,7 @@
 
 #include "data/core/ParamImage.h"
 #include "link/core/CommandTable.h"
+#include "link/core/Frame.h"
 
 namespace gascal {
 
