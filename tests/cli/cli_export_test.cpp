@@ -89,7 +89,10 @@ TEST(CliExport, ALongLogIsExportedWindowByWindowWithEveryAnswerOnce) {
     ExportRun x;
     QByteArray log = LogHeader();
     int n = 0;
-    while (log.size() < kLogWindowBytes * 2 + 1000) log += Mem1Exchange(8000 + 70 * n, Values(n++ % 100));
+    while (log.size() < kLogWindowBytes * 2 + 1000) {
+        log += Mem1Exchange(8000 + 70 * n, Values(n % 100));
+        ++n;
+    }
     const QString path = x.File("long.vfl");
     ASSERT_TRUE(WriteBytes(path, log));
     ASSERT_EQ(x.Run({path, "--csv"}), CLI_OK) << x.err.toStdString();
