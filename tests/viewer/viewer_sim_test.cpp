@@ -320,7 +320,7 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
     QApplication::processEvents();
 
     // The trace is on the picture in the channels' colours.
-    const QImage img = w->Picture()->Trace().toImage();
+    const QImage& img = w->Picture()->Trace();
     ASSERT_FALSE(img.isNull());
     const auto has = [&img](const QColor& c) {
         for (int y = 0; y < img.height(); ++y)

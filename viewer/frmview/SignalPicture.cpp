@@ -3,9 +3,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPolygonF>
+#include <QPolygon>
 #include <QWheelEvent>
 #include <cmath>
+#include <vector>
 
 namespace gascal {
 
@@ -43,7 +44,7 @@ SignalPicture::SignalPicture(ViewerModel& model, QWidget* parent) : QWidget(pare
 }
 
 void SignalPicture::BuildGrid() {
-    grid_ = QPixmap(size());
+    grid_ = QImage(size(), QImage::Format_RGB32);
     grid_.fill(Background());
     QPainter p(&grid_);
     p.setPen(kDotColour);
@@ -61,9 +62,21 @@ void SignalPicture::BuildGrid() {
     }
 }
 
+void SignalPicture::RestoreGrid(QPainter& p) {
+    // Into the picture's own buffer: no new image for every redraw.
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(0, 0, grid_);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
 void SignalPicture::Clear() {
     if (grid_.size() != size()) BuildGrid();
-    trace_ = grid_;
+    if (trace_.size() != grid_.size()) {
+        trace_ = grid_.copy();
+    } else {
+        QPainter p(&trace_);
+        RestoreGrid(p);
+    }
     update();
 }
 
@@ -85,7 +98,7 @@ void SignalPicture::DrawSegment(const LiveSegment& s) {
         const int from = static_cast<int>(std::floor(PxX(s.x2 + kEraseFrom)));
         const int to = static_cast<int>(std::ceil(PxX(s.x2 + kEraseTo)));
         const QRect band(from, 0, std::max(0, to - from), height());
-        p.drawPixmap(band.topLeft(), grid_, band);
+        p.drawImage(band.topLeft(), grid_, band);
         dirty = dirty.united(band);
     }
     p.end();
@@ -94,35 +107,51 @@ void SignalPicture::DrawSegment(const LiveSegment& s) {
 
 void SignalPicture::Redraw() {
     if (grid_.size() != size()) BuildGrid();
-    trace_ = grid_;
+    if (trace_.size() != grid_.size()) trace_ = QImage(grid_.size(), grid_.format());
     const auto& xs = model_.DrawnX();
     const auto& idx = model_.DrawnIndex();
     const auto& samples = model_.Samples();
+    QPainter p(&trace_);
+    RestoreGrid(p);
     if (xs.size() >= 2) {
-        QPainter p(&trace_);
-        QPolygonF line;
+        // Whole pixels: the steps stay crisp and the painter takes its
+        // integer path.
+        std::vector<int> px(xs.size());
+        for (size_t k = 0; k < xs.size(); ++k) px[k] = static_cast<int>(std::lround(PxX(xs[k])));
+        QPolygon line;
         line.reserve(static_cast<int>(xs.size() * 2));
+        const auto add = [&line](int x, int y) {
+            if (line.isEmpty() || line.constLast() != QPoint(x, y)) line << QPoint(x, y);
+        };
         for (int c = 0; c < kViewChannels; ++c) {
             if (!model_.ChannelDrawn(c)) continue;
             p.setPen(QPen(ToQColor(model_.Channels()[static_cast<size_t>(c)].colour), 0));
             line.clear();
+            int y = 0;
+            bool have = false;
             for (size_t k = 1; k < xs.size(); ++k) {
                 const ViewSample& a = samples[static_cast<size_t>(idx[k - 1])];
-                const ViewSample& b = samples[static_cast<size_t>(idx[k])];
                 // A segment is drawn from a sample with a time only.
                 if (!(a.SampleTimeMs > 0)) {
                     if (line.size() > 1) p.drawPolyline(line);
                     line.clear();
+                    have = false;
                     continue;
                 }
-                const double y1 = PxY(model_.ChannelY(c, a));
-                const double x2 = PxX(xs[k]);
-                if (line.isEmpty()) line << QPointF(PxX(xs[k - 1]), y1);
-                line << QPointF(x2, y1) << QPointF(x2, PxY(model_.ChannelY(c, b)));
+                if (!have) {
+                    y = static_cast<int>(std::lround(PxY(model_.ChannelY(c, a))));
+                    add(px[k - 1], y);
+                    have = true;
+                }
+                const ViewSample& b = samples[static_cast<size_t>(idx[k])];
+                add(px[k], y);
+                y = static_cast<int>(std::lround(PxY(model_.ChannelY(c, b))));
+                add(px[k], y);
             }
             if (line.size() > 1) p.drawPolyline(line);
         }
     }
+    p.end();
     update();
 }
 
@@ -144,7 +173,7 @@ void SignalPicture::paintEvent(QPaintEvent* e) {
     if (trace_.size() != size()) {
         p.fillRect(rect(), Background());
     }
-    if (!trace_.isNull()) p.drawPixmap(e->rect(), trace_, e->rect());
+    if (!trace_.isNull()) p.drawImage(e->rect(), trace_, e->rect());
     if (const auto x = model_.SecondCursorX()) {
         p.setPen(QPen(kSecondCursorColour, 0, Qt::DashLine));
         const double px = PxX(*x);

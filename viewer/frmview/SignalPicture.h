@@ -1,18 +1,19 @@
 // The viewer's signal picture (PctSignal): an oscilloscope screen drawn with
-// the painter onto a cached pixmap. The dotted grid is drawn once per size
+// the painter onto a cached pixmap (a raster image kept between paints). The dotted grid is drawn once per size
 // into its own pixmap; the traces are drawn over a copy of it, the live
 // segment by segment (with the erase band ahead of the sweep restored from
 // the grid), a full redraw as one stepped polyline per channel. The cursor
 // lines are painted over the pixmap, so moving them redraws nothing.
 #pragma once
 
-#include <QPixmap>
+#include <QImage>
 #include <QWidget>
 #include <array>
 
 #include "viewer/model/ViewerModel.h"
 
 class QLabel;
+class QPainter;
 
 namespace gascal {
 
@@ -35,7 +36,7 @@ public:
     double PxY(double y) const { return y * height() / kPictureHeight; }
     double UnitsX(double px) const { return width() > 0 ? px * kPictureWidth / width() : 0; }
 
-    const QPixmap& Trace() const { return trace_; }
+    const QImage& Trace() const { return trace_; }
     static QColor ToQColor(uint32_t rgb);
     static QColor Background() { return QColor(8, 12, 16); }
 
@@ -48,10 +49,11 @@ protected:
 
 private:
     void BuildGrid();
+    void RestoreGrid(QPainter& p);
 
     ViewerModel& model_;
-    QPixmap grid_;
-    QPixmap trace_;
+    QImage grid_;
+    QImage trace_;
     std::array<QLabel*, kViewChannels> zero_{};
 };
 
