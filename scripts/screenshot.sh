@@ -41,8 +41,8 @@ for mode in run stop; do
     out="$top/docs/window-frmview-$mode.png"
     rm -f "$build/tree/BIN/SetCom.ini"
     stopAfter=""
-    if [ "$mode" = stop ]; then stopAfter=$(( half > 8 ? half - 4 : 4 )); fi
-    GASCAL_FRMVIEW_CURSORS="0.64,0.36" GASCAL_FRMVIEW_STOP_AFTER="$stopAfter" \
+    if [ "$mode" = stop ]; then stopAfter=$(( half > 8 ? half - 2 : 4 )); fi
+    GASCAL_FRMVIEW_CURSORS="0.52,0.26" GASCAL_FRMVIEW_STOP_AFTER="$stopAfter" \
     ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1366x768x24" \
         "$build/tree/BIN/gascal" --sim --sim-drive --screenshot "$out" --screenshot-after "$wait" \
         --screenshot-window FrmView

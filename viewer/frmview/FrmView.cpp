@@ -68,9 +68,6 @@ QPushButton* Button(QWidget* parent, const char* name) {
     return b;
 }
 
-// "Cilinder && Coil " shows one ampersand.
-QString OneAmpersand(QString t) { return t.replace(QStringLiteral("&&"), QStringLiteral("&")); }
-
 }  // namespace
 
 // A channel's show picture (PctMostra): the reference picture (a lit lamp
@@ -505,7 +502,8 @@ void FrmView::ApplyTexts() {
     cmdZoomIn_->setText(t.zoomIn);
     cmdZoomOut_->setText(t.zoomOut);
     cmdReset_->setText(t.reset);
-    fraCylCoil_->setTitle(OneAmpersand(t.cylCoil));
+    // "Cilinder && Coil ": the doubled ampersand shows as one, in Qt as well.
+    fraCylCoil_->setTitle(t.cylCoil);
     lblCyl_->setText(t.cylinder);
     lblCoil_->setText(t.coil);
     cmdEscCylCoil_->setText(t.esc);
@@ -579,6 +577,8 @@ void FrmView::UpdateReadout() {
     }
     lblOffsetTime_->setText(model_.TimeLabel());
     lblDeltaTime_->setText(model_.DeltaTimeLabel());
+    lblDeltaTime_->setVisible(!model_.DeltaTimeLabel().isEmpty());
+    lblOffsetTime_->setVisible(!model_.RunMode());
     pctSwitch_->Refresh();
     picture_->update();
 }
