@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "common/widgets/QtPrompts.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/MainController.h"
@@ -350,4 +351,11 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
     w->close();
     EXPECT_TRUE(alive);
     ASSERT_TRUE(v.s.RunUntil([&] { QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); return !alive; }, 2));
+}
+
+TEST(ViewerWindow, TheSystemsFileFiltersReachTheQtDialogInItsForm) {
+    EXPECT_EQ(QtFileFilter(QString::fromLatin1(kViewFilter)), QStringLiteral("View Files  (*.vfl);;Text Files  (*.txt)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Mod Files (*.var)|*.var|")), QStringLiteral("Mod Files (*.var)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Logs|*.txt;*.log|")), QStringLiteral("Logs (*.txt *.log)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Images (*.png)")), QStringLiteral("Images (*.png)"));
 }
