@@ -138,6 +138,22 @@ TEST(ViewerLive, RunModeSamplesTheEcuAndDrawsEachNewSegment) {
     EXPECT_EQ(m.SignalLabel(5), m.Texts().names[5]);
 }
 
+TEST(ViewerLive, TheTrafficBeforeTheViewerOpenedStaysInThePreviousLog) {
+    LiveViewer v;
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("before the viewer"));
+    v.Open();
+    ASSERT_TRUE(v.model->RunMode());
+    EXPECT_TRUE(ReadBytes(v.s.root + "/BIN/RxTx_Last.TXT").contains(" C before the viewer\""));
+    EXPECT_FALSE(ReadBytes(v.s.root + "/BIN/RxTx.TXT").contains("before the viewer"));
+    // A run started later moves the viewer's own log aside.
+    v.s.RunFor(1);
+    v.model->OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !v.model->RunMode(); }, 1));
+    const QByteArray firstRun = ReadBytes(v.s.root + "/BIN/RxTx.TXT");
+    v.model->OptRun_Click(0);
+    EXPECT_EQ(ReadBytes(v.s.root + "/BIN/RxTx_Last.TXT").left(firstRun.size()), firstRun);
+}
+
 TEST(ViewerLive, TheSweepStartsAgainAtTheLeftEdge) {
     LiveViewer v;
     v.Open();

@@ -115,14 +115,17 @@ void ViewerModel::Form_Load() {
     coils_ = ClosestChoice(image.Mem3Block.NumCoils);
     selected_ = 0;
     scales_ = ViewScales::FromImage(image);
-    StartLog();
     if (session_.Comm().ComState() == COM_STOP) {
         // Offline: nothing to sample; the files can still be read.
+        StartLog();
         runMode_ = false;
         runStopEnabled_ = false;
         currentFile_ = LiveLogPath();
         SetCaption(currentFile_);
     } else {
+        // Run mode starts the log itself: started twice, the traffic before
+        // the viewer opened would be pushed out of RxTx_Last.TXT by a log
+        // holding nothing but its header.
         runStopEnabled_ = true;
         EnterRunMode();
     }
