@@ -602,6 +602,12 @@ bool FrmView::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void FrmView::closeEvent(QCloseEvent* e) {
+    if (model_.Busy()) {
+        // A file is being read (the reader lets events run): close after it.
+        e->ignore();
+        QTimer::singleShot(100, this, [this] { close(); });
+        return;
+    }
     if (closing_ || model_.Form_QueryUnload()) {
         e->accept();
         return;
