@@ -27,7 +27,8 @@ namespace {
 
 void CopyFolder(const QString& from, const QString& to) {
     QDir().mkpath(to);
-    for (const QString& f : QDir(from).entryList(QDir::Files)) QFile::copy(from + "/" + f, to + "/" + f);
+    for (const QString& f : QDir(from).entryList(QDir::Files))
+        QFile::copy(from + "/" + f, to + "/" + f);
 }
 
 QByteArray Line(qint64 ms, const char* kind, const QByteArray& text) {
@@ -38,8 +39,9 @@ QByteArray Line(qint64 ms, const char* kind, const QByteArray& text) {
 // answer arrives in three reads, now and then another block and a
 // keep-alive; the values move like a running engine.
 QByteArray MakeLog(qint64 bytes) {
-    QByteArray log = "\"100 O  Software ver. 01.01.05 GasCal 15/01/2026 10:00:02\"\r\n"
-                     "\"[K_gm]\"\r\n 15000000 \r\n\"[K_Lambda]\"\r\n 0,001 \r\n";
+    QByteArray log =
+        "\"100 O  Software ver. 01.01.05 GasCal 15/01/2026 10:00:02\"\r\n"
+        "\"[K_gm]\"\r\n 15000000 \r\n\"[K_Lambda]\"\r\n 0,001 \r\n";
     const QByteArray request = BytesToHex(BuildRequest(CMD_READ_MEM1)).toLatin1();
     qint64 t = 1000;
     int i = 0;
@@ -65,9 +67,14 @@ QByteArray MakeLog(qint64 bytes) {
         data[79] = 25;
         const QByteArray answer = BytesToHex(BuildAnswer(CMD_READ_MEM1, 0, data)).toLatin1();
         log += "\"CMD_READ_MEM1\"\r\n" + Line(t, "T", request);
-        log += Line(t + 8, "R", answer.left(40)) + Line(t + 16, "R", answer.left(120)) + Line(t + 24, "R", answer);
-        if (i % 10 == 0) log += "\"CMD_READ_MEM2\"\r\n" + Line(t + 40, "T", "4102030B0A") + Line(t + 50, "R", "420113" + QByteArray(40, '0'));
-        if (i % 57 == 0) log += "\"CMD_GET_ECO\"\r\n" + Line(t + 60, "T", "41020401030") + Line(t + 65, "R", "4201050100030");
+        log += Line(t + 8, "R", answer.left(40)) + Line(t + 16, "R", answer.left(120)) +
+               Line(t + 24, "R", answer);
+        if (i % 10 == 0)
+            log += "\"CMD_READ_MEM2\"\r\n" + Line(t + 40, "T", "4102030B0A") +
+                   Line(t + 50, "R", "420113" + QByteArray(40, '0'));
+        if (i % 57 == 0)
+            log += "\"CMD_GET_ECO\"\r\n" + Line(t + 60, "T", "41020401030") +
+                   Line(t + 65, "R", "4201050100030");
         t += 70;
         ++i;
     }
@@ -92,7 +99,8 @@ int main(int argc, char** argv) {
 
     const QString path = dir.filePath("SAMPLES/long.vfl");
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(MakeLog(3 * kLogWindowBytes + 100000)) < 0) return 1;
+    if (!f.open(QIODevice::WriteOnly) || f.write(MakeLog(3 * kLogWindowBytes + 100000)) < 0)
+        return 1;
     f.close();
 
     // Parsing: the first window of a log longer than one window.
@@ -106,9 +114,10 @@ int main(int argc, char** argv) {
         best = std::min(best, ms);
         sum += ms;
     }
-    std::printf("parse one 3 000 000-byte window: %.1f ms best, %.1f ms mean of %d (%zu samples, "
-                "%d lines)   target 100 ms\n",
-                best, sum / parses, parses, model.Samples().size(), model.LastLoad().lines);
+    std::printf(
+        "parse one 3 000 000-byte window: %.1f ms best, %.1f ms mean of %d (%zu samples, "
+        "%d lines)   target 100 ms\n",
+        best, sum / parses, parses, model.Samples().size(), model.LastLoad().lines);
 
     // Redrawing: the picture as large as in a maximised window.
     SignalPicture picture(model);
@@ -116,7 +125,8 @@ int main(int argc, char** argv) {
     picture.resize(1000, 620);
     picture.show();
     QApplication::processEvents();
-    for (int k = 0; k < 3; ++k) model.CmdSecDivP_Click();  // 20 s a division: 2 minutes on the picture
+    for (int k = 0; k < 3; ++k)
+        model.CmdSecDivP_Click();  // 20 s a division: 2 minutes on the picture
     model.CaricaScalaTemporale(false);
     QElapsedTimer t;
     t.start();
@@ -125,8 +135,10 @@ int main(int argc, char** argv) {
         picture.repaint();
     }
     const double full = t.nsecsElapsed() / 1e6 / n;
-    std::printf("full redraw at %.0f s/div: %.2f ms (%zu samples on the picture, %d redraws)   target 16 ms\n",
-                model.SecDiv(), full, model.DrawnX().size(), n);
+    std::printf(
+        "full redraw at %.0f s/div: %.2f ms (%zu samples on the picture, %d redraws)   target 16 "
+        "ms\n",
+        model.SecDiv(), full, model.DrawnX().size(), n);
 
     // Scrolling through the whole window in steps of a tenth of a screen.
     const int step = std::max(1, model.SliderLargeStep() / 5);

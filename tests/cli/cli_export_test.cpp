@@ -72,7 +72,9 @@ TEST(CliExport, PrintsTheReadOutOfEverySample) {
     ASSERT_EQ(x.Run({path, "--csv"}), CLI_OK) << x.err.toStdString();
     QStringList rows = x.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 4);
-    EXPECT_EQ(rows[0], QStringLiteral("time_ms,T Inj Gas,T Inj Benz,Vacuum,Press,Lambda,Rpm,Temp Inj,Temp Gas"));
+    EXPECT_EQ(
+        rows[0],
+        QStringLiteral("time_ms,T Inj Gas,T Inj Benz,Vacuum,Press,Lambda,Rpm,Temp Inj,Temp Gas"));
     // Injector 1: 250 counts of 8 us + the 0.6 ms offset; gas 50 counts more.
     EXPECT_EQ(rows[1], QStringLiteral("0.000,3.000,2.600,0.400,1.200,0.700,800.000,25.000,70.000"));
     EXPECT_EQ(rows[3].left(12), QStringLiteral("140.000,3.01"));
@@ -106,13 +108,15 @@ TEST(CliExport, ALongLogIsExportedWindowByWindowWithEveryAnswerOnce) {
 TEST(CliExport, TableFilesAndFilesItCannotRead) {
     ExportRun x;
     const QString table = x.File("t.txt");
-    ASSERT_TRUE(WriteLatin1Lines(table, {"1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0",
-                                         "> 250",
-                                         "1000 | 3100 | 0 | 500 | 810 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0"}));
+    ASSERT_TRUE(WriteLatin1Lines(
+        table,
+        {"1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0", "> 250",
+         "1000 | 3100 | 0 | 500 | 810 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0"}));
     ASSERT_EQ(x.Run({table, "--csv"}), CLI_OK) << x.err.toStdString();
     const QStringList rows = x.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(rows[2], QStringLiteral("250.000,3.600,3.100,0.350,1.100,0.450,810.000,20.000,60.000"));
+    EXPECT_EQ(rows[2],
+              QStringLiteral("250.000,3.600,3.100,0.350,1.100,0.450,810.000,20.000,60.000"));
 
     const QString tight = x.File("tight.txt");
     ASSERT_TRUE(WriteLatin1Lines(tight, {"1000|3000|0|500|800|1100|350|450|512|60|20|13,8|0"}));

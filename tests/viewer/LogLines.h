@@ -17,7 +17,7 @@ namespace gascal::testing {
 
 // The live values of one answer, raw as they travel.
 struct LiveRaw {
-    std::array<int16_t, 8> signedInj{};    // element k
+    std::array<int16_t, 8> signedInj{};  // element k
     std::array<uint16_t, 8> petrol{};
     std::array<uint16_t, 8> third{};
     std::array<int16_t, 8> gas{};

@@ -80,7 +80,8 @@ TEST(ViewerLines, OnlyWholeLiveDataAnswersWithAGoodChecksumBecomeSamples) {
     EXPECT_EQ(s.SampleTimeMs, 123456);
 
     // 180 characters: the answer is not complete.
-    EXPECT_EQ(DecodeLogLine(Quoted(123456, "R", answer.left(180)), Scales(), s), LineVerdict::NotData);
+    EXPECT_EQ(DecodeLogLine(Quoted(123456, "R", answer.left(180)), Scales(), s),
+              LineVerdict::NotData);
     // A wrong checksum, and a changed data byte with the old checksum.
     QString bad = answer;
     bad.replace(180, 2, answer.mid(180, 2) == "00" ? "01" : "00");
@@ -256,9 +257,9 @@ TEST(ViewerSettings, SettingsFileIsWrittenAndReadBack) {
 
     // Keys that carry no setting are passed over with their value line;
     // values that are no number or out of their limits keep the default.
-    ASSERT_TRUE(WriteLatin1Lines(path, {"[SecDiv]", "[Lambda]", "1", " 255 ", " 300 ", " 2 ", "[Rpm]", "0",
-                                        " 255 ", "-3000 ", " 4096 ", "[Lambda]", "1", "blue", " 100,5 ",
-                                        " 0.5 "}));
+    ASSERT_TRUE(WriteLatin1Lines(
+        path, {"[SecDiv]", "[Lambda]", "1", " 255 ", " 300 ", " 2 ", "[Rpm]", "0", " 255 ",
+               "-3000 ", " 4096 ", "[Lambda]", "1", "blue", " 100,5 ", " 0.5 "}));
     read = DefaultChannelSettings();
     ASSERT_TRUE(LoadViewerSettings(path, read));
     const ChannelSettings defaults = DefaultChannelSettings();
@@ -293,7 +294,8 @@ TEST(ViewerFiles, RecognitionNeedsARequestLineOrSpacesRoundTheBars) {
     OfflineViewer v;
     const QString log = v.File("a.vfl"), table = v.File("t.txt"), tight = v.File("tight.txt");
     ASSERT_TRUE(WriteBytes(log, LogOf(2)));
-    ASSERT_TRUE(WriteBytes(table, "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0\r\n"));
+    ASSERT_TRUE(WriteBytes(
+        table, "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0\r\n"));
     ASSERT_TRUE(WriteBytes(tight, "1000|3000|0|500|800|1100|350|450|512|60|20|13,8|0\r\n"));
     EXPECT_EQ(RecogniseViewFile(log), ViewFileKind::Log);
     EXPECT_EQ(RecogniseViewFile(table), ViewFileKind::Table);
@@ -308,8 +310,10 @@ TEST(ViewerFiles, RecognitionNeedsARequestLineOrSpacesRoundTheBars) {
 
 TEST(ViewerFiles, ConstantsOfTheLogOrTheirDefaults) {
     OfflineViewer v;
-    const QString with = v.File("with.vfl"), without = v.File("without.vfl"), late = v.File("late.vfl");
-    ASSERT_TRUE(WriteBytes(with, LogHeader(10000000, " 0,002 ") + LogOf(1).mid(LogHeader().size())));
+    const QString with = v.File("with.vfl"), without = v.File("without.vfl"),
+                  late = v.File("late.vfl");
+    ASSERT_TRUE(
+        WriteBytes(with, LogHeader(10000000, " 0,002 ") + LogOf(1).mid(LogHeader().size())));
     ViewScales s = Scales();
     s.RpmConstant = 42;
     CaricaCostantiRxTx(with, s);
@@ -477,16 +481,15 @@ TEST(ViewerFiles, CursorTimesOfALaterWindowCountFromTheRecordingStart) {
 TEST(ViewerFiles, TableFilesGiveSamplesAndTimeSteps) {
     OfflineViewer v;
     const QString path = v.File("table.txt");
-    ASSERT_TRUE(WriteLatin1Lines(path, {
-        "T1 | T2 | T3 | T4 | RPM | P | V | L | LEV | TR | TG | VB | X",  // a heading
-        "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0",
-        "> 100",
-        ">",
-        "1200 | 3100 | 0 | 600 | 900 | 1150 | 360 | 900 | 500 | 61 | 21 | 13.9 |",
-        "> 40,7",
-        "1300 | 3200 | 0 | 700 | 950 | 1200 | 370 | 800 | 490 | 62 | 22 | 14",
-        "1300 | 3200 | 0 | 700",  // too few fields
-    }));
+    ASSERT_TRUE(WriteLatin1Lines(
+        path,
+        {
+            "T1 | T2 | T3 | T4 | RPM | P | V | L | LEV | TR | TG | VB | X",  // a heading
+            "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13,8 | 0", "> 100",
+            ">", "1200 | 3100 | 0 | 600 | 900 | 1150 | 360 | 900 | 500 | 61 | 21 | 13.9 |",
+            "> 40,7", "1300 | 3200 | 0 | 700 | 950 | 1200 | 370 | 800 | 490 | 62 | 22 | 14",
+            "1300 | 3200 | 0 | 700",  // too few fields
+        }));
     v.Open(path);
     const auto& s = v.model->Samples();
     ASSERT_EQ(s.size(), 3u);
@@ -505,18 +508,22 @@ TEST(ViewerFiles, TableFilesGiveSamplesAndTimeSteps) {
     EXPECT_DOUBLE_EQ(v.model->RecordingStartMs(), 0);
 }
 
-// --- Cleaning --------------------------------------------------------------------------------------
+// --- Cleaning
+// --------------------------------------------------------------------------------------
 
 TEST(ViewerFiles, CleaningKeepsTheLastOfEachRunOfOneKind) {
-    const QStringList kinds = CleanedLines({"\"1 O  Software\"", "\"2 T 41\"", "\"3 R 42\"", "\"4 T 41\"",
-                                            "\"5 T 41\"", "\"6 R 42\""});
-    EXPECT_EQ(kinds, (QStringList{"\"1 O  Software\"", "\"2 T 41\"", "\"3 R 42\"", "\"5 T 41\"", "\"6 R 42\""}));
+    const QStringList kinds = CleanedLines({"\"1 O  Software\"", "\"2 T 41\"", "\"3 R 42\"",
+                                            "\"4 T 41\"", "\"5 T 41\"", "\"6 R 42\""});
+    EXPECT_EQ(kinds, (QStringList{"\"1 O  Software\"", "\"2 T 41\"", "\"3 R 42\"", "\"5 T 41\"",
+                                  "\"6 R 42\""}));
     // The header goes when the next line has no second field (a constants
     // key, a command name); of consecutive name lines the last stays.
-    EXPECT_EQ(CleanedLines({"\"1 O  Software\"", "\"[K_gm]\"", " 15000000 ", "\"[K_Lambda]\"", " 0,001 "}),
+    EXPECT_EQ(CleanedLines(
+                  {"\"1 O  Software\"", "\"[K_gm]\"", " 15000000 ", "\"[K_Lambda]\"", " 0,001 "}),
               (QStringList{"\"[K_gm]\"", " 15000000 ", "\"[K_Lambda]\"", " 0,001 "}));
-    EXPECT_EQ(CleanedLines({"\"CMD_READ_MEM3\"", "\"CMD_READ_MEM1\"", "\"7 T 4102030C0D\"", "", "x y"}),
-              (QStringList{"\"CMD_READ_MEM1\"", "\"7 T 4102030C0D\"", "x y"}));
+    EXPECT_EQ(
+        CleanedLines({"\"CMD_READ_MEM3\"", "\"CMD_READ_MEM1\"", "\"7 T 4102030C0D\"", "", "x y"}),
+        (QStringList{"\"CMD_READ_MEM1\"", "\"7 T 4102030C0D\"", "x y"}));
 
     // On a file: only the last, whole answer of an exchange remains, and the
     // cleaned copy reads to the same samples.
@@ -536,7 +543,8 @@ TEST(ViewerFiles, CleaningKeepsTheLastOfEachRunOfOneKind) {
     EXPECT_EQ(before, after);
 }
 
-// --- Drawing and cursors -----------------------------------------------------------------------------
+// --- Drawing and cursors
+// -----------------------------------------------------------------------------
 
 TEST(ViewerDrawing, FullRedrawPlacesSamplesByTimeFromTheSlider) {
     OfflineViewer v;
@@ -627,8 +635,11 @@ TEST(ViewerExport, SamplesInViewGoToCsv) {
     ASSERT_TRUE(v.model->CmdExportCsv_Click());
     QStringList lines;
     ASSERT_TRUE(ReadLatin1Lines(v.File("view.csv"), lines));
-    EXPECT_EQ(lines.value(0), QStringLiteral("time_ms,T Inj Gas,T Inj Benz,Vacuum,Press,Lambda,Rpm,Temp Inj,Temp Gas"));
+    EXPECT_EQ(
+        lines.value(0),
+        QStringLiteral("time_ms,T Inj Gas,T Inj Benz,Vacuum,Press,Lambda,Rpm,Temp Inj,Temp Gas"));
     // 30 s in view from 1 s: samples 10 to 310 (the last one at the edge).
     ASSERT_EQ(lines.size(), 1 + 301);
-    EXPECT_EQ(lines[1], QStringLiteral("1000.000,3.280,3.080,0.350,1.100,0.450,800.000,-12.000,65.000"));
+    EXPECT_EQ(lines[1],
+              QStringLiteral("1000.000,3.280,3.080,0.350,1.100,0.450,800.000,-12.000,65.000"));
 }

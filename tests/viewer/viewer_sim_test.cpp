@@ -17,9 +17,9 @@
 #include "ecu/DirectRequests.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/MainController.h"
+#include "tests/viewer/ViewerFixture.h"
 #include "viewer/frmview/FrmView.h"
 #include "viewer/frmview/SignalPicture.h"
-#include "tests/viewer/ViewerFixture.h"
 
 using namespace gascal;
 using namespace gascal::testing;
@@ -28,9 +28,10 @@ namespace {
 
 // Prompts that run `onBox` when a box is shown (before answering it).
 class WatchedPrompts : public ScriptedPrompts {
-public:
+  public:
     std::function<void()> onBox;
-    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon, BoxButtons buttons) override {
+    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                         BoxButtons buttons) override {
         if (onBox) onBox();
         return ScriptedPrompts::MessageBox(text, title, icon, buttons);
     }
@@ -41,11 +42,13 @@ public:
 // communication log in the installation's BIN folder.
 struct LiveViewer {
     LiveViewer() : scope(prompts) {
-        log = std::make_unique<CommLogWriter>(s.root + "/BIN/RxTx.TXT", s.root + "/BIN/RxTx_Last.TXT");
+        log = std::make_unique<CommLogWriter>(s.root + "/BIN/RxTx.TXT",
+                                              s.root + "/BIN/RxTx_Last.TXT");
         log->Install();
         log->StartLogRxTx(s.tool().ProductTitle());
         s.tool().StartLink();
-        EXPECT_TRUE(s.RunUntil([this] { return s.comm().ComState() == COM_IDLE && !s.comm().WDogPresente(); }, 10));
+        EXPECT_TRUE(s.RunUntil(
+            [this] { return s.comm().ComState() == COM_IDLE && !s.comm().WDogPresente(); }, 10));
         DirectRequests direct(s.tool());
         EXPECT_TRUE(direct.ReadBlock(3));
         EXPECT_DOUBLE_EQ(s.image().RpmConstant, 15000000);
@@ -57,9 +60,8 @@ struct LiveViewer {
     }
     void Open() {
         model = std::make_unique<ViewerModel>(s.tool(), s.cycle());
-        QObject::connect(model.get(), &ViewerModel::segmentDrawn, [this](const LiveSegment& seg) {
-            segments.push_back(seg);
-        });
+        QObject::connect(model.get(), &ViewerModel::segmentDrawn,
+                         [this](const LiveSegment& seg) { segments.push_back(seg); });
         model->Form_Load();
     }
 
@@ -124,7 +126,8 @@ TEST(ViewerLive, RunModeSamplesTheEcuAndDrawsEachNewSegment) {
     // erase band runs ahead and the head is the newest x.
     const LiveSegment& last = v.segments.back();
     EXPECT_EQ(last.x1, m.DrawnX()[m.DrawnX().size() - 2]);
-    EXPECT_NEAR(last.x2 - last.x1, (samples.back().SampleTimeMs - samples[samples.size() - 2].SampleTimeMs) * 0.3, 1);
+    EXPECT_NEAR(last.x2 - last.x1,
+                (samples.back().SampleTimeMs - samples[samples.size() - 2].SampleTimeMs) * 0.3, 1);
     EXPECT_TRUE(last.erase);
     EXPECT_EQ(m.SweepHead(), last.x2);
     EXPECT_TRUE(last.drawn[5]);
@@ -294,7 +297,8 @@ TEST(ViewerLive, LinesTheLinkWritesWhileTheViewerReadsTheLiveLogReachTheLog) {
     bool wrote = false;
     v.ev.Post(v.ev.MicroSeconds(), [&] {
         EXPECT_TRUE(v.log->IsClosedForReader());
-        for (int i = 0; i < 5; ++i) CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7%1").arg(i));
+        for (int i = 0; i < 5; ++i)
+            CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7%1").arg(i));
         wrote = true;
     });
     m.CmdReload_Click();
@@ -302,7 +306,8 @@ TEST(ViewerLive, LinesTheLinkWritesWhileTheViewerReadsTheLiveLogReachTheLog) {
     EXPECT_EQ(m.Samples().size(), 1500u);
     EXPECT_FALSE(v.log->IsClosedForReader());
     const QByteArray after = ReadBytes(v.log->LogPath());
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(after.contains(" C 7" + QByteArray::number(i) + "\"\r\n")) << i;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(after.contains(" C 7" + QByteArray::number(i) + "\"\r\n")) << i;
     EXPECT_EQ(v.log->DroppedLines(), 0u);
     // The log goes on as before.
     CommLog().WriteLogRxTx(QStringLiteral("R "), answer);
@@ -354,7 +359,8 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
     auto* frame = w->findChild<QFrame*>("FraSetting");
     ASSERT_NE(frame, nullptr);
     EXPECT_FALSE(frame->isVisible());
-    QKeyEvent key(QEvent::KeyRelease, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QKeyEvent key(QEvent::KeyRelease, Qt::Key_S,
+                  Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     QApplication::sendEvent(w, &key);
     EXPECT_TRUE(frame->isVisible());
     w->findChild<QCheckBox*>("ChkSignal3")->click();
@@ -366,12 +372,20 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
     QPointer<FrmView> alive(w);
     w->close();
     EXPECT_TRUE(alive);
-    ASSERT_TRUE(v.s.RunUntil([&] { QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); return !alive; }, 2));
+    ASSERT_TRUE(v.s.RunUntil(
+        [&] {
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !alive;
+        },
+        2));
 }
 
 TEST(ViewerWindow, TheSystemsFileFiltersReachTheQtDialogInItsForm) {
-    EXPECT_EQ(QtFileFilter(QString::fromLatin1(kViewFilter)), QStringLiteral("View Files  (*.vfl);;Text Files  (*.txt)"));
-    EXPECT_EQ(QtFileFilter(QStringLiteral("Mod Files (*.var)|*.var|")), QStringLiteral("Mod Files (*.var)"));
-    EXPECT_EQ(QtFileFilter(QStringLiteral("Logs|*.txt;*.log|")), QStringLiteral("Logs (*.txt *.log)"));
+    EXPECT_EQ(QtFileFilter(QString::fromLatin1(kViewFilter)),
+              QStringLiteral("View Files  (*.vfl);;Text Files  (*.txt)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Mod Files (*.var)|*.var|")),
+              QStringLiteral("Mod Files (*.var)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Logs|*.txt;*.log|")),
+              QStringLiteral("Logs (*.txt *.log)"));
     EXPECT_EQ(QtFileFilter(QStringLiteral("Images (*.png)")), QStringLiteral("Images (*.png)"));
 }

@@ -73,7 +73,7 @@ QPushButton* Button(QWidget* parent, const char* name) {
 // A channel's show picture (PctMostra): the reference picture (a lit lamp
 // in the channel's colour) while the channel is shown, empty while hidden.
 class ShowPicture : public QWidget {
-public:
+  public:
     ShowPicture(QWidget* parent, int channel, std::function<void()> onClick)
         : QWidget(parent), onClick_(std::move(onClick)) {
         setObjectName(QStringLiteral("PctMostra%1").arg(channel));
@@ -88,7 +88,7 @@ public:
     }
     bool Shown() const { return shown_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -104,7 +104,7 @@ protected:
         if (onClick_) onClick_();
     }
 
-private:
+  private:
     std::function<void()> onClick_;
     bool shown_ = false;
     QColor colour_;
@@ -114,7 +114,7 @@ private:
 // installation has it, else a drawn switch that shows the fuel in use.
 // Pressed it looks sunken; released it asks for the switchover.
 class FuelSwitchPicture : public QFrame {
-public:
+  public:
     FuelSwitchPicture(QWidget* parent, const ParamImage& image, std::function<void()> onRelease)
         : QFrame(parent), image_(image), onRelease_(std::move(onRelease)) {
         setObjectName(QStringLiteral("PctCommutatore"));
@@ -133,7 +133,7 @@ public:
         update();
     }
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent*) override { setFrameShadow(QFrame::Sunken); }
     void mouseReleaseEvent(QMouseEvent*) override {
         setFrameShadow(QFrame::Raised);
@@ -165,7 +165,7 @@ protected:
         QFrame::paintEvent(e);
     }
 
-private:
+  private:
     const ParamImage& image_;
     std::function<void()> onRelease_;
     QPixmap picture_;
@@ -205,9 +205,11 @@ FrmView::FrmView(EcuSession& session, PollingCycle& cycle, QWidget* owner)
 
     // Pictures of the window (scripts/screenshot.sh): a cursor placed, and
     // a stop after some seconds without the save question.
-    const QStringList cursors = qEnvironmentVariable("GASCAL_FRMVIEW_CURSORS").split(QLatin1Char(','));
+    const QStringList cursors =
+        qEnvironmentVariable("GASCAL_FRMVIEW_CURSORS").split(QLatin1Char(','));
     const double stopAfter = qEnvironmentVariable("GASCAL_FRMVIEW_STOP_AFTER").toDouble();
-    if (stopAfter > 0) QTimer::singleShot(static_cast<int>(stopAfter * 1000), this, [this] { DemoStop(); });
+    if (stopAfter > 0)
+        QTimer::singleShot(static_cast<int>(stopAfter * 1000), this, [this] { DemoStop(); });
     if (!cursors.value(0).isEmpty()) {
         const double a = cursors.value(0).toDouble();
         QTimer::singleShot(500, this, [this, a] {
@@ -231,7 +233,8 @@ void FrmView::DemoStop() {
         poll->deleteLater();
         demoScope_.reset();
         demoPrompts_.reset();
-        const QStringList cursors = qEnvironmentVariable("GASCAL_FRMVIEW_CURSORS").split(QLatin1Char(','));
+        const QStringList cursors =
+            qEnvironmentVariable("GASCAL_FRMVIEW_CURSORS").split(QLatin1Char(','));
         const double a = cursors.value(0, QStringLiteral("0.6")).toDouble();
         const double b = cursors.value(1, QStringLiteral("0.3")).toDouble();
         model_.SetSecondCursor(b * kPictureWidth);
@@ -289,7 +292,8 @@ void FrmView::Build() {
     cmdSecDivP_ = Button(this, "CmdSecDivP");
     cmdSecDivP_->setText(QStringLiteral("+"));
     cmdSecDivP_->setFixedWidth(28);
-    for (QWidget* w : std::initializer_list<QWidget*>{cmdSecDivM_, lblSecDiv_, cmdSecDivP_, lblSecDivCaption_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{cmdSecDivM_, lblSecDiv_, cmdSecDivP_, lblSecDivCaption_})
         top->addWidget(w);
     connect(cmdSecDivP_, &QPushButton::clicked, this, [this] {
         model_.CmdSecDivP_Click();
@@ -313,7 +317,8 @@ void FrmView::Build() {
     SetColours(lblLoading_, kLoadingColour, Qt::white);
     lblLoading_->setVisible(false);
     top->addWidget(lblLoading_);
-    pctSwitch_ = new FuelSwitchPicture(this, session_.Image(), [this] { model_.PctCommutatore_Click(); });
+    pctSwitch_ =
+        new FuelSwitchPicture(this, session_.Image(), [this] { model_.PctCommutatore_Click(); });
     top->addWidget(pctSwitch_);
     root->addLayout(top);
 
@@ -333,7 +338,8 @@ void FrmView::Build() {
     for (int c = 0; c < kViewChannels; ++c) {
         auto* row = new QHBoxLayout;
         row->setSpacing(5);
-        pctMostra_[static_cast<size_t>(c)] = new ShowPicture(panel, c, [this, c] { model_.PctMostra_Click(c); });
+        pctMostra_[static_cast<size_t>(c)] =
+            new ShowPicture(panel, c, [this, c] { model_.PctMostra_Click(c); });
         auto* lbl = new QLabel(panel);
         lbl->setObjectName(QStringLiteral("LblSignal%1").arg(c));
         lbl->setCursor(Qt::PointingHandCursor);
@@ -478,7 +484,8 @@ void FrmView::Build() {
         sv->addLayout(row);
         chkSignal_[static_cast<size_t>(c)] = chk;
         txtSignal_[static_cast<size_t>(c)] = txt;
-        connect(chk, &QCheckBox::clicked, this, [this, c](bool on) { model_.ChkSignal_Click(c, on); });
+        connect(chk, &QCheckBox::clicked, this,
+                [this, c](bool on) { model_.ChkSignal_Click(c, on); });
     }
     cmdEscSet_ = Button(fraSetting_, "CmdEscSet");
     sv->addWidget(cmdEscSet_);
@@ -510,7 +517,8 @@ void FrmView::ApplyTexts() {
     lblSettingTitle_->setText(t.setting);
     cmdEscSet_->setText(t.esc);
     lblHint_->setText(t.cursorHint);
-    for (int c = 0; c < kViewChannels; ++c) txtSignal_[static_cast<size_t>(c)]->setText(t.names[static_cast<size_t>(c)]);
+    for (int c = 0; c < kViewChannels; ++c)
+        txtSignal_[static_cast<size_t>(c)]->setText(t.names[static_cast<size_t>(c)]);
 }
 
 void FrmView::UpdateControls() {
@@ -520,7 +528,8 @@ void FrmView::UpdateControls() {
     optRun_[1]->setChecked(!run);
     optRun_[0]->setEnabled(model_.RunStopEnabled());
     optRun_[1]->setEnabled(model_.RunStopEnabled());
-    for (auto* b : {cmdOpen_, cmdReload_, cmdSave_, cmdCsv_}) b->setEnabled(model_.FileCommandsEnabled());
+    for (auto* b : {cmdOpen_, cmdReload_, cmdSave_, cmdCsv_})
+        b->setEnabled(model_.FileCommandsEnabled());
     cmdSecDivP_->setEnabled(model_.SecDivPlusEnabled());
     cmdSecDivM_->setEnabled(model_.SecDivMinusEnabled());
     lblSecDiv_->setText(model_.SecDivLabel());
@@ -535,7 +544,8 @@ void FrmView::UpdateControls() {
     cmdSeekPrev_->setEnabled(model_.Window().prevEnabled);
     cmdSeekNext_->setEnabled(model_.Window().nextEnabled);
     if (model_.SettingsFrameVisible() && !fraSetting_->isVisible()) {
-        for (int c = 0; c < kViewChannels; ++c) chkSignal_[static_cast<size_t>(c)]->setChecked(model_.Ticked(c));
+        for (int c = 0; c < kViewChannels; ++c)
+            chkSignal_[static_cast<size_t>(c)]->setChecked(model_.Ticked(c));
         fraSetting_->adjustSize();
         fraSetting_->move(picture_->geometry().topLeft() + QPoint(1, 2));
         fraSetting_->raise();
@@ -572,8 +582,10 @@ void FrmView::UpdateChannels() {
 void FrmView::UpdateReadout() {
     for (int c = 0; c < kViewChannels; ++c) {
         const size_t i = static_cast<size_t>(c);
-        if (lblSignal_[i]->text() != model_.SignalLabel(c)) lblSignal_[i]->setText(model_.SignalLabel(c));
-        if (lblDelta_[i]->text() != model_.DeltaLabel(c)) lblDelta_[i]->setText(model_.DeltaLabel(c));
+        if (lblSignal_[i]->text() != model_.SignalLabel(c))
+            lblSignal_[i]->setText(model_.SignalLabel(c));
+        if (lblDelta_[i]->text() != model_.DeltaLabel(c))
+            lblDelta_[i]->setText(model_.DeltaLabel(c));
     }
     lblOffsetTime_->setText(model_.TimeLabel());
     lblDeltaTime_->setText(model_.DeltaTimeLabel());

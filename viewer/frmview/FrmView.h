@@ -40,19 +40,19 @@ class FuelSwitchPicture;
 
 class FrmView : public QWidget {
     Q_OBJECT
-public:
+  public:
     FrmView(EcuSession& session, PollingCycle& cycle, QWidget* owner = nullptr);
     ~FrmView() override;
 
     ViewerModel& Model() { return model_; }
     SignalPicture* Picture() const { return picture_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
 
-private:
+  private:
     void Build();
     void ApplyTexts();
     void UpdateControls();

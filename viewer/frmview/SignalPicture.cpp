@@ -55,7 +55,8 @@ void SignalPicture::BuildGrid() {
     for (int k = 0; k <= columns; ++k) {
         for (int j = 0; j <= rows; ++j) {
             if (k % kMinorSteps != 0 && j % kMinorSteps != 0) continue;
-            const int x = std::min(width() - 1, static_cast<int>(std::lround(PxX(k * kMinorUnitsX))));
+            const int x =
+                std::min(width() - 1, static_cast<int>(std::lround(PxX(k * kMinorUnitsX))));
             const int y = static_cast<int>(std::lround(PxY(j * kMinorUnitsY + kGridTop)));
             p.drawPoint(x, y);
         }
@@ -92,7 +93,8 @@ void SignalPicture::DrawSegment(const LiveSegment& s) {
         p.drawLine(QPointF(x1, y1), QPointF(x2, y1));
         p.drawLine(QPointF(x2, y1), QPointF(x2, y2));
     }
-    QRect dirty = QRectF(QPointF(std::min(x1, x2) - 1, 0), QPointF(x2 + 1, height())).toAlignedRect();
+    QRect dirty =
+        QRectF(QPointF(std::min(x1, x2) - 1, 0), QPointF(x2 + 1, height())).toAlignedRect();
     if (s.erase) {
         // The erase band shows the grid again ahead of the sweep.
         const int from = static_cast<int>(std::floor(PxX(s.x2 + kEraseFrom)));

@@ -1,9 +1,9 @@
 // The viewer's signal picture (PctSignal): an oscilloscope screen drawn with
-// the painter onto a cached pixmap (a raster image kept between paints). The dotted grid is drawn once per size
-// into its own pixmap; the traces are drawn over a copy of it, the live
-// segment by segment (with the erase band ahead of the sweep restored from
-// the grid), a full redraw as one stepped polyline per channel. The cursor
-// lines are painted over the pixmap, so moving them redraws nothing.
+// the painter onto a cached pixmap (a raster image kept between paints). The dotted grid is drawn
+// once per size into its own pixmap; the traces are drawn over a copy of it, the live segment by
+// segment (with the erase band ahead of the sweep restored from the grid), a full redraw as one
+// stepped polyline per channel. The cursor lines are painted over the pixmap, so moving them
+// redraws nothing.
 #pragma once
 
 #include <QImage>
@@ -19,7 +19,7 @@ namespace gascal {
 
 class SignalPicture : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit SignalPicture(ViewerModel& model, QWidget* parent = nullptr);
 
     // The picture emptied to its grid.
@@ -40,14 +40,14 @@ public:
     static QColor ToQColor(uint32_t rgb);
     static QColor Background() { return QColor(8, 12, 16); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
 
-private:
+  private:
     void BuildGrid();
     void RestoreGrid(QPainter& p);
 

@@ -53,7 +53,8 @@ void ForEachLine(const QByteArray& bytes, Each each) {
     const char* p = bytes.constData();
     const char* end = p + bytes.size();
     while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* lf =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         const char* lineEnd = lf ? lf : end;
         const char* e = lineEnd;
         if (e > p && e[-1] == '\r') --e;
@@ -161,7 +162,8 @@ ViewFileKind RecogniseViewFile(const QString& path) {
         if (fields[1].isEmpty() || fields[2].isEmpty()) continue;
         if (fields[1] == QLatin1String("T") && fields[2].startsWith(QLatin1String("4102")))
             return ViewFileKind::Log;
-        if (fields[1] == QLatin1String("|") && fields[3] == QLatin1String("|")) return ViewFileKind::Table;
+        if (fields[1] == QLatin1String("|") && fields[3] == QLatin1String("|"))
+            return ViewFileKind::Table;
     }
     return ViewFileKind::Unrecognised;
 }
@@ -203,10 +205,11 @@ void CaricaCostantiRxTx(const QString& path, ViewScales& scales) {
                 target = v;
             } else {
                 UserPrompts().MessageBox(
-                    ErrText(QStringLiteral("The value after %1 is not a positive number (\"%2\"); the "
-                                           "default is used.")
-                                .arg(QLatin1String(key), lines[i + 1].trimmed()),
-                            "CaricaCostantiRxTx_Err:"),
+                    ErrText(
+                        QStringLiteral("The value after %1 is not a positive number (\"%2\"); the "
+                                       "default is used.")
+                            .arg(QLatin1String(key), lines[i + 1].trimmed()),
+                        "CaricaCostantiRxTx_Err:"),
                     AppTitle(), BoxIcon::Critical, BoxButtons::RetryCancel);
             }
             return;
@@ -346,15 +349,15 @@ bool CleanLogRxTx(const QString& path) {
     if (!QFileInfo(path).isFile()) return false;
     QStringList lines;
     if (!ReadLatin1Lines(path, lines)) {
-        UserPrompts().MessageBox(ErrText(QStringLiteral("The file cannot be read: ") + path,
-                                         "CleanLogRxTx_Err: "),
-                                 QStringLiteral("CleanLogRxTx_Err"), BoxIcon::Critical, BoxButtons::Ok);
+        UserPrompts().MessageBox(
+            ErrText(QStringLiteral("The file cannot be read: ") + path, "CleanLogRxTx_Err: "),
+            QStringLiteral("CleanLogRxTx_Err"), BoxIcon::Critical, BoxButtons::Ok);
         return false;
     }
     if (!WriteLatin1Lines(path, CleanedLines(lines))) {
-        UserPrompts().MessageBox(ErrText(QStringLiteral("The file cannot be written: ") + path,
-                                         "CleanLogRxTx_Err: "),
-                                 QStringLiteral("CleanLogRxTx_Err"), BoxIcon::Critical, BoxButtons::Ok);
+        UserPrompts().MessageBox(
+            ErrText(QStringLiteral("The file cannot be written: ") + path, "CleanLogRxTx_Err: "),
+            QStringLiteral("CleanLogRxTx_Err"), BoxIcon::Critical, BoxButtons::Ok);
         return false;
     }
     return true;

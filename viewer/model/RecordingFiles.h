@@ -49,19 +49,19 @@ void CaricaCostantiRxTx(const QString& path, ViewScales& scales);
 
 // Where a log window stands.
 struct LogWindow {
-    qint64 position = 1;            // 1-based byte offset of the window in the file
+    qint64 position = 1;  // 1-based byte offset of the window in the file
     qint64 fileLength = 0;
-    bool windowed = false;          // longer than one window: the window buttons are shown
-    bool prevEnabled = false;       // "<<"
-    bool nextEnabled = false;       // ">>"
+    bool windowed = false;     // longer than one window: the window buttons are shown
+    bool prevEnabled = false;  // "<<"
+    bool nextEnabled = false;  // ">>"
     bool hasRecordingStart = false;
-    double recordingStartMs = 0;    // time of the file's first data line
+    double recordingStartMs = 0;  // time of the file's first data line
 };
 
 struct LoadStats {
-    int lines = 0;         // lines handed to the decoder
+    int lines = 0;  // lines handed to the decoder
     int samples = 0;
-    int badChecksums = 0;  // live-data answers whose checksum failed
+    int badChecksums = 0;    // live-data answers whose checksum failed
     bool cancelled = false;  // the user chose Cancel on an error
 };
 

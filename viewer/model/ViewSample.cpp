@@ -32,14 +32,20 @@ constexpr int kLevelAuxAt = 88;
 constexpr int kCodeCharAt = 6;
 
 const ViewChannel kChannels[kViewChannels] = {
-    {"T Inj Gas", "T Inj Gas (ms)", 64, 1065, 65535, 2},              // yellow
-    {"T Inj Benz", "T Inj Benz (ms)", 64, 1650, 4210943, 2},          // red
-    {"Vacuum", "Vacuum (bar)", 0.5, 2820, 65280, 3},                  // green
-    {"Press", "Press (bar)", 0.5, 3405, 16711935, 3},                 // magenta
-    {"Lambda", "Lambda (V)", 512, 4575, 16752640, 3},                 // sky blue
-    {"Rpm", "Rpm", 0.25, 5745, 16777215, 0},                          // white
-    {"Temp Inj", "Temp Inj (\xB0" "C)", 2, 6330, 33023, 0},           // orange
-    {"Temp Gas", "Temp Gas (\xB0" "C)", 8, 6630, 13148415, 0},        // pink
+    {"T Inj Gas", "T Inj Gas (ms)", 64, 1065, 65535, 2},      // yellow
+    {"T Inj Benz", "T Inj Benz (ms)", 64, 1650, 4210943, 2},  // red
+    {"Vacuum", "Vacuum (bar)", 0.5, 2820, 65280, 3},          // green
+    {"Press", "Press (bar)", 0.5, 3405, 16711935, 3},         // magenta
+    {"Lambda", "Lambda (V)", 512, 4575, 16752640, 3},         // sky blue
+    {"Rpm", "Rpm", 0.25, 5745, 16777215, 0},                  // white
+    {"Temp Inj",
+     "Temp Inj (\xB0"
+     "C)",
+     2, 6330, 33023, 0},  // orange
+    {"Temp Gas",
+     "Temp Gas (\xB0"
+     "C)",
+     8, 6630, 13148415, 0},  // pink
 };
 
 inline int HexNibble(char c) {
@@ -52,7 +58,9 @@ inline int HexNibble(char c) {
 inline uint16_t U16(const uint8_t* f, int at) {
     return static_cast<uint16_t>(f[at] | (f[at + 1] << 8));
 }
-inline int16_t S16(const uint8_t* f, int at) { return static_cast<int16_t>(U16(f, at)); }
+inline int16_t S16(const uint8_t* f, int at) {
+    return static_cast<int16_t>(U16(f, at));
+}
 
 // Block of eight words: the first word on the wire is element 7.
 template <typename Word>
@@ -112,10 +120,12 @@ LineVerdict DecodeLogLine(const char* line, int length, const ViewScales& scales
     const char* sp1 = static_cast<const char*>(std::memchr(line, ' ', static_cast<size_t>(length)));
     if (!sp1) return LineVerdict::NotData;
     const char* kind = sp1 + 1;
-    const char* sp2 = static_cast<const char*>(std::memchr(kind, ' ', static_cast<size_t>(end - kind)));
+    const char* sp2 =
+        static_cast<const char*>(std::memchr(kind, ' ', static_cast<size_t>(end - kind)));
     if (!sp2 || sp2 - kind != 1 || kind[0] != 'R') return LineVerdict::NotData;
     const char* hex = sp2 + 1;
-    const char* hexEnd = static_cast<const char*>(std::memchr(hex, ' ', static_cast<size_t>(end - hex)));
+    const char* hexEnd =
+        static_cast<const char*>(std::memchr(hex, ' ', static_cast<size_t>(end - hex)));
     if (!hexEnd) hexEnd = end;
     int hexLen = static_cast<int>(hexEnd - hex);
     if (hexLen <= kMinDataHexChars) return LineVerdict::NotData;
@@ -187,7 +197,9 @@ const ViewChannel& ChannelDef(int channel) {
 }
 
 namespace {
-size_t Inj(int inj) { return static_cast<size_t>(inj < 0 || inj >= kViewInjectors ? 0 : inj); }
+size_t Inj(int inj) {
+    return static_cast<size_t>(inj < 0 || inj >= kViewInjectors ? 0 : inj);
+}
 }  // namespace
 
 double DrawnValue(const ViewSample& s, int channel, int inj) {
@@ -197,23 +209,35 @@ double DrawnValue(const ViewSample& s, int channel, int inj) {
             // The gas time is the petrol time plus the correction while the
             // injector runs on gas; on petrol the trace lies on its zero line.
             return s.SignedInjTimes[i] > 0 ? s.PetrolInjTimes[i] + s.GasInjTimes[i] : 0;
-        case 1: return s.PetrolInjTimes[i];
-        case 2: return s.VacuumRaw;
-        case 3: return s.GasPressureRaw;
-        case 4: return s.LambdaVolts;
-        case 5: return s.Rpm > kRpmDrawLimit ? 0 : s.Rpm;
-        case 6: return s.GasTemp;
-        case 7: return s.ReducerTemp;
-        default: return 0;
+        case 1:
+            return s.PetrolInjTimes[i];
+        case 2:
+            return s.VacuumRaw;
+        case 3:
+            return s.GasPressureRaw;
+        case 4:
+            return s.LambdaVolts;
+        case 5:
+            return s.Rpm > kRpmDrawLimit ? 0 : s.Rpm;
+        case 6:
+            return s.GasTemp;
+        case 7:
+            return s.ReducerTemp;
+        default:
+            return 0;
     }
 }
 
 double ReadoutValue(const ViewSample& s, int channel, int inj) {
     switch (channel) {
-        case 2: return s.VacuumRaw / 1000;
-        case 3: return s.GasPressureRaw / 1000;
-        case 5: return std::nearbyint(DrawnValue(s, channel, inj));
-        default: return DrawnValue(s, channel, inj);
+        case 2:
+            return s.VacuumRaw / 1000;
+        case 3:
+            return s.GasPressureRaw / 1000;
+        case 5:
+            return std::nearbyint(DrawnValue(s, channel, inj));
+        default:
+            return DrawnValue(s, channel, inj);
     }
 }
 

@@ -98,7 +98,8 @@ ViewSample SampleFromLive(const Mem1Fields& live, const ParamImage& image, doubl
 // --- Channels ----------------------------------------------------------------
 
 struct ViewChannel {
-    const char* caption;  // the channel's fixed caption ("T Inj Gas"), also its key in OsciConfig.ini
+    const char*
+        caption;  // the channel's fixed caption ("T Inj Gas"), also its key in OsciConfig.ini
     const char* nameText;  // English name and unit shown in its label
     double gain;           // default drawing units per value unit
     double pos;            // default zero line, drawing units from the top (+120)
@@ -115,7 +116,8 @@ double ReadoutValue(const ViewSample& s, int channel, int inj);
 // channel's decimals.
 QString ReadoutText(double value, int channel);
 
-inline LineVerdict DecodeLogLine(const QByteArray& line, const ViewScales& scales, ViewSample& out) {
+inline LineVerdict DecodeLogLine(const QByteArray& line, const ViewScales& scales,
+                                 ViewSample& out) {
     return DecodeLogLine(line.constData(), static_cast<int>(line.size()), scales, out);
 }
 

@@ -64,15 +64,17 @@ ViewerTexts LoadViewerTexts(const EcuSession& session) {
         QStringLiteral("The file could not be written:"),
     };
     QStringList fallbacks = english;
-    for (int c = 0; c < kViewChannels; ++c) fallbacks << QString::fromLatin1(ChannelDef(c).nameText);
+    for (int c = 0; c < kViewChannels; ++c)
+        fallbacks << QString::fromLatin1(ChannelDef(c).nameText);
     const QStringList t = session.SectionTexts(QStringLiteral("[FrmView]"), fallbacks);
     ViewerTexts v;
     int i = 0;
-    for (QString* s : {&v.view, &v.run, &v.stop, &v.open, &v.reload, &v.save, &v.reset, &v.csv,
-                       &v.setting, &v.esc, &v.cylCoil, &v.cylinder, &v.coil, &v.loading, &v.saving,
-                       &v.linkWait, &v.noCheck, &v.saveLastData, &v.up, &v.down, &v.zoomIn,
-                       &v.zoomOut, &v.injector, &v.secDiv, &v.cursorHint, &v.delta,
-                       &v.notRecognised, &v.notWritten})
+    for (QString* s :
+         {&v.view,       &v.run,     &v.stop,          &v.open,      &v.reload,   &v.save,
+          &v.reset,      &v.csv,     &v.setting,       &v.esc,       &v.cylCoil,  &v.cylinder,
+          &v.coil,       &v.loading, &v.saving,        &v.linkWait,  &v.noCheck,  &v.saveLastData,
+          &v.up,         &v.down,    &v.zoomIn,        &v.zoomOut,   &v.injector, &v.secDiv,
+          &v.cursorHint, &v.delta,   &v.notRecognised, &v.notWritten})
         *s = t[i++];
     for (int c = 0; c < kViewChannels; ++c) v.names[static_cast<size_t>(c)] = t[i++];
     return v;
@@ -83,21 +85,26 @@ ViewerModel::ViewerModel(EcuSession& session, PollingCycle& cycle, QObject* pare
     channels_ = DefaultChannelSettings();
     ticked_.fill(true);
     timer_ = std::make_unique<Timer>("FrmView.Timer1", kViewTimerMs, [this] { Timer1_Timer(); });
-    for (int c = 0; c < kViewChannels; ++c) signalLabels_[static_cast<size_t>(c)] = texts_.names[static_cast<size_t>(c)];
+    for (int c = 0; c < kViewChannels; ++c)
+        signalLabels_[static_cast<size_t>(c)] = texts_.names[static_cast<size_t>(c)];
 }
 
 ViewerModel::~ViewerModel() {
     if (timer_) timer_->SetEnabled(false);
 }
 
-CommLogWriter* ViewerModel::Log() const { return dynamic_cast<CommLogWriter*>(&CommLog()); }
+CommLogWriter* ViewerModel::Log() const {
+    return dynamic_cast<CommLogWriter*>(&CommLog());
+}
 
 QString ViewerModel::LiveLogPath() const {
     if (const CommLogWriter* w = Log()) return w->LogPath();
     return SystemPath(QString::fromLatin1(kLiveLogPath));
 }
 
-bool ViewerModel::IsLiveLog(const QString& path) const { return SameFilePath(path, LiveLogPath()); }
+bool ViewerModel::IsLiveLog(const QString& path) const {
+    return SameFilePath(path, LiveLogPath());
+}
 
 // --- Start and close ----------------------------------------------------------------------
 
@@ -205,7 +212,9 @@ void ViewerModel::StartRun() {
     emit pictureCleared();
 }
 
-void ViewerModel::RestartSweep() { restartSweep_ = true; }
+void ViewerModel::RestartSweep() {
+    restartSweep_ = true;
+}
 
 void ViewerModel::Timer1_Timer() {
     if (tickBusy_) return;
@@ -421,8 +430,8 @@ bool ViewerModel::CmdExportCsv_Click() {
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     if (ExportCsv(path)) return true;
-    UserPrompts().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view, BoxIcon::Critical,
-                             BoxButtons::Ok);
+    UserPrompts().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view,
+                             BoxIcon::Critical, BoxButtons::Ok);
     return false;
 }
 
@@ -434,7 +443,8 @@ bool ViewerModel::ExportCsv(const QString& path) const {
         if (end == 0) begin = static_cast<size_t>(drawnIndex_[k]);
         end = static_cast<size_t>(drawnIndex_[k]) + 1;
     }
-    return AtomicWrite(path, SamplesTable(samples_, begin, end, injector_, RecordingStartMs(), true));
+    return AtomicWrite(path,
+                       SamplesTable(samples_, begin, end, injector_, RecordingStartMs(), true));
 }
 
 void ViewerModel::SetCaption(const QString& path) {
@@ -474,7 +484,8 @@ void ViewerModel::SaveSettings() {
 // --- Channels -----------------------------------------------------------------------------------
 
 bool ViewerModel::ChannelDrawn(int c) const {
-    return c >= 0 && c < kViewChannels && ticked_[static_cast<size_t>(c)] && channels_[static_cast<size_t>(c)].shown;
+    return c >= 0 && c < kViewChannels && ticked_[static_cast<size_t>(c)] &&
+           channels_[static_cast<size_t>(c)].shown;
 }
 
 bool ViewerModel::AnyChannelDrawn() const {
@@ -649,7 +660,8 @@ void ViewerModel::SldSample_Scroll(int value) {
     if (cursorX_) ShowReadout(*cursorX_);
 }
 
-// --- Frames ------------------------------------------------------------------------------------------
+// --- Frames
+// ------------------------------------------------------------------------------------------
 
 void ViewerModel::ShowSettingsFrame() {
     settingsFrame_ = true;
@@ -691,7 +703,8 @@ void ViewerModel::ApplyRpmConstant() {
         if (s.RpmPeriod > 0) s.Rpm = RpmOfPeriod(scales_.RpmConstant, s.RpmPeriod);
 }
 
-// --- Drawing -------------------------------------------------------------------------------------------
+// --- Drawing
+// -------------------------------------------------------------------------------------------
 
 LiveSegment ViewerModel::DrawLinee(int& n) {
     LiveSegment seg;
@@ -741,7 +754,8 @@ void ViewerModel::RedrawSignals() {
             drawnX_.push_back(0);
             drawnIndex_.push_back(first);
             for (size_t i = static_cast<size_t>(first) + 1; i < samples_.size(); ++i) {
-                x = std::nearbyint(x + (samples_[i].SampleTimeMs - samples_[i - 1].SampleTimeMs) * k);
+                x = std::nearbyint(x +
+                                   (samples_[i].SampleTimeMs - samples_[i - 1].SampleTimeMs) * k);
                 drawnX_.push_back(x);
                 drawnIndex_.push_back(static_cast<int>(i));
                 // The segment that leaves the picture is the last one drawn.
@@ -752,7 +766,8 @@ void ViewerModel::RedrawSignals() {
     emit redrawn();
 }
 
-// --- Cursors -------------------------------------------------------------------------------------------
+// --- Cursors
+// -------------------------------------------------------------------------------------------
 
 QString ViewerModel::MinutesText(double ms) {
     const qint64 total = std::max<qint64>(0, static_cast<qint64>(std::nearbyint(ms)));
@@ -811,8 +826,9 @@ void ViewerModel::ShowReadout(double x) {
         const size_t i = static_cast<size_t>(c);
         QString label = texts_.names[i];
         if (s)
-            label += QLatin1Char('\n') + (ChannelDrawn(c) ? ReadoutText(ReadoutValue(*s, c, injector_), c)
-                                                          : QString::fromLatin1(kHiddenValue));
+            label += QLatin1Char('\n') + (ChannelDrawn(c)
+                                              ? ReadoutText(ReadoutValue(*s, c, injector_), c)
+                                              : QString::fromLatin1(kHiddenValue));
         signalLabels_[i] = label;
     }
     ShowDeltas(runMode_ ? -1 : index);
@@ -832,7 +848,8 @@ void ViewerModel::ShowDeltas(int sampleA) {
     }
     const ViewSample& a = samples_[static_cast<size_t>(sampleA)];
     const double dt = (a.SampleTimeMs - b.SampleTimeMs) / 1000;
-    deltaTimeLabel_ = texts_.delta + QLatin1Char(' ') + (dt >= 0 ? QStringLiteral("+") : QString()) +
+    deltaTimeLabel_ = texts_.delta + QLatin1Char(' ') +
+                      (dt >= 0 ? QStringLiteral("+") : QString()) +
                       QString::number(dt, 'f', 3).replace(QLatin1Char('.'), QLatin1Char(',')) +
                       QStringLiteral(" s");
     for (int c = 0; c < kViewChannels; ++c) {
@@ -842,7 +859,8 @@ void ViewerModel::ShowDeltas(int sampleA) {
         }
         const double d = ReadoutValue(a, c, injector_) - ReadoutValue(b, c, injector_);
         const QString t = ReadoutText(d, c);
-        deltaLabels_[static_cast<size_t>(c)] = (t.startsWith(QLatin1Char('-')) ? QString() : QStringLiteral("+")) + t;
+        deltaLabels_[static_cast<size_t>(c)] =
+            (t.startsWith(QLatin1Char('-')) ? QString() : QStringLiteral("+")) + t;
     }
 }
 

@@ -29,7 +29,7 @@ class CommLogWriter;
 class EcuSession;
 class PollingCycle;
 
-inline constexpr int kViewTimerMs = 50;       // Timer1: one live sample per tick
+inline constexpr int kViewTimerMs = 50;         // Timer1: one live sample per tick
 inline constexpr int kLiveSweepSamples = 2401;  // samples of one sweep (120 s at 50 ms)
 inline constexpr const char* kViewCaption = "View 1.1 - ";
 inline constexpr const char* kNoFileCaption = "- - -";
@@ -62,13 +62,13 @@ struct LiveSegment {
     // Per channel: drawn, and the heights before and after the step.
     std::array<bool, kViewChannels> drawn{};
     std::array<double, kViewChannels> y1{}, y2{};
-    bool erase = false;  // the erase band from x2 + 15 to x2 + 150 over the full height
+    bool erase = false;    // the erase band from x2 + 15 to x2 + 150 over the full height
     bool restart = false;  // x1 lay beyond the picture: the next sample starts a new sweep
 };
 
 class ViewerModel : public QObject {
     Q_OBJECT
-public:
+  public:
     ViewerModel(EcuSession& session, PollingCycle& cycle, QObject* parent = nullptr);
     ~ViewerModel() override;
     ViewerModel(const ViewerModel&) = delete;
@@ -119,7 +119,10 @@ public:
     const LogWindow& Window() const { return window_; }
     bool WindowButtonsVisible() const { return window_.windowed && windowButtonsShown_; }
     // Label1_Click ("CYLINDER"): shows or hides the window buttons.
-    void Label1_Click() { windowButtonsShown_ = !windowButtonsShown_; emit controlsChanged(); }
+    void Label1_Click() {
+        windowButtonsShown_ = !windowButtonsShown_;
+        emit controlsChanged();
+    }
     const LoadStats& LastLoad() const { return lastLoad_; }
 
     // --- Samples ----------------------------------------------------------------------------
@@ -227,7 +230,7 @@ public:
     const QString& LoadingText() const { return loadingText_; }
     bool FileCommandsEnabled() const { return !runMode_; }
 
-signals:
+  signals:
     void loading(bool visible, const QString& text);
     void pictureCleared();
     void segmentDrawn(const gascal::LiveSegment& segment);
@@ -241,7 +244,7 @@ signals:
     // The window is to close now (after the tick that handled the stop).
     void closeNow();
 
-private:
+  private:
     void EnterRunMode();
     void StartRun();
     void StopRun();

@@ -17,10 +17,18 @@ ChannelSettings DefaultChannelSettings() {
     return s;
 }
 
-double ChannelUp(double pos) { return std::max(pos - kPosStep, kPosMin); }
-double ChannelDown(double pos) { return std::min(pos + kPosStep, kPosMax); }
-double GainZoomIn(double gain) { return std::min(gain * 2, kGainMax); }
-double GainZoomOut(double gain) { return std::max(gain / 2, kGainMin); }
+double ChannelUp(double pos) {
+    return std::max(pos - kPosStep, kPosMin);
+}
+double ChannelDown(double pos) {
+    return std::min(pos + kPosStep, kPosMax);
+}
+double GainZoomIn(double gain) {
+    return std::min(gain * 2, kGainMax);
+}
+double GainZoomOut(double gain) {
+    return std::max(gain / 2, kGainMin);
+}
 
 // --- OsciConfig.ini ----------------------------------------------------------------
 
@@ -79,11 +87,13 @@ bool LoadViewerSettings(const QString& path, ChannelSettings& settings) {
             continue;
         }
         for (int c = 0; c < kViewChannels; ++c) {
-            if (key != QLatin1Char('[') + QLatin1String(ChannelDef(c).caption) + QLatin1Char(']')) continue;
+            if (key != QLatin1Char('[') + QLatin1String(ChannelDef(c).caption) + QLatin1Char(']'))
+                continue;
             ChannelSetting& s = settings[static_cast<size_t>(c)];
             if (i + 1 < lines.size()) s.shown = line(i + 1).trimmed() == QLatin1String("1");
             double v = 0;
-            if (ReadSettingsNumber(line(i + 2), v) && v >= 0 && v <= kColourMax && v == std::floor(v))
+            if (ReadSettingsNumber(line(i + 2), v) && v >= 0 && v <= kColourMax &&
+                v == std::floor(v))
                 s.colour = static_cast<uint32_t>(v);
             if (ReadSettingsNumber(line(i + 3), v) && v >= kPosMin && v <= kPosMax) s.pos = v;
             if (ReadSettingsNumber(line(i + 4), v) && v >= kGainMin && v <= kGainMax) s.gain = v;

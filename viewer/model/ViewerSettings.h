@@ -57,8 +57,8 @@ using ChannelSettings = std::array<ChannelSetting, kViewChannels>;
 ChannelSettings DefaultChannelSettings();
 
 // The moves of the selected channel, each held within its limits.
-double ChannelUp(double pos);    // one minor step up, not above -105
-double ChannelDown(double pos);  // one minor step down, not below kPosMax
+double ChannelUp(double pos);     // one minor step up, not above -105
+double ChannelDown(double pos);   // one minor step down, not below kPosMax
 double GainZoomIn(double gain);   // doubled, at most 2048
 double GainZoomOut(double gain);  // halved, at least 0.125
 
@@ -90,6 +90,8 @@ double SecDivDown(double secDiv);
 QString SecDivText(double secDiv);
 // Drawing units per millisecond: 9 / (6 * SecDiv), so that 6 divisions show
 // 6 * SecDiv seconds.
-inline double UnitsPerMs(double secDiv) { return 9.0 / (kVisibleDivs * secDiv); }
+inline double UnitsPerMs(double secDiv) {
+    return 9.0 / (kVisibleDivs * secDiv);
+}
 
 }  // namespace gascal
