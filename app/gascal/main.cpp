@@ -84,11 +84,15 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Drive the simulated car on both fuels, read the map and "
                                                    "compute before the picture."));
     shotDriveOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption driveOpt(QStringLiteral("sim-drive"),
+                                QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
+    driveOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
+                       driveOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -145,6 +149,19 @@ int main(int argc, char** argv) {
     session->Controller().Form_Activate();
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
+    if (bridge && parser.isSet(driveOpt)) {
+        // A short drive, over and over: idle, a pull, cruising, a stronger
+        // pull, back to idle (for demonstrations and the viewer's pictures).
+        auto* drive = new QTimer(window.get());
+        QObject::connect(drive, &QTimer::timeout, window.get(), [b = bridge.get(), step = 0]() mutable {
+            static constexpr double kRpm[] = {0, 2600, 1900, 3600, 2200, 0};
+            static constexpr double kLoad[] = {0, 0.45, 0.25, 0.7, 0.3, 0};
+            const int i = step++ % 6;
+            b->SetTargetRpm(kRpm[i]);
+            b->SetLoad(kLoad[i]);
+        });
+        drive->start(2500);
+    }
     int rc = 0;
     std::unique_ptr<WindowShot> windowShot;
     std::unique_ptr<MapDrive> drive;
