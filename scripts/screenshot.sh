@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the tool if needed, runs it on the simulated ECU under a virtual X
-# display, and saves pictures to docs/: each page of the main window
-# (page-calibration.png, page-modeling.png, page-map.png, page-general.png,
-# also docs/screenshot.png, the README's picture, and page-configuration.png)
-# and the secondary windows: window-frmupdate.png (the firmware upgrade
-# while it writes), window-about.png (the About box of the Info menu),
-# window-<name>.png for each window opened by name (for example
-# window-frminjset.png), the error window with errors on the simulated ECU
+# display, and saves a picture of each page of the main window to docs/:
+# page-calibration.png, page-general.png (also docs/screenshot.png, the
+# README's picture), page-modeling.png and page-map.png (after a simulated
+# drive that fills the map) and page-configuration.png; and of the secondary
+# windows: window-frmupdate.png (the firmware upgrade while it writes),
+# window-about.png (the About box of the Info menu), window-<name>.png for
+# each window opened by name (for example window-frminjset.png), the signal
+# viewer twice, on a simulated car that revs up and down:
+# window-frmview-run.png (run mode) and window-frmview-stop.png (stop mode
+# with both cursors), the error window with errors on the simulated ECU
 # (window-frmerrecu.png), the expert page at both password levels
 # (window-frmsetexpert-level1.png, -level2.png) and the comparison with a
 # parameter file (window-compare.png).
@@ -75,9 +78,24 @@ if [ "$what" != pages ]; then
          /^B3/ { $0 = substr($0, 1, 6) "2D00" substr($0, 11) }
          { print }' "$work/car.var" | sed 's/$/\r/;s/\r\r$/\r/' >"$work/changed.var"
     shot "$top/docs/window-compare.png" --screenshot-after "$wait" --screenshot-compare "$work/changed.var"
+
+    # The viewer opens half-way through the wait. Run mode with the cursor placed;
+    # then a stop (taken by the viewer itself, without saving) with both cursors.
+    half=$(( ${wait%.*} / 2 ))
+    for mode in run stop; do
+        stopAfter=""
+        if [ "$mode" = stop ]; then stopAfter=$(( half > 8 ? half - 2 : 4 )); fi
+        GASCAL_FRMVIEW_CURSORS="0.52,0.26" GASCAL_FRMVIEW_STOP_AFTER="$stopAfter" \
+            shot "$top/docs/window-frmview-$mode.png" --sim-drive --screenshot-after "$wait" \
+            --screenshot-window FrmView
+    done
 fi
 [ "$what" = windows ] && exit 0
 for page in 0:calibration 1:modeling 2:map 3:general 4:configuration; do
-    shot "$top/docs/page-${page#*:}.png" --screenshot-after "$wait" --screenshot-tab "${page%%:*}"
+    tab="${page%%:*}"
+    # The Modeling and Map tabs are pictured after a drive that fills the map.
+    drive=()
+    if [ "$tab" = 1 ] || [ "$tab" = 2 ]; then drive=(--screenshot-drive); fi
+    shot "$top/docs/page-${page#*:}.png" --screenshot-after "$wait" --screenshot-tab "$tab" "${drive[@]}"
 done
 cp "$top/docs/page-general.png" "$top/docs/screenshot.png"

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <map>
 #include <set>
@@ -35,6 +36,7 @@
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
+#include "viewer/model/RecordingFiles.h"
 
 namespace gascal {
 
@@ -272,6 +274,7 @@ private:
     void PrintModel(const LineModel& m);
     int CmdDiff(const QStringList& args);
     ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
+    int CmdExport(QStringList args);
 
     void PrintField(const CliField& f);
     std::vector<SetItem> ParseSetItems(const QStringList& args);
@@ -442,6 +445,9 @@ int CliSession::CheckCompatibility() {
 
 
 int CliSession::Run() {
+    // A file is decoded without the link: no log is started (it would move
+    // aside the live log that may be the very file to export).
+    if (o_.command == QLatin1String("export")) return CmdExport(o_.args);
     StartUp();
     // Names and values are checked before the ECU is even looked for, so a
     // typing mistake sends nothing at all.
@@ -971,6 +977,60 @@ int CliSession::CmdDiff(const QStringList& args) {
     return CLI_DIFFERENT;
 }
 
+int CliSession::CmdExport(QStringList args) {
+    const bool csv = TakeFlag(args, QStringLiteral("--csv"));
+    const int inj = TakeIntOption(args, QStringLiteral("--inj"), 1);
+    if (inj > kViewInjectors) throw UsageError(QStringLiteral("--inj takes an injector from 1 to 8"));
+    if (args.size() != 1) throw UsageError(QStringLiteral("export needs one FILE"));
+    const QString path = args.first();
+    if (!QFileInfo(path).isFile()) {
+        err_ << "The file cannot be read: " << path << "\n";
+        return CLI_FILE;
+    }
+    // The installation's factors (injection times, supply voltage), as the
+    // viewer decodes with them.
+    ecu_ = std::make_unique<EcuSession>(InstallDir(), nullptr);
+    SetAppTitle(ecu_->ProductTitle());
+    ViewScales scales = ViewScales::FromImage(ecu_->Image());
+    std::vector<ViewSample> samples;
+    size_t rows = 0;
+    switch (RecogniseViewFile(path)) {
+        case ViewFileKind::Log: {
+            CaricaCostantiRxTx(path, scales);
+            // Window by window: each line is in exactly one window.
+            LogWindow w;
+            int direction = 0;
+            do {
+                if (!CaricaLogRxTx(path, direction, scales, w, samples)) {
+                    err_ << "The file cannot be read: " << path << "\n";
+                    return CLI_FILE;
+                }
+                out_ << SamplesTable(samples, 0, samples.size(), inj - 1, w.recordingStartMs, csv,
+                                     direction == 0);
+                rows += samples.size();
+                direction = 1;
+            } while (w.windowed && w.nextEnabled);
+            break;
+        }
+        case ViewFileKind::Table:
+            if (!LoadTableFile(path, false, samples)) {
+                err_ << "The file cannot be read: " << path << "\n";
+                return CLI_FILE;
+            }
+            out_ << SamplesTable(samples, 0, samples.size(), inj - 1,
+                                 samples.empty() ? 0 : samples.front().SampleTimeMs, csv);
+            rows = samples.size();
+            break;
+        case ViewFileKind::Missing:
+        case ViewFileKind::Unrecognised:
+            err_ << "Not a log, a recording or a table text file: " << path << "\n";
+            return CLI_FILE;
+    }
+    out_.flush();
+    err_ << rows << " samples\n";
+    return CLI_OK;
+}
+
 }  // namespace
 
 QString CliHelpText() {
@@ -1043,6 +1103,10 @@ QString CliHelpText() {
         "                                after an interruption: the ECU waiting for its\n"
         "                                program gets it, and its configuration from FILE or\n"
         "                                the newest backup\n"
+        "  export FILE [--inj N] [--csv] the samples of a log, a saved recording (*.vfl) or a\n"
+        "                                table text file as the signal viewer reads them:\n"
+        "                                time_ms and the eight channels' read-out values\n"
+        "                                (injector N, default 1); no ECU needed\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that\n"
         "                                differs, as NAME: FIRST | SECOND\n"
@@ -1073,7 +1137,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "set",         "save-params", "load-params",
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
-                                          "map",         "upgrade",     "diff"};
+                                          "map",         "upgrade",     "export",
+                                          "diff"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
     QCommandLineOption shotDriveOpt(QStringLiteral("screenshot-drive"),
                                     QStringLiteral("Drive the simulated car on both fuels, read the map and "
                                                    "compute before the picture."));
+    QCommandLineOption driveOpt(QStringLiteral("sim-drive"),
+                                QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
     // For the secondary windows' pictures: a password typed into the window's
     // password box, the comparison with a parameter file, errors forced on
     // the simulated ECU.
@@ -95,11 +97,11 @@ int main(int argc, char** argv) {
                                       QStringLiteral("FILE"));
     QCommandLineOption simErrorOpt(QStringLiteral("sim-error"), QStringLiteral("Error item forced on the simulated ECU."),
                                    QStringLiteral("ITEM"));
-    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &shotPasswordOpt,
-                                  &shotCompareOpt, &simErrorOpt})
+    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &driveOpt,
+                                  &shotPasswordOpt, &shotCompareOpt, &simErrorOpt})
         o->setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
-                       shotPasswordOpt, shotCompareOpt, simErrorOpt});
+                       driveOpt, shotPasswordOpt, shotCompareOpt, simErrorOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -157,6 +159,19 @@ int main(int argc, char** argv) {
     session->Controller().Form_Activate();
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
+    if (bridge && parser.isSet(driveOpt)) {
+        // A short drive, over and over: idle, a pull, cruising, a stronger
+        // pull, back to idle (for demonstrations and the viewer's pictures).
+        auto* drive = new QTimer(window.get());
+        QObject::connect(drive, &QTimer::timeout, window.get(), [b = bridge.get(), step = 0]() mutable {
+            static constexpr double kRpm[] = {0, 2600, 1900, 3600, 2200, 0};
+            static constexpr double kLoad[] = {0, 0.45, 0.25, 0.7, 0.3, 0};
+            const int i = step++ % 6;
+            b->SetTargetRpm(kRpm[i]);
+            b->SetLoad(kLoad[i]);
+        });
+        drive->start(2500);
+    }
     int rc = 0;
     std::unique_ptr<WindowShot> windowShot;
     std::unique_ptr<MapDrive> drive;
