@@ -41,6 +41,7 @@
 
 #include "common/Port.h"
 #include "link/core/AnswerQueue.h"
+#include "link/core/PortDiagnosis.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
 
@@ -301,6 +302,11 @@ class ClsComm {
     // ECU: the search stops and the settings file remembers the port.
     void StopSearchAndRemember(const QString& pathIni = QStringLiteral("\\BIN\\SetCom.ini"));
     int LastLoggedState() const { return lastLoggedState_; }
+    // What the ports tried since the last valid answer said (busy, no
+    // permission, no device, no answer), and how many whole search rounds
+    // ended without an ECU.
+    PortSearchReport& SearchReport() { return searchReport_; }
+    const PortSearchReport& SearchReport() const { return searchReport_; }
 
     // Handle file \BIN\Handle.ini.
     void FileHandleRecord(uint32_t handle);
@@ -313,6 +319,8 @@ class ClsComm {
     void LogPortFailure(const char* call);
     Port* ActivePort() const;
     void OpenStep();
+    // Records the outcome at the port just tried.
+    void RecordAttempt(PortFault fault);
     void ExchangeFailed(const char* message);
     void ShowLinkError(const char* message);
 
@@ -386,6 +394,7 @@ class ClsComm {
     QString firmwareFileError_;
 
     int lastLoggedState_ = -1;
+    PortSearchReport searchReport_;
     double lastStepUs_ = 0;
     bool answerDecoded_ = false;
 };

@@ -170,6 +170,7 @@ void ClsComm::AnswerHandling() {
     // The answer deadline has passed.
     const QByteArray request = outBuffer_;
     if (ReSend(request)) return;
+    RecordAttempt(PortFault::NoAnswer);
     if (flagRicercaCom_ == SEARCH_OFF) {
         if (FrameCommand(request) == CMD_EOBD) queue_.Push(kEobdTimeoutEntry);
         ShowLinkError(MSG_WDOG_ERR);
@@ -198,6 +199,7 @@ void ClsComm::AnswerCheck() {
     }
     switch (FrameByte(inBuffer_, ANSWER_STATUS_OFFSET)) {
         case ANSWER_STATUS_DONE:
+            searchReport_.Clear();
             DecodeAnswer();
             wDogPresente_ = false;
             numWDogSend_ = 0;

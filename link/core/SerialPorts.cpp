@@ -1,12 +1,19 @@
 // Serial ports through QSerialPort. The port is polled from the link timer,
 // never left to the event loop: QueueStatus lets the port pick up what the
 // driver holds (waitForReadyRead with no wait) before counting.
+#include <QFile>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
 
 #include "link/core/MachinePorts.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace gascal {
 
@@ -25,8 +32,7 @@ class SerialPort : public Port {
 
     bool Open(uint32_t& status) {
         if (!port_.open(QIODevice::ReadWrite)) {
-            status = port_.error() == QSerialPort::DeviceNotFoundError ? PORT_DEVICE_NOT_FOUND
-                                                                       : PORT_DEVICE_NOT_OPENED;
+            status = SerialOpenFailure(port_.error(), DeviceAccessError(path_));
             return false;
         }
         status = PORT_OK;
@@ -128,6 +134,36 @@ DeviceKey KeyOf(const QString& path) {
     return {cls, m.captured(2).toLong(), path};
 }
 }  // namespace
+
+int DeviceAccessError(const QString& path) {
+#ifdef Q_OS_UNIX
+    return access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 ? 0 : errno;
+#else
+    Q_UNUSED(path);
+    return 0;
+#endif
+}
+
+uint32_t SerialOpenFailure(int serialPortError, int accessError) {
+    // The serial port reports a missing permission and a device held by
+    // another program (its lock file, or the exclusive mode of the
+    // terminal) alike; the access check tells them apart.
+    switch (serialPortError) {
+        case QSerialPort::DeviceNotFoundError:
+            return PORT_DEVICE_NOT_FOUND;
+        case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+            if (accessError == EACCES || accessError == EPERM) return PORT_ACCESS_DENIED;
+            if (accessError == ENOENT) return PORT_DEVICE_NOT_FOUND;
+#endif
+            return accessError == 0 ? PORT_DEVICE_BUSY : PORT_DEVICE_NOT_OPENED;
+        default:
+#ifdef Q_OS_UNIX
+            if (accessError == EACCES || accessError == EPERM) return PORT_ACCESS_DENIED;
+#endif
+            return PORT_DEVICE_NOT_OPENED;
+    }
+}
 
 void SetSerialOverride(const QString& path, int comNumber) {
     g_overridePath = path;
