@@ -63,7 +63,8 @@ bool Hidden(const QString& relative) {
 }  // namespace
 
 bool IsInstallTree(const QString& dir) {
-    return !dir.isEmpty() && IsFolder(dir + QStringLiteral("/BIN")) && IsFolder(dir + QStringLiteral("/LNG"));
+    return !dir.isEmpty() && IsFolder(dir + QStringLiteral("/BIN")) &&
+           IsFolder(dir + QStringLiteral("/LNG"));
 }
 
 bool SyncUserTree(const QString& defaults, const QString& userTree, QStringList* copied,
@@ -111,7 +112,8 @@ InstallLocation LocateInstallDir(const QString& programFolder, const QString& ex
         if (IsFolder(explicitDir))
             loc.dir = QDir(explicitDir).absolutePath();
         else
-            loc.error = QStringLiteral("The installation folder does not exist: %1").arg(explicitDir);
+            loc.error =
+                QStringLiteral("The installation folder does not exist: %1").arg(explicitDir);
         return loc;
     }
     const QString folder = QDir::fromNativeSeparators(programFolder);
@@ -124,24 +126,31 @@ InstallLocation LocateInstallDir(const QString& programFolder, const QString& ex
         }
         defaults = parent;
     } else {
-        const QString shared = QDir::cleanPath(folder + QStringLiteral("/../share/") + QLatin1String(kUserTreeName));
+        const QString shared =
+            QDir::cleanPath(folder + QStringLiteral("/../share/") + QLatin1String(kUserTreeName));
         if (!IsInstallTree(shared)) {
-            loc.error = QStringLiteral("No installation found: neither %1 nor %2 holds the BIN and LNG folders")
-                            .arg(parent.isEmpty() ? folder : parent, shared);
+            loc.error =
+                QStringLiteral(
+                    "No installation found: neither %1 nor %2 holds the BIN and LNG folders")
+                    .arg(parent.isEmpty() ? folder : parent, shared);
             return loc;
         }
         defaults = shared;
     }
     QString home = dataHome;
-    if (home.isEmpty()) home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (home.isEmpty())
+        home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (home.isEmpty()) {
-        loc.error = QStringLiteral("No folder for the user's own files (set HOME or XDG_DATA_HOME)");
+        loc.error =
+            QStringLiteral("No folder for the user's own files (set HOME or XDG_DATA_HOME)");
         return loc;
     }
-    const QString userTree = QDir::cleanPath(home + QLatin1Char('/') + QLatin1String(kUserTreeName));
+    const QString userTree =
+        QDir::cleanPath(home + QLatin1Char('/') + QLatin1String(kUserTreeName));
     QString error;
     if (!SyncUserTree(defaults, userTree, &loc.copied, &error)) {
-        loc.error = QStringLiteral("The user's copy of the installation %1 cannot be made: %2").arg(userTree, error);
+        loc.error = QStringLiteral("The user's copy of the installation %1 cannot be made: %2")
+                        .arg(userTree, error);
         return loc;
     }
     loc.dir = userTree;

@@ -28,10 +28,10 @@ namespace gascal {
 inline constexpr const char* kDefaultsRecord = ".defaults";
 
 struct InstallLocation {
-    QString dir;          // the installation folder to use; empty when none was found
-    QString defaults;     // the installed tree copied from; empty when `dir` is used as it is
-    QStringList copied;   // files copied or refreshed by this start (relative, '/'-separated)
-    QString error;        // why there is no installation folder
+    QString dir;         // the installation folder to use; empty when none was found
+    QString defaults;    // the installed tree copied from; empty when `dir` is used as it is
+    QStringList copied;  // files copied or refreshed by this start (relative, '/'-separated)
+    QString error;       // why there is no installation folder
 };
 
 // True when the folder holds the BIN and LNG folders of an installation.

@@ -29,11 +29,13 @@ void PortSearchWatch::Check() {
     if (shown_ || comm.FlagRicercaCom() == SEARCH_OFF) return;
     shown_ = true;
     busy_ = true;
-    const QStringList texts = session_.SectionTexts(QString::fromLatin1(kPortsSection), PortTextDefaults());
+    const QStringList texts =
+        session_.SectionTexts(QString::fromLatin1(kPortsSection), PortTextDefaults());
     const QString message = PortSearchMessage(comm.SearchReport().Attempts(), texts);
     if (firstStart_ && startSimulator_ && !offered_) {
         offered_ = true;
-        const QString question = message + QStringLiteral("\n\n") + PortTextOf(texts, PortText::OfferSimulator);
+        const QString question =
+            message + QStringLiteral("\n\n") + PortTextOf(texts, PortText::OfferSimulator);
         if (UserPrompts().AskYesNo(question, AppTitle())) {
             startSimulator_();
             // The simulated ECU is USB device 0 now, for this run only.
@@ -41,8 +43,9 @@ void PortSearchWatch::Check() {
             session_.Supervisor().SelezionaCom(0, true);
         }
     } else {
-        UserPrompts().Message(message + QStringLiteral("\n\n") + PortTextOf(texts, PortText::SearchGoesOn),
-                              AppTitle(), BoxIcon::Information);
+        UserPrompts().Message(
+            message + QStringLiteral("\n\n") + PortTextOf(texts, PortText::SearchGoesOn),
+            AppTitle(), BoxIcon::Information);
     }
     busy_ = false;
 }

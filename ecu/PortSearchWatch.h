@@ -13,7 +13,7 @@ namespace gascal {
 class EcuSession;
 
 class PortSearchWatch {
-public:
+  public:
     // The session's link must have read its settings file: a search that
     // starts without one is a first start.
     explicit PortSearchWatch(EcuSession& session);
@@ -27,7 +27,7 @@ public:
     // One call per polling tick.
     void Check();
 
-private:
+  private:
     EcuSession& session_;
     std::function<void()> startSimulator_;
     bool firstStart_ = false;

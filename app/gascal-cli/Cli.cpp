@@ -672,7 +672,8 @@ int CliSession::CmdFuel(QStringList args) {
 // --list-ports: what each port stands for and whether it can be opened.
 int ListPorts(const CliOptions& o, QTextStream& out) {
     // A device path given with --port is listed as COM1.
-    if (!o.port.isEmpty() && ClassifyPortOption(o.port) == PortOption::Device) SetSerialOverride(o.port.trimmed(), 1);
+    if (!o.port.isEmpty() && ClassifyPortOption(o.port) == PortOption::Device)
+        SetSerialOverride(o.port.trimmed(), 1);
     auto provider = MakeMachinePortProvider();
     const std::vector<PortAttempt> ports = ProbePorts(*provider);
     const QStringList texts = PortTextDefaults();

@@ -104,7 +104,8 @@ void ClsComm::OpenStep() {
     comState_ = COM_REOPEN;
     // A cursor past COM9 is no port: nothing was tried there.
     if (usbCom_ == 1 || !ComPortNome().isEmpty())
-        RecordAttempt(FaultOfStatus(usbCom_ == 1 ? static_cast<uint32_t>(ftStatus_) : lastSystemError_));
+        RecordAttempt(
+            FaultOfStatus(usbCom_ == 1 ? static_cast<uint32_t>(ftStatus_) : lastSystemError_));
     if (flagRicercaCom_ != SEARCH_OFF) {
         WaitMicroSeconds(SEARCH_NEXT_PAUSE_USEC);
         // The user may have chosen a port during the pause.

@@ -87,11 +87,13 @@ QString PortTextOf(const QStringList& texts, PortText which) {
 }
 
 QString PortFaultText(const QStringList& texts, PortFault fault) {
-    return PortTextOf(texts, static_cast<PortText>(static_cast<int>(PortText::NoDevice) + static_cast<int>(fault)));
+    return PortTextOf(texts, static_cast<PortText>(static_cast<int>(PortText::NoDevice) +
+                                                   static_cast<int>(fault)));
 }
 
 QString PortLabel(const PortAttempt& a) {
-    if (a.usb) return a.number == 0 ? QStringLiteral("USB") : QStringLiteral("USB %1").arg(a.number + 1);
+    if (a.usb)
+        return a.number == 0 ? QStringLiteral("USB") : QStringLiteral("USB %1").arg(a.number + 1);
     QString label = QStringLiteral("COM%1").arg(a.number);
     if (!a.device.isEmpty()) label += QStringLiteral(" (") + a.device + QLatin1Char(')');
     return label;
@@ -99,7 +101,8 @@ QString PortLabel(const PortAttempt& a) {
 
 QStringList PortLines(const std::vector<PortAttempt>& attempts, const QStringList& texts) {
     QStringList lines;
-    for (const PortAttempt& a : attempts) lines << PortLabel(a) + QStringLiteral(": ") + PortFaultText(texts, a.fault);
+    for (const PortAttempt& a : attempts)
+        lines << PortLabel(a) + QStringLiteral(": ") + PortFaultText(texts, a.fault);
     return lines;
 }
 
@@ -115,12 +118,14 @@ QStringList PortFixLines(const std::vector<PortAttempt>& attempts, const QString
             add(PortTextOf(texts, PortText::FixUsbRule));
         } else {
             const AccessAdvice adv = advice(a.device);
-            add(Fill(PortTextOf(texts, adv.reloginNeeded ? PortText::FixSerialRelogin : PortText::FixSerialGroup),
+            add(Fill(PortTextOf(texts, adv.reloginNeeded ? PortText::FixSerialRelogin
+                                                         : PortText::FixSerialGroup),
                      adv));
         }
     }
     auto any = [&](PortFault f) {
-        return std::any_of(attempts.begin(), attempts.end(), [f](const PortAttempt& a) { return a.fault == f; });
+        return std::any_of(attempts.begin(), attempts.end(),
+                           [f](const PortAttempt& a) { return a.fault == f; });
     };
     if (any(PortFault::Busy)) add(PortTextOf(texts, PortText::FixBusy));
     if (any(PortFault::NoAnswer)) add(PortTextOf(texts, PortText::FixNoAnswer));
@@ -158,7 +163,8 @@ AccessAdvice AdviceForDevice(const QString& device) {
         known = true;
     }
     if (known) {
-        if (const group* g = getgrgid(gid); g && g->gr_name) a.group = QString::fromLocal8Bit(g->gr_name);
+        if (const group* g = getgrgid(gid); g && g->gr_name)
+            a.group = QString::fromLocal8Bit(g->gr_name);
     }
     if (known && pw) {
         // In the group by the system's records, but not in this process's
@@ -176,7 +182,8 @@ AccessAdvice AdviceForDevice(const QString& device) {
         if (have > 0) {
             auto mine = std::make_unique<gid_t[]>(static_cast<size_t>(have));
             const int got = getgroups(have, mine.get());
-            effective = effective || (got > 0 && std::find(mine.get(), mine.get() + got, gid) != mine.get() + got);
+            effective = effective || (got > 0 && std::find(mine.get(), mine.get() + got, gid) !=
+                                                     mine.get() + got);
         }
         a.reloginNeeded = member && !effective;
     }

@@ -59,15 +59,15 @@ class PortSearchReport {
 
 // Texts of the "[Ports]" section, by position.
 enum class PortText : int {
-    Heading = 0,        // "No ECU answered. Ports tried:"
-    NoDevice,           // the faults, in PortFault order
+    Heading = 0,  // "No ECU answered. Ports tried:"
+    NoDevice,     // the faults, in PortFault order
     PermissionDenied,
     Busy,
     NoAnswer,
     OpenFailed,
     Opens,
-    FixSerialGroup,     // %1 user, %2 group
-    FixSerialRelogin,   // %1 user, %2 group
+    FixSerialGroup,    // %1 user, %2 group
+    FixSerialRelogin,  // %1 user, %2 group
     FixUsbRule,
     FixBusy,
     FixNoAnswer,

@@ -1,5 +1,7 @@
 // Where the programs find their installation folder, and the user's own copy
 // of an installed tree, on real folders.
+#include "common/InstallTree.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include "common/InstallTree.h"
 
 using namespace gascal;
 
@@ -29,7 +29,7 @@ QByteArray Read(const QString& path) {
 // A package-like layout under a temporary root: programs in usr/bin, the
 // installed tree in usr/share/gascal, the user's data home in home/.local/share.
 class PackageLayout : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir root;
     QString bin, shared, home, user;
 
@@ -60,8 +60,8 @@ TEST_F(PackageLayout, FirstStartCopiesTheInstalledTreeIntoTheUsersFolder) {
     EXPECT_EQ(QDir(loc.defaults).canonicalPath(), QDir(shared).canonicalPath());
     QStringList copied = loc.copied;
     copied.sort();
-    EXPECT_EQ(copied, (QStringList{"BIN/Flash.ini", "BIN/TeluroInj468.frh", "LNG/M3.con", "LNG/M3.diz",
-                                   "LNG/pictures/logo.img"}));
+    EXPECT_EQ(copied, (QStringList{"BIN/Flash.ini", "BIN/TeluroInj468.frh", "LNG/M3.con",
+                                   "LNG/M3.diz", "LNG/pictures/logo.img"}));
     EXPECT_EQ(Read(user + "/LNG/pictures/logo.img"), "logo");
     EXPECT_FALSE(QFileInfo::exists(user + "/LNG/.gitkeep"));
     // The copy is the user's own: it can be written.
@@ -91,8 +91,8 @@ TEST_F(PackageLayout, UsersFilesAreNeverOverwrittenAndUntouchedCopiesFollowAnUpd
     QStringList copied = loc.copied;
     copied.sort();
     EXPECT_EQ(copied, (QStringList{"BIN/Flash.ini", "BIN/TeluroInj468.frh"}));
-    EXPECT_EQ(Read(user + "/BIN/TeluroInj468.frh"), "firmware 2");  // untouched copy follows
-    EXPECT_EQ(Read(user + "/LNG/M3.con"), "1");                     // the user's choice stays
+    EXPECT_EQ(Read(user + "/BIN/TeluroInj468.frh"), "firmware 2");   // untouched copy follows
+    EXPECT_EQ(Read(user + "/LNG/M3.con"), "1");                      // the user's choice stays
     EXPECT_EQ(Read(user + "/BIN/SetCom.ini"), "[UsbCom]\r\n0\r\n");  // never the installed one
     EXPECT_EQ(Read(user + "/TaraCorr.txt"), "report");
     EXPECT_EQ(Read(user + "/BIN/Flash.ini"), "flash table");
