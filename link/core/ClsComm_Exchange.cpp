@@ -199,7 +199,7 @@ void ClsComm::AnswerCheck() {
     }
     switch (FrameByte(inBuffer_, ANSWER_STATUS_OFFSET)) {
         case ANSWER_STATUS_DONE:
-            searchReport_.Clear();
+            searchReport_.Answered();
             DecodeAnswer();
             wDogPresente_ = false;
             numWDogSend_ = 0;

@@ -113,7 +113,7 @@ void ClsComm::OpenStep() {
         if (flagRicercaCom_ >= kLastSearchPort) {
             // Every port has been tried once since the cable.
             flagRicercaCom_ = 0;
-            searchReport_.RoundFailed();
+            searchReport_.RoundEnded();
         } else {
             ++flagRicercaCom_;
         }

@@ -41,16 +41,30 @@ PortFault FaultOfStatus(uint32_t status) {
 void PortSearchReport::Clear() {
     attempts_.clear();
     failedRounds_ = 0;
+    answeredThisRound_ = false;
+}
+
+void PortSearchReport::Answered() {
+    attempts_.clear();
+    failedRounds_ = 0;
+    answeredThisRound_ = true;
+}
+
+void PortSearchReport::RoundEnded() {
+    if (!answeredThisRound_) ++failedRounds_;
+    answeredThisRound_ = false;
 }
 
 void PortSearchReport::Record(const PortAttempt& attempt) {
-    for (PortAttempt& a : attempts_) {
-        if (a.usb == attempt.usb && a.number == attempt.number) {
-            a = attempt;
-            return;
-        }
-    }
-    attempts_.push_back(attempt);
+    // In the order of the search: the USB devices, then COM1 to COM9.
+    auto before = [](const PortAttempt& a, const PortAttempt& b) {
+        return a.usb != b.usb ? a.usb : a.number < b.number;
+    };
+    auto it = std::lower_bound(attempts_.begin(), attempts_.end(), attempt, before);
+    if (it != attempts_.end() && it->usb == attempt.usb && it->number == attempt.number)
+        *it = attempt;
+    else
+        attempts_.insert(it, attempt);
 }
 
 // --- Texts ------------------------------------------------------------------------

@@ -37,24 +37,28 @@ struct PortAttempt {
     PortFault fault = PortFault::NoDevice;
 };
 
-// What the ports tried since the last answer said, in the order they were
-// first tried.
+// What the ports tried since the last answer said.
 class PortSearchReport {
   public:
-    // Forgets everything: a new search, a port chosen, an ECU answered.
+    // Forgets everything: a new search, a port chosen.
     void Clear();
-    // The outcome at a port; a port tried again keeps its place and its
-    // latest outcome.
+    // An ECU answered: what failed before does not matter any more, and the
+    // round it answered in is no failed round.
+    void Answered();
+    // The outcome at a port, kept in the order of the search (USB devices,
+    // then COM1 to COM9); a port tried again keeps its latest outcome.
     void Record(const PortAttempt& attempt);
-    // A whole round of the search (every USB device, COM1 to COM9) ended
-    // without an answer.
-    void RoundFailed() { ++failedRounds_; }
+    // A whole round of the search (every USB device, COM1 to COM9) ended; it
+    // failed unless an ECU answered during it.
+    void RoundEnded();
+    // Rounds that ended without an answer since the last answer or Clear.
     int FailedRounds() const { return failedRounds_; }
     const std::vector<PortAttempt>& Attempts() const { return attempts_; }
 
   private:
     std::vector<PortAttempt> attempts_;
     int failedRounds_ = 0;
+    bool answeredThisRound_ = false;
 };
 
 // Texts of the "[Ports]" section, by position.

@@ -16,18 +16,18 @@
 
 namespace {
 
-struct Run {
+struct Outcome {
     int rc = -1;
     QString out, err;
 };
 
-Run Start(const QString& program, const QStringList& args,
-          const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-          int timeoutMs = 120000) {
+Outcome Start(const QString& program, const QStringList& args,
+              const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+              int timeoutMs = 120000) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);
-    Run r;
+    Outcome r;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished();
@@ -53,7 +53,7 @@ class Installed : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         prefix_ = new QTemporaryDir;
-        const Run r =
+        const Outcome r =
             Start(QStringLiteral(GASCAL_CMAKE_COMMAND),
                   {"--install", QStringLiteral(GASCAL_BINARY_DIR), "--prefix", prefix_->path()});
         installed_ = r.rc == 0;
@@ -119,7 +119,7 @@ TEST_F(Installed, ProgramsRunFromTheInstallationWithTheUsersOwnCopy) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     const QStringList before = FilesUnder(P("share/gascal"));
 
-    Run r = Start(P("bin/gascal-cli"), {"--sim", "identify"}, env);
+    Outcome r = Start(P("bin/gascal-cli"), {"--sim", "identify"}, env);
     EXPECT_EQ(r.rc, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("FirmwareFle: ")) << r.out.toStdString();
     const QString user = home.filePath("data/gascal");
@@ -150,7 +150,7 @@ TEST(ManualPages, NameEveryOptionOfTheirProgram) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     const QRegularExpression option(QStringLiteral("(?<![\\w-])--[a-z][a-z-]+"));
     for (const char* program : {"gascal", "gascal-cli", "gascal-ecusim"}) {
-        const Run r = Start(QStringLiteral(GASCAL_TREE_DIR "/BIN/") + program, {"--help"}, env);
+        const Outcome r = Start(QStringLiteral(GASCAL_TREE_DIR "/BIN/") + program, {"--help"}, env);
         ASSERT_EQ(r.rc, 0) << program << r.err.toStdString();
         QFile man(QStringLiteral(GASCAL_PACKAGING_DIR "/man/%1.1").arg(program));
         ASSERT_TRUE(man.open(QIODevice::ReadOnly)) << program;

@@ -130,6 +130,30 @@ TEST_F(PortSearchTest, AnAnswerOrANewSearchForgetsTheRecord) {
     EXPECT_EQ(Report().FailedRounds(), 0);
 }
 
+// An ECU that answers but is passed over (the window refuses a foreign one
+// and moves the search on) makes its round no failed one: nothing is said
+// about ports without an ECU.
+TEST_F(PortSearchTest, ARoundInWhichAnEcuAnsweredIsNoFailedRound) {
+    ports.usb = {Line(PORT_OK, true)};
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    timer1->SetEnabled(true);
+    for (int round = 0; round < 3; ++round) {
+        const int opens = ports.usb[0]->opens;
+        ASSERT_TRUE(ev.RunUntil([&] { return ports.usb[0]->opens > opens; }, 60e6));
+        ev.RunFor(300000);  // the keep-alive's answer
+        ASSERT_EQ(comm->ComState(), COM_IDLE);
+        ASSERT_TRUE(Report().Attempts().empty());
+        comm->SetComState(COM_REOPEN);
+        comm->SetFlagRicercaCom(comm->FlagRicercaCom() + 1);
+        ASSERT_TRUE(ev.RunUntil([&] { return comm->FlagRicercaCom() == 0; }, 60e6));
+        EXPECT_EQ(Report().FailedRounds(), 0) << "round " << round;
+    }
+    // Without the ECU the next round fails.
+    ports.usb[0]->AnswerWith(Silent);
+    ASSERT_TRUE(ev.RunUntil([&] { return Report().FailedRounds() == 1; }, 600e6));
+    EXPECT_EQ(Report().Attempts().front().fault, PortFault::NoAnswer);
+}
+
 TEST_F(PortSearchTest, AConfiguredPortIsReportedButIsNoSearchRound) {
     ports.serial[2] = Line(PORT_ACCESS_DENIED);
     WriteSettings({"[UsbCom]", "0", "[Comport]", "2"});
