@@ -152,6 +152,8 @@ void ClsComm::ShowLinkError(const char* message) {
 
 void ClsComm::ExchangeFailed(const char* message) {
     if (!ReSend(outBuffer_)) {
+        // Only broken or refused answers came: no ECU that can be used there.
+        RecordAttempt(PortFault::NoAnswer);
         ShowLinkError(message);
         comState_ = COM_LINK_ERROR;
     }

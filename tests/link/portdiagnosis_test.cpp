@@ -166,6 +166,22 @@ TEST_F(PortSearchTest, AConfiguredPortIsReportedButIsNoSearchRound) {
     EXPECT_GE(ports.openLog.count("COM2"), 5);  // tried again and again
 }
 
+TEST_F(PortSearchTest, APortWithOnlyBrokenAnswersHasNoEcu) {
+    auto garbled = Line(PORT_OK);
+    garbled->AnswerWith([](const QByteArray& req) -> std::optional<QByteArray> {
+        QByteArray a = *DefaultEcu(req);
+        a[a.size() - 1] = static_cast<char>(a[a.size() - 1] ^ 0x55);  // wrong checksum
+        return a;
+    });
+    ports.serial[3] = garbled;
+    WriteSettings({"[UsbCom]", "0", "[Comport]", "3"});
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return !Report().Attempts().empty(); }, 120e6));
+    EXPECT_EQ(Report().Attempts()[0].fault, PortFault::NoAnswer);
+    EXPECT_EQ(Report().Attempts()[0].number, 3);
+}
+
 TEST_F(PortSearchTest, SeveralUsbCablesAreToldApart) {
     ports.usb = {Line(PORT_ACCESS_DENIED), Line(PORT_DEVICE_BUSY)};
     comm->ReadSetCom("\\BIN\\SetCom.ini");
