@@ -7,11 +7,15 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
       cycle_(std::make_unique<PollingCycle>(*ecu_)),
       settings_(std::make_unique<SettingsModel>(*ecu_, *cycle_)),
       live_(std::make_unique<LiveModel>(*ecu_, *cycle_)),
-      controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)) {}
+      controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)),
+      searchWatch_(std::make_unique<PortSearchWatch>(*ecu_)) {
+    cycle_->OnTickStart([this] { searchWatch_->Check(); });
+}
 
 MainSession::~MainSession() {
     ecu_->StopLink();
     cycle_->PollTimer().SetEnabled(false);
+    searchWatch_.reset();
     controller_.reset();
     live_.reset();
     settings_.reset();

@@ -9,6 +9,7 @@
 
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
+#include "ecu/PortSearchWatch.h"
 #include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/SettingsModel.h"
@@ -32,6 +33,9 @@ public:
     SettingsModel& Settings() { return *settings_; }
     LiveModel& Live() { return *live_; }
     MainController& Controller() { return *controller_; }
+    // What a search that found no ECU tells the user, and the offer of the
+    // simulated ECU on a first start.
+    PortSearchWatch& SearchWatch() { return *searchWatch_; }
 
 private:
     std::unique_ptr<EcuSession> ecu_;
@@ -39,6 +43,7 @@ private:
     std::unique_ptr<SettingsModel> settings_;
     std::unique_ptr<LiveModel> live_;
     std::unique_ptr<MainController> controller_;
+    std::unique_ptr<PortSearchWatch> searchWatch_;
 };
 
 }  // namespace gascal
