@@ -143,7 +143,6 @@ FinalLimitParams Calibration::LimitParams() const {
 double Calibration::TempVap() const { return session_.Image().Mem1Block.ReducerTemp; }
 double Calibration::PressVap() const { return session_.Image().Mem1Block.GasPressureRaw / 1000.0; }
 double Calibration::Rpm() const { return session_.Image().Mem1Block.Rpm; }
-double Calibration::Injector1Time() const { return session_.Image().Mem1Block.PetrolInjTimes[0]; }
 double Calibration::MeanPetrolTime() const {
     const auto& t = session_.Image().Mem1Block.PetrolInjTimes;
     return (t[0] + t[1] + t[2] + t[3]) / 4;
@@ -549,7 +548,10 @@ bool Calibration::SampleCycle(int n, bool idle) {
         sumTime_ = sumRpm_ = sumPress_ = sumTemp_ = 0;
         samples_ = 0;
     } else {
-        sumTime_ += Injector1Time();
+        // The same measure as the references: the mean of injectors 1 to 4.
+        // Injector 1 alone against the mean would carry its own difference
+        // from the other cylinders into OFFSET.
+        sumTime_ += MeanPetrolTime();
         if (idle) {
             sumRpm_ += Rpm();
             sumPress_ += PressVap();

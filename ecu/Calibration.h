@@ -302,7 +302,6 @@ private:
     double PressVap() const;
     double Rpm() const;
     double MeanPetrolTime() const;
-    double Injector1Time() const;
     void Notify();
 
     EcuSession& session_;

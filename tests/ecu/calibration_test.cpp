@@ -118,3 +118,48 @@ TEST(CalibrationOnSim, AWholeCalibrationFindsTheOffsetAndLogsEveryCycle) {
     EXPECT_TRUE(r.ecu->OnGas());
     EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
 }
+
+// After the calibration the car's petrol controller demands the same petrol
+// time on gas as on petrol: within one OFFSET step at idle for every hidden
+// curve. The single OFFSET cannot follow a slope that differs from the
+// model's at the raised speed; the two-point line can, within the ALFA
+// limits. The figures are printed for the record.
+TEST(CalibrationAccuracy, ResidualsAtIdleAndRaisedSpeedForEveryCurve) {
+    struct Row {
+        const char* curve;
+        bool twoPoint;
+        double idle, raised, alfa, offset;
+        bool alfaLimited;
+    };
+    std::vector<Row> rows;
+    for (const char* const* name = sim::InjectorCurveNames(); *name; ++name) {
+        for (const bool twoPoint : {false, true}) {
+            SCOPED_TRACE(std::string(*name) + (twoPoint ? " two-point" : ""));
+            CalRig r(CalRig::Options(*sim::NamedInjectorCurve(*name)));
+            ASSERT_TRUE(r.GoOnline());
+            WriteModel(r, WrongModel());
+            r.cal->SetTwoPoint(twoPoint);
+            ASSERT_TRUE(r.Calibrate());
+            const CalResult& res = r.cal->Result();
+            if (qEnvironmentVariableIsSet("CAL_TRACE"))
+                for (const QString& e : r.entries) std::fprintf(stderr, "%s\n", qPrintable(e));
+            const double idle = r.Residual(sim::FitterTask::Idle);
+            const double raised = r.Residual(sim::FitterTask::RaisedSpeed);
+            rows.push_back({*name, twoPoint, idle, raised, r.model().ALFA, r.model().OFFSET,
+                            res.twoPoint.alfaLimited});
+            EXPECT_LE(std::fabs(idle), kOffsetStepMs);
+            if (twoPoint) {
+                ASSERT_TRUE(res.twoPoint.possible);
+                ASSERT_TRUE(res.residualRaisedBefore && res.residualRaisedAfter && res.residualIdleAfter);
+                if (!res.twoPoint.alfaLimited) {
+                    EXPECT_LE(std::fabs(raised), kOffsetStepMs);
+                }
+            }
+        }
+    }
+    std::printf("\n%-8s %-10s %10s %12s %7s %8s\n", "curve", "two-point", "idle (ms)", "raised (ms)", "ALFA",
+                "OFFSET");
+    for (const Row& row : rows)
+        std::printf("%-8s %-10s %+10.3f %+12.3f %7.3f %8.3f%s\n", row.curve, row.twoPoint ? "yes" : "no",
+                    row.idle, row.raised, row.alfa, row.offset, row.alfaLimited ? " (ALFA limited)" : "");
+}
