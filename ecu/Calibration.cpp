@@ -193,6 +193,7 @@ void Calibration::CmdCalStart_Click() {
     switch (state_) {
         case CalState::Idle:
             ResetRun();
+            TakeBackups();
             SetState(CalState::Start);
             timer_.SetEnabled(true);
             break;
@@ -412,25 +413,27 @@ void Calibration::HandleIdle() {
     timer_.SetEnabled(false);
 }
 
+void Calibration::TakeBackups() {
+    // Everything an abort puts back, as it is at "Yes" (at every start: a
+    // setting changed since an earlier calibration is the one to keep).
+    ParamImage& image = session_.Image();
+    backupMem2_ = image.Mem2Block;
+    backupMem3_ = image.Mem3Block;
+    backupMem5_ = image.Mem5Block;
+    backupTable_ = image.CorTableEcu;
+    backupModel_ = session_.Model().Model();
+    const ScaleConfig& scale = session_.Scale();
+    const InjectorTypeEntry* type = scale.InjectorAt(scale.InjectorIndexByCode(image.Mem3Block.InjTypeCode));
+    haveInjectorType_ = type != nullptr;
+    t1_ = type ? type->CalValue1 : 0;
+    t2_ = type ? type->CalValue2 : 0;
+    modelPoints_ = type ? type->ModelPoints : QString();
+    started_ = true;
+}
+
 void Calibration::HandleStart() {
     SetStep(0);
     Show(T(CalText::MsgStart));
-    if (!started_) {
-        // Everything an abort puts back, as it is before "Yes".
-        ParamImage& image = session_.Image();
-        backupMem2_ = image.Mem2Block;
-        backupMem3_ = image.Mem3Block;
-        backupMem5_ = image.Mem5Block;
-        backupTable_ = image.CorTableEcu;
-        backupModel_ = session_.Model().Model();
-        const ScaleConfig& scale = session_.Scale();
-        const InjectorTypeEntry* type = scale.InjectorAt(scale.InjectorIndexByCode(image.Mem3Block.InjTypeCode));
-        haveInjectorType_ = type != nullptr;
-        t1_ = type ? type->CalValue1 : 0;
-        t2_ = type ? type->CalValue2 : 0;
-        modelPoints_ = type ? type->ModelPoints : QString();
-        started_ = true;
-    }
     if (InSlaveMode()) {
         SetState(CalState::WaitGasTemp);
     } else {
@@ -821,21 +824,35 @@ void Calibration::HandleAbort() {
 bool Calibration::RestoreBlocks() {
     ParamImage& image = session_.Image();
     DirectRequests direct(session_);
-    // Block 2: only what the tool writes there (the fuel asked for and the
-    // two enables); the hour counters go on counting in the ECU.
-    bool ok = direct.ReadBlock(2);
-    image.PendingEdits.Mem2Block.WorkMode = backupMem2_.WorkMode;
-    image.PendingEdits.Mem2Block.RpmCompEnable = backupMem2_.RpmCompEnable;
-    image.PendingEdits.Mem2Block.VacuumAcqEnable = backupMem2_.VacuumAcqEnable;
-    ok = direct.Try([&] { return session_.Requests().WriteBlock(2); }) && ok;
-    image.PendingEdits.Mem3Block = backupMem3_;
-    ok = direct.Try([&] { return session_.Requests().WriteBlock(3); }) && ok;
-    if (session_.HasBlock5()) {
-        image.PendingEdits.Mem5Block = backupMem5_;
-        ok = direct.Try([&] { return session_.Requests().WriteBlock(5); }) && ok;
+    RequestBridge& requests = session_.Requests();
+    // Each block is read fresh and written only when it differs from the
+    // backup. Block 2: only what the tool writes there (the fuel asked for
+    // and the two enables); the hour counters go on counting in the ECU.
+    if (!direct.ReadBlock(2)) return false;
+    const Mem2Fields& m2 = image.Mem2Block;
+    if (m2.WorkMode != backupMem2_.WorkMode || m2.RpmCompEnable != backupMem2_.RpmCompEnable ||
+        m2.VacuumAcqEnable != backupMem2_.VacuumAcqEnable) {
+        image.PendingEdits.Mem2Block.WorkMode = backupMem2_.WorkMode;
+        image.PendingEdits.Mem2Block.RpmCompEnable = backupMem2_.RpmCompEnable;
+        image.PendingEdits.Mem2Block.VacuumAcqEnable = backupMem2_.VacuumAcqEnable;
+        if (!direct.Try([&] { return requests.WriteBlock(2); })) {
+            image.PendingEdits.Mem2Block.WorkMode = kPendingByte;
+            return false;
+        }
     }
-    if (!ok) image.PendingEdits.Mem2Block.WorkMode = kPendingByte;
-    return ok;
+    if (!direct.ReadBlock(3)) return false;
+    if (!(image.Mem3Block == backupMem3_)) {
+        image.PendingEdits.Mem3Block = backupMem3_;
+        if (!direct.Try([&] { return requests.WriteBlock(3); })) return false;
+    }
+    if (session_.HasBlock5()) {
+        if (!direct.ReadBlock(5)) return false;
+        if (!(image.Mem5Block == backupMem5_)) {
+            image.PendingEdits.Mem5Block = backupMem5_;
+            if (!direct.Try([&] { return requests.WriteBlock(5); })) return false;
+        }
+    }
+    return true;
 }
 
 // --- Fuel, model and table ---------------------------------------------------------------------

@@ -261,6 +261,7 @@ private:
     bool ReadLive();
 
     void HandleIdle();
+    void TakeBackups();
     void HandleStart();
     void HandleWaitGasTemp();
     void HandleIdleSettle();

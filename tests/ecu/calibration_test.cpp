@@ -163,3 +163,160 @@ TEST(CalibrationAccuracy, ResidualsAtIdleAndRaisedSpeedForEveryCurve) {
         std::printf("%-8s %-10s %+10.3f %+12.3f %7.3f %8.3f%s\n", row.curve, row.twoPoint ? "yes" : "no",
                     row.idle, row.raised, row.alfa, row.offset, row.alfaLimited ? " (ALFA limited)" : "");
 }
+
+namespace {
+
+// What an abort must put back, as the ECU holds it.
+struct EcuSnapshot {
+    std::array<uint8_t, sim::kMem3Size> mem3;
+    std::array<uint8_t, sim::kMem5Size> mem5;
+    std::array<uint8_t, sim::kTableEntries * 2> table;
+    int workMode;
+    LineModel model;
+    static EcuSnapshot Of(CalRig& r) {
+        const sim::ConfigImage& w = r.ecu->Working();
+        return {w.mem3, w.mem5, w.table, w.WorkMode(), r.model()};
+    }
+};
+
+void ExpectRestored(CalRig& r, const EcuSnapshot& before) {
+    const EcuSnapshot now = EcuSnapshot::Of(r);
+    EXPECT_EQ(now.mem3, before.mem3);
+    EXPECT_EQ(now.mem5, before.mem5);
+    EXPECT_EQ(now.table, before.table);
+    EXPECT_EQ(now.workMode, before.workMode);
+    EXPECT_EQ(now.model, before.model);
+    EXPECT_NEAR(r.model().OFFSET, before.model.OFFSET, 1e-12);
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(r.cal->State(), CalState::Idle);
+    EXPECT_FALSE(r.cal->Running());
+}
+
+// "Esc", then "Esc" at the question, and the abort runs to its end.
+void EscEsc(CalRig& r) {
+    r.cal->CmdCalCancel_Click();
+    ASSERT_EQ(r.cal->State(), CalState::AbortQuestion);
+    r.cal->CmdCalCancel_Click();
+    ASSERT_EQ(r.cal->State(), CalState::Abort);
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+    r.RunFor(1);
+}
+
+}  // namespace
+
+TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
+    const CalState where[] = {CalState::IdleSettle,    CalState::IdleReference, CalState::RaisedWait,
+                              CalState::RaisedReference, CalState::TaraMax,     CalState::TaraMaxSettle,
+                              CalState::IdleWait,      CalState::TaraMin,       CalState::TaraMinSettle,
+                              CalState::End};
+    for (const CalState st : where) {
+        SCOPED_TRACE(static_cast<int>(st));
+        CalRig r;
+        ASSERT_TRUE(r.GoOnline());
+        WriteModel(r, WrongModel());
+        const EcuSnapshot before = EcuSnapshot::Of(r);
+        r.cal->CmdCalStart_Click();
+        ASSERT_TRUE(r.RunToState(st));
+        if (st == CalState::TaraMaxSettle) {
+            // OFFSET has moved and the table with it.
+            EXPECT_NE(r.ecu->Working().table, before.table);
+            EXPECT_NE(r.model().OFFSET, before.model.OFFSET);
+        }
+        EscEsc(r);
+        ExpectRestored(r, before);
+        EXPECT_EQ(r.cal->Message(), r.cal->Texts()[static_cast<int>(CalText::MsgIdle)]);
+    }
+    // Step 00: a cold engine waits for the gas temperature.
+    CalRig cold(CalRig::Options());
+    cold.ecu->Engine().SetWarm(false);
+    ASSERT_TRUE(cold.GoOnline());
+    const EcuSnapshot before = EcuSnapshot::Of(cold);
+    cold.cal->CmdCalStart_Click();
+    ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
+    cold.RunFor(2);
+    EXPECT_TRUE(cold.cal->TempOutOfRange());
+    EXPECT_TRUE(cold.cal->Message().contains(QStringLiteral(" < 50,00"))) << cold.cal->Message().toStdString();
+    EXPECT_EQ(cold.ecu->Mode(), sim::EcuMode::Slave);
+    EscEsc(cold);
+    ExpectRestored(cold, before);
+}
+
+TEST(CalibrationAbort, YesAtTheQuestionGoesOnWhereItWas) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::TaraMax));
+    r.cal->CmdCalCancel_Click();
+    EXPECT_EQ(r.cal->State(), CalState::AbortQuestion);
+    EXPECT_EQ(r.cal->Instruction(), CalInstruction::RaisedSpeed);  // the fitter keeps the speed
+    EXPECT_TRUE(r.cal->StartEnabled());
+    EXPECT_TRUE(r.cal->CancelEnabled());
+    r.RunFor(5);  // the question waits
+    EXPECT_EQ(r.cal->State(), CalState::AbortQuestion);
+    r.cal->CmdCalStart_Click();
+    EXPECT_EQ(r.cal->State(), CalState::TaraMax);
+    ASSERT_TRUE(r.RunUntil([&] { return r.cal->State() == CalState::End; }, 600));
+}
+
+TEST(CalibrationAbort, TheEngineCheckAbortsNineTicksLaterAndAtOnceWhileWarmingUp) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    WriteModel(r, WrongModel());
+    const EcuSnapshot before = EcuSnapshot::Of(r);
+    std::vector<std::pair<CalState, int>> ticks;
+    r.cal->OnChanged([&] { ticks.emplace_back(r.cal->State(), r.cal->EngineMessageTicks()); });
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::TaraMax));
+    r.followInstructions = false;
+    r.ecu->SetEngineRunning(false);
+    ticks.clear();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+    // The message counts 9 .. 1 on nine ticks in the cycle's state, then the
+    // calibration aborts.
+    auto first = std::find_if(ticks.begin(), ticks.end(), [](const auto& t) { return t.second > 0; });
+    ASSERT_NE(first, ticks.end());
+    for (int left = 9; left >= 1; --left, ++first) {
+        ASSERT_NE(first, ticks.end());
+        EXPECT_EQ(first->first, CalState::TaraMax);
+        EXPECT_EQ(first->second, left);
+    }
+    ASSERT_NE(first, ticks.end());
+    EXPECT_EQ(first->first, CalState::Abort);
+    r.RunFor(1);
+    ExpectRestored(r, before);
+
+    // While waiting for the gas temperature the first failing tick aborts.
+    CalRig cold;
+    cold.ecu->Engine().SetWarm(false);
+    ASSERT_TRUE(cold.GoOnline());
+    std::vector<std::pair<CalState, int>> coldTicks;
+    cold.cal->OnChanged([&] { coldTicks.emplace_back(cold.cal->State(), cold.cal->EngineMessageTicks()); });
+    cold.cal->CmdCalStart_Click();
+    ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
+    cold.followInstructions = false;
+    cold.ecu->SetEngineRunning(false);
+    ASSERT_TRUE(cold.RunToState(CalState::Abort, 10));
+    EXPECT_EQ(coldTicks[coldTicks.size() - 2].first, CalState::WaitGasTemp);
+    EXPECT_EQ(cold.cal->EngineMessageTicks(), 0);
+    ASSERT_TRUE(cold.RunUntil([&] { return !cold.cal->Running(); }, 30));
+    EXPECT_EQ(cold.ecu->Mode(), sim::EcuMode::Run);
+}
+
+// The settings an abort puts back are those before this calibration's
+// "Yes", not those of an earlier calibration: a setting changed in between
+// stays.
+TEST(CalibrationAbort, TheBackupIsTakenAtEveryStart) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    ASSERT_TRUE(r.Calibrate());
+    r.cal->CmdCalStart_Click();  // gas, and the end
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 30));
+    const int switchTemp = static_cast<int>(r.image().Mem3Block.SwitchTempRaw) + 5;
+    r.image().PendingEdits.Mem3Block.SwitchTempRaw = switchTemp;
+    ASSERT_EQ(DirectRequests(*r.session).WriteBlocks({3}).failed, DirectRequests::WriteStep::Done);
+    ASSERT_EQ(r.ecu->Working().SwitchTempC(), switchTemp);
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::RaisedWait));
+    EscEsc(r);
+    EXPECT_EQ(r.ecu->Working().SwitchTempC(), switchTemp);
+}
