@@ -268,6 +268,14 @@ void Calibration::AbortNow() {
     Notify();
 }
 
+void Calibration::EndOnPetrol() {
+    if (state_ != CalState::End && state_ != CalState::EndWithLimit) return;
+    SetState(CalState::Idle);
+    timer_.SetEnabled(true);  // the idle handler gives back the running mode
+    UpdateButtons();
+    Notify();
+}
+
 void Calibration::UpdateButtons() {
     switch (state_) {
         case CalState::Idle:

@@ -198,6 +198,9 @@ public:
     // Aborts at once, whatever the state, and runs the abort now: what a
     // program being stopped (Ctrl+C) needs before it exits.
     void AbortNow();
+    // At the end (20 or 21), without switching to gas: the result stays,
+    // the ECU goes back to its running mode on the fuel it runs on.
+    void EndOnPetrol();
 
     // --- Options --------------------------------------------------------------------
     // Two-point calibration: ALFA from the balances at raised speed and idle.

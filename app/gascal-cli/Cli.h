@@ -3,7 +3,7 @@
 // the wire, their order and the communication log are the same.
 //
 // Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,
-// 4 file error, 5 ECU incompatible.
+// 4 file error, 5 ECU incompatible, 6 calibration aborted.
 #pragma once
 
 #include <QString>
@@ -17,7 +17,7 @@ namespace sim {
 class SimEcu;
 }
 
-enum CliExit { CLI_OK = 0, CLI_USAGE = 2, CLI_LINK = 3, CLI_FILE = 4, CLI_INCOMPATIBLE = 5 };
+enum CliExit { CLI_OK = 0, CLI_USAGE = 2, CLI_LINK = 3, CLI_FILE = 4, CLI_INCOMPATIBLE = 5, CLI_ABORTED = 6 };
 
 struct CliEnvironment {
     // The simulated ECU that --sim talks to; a fresh default one when null.
