@@ -51,7 +51,9 @@ QString Num4(double v) {
     return s;
 }
 
-const QStringList& EnglishTexts() {
+}  // namespace
+
+const QStringList& Calibration::EnglishTexts() {
     static const QStringList t = {
         QStringLiteral("Automatic calibration"),
         QStringLiteral("Start the engine and let it idle. Press Yes to start the automatic calibration."),
@@ -94,14 +96,15 @@ const QStringList& EnglishTexts() {
         QStringLiteral("The calibration switches the car between petrol and gas by itself. Start it?"),
         QStringLiteral("The ECU did not take the switch to gas. Press Yes to try again."),
         QStringLiteral("Not everything could be put back (link lost?). Check the model and the settings."),
+        QStringLiteral("Yes"),
+        QStringLiteral("Esc"),
     };
     return t;
 }
-}  // namespace
 
 Calibration::Calibration(EcuSession& session)
     : session_(session), timer_("Timer3", kCalTimerMs, [this] { Timer3_Timer(); }) {
-    static_assert(static_cast<int>(CalText::Count) == 38);
+    static_assert(static_cast<int>(CalText::Count) == 40);
     ReloadTexts();
     Show(T(CalText::MsgIdle));
 }
@@ -248,7 +251,9 @@ void Calibration::CmdCalCancel_Click() {
 }
 
 void Calibration::AbortNow() {
-    if (state_ == CalState::Idle && !timer_.Enabled()) return;
+    if (abortingNow_ || (state_ == CalState::Idle && !timer_.Enabled())) return;
+    // The handlers' waits let Timer3 tick: it stays out meanwhile.
+    abortingNow_ = true;
     if (state_ != CalState::Idle) {
         SetState(CalState::Abort);
         abortRequested_ = true;
@@ -265,6 +270,7 @@ void Calibration::AbortNow() {
         if (timer_.Enabled()) WaitMicroSeconds(kCalTimerMs * 1000.0);
     }
     timer_.SetEnabled(false);
+    abortingNow_ = false;
     Notify();
 }
 
@@ -305,7 +311,7 @@ void Calibration::Timer3_Timer() {
     // A tick that comes while another handler is sending a request (its
     // pauses between bytes let the timers run) waits for the next one: its
     // own requests could not go out before that send is over.
-    if (session_.Comm().ComState() == COM_SENDING) return;
+    if (session_.Comm().ComState() == COM_SENDING || abortingNow_) return;
     blinkPhase_ = !blinkPhase_;
     if (!loadingConfig_ || !loadingConfig_()) readsOk_ = ReadLive();
     if (abortRequested_) {

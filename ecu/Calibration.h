@@ -137,6 +137,8 @@ enum class CalText : int {
     AskStart,           // gascal-cli's question before it starts
     MsgGasFailed,       // the switch to gas at the end failed
     MsgRestoreFailed,   // the abort could not put everything back
+    CmdYes,             // CmdCalStart's caption
+    CmdEsc,             // CmdCalCancel's caption
     Count
 };
 
@@ -233,6 +235,9 @@ public:
     // The dictionary texts of the calibration ("[FrmCal]").
     const QStringList& Texts() const { return texts_; }
     void ReloadTexts();
+    // The English texts that stand where the dictionary lacks the section
+    // (the same as the shipped dictionary's English entries).
+    static const QStringList& EnglishTexts();
 
     // Measured values.
     double TInjRef() const { return tInjRef_; }
@@ -340,6 +345,7 @@ private:
     double meanRpm_ = 0, meanPress_ = 0, meanTemp_ = 0;
     // Two-point check.
     bool confirmAfter_ = false;
+    bool abortingNow_ = false;  // AbortNow runs the handlers itself: Timer3 keeps out
 
     // Backups taken at the start.
     Mem2Fields backupMem2_;

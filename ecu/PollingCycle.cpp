@@ -243,6 +243,7 @@ bool PollingCycle::ModelMayFollowTable() const {
 
 bool PollingCycle::ReadTableForModel() {
     if (session_.LinkStopped() || !ModelMayFollowTable()) return false;
+    if (CalibrationRunning()) return false;
     // Three attempts, each once the link is idle again (the tab may be
     // chosen while a request of the cycle is on its way).
     DirectRequests direct(session_);
@@ -275,8 +276,17 @@ bool PollingCycle::OpenMapFile(const QString& path) {
 
 // --- Closing -----------------------------------------------------------------------------
 
+void PollingCycle::AbortCalibrationBeforeClose() {
+    // A car is never left in slave mode or with a half-moved table because
+    // the window closed: the abort puts everything back while the link
+    // still runs.
+    if (CalibrationRunning() && calibration_.abortNow && session_.Comm().ComState() != COM_STOP)
+        calibration_.abortNow();
+}
+
 void PollingCycle::StopForClose() {
     if (closed_) return;
+    AbortCalibrationBeforeClose();
     session_.Comm().SetComState(COM_STOP);
     session_.Comm().CloseComPort();
     closeRequested_ = true;
@@ -285,6 +295,7 @@ void PollingCycle::StopForClose() {
 void PollingCycle::Shutdown() {
     // The timers stop, handlers still inside a wait finish first, then the
     // window goes.
+    AbortCalibrationBeforeClose();
     session_.StopLink();
     timer_.SetEnabled(false);
     session_.Comm().SetComState(COM_STOP);

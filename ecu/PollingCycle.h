@@ -109,6 +109,15 @@ public:
     // deselected. Not with the link stopped, nor while an edit is held or
     // waits for its write. True when the model was rebuilt.
     bool ReadTableForModel();
+    // The automatic calibration as the polling cycle must know it: while it
+    // runs, it alone moves the model (the Modeling tab's table read leaves
+    // it alone), and a window closing in the middle of it first aborts it
+    // with the full restore, before the link stops.
+    struct CalibrationHooks {
+        std::function<bool()> running;
+        std::function<void()> abortNow;
+    };
+    void SetCalibrationHooks(CalibrationHooks hooks) { calibration_ = std::move(hooks); }
     // The table may replace the model now: no edit button is held and no
     // edit waits for its table write.
     bool ModelMayFollowTable() const;
@@ -203,6 +212,9 @@ private:
     bool fuelChangeRequested_ = false;
     bool upgradeAtStart_ = false;
     UpgradeRunner runUpgrade_;
+    CalibrationHooks calibration_;
+    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
+    void AbortCalibrationBeforeClose();
     bool closeRequested_ = false;
     bool closed_ = false;
 

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -74,11 +75,16 @@ int main(int argc, char** argv) {
     QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
                                      QStringLiteral("Window opened and shown in the picture instead of the main window."),
                                      QStringLiteral("name"));
+    QCommandLineOption shotCalOpt(QStringLiteral("screenshot-calibrate"),
+                                  QStringLiteral("Start the automatic calibration once online and take the picture "
+                                                 "after this many cycles of step 02."),
+                                  QStringLiteral("cycles"));
+    shotCalOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotCalOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -135,7 +141,8 @@ int main(int argc, char** argv) {
         // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
         const QString windowName = parser.value(shotWindowOpt);
-        QTimer::singleShot(ms / 2, window.get(), [&, tab] {
+        const int tabAtMs = parser.isSet(shotCalOpt) ? std::min(ms / 2, 1000) : ms / 2;
+        QTimer::singleShot(tabAtMs, window.get(), [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
         });
@@ -150,7 +157,10 @@ int main(int argc, char** argv) {
                 }
             });
         }
-        QTimer::singleShot(ms, window.get(), [&, file, windowName] {
+        auto shot = std::make_shared<bool>(false);  // taken once, whichever comes first
+        const auto takeShot = [&, file, windowName, shot] {
+            if (*shot) return;
+            *shot = true;
             QWidget* shown = window.get();
             if (!windowName.isEmpty()) {
                 shown = nullptr;
@@ -164,7 +174,25 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
-        });
+        };
+        if (parser.isSet(shotCalOpt)) {
+            // The calibration starts with "Yes" once the ECU is online; the
+            // picture is taken in the middle of step 02, after the cycles asked for.
+            const int cycles = std::max(1, parser.value(shotCalOpt).toInt());
+            auto* watch = new QTimer(window.get());
+            QObject::connect(watch, &QTimer::timeout, window.get(), [&, cycles, takeShot] {
+                Calibration& cal = session->Cal();
+                if (!cal.Running()) {
+                    if (session->Cycle().Online() && !session->Cycle().FirstRefreshPending() &&
+                        cal.Cycles().empty())
+                        session->CalModel().CmdCalStart_Click();
+                    return;
+                }
+                if (cal.Step() == 2 && cal.CalCycles() >= cycles) takeShot();
+            });
+            watch->start(250);
+        }
+        QTimer::singleShot(ms, window.get(), takeShot);
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();

@@ -7,8 +7,10 @@
 #include <QString>
 #include <memory>
 
+#include "ecu/Calibration.h"
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
+#include "mainwindow/controller/CalibrationModel.h"
 #include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/SettingsModel.h"
@@ -32,13 +34,18 @@ public:
     SettingsModel& Settings() { return *settings_; }
     LiveModel& Live() { return *live_; }
     MainController& Controller() { return *controller_; }
+    // The automatic calibration (Timer3) and the Calibration tab's model.
+    Calibration& Cal() { return *calibration_; }
+    CalibrationModel& CalModel() { return *calModel_; }
 
 private:
     std::unique_ptr<EcuSession> ecu_;
     std::unique_ptr<PollingCycle> cycle_;
+    std::unique_ptr<Calibration> calibration_;
     std::unique_ptr<SettingsModel> settings_;
     std::unique_ptr<LiveModel> live_;
     std::unique_ptr<MainController> controller_;
+    std::unique_ptr<CalibrationModel> calModel_;
 };
 
 }  // namespace gascal

@@ -315,6 +315,11 @@ void FrmKT540::SetSimControl(SimControl* sim) {
         simPanel_->raise();
     });
     actSimPanel_->setObjectName(QStringLiteral("MnuSimPanel"));
+    // The simulated fitter reads the Calibration tab after every change.
+    connect(&session_.CalModel(), &CalibrationModel::changed, this, [this] {
+        const Calibration& cal = session_.Cal();
+        if (sim_) sim_->FollowCalibration(cal.Instruction(), cal.RaisedTargetRpm());
+    });
 }
 
 }  // namespace gascal
