@@ -8,6 +8,7 @@
 #include "data/core/ParamFile.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/EcuSession.h"
+#include "ecu/FirmwareUpgrade.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
 
@@ -306,6 +307,13 @@ void PollingCycle::Shutdown() {
 
 // --- Firmware check -----------------------------------------------------------------------
 
+void PollingCycle::RequestUpgradeAtStart() {
+    upgradeAtStart_ = true;
+    // Online, the check would not run before the next connection: the ECU
+    // is read again as after a link reset, and identified on the next tick.
+    if (online_) LinkReset(false);
+}
+
 bool PollingCycle::RunUpgrade(bool offered) {
     timer_.SetEnabled(false);
     const bool online = runUpgrade_ ? runUpgrade_(offered) : false;
@@ -338,10 +346,16 @@ void PollingCycle::CheckFirmwareOnConnect() {
     }
 
     const FirmwareVerdict verdict = JudgeFirmware(comm.FirmwareEcu(), comm.FirmwareFle());
+    // An ECU left in its boot loader by an interrupted upgrade may report any
+    // identity (what the flash holds so far): it goes to the upgrade window,
+    // which writes it again, instead of online or reconnecting for ever.
+    const bool waitsForProgram =
+        (verdict == FirmwareVerdict::Accepted || verdict == FirmwareVerdict::Incompatible) &&
+        EcuWaitsForProgram(session_);
     const QString both =
         DescribeFirmwares(comm.FirmwareEcu(), comm.FirmwareFle(),
                           session_.Caption(Cap::LblEcuFirmware), session_.Caption(Cap::LblFileFirmware));
-    if (verdict == FirmwareVerdict::Incompatible) {
+    if (verdict == FirmwareVerdict::Incompatible && !waitsForProgram) {
         // The box comes once the count has passed 21.
         if (++connectAttempts_ > kIncompatibleMessageAfter) {
             UserPrompts().Message(session_.Caption(Cap::MsgEcuIncompatible) + QStringLiteral("\n\n") + both,
@@ -354,7 +368,7 @@ void PollingCycle::CheckFirmwareOnConnect() {
         return;
     }
 
-    if (upgradeAtStart_) {
+    if (upgradeAtStart_ || waitsForProgram) {
         upgradeAtStart_ = false;
         online_ = RunUpgrade(false);
         if (!online_) closeRequested_ = true;

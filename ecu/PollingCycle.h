@@ -148,8 +148,10 @@ public:
     // online afterwards.
     using UpgradeRunner = std::function<bool(bool offered)>;
     void SetUpgradeRunner(UpgradeRunner run) { runUpgrade_ = std::move(run); }
-    // The start-up window asked for an upgrade before going online.
-    void RequestUpgradeAtStart() { upgradeAtStart_ = true; }
+    // The start-up window asked for an upgrade: it runs as soon as the ECU
+    // is identified; an ECU online now is identified again at once.
+    void RequestUpgradeAtStart();
+    bool UpgradeRequested() const { return upgradeAtStart_; }
     QString FirmwarePath() const;
 
     // --- Closing ---------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "ecu/RequestBridge.h"
 
+#include "common/EventService.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
 
@@ -39,6 +40,11 @@ void RequestBridge::OnSamplesCleared(uint8_t command) {
         samples_[2].clear();
         samples_[3].clear();
     }
+}
+
+void RequestBridge::OnAnswer(uint8_t command, const QString& dataHex) {
+    lastAnswer_[command] = dataHex;
+    lastAnswerUs_ = MicroSeconds();
 }
 
 }  // namespace gascal

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 
 #include "data/core/ClsCommParamLink.h"
 #include "data/core/ParamRequests.h"
@@ -43,10 +44,21 @@ public:
     // The ECU cleared a fuel's sample store: so does the tool.
     void OnSamplesCleared(uint8_t command) override;
 
+    // Data of the last valid answer to a command, as hexadecimal text, and
+    // when the ECU last gave a valid answer to anything (microsecond clock,
+    // 0 before the first). The firmware upgrade keeps the blocks as they
+    // travel and tells a silent ECU from a slow one by them.
+    void OnAnswer(uint8_t command, const QString& dataHex) override;
+    const QString& LastAnswer(uint8_t command) const { return lastAnswer_[command]; }
+    void ForgetAnswer(uint8_t command) { lastAnswer_[command].clear(); }
+    double LastAnswerUs() const { return lastAnswerUs_; }
+
 private:
     ClsComm& comm_;
     ParamRequests requests_;
     QString samples_[4];
+    std::array<QString, 256> lastAnswer_;
+    double lastAnswerUs_ = 0;
 };
 
 }  // namespace gascal

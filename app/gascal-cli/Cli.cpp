@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <csignal>
 #include <map>
 #include <set>
 
 #include "app/gascal-cli/CliFields.h"
+#include "app/gascal-cli/CliUpgrade.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "data/core/ClsLingue.h"
@@ -37,6 +39,7 @@
 #include "sim/core/SimFitter.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
+#include "viewer/model/RecordingFiles.h"
 
 namespace gascal {
 
@@ -301,6 +304,7 @@ private:
     int CmdMap(QStringList args);
     int CmdCalibrate(QStringList args);
     void PrintModel(const LineModel& m);
+    int CmdExport(QStringList args);
 
     void PrintField(const CliField& f);
     std::vector<SetItem> ParseSetItems(const QStringList& args);
@@ -449,12 +453,12 @@ int CliSession::CheckCompatibility() {
             return CLI_INCOMPATIBLE;
         case FirmwareVerdict::UpgradeNeeded:
             err_ << "The ECU's firmware is older than the firmware file: an upgrade is offered "
-                    "(use the window's firmware upgrade).\n";
+                    "(gascal-cli upgrade, or the window's firmware upgrade).\n";
             both();
             break;
         case FirmwareVerdict::UpgradeOffered:
             err_ << "The firmware file is more recent than the ECU's firmware: an upgrade is "
-                    "offered (use the window's firmware upgrade).\n";
+                    "offered (gascal-cli upgrade, or the window's firmware upgrade).\n";
             both();
             break;
         case FirmwareVerdict::Accepted:
@@ -471,6 +475,9 @@ int CliSession::CheckCompatibility() {
 
 
 int CliSession::Run() {
+    // A file is decoded without the link: no log is started (it would move
+    // aside the live log that may be the very file to export).
+    if (o_.command == QLatin1String("export")) return CmdExport(o_.args);
     StartUp();
     // Names and values are checked before the ECU is even looked for, so a
     // typing mistake sends nothing at all.
@@ -497,8 +504,18 @@ int CliSession::Run() {
             return CLI_FILE;
         }
     }
+    UpgradeCommand upgrade;
+    QString upgradeError;
+    if (o_.command == QLatin1String("upgrade") && !ParseUpgradeArgs(o_.args, upgrade, &upgradeError))
+        throw UsageError(upgradeError);
     int rc = Connect();
     if (rc != CLI_OK) return rc;
+    // The upgrade judges the ECU itself (one waiting for its program after
+    // an interrupted upgrade has no firmware to judge).
+    if (o_.command == QLatin1String("upgrade")) {
+        QTextStream stdinStream(stdin);
+        return RunUpgradeCommand(*ecu_, upgrade, out_, err_, env_.input ? *env_.input : stdinStream);
+    }
     rc = CheckCompatibility();
     if (rc != CLI_OK) return rc;
     err_ << "ECU found on " << PortDescription() << ", firmware " << ecu_->Comm().FirmwareEcuVersStr()
@@ -944,6 +961,60 @@ int CliSession::CmdMap(QStringList args) {
     return CLI_OK;
 }
 
+int CliSession::CmdExport(QStringList args) {
+    const bool csv = TakeFlag(args, QStringLiteral("--csv"));
+    const int inj = TakeIntOption(args, QStringLiteral("--inj"), 1);
+    if (inj > kViewInjectors) throw UsageError(QStringLiteral("--inj takes an injector from 1 to 8"));
+    if (args.size() != 1) throw UsageError(QStringLiteral("export needs one FILE"));
+    const QString path = args.first();
+    if (!QFileInfo(path).isFile()) {
+        err_ << "The file cannot be read: " << path << "\n";
+        return CLI_FILE;
+    }
+    // The installation's factors (injection times, supply voltage), as the
+    // viewer decodes with them.
+    ecu_ = std::make_unique<EcuSession>(InstallDir(), nullptr);
+    SetAppTitle(ecu_->ProductTitle());
+    ViewScales scales = ViewScales::FromImage(ecu_->Image());
+    std::vector<ViewSample> samples;
+    size_t rows = 0;
+    switch (RecogniseViewFile(path)) {
+        case ViewFileKind::Log: {
+            CaricaCostantiRxTx(path, scales);
+            // Window by window: each line is in exactly one window.
+            LogWindow w;
+            int direction = 0;
+            do {
+                if (!CaricaLogRxTx(path, direction, scales, w, samples)) {
+                    err_ << "The file cannot be read: " << path << "\n";
+                    return CLI_FILE;
+                }
+                out_ << SamplesTable(samples, 0, samples.size(), inj - 1, w.recordingStartMs, csv,
+                                     direction == 0);
+                rows += samples.size();
+                direction = 1;
+            } while (w.windowed && w.nextEnabled);
+            break;
+        }
+        case ViewFileKind::Table:
+            if (!LoadTableFile(path, false, samples)) {
+                err_ << "The file cannot be read: " << path << "\n";
+                return CLI_FILE;
+            }
+            out_ << SamplesTable(samples, 0, samples.size(), inj - 1,
+                                 samples.empty() ? 0 : samples.front().SampleTimeMs, csv);
+            rows = samples.size();
+            break;
+        case ViewFileKind::Missing:
+        case ViewFileKind::Unrecognised:
+            err_ << "Not a log, a recording or a table text file: " << path << "\n";
+            return CLI_FILE;
+    }
+    out_.flush();
+    err_ << rows << " samples\n";
+    return CLI_OK;
+}
+
 }  // namespace
 
 int CliSession::CmdCalibrate(QStringList args) {
@@ -1088,7 +1159,7 @@ QString CliHelpText() {
         "\n"
         "On connecting the ECU is identified and checked against the firmware file: a\n"
         "missing firmware file, a foreign project code or a newer ECU firmware stop with\n"
-        "both descriptions; an available upgrade is only mentioned.\n"
+        "both descriptions; an available upgrade is only mentioned (see upgrade).\n"
         "\n"
         "Commands:\n"
         "  identify                      firmware identity of the ECU and of the file\n"
@@ -1123,6 +1194,21 @@ QString CliHelpText() {
         "                                ECU's table); --clear makes the ECU forget that\n"
         "                                fuel's points first; --save writes a map file;\n"
         "                                --csv: Kind,Fuel,PressureMbar,TimeMs,GasTimeMs\n"
+        "  upgrade [--yes] [--backup FILE] [--skip-failed]\n"
+        "                                write the firmware file into the ECU (engine off,\n"
+        "                                key off): the configuration is saved to a backup\n"
+        "                                file (FILE, or one named after the ECU and the time\n"
+        "                                in the installation folder; its path is printed),\n"
+        "                                written back and saved. Asks before erasing unless\n"
+        "                                --yes; a chunk that fails three times stops it,\n"
+        "                                with --skip-failed it ends incomplete. Run it again\n"
+        "                                after an interruption: the ECU waiting for its\n"
+        "                                program gets it, and its configuration from FILE or\n"
+        "                                the newest backup\n"
+        "  export FILE [--inj N] [--csv] the samples of a log, a saved recording (*.vfl) or a\n"
+        "                                table text file as the signal viewer reads them:\n"
+        "                                time_ms and the eight channels' read-out values\n"
+        "                                (injector N, default 1); no ECU needed\n"
         "  calibrate [--yes] [--two-point]\n"
         "                                automatic calibration on the running engine, as the\n"
         "                                window's Calibration tab: the fitter's instructions\n"
@@ -1140,7 +1226,8 @@ QString CliHelpText() {
         "comma. Data go to standard output, messages to standard error.\n"
         "\n"
         "Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,\n"
-        "4 file error, 5 ECU incompatible, 6 calibration aborted.\n");
+        "4 file error, 5 ECU incompatible, 6 calibration aborted, 7 upgrade failed or\n"
+        "incomplete.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {
@@ -1161,7 +1248,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "set",         "save-params", "load-params",
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
-                                          "map",         "calibrate"};
+                                          "map",         "upgrade",     "export",
+                                          "calibrate"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -3,7 +3,8 @@
 // the wire, their order and the communication log are the same.
 //
 // Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,
-// 4 file error, 5 ECU incompatible, 6 calibration aborted.
+// 4 file error, 5 ECU incompatible, 6 calibration aborted, 7 firmware upgrade
+// failed or incomplete.
 #pragma once
 
 #include <QString>
@@ -17,7 +18,15 @@ namespace sim {
 class SimEcu;
 }
 
-enum CliExit { CLI_OK = 0, CLI_USAGE = 2, CLI_LINK = 3, CLI_FILE = 4, CLI_INCOMPATIBLE = 5, CLI_ABORTED = 6 };
+enum CliExit {
+    CLI_OK = 0,
+    CLI_USAGE = 2,
+    CLI_LINK = 3,
+    CLI_FILE = 4,
+    CLI_INCOMPATIBLE = 5,
+    CLI_ABORTED = 6,
+    CLI_UPGRADE = 7,
+};
 
 struct CliEnvironment {
     // The simulated ECU that --sim talks to; a fresh default one when null.
@@ -25,6 +34,8 @@ struct CliEnvironment {
     // Installation folder when --install-dir is not given (the program's own
     // parent folder when empty).
     QString defaultInstallDir;
+    // Where answers to questions come from (standard input when null).
+    QTextStream* input = nullptr;
 };
 
 // Runs one command line (without the program name). Data go to `out`,

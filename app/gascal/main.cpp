@@ -17,6 +17,8 @@
 #include <memory>
 
 #include "app/gascal/SimBridge.h"
+#include "app/gascal/MapDrive.h"
+#include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "ecu/WindowRegistry.h"
@@ -33,6 +35,10 @@ namespace {
 // demonstration goes online straight away (see docs/mainwindow.md).
 constexpr const char* kSimVersion = "0140";
 constexpr const char* kSimDate = "01092026";
+// For the pictures of the secondary windows: a version older than the file's,
+// and the file's version dated earlier.
+constexpr const char* kSimOlderVersion = "0139";
+constexpr const char* kSimEarlierDate = "15032025";
 
 }  // namespace
 
@@ -75,6 +81,13 @@ int main(int argc, char** argv) {
     QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
                                      QStringLiteral("Window opened and shown in the picture instead of the main window."),
                                      QStringLiteral("name"));
+    QCommandLineOption shotDriveOpt(QStringLiteral("screenshot-drive"),
+                                    QStringLiteral("Drive the simulated car on both fuels, read the map and "
+                                                   "compute before the picture."));
+    shotDriveOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption driveOpt(QStringLiteral("sim-drive"),
+                                QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
+    driveOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption shotCalOpt(QStringLiteral("screenshot-calibrate"),
                                   QStringLiteral("Start the automatic calibration once online and take the picture "
                                                  "after this many cycles of step 02."),
@@ -84,7 +97,8 @@ int main(int argc, char** argv) {
     shotWindowOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotAfterOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     shotTabOpt.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotCalOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
+                       driveOpt, shotCalOpt});
     parser.process(app);
 
     QString installDir = parser.value(dirOpt);
@@ -107,6 +121,13 @@ int main(int argc, char** argv) {
         o.key = true;
         o.engineRunning = true;
         o.warm = true;
+        if (parser.value(shotWindowOpt) == QLatin1String("FrmUpdate")) {
+            // An upgrade needs the engine stopped and the key off.
+            o.firmwareVersion = QString::fromLatin1(kSimOlderVersion);
+            o.key = o.engineRunning = false;
+        } else if (parser.value(shotWindowOpt) == QLatin1String("FrmStartUp")) {
+            o.firmwareDate = QString::fromLatin1(kSimEarlierDate);
+        }
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
@@ -134,33 +155,35 @@ int main(int argc, char** argv) {
     session->Controller().Form_Activate();
 
     QObject::connect(window.get(), &QObject::destroyed, &app, &QApplication::quit);
+    if (bridge && parser.isSet(driveOpt)) {
+        // A short drive, over and over: idle, a pull, cruising, a stronger
+        // pull, back to idle (for demonstrations and the viewer's pictures).
+        auto* drive = new QTimer(window.get());
+        QObject::connect(drive, &QTimer::timeout, window.get(), [b = bridge.get(), step = 0]() mutable {
+            static constexpr double kRpm[] = {0, 2600, 1900, 3600, 2200, 0};
+            static constexpr double kLoad[] = {0, 0.45, 0.25, 0.7, 0.3, 0};
+            const int i = step++ % 6;
+            b->SetTargetRpm(kRpm[i]);
+            b->SetLoad(kLoad[i]);
+        });
+        drive->start(2500);
+    }
     int rc = 0;
-    if (parser.isSet(shotOpt)) {
+    std::unique_ptr<WindowShot> windowShot;
+    std::unique_ptr<MapDrive> drive;
+    if (parser.isSet(shotOpt) && WindowShot::Drives(parser.value(shotWindowOpt))) {
+        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
+    } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
-        // The tab is chosen as the user would, so its page is prepared.
         const int tab = parser.value(shotTabOpt).toInt();
         const QString windowName = parser.value(shotWindowOpt);
-        const int tabAtMs = parser.isSet(shotCalOpt) ? std::min(ms / 2, 1000) : ms / 2;
-        QTimer::singleShot(tabAtMs, window.get(), [&, tab] {
+        // The tab is chosen as the user would, so its page is prepared.
+        const auto showTab = [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
             session->Controller().SstMain_Click(tab);
-        });
-        if (!windowName.isEmpty()) {
-            // The window is opened through the registry, as its button would.
-            QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
-                if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
-                    WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
-                    (*open)(context);
-                } else {
-                    std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
-                }
-            });
-        }
-        auto shot = std::make_shared<bool>(false);  // taken once, whichever comes first
-        const auto takeShot = [&, file, windowName, shot] {
-            if (*shot) return;
-            *shot = true;
+        };
+        const auto takePicture = [&, file, windowName] {
             QWidget* shown = window.get();
             if (!windowName.isEmpty()) {
                 shown = nullptr;
@@ -175,12 +198,27 @@ int main(int argc, char** argv) {
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
         };
-        if (parser.isSet(shotCalOpt)) {
-            // The calibration starts with "Yes" once the ECU is online; the
-            // picture is taken in the middle of step 02, after the cycles asked for.
+        if (parser.isSet(shotDriveOpt) && ecu) {
+            // The picture once the drive has filled the map and placed the
+            // targets; on the Modeling tab with a point chosen.
+            drive = std::make_unique<MapDrive>(*session, ecu, [&, showTab, takePicture, tab] {
+                showTab();
+                if (tab == 1) session->Ecu().Model().LblPntMod_Click(3);
+                QTimer::singleShot(3000, window.get(), takePicture);
+            });
+        } else if (parser.isSet(shotCalOpt)) {
+            // "Yes" once the ECU is online; the picture in the middle of
+            // step 02, after the cycles asked for (or at the time given).
             const int cycles = std::max(1, parser.value(shotCalOpt).toInt());
+            auto shot = std::make_shared<bool>(false);
+            const auto once = [takePicture, shot] {
+                if (*shot) return;
+                *shot = true;
+                takePicture();
+            };
+            QTimer::singleShot(std::min(ms / 2, 1000), window.get(), showTab);
             auto* watch = new QTimer(window.get());
-            QObject::connect(watch, &QTimer::timeout, window.get(), [&, cycles, takeShot] {
+            QObject::connect(watch, &QTimer::timeout, window.get(), [&, cycles, once] {
                 Calibration& cal = session->Cal();
                 if (!cal.Running()) {
                     if (session->Cycle().Online() && !session->Cycle().FirstRefreshPending() &&
@@ -188,14 +226,31 @@ int main(int argc, char** argv) {
                         session->CalModel().CmdCalStart_Click();
                     return;
                 }
-                if (cal.Step() == 2 && cal.CalCycles() >= cycles) takeShot();
+                if (cal.Step() == 2 && cal.CalCycles() >= cycles) once();
             });
             watch->start(250);
+            QTimer::singleShot(ms, window.get(), once);
+        } else {
+            QTimer::singleShot(ms / 2, window.get(), showTab);
+            if (!windowName.isEmpty()) {
+                // The window is opened through the registry, as its button would.
+                QTimer::singleShot(ms / 2, window.get(), [&, windowName] {
+                    if (const WindowOpener* open = WindowRegistry::Find(windowName)) {
+                        WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
+                        (*open)(context);
+                    } else {
+                        std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                    }
+                });
+            }
+            QTimer::singleShot(ms, window.get(), takePicture);
         }
-        QTimer::singleShot(ms, window.get(), takeShot);
     }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     const int appRc = app.exec();
+    if (windowShot) rc = windowShot->Result();
+    windowShot.reset();
+    drive.reset();
     prompts.SetParent(nullptr);
     window.reset();
     session.reset();

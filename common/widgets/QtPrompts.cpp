@@ -45,8 +45,24 @@ BoxResult QtPrompts::MessageBox(const QString& textIn, const QString& title, Box
     }
 }
 
+// The system's filters pair a description with its patterns, separated by
+// bars ("View Files  (*.vfl)|*.vfl|Text Files  (*.txt)|*.txt"); the Qt
+// dialog takes "description (patterns)" entries separated by ";;".
+QString QtFileFilter(const QString& filter) {
+    if (!filter.contains(QLatin1Char('|'))) return filter;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString desc = parts[i].trimmed();
+        const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
+        if (desc.isEmpty() && patterns.isEmpty()) continue;
+        out << (desc.contains(QLatin1Char('(')) ? desc : desc + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
 QString QtPrompts::OpenFile(const FileDialogRequest& req) {
-    return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder, req.filter);
+    return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder, QtFileFilter(req.filter));
 }
 
 QString QtPrompts::SaveFile(const FileDialogRequest& req) {
@@ -54,7 +70,7 @@ QString QtPrompts::SaveFile(const FileDialogRequest& req) {
     if (!req.defaultName.isEmpty()) start += QLatin1Char('/') + req.defaultName;
     QFileDialog::Options opts;
     if (!req.overwritePrompt) opts |= QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(parent_, req.title, start, req.filter, nullptr, opts);
+    return QFileDialog::getSaveFileName(parent_, req.title, start, QtFileFilter(req.filter), nullptr, opts);
 }
 
 void CentreWindow(QWidget* window) {

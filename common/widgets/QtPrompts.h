@@ -21,6 +21,10 @@ private:
     QWidget* parent_;
 };
 
+// A file filter of the system's form ("Mod Files (*.var)|*.var|") as the Qt
+// file dialog takes it ("Mod Files (*.var)"); a filter without bars is kept.
+QString QtFileFilter(const QString& filter);
+
 // Screen twips are converted at 15 twips a pixel (96 dots an inch).
 constexpr int TwipsPerPixel = 15;
 inline int TwipsToPixels(int twips) { return twips / TwipsPerPixel; }

@@ -110,6 +110,10 @@ int MainController::OpenWindow(const char* name, const QString& what, int argume
     return 0;
 }
 
+QString MainController::ViewerCaption() const {
+    return session_.SectionTexts(QStringLiteral("[FrmView]"), {QStringLiteral("View")}).value(0);
+}
+
 // --- Port search window and port menu -------------------------------------------------
 
 void MainController::ShowPortTicks() {

@@ -60,6 +60,10 @@ public:
     void CmdExpert_Click() { OpenWindow("FrmSetExpert", QStringLiteral("expert settings page")); }
     void CmdTpyInj_Click() { OpenWindow("FrmInjSet", QStringLiteral("injector settings page")); }
     void CmdTpyGLS_Click() { OpenWindow("FrmLevelSetting", QStringLiteral("level sensor settings page")); }
+    void CmdView_Click() { OpenWindow("FrmView", QStringLiteral("signal viewer")); }
+    // Caption of the signal viewer's button: the first text of the viewer's
+    // dictionary section.
+    QString ViewerCaption() const;
     // Reads the ECU's error list, clears the items this installation ignores
     // and shows or hides the "Errori" button.
     void CaricaErroriEcu();

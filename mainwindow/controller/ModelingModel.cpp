@@ -145,7 +145,8 @@ std::optional<QPointF> ModelingModel::LivePoint() const {
     if (!cycle_.Online() || !image.Mem1Block.KeyOn) return std::nullopt;
     const double petrol = image.Mem1Block.PetrolInjTimes[0];
     const double gas = image.Mem1Block.GasInjTimes[0];
-    if (petrol <= 0 && gas <= 0) return std::nullopt;
+    // On petrol there is no gas time to show: the point would sit on the axis.
+    if (petrol <= 0 || gas <= 0) return std::nullopt;
     return QPointF(std::clamp(petrol, 0.0, kModelGraphMaxX), std::clamp(gas, 0.0, kModelGraphMaxY));
 }
 

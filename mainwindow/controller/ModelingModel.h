@@ -82,7 +82,7 @@ public:
     // The target markers placed by "Compute".
     std::vector<QPointF> Targets() const;
     // The live operating point: injector 1's petrol and gas times; none
-    // while the key is off or no time is running.
+    // while the key is off or the engine does not run on gas.
     std::optional<QPointF> LivePoint() const;
     // The targets were placed or cleared (the map's listener).
     void OnTargetsChanged(std::function<void()> f);

@@ -17,6 +17,7 @@
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "data/core/ClsLingue.h"
+#include "ecu/UpgradeTexts.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/MainSession.h"
@@ -174,6 +175,10 @@ void FrmKT540::BuildMenus() {
         a->setChecked(i == lng.IdLingua());
         actLng_.push_back(a);
     }
+
+    mnuInfo_ = menuBar()->addMenu(QString());
+    actAbout_ = mnuInfo_->addAction(QString(), this, [this] { ctl_.MnuInfoAbout_Click(); });
+    actAbout_->setObjectName(QStringLiteral("MnuInfoAbout"));
 }
 
 void FrmKT540::ApplyLanguage() {
@@ -191,6 +196,8 @@ void FrmKT540::ApplyLanguage() {
     mnuView_->setTitle(C(Cap::MenuView));
     mnuDevice_->setTitle(C(Cap::MenuDevice));
     mnuLanguage_->setTitle(C(Cap::MenuLanguage));
+    mnuInfo_->setTitle(UpgradeText(UpText::MenuInfo, session_.Ecu().Lookup()));
+    actAbout_->setText(UpgradeText(UpText::MenuAbout, session_.Ecu().Lookup()));
     if (mnuSimulator_) mnuSimulator_->setTitle(C(Cap::MenuSimulator));
     for (auto* l : laterLabels_) l->setText(C(Cap::PageLater));
     // The port search window takes its message from the entry after the

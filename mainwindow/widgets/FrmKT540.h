@@ -1,5 +1,5 @@
 // The main window: a shell of pages. It holds the menus (File, View,
-// Device, Language, and Simulator when running on the simulated ECU), the
+// Device, Language, Info, and Simulator when running on the simulated ECU), the
 // header band, the tab control whose pages come from the tab registry, the
 // status bar cells of the link and the port search window. Every rule lives
 // in the models (MainController and the pages' own); the window shows their
@@ -75,6 +75,7 @@ private:
     QMenu* mnuView_ = nullptr;
     QMenu* mnuDevice_ = nullptr;
     QMenu* mnuLanguage_ = nullptr;
+    QMenu* mnuInfo_ = nullptr;
     QMenu* mnuSimulator_ = nullptr;
     QAction* actLoad_ = nullptr;
     QAction* actSave_ = nullptr;
@@ -82,6 +83,7 @@ private:
     QAction* actOffline_ = nullptr;
     QAction* actSearch_ = nullptr;
     QAction* actSimPanel_ = nullptr;
+    QAction* actAbout_ = nullptr;
     std::array<QAction*, 5> actViewTab_{};
     std::array<QAction*, 10> actDevCom_{};  // 0 USB, 1..9 COM
     std::vector<QAction*> actLng_;

@@ -123,6 +123,10 @@ HeaderBar::HeaderBar(MainController& controller, LiveModel& live, const ScaleCon
     ckbStatoAlim_->setVisible(false);
     ckbStatoEcu_->setVisible(false);
     h->addStretch(1);
+    cmdView_ = new QPushButton(this);
+    cmdView_->setObjectName(QStringLiteral("CmdView"));
+    connect(cmdView_, &QPushButton::clicked, this, [this] { ctl_.CmdView_Click(); });
+    h->addWidget(cmdView_);
     cmdErrInj_ = new QPushButton(QStringLiteral("Errori"), this);
     cmdErrInj_->setObjectName(QStringLiteral("CmdErrInj"));
     FillButton(cmdErrInj_, UCtrlBar::ToQColor(kErrorButtonColour));
@@ -150,7 +154,10 @@ HeaderBar::HeaderBar(MainController& controller, LiveModel& live, const ScaleCon
 
 QString HeaderBar::RpmText() const { return txtRpm1_->text(); }
 
-void HeaderBar::ApplyLanguage() { lblRpm_->setText(ctl_.CaptionText(Cap::LblRpm)); }
+void HeaderBar::ApplyLanguage() {
+    lblRpm_->setText(ctl_.CaptionText(Cap::LblRpm));
+    cmdView_->setText(ctl_.ViewerCaption());
+}
 
 void HeaderBar::ShowLive(LivePart part) {
     const LiveDisplay& d = live_.Display();

@@ -1,6 +1,7 @@
 // The band above the tabs: the logo that doubles as the petrol/gas switch,
 // the status boxes (key, gas valves, and in the service view the fuel and
-// the ECU's mode), the "Errori" and expert buttons, and the engine speed.
+// the ECU's mode), the signal viewer's button, the "Errori" and expert
+// buttons, and the engine speed.
 #pragma once
 
 #include <QWidget>
@@ -24,6 +25,7 @@ public:
     HeaderBar(MainController& controller, LiveModel& live, const ScaleConfig& scale,
               QWidget* parent = nullptr);
     QPushButton* ErrorButton() const { return cmdErrInj_; }
+    QPushButton* ViewButton() const { return cmdView_; }
     QString RpmText() const;
 
 private:
@@ -40,6 +42,7 @@ private:
     QCheckBox* ckbEv2_ = nullptr;
     QCheckBox* ckbStatoAlim_ = nullptr;
     QCheckBox* ckbStatoEcu_ = nullptr;
+    QPushButton* cmdView_ = nullptr;
     QPushButton* cmdErrInj_ = nullptr;
     QPushButton* cmdExpert_ = nullptr;
     QLabel* lblRpm_ = nullptr;

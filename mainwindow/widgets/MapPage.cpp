@@ -23,11 +23,10 @@ enum Layer { kPetrol = 0, kGas = 1 };
 const QColor kPetrolColour(20, 150, 60);
 const QColor kGasColour(20, 90, 200);
 
-// A small coloured square before a legend text.
-QLabel* Legend(QWidget* parent, const QColor& c) {
-    auto* l = new QLabel(parent);
-    l->setStyleSheet(QStringLiteral("QLabel { border-left: 12px solid %1; padding-left: 4px; }").arg(c.name()));
-    return l;
+// A legend line: the marker's glyph in its colour, then the text.
+QString LegendText(const QString& glyph, const QColor& c, const QString& text) {
+    return QStringLiteral("<span style=\"color:%1; font-weight:bold\">%2</span>&nbsp;%3")
+        .arg(c.name(), glyph, text.toHtmlEscaped());
 }
 }  // namespace
 
@@ -61,8 +60,8 @@ MapPage::MapPage(PageContext& context, QWidget* parent)
     cmdOpen_ = button("CmdMapOpen");
     cmdSave_ = button("CmdMapSave");
     side->addSpacing(8);
-    lblPetrol_ = Legend(this, kPetrolColour);
-    lblGas_ = Legend(this, kGasColour);
+    lblPetrol_ = new QLabel(this);
+    lblGas_ = new QLabel(this);
     side->addWidget(lblPetrol_);
     side->addWidget(lblGas_);
     side->addStretch(1);
@@ -107,8 +106,8 @@ void MapPage::ApplyLanguage() {
     cmdCompute_->setText(t.compute);
     cmdOpen_->setText(t.open);
     cmdSave_->setText(t.save);
-    lblPetrol_->setText(t.petrol);
-    lblGas_->setText(t.gas);
+    lblPetrol_->setText(LegendText(QStringLiteral("\u25CF"), kPetrolColour, t.petrol));
+    lblGas_->setText(LegendText(QStringLiteral("\u2715"), kGasColour, t.gas));
     ShowMap(true);
     ShowButtons();
 }

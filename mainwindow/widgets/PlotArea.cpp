@@ -84,6 +84,11 @@ void PlotArea::SetLiveMarker(std::optional<QPointF> at) {
     update(before.united(LiveRect(live_)));
 }
 
+std::vector<QPointF> PlotArea::LayerPoints(int layer) const {
+    const auto it = layers_.find(layer);
+    return it == layers_.end() ? std::vector<QPointF>{} : it->second.points;
+}
+
 QRectF PlotArea::PlotRect() const {
     return QRectF(kLeftMargin, kTopMargin, std::max(1, width() - kLeftMargin - kRightMargin),
                   std::max(1, height() - kTopMargin - kBottomMargin));

@@ -48,6 +48,8 @@ public:
     void SetPolyline(int layer, std::vector<QPointF> points, const QColor& colour, int width = 2,
                      Qt::PenStyle style = Qt::SolidLine);
     void ClearLayer(int layer);
+    // The points of a layer as set (empty when the layer has none).
+    std::vector<QPointF> LayerPoints(int layer) const;
     // The live operating point (none: not shown).
     void SetLiveMarker(std::optional<QPointF> at);
     std::optional<QPointF> LiveMarker() const { return live_; }

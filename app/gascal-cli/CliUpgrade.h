@@ -1,0 +1,40 @@
+// gascal-cli upgrade: the window's firmware upgrade from the command line,
+// the same procedure (ecu/FirmwareUpgrade) on a connected ECU session.
+//
+//   upgrade [--yes] [--backup FILE] [--skip-failed]
+//
+// A progress bar goes to standard error. Before the ECU is changed the
+// configuration is written to a backup file (its path is printed) and the
+// fitter is asked whether to erase and write, unless --yes answers that one
+// question. A chunk that fails three times stops the upgrade as failed;
+// with --skip-failed it is left out and the upgrade ends incomplete (never
+// as a success). An ECU found waiting for its program after an interrupted
+// upgrade is written again and its configuration restored from the backup
+// (--backup FILE, or the newest in the installation folder).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+namespace gascal {
+
+class EcuSession;
+
+struct UpgradeCommand {
+    bool yes = false;
+    bool skipFailed = false;
+    QString backup;
+};
+
+// The command's own arguments; false with `error` for a usage mistake.
+bool ParseUpgradeArgs(const QStringList& args, UpgradeCommand& command, QString* error);
+
+// Runs the upgrade on a connected session; the exit code: 0 complete, 3 the
+// ECU did not answer before anything was changed, 4 a file could not be used
+// (firmware file, backup), 5 an ECU this installation does not serve,
+// 7 failed, incomplete, refused or declined.
+int RunUpgradeCommand(EcuSession& session, const UpgradeCommand& command, QTextStream& out,
+                      QTextStream& err, QTextStream& in);
+
+}  // namespace gascal

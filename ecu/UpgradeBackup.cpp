@@ -1,0 +1,140 @@
+#include "ecu/UpgradeBackup.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "common/Helpers.h"
+#include "common/TextFile.h"
+#include "data/core/ParamFile.h"
+#include "data/core/ParamImage.h"
+
+namespace gascal {
+
+namespace {
+const QString kSection = QStringLiteral("[UPGRADE]");
+constexpr size_t kTestDataBytes = 16;
+constexpr size_t kTableBytes = 2 * kCorTableSize;
+
+struct Item {
+    const char* key;
+    std::vector<uint8_t> SavedConfiguration::*part;
+    size_t bytes;
+};
+const Item kItems[] = {
+    {"Mem2", &SavedConfiguration::mem2, kMem2Bytes},
+    {"Mem3", &SavedConfiguration::mem3, kMem3Bytes},
+    {"Mem5", &SavedConfiguration::mem5, kMem5Bytes},
+    {"CorTable", &SavedConfiguration::table, kTableBytes},
+    {"TestData", &SavedConfiguration::testData, kTestDataBytes},
+};
+}  // namespace
+
+bool SavedConfiguration::Complete() const {
+    for (const Item& it : kItems)
+        if ((this->*it.part).size() != it.bytes) return false;
+    return true;
+}
+
+uint32_t SavedConfiguration::SerialNumber() const {
+    if (testData.size() < 4) return 0;
+    return uint32_t{testData[0]} | uint32_t{testData[1]} << 8 | uint32_t{testData[2]} << 16 |
+           uint32_t{testData[3]} << 24;
+}
+
+QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c, const QDateTime& when) {
+    const QString stem = QStringLiteral("%1%2_%3_%4")
+                             .arg(QLatin1String(kUpgradeBackupPrefix))
+                             .arg(c.SerialNumber())
+                             .arg(c.ecuIdentity.left(4).isEmpty() ? QStringLiteral("0000")
+                                                                  : c.ecuIdentity.left(4))
+                             .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QDir dir(folder);
+    QString path = dir.filePath(stem + QStringLiteral(".var"));
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = dir.filePath(QStringLiteral("%1_%2.var").arg(stem).arg(n));
+    return path;
+}
+
+bool WriteUpgradeBackup(const QString& path, const SavedConfiguration& c, const ParamImage& image,
+                        int fileVersion, const QString& productTitle) {
+    if (!c.Complete()) return false;
+    QStringList lines = ParamFileLines(image, fileVersion, productTitle);
+    lines << kSection;
+    lines << QStringLiteral("EcuIdentity=") + BytesToHex(ToLatin1(c.ecuIdentity));
+    lines << QStringLiteral("EcuVersion=%1").arg(c.ecuVersion);
+    for (const Item& it : kItems)
+        lines << QLatin1String(it.key) + QLatin1Char('=') + BytesToHex(c.*it.part);
+    if (!WriteLatin1Lines(path, lines)) return false;
+    // What was written is what an interrupted upgrade will read back.
+    const std::optional<SavedConfiguration> back = ReadUpgradeBackup(path);
+    return back && back->mem2 == c.mem2 && back->mem3 == c.mem3 && back->mem5 == c.mem5 &&
+           back->table == c.table && back->testData == c.testData;
+}
+
+std::optional<SavedConfiguration> ReadUpgradeBackup(const QString& path, QString* why) {
+    const auto fail = [why](const QString& reason) -> std::optional<SavedConfiguration> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    QStringList lines;
+    if (!FileExists(path) || !ReadLatin1Lines(path, lines))
+        return fail(QStringLiteral("%1 cannot be read").arg(path));
+    const qsizetype start = lines.indexOf(kSection);
+    if (start < 0) return fail(QStringLiteral("%1 holds no %2 section").arg(path, kSection));
+    SavedConfiguration c;
+    for (qsizetype i = start + 1; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0) continue;
+        const QString key = line.left(eq), value = line.mid(eq + 1).trimmed();
+        bool ok = false;
+        if (key == QLatin1String("EcuIdentity")) {
+            const std::vector<uint8_t> b = HexToBytes(value, &ok);
+            if (!ok) return fail(QStringLiteral("%1, line %2: damaged identity").arg(path).arg(i + 1));
+            c.ecuIdentity = QString::fromLatin1(reinterpret_cast<const char*>(b.data()),
+                                                static_cast<qsizetype>(b.size()));
+            continue;
+        }
+        if (key == QLatin1String("EcuVersion")) {
+            c.ecuVersion = value.toInt(&ok);
+            if (!ok) return fail(QStringLiteral("%1, line %2: damaged version").arg(path).arg(i + 1));
+            continue;
+        }
+        for (const Item& it : kItems) {
+            if (key != QLatin1String(it.key)) continue;
+            std::vector<uint8_t> b = HexToBytes(value, &ok);
+            if (!ok || b.size() != it.bytes)
+                return fail(QStringLiteral("%1, line %2: %3 is not %4 bytes of hexadecimal text")
+                                .arg(path)
+                                .arg(i + 1)
+                                .arg(QLatin1String(it.key))
+                                .arg(it.bytes));
+            c.*it.part = std::move(b);
+        }
+    }
+    if (!c.Complete()) return fail(QStringLiteral("%1: the %2 section is incomplete").arg(path, kSection));
+    return c;
+}
+
+QString NewestUpgradeBackup(const QString& folder) {
+    static const QRegularExpression stamp(QStringLiteral("_(\\d{8}-\\d{6})(_(\\d+))?\\.var$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QLatin1String(kUpgradeBackupPrefix) + QStringLiteral("*.var")}, QDir::Files);
+    QString best, bestKey;
+    for (const QString& n : names) {
+        const auto m = stamp.match(n);
+        if (!m.hasMatch()) continue;
+        // The time first, then the number a second backup of the same second got.
+        const QString key = m.captured(1) + QStringLiteral("%1").arg(m.captured(3).toInt(), 6, 10, QLatin1Char('0'));
+        if (best.isEmpty() || key > bestKey) {
+            best = dir.filePath(n);
+            bestKey = key;
+        }
+    }
+    return best;
+}
+
+}  // namespace gascal

@@ -1,0 +1,60 @@
+// The ECU's configuration as the firmware upgrade saves it before the flash
+// is erased, and the backup file that keeps it.
+//
+// The configuration travels as the data bytes the ECU answered (blocks 2, 3
+// and 5, the correction table in its four chunks, the test-data block), so
+// that it is written back byte for byte, never through the image's units.
+//
+// The backup file is a parameter file (it loads with "Load configuration"
+// like any other) followed by an "[UPGRADE]" section with those bytes and
+// the ECU's identity, from which an interrupted upgrade restores the ECU:
+//   [UPGRADE]
+//   EcuIdentity=<identity text, hexadecimal Latin-1>
+//   EcuVersion=<version number>
+//   Mem2=<hex>  Mem3=<hex>  Mem5=<hex>  CorTable=<hex>  TestData=<hex>
+// (one item a line). The parameter file's reader ignores the section.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace gascal {
+
+class ParamImage;
+
+struct SavedConfiguration {
+    std::vector<uint8_t> mem2, mem3, mem5;  // block data as answered (block 5 as it is to be written)
+    std::vector<uint8_t> table;             // 192 entries of the correction table, 384 bytes
+    std::vector<uint8_t> testData;          // the 16 data bytes of CMD_READ_DCOL_FL
+    QString ecuIdentity;                    // the ECU's identity text when it was saved
+    int ecuVersion = 0;
+
+    // Every part has the length the ECU's blocks have.
+    bool Complete() const;
+    // The serial number of the test data (bytes 0..3, little-endian).
+    uint32_t SerialNumber() const;
+};
+
+inline constexpr const char* kUpgradeBackupPrefix = "UpgradeBackup_";
+
+// "UpgradeBackup_<serial>_<version>_<yyyyMMdd-HHmmss>.var" in `folder`; a
+// name already taken gets "_2", "_3", ... before the extension.
+QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c, const QDateTime& when);
+
+// Writes the backup (atomically). `image` is the configuration as the image
+// holds it, for the parameter-file part; `fileVersion` is the version of the
+// firmware the ECU is to run (it decides whether block 5 is in that part).
+bool WriteUpgradeBackup(const QString& path, const SavedConfiguration& c, const ParamImage& image,
+                        int fileVersion, const QString& productTitle);
+
+// Reads the "[UPGRADE]" section. Nothing (with `why`) when the file cannot
+// be read or the section is missing, damaged or incomplete.
+std::optional<SavedConfiguration> ReadUpgradeBackup(const QString& path, QString* why = nullptr);
+
+// The newest backup in the folder, by the time in its name; empty when none.
+QString NewestUpgradeBackup(const QString& folder);
+
+}  // namespace gascal

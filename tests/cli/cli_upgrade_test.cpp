@@ -1,0 +1,252 @@
+// gascal-cli upgrade against the simulated ECU on the virtual clock: the
+// question before erasing, the backup's path, the exit codes, an upgrade cut
+// off and completed by the next run, and a silent ECU that ends the run
+// within minutes.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "app/gascal-cli/Cli.h"
+#include "common/EventService.h"
+#include "link/core/CommandTable.h"
+#include "link/firmware/FlashImage.h"
+#include "sim/core/SimEcu.h"
+#include "sim/core/SimLayout.h"
+
+using namespace gascal;
+
+namespace {
+
+// A private installation folder with the shipped data files.
+class UpgradeInstallation {
+public:
+    UpgradeInstallation() {
+        const QString tree = QStringLiteral(GASCAL_TREE_DIR);
+        for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
+            QDir().mkpath(dir.filePath(sub));
+            QDir src(tree + "/" + sub);
+            for (const QString& f : src.entryList(QDir::Files)) {
+                if (QFileInfo(src.filePath(f)).isExecutable()) continue;
+                if (f.startsWith("RxTx") || f == "SetCom.ini" || f == "Handle.ini") continue;
+                QFile::copy(src.filePath(f), dir.filePath(sub + "/" + f));
+            }
+        }
+    }
+    QString Path() const { return dir.path(); }
+    QString File(const QString& rel) const { return dir.filePath(rel); }
+    QString FileIdentity() const {
+        FlashTable table;
+        FlashImage image;
+        QString id;
+        ReadFirmwareFileIdentity(table, image, File("BIN/Flash.ini"), File("BIN/TeluroInj468.frh"), id);
+        return id;
+    }
+    QTemporaryDir dir;
+};
+
+struct CliRun {
+    int rc = -1;
+    QString out, err;
+    double virtualSeconds = 0;
+};
+
+// One command line in process on a fresh virtual clock; `input` answers questions.
+CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu, const UpgradeInstallation& inst,
+        QString input = QString()) {
+    VirtualEventService ev;
+    ScopedEvents scope(ev);
+    CliRun r;
+    QTextStream out(&r.out), err(&r.err), in(&input);
+    CliEnvironment env;
+    env.simEcu = ecu;
+    env.input = &in;
+    QStringList all{"--install-dir", inst.Path(), "--sim"};
+    all += args;
+    r.rc = RunCli(all, out, err, env);
+    out.flush();
+    err.flush();
+    r.virtualSeconds = ev.MicroSeconds() / 1e6;
+    return r;
+}
+
+std::shared_ptr<sim::SimEcu> StoppedCar(const char* version = "0139") {
+    sim::SimOptions o;
+    o.firmwareVersion = QString::fromLatin1(version);
+    return std::make_shared<sim::SimEcu>(o);
+}
+
+uint64_t Sent(const sim::SimEcu& ecu, uint8_t command) {
+    const auto it = ecu.Counters().perCommand.find(command);
+    return it == ecu.Counters().perCommand.end() ? 0 : it->second;
+}
+
+QString BackupLine(const QString& out) {
+    for (const QString& l : out.split('\n'))
+        if (l.startsWith("Backup: ")) return l.mid(8);
+    return {};
+}
+
+}  // namespace
+
+// Asked before erasing unless --yes; only "y" goes on. Whatever the answer,
+// the backup is written first and its path printed.
+TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
+    struct Case {
+        const char* what;
+        QStringList args;
+        QString input;
+        int rc;
+        bool upgraded;
+    };
+    const Case cases[] = {
+        {"--yes", {"upgrade", "--yes"}, "", 0, true},
+        {"answered y", {"upgrade"}, "y\n", 0, true},
+        {"no answer", {"upgrade"}, "", 7, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpgradeInstallation inst;
+        auto ecu = StoppedCar();
+        const CliRun r = Cli(c.args, ecu, inst, c.input);
+        EXPECT_EQ(r.rc, c.rc) << r.err.toStdString();
+        EXPECT_EQ(r.err.contains("[y/N]"), !c.args.contains("--yes"));
+        EXPECT_TRUE(r.err.contains("Configuration saved to " + inst.Path())) << r.err.toStdString();
+        QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
+        EXPECT_EQ(backups.size(), 1);
+        EXPECT_EQ(Sent(*ecu, CMD_ERASE_FLASH), c.upgraded ? 1u : 0u);
+        if (c.upgraded) {
+            EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity())) << r.out.toStdString();
+            EXPECT_EQ(QFileInfo(BackupLine(r.out)).fileName(), backups.value(0));
+            EXPECT_TRUE(r.err.contains("] 100 %"));  // the progress bar ran to its end
+        } else {
+            EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+        }
+    }
+}
+
+// Exit codes before anything is changed: the ECU refuses while the engine
+// runs, an ECU already on the file's firmware has nothing to do, a foreign
+// project is not served, an existing backup is never overwritten, a typing
+// mistake sends nothing.
+TEST(CliUpgrade, ExitCodesWhenNothingIsChanged) {
+    struct Case {
+        const char* what;
+        sim::SimOptions ecu;
+        QStringList args;
+        int rc;
+        const char* says;
+    };
+    sim::SimOptions running;
+    running.firmwareVersion = "0139";
+    running.key = running.engineRunning = running.warm = true;
+    sim::SimOptions current;
+    current.firmwareDate = UpgradeInstallation().FileIdentity().mid(4, 8);
+    sim::SimOptions foreign;
+    foreign.firmwareVersion = "0139";
+    foreign.descriptor = "KT540 OTHER INJ999";
+    sim::SimOptions older;
+    older.firmwareVersion = "0139";
+    const Case cases[] = {
+        {"engine running", running, {"upgrade", "--yes"}, 7, "not allowed"},
+        {"already the file's firmware", current, {"upgrade", "--yes"}, 0, "nothing to do"},
+        {"foreign project", foreign, {"upgrade", "--yes"}, 5, "INJ999"},
+        {"existing backup", older, {"upgrade", "--yes", "--backup", "EXISTING"}, 4, "exists already"},
+        {"unknown option", older, {"upgrade", "--force"}, 2, "--force"},
+        {"backup without a file", older, {"upgrade", "--backup"}, 2, "--backup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpgradeInstallation inst;
+        QStringList args = c.args;
+        if (args.contains("EXISTING")) {
+            const QString path = inst.File("old-backup.var");
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("kept");
+            f.close();
+            args.replaceInStrings("EXISTING", path);
+        }
+        auto ecu = std::make_shared<sim::SimEcu>(c.ecu);
+        const CliRun r = Cli(args, ecu, inst, "y\n");
+        EXPECT_EQ(r.rc, c.rc) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_EQ(Sent(*ecu, CMD_SET_ECU_PRG), 0u);
+        EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+        if (args.contains(inst.File("old-backup.var"))) {
+            QFile f(inst.File("old-backup.var"));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), "kept");
+        }
+    }
+}
+
+// The cable pulled in the middle of writing for longer than the tries last:
+// exit 7 naming the backup; the next run finds the ECU waiting for its
+// program and completes the upgrade with the configuration of that backup.
+TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
+    UpgradeInstallation inst;
+    auto ecu = StoppedCar();
+    // A configuration of the fitter's, not the factory's.
+    const sim::ConfigImage factory = ecu->Working();
+    {
+        const CliRun set = Cli({"set", "SwitchTempRaw=52", "--save"}, ecu, inst);
+        ASSERT_EQ(set.rc, 0) << set.err.toStdString();
+    }
+    const sim::ConfigImage before = ecu->Working();
+    ASSERT_NE(before.mem3, factory.mem3);
+    const QString backup = inst.File("car-1234.var");
+    int zones = 0;
+    ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        if (cmd == CMD_WRT_FLASH_ZONE && ++zones == 40)
+            Events().Post(MicroSeconds() + 1000, [&] { ecu->Vanish(90e6, MicroSeconds()); });
+    });
+    const CliRun cut = Cli({"upgrade", "--yes", "--backup", backup}, ecu, inst);
+    ecu->SetRequestObserver(nullptr);
+    EXPECT_EQ(cut.rc, 7) << cut.err.toStdString();
+    EXPECT_TRUE(cut.err.contains(backup));
+    EXPECT_EQ(BackupLine(cut.out), backup);
+    EXPECT_TRUE(QFile::exists(backup));
+    EXPECT_EQ(ecu->Mode(), sim::EcuMode::Programming);
+
+    // Started again once the cable is back (the run waits for it).
+    const CliRun again = Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
+    EXPECT_EQ(again.rc, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains("waits for its firmware"));
+    EXPECT_TRUE(again.err.contains("restored from:\n" + backup)) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains("FirmwareEcu: " + inst.FileIdentity()));
+    EXPECT_EQ(ecu->Working().mem3, before.mem3);
+    EXPECT_EQ(ecu->Working().table, before.table);
+    EXPECT_EQ(ecu->Saved(), ecu->Working());
+}
+
+// An ECU that goes silent after the erase: with --skip-failed as without,
+// the run ends as failed within minutes instead of trying every chunk.
+TEST(CliUpgrade, ASilentEcuEndsTheRunWithinMinutes) {
+    for (bool skip : {true, false}) {
+        SCOPED_TRACE(skip ? "--skip-failed" : "without --skip-failed");
+        UpgradeInstallation inst;
+        auto ecu = StoppedCar();
+        ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+            if (cmd == CMD_ERASE_FLASH) ecu->Failures().deaf = 1.0;
+        });
+        QStringList args{"upgrade", "--yes"};
+        if (skip) args << "--skip-failed";
+        const CliRun r = Cli(args, ecu, inst);
+        ecu->SetRequestObserver(nullptr);
+        EXPECT_EQ(r.rc, 7) << r.err.toStdString();
+        EXPECT_LT(r.virtualSeconds, 5 * 60);
+        EXPECT_TRUE(r.err.contains("Backup") || r.out.contains("Backup: "));
+        EXPECT_FALSE(BackupLine(r.out).isEmpty());
+        EXPECT_EQ(Sent(*ecu, CMD_WRT_FLASH_END), 0u);
+    }
+}
+
+TEST(CliUpgrade, HelpDocumentsTheCommandAndItsExitCode) {
+    const QString help = CliHelpText();
+    for (const char* word : {"upgrade [--yes] [--backup FILE] [--skip-failed]", "7 upgrade failed or incomplete"})
+        EXPECT_TRUE(help.contains(word)) << word;
+}

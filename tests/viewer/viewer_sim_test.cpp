@@ -1,0 +1,391 @@
+// The signal viewer against the simulated ECU in virtual time: run mode
+// samples and draws the live values, a stop offers to save and the saved
+// recording reopens with the samples that were drawn, the viewer can be
+// stopped and closed without an ECU, the live log keeps the lines the link
+// writes while the viewer reads it, and the window itself offscreen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QSlider>
+
+#include "common/widgets/QtPrompts.h"
+#include "ecu/DirectRequests.h"
+#include "ecu/WindowRegistry.h"
+#include "mainwindow/controller/MainController.h"
+#include "tests/viewer/ViewerFixture.h"
+#include "viewer/frmview/FrmView.h"
+#include "viewer/frmview/SignalPicture.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+
+// Prompts that run `onBox` when a box is shown (before answering it).
+class WatchedPrompts : public ScriptedPrompts {
+  public:
+    std::function<void()> onBox;
+    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                         BoxButtons buttons) override {
+        if (onBox) onBox();
+        return ScriptedPrompts::MessageBox(text, title, icon, buttons);
+    }
+};
+
+// The link (without the window's polling) up on the simulated ECU, block 3
+// read so that the engine speed has its cylinder and coil counts, and the
+// communication log in the installation's BIN folder.
+struct LiveViewer {
+    LiveViewer() : scope(prompts) {
+        log = std::make_unique<CommLogWriter>(s.root + "/BIN/RxTx.TXT",
+                                              s.root + "/BIN/RxTx_Last.TXT");
+        log->Install();
+        log->StartLogRxTx(s.tool().ProductTitle());
+        s.tool().StartLink();
+        EXPECT_TRUE(s.RunUntil(
+            [this] { return s.comm().ComState() == COM_IDLE && !s.comm().WDogPresente(); }, 10));
+        DirectRequests direct(s.tool());
+        EXPECT_TRUE(direct.ReadBlock(3));
+        EXPECT_DOUBLE_EQ(s.image().RpmConstant, 15000000);
+    }
+    ~LiveViewer() {
+        model.reset();
+        log->Stop();
+        SetCommLog(nullptr);
+    }
+    void Open() {
+        model = std::make_unique<ViewerModel>(s.tool(), s.cycle());
+        QObject::connect(model.get(), &ViewerModel::segmentDrawn,
+                         [this](const LiveSegment& seg) { segments.push_back(seg); });
+        model->Form_Load();
+    }
+
+    SimSession s;
+    WatchedPrompts prompts;
+    ScopedPrompts scope;
+    std::unique_ptr<CommLogWriter> log;
+    std::unique_ptr<ViewerModel> model;
+    std::vector<LiveSegment> segments;
+};
+
+// Everything a sample shows, the time within the log's whole milliseconds.
+void ExpectSameSample(const ViewSample& live, const ViewSample& file) {
+    EXPECT_NEAR(live.SampleTimeMs, file.SampleTimeMs, 0.5);
+    EXPECT_EQ(live.SignedInjTimes, file.SignedInjTimes);
+    EXPECT_EQ(live.PetrolInjTimes, file.PetrolInjTimes);
+    EXPECT_EQ(live.ThirdInjBlock, file.ThirdInjBlock);
+    EXPECT_EQ(live.GasInjTimes, file.GasInjTimes);
+    EXPECT_EQ(live.Rpm, file.Rpm);
+    EXPECT_EQ(live.GasPressureRaw, file.GasPressureRaw);
+    EXPECT_EQ(live.VacuumRaw, file.VacuumRaw);
+    EXPECT_EQ(live.LambdaVolts, file.LambdaVolts);
+    EXPECT_EQ(live.KeyOn, file.KeyOn);
+    EXPECT_EQ(live.LevelRaw, file.LevelRaw);
+    EXPECT_EQ(live.ReducerTemp, file.ReducerTemp);
+    EXPECT_EQ(live.GasTemp, file.GasTemp);
+    EXPECT_EQ(live.SupplyVolts, file.SupplyVolts);
+}
+
+}  // namespace
+
+TEST(ViewerLive, RunModeSamplesTheEcuAndDrawsEachNewSegment) {
+    LiveViewer v;
+    v.s.ecu->SetTargetRpm(2500);
+    v.Open();
+    ViewerModel& m = *v.model;
+    ASSERT_TRUE(m.RunMode());
+    EXPECT_FALSE(m.SliderVisible());
+    EXPECT_FALSE(m.FileCommandsEnabled());
+    EXPECT_EQ(m.Caption(), QStringLiteral("View 1.1 - [- - -]"));
+    EXPECT_TRUE(m.IsLiveLog(m.CurrentFile()));
+    // The log was started again with the viewer's constants.
+    const QByteArray head = ReadBytes(v.s.root + "/BIN/RxTx.TXT").left(200);
+    EXPECT_TRUE(head.contains("\"[K_gm]\"\r\n 15000000 \r\n\"[K_Lambda]\"\r\n"));
+
+    v.s.RunFor(4);
+    const auto& samples = m.Samples();
+    // One sample a tick of 50 ms at most; the line's pause between two
+    // requests makes it about one every 150 ms.
+    ASSERT_GE(samples.size(), 20u);
+    EXPECT_EQ(v.segments.size(), samples.size() - 1);
+    for (size_t i = 1; i < samples.size(); ++i) {
+        const double dt = samples[i].SampleTimeMs - samples[i - 1].SampleTimeMs;
+        EXPECT_GE(dt, kViewTimerMs - 1);
+        EXPECT_LE(dt, 4 * kViewTimerMs);
+    }
+    // The live values: the engine speeds up towards 2500 rpm.
+    EXPECT_GT(samples.back().Rpm, samples.front().Rpm);
+    EXPECT_NEAR(samples.back().Rpm, v.s.ecu->Engine().State().rpm, 60);
+    EXPECT_GT(samples.back().PetrolInjTimes[0], 1);
+    // Segments follow each other at 15 units per 50 ms (SecDiv 5), the
+    // erase band runs ahead and the head is the newest x.
+    const LiveSegment& last = v.segments.back();
+    EXPECT_EQ(last.x1, m.DrawnX()[m.DrawnX().size() - 2]);
+    EXPECT_NEAR(last.x2 - last.x1,
+                (samples.back().SampleTimeMs - samples[samples.size() - 2].SampleTimeMs) * 0.3, 1);
+    EXPECT_TRUE(last.erase);
+    EXPECT_EQ(m.SweepHead(), last.x2);
+    EXPECT_TRUE(last.drawn[5]);
+    EXPECT_DOUBLE_EQ(last.y2[5], m.ChannelY(5, samples.back()));
+
+    // The read-out in run mode: values, no time.
+    m.ShowReadout(m.SweepHead() / 2);
+    EXPECT_TRUE(m.TimeLabel().isEmpty());
+    EXPECT_EQ(m.SignalLabel(5).split('\n').size(), 2);
+    m.ShowReadout(m.SweepHead() + 500);  // right of the head: nothing of an old sweep yet
+    EXPECT_EQ(m.SignalLabel(5), m.Texts().names[5]);
+}
+
+TEST(ViewerLive, TheTrafficBeforeTheViewerOpenedStaysInThePreviousLog) {
+    LiveViewer v;
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("before the viewer"));
+    v.Open();
+    ASSERT_TRUE(v.model->RunMode());
+    EXPECT_TRUE(ReadBytes(v.s.root + "/BIN/RxTx_Last.TXT").contains(" C before the viewer\""));
+    EXPECT_FALSE(ReadBytes(v.s.root + "/BIN/RxTx.TXT").contains("before the viewer"));
+    // A run started later moves the viewer's own log aside.
+    v.s.RunFor(1);
+    v.model->OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !v.model->RunMode(); }, 1));
+    const QByteArray firstRun = ReadBytes(v.s.root + "/BIN/RxTx.TXT");
+    v.model->OptRun_Click(0);
+    EXPECT_EQ(ReadBytes(v.s.root + "/BIN/RxTx_Last.TXT").left(firstRun.size()), firstRun);
+}
+
+TEST(ViewerLive, TheSweepStartsAgainAtTheLeftEdge) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    // One second per division: a sweep of 6 s.
+    for (int i = 0; i < 3; ++i) m.CmdSecDivM_Click();
+    ASSERT_DOUBLE_EQ(m.SecDiv(), 1);
+    v.s.RunFor(0.2);
+    v.segments.clear();
+    ASSERT_TRUE(v.s.RunUntil([&] { return !v.segments.empty() && v.segments.back().restart; }, 10));
+    // The sample after the restart is sample 0 of a new sweep at x 0; the
+    // old sweep stays readable right of the new head.
+    ASSERT_TRUE(v.s.RunUntil([&] { return m.Samples().size() == 3; }, 1));
+    EXPECT_EQ(m.DrawnX().front(), 0);
+    EXPECT_LT(m.SweepHead(), 1000);
+    ASSERT_FALSE(m.PreviousSweep().empty());
+    EXPECT_GT(m.PreviousSweepX().back(), kPictureWidth);
+    m.ShowReadout(4000);
+    EXPECT_EQ(m.SignalLabel(5).split('\n').size(), 2);
+}
+
+TEST(ViewerLive, StopOffersToSaveAndTheRecordingReopensWithTheSameSamples) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.ecu->SetTargetRpm(3000);
+    v.s.RunFor(3);
+    std::vector<ViewSample> live;
+    v.prompts.onBox = [&] {
+        if (live.empty()) live = m.Samples();
+    };
+    v.prompts.answers.push_back(BoxResult::Yes);
+    const QString saved = v.s.root + "/SAMPLES/run.vfl";
+    v.prompts.files.push_back(saved);
+    m.OptRun_Click(1);
+    EXPECT_TRUE(m.RunMode());  // until the end of the next tick
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+
+    ASSERT_FALSE(v.prompts.shown.empty());
+    EXPECT_EQ(v.prompts.shown[0].text, QStringLiteral("DO YOU WANT SAVE LAST DATA?"));
+    EXPECT_EQ(v.prompts.shown[0].title, QStringLiteral("View"));
+    EXPECT_EQ(v.prompts.shown[0].buttons, BoxButtons::YesNo);
+    ASSERT_EQ(v.prompts.dialogs.size(), 1u);
+    EXPECT_EQ(v.prompts.dialogs[0].filter, QStringLiteral("View Files  (*.vfl)|*.vfl|"));
+    EXPECT_TRUE(v.prompts.dialogs[0].overwritePrompt);
+    EXPECT_TRUE(SameFilePath(v.prompts.dialogs[0].startFolder, v.s.root + "/SAMPLES"));
+    EXPECT_EQ(m.CurrentFile(), saved);
+    EXPECT_EQ(m.Caption(), QStringLiteral("View 1.1 - [") + saved + "]");
+    EXPECT_TRUE(m.SliderVisible());
+    EXPECT_TRUE(m.FileCommandsEnabled());
+
+    // The recording is a cleaned copy of the log and shows every sample the
+    // run drew, and only those.
+    const QByteArray rec = ReadBytes(saved);
+    EXPECT_LT(rec.size(), QFileInfo(v.s.root + "/BIN/RxTx.TXT").size());
+    EXPECT_TRUE(rec.contains("\"[K_gm]\""));
+    ASSERT_GE(live.size(), 15u);
+    ASSERT_EQ(m.Samples().size(), live.size());
+    for (size_t i = 0; i < live.size(); ++i) ExpectSameSample(live[i], m.Samples()[i]);
+    EXPECT_FALSE(m.DrawnX().empty());
+
+    // Reopened later through "open": the same samples again.
+    v.prompts.files.push_back(saved);
+    m.CmdOpen_Click();
+    ASSERT_EQ(m.Samples().size(), live.size());
+    ExpectSameSample(live.back(), m.Samples().back());
+}
+
+TEST(ViewerLive, NotSavingShowsTheLiveLogAndCancelledDialogsChangeNothing) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(2);
+    v.prompts.answers.push_back(BoxResult::Yes);  // save, but the dialog is cancelled
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    EXPECT_TRUE(m.IsLiveLog(m.CurrentFile()));
+    EXPECT_GE(m.Samples().size(), 10u);
+    EXPECT_TRUE(QDir(v.s.root + "/SAMPLES").entryList(QDir::Files).isEmpty());
+    // Back to run mode: a new sweep from an empty list.
+    m.OptRun_Click(0);
+    EXPECT_TRUE(m.RunMode());
+    EXPECT_EQ(m.Samples().size(), 1u);
+}
+
+TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(1);
+    // The cable is pulled: the link gives the request up after its resends,
+    // then keeps trying to reopen the port.
+    v.s.ecu->Vanish(600e6, v.s.ev.MicroSeconds());
+    ASSERT_TRUE(v.s.RunUntil([&] { return v.s.comm().WDogPresente(); }, 120));
+    v.s.RunFor(0.5);
+    EXPECT_TRUE(m.LoadingVisible());
+    EXPECT_EQ(m.LoadingText(), QStringLiteral("WAITING FOR THE ECU"));
+    const size_t before = m.Samples().size();
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    EXPECT_GE(m.Samples().size(), before);
+
+    // Closing while running: the next tick stops and closes.
+    m.OptRun_Click(0);
+    ASSERT_TRUE(m.RunMode());
+    bool closed = false;
+    QObject::connect(v.model.get(), &ViewerModel::closeNow, [&] { closed = true; });
+    EXPECT_FALSE(m.Form_QueryUnload());
+    EXPECT_TRUE(m.CloseRequested());
+    ASSERT_TRUE(v.s.RunUntil([&] { return closed; }, 1));
+    EXPECT_FALSE(m.RunMode());
+    EXPECT_FALSE(m.SampleTimer().Enabled());
+}
+
+TEST(ViewerLive, TheFuelSwitchPictureAsksTheMainWindowsSwitch) {
+    LiveViewer v;
+    v.Open();
+    v.s.RunFor(0.5);
+    ASSERT_EQ(v.s.image().Mem1Block.KeyOn, 1);
+    EXPECT_FALSE(v.s.cycle().FuelChangeRequested());
+    v.model->PctCommutatore_Click();
+    v.s.RunFor(0.2);
+    EXPECT_TRUE(v.s.cycle().FuelChangeRequested());
+}
+
+TEST(ViewerLive, LinesTheLinkWritesWhileTheViewerReadsTheLiveLogReachTheLog) {
+    OfflineViewer v;
+    ViewerModel& m = *v.model;
+    ASSERT_TRUE(m.IsLiveLog(m.CurrentFile()));
+    const QString answer = Mem1AnswerHex(LiveRaw{});
+    for (int i = 0; i < 1500; ++i) {
+        CommLog().WriteLogRxTx(QStringLiteral("T "), BytesToHex(BuildRequest(CMD_READ_MEM1)));
+        CommLog().WriteLogRxTx(QStringLiteral("R "), answer);
+        v.ev.RunFor(40000);
+    }
+    // While the viewer reads, the link goes on writing (when the reader lets
+    // the window's events run).
+    bool wrote = false;
+    v.ev.Post(v.ev.MicroSeconds(), [&] {
+        EXPECT_TRUE(v.log->IsClosedForReader());
+        for (int i = 0; i < 5; ++i)
+            CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7%1").arg(i));
+        wrote = true;
+    });
+    m.CmdReload_Click();
+    ASSERT_TRUE(wrote);
+    EXPECT_EQ(m.Samples().size(), 1500u);
+    EXPECT_FALSE(v.log->IsClosedForReader());
+    const QByteArray after = ReadBytes(v.log->LogPath());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(after.contains(" C 7" + QByteArray::number(i) + "\"\r\n")) << i;
+    EXPECT_EQ(v.log->DroppedLines(), 0u);
+    // The log goes on as before.
+    CommLog().WriteLogRxTx(QStringLiteral("R "), answer);
+    m.CmdReload_Click();
+    EXPECT_EQ(m.Samples().size(), 1501u);
+}
+
+TEST(ViewerLive, AViewerOpenedOfflineStartsInStopModeWithRunAndStopDisabled) {
+    OfflineViewer v;
+    EXPECT_FALSE(v.model->RunMode());
+    EXPECT_FALSE(v.model->RunStopEnabled());
+    v.model->OptRun_Click(0);
+    EXPECT_FALSE(v.model->RunMode());
+    EXPECT_FALSE(v.model->SampleTimer().Enabled());
+    EXPECT_TRUE(v.model->FileCommandsEnabled());
+    EXPECT_TRUE(v.model->Form_QueryUnload());
+}
+
+// --- The window --------------------------------------------------------------------------------
+
+TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
+    LiveViewer v;
+    v.s.ecu->SetTargetRpm(2800);
+    v.s.ctl().CmdView_Click();
+    FrmView* w = nullptr;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->objectName() == QLatin1String("FrmView")) w = qobject_cast<FrmView*>(t);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("View 1.1 - [- - -]"));
+    v.s.RunFor(3);
+    QApplication::processEvents();
+
+    // The trace is on the picture in the channels' colours.
+    const QImage& img = w->Picture()->Trace();
+    ASSERT_FALSE(img.isNull());
+    const auto has = [&img](const QColor& c) {
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixelColor(x, y) == c) return true;
+        return false;
+    };
+    EXPECT_TRUE(has(SignalPicture::ToQColor(ChannelDef(5).colour)));
+    EXPECT_TRUE(has(SignalPicture::ToQColor(ChannelDef(1).colour)));
+    EXPECT_FALSE(w->findChild<QSlider*>("SldSample")->isVisible());
+    EXPECT_FALSE(w->findChild<QPushButton*>("CmdOpen")->isEnabled());
+
+    // Ctrl+Shift+Alt+S shows the "Setting" frame; its Esc hides it.
+    auto* frame = w->findChild<QFrame*>("FraSetting");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FALSE(frame->isVisible());
+    QKeyEvent key(QEvent::KeyRelease, Qt::Key_S,
+                  Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QApplication::sendEvent(w, &key);
+    EXPECT_TRUE(frame->isVisible());
+    w->findChild<QCheckBox*>("ChkSignal3")->click();
+    EXPECT_FALSE(w->Model().Ticked(3));
+    w->findChild<QPushButton*>("CmdEscSet")->click();
+    EXPECT_FALSE(frame->isVisible());
+
+    // Closing while running: the window stops first (no save), then goes.
+    QPointer<FrmView> alive(w);
+    w->close();
+    EXPECT_TRUE(alive);
+    ASSERT_TRUE(v.s.RunUntil(
+        [&] {
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !alive;
+        },
+        2));
+}
+
+TEST(ViewerWindow, TheSystemsFileFiltersReachTheQtDialogInItsForm) {
+    EXPECT_EQ(QtFileFilter(QString::fromLatin1(kViewFilter)),
+              QStringLiteral("View Files  (*.vfl);;Text Files  (*.txt)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Mod Files (*.var)|*.var|")),
+              QStringLiteral("Mod Files (*.var)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Logs|*.txt;*.log|")),
+              QStringLiteral("Logs (*.txt *.log)"));
+    EXPECT_EQ(QtFileFilter(QStringLiteral("Images (*.png)")), QStringLiteral("Images (*.png)"));
+}
