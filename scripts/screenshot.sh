@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tool if needed, runs it on the simulated ECU under a virtual X
 # display, and saves a picture of each page of the main window to docs/:
-# page-calibration.png, page-general.png (also docs/screenshot.png, the
+# page-calibration.png (an automatic calibration in the middle of step 02,
+# the simulated fitter holding the raised speed), page-general.png (also docs/screenshot.png, the
 # README's picture), page-modeling.png and page-map.png (after a simulated
 # drive that fills the map) and page-configuration.png; and of the secondary
 # windows: window-frmupdate.png (the firmware upgrade while it writes),
@@ -62,10 +63,14 @@ for page in 0:calibration 1:modeling 2:map 3:general 4:configuration; do
     # A fresh start: no remembered port, so the tool searches and finds the simulator.
     rm -f "$build/tree/BIN/SetCom.ini"
     # The Modeling and Map tabs are pictured after a drive that fills the map.
+    # The Calibration tab: "Yes" once online, the picture after the third
+    # cycle of step 02 (about 40 s; at the latest after 150 s).
     drive=""
+    after="$wait"
     if [ "$tab" = 1 ] || [ "$tab" = 2 ]; then drive="--screenshot-drive"; fi
+    if [ "$tab" = 0 ]; then drive="--screenshot-calibrate 3"; after=150; fi
     ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1366x768x24" \
-        "$build/tree/BIN/gascal" --sim --screenshot "$out" --screenshot-after "$wait" \
+        "$build/tree/BIN/gascal" --sim --screenshot "$out" --screenshot-after "$after" \
         --screenshot-tab "$tab" $drive
     echo "saved $out"
 done

@@ -23,6 +23,7 @@
 #include "mainwindow/controller/MainSession.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/HeaderBar.h"
+#include "mainwindow/widgets/SimControl.h"
 #include "mainwindow/widgets/SimPanel.h"
 #include "mainwindow/widgets/TabRegistry.h"
 #include "pages/ctrlbar/UCtrlBar.h"

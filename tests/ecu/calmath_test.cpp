@@ -12,7 +12,8 @@
 using namespace gascal;
 
 namespace {
-// The shipped parameters: band 3 %, gain 0.5, largest 0.312 ms (TaraMax).
+// Parameters of a gentler setting than the shipped one (band 3 %, gain 0.5,
+// largest 0.312 ms), so both the band and the rounding show.
 constexpr double kBand = 0.03, kGain = 0.5, kLargest = 0.312;
 
 LineModel Straight(double alfa = 1, double offset = 0) {
