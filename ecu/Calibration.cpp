@@ -274,6 +274,22 @@ void Calibration::AbortNow() {
     Notify();
 }
 
+void Calibration::RequestAbort() {
+    if (state_ == CalState::Idle) return;  // at most the idle handler's return to running mode
+    SetState(CalState::Abort);
+    abortRequested_ = true;
+    timer_.SetEnabled(true);
+    UpdateButtons();
+    Notify();
+}
+
+void Calibration::EndForClose() {
+    if (state_ == CalState::End)
+        EndOnPetrol();
+    else
+        RequestAbort();
+}
+
 void Calibration::EndOnPetrol() {
     if (state_ != CalState::End && state_ != CalState::EndWithLimit) return;
     SetState(CalState::Idle);

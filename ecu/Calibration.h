@@ -198,8 +198,15 @@ public:
     bool StartEnabled() const { return startEnabled_; }
     bool CancelEnabled() const { return cancelEnabled_; }
     // Aborts at once, whatever the state, and runs the abort now: what a
-    // program being stopped (Ctrl+C) needs before it exits.
+    // program being stopped (Ctrl+C) needs before it exits. Not from inside
+    // another handler's exchange (it would wait for that exchange).
     void AbortNow();
+    // Aborts without the question; Timer3's next ticks run the abort.
+    void RequestAbort();
+    // The window closes: a finished calibration (20) is kept and the ECU
+    // goes back to its running mode; any other is aborted (a result with a
+    // limit was not accepted yet). Timer3's next ticks do it.
+    void EndForClose();
     // At the end (20 or 21), without switching to gas: the result stays,
     // the ECU goes back to its running mode on the fuel it runs on.
     void EndOnPetrol();

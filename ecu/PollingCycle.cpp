@@ -195,7 +195,7 @@ void PollingCycle::Tick() {
             comm.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
         Notify(Slot::Div504);
     }
-    if (closeRequested_ && !closed_) Shutdown();
+    if (closeRequested_ && !closed_ && !CalibrationHoldsClose()) Shutdown();
 }
 
 void PollingCycle::FirstRefresh() {
@@ -277,26 +277,32 @@ bool PollingCycle::OpenMapFile(const QString& path) {
 
 // --- Closing -----------------------------------------------------------------------------
 
-void PollingCycle::AbortCalibrationBeforeClose() {
-    // A car is never left in slave mode or with a half-moved table because
-    // the window closed: the abort puts everything back while the link
-    // still runs.
-    if (CalibrationRunning() && calibration_.abortNow && session_.Comm().ComState() != COM_STOP)
-        calibration_.abortNow();
+bool PollingCycle::CalibrationHoldsClose() {
+    // A car is never left in slave mode or on a half-moved table because the
+    // window closed: a running calibration is aborted first, on its own
+    // ticks, while the link still runs (an abort run from here could sit
+    // inside another handler's exchange and wait for it for ever). The
+    // close follows once it is over, or after a bounded wait.
+    if (!CalibrationRunning()) return false;
+    if (!calibrationAbortAsked_) {
+        calibrationAbortAsked_ = true;
+        closeDeadlineUs_ = MicroSeconds() + kCloseCalibrationWaitUs;
+        if (calibration_.requestAbort) calibration_.requestAbort();
+    }
+    return MicroSeconds() < closeDeadlineUs_;
 }
 
 void PollingCycle::StopForClose() {
     if (closed_) return;
-    AbortCalibrationBeforeClose();
+    closeRequested_ = true;
+    if (CalibrationHoldsClose()) return;
     session_.Comm().SetComState(COM_STOP);
     session_.Comm().CloseComPort();
-    closeRequested_ = true;
 }
 
 void PollingCycle::Shutdown() {
     // The timers stop, handlers still inside a wait finish first, then the
     // window goes.
-    AbortCalibrationBeforeClose();
     session_.StopLink();
     timer_.SetEnabled(false);
     session_.Comm().SetComState(COM_STOP);

@@ -226,7 +226,10 @@ int main(int argc, char** argv) {
                         session->CalModel().CmdCalStart_Click();
                     return;
                 }
-                if (cal.Step() == 2 && cal.CalCycles() >= cycles) once();
+                // The cycle is complete (OFFSET moved, its table written);
+                // half a second later its tick has ended and the tab shows it.
+                if (cal.Step() == 2 && cal.Cycles().size() >= static_cast<size_t>(cycles))
+                    QTimer::singleShot(500, window.get(), once);
             });
             watch->start(250);
             QTimer::singleShot(ms, window.get(), once);

@@ -12,10 +12,11 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
       calModel_(std::make_unique<CalibrationModel>(*calibration_, *controller_)) {
     // Timer3 pauses its reads while a parameter file loads; the Modeling
     // tab leaves the model alone while a calibration moves it, and a window
-    // that closes mid-calibration aborts it with the full restore first.
+    // that closes mid-calibration has it aborted, with the full restore,
+    // before the link stops.
     calibration_->SetLoadingConfig([c = cycle_.get()] { return c->LoadingConfig(); });
     cycle_->SetCalibrationHooks({[cal = calibration_.get()] { return cal->Running(); },
-                                 [cal = calibration_.get()] { cal->AbortNow(); }});
+                                 [cal = calibration_.get()] { cal->EndForClose(); }});
 }
 
 MainSession::~MainSession() {

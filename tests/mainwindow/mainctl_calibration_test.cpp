@@ -257,8 +257,9 @@ TEST(CalibrationTab, TextsComeFromTheDictionaryInEnglishAndItalian) {
     EXPECT_TRUE(t.m.Message().startsWith(QStringLiteral("Step 0"))) << t.m.Message().toStdString();
 }
 
-// The window closing in the middle of a calibration first aborts it with
-// the full restore: the car is not left in slave mode or on a moved table.
+// The window closing in the middle of a calibration has it aborted first,
+// on its own ticks, with the full restore, while the link still runs: the
+// car is not left in slave mode or on a moved table.
 TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     CalTab t;
     ASSERT_TRUE(t.s.StartAndGoOnline());
@@ -267,14 +268,38 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     t.m.CmdCalStart_Click();
     ASSERT_TRUE(t.s.RunUntil([&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 2; },
                              300));
-    ASSERT_EQ(t.s.ecu->Mode(), sim::EcuMode::Slave);
     ASSERT_NE(t.s.ecu->Working().table, tableBefore);
+    ASSERT_EQ(t.s.ecu->Mode(), sim::EcuMode::Slave);
+    const double askedUs = MicroSeconds();
     t.s.ctl().Form_QueryUnload();
+    // The link stays for the abort.
+    EXPECT_NE(t.s.comm().ComState(), COM_STOP);
+    EXPECT_EQ(t.cal().State(), CalState::Abort);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Unloaded(); }, 20));
+    // A few ticks, not the exchange's retries.
+    EXPECT_LT(MicroSeconds() - askedUs, 5e6);
     EXPECT_EQ(t.cal().State(), CalState::Idle);
     EXPECT_FALSE(t.m.Running());
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(t.s.ecu->Working().table, tableBefore);
     EXPECT_EQ(t.s.ecu->Working().mem3, mem3Before);
     EXPECT_EQ(t.s.comm().ComState(), COM_STOP);
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Unloaded(); }, 2));
+}
+
+// At the result (state 20) a close keeps the calibration and gives the ECU
+// back its running mode.
+TEST(CalibrationTab, ClosingAtTheResultKeepsIt) {
+    CalTab t;
+    ASSERT_TRUE(t.s.StartAndGoOnline());
+    t.m.CmdCalStart_Click();
+    ASSERT_TRUE(t.RunToEnd());
+    if (t.cal().State() == CalState::EndWithLimit) t.m.CmdCalStart_Click();
+    ASSERT_EQ(t.cal().State(), CalState::End);
+    t.s.RunFor(1);
+    const auto table = t.s.ecu->Working().table;
+    t.s.ctl().Form_QueryUnload();
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Unloaded(); }, 20));
+    EXPECT_EQ(t.s.ecu->Working().table, table);
+    EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_FALSE(t.m.Running());
 }

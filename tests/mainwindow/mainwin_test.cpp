@@ -348,9 +348,12 @@ TEST(MainWin, TheCalibrationTabRunsTheCalibrationAndClosingMidRunPutsEverythingB
     t.s.RunFor(2);
     EXPECT_NE(t.s.session->Cal().State(), CalState::AbortQuestion);
 
+    // The window stays while the calibration's abort puts everything back.
     t.w->close();
+    EXPECT_TRUE(t.w->isVisible());
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 20));
+    EXPECT_FALSE(t.w->isVisible());
     EXPECT_EQ(t.s.session->Cal().State(), CalState::Idle);
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(t.s.ecu->Working().table, tableBefore);
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 2));
 }
