@@ -1,10 +1,11 @@
 #include "ecu/Calibration.h"
 
+#include <unistd.h>
+
 #include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unistd.h>
 
 #include "common/Helpers.h"
 #include "common/TextFile.h"
@@ -29,7 +30,9 @@ constexpr double kGasEndWaitUs = 4e6;
 constexpr int kRetryTicks = 40;  // 10 s of retrying the return to running mode or a restore
 constexpr double kTolerance = 1e-7;
 
-double Thousandths(double v) { return std::nearbyint(v * 1000) / 1000; }
+double Thousandths(double v) {
+    return std::nearbyint(v * 1000) / 1000;
+}
 
 QString Num(double v, int decimals) {
     QString s = QString::number(v, 'f', decimals);
@@ -44,7 +47,8 @@ QString Num(double v, int decimals) {
 QString Num4(double v) {
     const double r = std::nearbyint(v * 1e4) / 1e4;
     QString s = QString::number(r, 'f', 4);
-    while (s.contains(QLatin1Char('.')) && (s.endsWith(QLatin1Char('0')) || s.endsWith(QLatin1Char('.'))))
+    while (s.contains(QLatin1Char('.')) &&
+           (s.endsWith(QLatin1Char('0')) || s.endsWith(QLatin1Char('.'))))
         s.chop(1);
     if (s == QLatin1String("-0")) s = QStringLiteral("0");
     s.replace(QLatin1Char('.'), QLatin1Char(','));
@@ -56,10 +60,13 @@ QString Num4(double v) {
 const QStringList& Calibration::EnglishTexts() {
     static const QStringList t = {
         QStringLiteral("Automatic calibration"),
-        QStringLiteral("Start the engine and let it idle. Press Yes to start the automatic calibration."),
-        QStringLiteral("Step 00: the PC takes over the fuel choice (slave mode). Keep the engine at idle."),
+        QStringLiteral(
+            "Start the engine and let it idle. Press Yes to start the automatic calibration."),
+        QStringLiteral(
+            "Step 00: the PC takes over the fuel choice (slave mode). Keep the engine at idle."),
         QStringLiteral("Step 00: let the engine idle until the reducer is warm."),
-        QStringLiteral("Step 01: keep the engine at idle, do not touch the accelerator. Seconds left:"),
+        QStringLiteral(
+            "Step 01: keep the engine at idle, do not touch the accelerator. Seconds left:"),
         QStringLiteral("Step 01: measuring the petrol time at idle. Keep the engine at idle."),
         QStringLiteral("Step 02: raise the engine speed to %1 rpm and hold it steady."),
         QStringLiteral("Step 02: hold the speed: measuring the petrol time on petrol."),
@@ -67,18 +74,24 @@ const QStringList& Calibration::EnglishTexts() {
         QStringLiteral("Step 03: release the accelerator and let the engine idle."),
         QStringLiteral("Step 03: keep the engine at idle: comparing gas with petrol, cycle %1."),
         QStringLiteral("Calibration finished: OFFSET %1 ms. Press Yes to switch to gas and end."),
-        QStringLiteral("Calibration finished, but a limit was applied: %1. Yes keeps the result, Esc puts "
-                       "everything back as it was."),
-        QStringLiteral("Abort the calibration? Yes goes on, Esc aborts and puts everything back as it was."),
-        QStringLiteral("Calibration aborted: the model, the correction table and the settings are back as "
-                       "they were."),
-        QStringLiteral("The ECU is not ready (link or ignition key). The calibration stops in %1 s."),
+        QStringLiteral(
+            "Calibration finished, but a limit was applied: %1. Yes keeps the result, Esc puts "
+            "everything back as it was."),
+        QStringLiteral(
+            "Abort the calibration? Yes goes on, Esc aborts and puts everything back as it was."),
+        QStringLiteral(
+            "Calibration aborted: the model, the correction table and the settings are back as "
+            "they were."),
+        QStringLiteral(
+            "The ECU is not ready (link or ignition key). The calibration stops in %1 s."),
         QStringLiteral("The engine is not running. The calibration stops in %1 s."),
         QStringLiteral("The ECU is not in slave mode. The calibration stops in %1 s."),
         QStringLiteral("Two-point calibration (sets ALFA too)"),
-        QStringLiteral("Step 04: two-point check: raise the engine speed to %1 rpm and hold it steady."),
+        QStringLiteral(
+            "Step 04: two-point check: raise the engine speed to %1 rpm and hold it steady."),
         QStringLiteral("Step 04: two-point check at raised speed: hold the speed."),
-        QStringLiteral("Step 04: two-point check: release the accelerator and let the engine idle."),
+        QStringLiteral(
+            "Step 04: two-point check: release the accelerator and let the engine idle."),
         QStringLiteral("Step 04: two-point check at idle: keep the engine at idle."),
         QStringLiteral("OFFSET (ms)"),
         QStringLiteral("TInjMed - reference (ms)"),
@@ -89,13 +102,17 @@ const QStringList& Calibration::EnglishTexts() {
         QStringLiteral("largest ALFA"),
         QStringLiteral("%1 table entries"),
         QStringLiteral("Engine speed (rpm)"),
-        QStringLiteral("Two-point: ALFA %1, OFFSET %2 ms. Gas minus petrol at idle %3 -> %4 ms, at raised "
-                       "speed %5 -> %6 ms."),
-        QStringLiteral("Two-point not possible: the petrol times at idle and at raised speed are too close."),
+        QStringLiteral(
+            "Two-point: ALFA %1, OFFSET %2 ms. Gas minus petrol at idle %3 -> %4 ms, at raised "
+            "speed %5 -> %6 ms."),
+        QStringLiteral(
+            "Two-point not possible: the petrol times at idle and at raised speed are too close."),
         QStringLiteral("Switch the car to gas and end the calibration?"),
-        QStringLiteral("The calibration switches the car between petrol and gas by itself. Start it?"),
+        QStringLiteral(
+            "The calibration switches the car between petrol and gas by itself. Start it?"),
         QStringLiteral("The ECU did not take the switch to gas. Press Yes to try again."),
-        QStringLiteral("Not everything could be put back (link lost?). Check the model and the settings."),
+        QStringLiteral(
+            "Not everything could be put back (link lost?). Check the model and the settings."),
         QStringLiteral("Yes"),
         QStringLiteral("Esc"),
     };
@@ -109,7 +126,9 @@ Calibration::Calibration(EcuSession& session)
     Show(T(CalText::MsgIdle));
 }
 
-Calibration::~Calibration() { timer_.SetEnabled(false); }
+Calibration::~Calibration() {
+    timer_.SetEnabled(false);
+}
 
 void Calibration::ReloadTexts() {
     texts_ = session_.SectionTexts(QStringLiteral("[FrmCal]"), EnglishTexts());
@@ -121,7 +140,9 @@ QString Calibration::T(CalText t) const {
     return i < texts_.size() ? texts_[i] : EnglishTexts().value(i);
 }
 
-double Calibration::P(int n) const { return session_.Scale().CalParam(n); }
+double Calibration::P(int n) const {
+    return session_.Scale().CalParam(n);
+}
 
 double Calibration::OffsetMax() const {
     const auto& p = session_.Scale().CalParams[24];
@@ -143,14 +164,22 @@ FinalLimitParams Calibration::LimitParams() const {
 
 // --- Live values ---------------------------------------------------------------------
 
-double Calibration::TempVap() const { return session_.Image().Mem1Block.ReducerTemp; }
-double Calibration::PressVap() const { return session_.Image().Mem1Block.GasPressureRaw / 1000.0; }
-double Calibration::Rpm() const { return session_.Image().Mem1Block.Rpm; }
+double Calibration::TempVap() const {
+    return session_.Image().Mem1Block.ReducerTemp;
+}
+double Calibration::PressVap() const {
+    return session_.Image().Mem1Block.GasPressureRaw / 1000.0;
+}
+double Calibration::Rpm() const {
+    return session_.Image().Mem1Block.Rpm;
+}
 double Calibration::MeanPetrolTime() const {
     const auto& t = session_.Image().Mem1Block.PetrolInjTimes;
     return (t[0] + t[1] + t[2] + t[3]) / 4;
 }
-bool Calibration::OnGas() const { return FuelSwitch(session_.Requests(), session_.Image()).OnGas(); }
+bool Calibration::OnGas() const {
+    return FuelSwitch(session_.Requests(), session_.Image()).OnGas();
+}
 bool Calibration::InSlaveMode() const {
     return FuelSwitch(session_.Requests(), session_.Image()).InSlaveMode();
 }
@@ -379,11 +408,21 @@ void Calibration::EngineMessage(EngineReason reason) {
 void Calibration::RunHandler() {
     blinkRpm_ = blinkTemp_ = false;
     switch (state_) {
-        case CalState::Idle: HandleIdle(); break;
-        case CalState::AbortQuestion: Show(T(CalText::MsgQuestion)); break;
-        case CalState::Start: HandleStart(); break;
-        case CalState::WaitGasTemp: HandleWaitGasTemp(); break;
-        case CalState::IdleSettle: HandleIdleSettle(); break;
+        case CalState::Idle:
+            HandleIdle();
+            break;
+        case CalState::AbortQuestion:
+            Show(T(CalText::MsgQuestion));
+            break;
+        case CalState::Start:
+            HandleStart();
+            break;
+        case CalState::WaitGasTemp:
+            HandleWaitGasTemp();
+            break;
+        case CalState::IdleSettle:
+            HandleIdleSettle();
+            break;
         case CalState::IdleReference: {
             SetStep(1);
             Show(T(CalText::MsgIdleReference));
@@ -394,7 +433,9 @@ void Calibration::RunHandler() {
             progress_ = 20;
             break;
         }
-        case CalState::RaisedWait: HandleRaisedWait(CalState::RaisedReference, static_cast<int>(P(5))); break;
+        case CalState::RaisedWait:
+            HandleRaisedWait(CalState::RaisedReference, static_cast<int>(P(5)));
+            break;
         case CalState::RaisedReference: {
             SetStep(2);
             Show(T(CalText::MsgRaisedReference));
@@ -406,22 +447,45 @@ void Calibration::RunHandler() {
             progress_ = 28;
             break;
         }
-        case CalState::TaraMax: HandleTaraMax(false); break;
-        case CalState::TaraMaxSettle: HandleSettle(CalState::TaraMax, TaraMaxN()); break;
-        case CalState::IdleWait: HandleIdleWait(CalState::TaraMin); break;
-        case CalState::TaraMin: HandleTaraMin(false); break;
-        case CalState::TaraMinSettle: HandleSettle(CalState::TaraMin, TaraMinN()); break;
+        case CalState::TaraMax:
+            HandleTaraMax(false);
+            break;
+        case CalState::TaraMaxSettle:
+            HandleSettle(CalState::TaraMax, TaraMaxN());
+            break;
+        case CalState::IdleWait:
+            HandleIdleWait(CalState::TaraMin);
+            break;
+        case CalState::TaraMin:
+            HandleTaraMin(false);
+            break;
+        case CalState::TaraMinSettle:
+            HandleSettle(CalState::TaraMin, TaraMinN());
+            break;
         case CalState::End:
-        case CalState::EndWithLimit: break;
-        case CalState::Abort: HandleAbort(); break;
+        case CalState::EndWithLimit:
+            break;
+        case CalState::Abort:
+            HandleAbort();
+            break;
         case CalState::ConfirmRaisedWait:
             HandleRaisedWait(CalState::ConfirmTaraMax, static_cast<int>(P(6)));
             break;
-        case CalState::ConfirmTaraMax: HandleTaraMax(true); break;
-        case CalState::ConfirmSettle: HandleSettle(CalState::ConfirmTaraMax, static_cast<int>(P(6))); break;
-        case CalState::ConfirmIdleWait: HandleIdleWait(CalState::ConfirmTaraMin); break;
-        case CalState::ConfirmTaraMin: HandleTaraMin(true); break;
-        default: SetState(CalState::Abort); break;
+        case CalState::ConfirmTaraMax:
+            HandleTaraMax(true);
+            break;
+        case CalState::ConfirmSettle:
+            HandleSettle(CalState::ConfirmTaraMax, static_cast<int>(P(6)));
+            break;
+        case CalState::ConfirmIdleWait:
+            HandleIdleWait(CalState::ConfirmTaraMin);
+            break;
+        case CalState::ConfirmTaraMin:
+            HandleTaraMin(true);
+            break;
+        default:
+            SetState(CalState::Abort);
+            break;
     }
 }
 
@@ -436,7 +500,8 @@ void Calibration::HandleIdle() {
     // never left in slave mode while the link lets the tool say so.
     if (InSlaveMode() && session_.Comm().ComState() != COM_STOP) {
         FuelSwitch fuel(session_.Requests(), session_.Image());
-        if (!DirectRequests(session_).Try([&] { return fuel.SetRunning(); }) && ++retryTicks_ < kRetryTicks)
+        if (!DirectRequests(session_).Try([&] { return fuel.SetRunning(); }) &&
+            ++retryTicks_ < kRetryTicks)
             return;
     }
     retryTicks_ = 0;
@@ -453,7 +518,8 @@ void Calibration::TakeBackups() {
     backupTable_ = image.CorTableEcu;
     backupModel_ = session_.Model().Model();
     const ScaleConfig& scale = session_.Scale();
-    const InjectorTypeEntry* type = scale.InjectorAt(scale.InjectorIndexByCode(image.Mem3Block.InjTypeCode));
+    const InjectorTypeEntry* type =
+        scale.InjectorAt(scale.InjectorIndexByCode(image.Mem3Block.InjTypeCode));
     haveInjectorType_ = type != nullptr;
     t1_ = type ? type->CalValue1 : 0;
     t2_ = type ? type->CalValue2 : 0;
@@ -514,7 +580,8 @@ void Calibration::HandleWaitGasTemp() {
 
 void Calibration::HandleIdleSettle() {
     SetStep(1);
-    Show(T(CalText::MsgIdleSettle) + QLatin1Char(' ') + QString::number(calCounter_ / kCalTicksPerSecond));
+    Show(T(CalText::MsgIdleSettle) + QLatin1Char(' ') +
+         QString::number(calCounter_ / kCalTicksPerSecond));
     if (calCounter_ > 0) --calCounter_;
     const double total = std::max(1.0, P(2));
     progress_ = 5 + static_cast<int>(10 * (1 - calCounter_ / total));
@@ -542,12 +609,15 @@ bool Calibration::HandleAverage(int startValue, double& timeOut, double& rpmOut)
     return true;
 }
 
-double Calibration::RaisedTargetRpm() const { return P(10); }
+double Calibration::RaisedTargetRpm() const {
+    return P(10);
+}
 
 void Calibration::HandleRaisedWait(CalState next, int nextCounter) {
     const bool confirm = next == CalState::ConfirmTaraMax;
     SetStep(confirm ? 4 : 2);
-    const QString msg = T(confirm ? CalText::MsgConfirmRaise : CalText::MsgRaise).arg(Num(P(10), 0));
+    const QString msg =
+        T(confirm ? CalText::MsgConfirmRaise : CalText::MsgRaise).arg(Num(P(10), 0));
     const double threshold = (1 - P(11)) * P(10);
     progress_ = confirm ? 95 : 22;
     if (!(Rpm() > threshold)) {
@@ -599,7 +669,8 @@ void Calibration::HandleTaraMax(bool confirm) {
     SetStep(confirm ? 4 : 2);
     const int n = std::max(2, confirm ? static_cast<int>(P(6)) : TaraMaxN());
     Show(confirm ? T(CalText::MsgConfirmMax) : T(CalText::MsgTaraMax).arg(calCycles_ + 1));
-    if (!confirm) progress_ = 30 + static_cast<int>(35 * std::min(1.0, calCycles_ / std::max(1.0, P(9))));
+    if (!confirm)
+        progress_ = 30 + static_cast<int>(35 * std::min(1.0, calCycles_ / std::max(1.0, P(9))));
     if (calCounter_ > 0) {
         if (!OnGas()) {
             SwitchFuel(true);
@@ -620,7 +691,9 @@ void Calibration::HandleTaraMax(bool confirm) {
         c.kind = confirmAfter_ ? CalCycle::ConfirmAfter : CalCycle::ConfirmBefore;
         c.number = calCycles_;
         c.offsetAfter = before;
-        WriteReport(c, confirmAfter_ ? QStringLiteral("TaraMax Verifica Dopo ") : QStringLiteral("TaraMax Verifica Prima "),
+        WriteReport(c,
+                    confirmAfter_ ? QStringLiteral("TaraMax Verifica Dopo ")
+                                  : QStringLiteral("TaraMax Verifica Prima "),
                     TempVap(), PressVap());
         cycles_.push_back(c);
         if (!confirmAfter_) {
@@ -691,7 +764,8 @@ void Calibration::HandleTaraMin(bool confirm) {
     SetStep(confirm ? 4 : 3);
     const int n = std::max(2, confirm ? static_cast<int>(P(17)) : TaraMinN());
     Show(confirm ? T(CalText::MsgConfirmMin) : T(CalText::MsgTaraMin).arg(calCycles_ + 1));
-    if (!confirm) progress_ = 70 + static_cast<int>(25 * std::min(1.0, calCycles_ / std::max(1.0, P(22))));
+    if (!confirm)
+        progress_ = 70 + static_cast<int>(25 * std::min(1.0, calCycles_ / std::max(1.0, P(22))));
     if (calCounter_ > 0) {
         if (!OnGas()) {
             SwitchFuel(true);
@@ -763,7 +837,8 @@ void Calibration::ApplyTwoPoint() {
     m.ALFA = result_.twoPoint.alfa;
     m.OFFSET = result_.twoPoint.offset;
     // The line may not end above 31 ms.
-    if (m.LineTop() > kModelMaxMs) m.OFFSET = std::max(0.0, Thousandths(kModelMaxMs - m.ALFA * kLineEndMs));
+    if (m.LineTop() > kModelMaxMs)
+        m.OFFSET = std::max(0.0, Thousandths(kModelMaxMs - m.ALFA * kLineEndMs));
     m.Recompute();
     m.EnforceInvariants();
     SetModel(m);
@@ -790,11 +865,20 @@ QString Calibration::ResultText() const {
     if (result_.endState == CalState::EndWithLimit) {
         QStringList which;
         switch (result_.limits.line) {
-            case LimitApplied::OffsetMin: which << T(CalText::LimitOffsetMin); break;
-            case LimitApplied::OffsetMax: which << T(CalText::LimitOffsetMax); break;
-            case LimitApplied::AlfaMin: which << T(CalText::LimitAlfaMin); break;
-            case LimitApplied::AlfaMax: which << T(CalText::LimitAlfaMax); break;
-            case LimitApplied::None: break;
+            case LimitApplied::OffsetMin:
+                which << T(CalText::LimitOffsetMin);
+                break;
+            case LimitApplied::OffsetMax:
+                which << T(CalText::LimitOffsetMax);
+                break;
+            case LimitApplied::AlfaMin:
+                which << T(CalText::LimitAlfaMin);
+                break;
+            case LimitApplied::AlfaMax:
+                which << T(CalText::LimitAlfaMax);
+                break;
+            case LimitApplied::None:
+                break;
         }
         const int entries = result_.limits.entriesRaised + result_.limits.entriesLowered;
         if (entries > 0) which << T(CalText::LimitTable).arg(entries);
@@ -910,9 +994,13 @@ void Calibration::MoveOffset(double tCorr) {
     if (changed) WriteModelTable();
 }
 
-void Calibration::SetModel(const LineModel& m) { session_.Model().SetModel(m); }
+void Calibration::SetModel(const LineModel& m) {
+    session_.Model().SetModel(m);
+}
 
-bool Calibration::WriteModelTable() { return WriteTable(session_.Model().Model().Table()); }
+bool Calibration::WriteModelTable() {
+    return WriteTable(session_.Model().Model().Table());
+}
 
 bool Calibration::WriteTable(const CorTableArray& table) {
     ParamImage& image = session_.Image();
@@ -931,9 +1019,10 @@ bool Calibration::WriteTable(const CorTableArray& table) {
 
 QString Calibration::ReportLine(const QString& label, double tInjRef, double tInjMed, double tCorr,
                                 double offset, double tempVap, double pressVap) {
-    return label + QStringLiteral(" TInjRef ") + Num4(tInjRef) + QStringLiteral(" TInjMed ") + Num4(tInjMed) +
-           QStringLiteral(" TCorr ") + Num4(tCorr) + QStringLiteral(" Offset ") + Num4(offset) +
-           QStringLiteral(" TempVap ") + Num4(tempVap) + QStringLiteral(" PressVap ") + Num4(pressVap);
+    return label + QStringLiteral(" TInjRef ") + Num4(tInjRef) + QStringLiteral(" TInjMed ") +
+           Num4(tInjMed) + QStringLiteral(" TCorr ") + Num4(tCorr) + QStringLiteral(" Offset ") +
+           Num4(offset) + QStringLiteral(" TempVap ") + Num4(tempVap) +
+           QStringLiteral(" PressVap ") + Num4(pressVap);
 }
 
 bool Calibration::AppendReportEntry(const QString& path, const QString& line) {
@@ -956,7 +1045,8 @@ bool Calibration::AppendReportEntry(const QString& path, const QString& line) {
     return ok && synced;
 }
 
-void Calibration::WriteReport(const CalCycle& c, const QString& label, double tempVap, double pressVap) {
+void Calibration::WriteReport(const CalCycle& c, const QString& label, double tempVap,
+                              double pressVap) {
     const QString line =
         ReportLine(label, c.reference, c.measured, c.correction, c.offsetBefore, tempVap, pressVap);
     AppendReportEntry(SystemPath(QString::fromLatin1(kTaraCorrPath)), line);
@@ -973,14 +1063,16 @@ void Calibration::SetStep(int step) {
 
 QString Calibration::StepText() const {
     if (step_ < 0) return QString();
-    return T(CalText::Title) + QLatin1Char('\n') + QStringLiteral("%1").arg(step_, 2, 10, QLatin1Char('0'));
+    return T(CalText::Title) + QLatin1Char('\n') +
+           QStringLiteral("%1").arg(step_, 2, 10, QLatin1Char('0'));
 }
 
 CalInstruction Calibration::Instruction() const {
     const CalState s = state_ == CalState::AbortQuestion ? savedState_ : state_;
     switch (s) {
         case CalState::Start:
-        case CalState::WaitGasTemp: return CalInstruction::WarmUp;
+        case CalState::WaitGasTemp:
+            return CalInstruction::WarmUp;
         case CalState::IdleSettle:
         case CalState::IdleReference:
         case CalState::IdleWait:
@@ -989,15 +1081,18 @@ CalInstruction Calibration::Instruction() const {
         case CalState::ConfirmIdleWait:
         case CalState::ConfirmTaraMin:
         case CalState::End:
-        case CalState::EndWithLimit: return CalInstruction::Idle;
+        case CalState::EndWithLimit:
+            return CalInstruction::Idle;
         case CalState::RaisedWait:
         case CalState::RaisedReference:
         case CalState::TaraMax:
         case CalState::TaraMaxSettle:
         case CalState::ConfirmRaisedWait:
         case CalState::ConfirmTaraMax:
-        case CalState::ConfirmSettle: return CalInstruction::RaisedSpeed;
-        default: return CalInstruction::None;
+        case CalState::ConfirmSettle:
+            return CalInstruction::RaisedSpeed;
+        default:
+            return CalInstruction::None;
     }
 }
 

@@ -99,46 +99,46 @@ enum class CalState : uint8_t {
 // The calibration's texts: the entries after the dictionary's "[FrmCal]"
 // marker, in this order.
 enum class CalText : int {
-    Title = 0,          // LblCalStep's first line
-    MsgIdle,            // state 0
-    MsgStart,           // step 00
-    MsgWarmUp,          // step 00, waiting for the gas temperature
-    MsgIdleSettle,      // step 01, followed by the seconds left
-    MsgIdleReference,   // step 01
-    MsgRaise,           // step 02, %1 = target speed
-    MsgRaisedReference, // step 02
-    MsgTaraMax,         // step 02, %1 = cycle
-    MsgReturnIdle,      // step 03
-    MsgTaraMin,         // step 03, %1 = cycle
-    MsgEnd,             // state 20, %1 = OFFSET
-    MsgEndLimit,        // state 21, %1 = the limit
-    MsgQuestion,        // state 1
-    MsgAborted,         // state 23
-    MsgNotReady,        // engine message, %1 = seconds left
+    Title = 0,           // LblCalStep's first line
+    MsgIdle,             // state 0
+    MsgStart,            // step 00
+    MsgWarmUp,           // step 00, waiting for the gas temperature
+    MsgIdleSettle,       // step 01, followed by the seconds left
+    MsgIdleReference,    // step 01
+    MsgRaise,            // step 02, %1 = target speed
+    MsgRaisedReference,  // step 02
+    MsgTaraMax,          // step 02, %1 = cycle
+    MsgReturnIdle,       // step 03
+    MsgTaraMin,          // step 03, %1 = cycle
+    MsgEnd,              // state 20, %1 = OFFSET
+    MsgEndLimit,         // state 21, %1 = the limit
+    MsgQuestion,         // state 1
+    MsgAborted,          // state 23
+    MsgNotReady,         // engine message, %1 = seconds left
     MsgEngineStopped,
     MsgNotSlave,
-    TwoPointBox,        // the option's check box
-    MsgConfirmRaise,    // step 04, %1 = target speed
+    TwoPointBox,      // the option's check box
+    MsgConfirmRaise,  // step 04, %1 = target speed
     MsgConfirmMax,
     MsgConfirmReturnIdle,
     MsgConfirmMin,
-    PlotOffset,         // the convergence plot's legend
+    PlotOffset,  // the convergence plot's legend
     PlotDifference,
     PlotCycle,
     LimitOffsetMin,
     LimitOffsetMax,
     LimitAlfaMin,
     LimitAlfaMax,
-    LimitTable,         // %1 = entries
-    RpmLabel,           // TxtRpm's caption
-    TwoPointResult,     // %1 ALFA, %2 OFFSET, %3..%6 residuals
+    LimitTable,      // %1 = entries
+    RpmLabel,        // TxtRpm's caption
+    TwoPointResult,  // %1 ALFA, %2 OFFSET, %3..%6 residuals
     TwoPointImpossible,
-    AskGas,             // gascal-cli's question before switching to gas at the end
-    AskStart,           // gascal-cli's question before it starts
-    MsgGasFailed,       // the switch to gas at the end failed
-    MsgRestoreFailed,   // the abort could not put everything back
-    CmdYes,             // CmdCalStart's caption
-    CmdEsc,             // CmdCalCancel's caption
+    AskGas,            // gascal-cli's question before switching to gas at the end
+    AskStart,          // gascal-cli's question before it starts
+    MsgGasFailed,      // the switch to gas at the end failed
+    MsgRestoreFailed,  // the abort could not put everything back
+    CmdYes,            // CmdCalStart's caption
+    CmdEsc,            // CmdCalCancel's caption
     Count
 };
 
@@ -160,11 +160,11 @@ enum class EngineReason : uint8_t { None = 0, NotReady, EngineStopped, NotSlave 
 struct CalCycle {
     enum Kind : uint8_t { TaraMax, TaraMin, ConfirmBefore, ConfirmAfter, ConfirmIdle };
     Kind kind = TaraMax;
-    int number = 0;             // CalCycles after the cycle
-    double reference = 0;       // TInjRef, or the idle reference time
-    double measured = 0;        // TInjMed
-    double correction = 0;      // TCorr
-    double offsetBefore = 0;    // OFFSET the cycle measured with
+    int number = 0;           // CalCycles after the cycle
+    double reference = 0;     // TInjRef, or the idle reference time
+    double measured = 0;      // TInjMed
+    double correction = 0;    // TCorr
+    double offsetBefore = 0;  // OFFSET the cycle measured with
     double offsetAfter = 0;
     double Difference() const { return measured - reference; }
 };
@@ -183,7 +183,7 @@ struct CalResult {
 };
 
 class Calibration {
-public:
+  public:
     explicit Calibration(EcuSession& session);
     ~Calibration();
     Calibration(const Calibration&) = delete;
@@ -227,12 +227,12 @@ public:
     // Step 0..3 (4: the two-point check); -1 when none is shown.
     int Step() const { return step_; }
     bool Running() const { return state_ != CalState::Idle || timer_.Enabled(); }
-    QString Message() const { return message_; }          // LblCalMsg
-    QString StepText() const;                              // LblCalStep: title, newline, "02"
-    int Progress() const { return progress_; }             // ShpCalStep, 0..100
-    bool RpmOutOfRange() const { return blinkRpm_; }       // TxtRpm blinks
-    bool TempOutOfRange() const { return blinkTemp_; }     // TxtTmpVap(1) blinks
-    bool BlinkPhase() const { return blinkPhase_; }        // toggles every tick
+    QString Message() const { return message_; }        // LblCalMsg
+    QString StepText() const;                           // LblCalStep: title, newline, "02"
+    int Progress() const { return progress_; }          // ShpCalStep, 0..100
+    bool RpmOutOfRange() const { return blinkRpm_; }    // TxtRpm blinks
+    bool TempOutOfRange() const { return blinkTemp_; }  // TxtTmpVap(1) blinks
+    bool BlinkPhase() const { return blinkPhase_; }     // toggles every tick
     CalInstruction Instruction() const;
     double RaisedTargetRpm() const;
     int EngineMessageTicks() const { return engineMsgTicks_; }
@@ -269,7 +269,7 @@ public:
     // Appends one entry to \TaraCorr.txt, written whole. False when it could not.
     static bool AppendReportEntry(const QString& path, const QString& line);
 
-private:
+  private:
     void RunHandler();
     void EngineMessage(EngineReason reason);
     EngineReason CheckEngine() const;
@@ -335,7 +335,7 @@ private:
     int engineMsgTicks_ = 0;                // CalEngineMsgTicks
     EngineReason engineReason_ = EngineReason::None;
     bool readsOk_ = true;
-    bool started_ = false;     // backups taken: an abort has something to restore
+    bool started_ = false;  // backups taken: an abort has something to restore
     bool tableTouched_ = false;
     bool modelReset_ = false;
     bool tableWritePending_ = false;

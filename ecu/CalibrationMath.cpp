@@ -10,10 +10,16 @@ namespace gascal {
 
 namespace {
 constexpr double kTolerance = 1e-7;
-double Thousandths(double v) { return std::nearbyint(v * 1000) / 1000; }
-double Clean(double v) { return std::nearbyint(v * 1e9) / 1e9; }
+double Thousandths(double v) {
+    return std::nearbyint(v * 1000) / 1000;
+}
+double Clean(double v) {
+    return std::nearbyint(v * 1e9) / 1e9;
+}
 
-bool InBand(double v, double ref, double t) { return ref * (1 - t) <= v && v <= ref * (1 + t); }
+bool InBand(double v, double ref, double t) {
+    return ref * (1 - t) <= v && v <= ref * (1 + t);
+}
 
 double Signed(double M, double R, double gain, double largest) {
     const double c = RoundToOffsetSteps(std::min(std::fabs(M - R) * gain, largest));
@@ -31,18 +37,27 @@ std::optional<int> Index(const QString& text, int last) {
 
 double ApplyOp(QChar op, double value, double v) {
     switch (op.toLatin1()) {
-        case '+': return value + v;
-        case '-': return value - v;
-        case '*': return value * v;
-        case '#': return v;
-        default: return value;
+        case '+':
+            return value + v;
+        case '-':
+            return value - v;
+        case '*':
+            return value * v;
+        case '#':
+            return v;
+        default:
+            return value;
     }
 }
 
-bool YRuleActive(const ShapeRules::PointRule& r) { return r.yOp != QLatin1Char('R') && r.y != 0; }
+bool YRuleActive(const ShapeRules::PointRule& r) {
+    return r.yOp != QLatin1Char('R') && r.y != 0;
+}
 }  // namespace
 
-double RoundToOffsetSteps(double c) { return Thousandths(std::nearbyint(c / kOffsetStepMs) * kOffsetStepMs); }
+double RoundToOffsetSteps(double c) {
+    return Thousandths(std::nearbyint(c / kOffsetStepMs) * kOffsetStepMs);
+}
 
 double CorrectionA(double M, double R, double m, double r, double t, double gain, double largest) {
     if (InBand(M, R, t) && InBand(m, r, t)) return 0;
@@ -125,7 +140,8 @@ void ApplyShapeRules(LineModel& m, const ShapeRules& rules) {
 }
 
 void PlacePoint1(LineModel& m, double idleRefMs) {
-    const double x = std::floor(kPoint1IdleFactor * idleRefMs / kTableStepMs + kTolerance) * kTableStepMs;
+    const double x =
+        std::floor(kPoint1IdleFactor * idleRefMs / kTableStepMs + kTolerance) * kTableStepMs;
     m.ModXDefault[1] = Clean(x);
     m.ModXShift[1] = 0;
     m.Recompute();

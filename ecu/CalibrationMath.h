@@ -73,7 +73,9 @@ struct FinalLimitResult {
     LimitApplied line = LimitApplied::None;  // at most one of OFFSET and ALFA
     int entriesRaised = 0, entriesLowered = 0;
     CorTableArray table{};  // the model's table with the entries brought within limits
-    bool Any() const { return line != LimitApplied::None || entriesRaised > 0 || entriesLowered > 0; }
+    bool Any() const {
+        return line != LimitApplied::None || entriesRaised > 0 || entriesLowered > 0;
+    }
 };
 // Brings OFFSET or ALFA (at most one, in that order) within its limits, then
 // every table entry past the idle petrol time within the band the slope and

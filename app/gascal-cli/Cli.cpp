@@ -1226,8 +1226,8 @@ QString CliHelpText() {
         "comma. Data go to standard output, messages to standard error.\n"
         "\n"
         "Exit codes: 0 success, 2 usage or invalid input, 3 no ECU or link failure,\n"
-        "4 file error, 5 ECU incompatible, 6 calibration aborted, 7 upgrade failed or\n"
-        "incomplete.\n");
+        "4 file error, 5 ECU incompatible, 6 calibration aborted,\n"
+        "7 upgrade failed or incomplete.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {

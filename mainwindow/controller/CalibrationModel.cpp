@@ -8,7 +8,7 @@
 namespace gascal {
 
 namespace {
-constexpr double kPlotStepMs = 0.2;  // the plot's vertical range grows in these steps
+constexpr double kPlotStepMs = 0.2;   // the plot's vertical range grows in these steps
 constexpr double kPlotCycleStep = 5;  // ... and its horizontal one in these
 constexpr double kMinCycles = 10;
 }  // namespace
@@ -26,7 +26,9 @@ CalibrationModel::CalibrationModel(Calibration& calibration, MainController& con
 
 CalibrationModel::~CalibrationModel() = default;
 
-QString CalibrationModel::Text(CalText t) const { return cal_.Texts().value(static_cast<int>(t)); }
+QString CalibrationModel::Text(CalText t) const {
+    return cal_.Texts().value(static_cast<int>(t));
+}
 
 void CalibrationModel::CmdCalStart_Click() {
     const bool toGas = cal_.State() == CalState::End;
@@ -35,7 +37,9 @@ void CalibrationModel::CmdCalStart_Click() {
     if (toGas) emit waitCursor(false);
 }
 
-void CalibrationModel::CmdCalCancel_Click() { cal_.CmdCalCancel_Click(); }
+void CalibrationModel::CmdCalCancel_Click() {
+    cal_.CmdCalCancel_Click();
+}
 
 void CalibrationModel::SetTwoPoint(bool on) {
     if (!TwoPointEnabled() || on == cal_.TwoPoint()) return;

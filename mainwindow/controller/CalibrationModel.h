@@ -26,7 +26,7 @@ enum class BlinkColour { Normal, Yellow, Black };
 
 class CalibrationModel : public QObject {
     Q_OBJECT
-public:
+  public:
     CalibrationModel(Calibration& calibration, MainController& controller);
     ~CalibrationModel() override;
 
@@ -67,12 +67,12 @@ public:
     Plot PlotData() const;
     size_t PlottedCycles() const { return cal_.Cycles().size(); }
 
-signals:
+  signals:
     // Anything shown changed (every Timer3 tick and every click).
     void changed();
     void waitCursor(bool on);
 
-private:
+  private:
     BlinkColour Colour(bool outOfRange) const {
         if (!outOfRange) return BlinkColour::Normal;
         return cal_.BlinkPhase() ? BlinkColour::Yellow : BlinkColour::Black;

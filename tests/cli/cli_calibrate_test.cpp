@@ -22,7 +22,9 @@ std::shared_ptr<sim::SimEcu> RunningCar() {
     return NewEcu(o);
 }
 
-QStringList Lines(const QString& text) { return text.split('\n', Qt::SkipEmptyParts); }
+QStringList Lines(const QString& text) {
+    return text.split('\n', Qt::SkipEmptyParts);
+}
 
 uint64_t Sent(const sim::SimEcu& ecu, uint8_t command) {
     const auto& m = ecu.Counters().perCommand;
@@ -54,7 +56,8 @@ TEST(CliCalibrate, ACalibrationPrintsItsStepsEntriesResultAndModel) {
     ASSERT_GT(file.size(), 5);
     ASSERT_EQ(out.size(), file.size() + 1 + 9);
     EXPECT_EQ(out.mid(0, file.size()), file);
-    EXPECT_TRUE(out[file.size()].startsWith(QLatin1String("result: state 20, OFFSET at the end of step 03: ")))
+    EXPECT_TRUE(out[file.size()].startsWith(
+        QLatin1String("result: state 20, OFFSET at the end of step 03: ")))
         << out[file.size()].toStdString();
     const QStringList model = out.mid(file.size() + 1);
     EXPECT_TRUE(model[0].startsWith(QLatin1String("ALFA=1.000")));
@@ -103,7 +106,8 @@ TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
     Result r = RunVirtual({"--sim", "calibrate"}, ecu, inst);
     EXPECT_EQ(r.rc, 6);
     ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("switches the car between petrol and gas")));
+    EXPECT_TRUE(
+        prompts.shown[0].text.contains(QStringLiteral("switches the car between petrol and gas")));
     EXPECT_EQ(Sent(*ecu, CMD_SET_ECU_SLAVE), 0u);
     EXPECT_EQ(Sent(*ecu, CMD_WRT_MEM2), 0u);
 
@@ -120,4 +124,10 @@ TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
     EXPECT_TRUE(r.out.contains(QStringLiteral("\"TaraMax Verifica Dopo ")));
     EXPECT_FALSE(ecu->OnGas());
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+}
+
+TEST(CliCalibrate, HelpDocumentsTheCommandAndItsExitCode) {
+    const QString help = CliHelpText();
+    for (const char* word : {"calibrate [--yes] [--two-point]", "6 calibration aborted"})
+        EXPECT_TRUE(help.contains(word)) << word;
 }

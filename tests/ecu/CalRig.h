@@ -30,16 +30,20 @@ inline void CopyInstallFolder(const QString& from, const QString& to) {
 
 inline sim::FitterTask TaskFor(CalInstruction i) {
     switch (i) {
-        case CalInstruction::WarmUp: return sim::FitterTask::WarmUp;
-        case CalInstruction::Idle: return sim::FitterTask::Idle;
-        case CalInstruction::RaisedSpeed: return sim::FitterTask::RaisedSpeed;
-        case CalInstruction::None: break;
+        case CalInstruction::WarmUp:
+            return sim::FitterTask::WarmUp;
+        case CalInstruction::Idle:
+            return sim::FitterTask::Idle;
+        case CalInstruction::RaisedSpeed:
+            return sim::FitterTask::RaisedSpeed;
+        case CalInstruction::None:
+            break;
     }
     return sim::FitterTask::None;
 }
 
 class CalRig {
-public:
+  public:
     static sim::SimOptions Options(const sim::InjectorCurve& curve = {}) {
         sim::SimOptions o;
         o.key = o.engineRunning = o.warm = true;
@@ -47,8 +51,10 @@ public:
         return o;
     }
     explicit CalRig(sim::SimOptions o = Options()) : scopeEvents(ev), scopePrompts(prompts) {
-        CopyInstallFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), dir.path() + "/BIN");
-        CopyInstallFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), dir.path() + "/LNG");
+        CopyInstallFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"),
+                          dir.path() + "/BIN");
+        CopyInstallFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"),
+                          dir.path() + "/LNG");
         ecu = std::make_shared<sim::SimEcu>(o);
         provider = std::make_unique<sim::SimUsbProvider>(ecu);
         session = std::make_unique<EcuSession>(dir.path(), provider.get());
@@ -58,7 +64,8 @@ public:
         fitter = std::make_unique<sim::SimFitter>(ecu);
         // The fitter reads the screen after every tick.
         cal->OnChanged([this] {
-            if (followInstructions) fitter->Follow(TaskFor(cal->Instruction()), cal->RaisedTargetRpm());
+            if (followInstructions)
+                fitter->Follow(TaskFor(cal->Instruction()), cal->RaisedTargetRpm());
         });
         cal->OnReportEntry([this](const QString& line) { entries << line; });
         cycle->Load();
@@ -73,20 +80,27 @@ public:
     }
 
     bool GoOnline() {
-        return ev.RunUntil([this] { return cycle->Online() && !cycle->FirstRefreshPending(); }, 30e6);
+        return ev.RunUntil([this] { return cycle->Online() && !cycle->FirstRefreshPending(); },
+                           30e6);
     }
     void RunFor(double s) { ev.RunFor(s * 1e6); }
-    bool RunUntil(const std::function<bool()>& pred, double s) { return ev.RunUntil(pred, s * 1e6); }
+    bool RunUntil(const std::function<bool()>& pred, double s) {
+        return ev.RunUntil(pred, s * 1e6);
+    }
     bool RunToState(CalState st, double s = 600) {
         return RunUntil([&] { return cal->State() == st; }, s);
     }
     // Starts with "Yes" and runs until the result (state 20 or 21).
     bool Calibrate(double maxS = 900) {
         cal->CmdCalStart_Click();
-        return RunUntil([&] {
-            return cal->State() == CalState::End || cal->State() == CalState::EndWithLimit ||
-                   cal->State() == CalState::Idle;
-        }, maxS) && cal->State() != CalState::Idle;
+        return RunUntil(
+                   [&] {
+                       return cal->State() == CalState::End ||
+                              cal->State() == CalState::EndWithLimit ||
+                              cal->State() == CalState::Idle;
+                   },
+                   maxS) &&
+               cal->State() != CalState::Idle;
     }
 
     // The car's petrol controller's demand, the mean of the cylinders over

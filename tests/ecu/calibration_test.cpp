@@ -53,12 +53,14 @@ TEST(CalibrationOnSim, AWholeCalibrationFindsTheOffsetAndLogsEveryCycle) {
         static QString last;
         if (qEnvironmentVariableIsSet("CAL_TRACE") && r.cal->Message() != last) {
             last = r.cal->Message();
-            std::fprintf(stderr, "%8.2f [%d] %s\n", MicroSeconds() / 1e6, static_cast<int>(r.cal->State()),
-                         qPrintable(last));
+            std::fprintf(stderr, "%8.2f [%d] %s\n", MicroSeconds() / 1e6,
+                         static_cast<int>(r.cal->State()), qPrintable(last));
         }
     });
     std::vector<int> steps;
-    r.cal->OnStepChanged([&](int s) { if (s >= 0) steps.push_back(s); });
+    r.cal->OnStepChanged([&](int s) {
+        if (s >= 0) steps.push_back(s);
+    });
 
     ASSERT_TRUE(r.Calibrate());
     EXPECT_EQ(r.cal->State(), CalState::End) << r.cal->Message().toStdString();
@@ -89,9 +91,10 @@ TEST(CalibrationOnSim, AWholeCalibrationFindsTheOffsetAndLogsEveryCycle) {
     const QStringList file = FileLines(r.ReportPath());
     ASSERT_EQ(file.size(), static_cast<int>(cycles.size()));
     ASSERT_EQ(r.entries.size(), file.size());
-    const QRegularExpression shape(QStringLiteral(
-        "^\"Tara(Max|Min) Ciclo (\\d+)  TInjRef -?[\\d,]+ TInjMed -?[\\d,]+ TCorr -?[\\d,]+ Offset -?[\\d,]+ "
-        "TempVap -?[\\d,]+ PressVap -?[\\d,]+\"$"));
+    const QRegularExpression shape(
+        QStringLiteral("^\"Tara(Max|Min) Ciclo (\\d+)  TInjRef -?[\\d,]+ TInjMed -?[\\d,]+ TCorr "
+                       "-?[\\d,]+ Offset -?[\\d,]+ "
+                       "TempVap -?[\\d,]+ PressVap -?[\\d,]+\"$"));
     int maxCycles = 0, minCycles = 0;
     for (int i = 0; i < file.size(); ++i) {
         EXPECT_EQ(file[i], QLatin1Char('"') + r.entries[i] + QLatin1Char('"'));
@@ -104,8 +107,9 @@ TEST(CalibrationOnSim, AWholeCalibrationFindsTheOffsetAndLogsEveryCycle) {
             EXPECT_EQ(n, ++minCycles);
         // The entry carries the cycle's own numbers.
         const CalCycle& c = cycles[static_cast<size_t>(i)];
-        EXPECT_TRUE(file[i].contains(QStringLiteral(" Offset ") +
-                                     QString::number(c.offsetBefore).replace(QLatin1Char('.'), QLatin1Char(','))))
+        EXPECT_TRUE(file[i].contains(
+            QStringLiteral(" Offset ") +
+            QString::number(c.offsetBefore).replace(QLatin1Char('.'), QLatin1Char(','))))
             << file[i].toStdString();
     }
     EXPECT_GT(maxCycles, 0);
@@ -150,18 +154,20 @@ TEST(CalibrationAccuracy, ResidualsAtIdleAndRaisedSpeedForEveryCurve) {
             EXPECT_LE(std::fabs(idle), kOffsetStepMs);
             if (twoPoint) {
                 ASSERT_TRUE(res.twoPoint.possible);
-                ASSERT_TRUE(res.residualRaisedBefore && res.residualRaisedAfter && res.residualIdleAfter);
+                ASSERT_TRUE(res.residualRaisedBefore && res.residualRaisedAfter &&
+                            res.residualIdleAfter);
                 if (!res.twoPoint.alfaLimited) {
                     EXPECT_LE(std::fabs(raised), kOffsetStepMs);
                 }
             }
         }
     }
-    std::printf("\n%-8s %-10s %10s %12s %7s %8s\n", "curve", "two-point", "idle (ms)", "raised (ms)", "ALFA",
-                "OFFSET");
+    std::printf("\n%-8s %-10s %10s %12s %7s %8s\n", "curve", "two-point", "idle (ms)",
+                "raised (ms)", "ALFA", "OFFSET");
     for (const Row& row : rows)
-        std::printf("%-8s %-10s %+10.3f %+12.3f %7.3f %8.3f%s\n", row.curve, row.twoPoint ? "yes" : "no",
-                    row.idle, row.raised, row.alfa, row.offset, row.alfaLimited ? " (ALFA limited)" : "");
+        std::printf("%-8s %-10s %+10.3f %+12.3f %7.3f %8.3f%s\n", row.curve,
+                    row.twoPoint ? "yes" : "no", row.idle, row.raised, row.alfa, row.offset,
+                    row.alfaLimited ? " (ALFA limited)" : "");
 }
 
 namespace {
@@ -205,10 +211,11 @@ void EscEsc(CalRig& r) {
 }  // namespace
 
 TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
-    const CalState where[] = {CalState::IdleSettle,    CalState::IdleReference, CalState::RaisedWait,
-                              CalState::RaisedReference, CalState::TaraMax,     CalState::TaraMaxSettle,
-                              CalState::IdleWait,      CalState::TaraMin,       CalState::TaraMinSettle,
-                              CalState::End};
+    const CalState where[] = {CalState::IdleSettle,    CalState::IdleReference,
+                              CalState::RaisedWait,    CalState::RaisedReference,
+                              CalState::TaraMax,       CalState::TaraMaxSettle,
+                              CalState::IdleWait,      CalState::TaraMin,
+                              CalState::TaraMinSettle, CalState::End};
     for (const CalState st : where) {
         SCOPED_TRACE(static_cast<int>(st));
         CalRig r;
@@ -235,7 +242,8 @@ TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
     ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
     cold.RunFor(2);
     EXPECT_TRUE(cold.cal->TempOutOfRange());
-    EXPECT_TRUE(cold.cal->Message().contains(QStringLiteral(" < 50,00"))) << cold.cal->Message().toStdString();
+    EXPECT_TRUE(cold.cal->Message().contains(QStringLiteral(" < 50,00")))
+        << cold.cal->Message().toStdString();
     EXPECT_EQ(cold.ecu->Mode(), sim::EcuMode::Slave);
     EscEsc(cold);
     ExpectRestored(cold, before);
@@ -273,7 +281,8 @@ TEST(CalibrationAbort, TheEngineCheckAbortsNineTicksLaterAndAtOnceWhileWarmingUp
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
     // The message counts 9 .. 1 on nine ticks in the cycle's state, then the
     // calibration aborts.
-    auto first = std::find_if(ticks.begin(), ticks.end(), [](const auto& t) { return t.second > 0; });
+    auto first =
+        std::find_if(ticks.begin(), ticks.end(), [](const auto& t) { return t.second > 0; });
     ASSERT_NE(first, ticks.end());
     for (int left = 9; left >= 1; --left, ++first) {
         ASSERT_NE(first, ticks.end());
@@ -290,7 +299,8 @@ TEST(CalibrationAbort, TheEngineCheckAbortsNineTicksLaterAndAtOnceWhileWarmingUp
     cold.ecu->Engine().SetWarm(false);
     ASSERT_TRUE(cold.GoOnline());
     std::vector<std::pair<CalState, int>> coldTicks;
-    cold.cal->OnChanged([&] { coldTicks.emplace_back(cold.cal->State(), cold.cal->EngineMessageTicks()); });
+    cold.cal->OnChanged(
+        [&] { coldTicks.emplace_back(cold.cal->State(), cold.cal->EngineMessageTicks()); });
     cold.cal->CmdCalStart_Click();
     ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
     cold.followInstructions = false;

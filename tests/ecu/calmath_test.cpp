@@ -25,8 +25,10 @@ LineModel Straight(double alfa = 1, double offset = 0) {
     return m;
 }
 double LineThrough(const LineModel& m, int a, int b, int k) {
-    const auto ua = static_cast<size_t>(a), ub = static_cast<size_t>(b), uk = static_cast<size_t>(k);
-    return m.ModY[ua] + (m.ModY[ub] - m.ModY[ua]) / (m.ModX[ub] - m.ModX[ua]) * (m.ModX[uk] - m.ModX[ua]);
+    const auto ua = static_cast<size_t>(a), ub = static_cast<size_t>(b),
+               uk = static_cast<size_t>(k);
+    return m.ModY[ua] +
+           (m.ModY[ub] - m.ModY[ua]) / (m.ModX[ub] - m.ModX[ua]) * (m.ModX[uk] - m.ModX[ua]);
 }
 }  // namespace
 
@@ -36,7 +38,8 @@ TEST(CalCorrections, TheSignFollowsTheDemandOnGasAgainstPetrol) {
     // reference still moves OFFSET: down, since the gas is too rich.
     EXPECT_DOUBLE_EQ(CorrectionA(9.8, 10.0, 0, 2400, kBand, kGain, kLargest), -0.104);
     EXPECT_DOUBLE_EQ(CorrectionA(10.2, 10.0, 0, 2400, kBand, kGain, kLargest), 0.104);
-    EXPECT_DOUBLE_EQ(CorrectionA(8.0, 10.0, 0, 2400, kBand, kGain, kLargest), -0.312);  // at most 0.312
+    EXPECT_DOUBLE_EQ(CorrectionA(8.0, 10.0, 0, 2400, kBand, kGain, kLargest),
+                     -0.312);  // at most 0.312
     EXPECT_DOUBLE_EQ(CorrectionA(12.0, 10.0, 0, 2400, kBand, kGain, kLargest), 0.312);
     // Both pairs in their bands: no correction.
     EXPECT_DOUBLE_EQ(CorrectionA(10.2, 10.0, 2450, 2400, kBand, kGain, kLargest), 0);
@@ -49,7 +52,7 @@ TEST(CalCorrections, TheSignFollowsTheDemandOnGasAgainstPetrol) {
 }
 
 TEST(CalCorrections, IdleCorrectionHasABand) {
-    EXPECT_DOUBLE_EQ(CorrectionB(3.35, 3.3, kBand, kGain, 0.208), 0);   // within 3 %
+    EXPECT_DOUBLE_EQ(CorrectionB(3.35, 3.3, kBand, kGain, 0.208), 0);      // within 3 %
     EXPECT_DOUBLE_EQ(CorrectionB(3.60, 3.3, kBand, kGain, 0.208), 0.104);  // 0.15 is 1.44 steps
     EXPECT_DOUBLE_EQ(CorrectionB(4.30, 3.3, kBand, kGain, 0.208), 0.208);  // capped
     EXPECT_DOUBLE_EQ(CorrectionB(3.0, 3.3, kBand, kGain, 0.208), -0.104);
@@ -211,9 +214,12 @@ TEST(CalEnd, TwoPointLineThroughBothBalances) {
 }
 
 TEST(CalReport, EntriesAreWholeQuotedLines) {
-    EXPECT_EQ(Calibration::ReportLine(QStringLiteral("TaraMax Ciclo 3 "), 6.06251, 6.1, -0.104, 0.832, 72, 1.0514),
-              QStringLiteral("TaraMax Ciclo 3  TInjRef 6,0625 TInjMed 6,1 TCorr -0,104 Offset 0,832 TempVap 72 "
-                             "PressVap 1,0514"));
+    EXPECT_EQ(
+        Calibration::ReportLine(QStringLiteral("TaraMax Ciclo 3 "), 6.06251, 6.1, -0.104, 0.832, 72,
+                                1.0514),
+        QStringLiteral(
+            "TaraMax Ciclo 3  TInjRef 6,0625 TInjMed 6,1 TCorr -0,104 Offset 0,832 TempVap 72 "
+            "PressVap 1,0514"));
     QTemporaryDir dir;
     const QString path = dir.path() + "/TaraCorr.txt";
     ASSERT_TRUE(Calibration::AppendReportEntry(path, QStringLiteral("a")));

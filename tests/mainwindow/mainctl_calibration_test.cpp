@@ -22,32 +22,37 @@ struct CalTab {
     sim::SimFitter fitter;
     CalibrationModel& m;
     bool follow = true;
-    QStringList stepTexts;          // distinct LblCalStep texts, in order
-    int progressDrops = 0;          // the bar going back while a run goes on
+    QStringList stepTexts;  // distinct LblCalStep texts, in order
+    int progressDrops = 0;  // the bar going back while a run goes on
     int lastProgress = 0;
-    std::vector<bool> cursor;       // waitCursor signals
+    std::vector<bool> cursor;  // waitCursor signals
 
     explicit CalTab(sim::SimOptions o = SimSession::DefaultOptions())
         : s(o), fitter(s.ecu), m(s.session->CalModel()) {
         QObject::connect(&m, &CalibrationModel::changed, [this] {
             // The fitter reads the tab after every change.
             if (follow)
-                fitter.Follow(static_cast<sim::FitterTask>(m.Cal().Instruction()), m.Cal().RaisedTargetRpm());
-            if (!m.StepText().isEmpty() && (stepTexts.isEmpty() || stepTexts.last() != m.StepText()))
+                fitter.Follow(static_cast<sim::FitterTask>(m.Cal().Instruction()),
+                              m.Cal().RaisedTargetRpm());
+            if (!m.StepText().isEmpty() &&
+                (stepTexts.isEmpty() || stepTexts.last() != m.StepText()))
                 stepTexts << m.StepText();
             if (m.Running() && m.Progress() < lastProgress && m.Progress() != 0) ++progressDrops;
             lastProgress = m.Progress();
         });
-        QObject::connect(&m, &CalibrationModel::waitCursor, [this](bool on) { cursor.push_back(on); });
+        QObject::connect(&m, &CalibrationModel::waitCursor,
+                         [this](bool on) { cursor.push_back(on); });
     }
     Calibration& cal() { return m.Cal(); }
     bool RunToState(CalState st, double s_ = 600) {
         return s.RunUntil([&] { return cal().State() == st; }, s_);
     }
     bool RunToEnd() {
-        return s.RunUntil([&] {
-            return cal().State() == CalState::End || cal().State() == CalState::EndWithLimit;
-        }, 900);
+        return s.RunUntil(
+            [&] {
+                return cal().State() == CalState::End || cal().State() == CalState::EndWithLimit;
+            },
+            900);
     }
     QString T(CalText t) const { return m.Text(t); }
 };
@@ -100,7 +105,8 @@ TEST(CalibrationTab, AWholeCalibrationAsTheTabShowsIt) {
 
     ASSERT_TRUE(t.RunToEnd()) << t.m.Message().toStdString();
     const QString title = t.T(CalText::Title);
-    EXPECT_EQ(t.stepTexts, (QStringList{title + "\n00", title + "\n01", title + "\n02", title + "\n03"}));
+    EXPECT_EQ(t.stepTexts,
+              (QStringList{title + "\n00", title + "\n01", title + "\n02", title + "\n03"}));
     EXPECT_EQ(t.progressDrops, 0);
     // The result: no step, a full bar, the result text, both buttons.
     EXPECT_TRUE(t.m.StepText().isEmpty());
@@ -135,8 +141,8 @@ TEST(CalibrationTab, EscAsksFirstYesResumesEscAtTheQuestionPutsEverythingBack) {
     const auto tableBefore = t.s.ecu->Working().table;
     const LineModel modelBefore = t.s.session->Ecu().Model().Model();
     t.m.CmdCalStart_Click();
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 1; },
-                             300));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 1; }, 300));
     const int cycles = t.cal().CalCycles();
     t.m.CmdCalCancel_Click();
     EXPECT_EQ(t.m.Message(), t.T(CalText::MsgQuestion));
@@ -156,10 +162,12 @@ TEST(CalibrationTab, EscAsksFirstYesResumesEscAtTheQuestionPutsEverythingBack) {
     EXPECT_FALSE(t.m.StartEnabled());
     EXPECT_FALSE(t.m.CancelEnabled());
     bool sawAborted = false;
-    ASSERT_TRUE(t.s.RunUntil([&] {
-        sawAborted |= t.m.Message().startsWith(t.T(CalText::MsgAborted));
-        return !t.m.Running();
-    }, 60));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] {
+            sawAborted |= t.m.Message().startsWith(t.T(CalText::MsgAborted));
+            return !t.m.Running();
+        },
+        60));
     t.s.RunFor(1);
     EXPECT_TRUE(sawAborted);
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
@@ -191,7 +199,8 @@ TEST(CalibrationTab, OutOfRangeBoxesBlinkAndTheMessageSaysHowFarOff) {
         }
         EXPECT_EQ(seen, (std::set<BlinkColour>{BlinkColour::Yellow, BlinkColour::Black}));
         EXPECT_GE(toggles, 6);
-        EXPECT_TRUE(t.m.Message().contains(QStringLiteral(" < 1980"))) << t.m.Message().toStdString();
+        EXPECT_TRUE(t.m.Message().contains(QStringLiteral(" < 1980")))
+            << t.m.Message().toStdString();
         EXPECT_EQ(t.cal().State(), CalState::RaisedWait);
     }
     {
@@ -209,7 +218,8 @@ TEST(CalibrationTab, OutOfRangeBoxesBlinkAndTheMessageSaysHowFarOff) {
             EXPECT_EQ(t.m.RpmColour(), BlinkColour::Normal);
         }
         EXPECT_EQ(seen, (std::set<BlinkColour>{BlinkColour::Yellow, BlinkColour::Black}));
-        EXPECT_TRUE(t.m.Message().contains(QRegularExpression(QStringLiteral("\n-?\\d+,\\d\\d < 50,00$"))))
+        EXPECT_TRUE(
+            t.m.Message().contains(QRegularExpression(QStringLiteral("\n-?\\d+,\\d\\d < 50,00$"))))
             << t.m.Message().toStdString();
     }
 }
@@ -224,7 +234,8 @@ TEST(CalibrationTab, TextsComeFromTheDictionaryInEnglishAndItalian) {
     for (int lang = 0; lang <= 1; ++lang) {
         EXPECT_EQ(lingue.VoceDizionario(lang, 500), QStringLiteral("[FrmCal]"));
         for (int k = 0; k < static_cast<int>(CalText::Count); ++k)
-            EXPECT_NE(lingue.VoceDizionario(lang, 501 + k), QStringLiteral("-")) << lang << " " << k;
+            EXPECT_NE(lingue.VoceDizionario(lang, 501 + k), QStringLiteral("-"))
+                << lang << " " << k;
     }
     EXPECT_EQ(t.cal().Texts(), Calibration::EnglishTexts());
     const QRegularExpression placeholder(QStringLiteral("%\\d"));
@@ -266,8 +277,8 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     const auto tableBefore = t.s.ecu->Working().table;
     const auto mem3Before = t.s.ecu->Working().mem3;
     t.m.CmdCalStart_Click();
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 2; },
-                             300));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 2; }, 300));
     ASSERT_NE(t.s.ecu->Working().table, tableBefore);
     ASSERT_EQ(t.s.ecu->Mode(), sim::EcuMode::Slave);
     const double askedUs = MicroSeconds();
