@@ -23,6 +23,10 @@ enum PortStatus : uint32_t {
     PORT_INSUFFICIENT_RESOURCES = 5,
     PORT_INVALID_PARAMETER = 6,
     PORT_INVALID_BAUD_RATE = 7,
+    // Why a device could not be opened, beyond the cable driver's own codes:
+    // the user may not read and write it, or another program holds it.
+    PORT_ACCESS_DENIED = 0x100,
+    PORT_DEVICE_BUSY = 0x101,
     PORT_OTHER_ERROR = 18,
 };
 

@@ -155,4 +155,11 @@ bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error) {
     return true;
 }
 
+void UseSimulatedEcuPort(ClsComm& comm) {
+    comm.SetUsbCom(1);
+    comm.SetUsbDeviceIndex(0);
+    comm.SetFlagRicercaCom(SEARCH_OFF);
+    comm.SetMemoDatiCom(false);
+}
+
 }  // namespace gascal

@@ -153,4 +153,10 @@ PortOption ClassifyPortOption(const QString& port, int* com = nullptr, QString* 
 // keeps its own port. False with a message when the text names no port.
 bool ApplyPortOption(const QString& port, ClsComm& comm, QString* error);
 
+// The simulated ECU, put in front of the USB devices, for this run only: the
+// link uses USB device 0 without a search, and the settings file keeps the
+// user's own port (a later start without the simulator looks for the ECU
+// where it did before).
+void UseSimulatedEcuPort(ClsComm& comm);
+
 }  // namespace gascal

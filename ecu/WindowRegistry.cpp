@@ -20,4 +20,10 @@ const WindowOpener* WindowRegistry::Find(const QString& name) {
     return it == Openers().end() ? nullptr : &it->second;
 }
 
+QStringList WindowRegistry::Names() {
+    QStringList names;
+    for (const auto& entry : Openers()) names << entry.first;
+    return names;
+}
+
 }  // namespace gascal

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -34,6 +35,8 @@ public:
     static void Register(const QString& name, WindowOpener open);
     // Null when no window of that name is part of this build.
     static const WindowOpener* Find(const QString& name);
+    // Every window of this build, by name.
+    static QStringList Names();
 };
 
 // Registers a window at start-up: one static object per window's source file.

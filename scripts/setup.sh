@@ -10,6 +10,9 @@ PACKAGES=(g++ make cmake ninja-build pkg-config ccache git
           qt6-base-dev qt6-serialport-dev libqt6serialport6 libgl-dev
           libftdi1-dev libgtest-dev libgmock-dev googletest
           xvfb xauth)
+# More packages for one purpose (scripts/package.sh adds what cpack needs).
+read -r -a extra <<< "${GASCAL_EXTRA_PACKAGES:-}"
+PACKAGES+=("${extra[@]}")
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -12,6 +12,7 @@
 #include "app/gascal-cli/CliUpgrade.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
+#include "common/InstallTree.h"
 #include "data/core/ClsLingue.h"
 #include "data/core/DataTexts.h"
 #include "data/core/ParamFile.h"
@@ -22,6 +23,7 @@
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
 #include "link/core/MachinePorts.h"
+#include "link/core/PortDiagnosis.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
 #include "common/Prompts.h"
@@ -396,6 +398,9 @@ int CliSession::Connect() {
     });
     if (found) return CLI_OK;
     err_ << "No ECU answered within " << o_.timeoutS << " s.\n";
+    // What each port tried said, with the fix for a missing permission.
+    const std::vector<PortAttempt>& tried = ecu_->Comm().SearchReport().Attempts();
+    if (!tried.empty()) err_ << PortSearchMessage(tried, PortTextDefaults()) << "\n";
     return CLI_LINK;
 }
 
@@ -1015,6 +1020,32 @@ int CliSession::CmdExport(QStringList args) {
     return CLI_OK;
 }
 
+// --list-ports: what each port stands for and whether it can be opened.
+int ListPorts(const CliOptions& o, QTextStream& out) {
+    // A device path given with --port is listed as COM1.
+    if (!o.port.isEmpty() && ClassifyPortOption(o.port) == PortOption::Device)
+        SetSerialOverride(o.port.trimmed(), 1);
+    auto provider = MakeMachinePortProvider();
+    const std::vector<PortAttempt> ports = ProbePorts(*provider);
+    const QStringList texts = PortTextDefaults();
+    for (const PortAttempt& p : ports) {
+        const QString name = p.usb ? PortLabel(p) : QStringLiteral("COM%1").arg(p.number);
+        const bool present = p.usb ? p.fault != PortFault::NoDevice : !p.device.isEmpty();
+        QString line = name + QStringLiteral(" = ");
+        if (!present) {
+            line += QStringLiteral("(none)");
+        } else {
+            line += (p.usb ? QStringLiteral("FTDI USB cable") : p.device) + QStringLiteral(": ") +
+                    PortFaultText(texts, p.fault);
+        }
+        out << line << "\n";
+    }
+    const QStringList fixes = PortFixLines(ports, texts);
+    if (!fixes.isEmpty()) out << "\n" << fixes.join(QLatin1Char('\n')) << "\n";
+    out.flush();
+    return CLI_OK;
+}
+
 }  // namespace
 
 int CliSession::CmdCalibrate(QStringList args) {
@@ -1150,7 +1181,10 @@ QString CliHelpText() {
         "                    Disables the port search; the\n"
         "                    settings file is left unchanged.\n"
         "  --sim             use the built-in simulated ECU (USB device 0).\n"
-        "  --list-ports      show what COM1..COM9 stand for on this machine and exit.\n"
+        "  --list-ports      show what COM1..COM9 and the USB cable stand for on this\n"
+        "                    machine, whether each can be opened (no device, permission\n"
+        "                    denied, busy) and how to fix a missing permission; with\n"
+        "                    --port PATH that device is listed as COM1.\n"
         "  Neither: BIN/SetCom.ini decides; without it the ports are searched (USB, COM1\n"
         "  .. COM9) and the port found is written to the settings file.\n"
         "  --timeout S       how long to wait for an ECU (default 30 s).\n"
@@ -1237,12 +1271,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
             out << CliHelpText();
             return CLI_OK;
         }
-        if (o.listPorts) {
-            // What COM1..COM9 stand for on this machine.
-            for (const QString& line : SerialPortMap()) out << line << "\n";
-            out.flush();
-            return CLI_OK;
-        }
+        if (o.listPorts) return ListPorts(o, out);
         if (o.command.isEmpty()) throw UsageError(QStringLiteral("no command given"));
         static const QStringList commands{"identify",    "live",        "get",
                                           "set",         "save-params", "load-params",
@@ -1265,13 +1294,14 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         }
         QString dir = o.installDir;
         if (dir.isEmpty()) dir = env.defaultInstallDir;
-        if (dir.isEmpty())
-            dir = DeriveInstallDir(QDir::fromNativeSeparators(QCoreApplication::applicationDirPath()));
-        if (!IsFolder(dir)) {
-            err << "The installation folder does not exist: " << dir << "\n";
+        // The build tree beside the program, else the user's own copy of the
+        // installed tree (docs/installing.md).
+        const InstallLocation location = LocateInstallDir(QCoreApplication::applicationDirPath(), dir);
+        if (location.dir.isEmpty()) {
+            err << location.error << "\n";
             return CLI_FILE;
         }
-        SetInstallDir(QDir(dir).absolutePath());
+        SetInstallDir(location.dir);
         o.installDir = InstallDir();
         CliSession session(o, out, err, env);
         const int rc = session.Run();

@@ -3,9 +3,10 @@
 //   gascal [--sim] [--install-dir DIR] [--port USB|COM1..COM9|PATH]
 //
 // --sim puts the built-in simulated ECU (engine idling, warm, key on) in
-// front of the USB devices, so the port search finds it; the Simulator menu
-// then offers a panel to play the car. --port chooses the port instead of
-// the settings file (a device path stands for COM1).
+// front of the USB devices and uses it for this run, without a search and
+// without changing the port settings; the Simulator menu then offers a panel
+// to play the car. --port chooses the port instead of the settings file (a
+// device path stands for the configured COM number, COM1 when none).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include "app/gascal/MapDrive.h"
 #include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
+#include "common/InstallTree.h"
 #include "common/widgets/QtPrompts.h"
 #include "ecu/WindowRegistry.h"
 #include "link/core/MachinePorts.h"
@@ -101,12 +103,15 @@ int main(int argc, char** argv) {
                        driveOpt, shotCalOpt});
     parser.process(app);
 
-    QString installDir = parser.value(dirOpt);
-    if (installDir.isEmpty()) installDir = DeriveInstallDir(QCoreApplication::applicationDirPath());
-    if (!IsFolder(installDir)) {
-        std::fprintf(stderr, "gascal: installation folder %s not found\n", qPrintable(installDir));
+    // The build tree beside the program, else the user's own copy of the
+    // installed tree (docs/installing.md).
+    const InstallLocation location =
+        LocateInstallDir(QCoreApplication::applicationDirPath(), parser.value(dirOpt));
+    if (location.dir.isEmpty()) {
+        std::fprintf(stderr, "gascal: %s\n", qPrintable(location.error));
         return 2;
     }
+    const QString installDir = location.dir;
 
     QtPrompts prompts;
     SetPrompts(&prompts);
@@ -114,7 +119,7 @@ int main(int argc, char** argv) {
     std::shared_ptr<sim::SimEcu> ecu;
     std::unique_ptr<sim::SimUsbProvider> simUsb;
     std::unique_ptr<SimBridge> bridge;
-    if (parser.isSet(simOpt)) {
+    auto makeSimulator = [&] {
         sim::SimOptions o;
         o.firmwareVersion = QString::fromLatin1(kSimVersion);
         o.firmwareDate = QString::fromLatin1(kSimDate);
@@ -131,7 +136,8 @@ int main(int argc, char** argv) {
         ecu = std::make_shared<sim::SimEcu>(o);
         simUsb = std::make_unique<sim::SimUsbProvider>(ecu);
         bridge = std::make_unique<SimBridge>(ecu);
-    }
+    };
+    if (parser.isSet(simOpt)) makeSimulator();
     auto provider = MakeMachinePortProvider(simUsb.get());
 
     auto session = std::make_unique<MainSession>(installDir, provider.get());
@@ -141,6 +147,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "gascal: %s\n", qPrintable(error));
             return 2;
         }
+    } else if (simUsb) {
+        UseSimulatedEcuPort(session->Ecu().Comm());
+        session->Ecu().Supervisor().TickCurrentPort();
     }
     CommLogWriter log;
     log.Install();
@@ -149,6 +158,14 @@ int main(int argc, char** argv) {
     auto window = std::make_unique<FrmKT540>(*session);
     prompts.SetParent(window.get());
     if (bridge) window->SetSimControl(bridge.get());
+    // A first start that finds no ECU offers the simulated one.
+    if (!simUsb) {
+        session->SearchWatch().SetSimulatorStarter([&] {
+            makeSimulator();
+            provider->AddUsbFront(simUsb.get());
+            window->SetSimControl(bridge.get());
+        });
+    }
     window->show();
     CentreWindow(window.get());
     session->LoadAndStart();

@@ -44,6 +44,7 @@
 
 #include "common/Port.h"
 #include "link/core/AnswerQueue.h"
+#include "link/core/PortDiagnosis.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
 
@@ -350,6 +351,11 @@ class ClsComm {
     // ECU: the search stops and the settings file remembers the port.
     void StopSearchAndRemember(const QString& pathIni = QStringLiteral("\\BIN\\SetCom.ini"));
     int LastLoggedState() const { return lastLoggedState_; }
+    // What the ports tried since the last valid answer said (busy, no
+    // permission, no device, no answer), and how many whole search rounds
+    // ended without an ECU.
+    PortSearchReport& SearchReport() { return searchReport_; }
+    const PortSearchReport& SearchReport() const { return searchReport_; }
 
     // Handle file \BIN\Handle.ini.
     void FileHandleRecord(uint32_t handle);
@@ -371,6 +377,8 @@ class ClsComm {
     void LogPortFailure(const char* call);
     Port* ActivePort() const;
     void OpenStep();
+    // Records the outcome at the port just tried.
+    void RecordAttempt(PortFault fault);
     void ExchangeFailed(const char* message);
     void ShowLinkError(const char* message);
 
@@ -444,6 +452,7 @@ class ClsComm {
     QString firmwareFileError_;
 
     int lastLoggedState_ = -1;
+    PortSearchReport searchReport_;
     // Last time the link timer looked after the link (its step ran, or it
     // was running and asleep while send-and-wait waited).
     double lastStepUs_ = 0;

@@ -155,6 +155,8 @@ void ClsComm::ShowLinkError(const char* message) {
 
 void ClsComm::ExchangeFailed(const char* message) {
     if (!ReSend(outBuffer_)) {
+        // Only broken or refused answers came: no ECU that can be used there.
+        RecordAttempt(PortFault::NoAnswer);
         ShowLinkError(message);
         ComStateTo(COM_LINK_ERROR);
     }
@@ -173,6 +175,7 @@ void ClsComm::AnswerHandling() {
     // The answer deadline has passed.
     const QByteArray request = outBuffer_;
     if (ReSend(request)) return;
+    RecordAttempt(PortFault::NoAnswer);
     if (flagRicercaCom_ == SEARCH_OFF) {
         if (FrameCommand(request) == CMD_EOBD) queue_.Push(kEobdTimeoutEntry);
         ShowLinkError(MSG_WDOG_ERR);
@@ -201,6 +204,7 @@ void ClsComm::AnswerCheck() {
     }
     switch (FrameByte(inBuffer_, ANSWER_STATUS_OFFSET)) {
         case ANSWER_STATUS_DONE:
+            searchReport_.Answered();
             DecodeAnswer();
             wDogPresente_ = false;
             numWDogSend_ = 0;

@@ -108,15 +108,31 @@ void ClsComm::OpenStep() {
         return;
     }
     ComStateTo(COM_REOPEN);
+    // A cursor past COM9 is no port: nothing was tried there.
+    if (usbCom_ == 1 || !ComPortNome().isEmpty())
+        RecordAttempt(
+            FaultOfStatus(usbCom_ == 1 ? static_cast<uint32_t>(ftStatus_) : lastSystemError_));
     if (flagRicercaCom_ != SEARCH_OFF) {
         WaitMicroSeconds(SEARCH_NEXT_PAUSE_USEC);
         // The user may have chosen a port during the pause.
         if (flagRicercaCom_ == SEARCH_OFF) return;
-        if (flagRicercaCom_ >= kLastSearchPort)
+        if (flagRicercaCom_ >= kLastSearchPort) {
+            // Every port has been tried once since the cable.
             flagRicercaCom_ = 0;
-        else
+            searchReport_.RoundEnded();
+        } else {
             ++flagRicercaCom_;
+        }
     }
+}
+
+void ClsComm::RecordAttempt(PortFault fault) {
+    PortAttempt a;
+    a.usb = usbCom_ == 1;
+    a.number = a.usb ? static_cast<int>(usbIndex_) : comPort_;
+    if (!a.usb) a.device = QString::fromStdString(Provider().SerialDeviceName(comPort_));
+    a.fault = fault;
+    searchReport_.Record(a);
 }
 
 void ClsComm::StopSearchAndRemember(const QString& pathIni) {

@@ -4,8 +4,11 @@
 // returning a D2XX-style status. Libftdi has no queue count, so a small
 // read-ahead buffer holds what the chip has delivered and is counted.
 #include <ftdi.h>
+#include <libusb.h>
 
+#include <QString>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +20,17 @@ namespace {
 constexpr unsigned char kEventChar = 0x7E;
 constexpr unsigned char kLatencyMs = 1;  // the chip reports at least this often
 constexpr int kReadChunk = 512;
+// Results of ftdi_usb_open_dev: the device could not be opened (libusb_open),
+// or its interface is claimed by another program.
+constexpr int kFtdiOpenFailed = -4;
+constexpr int kFtdiClaimFailed = -5;
+
+// The cable's device node, whose permissions decide whether it may be opened.
+QString UsbDeviceNode(libusb_device* dev) {
+    return QStringLiteral("/dev/bus/usb/%1/%2")
+        .arg(libusb_get_bus_number(dev), 3, 10, QLatin1Char('0'))
+        .arg(libusb_get_device_address(dev), 3, 10, QLatin1Char('0'));
+}
 
 // One libftdi context with its device list, freed on every path.
 struct FtdiList {
@@ -112,6 +126,13 @@ class FtdiPort : public Port {
 };
 }  // namespace
 
+uint32_t FtdiOpenFailure(int ftdiResult, int accessError) {
+    if (ftdiResult == kFtdiOpenFailed && (accessError == EACCES || accessError == EPERM))
+        return PORT_ACCESS_DENIED;
+    if (ftdiResult == kFtdiClaimFailed) return PORT_DEVICE_BUSY;
+    return PORT_DEVICE_NOT_OPENED;
+}
+
 uint32_t FtdiPortProvider::UsbDeviceCount(uint32_t& count) {
     FtdiList devices;
     count = devices.count > 0 ? static_cast<uint32_t>(devices.count) : 0;
@@ -133,9 +154,9 @@ std::unique_ptr<Port> FtdiPortProvider::OpenUsb(uint32_t index, uint32_t& status
         status = PORT_DEVICE_NOT_FOUND;
         return nullptr;
     }
-    if (ftdi_usb_open_dev(ctx, d->dev) < 0) {
+    if (const int rc = ftdi_usb_open_dev(ctx, d->dev); rc < 0) {
         ftdi_free(ctx);
-        status = PORT_DEVICE_NOT_OPENED;
+        status = FtdiOpenFailure(rc, DeviceAccessError(UsbDeviceNode(d->dev)));
         return nullptr;
     }
     status = PORT_OK;

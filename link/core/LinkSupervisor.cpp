@@ -87,6 +87,7 @@ void LinkSupervisor::SelezionaCom(int idCom, bool isUsb) {
 
 void LinkSupervisor::PortItemChosen(int item) {
     if (item < 0 || item >= PORT_ITEMS) return;
+    comm_.SearchReport().Clear();
     comm_.SetFlagRicercaCom(SEARCH_OFF);
     offlineTicked_ = false;
     offlineMode_ = false;
@@ -95,6 +96,7 @@ void LinkSupervisor::PortItemChosen(int item) {
 }
 
 void LinkSupervisor::SearchComChosen() {
+    comm_.SearchReport().Clear();
     comm_.SetFlagRicercaCom(0);
     comm_.SetFirmwareEcu(QString());
     offlineMode_ = false;

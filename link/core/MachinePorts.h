@@ -34,6 +34,17 @@ QString SerialDevicePath(int comNumber);
 // Orders device paths the way COM numbers are given out.
 QStringList OrderSerialDevices(const QStringList& paths);
 
+// 0 when the user may read and write the device, else the system's error
+// number of that check (EACCES, ENOENT, ...).
+int DeviceAccessError(const QString& path);
+// Port status of a serial open that failed with QSerialPort's error
+// `serialPortError`, given the device's access check: PORT_ACCESS_DENIED,
+// PORT_DEVICE_BUSY, PORT_DEVICE_NOT_FOUND or PORT_DEVICE_NOT_OPENED.
+uint32_t SerialOpenFailure(int serialPortError, int accessError);
+// Port status of a USB cable open that failed with libftdi's result
+// `ftdiResult`, given the access check of the cable's USB device node.
+uint32_t FtdiOpenFailure(int ftdiResult, int accessError);
+
 // Serial ports through QSerialPort: 38400 8N1, no flow control.
 class SerialPortProvider : public PortProvider {
   public:
@@ -71,6 +82,9 @@ class ChainedPortProvider : public PortProvider {
   public:
     // Providers are not owned unless given with Own().
     void AddUsb(PortProvider* p) { usb_.push_back(p); }
+    // Puts a provider's USB devices before all others (the simulated ECU
+    // taken on while the tool runs): its first device becomes device 0.
+    void AddUsbFront(PortProvider* p) { usb_.insert(usb_.begin(), p); }
     void SetSerial(PortProvider* p) { serial_ = p; }
     PortProvider* Own(std::unique_ptr<PortProvider> p);
 

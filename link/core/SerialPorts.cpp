@@ -3,6 +3,7 @@
 // (waitForReadyRead with no wait) before counting. While the link waits for
 // input it watches the port's ready-read notification; otherwise arriving
 // bytes stay in the driver and do not wake the process.
+#include <QFile>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -10,6 +11,12 @@
 #include <algorithm>
 
 #include "link/core/MachinePorts.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace gascal {
 
@@ -43,8 +50,7 @@ class SerialPort : public Port {
 
     bool Open(uint32_t& status) {
         if (!port_.open(QIODevice::ReadWrite)) {
-            status = port_.error() == QSerialPort::DeviceNotFoundError ? PORT_DEVICE_NOT_FOUND
-                                                                       : PORT_DEVICE_NOT_OPENED;
+            status = SerialOpenFailure(port_.error(), DeviceAccessError(path_));
             return false;
         }
         port_.setReadBufferSize(kQuietReadBuffer);
@@ -166,6 +172,36 @@ DeviceKey KeyOf(const QString& path) {
     return {cls, m.captured(2).toLong(), path};
 }
 }  // namespace
+
+int DeviceAccessError(const QString& path) {
+#ifdef Q_OS_UNIX
+    return access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 ? 0 : errno;
+#else
+    Q_UNUSED(path);
+    return 0;
+#endif
+}
+
+uint32_t SerialOpenFailure(int serialPortError, int accessError) {
+    // The serial port reports a missing permission and a device held by
+    // another program (its lock file, or the exclusive mode of the
+    // terminal) alike; the access check tells them apart.
+    switch (serialPortError) {
+        case QSerialPort::DeviceNotFoundError:
+            return PORT_DEVICE_NOT_FOUND;
+        case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+            if (accessError == EACCES || accessError == EPERM) return PORT_ACCESS_DENIED;
+            if (accessError == ENOENT) return PORT_DEVICE_NOT_FOUND;
+#endif
+            return accessError == 0 ? PORT_DEVICE_BUSY : PORT_DEVICE_NOT_OPENED;
+        default:
+#ifdef Q_OS_UNIX
+            if (accessError == EACCES || accessError == EPERM) return PORT_ACCESS_DENIED;
+#endif
+            return PORT_DEVICE_NOT_OPENED;
+    }
+}
 
 void SetSerialOverride(const QString& path, int comNumber) {
     g_overridePath = path;

@@ -9,7 +9,9 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
       settings_(std::make_unique<SettingsModel>(*ecu_, *cycle_)),
       live_(std::make_unique<LiveModel>(*ecu_, *cycle_)),
       controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)),
-      calModel_(std::make_unique<CalibrationModel>(*calibration_, *controller_)) {
+      calModel_(std::make_unique<CalibrationModel>(*calibration_, *controller_)),
+      searchWatch_(std::make_unique<PortSearchWatch>(*ecu_)) {
+    cycle_->OnTickStart([this] { searchWatch_->Check(); });
     // Timer3 pauses its reads while a parameter file loads; the Modeling
     // tab leaves the model alone while a calibration moves it, and a window
     // that closes mid-calibration has it aborted, with the full restore,
@@ -23,6 +25,7 @@ MainSession::~MainSession() {
     ecu_->StopLink();
     cycle_->PollTimer().SetEnabled(false);
     calibration_->CalTimer().SetEnabled(false);
+    searchWatch_.reset();
     calModel_.reset();
     controller_.reset();
     live_.reset();

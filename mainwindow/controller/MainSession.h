@@ -10,6 +10,7 @@
 #include "ecu/Calibration.h"
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
+#include "ecu/PortSearchWatch.h"
 #include "mainwindow/controller/CalibrationModel.h"
 #include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
@@ -37,6 +38,9 @@ public:
     // The automatic calibration (Timer3) and the Calibration tab's model.
     Calibration& Cal() { return *calibration_; }
     CalibrationModel& CalModel() { return *calModel_; }
+    // What a search that found no ECU tells the user, and the offer of the
+    // simulated ECU on a first start.
+    PortSearchWatch& SearchWatch() { return *searchWatch_; }
 
 private:
     std::unique_ptr<EcuSession> ecu_;
@@ -46,6 +50,7 @@ private:
     std::unique_ptr<LiveModel> live_;
     std::unique_ptr<MainController> controller_;
     std::unique_ptr<CalibrationModel> calModel_;
+    std::unique_ptr<PortSearchWatch> searchWatch_;
 };
 
 }  // namespace gascal

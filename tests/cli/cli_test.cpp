@@ -1,18 +1,23 @@
 // gascal-cli against the simulated ECU: in process on the virtual clock, and
 // as a program talking to gascal-ecusim over a pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
 #include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "common/TextFile.h"
 #include "link/core/CommandTable.h"
+#include "link/core/MachinePorts.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimLayout.h"
 #include "tests/cli/CliTestSupport.h"
@@ -160,12 +165,27 @@ TEST(CliInProcess, WrongPortNamesAreToldApart) {
     EXPECT_FALSE(r.err.contains("No ECU answered"));
 }
 
-TEST(CliInProcess, NothingAnsweringGivesExitThree) {
+TEST(CliInProcess, NothingAnsweringGivesExitThreeAndSaysWhatWasTried) {
     Installation inst;
     // A serial port with nothing behind it, and a short time-out.
-    const Result r = RunVirtual({"--port", "COM9", "--timeout", "3", "identify"}, nullptr, inst);
+    Result r = RunVirtual({"--port", "COM9", "--timeout", "3", "identify"}, nullptr, inst);
     EXPECT_EQ(r.rc, 3);
     EXPECT_TRUE(r.err.contains("No ECU answered"));
+    EXPECT_TRUE(r.err.contains("Ports tried:\n  COM9")) << r.err.toStdString();
+
+    // A device that opens but where nothing answers, until the time-out.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const QString pty = QString::fromLocal8Bit(ptsname(master));
+    r = RunVirtual({"--port", pty, "--timeout", "60", "identify"}, nullptr, inst);
+    SetSerialOverride(QString(), 1);  // the device is gone for the next tests
+    close(master);
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("COM1 (%1): no answer from an ECU").arg(pty)))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("ignition key")) << r.err.toStdString();
 }
 
 TEST(CliInProcess, ForeignProjectCodeGivesExitFiveWithBothDescriptions) {
@@ -421,13 +441,42 @@ TEST(CliProgram, HelpDocumentsCommandsAndExitCodes) {
         EXPECT_TRUE(r.out.contains(word)) << word;
 }
 
-TEST(CliProgram, ListsWhatTheSerialPortNumbersStandFor) {
+TEST(CliProgram, ListsWhatThePortsStandForAndWhetherTheyOpen) {
     Programs prog;
-    const Result r = RunProgram(prog.Cli(), {"--list-ports"});
+    Result r = RunProgram(prog.Cli(), {"--list-ports"});
     EXPECT_EQ(r.rc, 0) << r.err.toStdString();
-    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 9) << r.out.toStdString();
+    QStringList lines = r.out.split('\n');
+    ASSERT_GE(lines.size(), 10) << r.out.toStdString();
     for (int n = 1; n <= 9; ++n)
         EXPECT_TRUE(lines[n - 1].startsWith(QStringLiteral("COM%1 = ").arg(n)))
             << lines[n - 1].toStdString();
+    EXPECT_TRUE(lines[9].startsWith("USB")) << lines[9].toStdString();
+
+    // A device given with --port stands for COM1; one another program holds
+    // is busy.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const QString pty = QString::fromLocal8Bit(ptsname(master));
+    r = RunProgram(prog.Cli(), {"--port", pty, "--list-ports"});
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("COM1 = %1: can be opened\n").arg(pty)))
+        << r.out.toStdString();
+    QProcess holder;
+    holder.start(prog.Cli(), {"--port", pty, "--timeout", "30", "identify"});
+    ASSERT_TRUE(holder.waitForStarted(10000));
+    // The holder opens the port on its first link tick.
+    for (int tries = 0; tries < 40; ++tries) {
+        r = RunProgram(prog.Cli(), {"--port", pty, "--list-ports"});
+        if (r.out.contains("busy")) break;
+        QThread::msleep(250);
+    }
+    holder.kill();
+    holder.waitForFinished();
+    close(master);
+    EXPECT_TRUE(r.out.startsWith(
+        QStringLiteral("COM1 = %1: busy: another program is using it\n").arg(pty)))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Close the other program that uses the port."))
+        << r.out.toStdString();
 }
