@@ -1,5 +1,5 @@
 // The Calibration tab's model (tab 0), without widgets: the automatic
-// calibration of the ECU layer (Part 3.6) as the tab shows it. It says what
+// calibration of the ECU layer as the tab shows it. It says what
 // LblCalStep, LblCalMsg and the progress bar ShpCalStep show, which of
 // "Yes" (CmdCalStart) and "Esc" (CmdCalCancel) the fitter may press, whether
 // the two-point option may still be changed, how the boxes TxtRpm and
