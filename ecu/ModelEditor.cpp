@@ -22,6 +22,15 @@ void ModelEditor::RebuildFromTable(CorTableArray& table) {
     Notify(selectionChanged_);
 }
 
+void ModelEditor::SetModel(const LineModel& m) {
+    if (held_) held_ = false;  // a held button loses its press
+    model_ = m;
+    selection_.DeselezionaPuntiMod();
+    ClearHistory();
+    Notify(modelChanged_);
+    Notify(selectionChanged_);
+}
+
 // --- Selection ---------------------------------------------------------------------
 
 void ModelEditor::LblPntMod_Click(int i) {

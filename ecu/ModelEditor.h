@@ -50,6 +50,10 @@ public:
     // table is repaired in place, every point is deselected and the history
     // starts afresh.
     void RebuildFromTable(CorTableArray& table);
+    // The model replaced as a whole by a procedure of the tool (the
+    // automatic calibration): like a table read, no step of the history and
+    // no table write asked for (the procedure writes the table itself).
+    void SetModel(const LineModel& m);
 
     // --- Selection (the page's clicks) ----------------------------------------------
     void LblPntMod_Click(int i);

@@ -195,7 +195,7 @@ void PollingCycle::Tick() {
             comm.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
         Notify(Slot::Div504);
     }
-    if (closeRequested_ && !closed_) Shutdown();
+    if (closeRequested_ && !closed_ && !CalibrationHoldsClose()) Shutdown();
 }
 
 void PollingCycle::FirstRefresh() {
@@ -244,6 +244,7 @@ bool PollingCycle::ModelMayFollowTable() const {
 
 bool PollingCycle::ReadTableForModel() {
     if (session_.LinkStopped() || !ModelMayFollowTable()) return false;
+    if (CalibrationRunning()) return false;
     // Three attempts, each once the link is idle again (the tab may be
     // chosen while a request of the cycle is on its way).
     DirectRequests direct(session_);
@@ -276,11 +277,27 @@ bool PollingCycle::OpenMapFile(const QString& path) {
 
 // --- Closing -----------------------------------------------------------------------------
 
+bool PollingCycle::CalibrationHoldsClose() {
+    // A car is never left in slave mode or on a half-moved table because the
+    // window closed: a running calibration is aborted first, on its own
+    // ticks, while the link still runs (an abort run from here could sit
+    // inside another handler's exchange and wait for it for ever). The
+    // close follows once it is over, or after a bounded wait.
+    if (!CalibrationRunning()) return false;
+    if (!calibrationAbortAsked_) {
+        calibrationAbortAsked_ = true;
+        closeDeadlineUs_ = MicroSeconds() + kCloseCalibrationWaitUs;
+        if (calibration_.requestAbort) calibration_.requestAbort();
+    }
+    return MicroSeconds() < closeDeadlineUs_;
+}
+
 void PollingCycle::StopForClose() {
     if (closed_) return;
+    closeRequested_ = true;
+    if (CalibrationHoldsClose()) return;
     session_.Comm().SetComState(COM_STOP);
     session_.Comm().CloseComPort();
-    closeRequested_ = true;
 }
 
 void PollingCycle::Shutdown() {

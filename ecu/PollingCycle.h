@@ -42,6 +42,9 @@ class EcuSession;
 
 inline constexpr int kPollTimerMs = 14;
 inline constexpr double kFirstRefreshWaitUs = 1000000;
+// A close asked for during an automatic calibration waits this long at most
+// for the calibration's abort to put everything back.
+inline constexpr double kCloseCalibrationWaitUs = 30e6;
 inline constexpr int kIncompatibleMessageAfter = 21;
 
 // The divider slots, named by how many ticks apart they fire.
@@ -109,6 +112,15 @@ public:
     // deselected. Not with the link stopped, nor while an edit is held or
     // waits for its write. True when the model was rebuilt.
     bool ReadTableForModel();
+    // The automatic calibration as the polling cycle must know it: while it
+    // runs, it alone moves the model (the Modeling tab's table read leaves
+    // it alone), and a close asked for in the middle of it waits until the
+    // calibration, aborted, has put everything back (at most 30 s).
+    struct CalibrationHooks {
+        std::function<bool()> running;
+        std::function<void()> requestAbort;
+    };
+    void SetCalibrationHooks(CalibrationHooks hooks) { calibration_ = std::move(hooks); }
     // The table may replace the model now: no edit button is held and no
     // edit waits for its table write.
     bool ModelMayFollowTable() const;
@@ -149,7 +161,8 @@ public:
     void RequestClose() { closeRequested_ = true; }
     bool CloseRequested() const { return closeRequested_; }
     // The window's close box: the link stops and the port closes now; the
-    // timers stop at the end of the next tick.
+    // timers stop at the end of the next tick. During a calibration the
+    // link stays until the calibration's abort is over.
     void StopForClose();
     bool Closed() const { return closed_; }
     void OnClosed(std::function<void()> f) { closedListeners_.push_back(std::move(f)); }
@@ -205,6 +218,11 @@ private:
     bool fuelChangeRequested_ = false;
     bool upgradeAtStart_ = false;
     UpgradeRunner runUpgrade_;
+    CalibrationHooks calibration_;
+    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
+    bool CalibrationHoldsClose();
+    bool calibrationAbortAsked_ = false;
+    double closeDeadlineUs_ = 0;
     bool closeRequested_ = false;
     bool closed_ = false;
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tool if needed, runs it on the simulated ECU under a virtual X
 # display, and saves a picture of each page of the main window to docs/:
-# page-calibration.png, page-general.png (also docs/screenshot.png, the
+# page-calibration.png (an automatic calibration in the middle of step 02,
+# the simulated fitter holding the raised speed), page-general.png (also docs/screenshot.png, the
 # README's picture), page-modeling.png and page-map.png (after a simulated
 # drive that fills the map) and page-configuration.png; and of the secondary
 # windows: window-frmupdate.png (the firmware upgrade while it writes),
@@ -94,8 +95,12 @@ fi
 for page in 0:calibration 1:modeling 2:map 3:general 4:configuration; do
     tab="${page%%:*}"
     # The Modeling and Map tabs are pictured after a drive that fills the map.
+    # The Calibration tab: "Yes" once online, the picture after the third
+    # cycle of step 02 (about 40 s; at the latest after 150 s).
     drive=()
+    after="$wait"
     if [ "$tab" = 1 ] || [ "$tab" = 2 ]; then drive=(--screenshot-drive); fi
-    shot "$top/docs/page-${page#*:}.png" --screenshot-after "$wait" --screenshot-tab "$tab" "${drive[@]}"
+    if [ "$tab" = 0 ]; then drive=(--screenshot-calibrate 3); after=150; fi
+    shot "$top/docs/page-${page#*:}.png" --screenshot-after "$after" --screenshot-tab "$tab" "${drive[@]}"
 done
 cp "$top/docs/page-general.png" "$top/docs/screenshot.png"

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
+#include <csignal>
 #include <map>
 #include <set>
 
@@ -25,6 +26,8 @@
 #include "link/core/PortDiagnosis.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
+#include "common/Prompts.h"
+#include "ecu/Calibration.h"
 #include "ecu/Captions.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/ConfigLoad.h"
@@ -36,6 +39,7 @@
 #include "ecu/ModelEditor.h"
 #include "ecu/ParamCompare.h"
 #include "sim/core/SimEcu.h"
+#include "sim/core/SimFitter.h"
 #include "sim/core/SimPort.h"
 #include "viewer/commlog/CommLogWriter.h"
 #include "viewer/model/RecordingFiles.h"
@@ -45,6 +49,34 @@ namespace gascal {
 namespace {
 
 constexpr double kDefaultTimeoutS = 30;
+constexpr double kCalibrateLookUs = 50000;  // how often `calibrate` looks for Ctrl+C and the end
+
+// Ctrl+C or SIGTERM during `calibrate`: the calibration is aborted with its
+// full restore before the program ends.
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+
+// The handlers of SIGINT and SIGTERM while it lives; the previous ones after.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        gInterrupted = 0;
+        struct sigaction sa {};
+        sa.sa_handler = OnInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt_);
+        sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction oldInt_ {}, oldTerm_ {};
+};
 const char* const kSetComPath = "\\BIN\\SetCom.ini";
 
 struct CliOptions {
@@ -273,6 +305,7 @@ private:
     int CmdModel(QStringList args);
     int CmdWriteModel(QStringList args);
     int CmdMap(QStringList args);
+    int CmdCalibrate(QStringList args);
     void PrintModel(const LineModel& m);
     int CmdDiff(const QStringList& args);
     ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
@@ -467,6 +500,11 @@ int CliSession::Run() {
         NoMoreArgs(o_.args, QStringLiteral("model"));
     } else if (o_.command == QLatin1String("write-model")) {
         ParseModelActions(o_.args);
+    } else if (o_.command == QLatin1String("calibrate")) {
+        QStringList a = o_.args;
+        TakeFlag(a, QStringLiteral("--yes"));
+        TakeFlag(a, QStringLiteral("--two-point"));
+        NoMoreArgs(a, QStringLiteral("calibrate"));
     } else if (o_.command == QLatin1String("map")) {
         const MapOptions m = ParseMapOptions(o_.args);
         if (!m.file.isEmpty() && !FileExists(m.file)) {
@@ -513,6 +551,7 @@ int CliSession::Run() {
     if (c == QLatin1String("model")) return CmdModel(args);
     if (c == QLatin1String("write-model")) return CmdWriteModel(args);
     if (c == QLatin1String("map")) return CmdMap(args);
+    if (c == QLatin1String("calibrate")) return CmdCalibrate(args);
     if (c == QLatin1String("diff")) return CmdDiff(args);
     throw UsageError(QStringLiteral("unknown command ") + c);
 }
@@ -1064,6 +1103,124 @@ int ListPorts(const CliOptions& o, QTextStream& out) {
 
 }  // namespace
 
+int CliSession::CmdCalibrate(QStringList args) {
+    const bool yes = TakeFlag(args, QStringLiteral("--yes"));
+    const bool twoPoint = TakeFlag(args, QStringLiteral("--two-point"));
+    NoMoreArgs(args, QStringLiteral("calibrate"));
+    // The calibration starts from what the ECU holds: its blocks, its table
+    // and the model rebuilt from that table.
+    if (!ReadBlock(1) || !direct_->ReadConfiguration()) {
+        err_ << "The ECU's configuration could not be read; nothing was changed.\n";
+        return CLI_LINK;
+    }
+    ecu_->RebuildModelFromTable();
+
+    Calibration cal(*ecu_);
+    cal.SetTwoPoint(twoPoint);
+    std::unique_ptr<sim::SimFitter> fitter;
+    if (simEcu_) fitter = std::make_unique<sim::SimFitter>(simEcu_);
+    QString shown;
+    cal.OnChanged([&] {
+        if (cal.Message() != shown) {
+            shown = cal.Message();
+            err_ << shown << "\n";
+            err_.flush();
+        }
+        // Under --sim the simulated fitter does what the screen says.
+        if (fitter) {
+            const CalInstruction i = cal.Instruction();
+            const sim::FitterTask task = i == CalInstruction::WarmUp        ? sim::FitterTask::WarmUp
+                                         : i == CalInstruction::Idle        ? sim::FitterTask::Idle
+                                         : i == CalInstruction::RaisedSpeed ? sim::FitterTask::RaisedSpeed
+                                                                            : sim::FitterTask::None;
+            fitter->Follow(task, cal.RaisedTargetRpm());
+        }
+    });
+    cal.OnStepChanged([&](int step) {
+        if (step < 0) return;
+        err_ << QStringLiteral("step %1").arg(step, 2, 10, QLatin1Char('0')) << "\n";
+        err_.flush();
+    });
+    cal.OnReportEntry([&](const QString& line) {
+        out_ << '"' << line << '"' << "\n";
+        out_.flush();
+    });
+    const auto T = [&](CalText t) { return cal.Texts().value(static_cast<int>(t)); };
+    if (!yes && !UserPrompts().AskYesNo(T(CalText::AskStart), ecu_->ProductTitle())) {
+        err_ << "Not started; nothing was changed.\n";
+        return CLI_ABORTED;
+    }
+
+    InterruptGuard interrupts;
+    bool aborted = false;
+    cal.CmdCalStart_Click();
+    while (cal.Running()) {
+        WaitMicroSeconds(kCalibrateLookUs);
+        if (gInterrupted) {
+            err_ << "Interrupted: the calibration is aborted and everything put back.\n";
+            err_.flush();
+            cal.AbortNow();
+            aborted = true;
+            break;
+        }
+        const CalState st = cal.State();
+        if (st == CalState::Abort) aborted = true;
+        if (st != CalState::End && st != CalState::EndWithLimit) continue;
+        // The result, as the window shows it, and what the fitter says to it.
+        const CalResult& res = cal.Result();
+        out_ << "result: state " << static_cast<int>(st);
+        switch (res.limits.line) {
+            case LimitApplied::OffsetMin: out_ << ", limit: smallest OFFSET"; break;
+            case LimitApplied::OffsetMax: out_ << ", limit: largest OFFSET"; break;
+            case LimitApplied::AlfaMin: out_ << ", limit: smallest ALFA"; break;
+            case LimitApplied::AlfaMax: out_ << ", limit: largest ALFA"; break;
+            case LimitApplied::None: break;
+        }
+        if (res.limits.entriesRaised > 0) out_ << ", table entries raised: " << res.limits.entriesRaised;
+        if (res.limits.entriesLowered > 0) out_ << ", table entries lowered: " << res.limits.entriesLowered;
+        out_ << ", OFFSET at the end of step 03: " << Ms3(res.savedOffset) << "\n";
+        if (res.twoPointAsked) {
+            const auto r = [](const std::optional<double>& v) { return v ? Ms3(*v) : QStringLiteral("?"); };
+            if (res.twoPoint.possible)
+                out_ << "two-point: ALFA " << Ms3(res.twoPoint.alfa) << (res.twoPoint.alfaLimited ? " (limited)" : "")
+                     << ", OFFSET " << Ms3(res.twoPoint.offset) << ", idle " << r(res.residualIdleBefore) << " -> "
+                     << r(res.residualIdleAfter) << " ms, raised speed " << r(res.residualRaisedBefore) << " -> "
+                     << r(res.residualRaisedAfter) << " ms\n";
+            else
+                out_ << "two-point: not possible\n";
+        }
+        out_.flush();
+        if (st == CalState::EndWithLimit) {
+            if (yes || UserPrompts().AskYesNo(cal.Message(), ecu_->ProductTitle())) {
+                cal.CmdCalStart_Click();  // the result is kept
+            } else {
+                cal.CmdCalCancel_Click();  // everything put back
+                aborted = true;
+                continue;
+            }
+        }
+        if (yes || UserPrompts().AskYesNo(T(CalText::AskGas), ecu_->ProductTitle())) {
+            cal.CmdCalStart_Click();  // gas, then the ECU's own running mode
+        } else {
+            cal.EndOnPetrol();
+            err_ << "The car stays on petrol; the ECU is back in running mode.\n";
+        }
+        while (cal.Running() && !gInterrupted) WaitMicroSeconds(kCalibrateLookUs);
+        break;
+    }
+    if (aborted) return CLI_ABORTED;
+    // The model the ECU holds now, as `model` prints it.
+    if (direct_->ReadTable()) {
+        LineModel held = ecu_->Model().Model();
+        CorTableArray table = ecu_->Image().CorTableEcu;
+        held.FromTable(table);
+        PrintModel(held);
+    } else {
+        PrintModel(ecu_->Model().Model());
+    }
+    return CLI_OK;
+}
+
 QString CliHelpText() {
     return QStringLiteral(
         "Usage: gascal-cli [--install-dir DIR] [--port USB|COM1..COM9|PATH] [--sim]\n"
@@ -1141,6 +1298,18 @@ QString CliHelpText() {
         "                                table text file as the signal viewer reads them:\n"
         "                                time_ms and the eight channels' read-out values\n"
         "                                (injector N, default 1); no ECU needed\n"
+        "  calibrate [--yes] [--two-point]\n"
+        "                                automatic calibration on the running engine, as the\n"
+        "                                window's Calibration tab: the fitter's instructions\n"
+        "                                and a line `step 00`..`step 03` on standard error,\n"
+        "                                each report entry (TaraCorr.txt), the result and\n"
+        "                                the final model (as `model`) on standard output.\n"
+        "                                Asks before it starts and before it switches to gas\n"
+        "                                at the end, unless --yes. --two-point sets ALFA from\n"
+        "                                the raised-speed and idle balances and checks it.\n"
+        "                                Ctrl+C or SIGTERM aborts and puts everything back.\n"
+        "                                With --sim a simulated fitter follows the\n"
+        "                                instructions. Exit 0 when it ends, 6 when aborted.\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that\n"
         "                                differs, as NAME: FIRST | SECOND\n"
@@ -1150,7 +1319,7 @@ QString CliHelpText() {
         "\n"
         "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
         "3 no ECU or link failure, 4 file error, 5 ECU incompatible,\n"
-        "7 upgrade failed or incomplete.\n");
+        "6 calibration aborted, 7 upgrade failed or incomplete.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {
@@ -1167,7 +1336,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
                                           "map",         "upgrade",     "export",
-                                          "diff"};
+                                          "calibrate",   "diff"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -4,7 +4,7 @@
 //
 // Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid
 // input, 3 no ECU or link failure, 4 file error, 5 ECU incompatible,
-// 7 firmware upgrade failed or incomplete.
+// 6 calibration aborted, 7 firmware upgrade failed or incomplete.
 #pragma once
 
 #include <QString>
@@ -25,7 +25,8 @@ enum CliExit {
     CLI_LINK = 3,
     CLI_FILE = 4,
     CLI_INCOMPATIBLE = 5,
-    CLI_UPGRADE = 7
+    CLI_ABORTED = 6,
+    CLI_UPGRADE = 7,
 };
 
 struct CliEnvironment {

@@ -16,6 +16,12 @@ void SimBridge::SetEngineRunning(bool on) { ecu_->SetEngineRunning(on); }
 void SimBridge::SetTargetRpm(double rpm) { ecu_->SetTargetRpm(rpm); }
 void SimBridge::SetLoad(double load) { ecu_->SetLoad(load); }
 
+void SimBridge::FollowCalibration(CalInstruction instruction, double askedRpm) {
+    if (!fitterOn_) return;
+    // The fitter's tasks carry the instructions' numbers.
+    fitter_.Follow(static_cast<sim::FitterTask>(instruction), askedRpm);
+}
+
 QStringList SimBridge::FailureNames() const {
     return {QStringLiteral("Corrupt answer bytes (10 %)"), QStringLiteral("Lose answers (10 %)"),
             QStringLiteral("Status 254 answers (10 %)"),   QStringLiteral("Status 255 answers (10 %)"),

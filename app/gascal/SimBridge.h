@@ -6,12 +6,13 @@
 
 #include "mainwindow/widgets/SimControl.h"
 #include "sim/core/SimEcu.h"
+#include "sim/core/SimFitter.h"
 
 namespace gascal {
 
 class SimBridge : public SimControl {
 public:
-    explicit SimBridge(std::shared_ptr<sim::SimEcu> ecu) : ecu_(std::move(ecu)) {}
+    explicit SimBridge(std::shared_ptr<sim::SimEcu> ecu) : ecu_(ecu), fitter_(std::move(ecu)) {}
     void SetKey(bool on) override;
     bool Key() const override;
     void SetEngineRunning(bool on) override;
@@ -20,10 +21,15 @@ public:
     QStringList FailureNames() const override;
     void InjectFailure(int index) override;
     void ClearFailures() override;
+    void SetFitterOn(bool on) override { fitterOn_ = on; }
+    bool FitterOn() const override { return fitterOn_; }
+    void FollowCalibration(CalInstruction instruction, double askedRpm) override;
     QString Summary() const override;
 
 private:
     std::shared_ptr<sim::SimEcu> ecu_;
+    sim::SimFitter fitter_;
+    bool fitterOn_ = true;
 };
 
 }  // namespace gascal

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
                                                    "compute before the picture."));
     QCommandLineOption driveOpt(QStringLiteral("sim-drive"),
                                 QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
+    QCommandLineOption shotCalOpt(QStringLiteral("screenshot-calibrate"),
+                                  QStringLiteral("Start the automatic calibration once online and take the picture "
+                                                 "after this many cycles of step 02."),
+                                  QStringLiteral("cycles"));
     // For the secondary windows' pictures: a password typed into the window's
     // password box, the comparison with a parameter file, errors forced on
     // the simulated ECU.
@@ -100,10 +105,10 @@ int main(int argc, char** argv) {
     QCommandLineOption simErrorOpt(QStringLiteral("sim-error"), QStringLiteral("Error item forced on the simulated ECU."),
                                    QStringLiteral("ITEM"));
     for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &driveOpt,
-                                  &shotPasswordOpt, &shotCompareOpt, &simErrorOpt})
+                                  &shotCalOpt, &shotPasswordOpt, &shotCompareOpt, &simErrorOpt})
         o->setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
-                       driveOpt, shotPasswordOpt, shotCompareOpt, simErrorOpt});
+                       driveOpt, shotCalOpt, shotPasswordOpt, shotCompareOpt, simErrorOpt});
     parser.process(app);
 
     // The build tree beside the program, else the user's own copy of the
@@ -228,6 +233,33 @@ int main(int argc, char** argv) {
                 if (tab == 1) session->Ecu().Model().LblPntMod_Click(3);
                 QTimer::singleShot(3000, window.get(), takePicture);
             });
+        } else if (parser.isSet(shotCalOpt)) {
+            // "Yes" once the ECU is online; the picture in the middle of
+            // step 02, after the cycles asked for (or at the time given).
+            const int cycles = std::max(1, parser.value(shotCalOpt).toInt());
+            auto shot = std::make_shared<bool>(false);
+            const auto once = [takePicture, shot] {
+                if (*shot) return;
+                *shot = true;
+                takePicture();
+            };
+            QTimer::singleShot(std::min(ms / 2, 1000), window.get(), showTab);
+            auto* watch = new QTimer(window.get());
+            QObject::connect(watch, &QTimer::timeout, window.get(), [&, cycles, once] {
+                Calibration& cal = session->Cal();
+                if (!cal.Running()) {
+                    if (session->Cycle().Online() && !session->Cycle().FirstRefreshPending() &&
+                        cal.Cycles().empty())
+                        session->CalModel().CmdCalStart_Click();
+                    return;
+                }
+                // The cycle is complete (OFFSET moved, its table written);
+                // half a second later its tick has ended and the tab shows it.
+                if (cal.Step() == 2 && cal.Cycles().size() >= static_cast<size_t>(cycles))
+                    QTimer::singleShot(500, window.get(), once);
+            });
+            watch->start(250);
+            QTimer::singleShot(ms, window.get(), once);
         } else {
             QTimer::singleShot(ms / 2, window.get(), showTab);
             if (!windowName.isEmpty()) {

@@ -7,9 +7,11 @@
 #include <QString>
 #include <memory>
 
+#include "ecu/Calibration.h"
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
 #include "ecu/PortSearchWatch.h"
+#include "mainwindow/controller/CalibrationModel.h"
 #include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/SettingsModel.h"
@@ -33,6 +35,9 @@ public:
     SettingsModel& Settings() { return *settings_; }
     LiveModel& Live() { return *live_; }
     MainController& Controller() { return *controller_; }
+    // The automatic calibration (Timer3) and the Calibration tab's model.
+    Calibration& Cal() { return *calibration_; }
+    CalibrationModel& CalModel() { return *calModel_; }
     // What a search that found no ECU tells the user, and the offer of the
     // simulated ECU on a first start.
     PortSearchWatch& SearchWatch() { return *searchWatch_; }
@@ -40,9 +45,11 @@ public:
 private:
     std::unique_ptr<EcuSession> ecu_;
     std::unique_ptr<PollingCycle> cycle_;
+    std::unique_ptr<Calibration> calibration_;
     std::unique_ptr<SettingsModel> settings_;
     std::unique_ptr<LiveModel> live_;
     std::unique_ptr<MainController> controller_;
+    std::unique_ptr<CalibrationModel> calModel_;
     std::unique_ptr<PortSearchWatch> searchWatch_;
 };
 

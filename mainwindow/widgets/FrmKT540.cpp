@@ -24,6 +24,7 @@
 #include "mainwindow/controller/WindowTexts.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/HeaderBar.h"
+#include "mainwindow/widgets/SimControl.h"
 #include "mainwindow/widgets/SimPanel.h"
 #include "mainwindow/widgets/TabRegistry.h"
 #include "pages/ctrlbar/UCtrlBar.h"
@@ -326,6 +327,11 @@ void FrmKT540::SetSimControl(SimControl* sim) {
         simPanel_->raise();
     });
     actSimPanel_->setObjectName(QStringLiteral("MnuSimPanel"));
+    // The simulated fitter reads the Calibration tab after every change.
+    connect(&session_.CalModel(), &CalibrationModel::changed, this, [this] {
+        const Calibration& cal = session_.Cal();
+        if (sim_) sim_->FollowCalibration(cal.Instruction(), cal.RaisedTargetRpm());
+    });
 }
 
 }  // namespace gascal

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "ecu/Calibration.h"
+
 namespace gascal {
 
 class SimControl {
@@ -20,6 +22,13 @@ public:
     virtual QStringList FailureNames() const = 0;
     virtual void InjectFailure(int index) = 0;
     virtual void ClearFailures() = 0;
+    // The simulated fitter: while it is on, the simulated car does what the
+    // automatic calibration asks of the person at the car (warm up, hold
+    // the raised speed, return to idle), so a calibration runs unattended.
+    virtual void SetFitterOn(bool on) = 0;
+    virtual bool FitterOn() const = 0;
+    // The calibration's instruction now, and the speed it asks for.
+    virtual void FollowCalibration(CalInstruction instruction, double askedRpm) = 0;
     // A short line on what the simulated car does now.
     virtual QString Summary() const = 0;
 };

@@ -1,6 +1,7 @@
 // A small window, offered only when the tool runs on the simulated ECU, that
 // lets the user play the car: turn the key, start the engine, set engine
-// speed and load, and inject a line or ECU failure.
+// speed and load, inject a line or ECU failure, and let the simulated fitter
+// follow the automatic calibration's instructions (on by default).
 #pragma once
 
 #include <QDialog>
@@ -27,6 +28,7 @@ private:
     SimControl& sim_;
     QCheckBox* key_;
     QCheckBox* engine_;
+    QCheckBox* fitter_;
     QSlider* rpm_;
     QSlider* load_;
     QLabel* rpmText_;

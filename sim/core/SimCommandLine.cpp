@@ -25,6 +25,7 @@ QString SimCommandLineHelp() {
                "  --warm                    start with a warm engine\n"
                "  --cylinders 4|6|8         engine cylinders (default 4)\n"
                "  --tank X                  tank level 0..1 (default 0.7)\n"
+               "  --curve NAME              hidden injector curve: default, steep, flat, bent\n"
                "  --firmware-version VVVV   firmware version digits (default 0140)\n"
                "  --firmware-date DDMMYYYY  firmware date (default 15032025)\n"
                "  --old-firmware            firmware 01.00.32: no CMD_READ_FIRMWARE, short block "
@@ -83,6 +84,11 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
             if (!ok || x < 0 || x > 1)
                 return fail(QStringLiteral("%1: \"%2\" is not a number from 0 to 1").arg(opt, v));
             (opt == QLatin1String("--load") ? r.options.load : r.options.tankLevel) = x;
+        } else if (opt == QLatin1String("--curve")) {
+            const InjectorCurve* curve = value(v) ? NamedInjectorCurve(v.toLatin1().constData()) : nullptr;
+            if (!curve)
+                return fail(QStringLiteral("--curve: \"%1\" is not default, steep, flat or bent").arg(v));
+            r.options.curve = *curve;
         } else if (opt == QLatin1String("--cylinders")) {
             if (!value(v)) return fail(QStringLiteral("--cylinders needs 4, 6 or 8"));
             const int n = v.toInt(&ok);

@@ -43,6 +43,7 @@ SimEcu::SimEcu(const SimOptions& options)
     c.load = options.load;
     c.tankLevel = std::clamp(options.tankLevel, 0.0, 1.0);
     c.lpg = working_.mem3[mem3::FuelType] != 0;
+    c.curve = options.curve;
     engine_.SetWarm(options.warm);
     for (int item : options.errorItems)
         if (item >= 0 && item < static_cast<int>(kErrorItems)) forced_[item] = kErrOpenCircuit;

@@ -46,6 +46,7 @@ struct SimOptions {
     FailureSettings failures;
     uint64_t seed = 1;
     double processingUs = 1500;  // time from the last request byte to the first answer byte
+    InjectorCurve curve;         // the gas injectors' hidden true curve
 };
 
 enum class EcuMode : uint8_t { Run = 0, Slave = 1, Programming = 2 };

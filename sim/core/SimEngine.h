@@ -18,6 +18,29 @@ namespace gascal::sim {
 
 enum class EnginePhase { Off, Cranking, Running };
 
+// A gas injector's true curve: the gas time that delivers the fuel of petrol
+// time T is slope × T + opening + extra × e^(−T / decayMs) ms (an opening
+// time, and a little more on short pulses while the injector is still
+// opening). The tool never sees it; the map and the calibration find it
+// through the car's petrol controller.
+struct InjectorCurve {
+    double slope = 1.12;
+    double opening = 0.35;
+    double extra = 0.25;
+    double decayMs = 2.0;
+
+    double GasTimeMs(double petrolMs) const;
+    // The petrol time whose fuel a gas time delivers.
+    double PetrolForGasMs(double gasMs) const;
+};
+
+// The hidden curves the simulator offers (--curve): "default" is the curve
+// above; "steep" needs more slope than the model's line, "flat" less, "bent"
+// a stronger bend on short pulses. Null for an unknown name.
+const InjectorCurve* NamedInjectorCurve(const char* name);
+// Their names, "default" first.
+const char* const* InjectorCurveNames();
+
 // What a driver or a scenario sets.
 struct EngineControls {
     bool key = false;       // ignition key on
@@ -28,6 +51,7 @@ struct EngineControls {
     double tankLevel = 0.7;  // 0 .. 1
     int cylinders = 4;       // the engine's own cylinder count
     bool lpg = true;         // LPG (reducer about 1.1 bar), else CNG (about 2 bar)
+    InjectorCurve curve;     // the gas injectors' hidden true curve
 };
 
 // What the gas ECU does to the engine during a step.
@@ -72,9 +96,10 @@ class SimEngine {
 
     double IdleRpm() const;
 
-    // The hidden true injector curve and its inverse.
-    static double TrueGasTimeMs(double petrolMs);
-    static double PetrolForGasMs(double gasMs);
+    // The default hidden injector curve and its inverse (the car's own
+    // curve is Controls().curve).
+    static double TrueGasTimeMs(double petrolMs) { return InjectorCurve{}.GasTimeMs(petrolMs); }
+    static double PetrolForGasMs(double gasMs) { return InjectorCurve{}.PetrolForGasMs(gasMs); }
 
   private:
     EngineControls controls_;

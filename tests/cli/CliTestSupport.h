@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <functional>
 #include <memory>
 
 #include "app/gascal-cli/Cli.h"
@@ -43,11 +44,13 @@ struct Result {
     QString out, err;
 };
 
-// Runs the command line in process on the virtual clock.
+// Runs the command line in process on the virtual clock. `atStart` runs on
+// that clock before the command line (to post events into the run).
 inline Result RunVirtual(const QStringList& args, std::shared_ptr<sim::SimEcu> ecu,
-                         const Installation& inst) {
+                         const Installation& inst, const std::function<void()>& atStart = {}) {
     VirtualEventService ev;
     ScopedEvents scope(ev);
+    if (atStart) atStart();
     Result r;
     QTextStream out(&r.out), err(&r.err);
     CliEnvironment env;

@@ -8,16 +8,20 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
+#include "mainwindow/controller/CalibrationModel.h"
 #include "mainwindow/widgets/FrmErrEcu.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
 #include "link/core/MachinePorts.h"
+#include "mainwindow/widgets/SimControl.h"
 #include "pages/ctrlbar/UCtrlBar.h"
+#include "sim/core/SimFitter.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -274,4 +278,87 @@ TEST(MainWin, TheCalibrationPageCopiesTheLiveValues) {
     EXPECT_EQ(text("TxtTmpGas1"), t.w->findChild<QLineEdit*>("TxtTmpGas0")->text());
     EXPECT_EQ(text("TxtPressure1"), t.w->findChild<QLineEdit*>("TxtPressure0")->text());
     EXPECT_FALSE(text("TxtTmpVap1").isEmpty());
+}
+
+namespace {
+// The simulator panel's view of the car as the tests give it: only the
+// simulated fitter matters here.
+class FitterOnly : public SimControl {
+public:
+    explicit FitterOnly(std::shared_ptr<sim::SimEcu> ecu) : fitter_(std::move(ecu)) {}
+    void SetKey(bool) override {}
+    bool Key() const override { return true; }
+    void SetEngineRunning(bool) override {}
+    void SetTargetRpm(double) override {}
+    void SetLoad(double) override {}
+    QStringList FailureNames() const override { return {}; }
+    void InjectFailure(int) override {}
+    void ClearFailures() override {}
+    void SetFitterOn(bool on) override { on_ = on; }
+    bool FitterOn() const override { return on_; }
+    void FollowCalibration(CalInstruction i, double rpm) override {
+        if (on_) fitter_.Follow(static_cast<sim::FitterTask>(i), rpm);
+    }
+    QString Summary() const override { return {}; }
+
+private:
+    sim::SimFitter fitter_;
+    bool on_ = true;
+};
+}  // namespace
+
+// The Calibration tab runs the calibration with the simulated fitter at
+// the car: the buttons, the step label, the message and the bar follow it;
+// "Esc" asks and "Yes" goes on; closing the window mid-run puts everything
+// back before the link stops.
+TEST(MainWin, TheCalibrationTabRunsTheCalibrationAndClosingMidRunPutsEverythingBack) {
+    WindowOnSim t;
+    FitterOnly fitter(t.s.ecu);
+    t.w->SetSimControl(&fitter);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    const auto tableBefore = t.s.ecu->Working().table;
+    t.w->Tabs()->setCurrentIndex(TAB_CALIBRATION);
+    QWidget* page = t.w->Tabs()->widget(TAB_CALIBRATION);
+    auto* yes = page->findChild<QPushButton*>("CmdCalStart");
+    auto* esc = page->findChild<QPushButton*>("CmdCalCancel");
+    auto* step = page->findChild<QLabel*>("LblCalStep");
+    auto* msg = page->findChild<QLabel*>("LblCalMsg");
+    auto* bar = page->findChild<QProgressBar*>("ShpCalStep");
+    auto* twoPoint = page->findChild<QCheckBox*>("ChkCalTwoPoint");
+    ASSERT_TRUE(yes && esc && step && msg && bar && twoPoint);
+    const CalibrationModel& m = t.s.session->CalModel();
+    EXPECT_EQ(yes->text(), m.Text(CalText::CmdYes));
+    EXPECT_EQ(msg->text(), m.Text(CalText::MsgIdle));
+    EXPECT_TRUE(yes->isEnabled());
+    EXPECT_FALSE(esc->isEnabled());
+    EXPECT_TRUE(twoPoint->isEnabled());
+
+    yes->click();
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.session->Cal().Step() == 2 && t.s.session->Cal().CalCycles() >= 2; },
+                             300));
+    EXPECT_TRUE(step->text().endsWith("\n02"));
+    EXPECT_EQ(msg->text(), m.Message());
+    EXPECT_EQ(bar->value(), m.Progress());
+    EXPECT_GT(bar->value(), 22);
+    EXPECT_FALSE(yes->isEnabled());
+    EXPECT_TRUE(esc->isEnabled());
+    EXPECT_FALSE(twoPoint->isEnabled());
+    EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Slave);
+
+    esc->click();
+    EXPECT_EQ(msg->text(), m.Text(CalText::MsgQuestion));
+    EXPECT_TRUE(yes->isEnabled());
+    yes->click();
+    EXPECT_FALSE(yes->isEnabled());
+    t.s.RunFor(2);
+    EXPECT_NE(t.s.session->Cal().State(), CalState::AbortQuestion);
+
+    // The window stays while the calibration's abort puts everything back.
+    t.w->close();
+    EXPECT_TRUE(t.w->isVisible());
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 20));
+    EXPECT_FALSE(t.w->isVisible());
+    EXPECT_EQ(t.s.session->Cal().State(), CalState::Idle);
+    EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(t.s.ecu->Working().table, tableBefore);
 }

@@ -1,0 +1,67 @@
+#include "mainwindow/controller/CalibrationModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "mainwindow/controller/MainController.h"
+
+namespace gascal {
+
+namespace {
+constexpr double kPlotStepMs = 0.2;   // the plot's vertical range grows in these steps
+constexpr double kPlotCycleStep = 5;  // ... and its horizontal one in these
+constexpr double kMinCycles = 10;
+}  // namespace
+
+CalibrationModel::CalibrationModel(Calibration& calibration, MainController& controller)
+    : cal_(calibration), controller_(controller) {
+    // The session owns both: the listener lives as long as the calibration.
+    cal_.OnChanged([this] { emit changed(); });
+    connect(&controller_, &MainController::languageChanged, this, [this] {
+        // The captions again; the idle message in the new language.
+        cal_.ReloadTexts();
+        emit changed();
+    });
+}
+
+CalibrationModel::~CalibrationModel() = default;
+
+QString CalibrationModel::Text(CalText t) const {
+    return cal_.Texts().value(static_cast<int>(t));
+}
+
+void CalibrationModel::CmdCalStart_Click() {
+    const bool toGas = cal_.State() == CalState::End;
+    if (toGas) emit waitCursor(true);
+    cal_.CmdCalStart_Click();
+    if (toGas) emit waitCursor(false);
+}
+
+void CalibrationModel::CmdCalCancel_Click() {
+    cal_.CmdCalCancel_Click();
+}
+
+void CalibrationModel::SetTwoPoint(bool on) {
+    if (!TwoPointEnabled() || on == cal_.TwoPoint()) return;
+    cal_.SetTwoPoint(on);
+    emit changed();
+}
+
+CalibrationModel::Plot CalibrationModel::PlotData() const {
+    Plot p;
+    double lo = p.yMin, hi = p.yMax;
+    int x = 0;
+    for (const CalCycle& c : cal_.Cycles()) {
+        ++x;
+        p.offset.emplace_back(x, c.offsetBefore);
+        p.difference.emplace_back(x, c.Difference());
+        lo = std::min({lo, c.offsetBefore, c.Difference()});
+        hi = std::max({hi, c.offsetBefore, c.Difference()});
+    }
+    p.xMax = std::max(kMinCycles, std::ceil((x + 1) / kPlotCycleStep) * kPlotCycleStep);
+    p.yMin = std::floor(lo / kPlotStepMs + 1e-9) * kPlotStepMs;
+    p.yMax = std::ceil(hi / kPlotStepMs - 1e-9) * kPlotStepMs;
+    return p;
+}
+
+}  // namespace gascal

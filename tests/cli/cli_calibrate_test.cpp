@@ -1,0 +1,133 @@
+// gascal-cli calibrate against the simulated car, in process on the virtual
+// clock, with the simulated fitter following the instructions: what it
+// prints, its questions, and Ctrl+C.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <csignal>
+
+#include "common/Prompts.h"
+#include "link/core/CommandTable.h"
+#include "sim/core/SimEcu.h"
+#include "tests/cli/CliTestSupport.h"
+
+using namespace gascal;
+using namespace gascal::testing;
+
+namespace {
+
+std::shared_ptr<sim::SimEcu> RunningCar() {
+    sim::SimOptions o;
+    o.key = o.engineRunning = o.warm = true;
+    return NewEcu(o);
+}
+
+QStringList Lines(const QString& text) {
+    return text.split('\n', Qt::SkipEmptyParts);
+}
+
+uint64_t Sent(const sim::SimEcu& ecu, uint8_t command) {
+    const auto& m = ecu.Counters().perCommand;
+    const auto it = m.find(command);
+    return it == m.end() ? 0 : it->second;
+}
+
+}  // namespace
+
+TEST(CliCalibrate, ACalibrationPrintsItsStepsEntriesResultAndModel) {
+    Installation inst;
+    auto ecu = RunningCar();
+    const Result r = RunVirtual({"--sim", "calibrate", "--yes"}, ecu, inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+
+    // The steps in order, each once, among the instructions.
+    QStringList steps;
+    for (const QString& l : Lines(r.err))
+        if (l.startsWith(QLatin1String("step "))) steps << l;
+    EXPECT_EQ(steps, (QStringList{"step 00", "step 01", "step 02", "step 03"}));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Step 02: raise the engine speed to 2200 rpm")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Step 03: release the accelerator")));
+
+    // Every report entry as the file holds it, then the result and the model.
+    QFile f(inst.File("TaraCorr.txt"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList file = Lines(QString::fromLatin1(f.readAll()).remove(QLatin1Char('\r')));
+    const QStringList out = Lines(r.out);
+    ASSERT_GT(file.size(), 5);
+    ASSERT_EQ(out.size(), file.size() + 1 + 9);
+    EXPECT_EQ(out.mid(0, file.size()), file);
+    EXPECT_TRUE(out[file.size()].startsWith(
+        QLatin1String("result: state 20, OFFSET at the end of step 03: ")))
+        << out[file.size()].toStdString();
+    const QStringList model = out.mid(file.size() + 1);
+    EXPECT_TRUE(model[0].startsWith(QLatin1String("ALFA=1.000")));
+    EXPECT_TRUE(model[1].startsWith(QLatin1String("OFFSET=0.")));
+    // `model` reads the same from the ECU.
+    const Result m = RunVirtual({"--sim", "model"}, ecu, inst);
+    ASSERT_EQ(m.rc, 0);
+    EXPECT_EQ(Lines(m.out), model);
+    // Gas, and the ECU choosing the fuel again.
+    EXPECT_TRUE(ecu->OnGas());
+    EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+}
+
+TEST(CliCalibrate, CtrlCAbortsAndPutsEverythingBack) {
+    Installation inst;
+    auto ecu = RunningCar();
+    const auto table = ecu->Working().table;
+    const auto mem3 = ecu->Working().mem3;
+    // Ctrl+C once OFFSET has moved twice in step 02 (two table writes after
+    // the model's reset): a look every half second.
+    std::function<void()> look = [&] {
+        if (Sent(*ecu, CMD_WRT_TBL_COR) >= 12)
+            std::raise(SIGINT);
+        else
+            Events().Post(MicroSeconds() + 5e5, look);
+    };
+    const Result r = RunVirtual({"--sim", "calibrate", "--yes"}, ecu, inst, [&] { look(); });
+    EXPECT_EQ(r.rc, 6) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("step 02")));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("step 03")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Interrupted")));
+    EXPECT_GT(Sent(*ecu, CMD_WRT_TBL_COR), 0u);  // OFFSET had moved ...
+    EXPECT_EQ(ecu->Working().table, table);      // ... and is back
+    EXPECT_EQ(ecu->Working().mem3, mem3);
+    EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_FALSE(r.out.contains(QStringLiteral("result:")));
+}
+
+TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
+    Installation inst;
+    auto ecu = RunningCar();
+    ScriptedPrompts prompts;
+    ScopedPrompts scope(prompts);
+    // No at the first question: nothing at all is changed.
+    prompts.answers = {BoxResult::No};
+    Result r = RunVirtual({"--sim", "calibrate"}, ecu, inst);
+    EXPECT_EQ(r.rc, 6);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_TRUE(
+        prompts.shown[0].text.contains(QStringLiteral("switches the car between petrol and gas")));
+    EXPECT_EQ(Sent(*ecu, CMD_SET_ECU_SLAVE), 0u);
+    EXPECT_EQ(Sent(*ecu, CMD_WRT_MEM2), 0u);
+
+    // Yes, then No to gas at the end: the result stays, the car on petrol,
+    // the ECU in running mode; the two-point line is reported.
+    prompts.shown.clear();
+    prompts.answers = {BoxResult::Yes, BoxResult::No};
+    r = RunVirtual({"--sim", "calibrate", "--two-point"}, ecu, inst);
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    ASSERT_EQ(prompts.shown.size(), 2u);
+    EXPECT_TRUE(prompts.shown[1].text.contains(QStringLiteral("Switch the car to gas")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("step 04")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("two-point: ALFA ")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\"TaraMax Verifica Dopo ")));
+    EXPECT_FALSE(ecu->OnGas());
+    EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+}
+
+TEST(CliCalibrate, HelpDocumentsTheCommandAndItsExitCode) {
+    const QString help = CliHelpText();
+    for (const char* word : {"calibrate [--yes] [--two-point]", "6 calibration aborted"})
+        EXPECT_TRUE(help.contains(word)) << word;
+}
