@@ -35,4 +35,6 @@ case "$build" in /*) ;; *) build="$top/$build" ;; esac
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 fi
-ninja -C "$build" -j"$(nproc)"
+# GASCAL_NINJA_TARGETS names the targets to build (default: all).
+read -r -a targets <<< "${GASCAL_NINJA_TARGETS:-}"
+ninja -C "$build" -j"$(nproc)" "${targets[@]}"

@@ -1,0 +1,43 @@
+// The signal viewer's readers: a communication log (with its constants),
+// a bar-separated table text file, the viewer's settings file and the
+// log cleaner, chosen by the first byte.
+#include "FuzzSupport.h"
+#include "viewer/model/RecordingFiles.h"
+#include "viewer/model/ViewerSettings.h"
+
+using namespace gascal;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Setup();
+    const fuzz::Selected in = fuzz::Select(data, size, 4);
+    const QString path = fuzz::WriteInput(QStringLiteral("view.txt"), in.data, in.size);
+    std::vector<ViewSample> samples;
+    LoadStats stats;
+    switch (in.choice) {
+        case 0: {
+            RecogniseViewFile(path);
+            ViewScales scales;
+            CaricaCostantiRxTx(path, scales);
+            LogWindow window;
+            CaricaLogRxTx(path, 0, scales, window, samples, {}, &stats);
+            for (const ViewSample& s : samples)
+                for (int ch = 0; ch < 8; ++ch) ReadoutText(ReadoutValue(s, ch, 0), ch);
+            break;
+        }
+        case 1:
+            RecogniseViewFile(path);
+            LoadTableFile(path, (in.size % 2) == 0, samples, {}, &stats);
+            for (const ViewSample& s : samples)
+                for (int ch = 0; ch < 8; ++ch) ReadoutText(ReadoutValue(s, ch, 1), ch);
+            break;
+        case 2: {
+            ChannelSettings settings = DefaultChannelSettings();
+            LoadViewerSettings(path, settings);
+            break;
+        }
+        default:
+            CleanLogRxTx(path);
+            break;
+    }
+    return 0;
+}
