@@ -93,6 +93,9 @@ constexpr double kRpmStep = 100;
 // Micro-injection: 0.6 to 3.0 ms in steps of 0.1 ms, step numbers 1 to 25.
 constexpr double kBadBitFirstMs = 0.6, kBadBitLastMs = 3.0, kBadBitStepMs = 0.1;
 constexpr int kBadBitSteps = 25;
+static_assert(kBadBitFirstMs + (kBadBitSteps - 1) * kBadBitStepMs > kBadBitLastMs - 1e-9 &&
+                  kBadBitFirstMs + (kBadBitSteps - 1) * kBadBitStepMs < kBadBitLastMs + 1e-9,
+              "the bad-bit list runs from its first to its last time");
 const char* const kTempSensors[] = {"10 Kohm", "4.7 Kohm"};
 const char* const kMapSensors[] = {"5 bar", "1 bar", "Abs 4 bar"};
 
