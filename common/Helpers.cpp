@@ -7,6 +7,8 @@
 #include <QSysInfo>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "common/Prompts.h"
 
@@ -141,23 +143,28 @@ double ParseNumber(const QString& textIn) {
     const QString text = textIn.trimmed();
     if (text.isEmpty()) return 0;
     bool negative = false;
-    int decimals = 0;
-    double digitsValue = 0;
-    double place = 1;
-    for (int i = text.size() - 1; i >= 0; --i) {
+    int decimals = -1;  // characters after the leftmost comma
+    std::string digits;
+    digits.reserve(static_cast<size_t>(text.size()) + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == QLatin1Char('-')) {
             negative = true;
         } else if (c == QLatin1Char(',')) {
-            decimals = text.size() - 1 - i;  // characters after the leftmost comma
+            if (decimals < 0) decimals = static_cast<int>(text.size() - 1 - i);
         } else if (c.unicode() >= '0' && c.unicode() <= '9') {
-            digitsValue += (c.unicode() - '0') * place;
-            place *= 10;
+            digits += static_cast<char>(c.unicode());
         } else {
             return 0;
         }
     }
-    double v = digitsValue / std::pow(10.0, decimals);
+    if (digits.empty()) return 0;
+    // The digits scaled by the decimals in one correctly rounded
+    // conversion: however many digits a line holds, the result is the
+    // nearest double (infinite only when it is beyond every double), never
+    // the NaN a digit-by-digit sum gives once its place value overflows.
+    digits += "e-" + std::to_string(decimals < 0 ? 0 : decimals);
+    const double v = std::strtod(digits.c_str(), nullptr);
     return negative ? -v : v;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -100,6 +102,22 @@ TEST(Numbers, ParseNumberRules) {
     EXPECT_DOUBLE_EQ(ParseNumber("0,125"), 0.125);
     EXPECT_DOUBLE_EQ(ParseNumber("12a"), 0);
     EXPECT_DOUBLE_EQ(ParseNumber("5-"), -5);  // a minus anywhere makes it negative
+}
+
+// A configuration line of hundreds of digits is still a number: the value
+// it stands for, never NaN (which once turned into an out-of-range integer
+// conversion in the list readers).
+TEST(Numbers, ParseNumberOfVeryLongDigitRuns) {
+    const QString zeros(400, QLatin1Char('0'));
+    EXPECT_DOUBLE_EQ(ParseNumber(zeros + "12"), 12);
+    EXPECT_DOUBLE_EQ(ParseNumber("1," + zeros), 1);
+    EXPECT_DOUBLE_EQ(ParseNumber("-" + zeros + "7," + zeros + "5"), -7);
+    EXPECT_DOUBLE_EQ(ParseNumber("0," + zeros + "5"), 0);  // too small for a double
+    const double huge = ParseNumber("1" + zeros);
+    EXPECT_FALSE(std::isnan(huge));
+    EXPECT_GT(huge, 1e300);
+    // Both the digits and the scale beyond a double, the value plain.
+    EXPECT_DOUBLE_EQ(ParseNumber(zeros + "2," + zeros), 2);
 }
 
 TEST(Numbers, FormatFixedRules) {
