@@ -255,7 +255,7 @@ int PickIndex(std::mt19937_64& rng, size_t size) {
 }
 
 // One change on the Configuration tab, as the fitter picks it from a list.
-void ChangeASetting(Session& s, std::mt19937_64& rng) {
+void ChangeASetting(Session& s, SoakLedger& ledger, std::mt19937_64& rng) {
     SettingsModel& m = s.settings();
     const SwitchLists& l = m.Lists();
     switch (Draw(rng, 0, 8)) {
@@ -267,7 +267,19 @@ void ChangeASetting(Session& s, std::mt19937_64& rng) {
         case 5: m.OptTypFuel_Click(Draw(rng, 0, 1)); break;
         case 6: m.CmbSwtchLambdaType_Click(PickIndex(rng, l.lambda.size())); break;
         case 7: m.CmbSwtchSeq_Click(PickIndex(rng, l.seq.size())); break;
-        default: m.CmbShoRpm_Click(PickIndex(rng, l.shoRpmPairs.size())); break;
+        default: {
+            // The acquisition window's handler waits a moment after storing
+            // the edit, and a block-5 write already due may carry it then:
+            // it is asked for before the click.
+            const int i = PickIndex(rng, l.shoRpmPairs.size());
+            if (i >= 0) {
+                const auto [lo, hi] = l.shoRpmPairs[static_cast<size_t>(i)];
+                AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmLow, lo);
+                AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmHigh, hi);
+            }
+            m.CmbShoRpm_Click(i);
+            break;
+        }
     }
 }
 
@@ -408,7 +420,7 @@ SoakFigures RunSoak(const SoakOptions& options) {
         }
         if (!s.cycle().ConfigFileToLoad().isEmpty() || s.cycle().LoadingConfig()) continue;
         if (t >= nextSetting) {
-            ChangeASetting(s, rng);
+            ChangeASetting(s, ledger, rng);
             AskPendingSettings(ledger, s.image().PendingEdits);
             ++f.settingEdits;
             nextSetting = t + Every(rng, kSettingEvery);
