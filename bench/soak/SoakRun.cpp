@@ -504,8 +504,8 @@ void PrintFigures(std::FILE* out, const SoakFigures& f) {
     std::fprintf(out, "lost by the ECU      %llu bytes written but not saved when it reset\n", u(f.lostToResets));
     std::fprintf(out, "link                 ComState %d, %s, %llu link resets, %llu boxes shown\n", f.comState,
                  f.online ? "online" : "offline", u(f.linkResets), u(f.boxesShown));
-    std::fprintf(out, "heap in use          %.2f MiB after warm-up, %.2f MiB at the end (%s)\n", mib(f.heapWarm),
-                 mib(f.heapEnd), f.heapMeter);
+    std::fprintf(out, "heap in use          %llu bytes after warm-up, %llu bytes at the end (%s)\n", u(f.heapWarm),
+                 u(f.heapEnd), f.heapMeter);
     std::fprintf(out, "resident             %.1f MiB after warm-up, %.1f MiB at the end, peak (VmHWM) %.1f MiB\n",
                  mib(f.rssWarm), mib(f.rssEnd), mib(f.peakRss));
     std::fprintf(out, "real time            %.1f s\n", f.realSeconds);
