@@ -44,9 +44,15 @@ ConfigLoad::Result ConfigLoad::Attempt(const QString& path, const ParamLoadOptio
         r.tableRead = requests_.ReadCorTable();
         if (r.tableRead) image_.CorTable = image_.CorTableEcu;
     }
-    if (r.written && r.tableRead) r.saved = requests_.SaveFlash();
+    if (r.written && r.tableRead) {
+        // The car goes back to gas before the configuration is saved: saved
+        // while it was switched for the load, petrol would be its fuel again
+        // after its next reset or key cycle. A car that cannot be switched
+        // back is not saved; the load is tried again.
+        if (toggled_) r.fuelReturned = ReturnFuel();
+        if (!toggled_) r.saved = requests_.SaveFlash();
+    }
     r.ok = r.saved;
-    if (r.ok && toggled_) r.fuelReturned = ReturnFuel();
     return r;
 }
 

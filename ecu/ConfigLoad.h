@@ -1,8 +1,9 @@
 // Loading a parameter file into the ECU, as the window and gascal-cli both
 // do it: a car running on gas is put in slave mode and switched to petrol
 // while its configuration changes, the file is written (blocks and
-// correction table), the table is read back, the configuration is saved to
-// flash, and the car goes back to the fuel and mode it was found in.
+// correction table), the table is read back, the car goes back to the fuel
+// and mode it was found in, and the configuration is saved to flash (with
+// the car's own fuel in it, not the petrol of the load).
 //
 // A load that fails is tried again by its caller; the fuel toggle is
 // remembered across attempts, so the car returns to gas (and to running on

@@ -6,4 +6,4 @@ top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$top/scripts/setup.sh" build/test -DGASCAL_SANITIZE=ON
 export QT_QPA_PLATFORM=offscreen
 cd "$top/build/test"
-ctest --output-on-failure -j2 "$@"
+ctest --output-on-failure -j2 -LE soak "$@"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace gascal::sim {
 
@@ -298,7 +299,12 @@ void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
     }
 
     const std::vector<uint8_t> data(frame.begin() + 4, frame.end() - 1);
+    const bool configWrite = cmd == CMD_WRT_MEM2 || cmd == CMD_WRT_MEM3 || cmd == CMD_WRT_MEM5 ||
+                             cmd == CMD_WRT_TBL_COR || cmd == CMD_WRIT_DCOL;
+    std::optional<ConfigImage> before;
+    if (configWrite && writeObserver_) before = working_;
     Reply r = Execute(cmd, data, at);
+    if (before && r.status == kStatusDone) writeObserver_(cmd, *before, working_);
     if (r.status == kStatusExecError) ++counters_.rejected;
 
     if (random_.Chance(failures_.lose)) {

@@ -128,6 +128,13 @@ class SimEcu {
     // what happened to the answer ("" when it went out normally).
     using RequestObserver = std::function<void(uint8_t cmd, uint8_t status, const char* note)>;
     void SetRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
+    // Told about every configuration write the ECU carried out (blocks 2, 3
+    // and 5, the correction table, the test data): the command and the
+    // working memory just before and just after it. A write the ECU refused
+    // or never saw is not reported.
+    using WriteObserver =
+        std::function<void(uint8_t cmd, const ConfigImage& before, const ConfigImage& after)>;
+    void SetWriteObserver(WriteObserver observer) { writeObserver_ = std::move(observer); }
 
     // --- State for tests, tools and the simulator panel -------------------------
     const ConfigImage& Working() const { return working_; }
@@ -195,6 +202,7 @@ class SimEcu {
     SimRandom random_;
     SimCounters counters_;
     RequestObserver observer_;
+    WriteObserver writeObserver_;
 
     bool started_ = false;
     double now_ = 0;

@@ -136,3 +136,24 @@ TEST(MainCtlLoad, ACarOnGasEndsOnGasInRunningModeAfterARetriedLoad) {
     EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_FALSE(s.cycle().ConfigLoader().FuelToggled());
 }
+
+// A car found on gas is switched to petrol only for the load: the
+// configuration saved with the file keeps gas as the car's fuel, so the car
+// runs on gas again after its next reset.
+TEST(MainCtlLoad, TheSavedConfigurationKeepsGasAfterALoadOnACarRunningOnGas) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.rpm = 2000;
+    SimSession s(o);
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
+    const QString file = WriteDistinctFile(s, "car.var");
+    s.cycle().LoadConfigFileLater(file);
+    ASSERT_TRUE(s.RunUntil([&] { return s.cycle().ConfigFileToLoad().isEmpty(); }, 60));
+    ASSERT_NEAR(s.ecu->Saved().SwitchRpm(), 1800, 2);
+    EXPECT_FALSE(s.cycle().ConfigLoader().FuelToggled());
+    EXPECT_EQ(s.ecu->Saved().WorkMode(), 3);
+
+    s.ecu->Reset(s.ev.MicroSeconds());
+    EXPECT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 60));
+    EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
+}

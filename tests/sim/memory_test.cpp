@@ -281,5 +281,43 @@ TEST(SimMemory, ProgrammingIsRefusedWhileTheEngineTurnsAndAHalfWrittenFlashStays
     EXPECT_EQ(h.Status(CMD_GET_ECO, {'E', 'C', 'O'}), kStatusDone);
 }
 
+// The write observer sees each configuration write the ECU carried out, with
+// the memory before and after it, and nothing of a write it refused or of a
+// write it never executed.
+TEST(SimMemory, TheWriteObserverSeesExecutedWritesWithTheMemoryBeforeAndAfter) {
+    SimHarness h(IdlingCar());
+    struct Seen {
+        uint8_t cmd;
+        ConfigImage before, after;
+    };
+    std::vector<Seen> seen;
+    h.Ecu().SetWriteObserver([&](uint8_t cmd, const ConfigImage& before, const ConfigImage& after) {
+        seen.push_back({cmd, before, after});
+    });
+    const auto original3 = h.Data(CMD_READ_MEM3);
+    auto changed3 = original3;
+    changed3[2] = 47;
+    EXPECT_EQ(h.Status(CMD_WRT_MEM3, changed3), kStatusDone);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].cmd, CMD_WRT_MEM3);
+    EXPECT_EQ(seen[0].before.mem3[2], original3[2]);
+    EXPECT_EQ(seen[0].after.mem3[2], 47);
+    EXPECT_EQ(seen[0].after, h.Ecu().Working());
+
+    // A table chunk: only its entries change.
+    EXPECT_EQ(h.Status(CMD_WRT_TBL_COR, {10, 1, 0x34, 0x12}), kStatusDone);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].after.TableEntry(10), 0x1234);
+    EXPECT_EQ(seen[1].before.mem3, seen[1].after.mem3);
+
+    // Refused (wrong length), reads and an injected status 254 are not writes.
+    EXPECT_EQ(h.Status(CMD_WRT_MEM3, {1, 2, 3}), kStatusExecError);
+    h.Data(CMD_READ_MEM3);
+    h.Ecu().Failures().status254 = 1.0;
+    EXPECT_EQ(h.Status(CMD_WRT_MEM3, original3), kStatusExecError);
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(h.Ecu().Working().mem3[2], 47);
+}
+
 }  // namespace
 }  // namespace gascal::sim::test
