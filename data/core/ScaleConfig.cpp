@@ -304,7 +304,10 @@ bool ScaleConfig::Load(const QString& path) {
         } else if (key == QLatin1String("[CkbeV_02_VISIBILE]")) {
             CkbeV02Visible = value == QLatin1String("1");
         } else if (key == QLatin1String("[StepBadBit_us]")) {
-            if (const auto n = NumberOf(value); n && *n == std::floor(*n) && *n > 0)
+            // A step is a 16-bit count of microseconds; a larger number is
+            // no step the injector page could show (its times would
+            // overflow), so the default stands.
+            if (const auto n = NumberOf(value); n && *n == std::floor(*n) && *n > 0 && *n <= 32767)
                 StepBadBit = static_cast<int>(*n);
             consumed = false;  // the walk advances by one line after this key
         } else if (key == QLatin1String("[PassWord00]")) {

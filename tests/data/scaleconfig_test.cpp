@@ -94,6 +94,10 @@ TEST(ScaleConfigTest, TextKeys) {
         LoadFrom(dir, {"[Control_petrol_firmware]", "99001501032025", "[SOGLIE MAPPING]",
                        "2200,2700|oops", "[CkbeV_02_VISIBILE]", "yes"});
     EXPECT_EQ(d.ControlPetrolFirmware, "001501032025");
+    // A bad-bit step beyond 16 bits keeps the default.
+    for (const char* step : {"32768", "59106000000000000000000000000000"})
+        EXPECT_EQ(LoadFrom(dir, {"[StepBadBit_us]", step}).StepBadBit, 96) << step;
+    EXPECT_EQ(LoadFrom(dir, {"[StepBadBit_us]", "32767"}).StepBadBit, 32767);
     ASSERT_EQ(d.MappingThresholds.size(), 1u);
     EXPECT_EQ(d.MappingThresholds[0].first, 2200);
     EXPECT_FALSE(d.CkbeV02Visible);
