@@ -24,6 +24,7 @@
 #include "mainwindow/controller/WindowTexts.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/HeaderBar.h"
+#include "mainwindow/widgets/PaintPacer.h"
 #include "mainwindow/widgets/SimControl.h"
 #include "mainwindow/widgets/SimPanel.h"
 #include "mainwindow/widgets/TabRegistry.h"
@@ -35,9 +36,34 @@ namespace {
 // Window size at start, in twips (1024 x 720 pixels): fits 1366 x 768.
 constexpr int kStartWidthTwips = 15360;
 constexpr int kStartHeightTwips = 10800;
+constexpr int kPaintGapMs = 40;
 const char* const kTabKeys[] = {" - F5", " - F6", " - F7", " - F2", " - F3"};
 const Cap kTabCaps[] = {Cap::TabCalibration, Cap::TabModeling, Cap::TabMap, Cap::TabGeneral,
                         Cap::TabConfiguration};
+
+// A status-bar cell whose text changes many times a second (the link's
+// state and its running dots). The status bar lays out the box; the label
+// inside keeps the box's size as a fixed size, so a new text repaints the
+// label alone instead of laying out the whole status bar again each time.
+class StatusCellBox : public QWidget {
+  public:
+    StatusCellBox(QLabel* label, QWidget* parent) : QWidget(parent), label_(label) {
+        label_->setParent(this);
+        label_->move(0, 0);
+    }
+    QSize sizeHint() const override { return {label_->sizeHint().width(), Height()}; }
+    QSize minimumSizeHint() const override { return {0, Height()}; }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override { label_->setFixedSize(size()); }
+
+  private:
+    // One line of text with the label's margin and frame.
+    int Height() const {
+        return label_->fontMetrics().height() + 2 * label_->margin() + 2 * label_->frameWidth();
+    }
+    QLabel* label_;
+};
 }  // namespace
 
 FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
@@ -66,10 +92,12 @@ FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
         cell->setFrameShape(QFrame::StyledPanel);
         statusCells_[static_cast<size_t>(i)] = cell;
     }
-    statusBar()->addWidget(statusCells_[0], 3);
-    statusBar()->addWidget(statusCells_[1], 1);
-    statusBar()->addWidget(statusCells_[2], 1);
-    statusCells_[1]->setMinimumWidth(110);
+    const int stretch[3] = {3, 1, 1};
+    for (int i = 0; i < 3; ++i) {
+        auto* box = new StatusCellBox(statusCells_[static_cast<size_t>(i)], this);
+        if (i == 1) box->setMinimumWidth(110);
+        statusBar()->addWidget(box, stretch[i]);
+    }
 
     frmInit_ = std::make_unique<FrmInit>(this);
     BuildMenus();
@@ -90,6 +118,10 @@ FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
         const QString t = session_.Live().Display().timeText;
         if (statusCells_[2]->text() != t) statusCells_[2]->setText(t);
     });
+
+    // Live values are painted at most every 40 ms (25 times a second): more
+    // is not seen, and each paint costs the display's time too.
+    new PaintPacer(this, kPaintGapMs);
 
     resize(TwipsToPixels(kStartWidthTwips), TwipsToPixels(kStartHeightTwips));
     ApplyLanguage();

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include "link/core/CommandTable.h"
@@ -65,6 +66,32 @@ TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
     EXPECT_NEAR(shown, t.s.image().Mem1Block.PetrolInjTimes[0], 0.3);
     EXPECT_TRUE(t.w->StatusText(1).startsWith("COM OK"));
     EXPECT_TRUE(t.w->StatusText(2).startsWith("Time: 0:00:"));
+}
+
+// The link's state and its dots change the status bar's text many times a
+// second; the status bar is not laid out again for it.
+TEST(MainWin, StatusCellTextsChangeWithoutLayingOutTheStatusBar) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    t.s.RunFor(1);
+    QApplication::processEvents();  // what start-up posted is out of the way
+    struct LayoutCounter : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::LayoutRequest) ++count;
+            return false;
+        }
+    } layouts;
+    t.w->statusBar()->installEventFilter(&layouts);
+    QStringList texts;
+    for (int i = 0; i < 40; ++i) {
+        t.s.RunFor(0.05);
+        QApplication::processEvents();  // what the changes posted is delivered
+        const QString now = t.w->StatusText(0) + '|' + t.w->StatusText(1) + '|' + t.w->StatusText(2);
+        if (texts.isEmpty() || texts.last() != now) texts << now;
+    }
+    EXPECT_GT(texts.size(), 3) << texts.join(" / ").toStdString();  // the cells did change meanwhile
+    EXPECT_EQ(layouts.count, 0);
 }
 
 TEST(MainWin, ChangedSwitchoverSpeedReachesTheEcu) {
