@@ -624,7 +624,14 @@ void FrmView::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
-    // Running: the tick that handles the stop closes the window.
+    // Running: the tick that handles the stop closes the window. A picture
+    // run (scripts/screenshot.sh) answers the save question itself, or the
+    // program would wait for it at its exit.
+    if (!qEnvironmentVariable("GASCAL_FRMVIEW_CURSORS").isEmpty() && !demoPrompts_) {
+        demoPrompts_ = std::make_unique<ScriptedPrompts>();
+        demoPrompts_->answers.push_back(BoxResult::No);
+        demoScope_ = std::make_unique<ScopedPrompts>(*demoPrompts_);
+    }
     e->ignore();
 }
 
