@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/Helpers.h"
+#include "common/InstallTree.h"
 
 namespace gascal::fuzz {
 
@@ -23,15 +24,6 @@ BoxResult QuietPrompts::MessageBox(const QString&, const QString&, BoxIcon, BoxB
 
 namespace {
 
-void CopyFolder(const QString& from, const QString& to) {
-    QDir().mkpath(to);
-    const QDir src(from);
-    for (const QString& f : src.entryList(QDir::Files)) {
-        if (f.startsWith(QLatin1Char('.'))) continue;
-        QFile::copy(src.filePath(f), to + QLatin1Char('/') + f);
-    }
-}
-
 struct Scratch {
     std::unique_ptr<QTemporaryDir> dir;
     QuietPrompts prompts;
@@ -43,8 +35,8 @@ struct Scratch {
                                                                         : QDir::tempPath();
         dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/gascal-fuzz-XXXXXX"));
         path = dir->path();
-        CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), path + QStringLiteral("/BIN"));
-        CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), path + QStringLiteral("/LNG"));
+        // The shipped data files, copied as a user's first start copies them.
+        SyncUserTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata"), path, nullptr, nullptr);
         QDir().mkpath(path + QStringLiteral("/SAMPLES"));
         SetInstallDir(path);
         SetPrompts(&prompts);

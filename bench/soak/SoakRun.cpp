@@ -1,8 +1,6 @@
 #include "SoakRun.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -15,6 +13,7 @@
 
 #include "SoakLedger.h"
 #include "common/EventService.h"
+#include "common/InstallTree.h"
 #include "common/Prompts.h"
 #include "data/core/ParamFile.h"
 #include "data/core/ParamImage.h"
@@ -106,15 +105,6 @@ uint64_t PeakResidentBytes() {
 
 // --- The session -----------------------------------------------------------------------
 
-void CopyTree(const QString& from, const QString& to) {
-    QDir src(from);
-    QDir().mkpath(to);
-    for (const QString& f : src.entryList(QDir::Files)) {
-        if (f.startsWith(QLatin1Char('.'))) continue;
-        QFile::copy(src.filePath(f), to + QLatin1Char('/') + f);
-    }
-}
-
 QString ShippedFirmwareIdentity() {
     FlashTable table;
     FlashImage image;
@@ -145,8 +135,7 @@ sim::SimOptions Car(uint64_t seed) {
 struct Session {
     explicit Session(uint64_t seed) : scopeEvents(ev), scopePrompts(prompts) {
         root = dir.path();
-        CopyTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), root + "/BIN");
-        CopyTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), root + "/LNG");
+        SyncUserTree(QStringLiteral(GASCAL_SOURCE_DIR "/installdata"), root, nullptr, nullptr);
         ecu = std::make_shared<sim::SimEcu>(Car(seed));
         provider = std::make_unique<sim::SimUsbProvider>(ecu);
         session = std::make_unique<MainSession>(root, provider.get());
