@@ -133,6 +133,32 @@ void WaitSeconds(double s) {
     }
 }
 
+// --- Workflow steps ------------------------------------------------------------
+
+namespace {
+const char* g_step = nullptr;
+StepWaitHandler& WaitHandler() {
+    static StepWaitHandler handler;
+    return handler;
+}
+}  // namespace
+
+WorkflowStep::WorkflowStep(const char* workflow) : previous_(g_step) { g_step = workflow; }
+WorkflowStep::~WorkflowStep() { g_step = previous_; }
+
+const char* CurrentWorkflowStep() { return g_step; }
+
+void SetStepWaitHandler(StepWaitHandler handler) { WaitHandler() = std::move(handler); }
+
+void CheckNoWorkflowStep(const char* wait) {
+    if (!g_step) return;
+    if (WaitHandler()) {
+        WaitHandler()(g_step, wait);
+    } else {
+        qWarning("%s: a step of the workflow waited (%s)", g_step, wait);
+    }
+}
+
 // --- Real service ------------------------------------------------------------
 
 namespace {
@@ -220,10 +246,12 @@ double RealEventService::MicroSeconds() { return impl_->clock.nsecsElapsed() / 1
 QDateTime RealEventService::Now() { return QDateTime::currentDateTime(); }
 
 void RealEventService::ProcessEvents() {
+    CheckNoWorkflowStep("ProcessEvents");
     if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void RealEventService::WaitUntil(double deadlineUs) {
+    CheckNoWorkflowStep("WaitUntil");
     for (;;) {
         const double rem = deadlineUs - MicroSeconds();
         if (rem <= 0) return;
@@ -241,6 +269,7 @@ void RealEventService::WaitUntil(double deadlineUs) {
 }
 
 bool RealEventService::WaitForEvents(double deadlineUs) {
+    CheckNoWorkflowStep("WaitForEvents");
     const double rem = deadlineUs - MicroSeconds();
     if (rem <= 0) return false;
     if (!QCoreApplication::instance()) {
@@ -387,16 +416,23 @@ void VirtualEventService::Advance(double deadlineUs, bool ownWait) {
     }
 }
 
-void VirtualEventService::WaitUntil(double deadlineUs) { Advance(deadlineUs, true); }
+void VirtualEventService::WaitUntil(double deadlineUs) {
+    CheckNoWorkflowStep("WaitUntil");
+    Advance(deadlineUs, true);
+}
 
 bool VirtualEventService::WaitForEvents(double deadlineUs) {
+    CheckNoWorkflowStep("WaitForEvents");
     while (!impl_->queue.empty() && impl_->queue.top().due <= deadlineUs)
         if (RunNext()) return true;
     if (std::isfinite(deadlineUs)) Advance(deadlineUs, true);
     return false;
 }
 
-void VirtualEventService::ProcessEvents() { WaitUntil(nowUs_); }
+void VirtualEventService::ProcessEvents() {
+    CheckNoWorkflowStep("ProcessEvents");
+    Advance(nowUs_, true);
+}
 
 void VirtualEventService::RunFor(double us) { Advance(nowUs_ + us, false); }
 

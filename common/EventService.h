@@ -132,6 +132,34 @@ void WaitSeconds(double s);
 // Seconds since midnight of the event service's calendar clock.
 double SecondsSinceMidnight();
 
+// --- Workflow steps ------------------------------------------------------------
+
+// A workflow that talks to the ECU over many exchanges (calibration, firmware
+// upgrade) runs as a step machine: a step decides, asks for its exchanges or
+// its next time, and returns; it never waits and never processes events, so
+// no timer tick and no click can run in the middle of it. A step marks itself
+// with a WorkflowStep for its duration. A wait or an event pass made while a
+// step is on the stack is a fault: it is reported to the step-wait handler
+// (the test suite fails the running test on it) and then carried out.
+class WorkflowStep {
+public:
+    explicit WorkflowStep(const char* workflow);
+    ~WorkflowStep();
+    WorkflowStep(const WorkflowStep&) = delete;
+    WorkflowStep& operator=(const WorkflowStep&) = delete;
+
+private:
+    const char* previous_;
+};
+// The workflow whose step is running, or nullptr.
+const char* CurrentWorkflowStep();
+// Told of every wait made inside a step: the workflow and the kind of wait.
+using StepWaitHandler = std::function<void(const char* workflow, const char* wait)>;
+// Installs the handler (an empty one restores the default, a warning).
+void SetStepWaitHandler(StepWaitHandler handler);
+// Called by every wait of the event services.
+void CheckNoWorkflowStep(const char* wait);
+
 // --- Real implementation -----------------------------------------------------
 
 // Monotonic clock and Qt precise timers. Waits block in the Qt event loop

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <memory>
 
+#include "common/EventService.h"
+
 #ifdef GASCAL_WIDGET_TESTS
 #include <QApplication>
 #endif
@@ -17,5 +19,9 @@ int main(int argc, char** argv) {
 #else
     QCoreApplication app(argc, argv);
 #endif
+    // A workflow step that waits fails the test that made it wait.
+    gascal::SetStepWaitHandler([](const char* workflow, const char* wait) {
+        ADD_FAILURE() << "a step of " << workflow << " waited (" << wait << ")";
+    });
     return RUN_ALL_TESTS();
 }
