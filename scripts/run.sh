@@ -3,7 +3,7 @@
 # Without a display it says so and runs a headless demonstration instead.
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$top/scripts/setup.sh" build/run -DGASCAL_TESTS=OFF
+"$top/scripts/setup.sh" build/run -DGASCAL_TESTS=OFF -DGASCAL_BENCH=OFF
 bin="$top/build/run/tree/BIN"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/gascal" ]; then
     exec "$bin/gascal" --sim "$@"
