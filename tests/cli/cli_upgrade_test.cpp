@@ -23,7 +23,7 @@ namespace {
 
 // A private installation folder with the shipped data files.
 class UpgradeInstallation {
-public:
+  public:
     UpgradeInstallation() {
         const QString tree = QStringLiteral(GASCAL_TREE_DIR);
         for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
@@ -42,7 +42,8 @@ public:
         FlashTable table;
         FlashImage image;
         QString id;
-        ReadFirmwareFileIdentity(table, image, File("BIN/Flash.ini"), File("BIN/TeluroInj468.frh"), id);
+        ReadFirmwareFileIdentity(table, image, File("BIN/Flash.ini"), File("BIN/TeluroInj468.frh"),
+                                 id);
         return id;
     }
     QTemporaryDir dir;
@@ -55,8 +56,8 @@ struct CliRun {
 };
 
 // One command line in process on a fresh virtual clock; `input` answers questions.
-CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu, const UpgradeInstallation& inst,
-        QString input = QString()) {
+CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu,
+           const UpgradeInstallation& inst, QString input = QString()) {
     VirtualEventService ev;
     ScopedEvents scope(ev);
     CliRun r;
@@ -92,8 +93,9 @@ QString BackupLine(const QString& out) {
 
 }  // namespace
 
-// Asked before erasing unless --yes; only "y" goes on. Whatever the answer,
-// the backup is written first and its path printed.
+// Asked before erasing unless --yes; only "y" goes on. The backup is
+// written once the fitter agreed, and its path printed; a "no" leaves no
+// backup behind (it would be a candidate to restore another car from).
 TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
     struct Case {
         const char* what;
@@ -114,12 +116,14 @@ TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
         const CliRun r = Cli(c.args, ecu, inst, c.input);
         EXPECT_EQ(r.rc, c.rc) << r.err.toStdString();
         EXPECT_EQ(r.err.contains("[y/N]"), !c.args.contains("--yes"));
-        EXPECT_TRUE(r.err.contains("Configuration saved to " + inst.Path())) << r.err.toStdString();
+        EXPECT_EQ(r.err.contains("Configuration saved to " + inst.Path()), c.upgraded)
+            << r.err.toStdString();
         QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
-        EXPECT_EQ(backups.size(), 1);
+        EXPECT_EQ(backups.size(), c.upgraded ? 1 : 0);
         EXPECT_EQ(Sent(*ecu, CMD_ERASE_FLASH), c.upgraded ? 1u : 0u);
         if (c.upgraded) {
-            EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity())) << r.out.toStdString();
+            EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity()))
+                << r.out.toStdString();
             EXPECT_EQ(QFileInfo(BackupLine(r.out)).fileName(), backups.value(0));
             EXPECT_TRUE(r.err.contains("] 100 %"));  // the progress bar ran to its end
         } else {
@@ -154,8 +158,12 @@ TEST(CliUpgrade, ExitCodesWhenNothingIsChanged) {
         {"engine running", running, {"upgrade", "--yes"}, 7, "not allowed"},
         {"already the file's firmware", current, {"upgrade", "--yes"}, 0, "nothing to do"},
         {"foreign project", foreign, {"upgrade", "--yes"}, 5, "INJ999"},
-        {"existing backup", older, {"upgrade", "--yes", "--backup", "EXISTING"}, 4, "exists already"},
-        {"unknown option", older, {"upgrade", "--force"}, 2, "--force"},
+        {"existing backup",
+         older,
+         {"upgrade", "--yes", "--backup", "EXISTING"},
+         4,
+         "exists already"},
+        {"unknown option", older, {"upgrade", "--forse"}, 2, "--forse"},
         {"backup without a file", older, {"upgrade", "--backup"}, 2, "--backup"},
     };
     for (const Case& c : cases) {
@@ -213,7 +221,8 @@ TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Programming);
 
     // Started again once the cable is back (the run waits for it).
-    const CliRun again = Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
+    const CliRun again =
+        Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
     EXPECT_EQ(again.rc, 0) << again.err.toStdString();
     EXPECT_TRUE(again.err.contains("waits for its firmware"));
     EXPECT_TRUE(again.err.contains("restored from:\n" + backup)) << again.err.toStdString();
@@ -247,6 +256,7 @@ TEST(CliUpgrade, ASilentEcuEndsTheRunWithinMinutes) {
 
 TEST(CliUpgrade, HelpDocumentsTheCommandAndItsExitCode) {
     const QString help = CliHelpText();
-    for (const char* word : {"upgrade [--yes] [--backup FILE] [--skip-failed]", "7 upgrade failed or incomplete"})
+    for (const char* word : {"upgrade [--yes] [--force] [--backup FILE] [--skip-failed]",
+                             "7 upgrade failed or incomplete"})
         EXPECT_TRUE(help.contains(word)) << word;
 }

@@ -1,9 +1,9 @@
 // The firmware upgrade against the simulated ECU, in virtual time: the
 // ECU's configuration comes back byte for byte under the new firmware and is
-// saved, erased chunks are not sent (they are "%OK" all the same), block 5 of an older firmware comes from
-// the default set, an upgrade cut off while writing leaves its backup and is
-// completed by a second run, a skipped chunk never reports success, and the
-// window's stage rules ("Next", "Esc").
+// saved, erased chunks are not sent (they are "%OK" all the same), block 5 of an older firmware
+// comes from the default set, an upgrade cut off while writing leaves its backup and is completed
+// by a second run, a skipped chunk never reports success, and the window's stage rules ("Next",
+// "Esc").
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -58,7 +58,8 @@ struct Installation {
     FlashImage Image(FlashTable& table, QString* identity = nullptr) const {
         FlashImage image;
         QString id;
-        ReadFirmwareFileIdentity(table, image, Path("BIN/Flash.ini"), Path("BIN/TeluroInj468.frh"), id);
+        ReadFirmwareFileIdentity(table, image, Path("BIN/Flash.ini"), Path("BIN/TeluroInj468.frh"),
+                                 id);
         if (identity) *identity = id;
         return image;
     }
@@ -82,10 +83,17 @@ struct Bench {
     bool Send(uint8_t command, const std::vector<uint8_t>& data) {
         return session->Comm().SendAndWait(BuildRequest(command, Raw(data)));
     }
+    // Presses a button and lets the upgrade's steps run until it waits for
+    // the next one.
+    static void Press(FirmwareUpgrade& up, void (FirmwareUpgrade::*button)()) {
+        (up.*button)();
+        Events().WaitUntil(MicroSeconds());
+        for (int i = 0; i < 100000 && !up.Waiting(); ++i) WaitForEvents(MicroSeconds() + 1e6);
+    }
     // Runs the upgrade as the window's buttons would: Next to check, Next to run.
     void Run(FirmwareUpgrade& up) {
-        up.Next();
-        if (up.Stage() == UpgradeStage::Ready) up.Next();
+        Press(up, &FirmwareUpgrade::Next);
+        if (up.Stage() == UpgradeStage::Ready) Press(up, &FirmwareUpgrade::Next);
     }
 
     std::shared_ptr<sim::SimEcu> ecu;
@@ -108,8 +116,10 @@ void Customise(Bench& b, bool withBlock5) {
     sim::ConfigImage c = b.ecu->Working();
     sim::PutU16(&c.mem3[sim::mem3::SwitchTemp], 47);
     sim::PutU16(&c.mem3[sim::mem3::SwitchRpm], 4321);
-    for (int k = 0; k < 8; ++k) sim::PutU16(&c.mem3[sim::mem3::InjTrim + 2 * k], static_cast<uint16_t>(-3 * k + 5));
-    for (size_t i = 0; i < sim::kTableEntries; ++i) c.SetTableEntry(i, static_cast<int16_t>(i * 7 - 300));
+    for (int k = 0; k < 8; ++k)
+        sim::PutU16(&c.mem3[sim::mem3::InjTrim + 2 * k], static_cast<uint16_t>(-3 * k + 5));
+    for (size_t i = 0; i < sim::kTableEntries; ++i)
+        c.SetTableEntry(i, static_cast<int16_t>(i * 7 - 300));
     sim::PutU32(&c.dcol[sim::dcol::SerialNumber], 468000777);
     sim::PutU32(&c.mem2[sim::mem2::Hours1], 123456);
     sim::PutU32(&c.mem2[sim::mem2::Hours2], 6543);
@@ -151,7 +161,8 @@ int ChunksWithData(const FlashImage& image) {
     int n = 0;
     for (int64_t off = 0; off <= image.TableFlashUBound(); off += 128) {
         bool data = false;
-        for (int64_t i = off; i < off + 128 && i <= image.TableFlashUBound(); ++i) data |= image.TableFlash(i) != 0xFF;
+        for (int64_t i = off; i < off + 128 && i <= image.TableFlashUBound(); ++i)
+            data |= image.TableFlash(i) != 0xFF;
         n += data ? 1 : 0;
     }
     return n;
@@ -165,7 +176,7 @@ void InstallFirmware(const Installation& inst, const QString& version) {
 }
 
 class UpgradeOnSim : public ::testing::Test {
-protected:
+  protected:
     VirtualEventService ev;
     ScopedEvents scopeEvents{ev};
     ScriptedPrompts prompts;
@@ -305,11 +316,11 @@ TEST_F(UpgradeOnSim, InterruptedWhileWritingLeavesTheBackupAndASecondRunComplete
     Bench b(inst, ecu);
     ASSERT_TRUE(b.Connect());
     FirmwareUpgrade up(*b.session);
-    up.Next();
+    Bench::Press(up, &FirmwareUpgrade::Next);
     ASSERT_EQ(up.Stage(), UpgradeStage::Ready) << up.Message().toStdString();
     EXPECT_TRUE(up.Resuming());
     EXPECT_EQ(up.BackupPath(), backupPath);
-    up.Next();
+    Bench::Press(up, &FirmwareUpgrade::Next);
     ASSERT_EQ(up.Outcome(), UpgradeOutcome::Complete) << up.Message().toStdString();
     EXPECT_EQ(b.session->Comm().FirmwareEcu(), fileIdentity);
     EXPECT_EQ(ecu->FlashImage().Bytes(), image.Bytes());
@@ -337,16 +348,25 @@ TEST_F(UpgradeOnSim, ASkippedChunkEndsIncompleteNeverComplete) {
     };
     const Case cases[] = {
         {"skipped by option", true, {}, UpgradeOutcome::Incomplete, UpgradeStop::ChunkSkipped, 0},
-        {"the fitter answers Yes", std::nullopt, {BoxResult::Yes}, UpgradeOutcome::Incomplete,
-         UpgradeStop::ChunkSkipped, 1},
-        {"the fitter answers No", std::nullopt, {BoxResult::No}, UpgradeOutcome::Failed,
-         UpgradeStop::ChunkFailed, 1},
+        {"the fitter answers Yes",
+         std::nullopt,
+         {BoxResult::Yes},
+         UpgradeOutcome::Incomplete,
+         UpgradeStop::ChunkSkipped,
+         1},
+        {"the fitter answers No",
+         std::nullopt,
+         {BoxResult::No},
+         UpgradeOutcome::Failed,
+         UpgradeStop::ChunkFailed,
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Installation inst;
         constexpr uint32_t kBelow = 0xFF7F80;
-        ASSERT_TRUE(WriteLatin1Lines(inst.Path("BIN/Flash.ini"), {"H00FF7F80 H00FFBFFF", "H00FFC000 H00FFFFFF"}));
+        ASSERT_TRUE(WriteLatin1Lines(inst.Path("BIN/Flash.ini"),
+                                     {"H00FF7F80 H00FFBFFF", "H00FFC000 H00FFFFFF"}));
         QStringList lines = ReadLines(inst.Path("BIN/TeluroInj468.frh"));
         lines.insert(1, MakeS2Record(kBelow, std::vector<uint8_t>(32, 0x5A)));
         ASSERT_TRUE(WriteLatin1Lines(inst.Path("BIN/TeluroInj468.frh"), lines));
@@ -368,7 +388,8 @@ TEST_F(UpgradeOnSim, ASkippedChunkEndsIncompleteNeverComplete) {
         EXPECT_TRUE(up.Message().contains(up.BackupPath()));
         int asked = 0;
         for (const auto& s : prompts.shown)
-            if (s.text == "COMUNICATION ERROR, SEND MESSAGE\n\nYES TO CONTINUE!" && s.buttons == BoxButtons::YesNo)
+            if (s.text == "COMUNICATION ERROR, SEND MESSAGE\n\nYES TO CONTINUE!" &&
+                s.buttons == BoxButtons::YesNo)
                 ++asked;
         EXPECT_EQ(asked, c.questions);
         if (c.outcome == UpgradeOutcome::Incomplete) {
@@ -391,19 +412,34 @@ TEST_F(UpgradeOnSim, RefusalsBeforeProgrammingLeaveTheEcuUntouched) {
         UpgradeStop why;
     };
     const Case cases[] = {
-        {"no default set for an old firmware", true,
-         [](const Installation& i) { QFile::remove(i.Path("LNG/Default.Xar")); }, {}, {},
+        {"no default set for an old firmware",
+         true,
+         [](const Installation& i) { QFile::remove(i.Path("LNG/Default.Xar")); },
+         {},
+         {},
          UpgradeStop::DefaultSet},
-        {"firmware file damaged since the check", false,
+        {"firmware file damaged since the check",
+         false,
          [](const Installation& i) {
              QStringList l = ReadLines(i.Path("BIN/TeluroInj468.frh"));
              for (QString& s : l)
                  if (s.startsWith("S224FF9000")) s[20] = s[20] == '0' ? '1' : '0';
              WriteLatin1Lines(i.Path("BIN/TeluroInj468.frh"), l);
          },
-         {}, {}, UpgradeStop::FirmwareFile},
-        {"backup cannot be written", false, {}, {}, "/nonexistent-folder/backup.var", UpgradeStop::Backup},
-        {"the fitter declines the erase", false, {}, [](const QString&) { return false; }, {},
+         {},
+         {},
+         UpgradeStop::FirmwareFile},
+        {"backup cannot be written",
+         false,
+         {},
+         {},
+         "/nonexistent-folder/backup.var",
+         UpgradeStop::Backup},
+        {"the fitter declines the erase",
+         false,
+         {},
+         [](const QString&) { return false; },
+         {},
          UpgradeStop::Declined},
     };
     for (const Case& c : cases) {
@@ -453,7 +489,7 @@ TEST_F(UpgradeOnSim, StageRulesOfNextAndEsc) {
         ASSERT_TRUE(b.Connect());
         ev.RunFor(2e6);  // the engine is up to speed
         FirmwareUpgrade up(*b.session);
-        up.Next();
+        Bench::Press(up, &FirmwareUpgrade::Next);
         EXPECT_EQ(up.Stage(), c.stage);
         EXPECT_EQ(up.StopReason(), c.why);
         EXPECT_TRUE(up.NextVisible());
