@@ -59,7 +59,9 @@ struct CliRun {
 // One command line in process on a fresh virtual clock; `input` answers questions.
 CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu,
            const UpgradeInstallation& inst, QString input = QString()) {
-    VirtualEventService ev;
+    // Each run starts ten minutes after the one before, as the fitter's runs do.
+    static int runs = 0;
+    VirtualEventService ev(QDateTime(QDate(2026, 1, 15), QTime(10, 0, 0)).addSecs(600 * runs++));
     ScopedEvents scope(ev);
     CliRun r;
     QTextStream out(&r.out), err(&r.err), in(&input);
