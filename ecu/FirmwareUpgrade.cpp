@@ -67,7 +67,7 @@ const FirmwareUpgrade::Row FirmwareUpgrade::kTable[] = {
 {S::PressRead,      P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown | kEsc,          UpKind::Exchange, 1, &F::XReadLive,      &F::OnPressRead},
 {S::CheckRead,      P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown | kEsc,          UpKind::Exchange, 1, &F::XReadLive,      &F::OnCheckRead},
 {S::ModeRead,       P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown | kEsc,          UpKind::Exchange, 1, &F::XModeRead,      &F::OnModeRead},
-{S::SerialRead,     P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown | kEsc,          UpKind::Exchange, 3, &F::XSerialRead,    &F::OnSerialRead},
+{S::SerialRead,     P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown | kEsc,          UpKind::Exchange, 1, &F::XSerialRead,    &F::OnSerialRead},
 {S::ChooseBackup,   P::None,              G::Checking, kNoText,                                 kKeep, kKeepHigh, kNextShown,                 UpKind::Question, 1, &F::QChooseBackup,  &F::OnChooseBackup},
 {S::CheckFailPause, P::None,              G::Checking, static_cast<int>(UpText::MsgCommFailure), kKeep, kKeepHigh, kNextShown,                UpKind::Timed,    0, nullptr,            &F::OnCheckFailPause},
 {S::Ready,          P::None,              G::Ready,    kNoText,                                 kKeep, kKeepHigh, kNextShown | kNextOn | kEsc, UpKind::Button,   0, nullptr,            nullptr},

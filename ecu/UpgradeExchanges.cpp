@@ -44,6 +44,9 @@ bool SendSlow(ClsComm& comm, const QByteArray& frame, double waitUs) {
 // --- Stage 0 ------------------------------------------------------------------------------
 
 bool FirmwareUpgrade::XReadLive() {
+    // An ECU waiting for its program has no live values: asking for them
+    // would only cost the link a reopening.
+    if (resuming_) return false;
     return session_.Requests().ReadBlock(1);
 }
 

@@ -269,9 +269,11 @@ namespace {
 // The test's own handlers of SIGINT and SIGTERM, so that a signal the
 // upgrade does not take over never ends the test program.
 volatile std::sig_atomic_t gSignalsSeen = 0;
-extern "C" void SeeSignal(int) { gSignalsSeen = gSignalsSeen + 1; }
+extern "C" void SeeSignal(int) {
+    gSignalsSeen = gSignalsSeen + 1;
+}
 class SignalCatcher {
-public:
+  public:
     SignalCatcher() {
         struct sigaction sa {};
         sa.sa_handler = SeeSignal;
@@ -284,11 +286,13 @@ public:
         sigaction(SIGTERM, &oldTerm_, nullptr);
     }
 
-private:
-    struct sigaction oldInt_ {}, oldTerm_ {};
+  private:
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
 };
 
-std::shared_ptr<sim::SimEcu> Car(uint32_t serial, int cylinders = 4, bool bootLoaderTestData = true) {
+std::shared_ptr<sim::SimEcu> Car(uint32_t serial, int cylinders = 4,
+                                 bool bootLoaderTestData = true) {
     sim::SimOptions o;
     o.firmwareVersion = "0139";
     o.serial = serial;
@@ -408,7 +412,8 @@ TEST(CliUpgrade, AnInterruptEndsTheUpgradeAtTheNextSafePoint) {
         const CliRun id = Cli({"identify"}, ecu, inst);
         EXPECT_NE(id.rc, 0);
         EXPECT_TRUE(id.err.contains("programming state")) << id.err.toStdString();
-        EXPECT_FALSE(id.out.contains("FirmwareEcu: " + inst.FileIdentity())) << id.out.toStdString();
+        EXPECT_FALSE(id.out.contains("FirmwareEcu: " + inst.FileIdentity()))
+            << id.out.toStdString();
 
         const CliRun again = Cli({"upgrade", "--yes"}, ecu, inst);
         EXPECT_EQ(again.rc, 0) << again.err.toStdString();

@@ -7,6 +7,7 @@
 // commands' wait).
 #include <gtest/gtest.h>
 
+#include "ecu/UpgradeTexts.h"
 #include "tests/ecu/UpgradeRig.h"
 
 using namespace gascal;
@@ -233,5 +234,92 @@ TEST_F(UpgradeOnSim, RulesOfTheSequence) {
         EXPECT_EQ(erasingWaitUs, s.expectedUs);
         EXPECT_EQ(b.session->Comm().AttesaGlobale_usec(),
                   b.session->Comm().AttesaGlobaleDefault_usec());
+    }
+}
+
+// An ECU whose boot loader does not answer the test data, with two
+// interrupted upgrades in the folder: the fitter is asked to choose (both
+// candidates with their serial numbers); the chosen one is restored, none
+// chosen changes nothing.
+TEST_F(UpgradeOnSim, TheFitterChoosesWhenTheSerialNumberIsUnknown) {
+    for (bool choose : {true, false}) {
+        SCOPED_TRACE(choose ? "chosen" : "none chosen");
+        Installation inst;
+        sim::SimOptions oa = StoppedCar("0139"), od = StoppedCar("0139");
+        oa.bootLoaderTestData = od.bootLoaderTestData = false;
+        oa.serial = 1001;
+        od.serial = 4004;
+        auto a = std::make_shared<sim::SimEcu>(oa), d = std::make_shared<sim::SimEcu>(od);
+        sim::ConfigImage aBefore;
+        for (const auto& ecu : {a, d}) {
+            Bench b(inst, ecu);
+            ASSERT_TRUE(b.Connect());
+            if (ecu == a) {
+                Customise(b, true);
+                aBefore = ecu->Working();
+            }
+            FirmwareUpgrade up(*b.session);
+            int zones = 0;
+            ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+                if (cmd == CMD_WRT_FLASH_ZONE && ++zones == 20) up.Interrupt();
+            });
+            b.Run(up);
+            ecu->SetRequestObserver(nullptr);
+            ASSERT_EQ(up.Outcome(), UpgradeOutcome::Incomplete) << up.Message().toStdString();
+            ev.RunFor(2e6);  // the next backup is named a later second
+        }
+        Bench b(inst, a);
+        ASSERT_TRUE(b.Connect());
+        std::vector<BackupCandidate> offered;
+        FirmwareUpgrade::Options o;
+        o.chooseBackup = [&](const std::vector<BackupCandidate>& candidates) {
+            offered = candidates;
+            for (const BackupCandidate& c : candidates)
+                if (choose && c.serial == 468000777u) return c.path;
+            return QString();
+        };
+        const uint64_t erases = b.Sent(CMD_ERASE_FLASH);
+        FirmwareUpgrade up(*b.session, o);
+        b.Run(up);
+        ASSERT_EQ(offered.size(), 2u);
+        EXPECT_EQ(offered[1].serial, 468000777u);  // Customise's; newest first
+        EXPECT_EQ(offered[0].serial, 4004u);
+        if (choose) {
+            EXPECT_EQ(up.Outcome(), UpgradeOutcome::Complete) << up.Message().toStdString();
+            EXPECT_EQ(a->Working().mem3, aBefore.mem3);
+            EXPECT_EQ(a->Working().dcol, aBefore.dcol);
+        } else {
+            EXPECT_EQ(up.Stage(), UpgradeStage::Aborted);
+            EXPECT_EQ(b.Sent(CMD_ERASE_FLASH), erases);
+            EXPECT_EQ(a->Mode(), sim::EcuMode::Programming);
+        }
+    }
+}
+
+// The About box offers "Update firmware" when the file's firmware is newer:
+// a higher version number whatever the dates, or the same version dated
+// later; never for the same firmware or an older file.
+TEST_F(UpgradeOnSim, TheAboutBoxOffersTheUpdateForANewerFile) {
+    struct Case {
+        const char* what;
+        const char* ecuVersion;
+        const char* ecuDate;  // empty: the file's date
+        bool offered;
+    };
+    const Case cases[] = {
+        {"a higher version number in the file, the ECU dated later", "0139", "31122030", true},
+        {"a higher version number in the file, same date", "0139", "", true},
+        {"same version, the file dated later", "0140", "15032025", true},
+        {"the file's own firmware", "0140", "", false},
+        {"a higher version number in the ECU", "0141", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installation inst;
+        sim::SimOptions o = StoppedCar(c.ecuVersion);
+        o.firmwareDate = *c.ecuDate ? QString::fromLatin1(c.ecuDate) : FileDate(inst);
+        Bench b(inst, std::make_shared<sim::SimEcu>(o));
+        ASSERT_TRUE(b.Connect());
+        EXPECT_EQ(FirmwareFileIsNewer(*b.session), c.offered);
     }
 }
