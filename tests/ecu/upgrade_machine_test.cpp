@@ -323,3 +323,25 @@ TEST_F(UpgradeOnSim, TheAboutBoxOffersTheUpdateForANewerFile) {
         EXPECT_EQ(FirmwareFileIsNewer(*b.session), c.offered);
     }
 }
+
+// The steps run marked as workflow steps (a wait inside one fails the test
+// suite), and every request reaches the ECU from outside a step: the driver
+// makes the exchanges between the steps.
+TEST_F(UpgradeOnSim, ExchangesHappenBetweenStepsNeverInsideOne) {
+    Installation inst;
+    Bench b(inst, std::make_shared<sim::SimEcu>(StoppedCar("0139")));
+    ASSERT_TRUE(b.Connect());
+    FirmwareUpgrade up(*b.session);
+    int insideStep = 0, outsideStep = 0, requestsInsideStep = 0, requests = 0;
+    up.OnChanged([&] { ++(CurrentWorkflowStep() ? insideStep : outsideStep); });
+    b.ecu->SetRequestObserver([&](uint8_t, uint8_t, const char*) {
+        ++requests;
+        if (CurrentWorkflowStep()) ++requestsInsideStep;
+    });
+    b.Run(up);
+    b.ecu->SetRequestObserver(nullptr);
+    ASSERT_EQ(up.Outcome(), UpgradeOutcome::Complete) << up.Message().toStdString();
+    EXPECT_GT(insideStep, 300);  // every chunk, blink and bar step
+    EXPECT_GT(requests, 220);
+    EXPECT_EQ(requestsInsideStep, 0);
+}
