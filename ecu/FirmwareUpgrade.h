@@ -23,7 +23,7 @@
 //   9 EndUpgrade         done
 //
 // How it runs. The machine is in one state of the table in
-// FirmwareUpgradeStates.cpp (state, step, text, bar band, buttons, handler).
+// FirmwareUpgrade.cpp (state, step, text, bar band, buttons, handler).
 // A state either waits for a button, or has one ECU exchange, one question
 // to the fitter, or a due time. The driver, a posted event of the event
 // service, carries out the exchange (send and wait, up to three tries) or

@@ -165,11 +165,9 @@ void FirmwareUpgrade::OnChooseBackup(bool ok) {
                   .arg(saved->SerialNumber())
                   .arg(*ecuSerial_);
     if (!saved || !why.isEmpty()) {
-        const QString path = backupPath_;
         backupPath_.clear();
         Finish(UpgradeOutcome::Cancelled, UpgradeStop::Backup,
                Text(UpText::MsgBackupUnusable) + QStringLiteral("\n") + why);
-        (void)path;
         return;
     }
     saved_ = *saved;
