@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -250,5 +251,59 @@ TEST(UpgradeWindow, TheFitterChoosesTheBackupOfAnInterruptedUpgrade) {
             EXPECT_TRUE(prompts.shown[i].text.contains(candidates[i].path));
             EXPECT_EQ(prompts.shown[i].buttons, BoxButtons::YesNo);
         }
+    }
+}
+
+// "Next" in stage 1 and, before its read of the ECU is answered, "Esc" by
+// the button, the Escape key or the close box: the Esc wins, the window
+// shows the abort and nothing is erased; the ECU goes online unchanged.
+TEST(UpgradeWindow, EscRightAfterNextWinsWhicheverWayItComes) {
+    enum class Way { Button, EscapeKey, CloseBox };
+    for (Way way : {Way::Button, Way::EscapeKey, Way::CloseBox}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        WindowOnSim t(StoppedCar(SimSession::ShippedVersion(), "15032025"));
+        bool escaped = false, closed = false;
+        UpgradeStage stageAfterEsc = UpgradeStage::Checking;
+        t.Drive([&] {
+            auto* up = static_cast<FrmUpdate*>(Shown("FrmUpdate"));
+            if (!up) return;
+            FirmwareUpgrade& u = up->Upgrade();
+            if (u.Stage() == UpgradeStage::Checking && !escaped) {
+                Press(up, "CmdUpdate");
+                return;
+            }
+            if (u.Stage() == UpgradeStage::Ready && !escaped && u.Waiting()) {
+                ASSERT_TRUE(Press(up, "CmdUpdate"));
+                escaped = true;
+                switch (way) {
+                    case Way::Button:
+                        EXPECT_TRUE(Press(up, "CmdEsc"));
+                        break;
+                    case Way::EscapeKey: {
+                        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                        QApplication::sendEvent(up, &key);
+                        break;
+                    }
+                    case Way::CloseBox:
+                        up->close();
+                        break;
+                }
+                return;
+            }
+            if (escaped && u.Waiting() && !closed) {
+                stageAfterEsc = u.Stage();
+                closed = Press(up, "CmdEsc");
+            }
+        });
+        t.s.Start();
+        ASSERT_TRUE(t.s.RunUntil(
+            [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 120));
+        EXPECT_TRUE(escaped);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(stageAfterEsc, UpgradeStage::Aborted);
+        EXPECT_EQ(Shown("FrmUpdate"), nullptr);
+        EXPECT_EQ(t.s.Sent(CMD_SET_ECU_PRG), 0u);
+        EXPECT_EQ(t.s.Sent(CMD_ERASE_FLASH), 0u);
+        EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     }
 }
