@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "common/Helpers.h"
 #include "common/TextFile.h"
@@ -42,13 +43,14 @@ uint32_t SavedConfiguration::SerialNumber() const {
            uint32_t{testData[3]} << 24;
 }
 
-QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c, const QDateTime& when) {
-    const QString stem = QStringLiteral("%1%2_%3_%4")
-                             .arg(QLatin1String(kUpgradeBackupPrefix))
-                             .arg(c.SerialNumber())
-                             .arg(c.ecuIdentity.left(4).isEmpty() ? QStringLiteral("0000")
-                                                                  : c.ecuIdentity.left(4))
-                             .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c,
+                          const QDateTime& when) {
+    const QString stem =
+        QStringLiteral("%1%2_%3_%4")
+            .arg(QLatin1String(kUpgradeBackupPrefix))
+            .arg(c.SerialNumber())
+            .arg(c.ecuIdentity.left(4).isEmpty() ? QStringLiteral("0000") : c.ecuIdentity.left(4))
+            .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
     const QDir dir(folder);
     QString path = dir.filePath(stem + QStringLiteral(".var"));
     for (int n = 2; QFileInfo::exists(path); ++n)
@@ -63,6 +65,7 @@ bool WriteUpgradeBackup(const QString& path, const SavedConfiguration& c, const 
     lines << kSection;
     lines << QStringLiteral("EcuIdentity=") + BytesToHex(ToLatin1(c.ecuIdentity));
     lines << QStringLiteral("EcuVersion=%1").arg(c.ecuVersion);
+    lines << QStringLiteral("Completed=%1").arg(c.completed ? 1 : 0);
     for (const Item& it : kItems)
         lines << QLatin1String(it.key) + QLatin1Char('=') + BytesToHex(c.*it.part);
     if (!WriteLatin1Lines(path, lines)) return false;
@@ -91,14 +94,20 @@ std::optional<SavedConfiguration> ReadUpgradeBackup(const QString& path, QString
         bool ok = false;
         if (key == QLatin1String("EcuIdentity")) {
             const std::vector<uint8_t> b = HexToBytes(value, &ok);
-            if (!ok) return fail(QStringLiteral("%1, line %2: damaged identity").arg(path).arg(i + 1));
+            if (!ok)
+                return fail(QStringLiteral("%1, line %2: damaged identity").arg(path).arg(i + 1));
             c.ecuIdentity = QString::fromLatin1(reinterpret_cast<const char*>(b.data()),
                                                 static_cast<qsizetype>(b.size()));
             continue;
         }
         if (key == QLatin1String("EcuVersion")) {
             c.ecuVersion = value.toInt(&ok);
-            if (!ok) return fail(QStringLiteral("%1, line %2: damaged version").arg(path).arg(i + 1));
+            if (!ok)
+                return fail(QStringLiteral("%1, line %2: damaged version").arg(path).arg(i + 1));
+            continue;
+        }
+        if (key == QLatin1String("Completed")) {
+            c.completed = value == QLatin1String("1");
             continue;
         }
         for (const Item& it : kItems) {
@@ -113,28 +122,65 @@ std::optional<SavedConfiguration> ReadUpgradeBackup(const QString& path, QString
             c.*it.part = std::move(b);
         }
     }
-    if (!c.Complete()) return fail(QStringLiteral("%1: the %2 section is incomplete").arg(path, kSection));
+    if (!c.Complete())
+        return fail(QStringLiteral("%1: the %2 section is incomplete").arg(path, kSection));
     return c;
 }
 
-QString NewestUpgradeBackup(const QString& folder) {
+namespace {
+struct Named {
+    QString path, key, time;
+};
+// The folder's backups with the time of their name, newest first.
+std::vector<Named> BackupsByTime(const QString& folder) {
     static const QRegularExpression stamp(QStringLiteral("_(\\d{8}-\\d{6})(_(\\d+))?\\.var$"),
                                           QRegularExpression::CaseInsensitiveOption);
     const QDir dir(folder);
     const QStringList names =
         dir.entryList({QLatin1String(kUpgradeBackupPrefix) + QStringLiteral("*.var")}, QDir::Files);
-    QString best, bestKey;
+    std::vector<Named> found;
     for (const QString& n : names) {
         const auto m = stamp.match(n);
         if (!m.hasMatch()) continue;
         // The time first, then the number a second backup of the same second got.
-        const QString key = m.captured(1) + QStringLiteral("%1").arg(m.captured(3).toInt(), 6, 10, QLatin1Char('0'));
-        if (best.isEmpty() || key > bestKey) {
-            best = dir.filePath(n);
-            bestKey = key;
-        }
+        const QString key = m.captured(1) + QStringLiteral("%1").arg(m.captured(3).toInt(), 6, 10,
+                                                                     QLatin1Char('0'));
+        const QDateTime t = QDateTime::fromString(m.captured(1), QStringLiteral("yyyyMMdd-HHmmss"));
+        found.push_back({dir.filePath(n), key, t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
     }
-    return best;
+    std::sort(found.begin(), found.end(),
+              [](const Named& a, const Named& b) { return a.key > b.key; });
+    return found;
+}
+}  // namespace
+
+QString NewestUpgradeBackup(const QString& folder) {
+    const std::vector<Named> all = BackupsByTime(folder);
+    return all.empty() ? QString() : all.front().path;
+}
+
+std::vector<UpgradeBackupInfo> IncompleteUpgradeBackups(const QString& folder) {
+    std::vector<UpgradeBackupInfo> out;
+    for (const Named& n : BackupsByTime(folder)) {
+        const std::optional<SavedConfiguration> c = ReadUpgradeBackup(n.path);
+        if (c && !c->completed) out.push_back({n.path, c->SerialNumber(), n.time});
+    }
+    return out;
+}
+
+bool MarkUpgradeBackupCompleted(const QString& path) {
+    QStringList lines;
+    if (!FileExists(path) || !ReadLatin1Lines(path, lines)) return false;
+    const qsizetype start = lines.indexOf(kSection);
+    if (start < 0) return false;
+    bool marked = false;
+    for (qsizetype i = start + 1; i < lines.size(); ++i) {
+        if (!lines[i].startsWith(QLatin1String("Completed="))) continue;
+        lines[i] = QStringLiteral("Completed=1");
+        marked = true;
+    }
+    if (!marked) lines.insert(start + 1, QStringLiteral("Completed=1"));
+    return WriteLatin1Lines(path, lines);
 }
 
 }  // namespace gascal

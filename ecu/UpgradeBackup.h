@@ -11,6 +11,7 @@
 //   [UPGRADE]
 //   EcuIdentity=<identity text, hexadecimal Latin-1>
 //   EcuVersion=<version number>
+//   Completed=<0 while the upgrade runs, 1 once it completed>
 //   Mem2=<hex>  Mem3=<hex>  Mem5=<hex>  CorTable=<hex>  TestData=<hex>
 // (one item a line). The parameter file's reader ignores the section.
 #pragma once
@@ -26,11 +27,13 @@ namespace gascal {
 class ParamImage;
 
 struct SavedConfiguration {
-    std::vector<uint8_t> mem2, mem3, mem5;  // block data as answered (block 5 as it is to be written)
-    std::vector<uint8_t> table;             // 192 entries of the correction table, 384 bytes
-    std::vector<uint8_t> testData;          // the 16 data bytes of CMD_READ_DCOL_FL
-    QString ecuIdentity;                    // the ECU's identity text when it was saved
+    std::vector<uint8_t> mem2, mem3,
+        mem5;                       // block data as answered (block 5 as it is to be written)
+    std::vector<uint8_t> table;     // 192 entries of the correction table, 384 bytes
+    std::vector<uint8_t> testData;  // the 16 data bytes of CMD_READ_DCOL_FL
+    QString ecuIdentity;            // the ECU's identity text when it was saved
     int ecuVersion = 0;
+    bool completed = false;  // the upgrade it was taken for completed
 
     // Every part has the length the ECU's blocks have.
     bool Complete() const;
@@ -42,7 +45,8 @@ inline constexpr const char* kUpgradeBackupPrefix = "UpgradeBackup_";
 
 // "UpgradeBackup_<serial>_<version>_<yyyyMMdd-HHmmss>.var" in `folder`; a
 // name already taken gets "_2", "_3", ... before the extension.
-QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c, const QDateTime& when);
+QString UpgradeBackupPath(const QString& folder, const SavedConfiguration& c,
+                          const QDateTime& when);
 
 // Writes the backup (atomically). `image` is the configuration as the image
 // holds it, for the parameter-file part; `fileVersion` is the version of the
@@ -56,5 +60,19 @@ std::optional<SavedConfiguration> ReadUpgradeBackup(const QString& path, QString
 
 // The newest backup in the folder, by the time in its name; empty when none.
 QString NewestUpgradeBackup(const QString& folder);
+
+// A backup of the folder whose upgrade did not complete.
+struct UpgradeBackupInfo {
+    QString path;
+    uint32_t serial = 0;
+    QString time;  // "yyyy-MM-dd HH:mm:ss"
+};
+// The backups of upgrades that did not complete (those an interrupted
+// upgrade may restore from), newest first; damaged files are left out.
+std::vector<UpgradeBackupInfo> IncompleteUpgradeBackups(const QString& folder);
+
+// Marks the backup's upgrade completed (its "Completed" line); false when
+// the file cannot be rewritten.
+bool MarkUpgradeBackupCompleted(const QString& path);
 
 }  // namespace gascal

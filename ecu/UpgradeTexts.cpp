@@ -44,7 +44,8 @@ const std::array<TextEntry, static_cast<size_t>(UpText::Count)> kTexts{{
      "configuration was found in the installation folder. Nothing was changed."},
     {UpText::MsgBackupFailed, 410,
      "The configuration could not be saved to a backup file; nothing was changed:"},
-    {UpText::MsgFileNotVerified, 411, "The firmware file could not be verified; nothing was changed."},
+    {UpText::MsgFileNotVerified, 411,
+     "The firmware file could not be verified; nothing was changed."},
     {UpText::MsgDefaultSetMissing, 412,
      "The default parameter set holds no block 5 for this ECU; nothing was changed:"},
     {UpText::MsgIdentityMismatch, 413,
@@ -55,18 +56,31 @@ const std::array<TextEntry, static_cast<size_t>(UpText::Count)> kTexts{{
     {UpText::MsgBackupUnusable, 417,
      "The backup of the interrupted upgrade cannot be used; nothing was changed:"},
     {UpText::MsgChunkRefused, 418, "A part of the firmware could not be written at address"},
+    {UpText::MsgInterrupted, 419,
+     "The upgrade was interrupted and is incomplete: the ECU waits for its program. Run the "
+     "upgrade again to finish it; the configuration is kept in:"},
+    {UpText::MsgNothingToDo, 423,
+     "The ECU runs the firmware of the file already, version and date alike: nothing to do."},
+    {UpText::MsgChooseBackup, 424,
+     "The ECU waits for its firmware after an interrupted upgrade. Choose the backup of this "
+     "ECU's configuration (serial number, time, file); nothing was changed:"},
+    {UpText::MsgProgrammingState, 425,
+     "The ECU is in programming state: an upgrade was interrupted and the ECU waits for its "
+     "program. Run the upgrade again to finish it."},
     {UpText::MenuInfo, 420, "&Info"},
     {UpText::MenuAbout, 421, "&About..."},
     {UpText::StartUpCaption, 422, "About"},
 }};
 
 // English lines of the About box when the dictionary has no "[Frm_About]".
-const char* const kAboutLines[] = {"ECU firmware: ", "File firmware: ", "Hours on gas: ",
-                                   "Hours on petrol: "};
+const char* const kAboutLines[] = {
+    "ECU firmware: ", "File firmware: ", "Hours on gas: ", "Hours on petrol: "};
 
 }  // namespace
 
-int UpgradeTextEntry(UpText id) { return kTexts[static_cast<size_t>(id)].entry; }
+int UpgradeTextEntry(UpText id) {
+    return kTexts[static_cast<size_t>(id)].entry;
+}
 
 QString UpgradeText(UpText id, const std::function<QString(int)>& lookup) {
     const TextEntry& t = kTexts[static_cast<size_t>(id)];

@@ -34,6 +34,8 @@
 #include "ecu/EcuSession.h"
 #include "ecu/ErrorList.h"
 #include "ecu/FirmwareCheck.h"
+#include "ecu/FirmwareUpgrade.h"
+#include "ecu/UpgradeTexts.h"
 #include "ecu/FuelSwitch.h"
 #include "ecu/InjectionMap.h"
 #include "ecu/ModelEditor.h"
@@ -529,7 +531,18 @@ int CliSession::Run() {
     // an interrupted upgrade has no firmware to judge).
     if (o_.command == QLatin1String("upgrade")) {
         QTextStream stdinStream(stdin);
-        return RunUpgradeCommand(*ecu_, upgrade, out_, err_, env_.input ? *env_.input : stdinStream);
+        // Ctrl+C or SIGTERM ends the upgrade at its next safe point.
+        InterruptGuard interrupts;
+        return RunUpgradeCommand(*ecu_, upgrade, out_, err_, env_.input ? *env_.input : stdinStream,
+                                 [] { return gInterrupted != 0; });
+    }
+    // An ECU left in programming state by an interrupted upgrade runs no
+    // program, whatever identity it reports.
+    if (o_.command == QLatin1String("identify") && EcuWaitsForProgram(*ecu_)) {
+        NoMoreArgs(o_.args, o_.command);
+        PrintIdentity();
+        err_ << UpgradeText(UpText::MsgProgrammingState, ecu_->Lookup()) << "\n";
+        return CLI_UPGRADE;
     }
     rc = CheckCompatibility();
     if (rc != CLI_OK) return rc;
@@ -1283,17 +1296,21 @@ QString CliHelpText() {
         "                                ECU's table); --clear makes the ECU forget that\n"
         "                                fuel's points first; --save writes a map file;\n"
         "                                --csv: Kind,Fuel,PressureMbar,TimeMs,GasTimeMs\n"
-        "  upgrade [--yes] [--backup FILE] [--skip-failed]\n"
+        "  upgrade [--yes] [--force] [--backup FILE] [--skip-failed]\n"
         "                                write the firmware file into the ECU (engine off,\n"
-        "                                key off): the configuration is saved to a backup\n"
-        "                                file (FILE, or one named after the ECU and the time\n"
-        "                                in the installation folder; its path is printed),\n"
-        "                                written back and saved. Asks before erasing unless\n"
-        "                                --yes; a chunk that fails three times stops it,\n"
-        "                                with --skip-failed it ends incomplete. Run it again\n"
-        "                                after an interruption: the ECU waiting for its\n"
-        "                                program gets it, and its configuration from FILE or\n"
-        "                                the newest backup\n"
+        "                                key off). Asks before erasing unless --yes; once\n"
+        "                                agreed, the configuration is saved to a backup file\n"
+        "                                (FILE, or one named after the ECU and the time in\n"
+        "                                the installation folder; its path is printed),\n"
+        "                                written back and saved. An ECU on the file's\n"
+        "                                firmware already has nothing to do unless --force.\n"
+        "                                A chunk that fails three times stops it, with\n"
+        "                                --skip-failed it ends incomplete; Ctrl+C ends it at\n"
+        "                                the next safe point (exit 7). Run it again after an\n"
+        "                                interruption: the ECU waiting for its program gets\n"
+        "                                it, and its configuration from FILE or from the one\n"
+        "                                unfinished backup of its serial number; otherwise\n"
+        "                                the candidates are listed (exit 7)\n"
         "  export FILE [--inj N] [--csv] the samples of a log, a saved recording (*.vfl) or a\n"
         "                                table text file as the signal viewer reads them:\n"
         "                                time_ms and the eight channels' read-out values\n"

@@ -21,13 +21,28 @@ namespace {
 constexpr int kBlinkMs = 200;
 constexpr double kModalPollUs = 20000;
 constexpr int kBarSteps = 1000;
-const QColor kRed(255, 0, 0);        // 255
-const QColor kOrange(255, 128, 0);   // 33023
+const QColor kRed(255, 0, 0);       // 255
+const QColor kOrange(255, 128, 0);  // 33023
 constexpr int kWidthTwips = 7200;
 constexpr int kHeightTwips = 4200;
 
 const WindowRegistration kRegistration("FrmUpdate", &FrmUpdate::Open);
 }  // namespace
+
+QString FrmUpdate::ChooseBackup(const EcuSession& session,
+                                const std::vector<BackupCandidate>& candidates) {
+    // One question a backup, newest first: the first "Yes" is the one.
+    const QString caption = UpgradeText(UpText::UpdateCaption, session.Lookup());
+    const QString intro = UpgradeText(UpText::MsgChooseBackup, session.Lookup());
+    for (const BackupCandidate& c : candidates) {
+        const QString text =
+            QStringLiteral("%1\n\n%2  %3\n%4").arg(intro).arg(c.serial).arg(c.time, c.path);
+        if (UserPrompts().MessageBox(text, caption, BoxIcon::Question, BoxButtons::YesNo) ==
+            BoxResult::Yes)
+            return c.path;
+    }
+    return QString();
+}
 
 FrmUpdate::FrmUpdate(EcuSession& session, FirmwareUpgrade::Options options, QWidget* parent)
     : QDialog(parent), upgrade_(std::make_unique<FirmwareUpgrade>(session, std::move(options))) {
@@ -112,7 +127,9 @@ FrmUpdate::~FrmUpdate() {
     if (busyCursor_) QApplication::restoreOverrideCursor();
 }
 
-QColor FrmUpdate::Background() const { return palette().color(QPalette::Window); }
+QColor FrmUpdate::Background() const {
+    return palette().color(QPalette::Window);
+}
 
 void FrmUpdate::SwapBackground() {
     QPalette p = palette();
@@ -169,7 +186,11 @@ void FrmUpdate::closeEvent(QCloseEvent* e) {
 
 int FrmUpdate::Open(WindowContext& context) {
     const bool offered = context.argument == 1;
-    FrmUpdate w(context.session, FirmwareUpgrade::Options(), context.owner);
+    FirmwareUpgrade::Options options;
+    options.chooseBackup = [&context](const std::vector<BackupCandidate>& candidates) {
+        return ChooseBackup(context.session, candidates);
+    };
+    FrmUpdate w(context.session, std::move(options), context.owner);
     w.setWindowModality(Qt::ApplicationModal);
     w.show();
     CentreWindow(&w);

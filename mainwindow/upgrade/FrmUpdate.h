@@ -5,7 +5,9 @@
 //
 // It opens modally under the name "FrmUpdate" (the main window's firmware
 // check and the start-up window's "Update firmware" send there) and waits,
-// processing events, until the upgrade's "Esc" rules close it. Its result is
+// processing events, until the upgrade's "Esc" rules close it. The buttons,
+// the Escape key and the close box only hand their event to the upgrade,
+// whose steps run on posted events between them. Its result is
 // 1 when the ECU can go online afterwards: the upgrade is complete, or an
 // upgrade that was only offered left the ECU untouched.
 #pragma once
@@ -27,7 +29,7 @@ struct WindowContext;
 
 class FrmUpdate : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmUpdate(EcuSession& session, FirmwareUpgrade::Options options, QWidget* parent = nullptr);
     ~FrmUpdate() override;
 
@@ -39,12 +41,16 @@ public:
 
     // Opens the window modally and waits until it closes (the registered opener).
     static int Open(WindowContext& context);
+    // The fitter chooses the backup of an interrupted upgrade: one Yes/No
+    // question a candidate (serial number, time, file); empty when none.
+    static QString ChooseBackup(const EcuSession& session,
+                                const std::vector<BackupCandidate>& candidates);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;  // the Escape key is "Esc"
 
-private:
+  private:
     void Refresh();
     void SwapBackground();
 

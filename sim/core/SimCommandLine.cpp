@@ -28,6 +28,7 @@ QString SimCommandLineHelp() {
                "  --curve NAME              hidden injector curve: default, steep, flat, bent\n"
                "  --firmware-version VVVV   firmware version digits (default 0140)\n"
                "  --firmware-date DDMMYYYY  firmware date (default 15032025)\n"
+               "  --serial N                serial number of the test data (default 468000123)\n"
                "  --old-firmware            firmware 01.00.32: no CMD_READ_FIRMWARE, short block "
                "5\n"
                "  --error N                 error item N (0..31) present; may be repeated\n"
@@ -85,9 +86,11 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
                 return fail(QStringLiteral("%1: \"%2\" is not a number from 0 to 1").arg(opt, v));
             (opt == QLatin1String("--load") ? r.options.load : r.options.tankLevel) = x;
         } else if (opt == QLatin1String("--curve")) {
-            const InjectorCurve* curve = value(v) ? NamedInjectorCurve(v.toLatin1().constData()) : nullptr;
+            const InjectorCurve* curve =
+                value(v) ? NamedInjectorCurve(v.toLatin1().constData()) : nullptr;
             if (!curve)
-                return fail(QStringLiteral("--curve: \"%1\" is not default, steep, flat or bent").arg(v));
+                return fail(
+                    QStringLiteral("--curve: \"%1\" is not default, steep, flat or bent").arg(v));
             r.options.curve = *curve;
         } else if (opt == QLatin1String("--cylinders")) {
             if (!value(v)) return fail(QStringLiteral("--cylinders needs 4, 6 or 8"));
@@ -103,6 +106,14 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
             if (!value(v) || !Digits(v, 8))
                 return fail(QStringLiteral("--firmware-date needs DDMMYYYY, e.g. 15032025"));
             r.options.firmwareDate = v;
+        } else if (opt == QLatin1String("--serial")) {
+            if (!value(v)) return fail(QStringLiteral("--serial needs a number"));
+            const qulonglong n = v.toULongLong(&ok);
+            if (!ok || n == 0 || n > 0xFFFFFFFEull)
+                return fail(
+                    QStringLiteral("--serial: \"%1\" is not a serial number from 1 to 4294967294")
+                        .arg(v));
+            r.options.serial = static_cast<uint32_t>(n);
         } else if (opt == QLatin1String("--error")) {
             if (!value(v)) return fail(QStringLiteral("--error needs an item number"));
             const int n = v.toInt(&ok);

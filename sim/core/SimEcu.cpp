@@ -31,6 +31,10 @@ SimEcu::SimEcu(const SimOptions& options)
     const int cyl = (options.cylinders == 6 || options.cylinders == 8) ? options.cylinders : 4;
     options_.cylinders = cyl;
     working_ = saved_ = FactoryConfig(cyl);
+    if (options.serial != 0) {
+        PutU32(&working_.dcol[dcol::SerialNumber], options.serial);
+        saved_ = working_;
+    }
     const QString version =
         options.oldFirmware ? QString::fromLatin1(kOldVersion) : options.firmwareVersion;
     if (!flash_.Install(version, options.firmwareDate, options.descriptor))
@@ -53,6 +57,7 @@ SimEcu::SimEcu(const SimOptions& options)
 }
 
 void SimEcu::Boot() {
+    bootIdentity_ = flash_.Identity();
     oldFirmware_ = flash_.VersionNumber() > 0 && flash_.VersionNumber() <= kOldFirmwareMaxVersion;
     flashWriting_ = false;
     // Without a program the boot loader stays in programming mode.
@@ -398,8 +403,13 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
         case CMD_ERASE_FLASH:
             if (n != 1 || !programming) return reject();
             flash_.Erase();
-            // The configuration lives in the same flash: it is gone as well.
-            working_ = saved_ = FactoryConfig(options_.cylinders);
+            // The configuration lives in the same flash: it is gone as well;
+            // the test data have a sector of their own.
+            {
+                const auto dcol = saved_.dcol;
+                working_ = saved_ = FactoryConfig(options_.cylinders);
+                working_.dcol = saved_.dcol = dcol;
+            }
             flashWriting_ = true;
             r.processingUs = kEraseFlashUs;
             return r;
@@ -428,12 +438,14 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
         case CMD_READ_MEM3:
         case CMD_READ_MEM5:
         case CMD_READ_DCOL_FL:
-            if (n != 0 || programming) return reject();
+            if (n != 0) return reject();
+            if (programming && !(cmd == CMD_READ_DCOL_FL && options_.bootLoaderTestData))
+                return reject();
             if (cmd == CMD_READ_MEM1) r.data = EncodeMem1();
             if (cmd == CMD_READ_MEM2) r.data = EncodeMem2();
             if (cmd == CMD_READ_MEM3) r.data.assign(working_.mem3.begin(), working_.mem3.end());
             if (cmd == CMD_READ_MEM5) {
-                const size_t size = oldFirmware_ ? kMem5OldSize : kMem5Size;
+                const size_t size = oldFirmware_ || options_.shortBlock5 ? kMem5OldSize : kMem5Size;
                 r.data.assign(working_.mem5.begin(), working_.mem5.begin() + size);
             }
             if (cmd == CMD_READ_DCOL_FL) r.data.assign(working_.dcol.begin(), working_.dcol.end());
@@ -537,7 +549,9 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
         case CMD_READ_FIRMWARE:
             // Unknown to older firmware; the boot loader reports what the flash holds.
             if (n != 0 || oldFirmware_) return reject();
-            r.data = flash_.Identity();
+            // What the booted program is, not what the flash holds while it
+            // is being written: the new identity shows after the end of writing.
+            r.data = bootIdentity_;
             return r;
 
         case CMD_WRIT_DCOL:

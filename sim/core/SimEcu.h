@@ -36,6 +36,14 @@ struct SimOptions {
     QString firmwareDate = QString::fromLatin1(kDefaultDate);        // DDMMYYYY
     QString descriptor = QString::fromLatin1(kDefaultDescriptor);
     bool oldFirmware = false;  // firmware 01 32: no CMD_READ_FIRMWARE, short block 5
+    // A later firmware that still answers block 5 with fields 1 to 8 only (13 bytes).
+    bool shortBlock5 = false;
+    // The serial number of the test data (0: the factory's, 468000123).
+    uint32_t serial = 0;
+    // The boot loader answers the test-data read while it waits for a
+    // program (the test data live in their own sector, not erased with the
+    // program).
+    bool bootLoaderTestData = true;
     bool key = false;
     bool engineRunning = false;
     double rpm = 0;  // requested speed; 0 = idle
@@ -197,6 +205,9 @@ class SimEcu {
     ConfigImage working_;
     ConfigImage saved_;
     Flash flash_;
+    // The identity the ECU reports: the one of the program it booted, until
+    // the end of writing restarts it from the new flash.
+    std::vector<uint8_t> bootIdentity_;
     std::array<uint8_t, kRamSize> ram_{};
     FailureSettings failures_;
     SimRandom random_;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <csignal>
 
 #include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
@@ -23,7 +24,7 @@ namespace {
 
 // A private installation folder with the shipped data files.
 class UpgradeInstallation {
-public:
+  public:
     UpgradeInstallation() {
         const QString tree = QStringLiteral(GASCAL_TREE_DIR);
         for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
@@ -42,7 +43,8 @@ public:
         FlashTable table;
         FlashImage image;
         QString id;
-        ReadFirmwareFileIdentity(table, image, File("BIN/Flash.ini"), File("BIN/TeluroInj468.frh"), id);
+        ReadFirmwareFileIdentity(table, image, File("BIN/Flash.ini"), File("BIN/TeluroInj468.frh"),
+                                 id);
         return id;
     }
     QTemporaryDir dir;
@@ -55,9 +57,11 @@ struct CliRun {
 };
 
 // One command line in process on a fresh virtual clock; `input` answers questions.
-CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu, const UpgradeInstallation& inst,
-        QString input = QString()) {
-    VirtualEventService ev;
+CliRun Cli(const QStringList& args, const std::shared_ptr<sim::SimEcu>& ecu,
+           const UpgradeInstallation& inst, QString input = QString()) {
+    // Each run starts ten minutes after the one before, as the fitter's runs do.
+    static int runs = 0;
+    VirtualEventService ev(QDateTime(QDate(2026, 1, 15), QTime(10, 0, 0)).addSecs(600 * runs++));
     ScopedEvents scope(ev);
     CliRun r;
     QTextStream out(&r.out), err(&r.err), in(&input);
@@ -92,8 +96,9 @@ QString BackupLine(const QString& out) {
 
 }  // namespace
 
-// Asked before erasing unless --yes; only "y" goes on. Whatever the answer,
-// the backup is written first and its path printed.
+// Asked before erasing unless --yes; only "y" goes on. The backup is
+// written once the fitter agreed, and its path printed; a "no" leaves no
+// backup behind (it would be a candidate to restore another car from).
 TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
     struct Case {
         const char* what;
@@ -114,12 +119,14 @@ TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
         const CliRun r = Cli(c.args, ecu, inst, c.input);
         EXPECT_EQ(r.rc, c.rc) << r.err.toStdString();
         EXPECT_EQ(r.err.contains("[y/N]"), !c.args.contains("--yes"));
-        EXPECT_TRUE(r.err.contains("Configuration saved to " + inst.Path())) << r.err.toStdString();
+        EXPECT_EQ(r.err.contains("Configuration saved to " + inst.Path()), c.upgraded)
+            << r.err.toStdString();
         QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
-        EXPECT_EQ(backups.size(), 1);
+        EXPECT_EQ(backups.size(), c.upgraded ? 1 : 0);
         EXPECT_EQ(Sent(*ecu, CMD_ERASE_FLASH), c.upgraded ? 1u : 0u);
         if (c.upgraded) {
-            EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity())) << r.out.toStdString();
+            EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity()))
+                << r.out.toStdString();
             EXPECT_EQ(QFileInfo(BackupLine(r.out)).fileName(), backups.value(0));
             EXPECT_TRUE(r.err.contains("] 100 %"));  // the progress bar ran to its end
         } else {
@@ -154,8 +161,12 @@ TEST(CliUpgrade, ExitCodesWhenNothingIsChanged) {
         {"engine running", running, {"upgrade", "--yes"}, 7, "not allowed"},
         {"already the file's firmware", current, {"upgrade", "--yes"}, 0, "nothing to do"},
         {"foreign project", foreign, {"upgrade", "--yes"}, 5, "INJ999"},
-        {"existing backup", older, {"upgrade", "--yes", "--backup", "EXISTING"}, 4, "exists already"},
-        {"unknown option", older, {"upgrade", "--force"}, 2, "--force"},
+        {"existing backup",
+         older,
+         {"upgrade", "--yes", "--backup", "EXISTING"},
+         4,
+         "exists already"},
+        {"unknown option", older, {"upgrade", "--forse"}, 2, "--forse"},
         {"backup without a file", older, {"upgrade", "--backup"}, 2, "--backup"},
     };
     for (const Case& c : cases) {
@@ -213,7 +224,8 @@ TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Programming);
 
     // Started again once the cable is back (the run waits for it).
-    const CliRun again = Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
+    const CliRun again =
+        Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
     EXPECT_EQ(again.rc, 0) << again.err.toStdString();
     EXPECT_TRUE(again.err.contains("waits for its firmware"));
     EXPECT_TRUE(again.err.contains("restored from:\n" + backup)) << again.err.toStdString();
@@ -247,6 +259,181 @@ TEST(CliUpgrade, ASilentEcuEndsTheRunWithinMinutes) {
 
 TEST(CliUpgrade, HelpDocumentsTheCommandAndItsExitCode) {
     const QString help = CliHelpText();
-    for (const char* word : {"upgrade [--yes] [--backup FILE] [--skip-failed]", "7 upgrade failed or incomplete"})
+    for (const char* word : {"upgrade [--yes] [--force] [--backup FILE] [--skip-failed]",
+                             "7 upgrade failed or incomplete"})
         EXPECT_TRUE(help.contains(word)) << word;
+}
+
+namespace {
+
+// The test's own handlers of SIGINT and SIGTERM, so that a signal the
+// upgrade does not take over never ends the test program.
+volatile std::sig_atomic_t gSignalsSeen = 0;
+extern "C" void SeeSignal(int) {
+    gSignalsSeen = gSignalsSeen + 1;
+}
+class SignalCatcher {
+  public:
+    SignalCatcher() {
+        struct sigaction sa {};
+        sa.sa_handler = SeeSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt_);
+        sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~SignalCatcher() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+
+  private:
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
+};
+
+std::shared_ptr<sim::SimEcu> Car(uint32_t serial, int cylinders = 4,
+                                 bool bootLoaderTestData = true) {
+    sim::SimOptions o;
+    o.firmwareVersion = "0139";
+    o.serial = serial;
+    o.cylinders = cylinders;
+    o.bootLoaderTestData = bootLoaderTestData;
+    return std::make_shared<sim::SimEcu>(o);
+}
+
+// Cuts the cable for 90 s once `chunks` chunks were written.
+void CutAfter(const std::shared_ptr<sim::SimEcu>& ecu, int chunks) {
+    auto zones = std::make_shared<int>(0);
+    ecu->SetRequestObserver([ecu, zones, chunks](uint8_t cmd, uint8_t, const char*) {
+        if (cmd == CMD_WRT_FLASH_ZONE && ++*zones == chunks)
+            Events().Post(MicroSeconds() + 1000, [ecu] { ecu->Vanish(90e6, MicroSeconds()); });
+    });
+}
+
+}  // namespace
+
+// Car A cut off at 20 %, then car B asked and declined, then car C upgraded
+// to the end: A, started again, gets its own configuration back (the
+// backup of its serial number that did not complete), not B's nor C's. An
+// ECU whose serial number cannot be read while it waits, with two
+// interrupted upgrades in the folder, is not restored from either until
+// --backup names one: the candidates are listed with exit 7.
+TEST(CliUpgrade, AnInterruptedUpgradeIsResumedOnlyFromItsOwnBackup) {
+    {
+        SCOPED_TRACE("serial number readable");
+        UpgradeInstallation inst;
+        auto a = Car(1001), b = Car(2002, 6), c = Car(3003);
+        ASSERT_EQ(Cli({"set", "SwitchTempRaw=52", "--save"}, a, inst).rc, 0);
+        const sim::ConfigImage aBefore = a->Working();
+        CutAfter(a, 50);
+        EXPECT_EQ(Cli({"upgrade", "--yes"}, a, inst).rc, 7);
+        a->SetRequestObserver(nullptr);
+        ASSERT_EQ(a->Mode(), sim::EcuMode::Programming);
+        const CliRun declined = Cli({"upgrade"}, b, inst, "n\n");
+        EXPECT_EQ(declined.rc, 7);
+        EXPECT_EQ(b->Mode(), sim::EcuMode::Run);
+        ASSERT_EQ(Cli({"upgrade", "--yes"}, c, inst).rc, 0);
+
+        const CliRun resumed = Cli({"--timeout", "120", "upgrade", "--yes"}, a, inst);
+        EXPECT_EQ(resumed.rc, 0) << resumed.err.toStdString();
+        EXPECT_TRUE(resumed.err.contains("UpgradeBackup_1001_")) << resumed.err.toStdString();
+        EXPECT_EQ(a->Working().mem3, aBefore.mem3);
+        EXPECT_EQ(a->Working().table, aBefore.table);
+        EXPECT_EQ(a->Working().dcol, aBefore.dcol);
+        EXPECT_EQ(a->Saved(), a->Working());
+        // Both completed upgrades marked their backups; none is left to resume from.
+        int incomplete = 0;
+        for (const QString& f : QDir(inst.Path()).entryList({"UpgradeBackup_*.var"})) {
+            QFile file(inst.File(f));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            incomplete += file.readAll().contains("Completed=0") ? 1 : 0;
+        }
+        EXPECT_EQ(incomplete, 0);
+        EXPECT_EQ(QDir(inst.Path()).entryList({"UpgradeBackup_*.var"}).size(), 2);
+    }
+    {
+        SCOPED_TRACE("serial number unknown while the ECU waits");
+        UpgradeInstallation inst;
+        auto a = Car(1001, 4, false), d = Car(4004, 4, false);
+        ASSERT_EQ(Cli({"set", "SwitchTempRaw=52", "--save"}, a, inst).rc, 0);
+        const sim::ConfigImage aBefore = a->Working();
+        CutAfter(a, 50);
+        EXPECT_EQ(Cli({"upgrade", "--yes"}, a, inst).rc, 7);
+        a->SetRequestObserver(nullptr);
+        CutAfter(d, 60);
+        EXPECT_EQ(Cli({"upgrade", "--yes"}, d, inst).rc, 7);
+        d->SetRequestObserver(nullptr);
+        const QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
+        ASSERT_EQ(backups.size(), 2);
+
+        const CliRun refused = Cli({"--timeout", "120", "upgrade", "--yes"}, a, inst);
+        EXPECT_EQ(refused.rc, 7) << refused.err.toStdString();
+        for (const QString& f : backups) EXPECT_TRUE(refused.err.contains(f)) << f.toStdString();
+        EXPECT_TRUE(refused.err.contains("1001") && refused.err.contains("4004"));
+        EXPECT_EQ(Sent(*a, CMD_WRT_FLASH_END), 0u);
+
+        QString aBackup;
+        for (const QString& f : backups)
+            if (f.startsWith("UpgradeBackup_1001_")) aBackup = inst.File(f);
+        const CliRun chosen = Cli({"upgrade", "--yes", "--backup", aBackup}, a, inst);
+        EXPECT_EQ(chosen.rc, 0) << chosen.err.toStdString();
+        EXPECT_EQ(a->Working().mem3, aBefore.mem3);
+    }
+}
+
+// Ctrl+C (SIGINT) or SIGTERM while the flash is written: the upgrade stops
+// at the next chunk, keeps its backup, says it is incomplete and how to
+// finish it, and exits 7. The ECU still reports the firmware it booted
+// (not the half-written one), and identify says it is in programming
+// state. The next run finishes the upgrade.
+TEST(CliUpgrade, AnInterruptEndsTheUpgradeAtTheNextSafePoint) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig == SIGINT ? "SIGINT" : "SIGTERM");
+        SignalCatcher catcher;
+        UpgradeInstallation inst;
+        auto ecu = Car(1001);
+        const sim::ConfigImage before = ecu->Working();
+        int zones = 0;
+        ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+            if (cmd == CMD_WRT_FLASH_ZONE && ++zones == 40) std::raise(sig);
+        });
+        const CliRun cut = Cli({"upgrade", "--yes"}, ecu, inst);
+        ecu->SetRequestObserver(nullptr);
+        EXPECT_EQ(cut.rc, 7) << cut.err.toStdString();
+        EXPECT_TRUE(cut.err.contains("interrupted")) << cut.err.toStdString();
+        EXPECT_TRUE(cut.err.contains("Run the upgrade again"));
+        const QString backup = BackupLine(cut.out);
+        EXPECT_TRUE(QFile::exists(backup)) << cut.out.toStdString();
+        EXPECT_TRUE(cut.err.contains(backup));
+        EXPECT_EQ(Sent(*ecu, CMD_WRT_FLASH_END), 0u);
+        EXPECT_LT(Sent(*ecu, CMD_WRT_FLASH_ZONE), 45u);
+        EXPECT_EQ(ecu->Mode(), sim::EcuMode::Programming);
+
+        const CliRun id = Cli({"identify"}, ecu, inst);
+        EXPECT_NE(id.rc, 0);
+        EXPECT_TRUE(id.err.contains("programming state")) << id.err.toStdString();
+        EXPECT_FALSE(id.out.contains("FirmwareEcu: " + inst.FileIdentity()))
+            << id.out.toStdString();
+
+        const CliRun again = Cli({"upgrade", "--yes"}, ecu, inst);
+        EXPECT_EQ(again.rc, 0) << again.err.toStdString();
+        EXPECT_TRUE(again.out.contains("FirmwareEcu: " + inst.FileIdentity()));
+        EXPECT_EQ(ecu->Working().mem3, before.mem3);
+        const CliRun idAfter = Cli({"identify"}, ecu, inst);
+        EXPECT_EQ(idAfter.rc, 0) << idAfter.err.toStdString();
+        EXPECT_TRUE(idAfter.out.contains("FirmwareEcu: " + inst.FileIdentity()));
+    }
+}
+
+// --force writes an ECU that runs the file's firmware already.
+TEST(CliUpgrade, ForceWritesTheFilesFirmwareAgain) {
+    UpgradeInstallation inst;
+    sim::SimOptions o;
+    o.firmwareDate = inst.FileIdentity().mid(4, 8);
+    auto ecu = std::make_shared<sim::SimEcu>(o);
+    const CliRun r = Cli({"upgrade", "--yes", "--force"}, ecu, inst);
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Upgrade completed"));
+    EXPECT_EQ(Sent(*ecu, CMD_ERASE_FLASH), 1u);
+    EXPECT_EQ(Sent(*ecu, CMD_WRT_FLASH_END), 1u);
 }

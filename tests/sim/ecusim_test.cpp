@@ -124,7 +124,8 @@ TEST(SimCommandLineParser, TurnsOptionsIntoTheScenario) {
                                      "lose=0.5", "--seed",
                                      "77",       "--cylinders",
                                      "6",        "--install-dir",
-                                     "/tmp/x"},
+                                     "/tmp/x",   "--serial",
+                                     "1001"},
                                     cl, &error))
         << error.toStdString();
     EXPECT_TRUE(cl.options.key);
@@ -138,6 +139,11 @@ TEST(SimCommandLineParser, TurnsOptionsIntoTheScenario) {
     EXPECT_EQ(cl.options.seed, 77u);
     EXPECT_EQ(cl.options.cylinders, 6);
     EXPECT_EQ(cl.installDir, "/tmp/x");
+    EXPECT_EQ(cl.options.serial, 1001u);
+    // The serial number is the test data's, the one the ECU answers.
+    const SimEcu ecu(cl.options);
+    EXPECT_EQ(GetU32(&ecu.Working().dcol[dcol::SerialNumber]), 1001u);
+    EXPECT_EQ(ecu.Saved(), ecu.Working());
 
     SimCommandLine off;
     ASSERT_TRUE(ParseSimCommandLine({"--key", "on", "--engine", "off"}, off, &error));
@@ -160,6 +166,9 @@ TEST(SimCommandLineParser, RefusesWhatItCannotUse) {
         {"--cylinders", "5"},
         {"--load", "2"},
         {"--seed", "x"},
+        {"--serial", "0"},
+        {"--serial", "ABC"},
+        {"--serial", "4294967296"},
         {"--frobnicate"},
     };
     for (const auto& args : bad) {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -100,12 +101,14 @@ TEST(UpgradeWindow, AnOlderEcuIsUpgradedAndComesBackOnlineWithTheNewIdentity) {
         const QString step = Child<QLabel>(up, "LblStep")->text();
         steps.insert(step);
         auto* bar = Child<QProgressBar>(up, "ShpBar");
-        if (step == "Write Memory" && bar->isVisibleTo(up) && bar->value() > 0 && bar->value() < 1000)
+        if (step == "Write Memory" && bar->isVisibleTo(up) && bar->value() > 0 &&
+            bar->value() < 1000)
             barDuringWrite = bar->value();
     });
     watcher.SetEnabled(true);
     t.s.Start();
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 300))
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 300))
         << t.s.prompts.Texts().join(" | ").toStdString();
     EXPECT_TRUE(nextPressed);
     EXPECT_TRUE(done);
@@ -118,8 +121,8 @@ TEST(UpgradeWindow, AnOlderEcuIsUpgradedAndComesBackOnlineWithTheNewIdentity) {
     EXPECT_TRUE(colours.count(QColor(255, 0, 0).rgb()));
     EXPECT_TRUE(colours.count(QColor(255, 128, 0).rgb()));
     EXPECT_GT(barDuringWrite, 0);
-    for (const char* s : {"Inizialization ", "Erase Flash ", "Write Memory", "Write End", "Configuration ",
-                          "Save Flash "})
+    for (const char* s : {"Inizialization ", "Erase Flash ", "Write Memory", "Write End",
+                          "Configuration ", "Save Flash "})
         EXPECT_TRUE(steps.count(s)) << s;
     EXPECT_FALSE(t.s.cycle().CloseRequested());
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
@@ -132,16 +135,16 @@ TEST(UpgradeWindow, AnOlderEcuIsUpgradedAndComesBackOnlineWithTheNewIdentity) {
 TEST(AboutBox, ShowsTheVersionsAndOffersTheUpdateOnlyForANewerFile) {
     struct Case {
         const char* what;
-        QString date;
+        QString version, date;
         bool newer;
     };
     const Case cases[] = {
-        {"the file's own firmware", SimSession::ShippedDate(), false},
-        {"an older date of the same version", "15032025", true},
+        {"the file's own firmware", SimSession::ShippedVersion(), SimSession::ShippedDate(), false},
+        {"an older date of the same version", SimSession::ShippedVersion(), "15032025", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        WindowOnSim t(StoppedCar(SimSession::ShippedVersion(), c.date));
+        WindowOnSim t(StoppedCar(c.version, c.date));
         int escPresses = 0;
         QString abortShown;
         t.Drive([&] {
@@ -152,7 +155,8 @@ TEST(AboutBox, ShowsTheVersionsAndOffersTheUpdateOnlyForANewerFile) {
             }
         });
         t.s.Start();
-        ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 60));
+        ASSERT_TRUE(t.s.RunUntil(
+            [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 60));
         EXPECT_EQ(escPresses, c.newer ? 2 : 0);
         if (c.newer) {
             EXPECT_TRUE(abortShown.contains(UpgradeText(UpText::MsgAborted, t.s.tool().Lookup())));
@@ -196,20 +200,110 @@ TEST(AboutBox, ShowsTheVersionsAndOffersTheUpdateOnlyForANewerFile) {
         EXPECT_EQ(lines[1], " Software ver. 01.01.05");
         EXPECT_EQ(lines[3], ecuLine);
         EXPECT_EQ(lines[4], fileLine);
-        EXPECT_EQ(lines[6], "Hours on gas: 121");     // 7260 minutes
-        EXPECT_EQ(lines[7], "Hours on petrol: 30");   // 1830 minutes
+        EXPECT_EQ(lines[6], "Hours on gas: 121");    // 7260 minutes
+        EXPECT_EQ(lines[7], "Hours on petrol: 30");  // 1830 minutes
         EXPECT_EQ(lines.last(), OperatingSystemLine(WindowsVersionText()));
         EXPECT_TRUE(lines.last().startsWith("Operating system: " + WindowsVersionText().name));
         if (c.newer) {
             EXPECT_TRUE(updatePressed);
-            ASSERT_TRUE(t.s.RunUntil([&] { return upgraded && t.s.cycle().Online() &&
-                                                  !t.s.cycle().FirstRefreshPending(); },
-                                     300));
+            ASSERT_TRUE(t.s.RunUntil(
+                [&] {
+                    return upgraded && t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending();
+                },
+                300));
             EXPECT_EQ(t.s.comm().FirmwareEcu(), SimSession::ShippedFirmwareIdentity());
         } else {
             t.s.RunFor(2);
             EXPECT_TRUE(t.s.cycle().Online());
         }
         EXPECT_EQ(t.s.Sent(CMD_ERASE_FLASH), c.newer ? 1u : 0u);
+    }
+}
+
+// The window asks which backup an interrupted upgrade is to restore: one
+// question a candidate, showing its serial number, time and file; the first
+// "Yes" is the choice, "No" to all chooses none.
+TEST(UpgradeWindow, TheFitterChoosesTheBackupOfAnInterruptedUpgrade) {
+    SimSession s(StoppedCar(SimSession::VersionBeside(-1), "15032025"));
+    const std::vector<BackupCandidate> candidates{
+        {"/inst/UpgradeBackup_4004_0139_20260115-110001.var", 4004, "2026-01-15 11:00:01"},
+        {"/inst/UpgradeBackup_1001_0139_20260115-100001.var", 1001, "2026-01-15 10:00:01"},
+    };
+    struct Case {
+        std::deque<BoxResult> answers;
+        QString chosen;
+        size_t asked;
+    };
+    const Case cases[] = {
+        {{BoxResult::No, BoxResult::Yes}, candidates[1].path, 2},
+        {{BoxResult::Yes}, candidates[0].path, 1},
+        {{BoxResult::No, BoxResult::No}, QString(), 2},
+    };
+    for (const Case& c : cases) {
+        ScriptedPrompts prompts;
+        ScopedPrompts scope(prompts);
+        prompts.answers = c.answers;
+        EXPECT_EQ(FrmUpdate::ChooseBackup(s.tool(), candidates), c.chosen);
+        ASSERT_EQ(prompts.shown.size(), c.asked);
+        for (size_t i = 0; i < c.asked; ++i) {
+            EXPECT_TRUE(prompts.shown[i].text.contains(QString::number(candidates[i].serial)));
+            EXPECT_TRUE(prompts.shown[i].text.contains(candidates[i].time));
+            EXPECT_TRUE(prompts.shown[i].text.contains(candidates[i].path));
+            EXPECT_EQ(prompts.shown[i].buttons, BoxButtons::YesNo);
+        }
+    }
+}
+
+// "Next" in stage 1 and, before its read of the ECU is answered, "Esc" by
+// the button, the Escape key or the close box: the Esc wins, the window
+// shows the abort and nothing is erased; the ECU goes online unchanged.
+TEST(UpgradeWindow, EscRightAfterNextWinsWhicheverWayItComes) {
+    enum class Way { Button, EscapeKey, CloseBox };
+    for (Way way : {Way::Button, Way::EscapeKey, Way::CloseBox}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        WindowOnSim t(StoppedCar(SimSession::ShippedVersion(), "15032025"));
+        bool escaped = false, closed = false;
+        UpgradeStage stageAfterEsc = UpgradeStage::Checking;
+        t.Drive([&] {
+            auto* up = static_cast<FrmUpdate*>(Shown("FrmUpdate"));
+            if (!up) return;
+            FirmwareUpgrade& u = up->Upgrade();
+            if (u.Stage() == UpgradeStage::Checking && !escaped) {
+                Press(up, "CmdUpdate");
+                return;
+            }
+            if (u.Stage() == UpgradeStage::Ready && !escaped && u.Waiting()) {
+                ASSERT_TRUE(Press(up, "CmdUpdate"));
+                escaped = true;
+                switch (way) {
+                    case Way::Button:
+                        EXPECT_TRUE(Press(up, "CmdEsc"));
+                        break;
+                    case Way::EscapeKey: {
+                        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                        QApplication::sendEvent(up, &key);
+                        break;
+                    }
+                    case Way::CloseBox:
+                        up->close();
+                        break;
+                }
+                return;
+            }
+            if (escaped && u.Waiting() && !closed) {
+                stageAfterEsc = u.Stage();
+                closed = Press(up, "CmdEsc");
+            }
+        });
+        t.s.Start();
+        ASSERT_TRUE(t.s.RunUntil(
+            [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 120));
+        EXPECT_TRUE(escaped);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(stageAfterEsc, UpgradeStage::Aborted);
+        EXPECT_EQ(Shown("FrmUpdate"), nullptr);
+        EXPECT_EQ(t.s.Sent(CMD_SET_ECU_PRG), 0u);
+        EXPECT_EQ(t.s.Sent(CMD_ERASE_FLASH), 0u);
+        EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     }
 }
