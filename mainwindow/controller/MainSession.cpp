@@ -17,6 +17,9 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
     // that closes mid-calibration has it aborted, with the full restore,
     // before the link stops.
     calibration_->SetLoadingConfig([c = cycle_.get()] { return c->LoadingConfig(); });
+    // "Yes" starts a calibration only once the ECU's blocks have been read.
+    calibration_->SetEcuReady(
+        [c = cycle_.get()] { return c->Online() && !c->FirstRefreshPending(); });
     cycle_->SetCalibrationHooks({[cal = calibration_.get()] { return cal->Running(); },
                                  [cal = calibration_.get()] { cal->EndForClose(); }});
 }
