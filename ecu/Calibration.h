@@ -23,7 +23,8 @@
 // close and Ctrl+C are events queued to the machine and taken between
 // steps, never inside one.
 //
-// Files: CalibrationRun.cpp (driver, state table, measuring steps),
+// Files: CalibrationRun.cpp (driver, state table, events, start and end),
+// CalibrationSteps.cpp (the measuring steps),
 // CalibrationRestore.cpp (backups, abort, restore, the exchanges),
 // CalibrationReport.cpp (texts, \TaraCorr.txt, the result text),
 // CalSettings.cpp (the parameters read at "Yes").
