@@ -27,10 +27,10 @@ bool Calibration::ReadLive() {
     if (comm.ComState() == COM_STOP) return false;
     DirectRequests direct(session_);
     comm.SetAttesaGlobale_usec(kCalReadWaitUs);
-    const bool ok1 = direct.ReadBlock(1);
-    const bool ok2 = direct.ReadBlock(2);
+    // Without block 1 the check fails anyway: an absent ECU costs one read.
+    const bool ok = direct.ReadBlock(1) && direct.ReadBlock(2);
     comm.AttesaGlobale_usec_Default();
-    return ok1 && ok2;
+    return ok;
 }
 
 bool Calibration::ReadBackups() {

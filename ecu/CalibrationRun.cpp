@@ -195,7 +195,9 @@ void Calibration::Timer3_Timer() {
         return;
     }
     blinkPhase_ = !blinkPhase_;
-    if (!loadingConfig_ || !loadingConfig_()) readsOk_ = ReadLive();
+    // The abort needs no live values (its restore reads each block it
+    // writes): with the ECU gone the time goes to the restore's retries.
+    if (state_ != CalState::Abort && (!loadingConfig_ || !loadingConfig_())) readsOk_ = ReadLive();
     // The fitter's clicks during the reads come before the step.
     TakeEvents();
     RunStep();
@@ -291,8 +293,13 @@ bool Calibration::CancelEnabled() const {
 
 void Calibration::SetState(CalState s) {
     // The question keeps the interrupted step where it stood.
-    if (s != state_ && s != CalState::AbortQuestion && state_ != CalState::AbortQuestion)
+    if (s != state_ && s != CalState::AbortQuestion && state_ != CalState::AbortQuestion) {
         phase_ = 0;
+        // A new band of the progress bar starts at its beginning.
+        const CalStateRow* from = RowOf(state_);
+        const CalStateRow* to = RowOf(s);
+        if (!from || !to || from->progressFrom != to->progressFrom) fraction_ = 0;
+    }
     state_ = s;
 }
 
@@ -433,7 +440,6 @@ void Calibration::HandleWaitGasTemp() {
     meanRpm_ = meanPress_ = meanTemp_ = 0;
     calCounter_ = settings_.idleSettleTicks;
     SetState(CalState::IdleSettle);
-    ShowProgress(1);
 }
 
 void Calibration::HandleEnd() {

@@ -50,8 +50,9 @@ class CalibrationModel : public QObject {
     bool Running() const { return cal_.Running(); }
 
     // --- What the fitter does --------------------------------------------------------
-    // "Yes" and "Esc". "Yes" at the end switches to gas and waits 4 s: the
-    // window shows the wait cursor meanwhile (waitCursor).
+    // "Yes" and "Esc", events to the calibration. "Yes" at the end switches
+    // to gas and waits 4 s on the calibration's ticks: the window shows the
+    // wait cursor meanwhile (waitCursor).
     void CmdCalStart_Click();
     void CmdCalCancel_Click();
     void SetTwoPoint(bool on);
@@ -80,6 +81,8 @@ class CalibrationModel : public QObject {
 
     Calibration& cal_;
     MainController& controller_;
+    bool gasWait_ = false;
+    bool startEnabled_ = false;
 };
 
 }  // namespace gascal

@@ -1,0 +1,247 @@
+// The calibration as a step machine on the simulated car, in virtual time:
+// where its backups come from, an abort while the ECU does not answer, the
+// table that reaches the ECU after the final limits, and the counting rules
+// of the cycles (table-driven).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+#include "link/core/CommandTable.h"
+#include "tests/ecu/CalRig.h"
+
+using namespace gascal;
+using gascal::test::CalRig;
+
+namespace {
+
+uint64_t Sent(const sim::SimEcu& ecu, uint8_t command) {
+    const auto& m = ecu.Counters().perCommand;
+    const auto it = m.find(command);
+    return it == m.end() ? 0 : it->second;
+}
+
+QString Text(CalRig& r, CalText t) {
+    return r.cal->Texts()[static_cast<int>(t)];
+}
+
+// Every message the calibration showed, in order, without repeats.
+struct Messages {
+    explicit Messages(CalRig& r) {
+        r.cal->OnChanged([this, &r] {
+            if (qEnvironmentVariableIsSet("CAL_TRACE"))
+                std::fprintf(stderr, "%8.2f [%d] %s\n", MicroSeconds() / 1e6,
+                             static_cast<int>(r.cal->State()),
+                             qPrintable(r.cal->Message().left(50)));
+            if (seen.isEmpty() || seen.last() != r.cal->Message()) seen << r.cal->Message();
+        });
+    }
+    bool Any(const QString& text) const {
+        for (const QString& m : seen)
+            if (m.contains(text)) return true;
+        return false;
+    }
+    QStringList seen;
+};
+
+}  // namespace
+
+// "Yes" does nothing before the ECU's blocks have been read, and the
+// backups are blocks read from this ECU in this calibration: an image the
+// ECU never filled (or another car's) is never written back by an abort.
+TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuDidNotFill) {
+    {
+        CalRig r;
+        EXPECT_FALSE(r.cal->StartEnabled());
+        r.cal->CmdCalStart_Click();
+        EXPECT_EQ(r.cal->State(), CalState::Idle);
+        EXPECT_FALSE(r.cal->Running());
+        r.RunFor(1);
+        EXPECT_EQ(Sent(*r.ecu, CMD_SET_ECU_SLAVE), 0u);
+        ASSERT_TRUE(r.GoOnline());
+        EXPECT_TRUE(r.cal->StartEnabled());
+    }
+    // Online, but the tool's image holds zeros (as before any read, or
+    // another car's blocks); the key comes on a moment after "Yes", so the
+    // engine check fails and the calibration aborts.
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    const auto mem2 = r.ecu->Working().mem2;
+    const auto mem3 = r.ecu->Working().mem3;
+    const auto mem5 = r.ecu->Working().mem5;
+    const auto table = r.ecu->Working().table;
+    r.image().Mem3Block = Mem3Fields{};
+    r.image().Mem5Block = Mem5Fields{};
+    r.image().Mem2Block.RpmCompEnable = r.image().Mem2Block.VacuumAcqEnable = 0;
+    r.ecu->SetEngineRunning(false);
+    r.followInstructions = false;
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 120));
+    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.ecu->Working().mem5, mem5);
+    for (const size_t i :
+         {sim::mem2::WorkMode, sim::mem2::RpmCompEnable, sim::mem2::VacuumAcqEnable})
+        EXPECT_EQ(r.ecu->Working().mem2[i], mem2[i]) << i;
+    EXPECT_EQ(r.ecu->Working().table, table);
+    EXPECT_EQ(Sent(*r.ecu, CMD_WRT_MEM3), 0u);
+    EXPECT_EQ(Sent(*r.ecu, CMD_WRT_MEM5), 0u);
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+
+    // With the engine running the same stale image is not what comes back
+    // either: the backup is read at step 00.
+    r.ecu->SetEngineRunning(true);
+    r.followInstructions = true;
+    r.image().Mem3Block = Mem3Fields{};
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::IdleSettle, 60));
+    r.cal->CmdCalCancel_Click();
+    r.cal->CmdCalCancel_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.ecu->Working().mem5, mem5);
+    EXPECT_EQ(r.ecu->Working().table, table);
+}
+
+// The ECU stops answering (cable pulled) once OFFSET has moved: the abort
+// keeps trying, says nothing is back while it is not, and completes by
+// itself when the ECU answers again.
+TEST(CalibrationAbort, AnAbortKeepsTryingWhileTheEcuIsAbsentAndCompletesWhenItAnswers) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    const auto table = r.ecu->Working().table;
+    const auto mem3 = r.ecu->Working().mem3;
+    const LineModel model = r.model();
+    Messages messages(r);
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
+    ASSERT_NE(r.ecu->Working().table, table);
+    r.ecu->Failures().deaf = 1;
+    r.cal->CmdCalCancel_Click();
+    r.cal->CmdCalCancel_Click();
+    ASSERT_EQ(r.cal->State(), CalState::Abort);
+    // 90 s later the ECU answers again. (The check runs as an event of its
+    // own: the link's waits inside other handlers' exchanges go on meanwhile.)
+    bool abortingThen = false, buttonsThen = true;
+    QString messageThen;
+    double backUs = 0;
+    Events().Post(MicroSeconds() + 90e6, [&] {
+        abortingThen = r.cal->State() == CalState::Abort;
+        messageThen = r.cal->Message();
+        buttonsThen = r.cal->StartEnabled() || r.cal->CancelEnabled();
+        EXPECT_FALSE(messages.Any(Text(r, CalText::MsgAborted)));
+        r.ecu->Failures().deaf = 0;
+        backUs = MicroSeconds();
+    });
+    ASSERT_TRUE(r.RunUntil([&] { return backUs > 0 && !r.cal->Running(); }, 400));
+    EXPECT_TRUE(abortingThen);
+    EXPECT_EQ(messageThen, Text(r, CalText::MsgRestoring));
+    EXPECT_FALSE(buttonsThen);
+    // Everything goes back without a click, within a round of retries.
+    EXPECT_LT(MicroSeconds() - backUs, 60e6);
+    EXPECT_EQ(r.ecu->Working().table, table);
+    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.model(), model);
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(r.cal->NotRestored(), 0);
+    EXPECT_TRUE(messages.Any(Text(r, CalText::MsgAborted)));
+}
+
+// The ECU never comes back: after 2 minutes the abort names what it could
+// not put back, and never said that it had.
+TEST(CalibrationAbort, AnAbortGivesUpAfterTwoMinutesAndNamesWhatIsNotBack) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    Messages messages(r);
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
+    r.ecu->Failures().deaf = 1;
+    r.cal->RequestAbort();
+    const double abortUs = MicroSeconds();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 600));
+    EXPECT_GE(MicroSeconds() - abortUs, kRestoreRetryUs);
+    EXPECT_EQ(r.cal->NotRestored(),
+              RestoreRunning | RestoreBlock2 | RestoreBlock3 | RestoreBlock5 | RestoreTable);
+    EXPECT_FALSE(messages.Any(Text(r, CalText::MsgAborted)));
+    for (const CalText part : {CalText::PartRunning, CalText::PartBlock3, CalText::PartTable})
+        EXPECT_TRUE(r.cal->Message().contains(Text(r, part))) << r.cal->Message().toStdString();
+}
+
+// The link goes silent right after a cycle: the engine message counts down
+// and the calibration aborts, whatever exchange was left over; the car is
+// put back once the ECU answers.
+TEST(CalibrationAbort, ASilentEcuMidCycleShowsTheEngineMessageAndAborts) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    const auto table = r.ecu->Working().table;
+    // Deaf as soon as the ECU goes back to petrol after the first cycle on gas.
+    bool armed = true;
+    r.ecu->SetWriteObserver(
+        [&](uint8_t cmd, const sim::ConfigImage& before, const sim::ConfigImage& after) {
+            if (armed && cmd == CMD_WRT_MEM2 && before.WorkMode() == 3 && after.WorkMode() == 0 &&
+                r.cal->State() == CalState::TaraMax) {
+                armed = false;
+                r.ecu->Failures().deaf = 1;
+            }
+        });
+    Messages messages(r);
+    // The ECU answers again once the abort has begun.
+    std::vector<int> countdown;
+    bool aborted = false;
+    r.cal->OnChanged([&] {
+        if (!armed && r.cal->EngineMessageTicks() > 0)
+            countdown.push_back(r.cal->EngineMessageTicks());
+        if (!aborted && r.cal->State() == CalState::Abort) {
+            aborted = true;
+            r.ecu->Failures().deaf = 0;
+        }
+    });
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return aborted && !r.cal->Running(); }, 900));
+    EXPECT_FALSE(armed);
+    EXPECT_TRUE(messages.Any(Text(r, CalText::MsgNotReady).arg(2)));
+    ASSERT_GE(countdown.size(), 9u);
+    EXPECT_EQ(countdown.front(), 9);
+    EXPECT_EQ(countdown.back(), 1);
+    EXPECT_EQ(r.ecu->Working().table, table);
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(r.cal->NotRestored(), 0);
+}
+
+// A limit on the table entries (T1 of the injector type) gives state 21;
+// the ECU then holds the model's own table, so a saved file (the table
+// rebuilt from the model) and the Modeling tab's next read (the model
+// rebuilt from the ECU's table) agree with it.
+TEST(CalibrationEnd, AfterTheFinalLimitsTheModelTheEcuAndTheFileHoldOneTable) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    ScaleConfig& scale = r.session->Scale();
+    const int type = scale.InjectorIndexByCode(r.image().Mem3Block.InjTypeCode);
+    ASSERT_GE(type, 0);
+    scale.InjectorType[static_cast<size_t>(type)].CalValue1 = 0.4;
+    ASSERT_TRUE(r.Calibrate());
+    ASSERT_EQ(r.cal->State(), CalState::EndWithLimit) << r.cal->Message().toStdString();
+    EXPECT_GT(r.cal->Result().limits.entriesLowered, 0);
+    const auto check = [&] {
+        const CorTableArray model = r.model().Table();
+        for (int k = 0; k < kCorTimeEntries; ++k)
+            ASSERT_NEAR(r.EcuEntry(k), model[static_cast<size_t>(k)], 0.008) << k;
+        ASSERT_NEAR(r.EcuEntry(kCorEntryOffset), r.model().OFFSET, 0.001);
+        // What "Save configuration" writes is the table built from the model.
+        r.session->BuildTableFromModel();
+        EXPECT_EQ(r.image().CorTable, model);
+        // The Modeling tab's next read gives the same model back.
+        ASSERT_TRUE(DirectRequests(*r.session).ReadTable());
+        LineModel read = r.model();
+        CorTableArray ecuTable = r.image().CorTableEcu;
+        read.FromTable(ecuTable);
+        EXPECT_EQ(read.Table(), model);
+    };
+    check();
+    // "Yes" keeps the result, "Yes" again switches to gas: still one table.
+    r.cal->CmdCalStart_Click();
+    EXPECT_EQ(r.cal->State(), CalState::End);
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+    EXPECT_TRUE(r.ecu->OnGas());
+    check();
+}
