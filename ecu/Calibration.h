@@ -242,6 +242,7 @@ struct CalCycle {
     double correction = 0;    // TCorr
     double offsetBefore = 0;  // OFFSET the cycle measured with
     double offsetAfter = 0;
+    int samples = 0;  // petrol times averaged into TInjMed
     double Difference() const { return measured - reference; }
 };
 

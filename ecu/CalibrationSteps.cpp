@@ -204,6 +204,7 @@ void Calibration::TaraMaxCycle(bool confirm) {
     c.reference = tInjRef_;
     c.measured = tInjMed_;
     c.offsetBefore = before;
+    c.samples = samples_;
     if (confirm) {
         c.kind = confirmAfter_ ? CalCycle::ConfirmAfter : CalCycle::ConfirmBefore;
         c.number = calCycles_;
@@ -341,6 +342,7 @@ void Calibration::TaraMinCycle(bool confirm) {
     c.reference = idleRefTime_;
     c.measured = tInjMed_;
     c.offsetBefore = session_.Model().Model().OFFSET;
+    c.samples = samples_;
     if (confirm) {
         c.kind = CalCycle::ConfirmIdle;
         c.number = calCycles_;

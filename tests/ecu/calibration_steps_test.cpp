@@ -245,3 +245,148 @@ TEST(CalibrationEnd, AfterTheFinalLimitsTheModelTheEcuAndTheFileHoldOneTable) {
     EXPECT_TRUE(r.ecu->OnGas());
     check();
 }
+
+namespace {
+
+void SetParam(CalRig& r, int n, double v) {
+    r.session->Scale().CalParams[static_cast<size_t>(n)] = CalibrationParam{v, true};
+}
+
+// The steps each settle took: a tick publishes once, and the step that
+// ends a cycle publishes the settle state first.
+struct Ticks {
+    explicit Ticks(CalRig& r) {
+        r.cal->OnChanged([this, &r] {
+            const CalState s = r.cal->State();
+            const bool settle = s == CalState::TaraMaxSettle || s == CalState::TaraMinSettle;
+            if (settle && s != last)
+                (s == CalState::TaraMaxSettle ? maxSettle : minSettle).push_back(0);
+            if (settle) ++(s == CalState::TaraMaxSettle ? maxSettle : minSettle).back();
+            last = s;
+        });
+    }
+    CalState last = CalState::Idle;
+    std::vector<int> maxSettle, minSettle;
+};
+
+std::vector<int> Samples(const CalRig& r, CalCycle::Kind kind) {
+    std::vector<int> out;
+    for (const CalCycle& c : r.cal->Cycles())
+        if (c.kind == kind) out.push_back(c.samples);
+    return out;
+}
+
+}  // namespace
+
+// The counting rules of steps 02 and 03, with the corrections' gains at 0
+// (every cycle ends without a correction, so only the counts decide): the
+// first cycles' fixed lengths (4, 6 ticks at raised speed; 6, 4 at idle;
+// the first tick of a cycle clears the sums) and settle counts (8 and 4),
+// then parameters 6, 7, 17, 18; each step ends on its stable-cycle count
+// (8, 19) or its cycle count (9, 22), whichever comes first; the first two
+// idle cycles never count as stable.
+TEST(CalibrationRules, CycleLengthsSettleCountsAndStepEnds) {
+    struct Row {
+        const char* what;
+        int p6, p7, p17, p18;
+        int p8, p9, p19, p22;
+        std::vector<int> maxSamples, maxSettle, minSamples, minSettle;
+    };
+    const Row rows[] = {
+        {"step ends on the cycle counts",
+         5,
+         3,
+         7,
+         2,
+         10,
+         3,
+         10,
+         4,
+         /*TaraMax*/ {3, 5, 4},
+         {8, 3},
+         /*TaraMin*/ {5, 3, 6, 6},
+         {4, 2, 2}},
+        {"step ends on the stable counts",
+         10,
+         10,
+         10,
+         6,
+         2,
+         10,
+         1,
+         10,
+         /*TaraMax*/ {3, 5},
+         {8},
+         /*TaraMin: cycle 3 is the first stable one*/ {5, 3, 9},
+         {4, 6}},
+        {"stable cycles from the third idle cycle on",
+         10,
+         10,
+         8,
+         3,
+         1,
+         10,
+         2,
+         10,
+         /*TaraMax*/ {3},
+         {},
+         /*TaraMin*/ {5, 3, 7, 7},
+         {4, 3, 3}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CalRig r;
+        ASSERT_TRUE(r.GoOnline());
+        const std::pair<int, int> params[] = {
+            {6, row.p6}, {7, row.p7},   {17, row.p17}, {18, row.p18}, {8, row.p8},
+            {9, row.p9}, {19, row.p19}, {22, row.p22}, {13, 0},       {21, 0}};
+        for (const auto& [n, v] : params) SetParam(r, n, v);
+        Ticks ticks(r);
+        ASSERT_TRUE(r.Calibrate());
+        EXPECT_EQ(Samples(r, CalCycle::TaraMax), row.maxSamples);
+        EXPECT_EQ(ticks.maxSettle, row.maxSettle);
+        EXPECT_EQ(Samples(r, CalCycle::TaraMin), row.minSamples);
+        EXPECT_EQ(ticks.minSettle, row.minSettle);
+        for (const CalCycle& c : r.cal->Cycles()) EXPECT_EQ(c.correction, 0);
+    }
+}
+
+// The engine check's other reasons: the ECU leaves slave mode mid-cycle
+// (the engine message says so and counts down to the abort), and a
+// parameter file being loaded keeps Timer3 from reading.
+TEST(CalibrationRules, NotInSlaveModeAbortsAndALoadPausesTheReads) {
+    {
+        CalRig r;
+        ASSERT_TRUE(r.GoOnline());
+        const auto table = r.ecu->Working().table;
+        Messages messages(r);
+        r.cal->CmdCalStart_Click();
+        ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
+        ASSERT_TRUE(DirectRequests(*r.session).Try([&] {
+            return r.session->Requests().SendFixed(FRAME_SET_ECU_RUN);
+        }));
+        ASSERT_TRUE(r.RunToState(CalState::Abort, 10));
+        EXPECT_TRUE(messages.Any(Text(r, CalText::MsgNotSlave).arg(2)));
+        ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+        EXPECT_EQ(r.ecu->Working().table, table);
+        EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+    }
+    CalRig r;
+    bool loading = false;
+    r.cal->SetLoadingConfig([&] { return loading; });
+    ASSERT_TRUE(r.GoOnline());
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunToState(CalState::IdleSettle));
+    // Only Timer3 talks to the ECU meanwhile.
+    r.cycle->PollTimer().SetEnabled(false);
+    for (const bool load : {false, true}) {
+        loading = load;
+        const uint64_t before = Sent(*r.ecu, CMD_READ_MEM1) + Sent(*r.ecu, CMD_READ_MEM2);
+        r.RunFor(2);
+        const uint64_t reads = Sent(*r.ecu, CMD_READ_MEM1) + Sent(*r.ecu, CMD_READ_MEM2) - before;
+        if (load)
+            EXPECT_EQ(reads, 0u);
+        else
+            EXPECT_GE(reads, 14u);
+    }
+}
