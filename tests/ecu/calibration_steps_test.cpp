@@ -390,3 +390,51 @@ TEST(CalibrationRules, NotInSlaveModeAbortsAndALoadPausesTheReads) {
             EXPECT_GE(reads, 14u);
     }
 }
+
+// "Yes" at the result when the ECU refuses the switch to gas: the result
+// stays (state 20), the message says so and "Yes" may be pressed again,
+// which then ends the calibration on gas.
+TEST(CalibrationRules, YesAtTheEndWhenTheSwitchToGasFails) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    ASSERT_TRUE(r.Calibrate());
+    if (r.cal->State() == CalState::EndWithLimit) r.cal->CmdCalStart_Click();
+    ASSERT_EQ(r.cal->State(), CalState::End);
+    // The ECU refuses the block-2 write that follows Timer3's reads (block
+    // 1, then block 2) at all three attempts (each sent 11 times); between
+    // the attempts it answers, so the link comes back.
+    constexpr int kRefusals = kRequestAttempts * 11;
+    enum { Armed, Refusing, Done } stage = Armed;
+    uint8_t previous = 0;
+    int refused = 0;
+    r.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t status, const char*) {
+        sim::FailureSettings& f = r.ecu->Failures();
+        if (stage == Armed && cmd == CMD_READ_MEM2 && previous == CMD_READ_MEM1) {
+            stage = Refusing;
+            f.status254 = 1;
+        } else if (stage == Refusing) {
+            if (cmd == CMD_WRT_MEM2 && status == 254) ++refused;
+            if (refused == kRefusals) stage = Done;
+            // After an attempt's last send the link is let back; its next
+            // attempt is refused again.
+            f.status254 = stage == Refusing && (refused % 11 != 0 || cmd != CMD_WRT_MEM2) ? 1 : 0;
+        }
+        previous = cmd;
+    });
+    Messages messages(r);
+    r.cal->CmdCalStart_Click();
+    EXPECT_FALSE(r.cal->StartEnabled());  // pressed once
+    ASSERT_TRUE(r.RunUntil([&] { return r.cal->Message() == Text(r, CalText::MsgGasFailed); }, 60));
+    EXPECT_EQ(stage, Done);
+    EXPECT_EQ(r.cal->State(), CalState::End);
+    EXPECT_TRUE(r.cal->StartEnabled());
+    EXPECT_TRUE(r.cal->CancelEnabled());
+    EXPECT_FALSE(r.ecu->OnGas());
+    EXPECT_EQ(r.image().PendingEdits.Mem2Block.WorkMode, kPendingByte);
+    r.RunFor(5);
+    EXPECT_EQ(r.cal->State(), CalState::End);
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+    EXPECT_TRUE(r.ecu->OnGas());
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+}
