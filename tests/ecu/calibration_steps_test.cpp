@@ -438,3 +438,42 @@ TEST(CalibrationRules, YesAtTheEndWhenTheSwitchToGasFails) {
     EXPECT_TRUE(r.ecu->OnGas());
     EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
 }
+
+// No step waits: a whole calibration and an abort against a silent ECU (the
+// driver's exchanges wait a lot) report no wait made inside a step, while
+// the steps do run marked (the model moves inside them) and a wait inside a
+// marked step is reported.
+TEST(CalibrationSteps, NoStepWaitsAndTheMarkIsOnTheSteps) {
+    std::vector<std::string> waits;
+    SetStepWaitHandler([&](const char* workflow, const char* wait) {
+        waits.push_back(std::string(workflow) + ": " + wait);
+    });
+    {
+        CalRig r;
+        ASSERT_TRUE(r.GoOnline());
+        int changedInStep = 0, changedOutside = 0;
+        r.session->Model().OnModelChanged([&] {
+            const char* step = CurrentWorkflowStep();
+            (step && std::string(step) == "calibration" ? changedInStep : changedOutside)++;
+        });
+        ASSERT_TRUE(r.Calibrate());
+        EXPECT_GT(changedInStep, 3);
+        EXPECT_EQ(changedOutside, 0);
+        r.cal->CmdCalStart_Click();
+        ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
+        r.cal->CmdCalStart_Click();
+        ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
+        r.ecu->Failures().deaf = 1;
+        r.cal->RequestAbort();
+        ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 600));
+    }
+    EXPECT_TRUE(waits.empty()) << waits.front();
+    {
+        WorkflowStep step("calibration");
+        WaitMicroSeconds(10);
+    }
+    EXPECT_EQ(waits.size(), 1u);
+    SetStepWaitHandler([](const char* workflow, const char* wait) {
+        ADD_FAILURE() << "a step of " << workflow << " waited (" << wait << ")";
+    });
+}
