@@ -25,13 +25,6 @@ CalibrationModel::CalibrationModel(Calibration& calibration, MainController& con
         startEnabled_ = cal_.StartEnabled();
         emit changed();
     });
-    // "Yes" becomes possible once the ECU's blocks have been read, which the
-    // link's status tells without a calibration tick.
-    connect(&controller_, &MainController::statusCell, this, [this] {
-        if (cal_.StartEnabled() == startEnabled_) return;
-        startEnabled_ = cal_.StartEnabled();
-        emit changed();
-    });
     connect(&controller_, &MainController::languageChanged, this, [this] {
         // The captions again; the idle message in the new language.
         cal_.ReloadTexts();
@@ -43,6 +36,12 @@ CalibrationModel::~CalibrationModel() = default;
 
 QString CalibrationModel::Text(CalText t) const {
     return cal_.Texts().value(static_cast<int>(t));
+}
+
+void CalibrationModel::RefreshButtons() {
+    if (cal_.StartEnabled() == startEnabled_) return;
+    startEnabled_ = cal_.StartEnabled();
+    emit changed();
 }
 
 void CalibrationModel::CmdCalStart_Click() {

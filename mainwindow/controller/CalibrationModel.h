@@ -56,6 +56,9 @@ class CalibrationModel : public QObject {
     void CmdCalStart_Click();
     void CmdCalCancel_Click();
     void SetTwoPoint(bool on);
+    // "Yes" becomes possible once the ECU's blocks have been read, which no
+    // calibration tick tells: the polling cycle calls this on every tick.
+    void RefreshButtons();
 
     // --- The convergence plot ------------------------------------------------------------
     // x is the cycle's number in the run (1, 2, ...); the axes grow in steps
