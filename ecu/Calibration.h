@@ -316,8 +316,9 @@ class Calibration {
     // At the end (20 or 21), without switching to gas: the result stays,
     // the ECU goes back to its running mode on the fuel it runs on.
     void EndOnPetrol() { Post(CalEvent::EndOnPetrol); }
-    // Queues an event; taken at once when no tick is under way, else
-    // between the tick's step and its exchanges.
+    // Queues an event; taken at once when no tick is under way, else by the
+    // tick outside its step (after its reads, or once its exchanges are
+    // over).
     void Post(CalEvent e);
 
     // --- Options --------------------------------------------------------------------
@@ -470,6 +471,8 @@ class Calibration {
     void Show(const QString& message) { message_ = message; }
     void ShowProgress(double fraction);
     QString T(CalText t) const;
+    // The instruction text of the state's row.
+    QString RowText() const;
     double TempVap() const;
     double PressVap() const;
     double Rpm() const;

@@ -175,7 +175,7 @@ void Calibration::HandleAbort() {
         ToIdle();
         return;
     }
-    Show(T(CalText::MsgRestoring));
+    Show(RowText());
     wanted_.restore = true;
 }
 

@@ -64,6 +64,11 @@ const std::vector<CalStateRow>& Calibration::StateTable() {
     return rows;
 }
 
+QString Calibration::RowText() const {
+    const CalStateRow* row = RowOf(state_);
+    return row ? T(row->text) : QString();
+}
+
 const CalStateRow* Calibration::RowOf(CalState s) {
     for (const CalStateRow& r : StateTable())
         if (r.state == s) return &r;
@@ -347,7 +352,7 @@ void Calibration::ResetRun() {
 void Calibration::HandleIdle() {
     WorkflowStep step("calibration");
     SetStep(-1);
-    QString msg = T(CalText::MsgIdle);
+    QString msg = RowText();
     if (notRestored_)
         msg += QLatin1Char('\n') +
                T(CalText::MsgRestoreFailed).arg(NotRestoredNames().join(QStringLiteral(", ")));
@@ -366,13 +371,13 @@ void Calibration::HandleIdle() {
 
 void Calibration::HandleQuestion() {
     WorkflowStep step("calibration");
-    Show(T(CalText::MsgQuestion));
+    Show(RowText());
 }
 
 void Calibration::HandleStart() {
     WorkflowStep step("calibration");
     SetStep(0);
-    Show(T(CalText::MsgStart));
+    Show(RowText());
     if (phase_ == 0 || lastBackup_ == CalDone::Failed) {
         // The backups come from this ECU, read now, after a passing check.
         wanted_.backupReads = true;
@@ -400,13 +405,13 @@ void Calibration::HandleWaitGasTemp() {
     if (phase_ == 0) {
         const double limit = settings_.warmGasTemp;
         if (!(TempVap() > limit)) {
-            Show(T(CalText::MsgWarmUp) + QLatin1Char('\n') + CalNumber(TempVap(), 2) +
-                 QStringLiteral(" < ") + CalNumber(limit, 2));
+            Show(RowText() + QLatin1Char('\n') + CalNumber(TempVap(), 2) + QStringLiteral(" < ") +
+                 CalNumber(limit, 2));
             blinkTemp_ = true;
             ShowProgress(0);
             return;
         }
-        Show(T(CalText::MsgWarmUp));
+        Show(RowText());
         phase_ = 1;
         if (!modelReset_) {
             LineModel m;

@@ -52,8 +52,7 @@ double Calibration::RaisedTargetRpm() const {
 void Calibration::HandleIdleSettle() {
     WorkflowStep step("calibration");
     SetStep(1);
-    Show(T(CalText::MsgIdleSettle) + QLatin1Char(' ') +
-         QString::number(calCounter_ / kCalTicksPerSecond));
+    Show(RowText() + QLatin1Char(' ') + QString::number(calCounter_ / kCalTicksPerSecond));
     if (calCounter_ > 0) --calCounter_;
     ShowProgress(1 - calCounter_ / std::max(1.0, double(settings_.idleSettleTicks)));
     if (calCounter_ <= 0) {
@@ -83,7 +82,7 @@ bool Calibration::Average(int startValue, double& timeOut, double& rpmOut) {
 void Calibration::HandleIdleReference() {
     WorkflowStep step("calibration");
     SetStep(1);
-    Show(T(CalText::MsgIdleReference));
+    Show(RowText());
     if (Average(settings_.idleRefStart, idleRefTime_, idleRefRpm_)) {
         calCounter_ = settings_.raisedHoldTicks;
         SetState(CalState::RaisedWait);
@@ -93,7 +92,7 @@ void Calibration::HandleIdleReference() {
 void Calibration::HandleRaisedReference() {
     WorkflowStep step("calibration");
     SetStep(2);
-    Show(T(CalText::MsgRaisedReference));
+    Show(RowText());
     if (Average(settings_.raisedRefStart, tInjRef_, raisedRefRpm_)) {
         calCycles_ = calStableCycles_ = 0;
         calCounter_ = kTaraMaxFirstN;
@@ -112,8 +111,7 @@ void Calibration::HandleConfirmRaisedWait() {
 
 void Calibration::RaisedWait(CalState next, int nextCounter, bool confirm) {
     SetStep(confirm ? 4 : 2);
-    const QString msg = T(confirm ? CalText::MsgConfirmRaise : CalText::MsgRaise)
-                            .arg(CalNumber(settings_.raisedRpm, 0));
+    const QString msg = RowText().arg(CalNumber(settings_.raisedRpm, 0));
     const double threshold = settings_.RaisedThreshold();
     if (!(Rpm() > threshold)) {
         Show(msg + QLatin1Char('\n') + CalNumber(Rpm(), 0) + QStringLiteral(" < ") +
@@ -178,7 +176,7 @@ void Calibration::HandleConfirmTaraMax() {
 void Calibration::TaraMaxCycle(bool confirm) {
     SetStep(confirm ? 4 : 2);
     const int n = std::max(2, confirm ? settings_.taraMaxSamples : TaraMaxN());
-    Show(confirm ? T(CalText::MsgConfirmMax) : T(CalText::MsgTaraMax).arg(calCycles_ + 1));
+    Show(confirm ? RowText() : RowText().arg(calCycles_ + 1));
     if (!confirm) ShowProgress(calCycles_ / std::max(1.0, settings_.taraMaxCyclesEnd));
     if (!cycleSampled_) {
         if (!OnGas()) {
@@ -287,7 +285,7 @@ void Calibration::HandleConfirmIdleWait() {
 
 void Calibration::IdleWait(CalState next, bool confirm) {
     SetStep(confirm ? 4 : 3);
-    const QString msg = T(confirm ? CalText::MsgConfirmReturnIdle : CalText::MsgReturnIdle);
+    const QString msg = RowText();
     const double threshold = (1 - settings_.idleRpmTolerance) * idleRefRpm_;
     if (!(Rpm() > threshold)) {
         Show(msg + QLatin1Char('\n') + CalNumber(Rpm(), 0) + QStringLiteral(" < ") +
@@ -316,7 +314,7 @@ void Calibration::HandleConfirmTaraMin() {
 void Calibration::TaraMinCycle(bool confirm) {
     SetStep(confirm ? 4 : 3);
     const int n = std::max(2, confirm ? settings_.taraMinSamples : TaraMinN());
-    Show(confirm ? T(CalText::MsgConfirmMin) : T(CalText::MsgTaraMin).arg(calCycles_ + 1));
+    Show(confirm ? RowText() : RowText().arg(calCycles_ + 1));
     if (!confirm) ShowProgress(calCycles_ / std::max(1.0, settings_.taraMinCyclesEnd));
     if (!cycleSampled_) {
         if (!OnGas()) {
