@@ -46,7 +46,9 @@ bool Calibration::SendTable(const CorTableArray& table) {
     ParamImage& image = session_.Image();
     tableTouched_ = true;
     image.CorTable = table;
-    return DirectRequests(session_).Try([&] { return session_.Requests().WriteCorTable(); });
+    // One attempt: a write the ECU did not take is tried again after the
+    // next step, and the link's own resends are behind each attempt.
+    return session_.Requests().WriteCorTable();
 }
 
 void Calibration::CarryOut(const Wanted& w) {

@@ -477,3 +477,42 @@ TEST(CalibrationSteps, NoStepWaitsAndTheMarkIsOnTheSteps) {
         ADD_FAILURE() << "a step of " << workflow << " waited (" << wait << ")";
     });
 }
+
+// A table write the ECU does not take holds the next measurement, not the
+// engine check: the engine stopping meanwhile still shows the engine
+// message and aborts, and the restore puts everything back.
+TEST(CalibrationAbort, APendingTableWriteDoesNotHoldTheEngineCheck) {
+    CalRig r;
+    ASSERT_TRUE(r.GoOnline());
+    const auto table = r.ecu->Working().table;
+    // At the end of the first cycle on gas the ECU stops taking the table
+    // and the engine stops.
+    bool armed = true;
+    r.ecu->SetWriteObserver(
+        [&](uint8_t cmd, const sim::ConfigImage& before, const sim::ConfigImage& after) {
+            if (armed && cmd == CMD_WRT_MEM2 && before.WorkMode() == 3 && after.WorkMode() == 0 &&
+                r.cal->State() == CalState::TaraMax) {
+                armed = false;
+                r.followInstructions = false;
+                r.ecu->Failures().refuseCommand = CMD_WRT_TBL_COR;
+                r.ecu->SetEngineRunning(false);
+            }
+        });
+    Messages messages(r);
+    bool aborted = false;
+    r.cal->OnChanged([&] {
+        if (!aborted && r.cal->State() == CalState::Abort) {
+            aborted = true;
+            r.ecu->Failures().refuseCommand = -1;
+        }
+    });
+    r.cal->CmdCalStart_Click();
+    ASSERT_TRUE(r.RunUntil([&] { return !armed; }, 600));
+    ASSERT_TRUE(r.RunUntil([&] { return aborted; }, 300));
+    EXPECT_GT(r.ecu->Counters().injected254, 0u);
+    EXPECT_TRUE(messages.Any(Text(r, CalText::MsgEngineStopped).arg(2)));
+    ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 120));
+    EXPECT_EQ(r.ecu->Working().table, table);
+    EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
+    EXPECT_EQ(r.cal->NotRestored(), 0);
+}
