@@ -8,11 +8,26 @@
 // abort puts back everything the calibration changed.
 //
 // No widgets: the Calibration tab and gascal-cli show what it says (message,
-// step, progress, blinking boxes) and forward "Yes" (CmdCalStart_Click) and
-// "Esc" (CmdCalCancel_Click). Timer3 (250 ms) runs it on the time and event
-// layer while a calibration runs; its requests go through the link's send
-// and wait with the window's three attempts, so the polling cycle may run
-// beside it.
+// step, progress, blinking boxes) and forward "Yes" (CmdCalStart_Click),
+// "Esc" (CmdCalCancel_Click), the window's close and Ctrl+C.
+//
+// A step machine. Timer3 (250 ms) is its driver: each tick it reads blocks
+// 1 and 2, checks the engine, runs the step of the state (a handler of the
+// state table) and then carries out the exchanges that step asked for (fuel
+// switch, slave and running mode, backup reads, table write, the abort's
+// restore) through the link's send and wait with the window's three
+// attempts. A step never waits and never processes events: it decides,
+// records the exchanges it wants and when the next step is due ("wait 1 s"
+// becomes a due time, the timer sleeps until then), and returns; the next
+// step sees the exchanges' outcomes. The fitter's clicks, the window's
+// close and Ctrl+C are events queued to the machine and taken between
+// steps, never inside one.
+//
+// Files: CalibrationRun.cpp (driver, state table, events, start and end),
+// CalibrationSteps.cpp (the measuring steps),
+// CalibrationRestore.cpp (backups, abort, restore, the exchanges),
+// CalibrationReport.cpp (texts, \TaraCorr.txt, the result text),
+// CalSettings.cpp (the parameters read at "Yes").
 //
 // States (CalState keeps the system's numbers) and steps:
 //
@@ -54,10 +69,19 @@
 //   not ready, engine stopped, ECU out of slave mode) shows the engine
 //   message and aborts 9 ticks later; while waiting for the gas temperature
 //   it aborts at once.
+//
+//   "Yes" in state 0 only once the ECU's blocks have been read. The backups
+//   an abort puts back are taken in state 2 from blocks 2, 3, 5 and the
+//   table read fresh from this ECU, after a passing engine check; an abort
+//   before that has nothing to put back. State 23 retries what it could not
+//   put back (running mode, blocks 2, 3 and 5, the table) for 2 minutes
+//   while the ECU does not answer, ends by itself once everything is back,
+//   and only then says so; after the 2 minutes it names what is not back.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -65,11 +89,13 @@
 #include "common/EventService.h"
 #include "data/core/ParamImage.h"
 #include "ecu/CalibrationMath.h"
+#include "ecu/FuelSwitch.h"
 #include "ecu/LineModel.h"
 
 namespace gascal {
 
 class EcuSession;
+class ScaleConfig;
 
 enum class CalState : uint8_t {
     Idle = 0,
@@ -113,7 +139,7 @@ enum class CalText : int {
     MsgEnd,              // state 20, %1 = OFFSET
     MsgEndLimit,         // state 21, %1 = the limit
     MsgQuestion,         // state 1
-    MsgAborted,          // state 23
+    MsgAborted,          // state 23, everything is back
     MsgNotReady,         // engine message, %1 = seconds left
     MsgEngineStopped,
     MsgNotSlave,
@@ -136,9 +162,15 @@ enum class CalText : int {
     AskGas,            // gascal-cli's question before switching to gas at the end
     AskStart,          // gascal-cli's question before it starts
     MsgGasFailed,      // the switch to gas at the end failed
-    MsgRestoreFailed,  // the abort could not put everything back
+    MsgRestoreFailed,  // the abort gave up: %1 = what is not back
     CmdYes,            // CmdCalStart's caption
     CmdEsc,            // CmdCalCancel's caption
+    MsgRestoring,      // state 23 while it puts things back
+    PartRunning,       // what an abort puts back, named when it could not
+    PartBlock2,
+    PartBlock3,
+    PartBlock5,
+    PartTable,
     Count
 };
 
@@ -152,9 +184,53 @@ inline constexpr double kCalReadWaitUs = 1e6;  // the link's global wait during 
 inline constexpr double kMinEngineRpm = 10;
 inline constexpr int kCalTableBackupEntries = 191;  // CorTableEcu entries 0..190
 inline constexpr const char* kTaraCorrPath = "\\TaraCorr.txt";
+// How long an abort keeps trying to put things back while the ECU does not
+// answer, and how long state 0 tries to give the ECU back its running mode.
+inline constexpr double kRestoreRetryUs = 120e6;
+inline constexpr double kRunningRetryUs = 10e6;
 
 // Why the engine check failed.
 enum class EngineReason : uint8_t { None = 0, NotReady, EngineStopped, NotSlave };
+
+// The calibration parameters ("[PARAMETRI DI TARATURA]"), read once at
+// "Yes", and the limits of the injector type of block 3 as read at step 00.
+struct CalSettings {
+    double warmGasTemp = 0;         // 1: gas temperature to exceed (°C)
+    int idleSettleTicks = 0;        // 2
+    int idleRefStart = 0;           // 3: start value of the idle reference average
+    int raisedHoldTicks = 0;        // 4
+    int raisedRefStart = 0;         // 5
+    int taraMaxSamples = 0;         // 6: samples from the third "TaraMax" cycle on
+    int taraMaxSettle = 0;          // 7: settle ticks after the second and later cycles
+    double taraMaxStableEnd = 0;    // 8: cycles without correction that end step 02
+    double taraMaxCyclesEnd = 0;    // 9: cycles that end step 02
+    double raisedRpm = 0;           // 10
+    double raisedRpmTolerance = 0;  // 11
+    double taraMaxBand = 0;         // 12
+    double taraMaxGain = 0;         // 13
+    double taraMaxLargest = 0;      // 14 (ms)
+    double idleRpmTolerance = 0;    // 15
+    int idleWaitTicks = 0;          // 16
+    int taraMinSamples = 0;         // 17
+    int taraMinSettle = 0;          // 18
+    double taraMinStableEnd = 0;    // 19
+    double taraMinBand = 0;         // 20
+    double taraMinGain = 0;         // 21
+    double taraMinCyclesEnd = 0;    // 22
+    double taraMinLargest = 0;      // 23 (ms)
+    double offsetMax = 0;           // 24 (ms; infinite when the file has none)
+    double alfaMax = 0;             // 31
+    double alfaMin = 0;             // 32
+    double offsetMin = 0;           // 33 (ms)
+    // T1, T2 and the shape text of the injector type (none without one).
+    std::optional<double> t1, t2;
+    QString modelPoints;
+
+    static CalSettings From(const ScaleConfig& scale);
+    void SetInjectorType(const ScaleConfig& scale, int injTypeCode);
+    FinalLimitParams Limits() const;
+    double RaisedThreshold() const { return (1 - raisedRpmTolerance) * raisedRpm; }
+};
 
 // One measuring cycle, for the report and the convergence plot.
 struct CalCycle {
@@ -166,6 +242,7 @@ struct CalCycle {
     double correction = 0;    // TCorr
     double offsetBefore = 0;  // OFFSET the cycle measured with
     double offsetAfter = 0;
+    int samples = 0;  // petrol times averaged into TInjMed
     double Difference() const { return measured - reference; }
 };
 
@@ -182,6 +259,38 @@ struct CalResult {
     std::optional<double> residualRaisedBefore, residualRaisedAfter;
 };
 
+// The parts an abort puts back on the ECU (the model is the tool's own and
+// always goes back at once).
+enum CalRestorePart : uint8_t {
+    RestoreRunning = 1,
+    RestoreBlock2 = 2,
+    RestoreBlock3 = 4,
+    RestoreBlock5 = 8,
+    RestoreTable = 16,
+};
+
+// What the fitter and the window send the machine; taken between steps.
+enum class CalEvent : uint8_t { Yes, Esc, Abort, Close, EndOnPetrol };
+
+// The outcome of an exchange a step asked for.
+enum class CalDone : uint8_t { None = 0, Ok, Failed };
+
+class Calibration;
+
+// A number as the calibration's messages show it, with the decimal separator.
+QString CalNumber(double v, int decimals);
+
+// One row of the state table: what a state shows and which step runs in it.
+struct CalStateRow {
+    CalState state;
+    int step;  // "00".."04" shown, -1 none
+    CalText text;
+    CalInstruction instruction;
+    int progressFrom, progressTo;  // the progress bar's band
+    bool yes, esc;                 // the buttons enabled
+    void (Calibration::*handler)();
+};
+
 class Calibration {
   public:
     explicit Calibration(EcuSession& session);
@@ -189,27 +298,28 @@ class Calibration {
     Calibration(const Calibration&) = delete;
     Calibration& operator=(const Calibration&) = delete;
 
-    // --- Buttons -----------------------------------------------------------------
+    // --- Events ---------------------------------------------------------------------
     // "Yes": start (0), resume after the question (1), switch to gas and end
     // (20), accept a result with a limit (21).
-    void CmdCalStart_Click();
+    void CmdCalStart_Click() { Post(CalEvent::Yes); }
     // "Esc": asks first; at the question, at 21 and at 23 it aborts.
-    void CmdCalCancel_Click();
-    bool StartEnabled() const { return startEnabled_; }
-    bool CancelEnabled() const { return cancelEnabled_; }
-    // Aborts at once, whatever the state, and runs the abort now: what a
-    // program being stopped (Ctrl+C) needs before it exits. Not from inside
-    // another handler's exchange (it would wait for that exchange).
-    void AbortNow();
-    // Aborts without the question; Timer3's next ticks run the abort.
-    void RequestAbort();
+    void CmdCalCancel_Click() { Post(CalEvent::Esc); }
+    bool StartEnabled() const;
+    bool CancelEnabled() const;
+    // Aborts without the question (Ctrl+C); Timer3's next ticks run the
+    // abort and its restore.
+    void RequestAbort() { Post(CalEvent::Abort); }
     // The window closes: a finished calibration (20) is kept and the ECU
     // goes back to its running mode; any other is aborted (a result with a
     // limit was not accepted yet). Timer3's next ticks do it.
-    void EndForClose();
+    void EndForClose() { Post(CalEvent::Close); }
     // At the end (20 or 21), without switching to gas: the result stays,
     // the ECU goes back to its running mode on the fuel it runs on.
-    void EndOnPetrol();
+    void EndOnPetrol() { Post(CalEvent::EndOnPetrol); }
+    // Queues an event; taken at once when no tick is under way, else by the
+    // tick outside its step (after its reads, or once its exchanges are
+    // over).
+    void Post(CalEvent e);
 
     // --- Options --------------------------------------------------------------------
     // Two-point calibration: ALFA from the balances at raised speed and idle.
@@ -217,8 +327,11 @@ class Calibration {
     bool TwoPoint() const { return twoPoint_; }
     // Timer3 skips its reads while a parameter file is being loaded.
     void SetLoadingConfig(std::function<bool()> f) { loadingConfig_ = std::move(f); }
+    // Whether the ECU's blocks have been read since it was connected:
+    // "Yes" starts nothing before.
+    void SetEcuReady(std::function<bool()> f) { ecuReady_ = std::move(f); }
 
-    // --- Timer3 ------------------------------------------------------------------------
+    // --- Timer3: the driver -------------------------------------------------------------
     Timer& CalTimer() { return timer_; }
     void Timer3_Timer();
 
@@ -235,16 +348,27 @@ class Calibration {
     bool BlinkPhase() const { return blinkPhase_; }     // toggles every tick
     CalInstruction Instruction() const;
     double RaisedTargetRpm() const;
+    // The switch to gas at the end and its 4 s are under way (wait cursor).
+    bool SwitchingToGas() const { return gasAsked_; }
     int EngineMessageTicks() const { return engineMsgTicks_; }
     const std::vector<CalCycle>& Cycles() const { return cycles_; }
     const CalResult& Result() const { return result_; }
     QString ResultText() const;
+    // After an abort that gave up: the parts not put back (CalRestorePart
+    // bits) and their names; 0 and empty otherwise.
+    int NotRestored() const { return notRestored_; }
+    QStringList NotRestoredNames() const;
+    // The settings of the run (read at "Yes").
+    const CalSettings& Settings() const { return settings_; }
     // The dictionary texts of the calibration ("[FrmCal]").
     const QStringList& Texts() const { return texts_; }
     void ReloadTexts();
     // The English texts that stand where the dictionary lacks the section
     // (the same as the shipped dictionary's English entries).
     static const QStringList& EnglishTexts();
+    // The state table, and a state's row (nullptr for a number without one).
+    static const std::vector<CalStateRow>& StateTable();
+    static const CalStateRow* RowOf(CalState s);
 
     // Measured values.
     double TInjRef() const { return tInjRef_; }
@@ -256,7 +380,7 @@ class Calibration {
     int CalCounter() const { return calCounter_; }
 
     // --- Listeners ------------------------------------------------------------------------
-    // Anything shown changed (after every tick and click).
+    // Anything shown changed (after every tick and event).
     void OnChanged(std::function<void()> f) { changed_.push_back(std::move(f)); }
     // A report entry was written (the line as it stands in the file).
     void OnReportEntry(std::function<void(const QString&)> f) { entry_.push_back(std::move(f)); }
@@ -270,50 +394,85 @@ class Calibration {
     static bool AppendReportEntry(const QString& path, const QString& line);
 
   private:
-    void RunHandler();
+    // What a step asks the driver to carry out after it.
+    struct Wanted {
+        bool backupReads = false;  // blocks 2, 3 (5) and the table, fresh
+        bool slave = false;
+        bool running = false;
+        std::optional<Fuel> fuel;
+        bool gasEnd = false;  // gas at the end, read back as the logo does
+        bool restore = false;
+    };
+    // --- Driver (CalibrationRun.cpp) ---
+    void TakeEvents();
+    void Take(CalEvent e);
+    void RunStep();
     void EngineMessage(EngineReason reason);
     EngineReason CheckEngine() const;
+    void Publish();
+    // --- Exchanges (CalibrationRestore.cpp), outside any step ---
+    void CarryOut(const Wanted& w);
     bool ReadLive();
+    bool ReadBackups();
+    void Restore();
+    bool RestoreBlock(int n);
+    bool SendTable(const CorTableArray& table);
 
+    // --- Steps: handlers of the state table ---
     void HandleIdle();
-    void TakeBackups();
+    void HandleQuestion();
     void HandleStart();
     void HandleWaitGasTemp();
     void HandleIdleSettle();
-    bool HandleAverage(int startValue, double& timeOut, double& rpmOut);
-    void HandleRaisedWait(CalState next, int nextCounter);
-    void HandleTaraMax(bool confirm);
-    void HandleTaraMin(bool confirm);
-    void HandleSettle(CalState back, int nextCounter);
-    void HandleIdleWait(CalState next);
+    void HandleIdleReference();
+    void HandleRaisedReference();
+    void HandleRaisedWait();
+    void HandleConfirmRaisedWait();
+    void HandleTaraMax();
+    void HandleConfirmTaraMax();
+    void HandleTaraMaxSettle();
+    void HandleTaraMinSettle();
+    void HandleConfirmSettle();
+    void HandleIdleWait();
+    void HandleConfirmIdleWait();
+    void HandleTaraMin();
+    void HandleConfirmTaraMin();
+    void HandleEnd();
     void HandleAbort();
-    void UpdateButtons();
+
+    void RaisedWait(CalState next, int nextCounter, bool confirm);
+    void TaraMaxCycle(bool confirm);
+    void TaraMinCycle(bool confirm);
+    void Settle(CalState back, int nextCounter);
+    void IdleWait(CalState next, bool confirm);
+    bool Average(int startValue, double& timeOut, double& rpmOut);
     void ResetRun();
+    void TakeBackups();
     void EndOfStep03();
     void FinishCalibration();
     void ApplyTwoPoint();
-
-    // One cycle's samples; true when the cycle is complete.
     bool SampleCycle(int n, bool idle);
-    bool SwitchFuel(bool gas);
+    // Asks for a fuel; the outcome is the next step's lastFuel_.
+    void WantFuel(bool gas);
     bool OnGas() const;
     bool InSlaveMode() const;
     void MoveOffset(double tCorr);
     void SetModel(const LineModel& m);
-    bool WriteModelTable();
-    bool WriteTable(const CorTableArray& table);
-    bool RestoreBlocks();
+    void WantModelTable();
     void WriteReport(const CalCycle& c, const QString& label, double tempVap, double pressVap);
     int TaraMaxN() const;
     int TaraMinN() const;
+    // The next step is due this long after the step's exchanges.
+    void DueAfter(double us);
 
-    void SetState(CalState s) { state_ = s; }
+    void SetState(CalState s);
+    void ToIdle();
     void SetStep(int step);
     void Show(const QString& message) { message_ = message; }
+    void ShowProgress(double fraction);
     QString T(CalText t) const;
-    double P(int n) const;
-    double OffsetMax() const;
-    FinalLimitParams LimitParams() const;
+    // The instruction text of the state's row.
+    QString RowText() const;
     double TempVap() const;
     double PressVap() const;
     double Rpm() const;
@@ -324,10 +483,23 @@ class Calibration {
     Timer timer_;
     QStringList texts_;
     std::function<bool()> loadingConfig_;
+    std::function<bool()> ecuReady_;
     bool twoPoint_ = false;
+    CalSettings settings_;
+
+    // Events and the driver.
+    std::deque<CalEvent> events_;
+    Wanted wanted_;
+    double dueUs_ = 0;  // the next step runs at or after this clock value
+    double dueAfterUs_ = 0;
+    CalDone lastFuel_ = CalDone::None, lastSlave_ = CalDone::None;
+    CalDone lastRunning_ = CalDone::None, lastBackup_ = CalDone::None;
+    CalDone lastGas_ = CalDone::None;
+    std::optional<CorTableArray> pendingTable_;  // a table the ECU has not taken yet
 
     CalState state_ = CalState::Idle;
     CalState savedState_ = CalState::Idle;  // CalSavedState
+    int phase_ = 0;                         // where a state's step stands
     bool abortRequested_ = false;           // CalAbortRequested
     int calCounter_ = 0;                    // CalCounter
     int calCycles_ = 0;                     // CalCycles
@@ -338,37 +510,39 @@ class Calibration {
     bool started_ = false;  // backups taken: an abort has something to restore
     bool tableTouched_ = false;
     bool modelReset_ = false;
-    bool tableWritePending_ = false;
-    CorTableArray pendingTable_{};
-    int retryTicks_ = 0;  // ticks the idle or the abort handler has retried
-    bool restoreRun_ = false, restoreBlocks_ = false, restoreTable_ = false;
+    bool gasAsked_ = false;
+    double gasEndUs_ = 0;
+    double idleSinceUs_ = 0;
+    // The abort.
+    bool abortBegun_ = false;
+    double restoreUntilUs_ = 0;
+    int restoreLeft_ = 0;  // CalRestorePart bits not yet back
+    int notRestored_ = 0;
 
     // Averages.
     double sumTime_ = 0, sumRpm_ = 0, sumPress_ = 0, sumTemp_ = 0;
     int samples_ = 0;
+    bool cycleSampled_ = false;  // the cycle's samples are in; petrol asked for
     // Measured values.
     double tInjRef_ = 0, raisedRefRpm_ = 0, idleRefTime_ = 0, idleRefRpm_ = 0;
     double tInjMed_ = 0, tCorr_ = 0;
     double meanRpm_ = 0, meanPress_ = 0, meanTemp_ = 0;
     // Two-point check.
     bool confirmAfter_ = false;
-    bool abortingNow_ = false;  // AbortNow runs the handlers itself: Timer3 keeps out
 
-    // Backups taken at the start.
+    // Backups taken at step 00 from blocks read fresh.
     Mem2Fields backupMem2_;
     Mem3Fields backupMem3_;
     Mem5Fields backupMem5_;
     CorTableArray backupTable_{};
     LineModel backupModel_;
-    double t1_ = 0, t2_ = 0;
-    bool haveInjectorType_ = false;
-    QString modelPoints_;
+    bool backupHasBlock5_ = false;
 
     // Shown.
     int step_ = -1;
     QString message_;
     int progress_ = 0;
-    bool startEnabled_ = true, cancelEnabled_ = false;
+    double fraction_ = 0;
     bool blinkRpm_ = false, blinkTemp_ = false, blinkPhase_ = false;
     std::vector<CalCycle> cycles_;
     CalResult result_;

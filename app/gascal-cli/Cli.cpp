@@ -1130,6 +1130,8 @@ int CliSession::CmdCalibrate(QStringList args) {
 
     Calibration cal(*ecu_);
     cal.SetTwoPoint(twoPoint);
+    // The ECU's blocks and table were just read.
+    cal.SetEcuReady([] { return true; });
     std::unique_ptr<sim::SimFitter> fitter;
     if (simEcu_) fitter = std::make_unique<sim::SimFitter>(simEcu_);
     QString shown;
@@ -1164,21 +1166,29 @@ int CliSession::CmdCalibrate(QStringList args) {
         return CLI_ABORTED;
     }
 
+    // The calibration runs on its own Timer3 ticks; this loop only looks
+    // and answers its questions. Ctrl+C is one more event: the abort and
+    // its restore then run to their end before the program exits.
     InterruptGuard interrupts;
-    bool aborted = false;
+    bool aborted = false, interruptTold = false, resultTaken = false;
     cal.CmdCalStart_Click();
     while (cal.Running()) {
         WaitMicroSeconds(kCalibrateLookUs);
-        if (gInterrupted) {
-            err_ << "Interrupted: the calibration is aborted and everything put back.\n";
+        if (gInterrupted && !interruptTold) {
+            interruptTold = true;
+            err_ << "Interrupted: the calibration is aborted; everything is put back before the "
+                    "program ends.\n";
             err_.flush();
-            cal.AbortNow();
-            aborted = true;
-            break;
+            // A finished calibration is kept (as when the window closes).
+            if (cal.State() != CalState::End) aborted = true;
+            cal.EndForClose();
+            continue;
         }
         const CalState st = cal.State();
         if (st == CalState::Abort) aborted = true;
-        if (st != CalState::End && st != CalState::EndWithLimit) continue;
+        if (resultTaken || interruptTold || (st != CalState::End && st != CalState::EndWithLimit))
+            continue;
+        resultTaken = true;
         // The result, as the window shows it, and what the fitter says to it.
         const CalResult& res = cal.Result();
         out_ << "result: state " << static_cast<int>(st);
@@ -1218,8 +1228,12 @@ int CliSession::CmdCalibrate(QStringList args) {
             cal.EndOnPetrol();
             err_ << "The car stays on petrol; the ECU is back in running mode.\n";
         }
-        while (cal.Running() && !gInterrupted) WaitMicroSeconds(kCalibrateLookUs);
-        break;
+    }
+    if (cal.NotRestored() != 0) {
+        // The abort gave up: exactly what is not as it was.
+        err_ << "Not put back: " << cal.NotRestoredNames().join(QStringLiteral("; ")) << "\n";
+        err_.flush();
+        return CLI_NOT_RESTORED;
     }
     if (aborted) return CLI_ABORTED;
     // The model the ECU holds now, as `model` prints it.
@@ -1324,9 +1338,13 @@ QString CliHelpText() {
         "                                Asks before it starts and before it switches to gas\n"
         "                                at the end, unless --yes. --two-point sets ALFA from\n"
         "                                the raised-speed and idle balances and checks it.\n"
-        "                                Ctrl+C or SIGTERM aborts and puts everything back.\n"
-        "                                With --sim a simulated fitter follows the\n"
-        "                                instructions. Exit 0 when it ends, 6 when aborted.\n"
+        "                                Ctrl+C or SIGTERM aborts and puts everything back;\n"
+        "                                while the ECU does not answer the abort keeps\n"
+        "                                trying for 2 minutes. With --sim a simulated fitter\n"
+        "                                follows the instructions. Exit 0 when it ends, 6\n"
+        "                                when aborted with everything put back, 10 when the\n"
+        "                                abort could not put everything back (named on\n"
+        "                                standard error).\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that\n"
         "                                differs, as NAME: FIRST | SECOND\n"
@@ -1336,7 +1354,8 @@ QString CliHelpText() {
         "\n"
         "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
         "3 no ECU or link failure, 4 file error, 5 ECU incompatible,\n"
-        "6 calibration aborted, 7 upgrade failed or incomplete.\n");
+        "6 calibration aborted, 7 upgrade failed or incomplete,\n"
+        "10 calibration aborted but not everything put back.\n");
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const CliEnvironment& env) {

@@ -16,7 +16,15 @@ constexpr double kMinCycles = 10;
 CalibrationModel::CalibrationModel(Calibration& calibration, MainController& controller)
     : cal_(calibration), controller_(controller) {
     // The session owns both: the listener lives as long as the calibration.
-    cal_.OnChanged([this] { emit changed(); });
+    // The switch to gas at the end and its 4 s show the wait cursor.
+    cal_.OnChanged([this] {
+        if (cal_.SwitchingToGas() != gasWait_) {
+            gasWait_ = cal_.SwitchingToGas();
+            emit waitCursor(gasWait_);
+        }
+        startEnabled_ = cal_.StartEnabled();
+        emit changed();
+    });
     connect(&controller_, &MainController::languageChanged, this, [this] {
         // The captions again; the idle message in the new language.
         cal_.ReloadTexts();
@@ -30,11 +38,14 @@ QString CalibrationModel::Text(CalText t) const {
     return cal_.Texts().value(static_cast<int>(t));
 }
 
+void CalibrationModel::RefreshButtons() {
+    if (cal_.StartEnabled() == startEnabled_) return;
+    startEnabled_ = cal_.StartEnabled();
+    emit changed();
+}
+
 void CalibrationModel::CmdCalStart_Click() {
-    const bool toGas = cal_.State() == CalState::End;
-    if (toGas) emit waitCursor(true);
     cal_.CmdCalStart_Click();
-    if (toGas) emit waitCursor(false);
 }
 
 void CalibrationModel::CmdCalCancel_Click() {

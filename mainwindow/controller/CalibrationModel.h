@@ -50,11 +50,15 @@ class CalibrationModel : public QObject {
     bool Running() const { return cal_.Running(); }
 
     // --- What the fitter does --------------------------------------------------------
-    // "Yes" and "Esc". "Yes" at the end switches to gas and waits 4 s: the
-    // window shows the wait cursor meanwhile (waitCursor).
+    // "Yes" and "Esc", events to the calibration. "Yes" at the end switches
+    // to gas and waits 4 s on the calibration's ticks: the window shows the
+    // wait cursor meanwhile (waitCursor).
     void CmdCalStart_Click();
     void CmdCalCancel_Click();
     void SetTwoPoint(bool on);
+    // "Yes" becomes possible once the ECU's blocks have been read, which no
+    // calibration tick tells: the polling cycle calls this on every tick.
+    void RefreshButtons();
 
     // --- The convergence plot ------------------------------------------------------------
     // x is the cycle's number in the run (1, 2, ...); the axes grow in steps
@@ -80,6 +84,8 @@ class CalibrationModel : public QObject {
 
     Calibration& cal_;
     MainController& controller_;
+    bool gasWait_ = false;
+    bool startEnabled_ = false;
 };
 
 }  // namespace gascal

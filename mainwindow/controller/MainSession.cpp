@@ -11,12 +11,18 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
       controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)),
       calModel_(std::make_unique<CalibrationModel>(*calibration_, *controller_)),
       searchWatch_(std::make_unique<PortSearchWatch>(*ecu_)) {
-    cycle_->OnTickStart([this] { searchWatch_->Check(); });
+    cycle_->OnTickStart([this] {
+        searchWatch_->Check();
+        calModel_->RefreshButtons();
+    });
     // Timer3 pauses its reads while a parameter file loads; the Modeling
     // tab leaves the model alone while a calibration moves it, and a window
     // that closes mid-calibration has it aborted, with the full restore,
     // before the link stops.
     calibration_->SetLoadingConfig([c = cycle_.get()] { return c->LoadingConfig(); });
+    // "Yes" starts a calibration only once the ECU's blocks have been read.
+    calibration_->SetEcuReady(
+        [c = cycle_.get()] { return c->Online() && !c->FirstRefreshPending(); });
     cycle_->SetCalibrationHooks({[cal = calibration_.get()] { return cal->Running(); },
                                  [cal = calibration_.get()] { cal->EndForClose(); }});
 }

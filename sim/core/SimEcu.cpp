@@ -290,7 +290,7 @@ void SimEcu::ProcessFrame(const std::vector<uint8_t>& frame, double at) {
         tell(kStatusDone, "ECU reset");
         return;
     }
-    if (random_.Chance(failures_.status254)) {
+    if (random_.Chance(failures_.status254) || failures_.refuseCommand == cmd) {
         ++counters_.injected254;
         SendAnswer(BuildAnswer(cmd, kStatusExecError, {}), at + options_.processingUs, 0);
         tell(kStatusExecError, "injected status 254");

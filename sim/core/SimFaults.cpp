@@ -22,7 +22,7 @@ uint32_t SimRandom::Below(uint32_t n) {
 
 bool FailureSettings::Any() const {
     return corrupt > 0 || lose > 0 || status254 > 0 || status255 > 0 || split > 0 || late > 0 ||
-           collision > 0 || vanish > 0 || reset > 0 || deaf > 0;
+           collision > 0 || vanish > 0 || reset > 0 || deaf > 0 || refuseCommand >= 0;
 }
 
 namespace {

@@ -37,6 +37,9 @@ struct FailureSettings {
     double vanish = 0;     // the port disappears (USB cable pulled) and comes back
     double reset = 0;      // the ECU resets instead of answering
     double deaf = 0;       // the request is lost on its way in: the ECU never sees it
+    // One command the ECU refuses every time (status 254, not executed);
+    // -1 for none. Set by tests, not by the parser.
+    int refuseCommand = -1;
     double lateMs = 300;
     double splitGapMs = 30;
     double vanishMs = 3000;

@@ -96,6 +96,50 @@ TEST(CliCalibrate, CtrlCAbortsAndPutsEverythingBack) {
     EXPECT_FALSE(r.out.contains(QStringLiteral("result:")));
 }
 
+// Ctrl+C with the ECU silent (cable pulled): the program waits for the
+// restore. The ECU answering again within the 2 minutes gives exit 6 with
+// everything back; an ECU that never answers gives exit 10 and the parts
+// that are not back on standard error.
+TEST(CliCalibrate, CtrlCWithTheEcuSilentWaitsForTheRestoreAndExits10WhenItCannot) {
+    for (const bool comesBack : {true, false}) {
+        SCOPED_TRACE(comesBack ? "the ECU comes back" : "the ECU stays silent");
+        Installation inst;
+        auto ecu = RunningCar();
+        const auto table = ecu->Working().table;
+        double interruptUs = 0, lastRequestUs = 0;
+        // The tool's last request (lost or not) tells how long it kept trying.
+        ecu->SetRequestObserver(
+            [&](uint8_t, uint8_t, const char*) { lastRequestUs = MicroSeconds(); });
+        std::function<void()> look = [&] {
+            if (Sent(*ecu, CMD_WRT_TBL_COR) >= 12) {
+                ecu->Failures().deaf = 1;
+                interruptUs = MicroSeconds();
+                std::raise(SIGINT);
+                if (comesBack)
+                    Events().Post(MicroSeconds() + 60e6, [&] { ecu->Failures().deaf = 0; });
+            } else {
+                Events().Post(MicroSeconds() + 5e5, look);
+            }
+        };
+        const Result r = RunVirtual({"--sim", "calibrate", "--yes"}, ecu, inst, [&] { look(); });
+        ASSERT_GT(interruptUs, 0);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Interrupted")));
+        if (comesBack) {
+            EXPECT_EQ(r.rc, 6) << r.err.toStdString();
+            EXPECT_EQ(ecu->Working().table, table);
+            EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
+            EXPECT_FALSE(r.err.contains(QStringLiteral("Not put back")));
+        } else {
+            EXPECT_EQ(r.rc, 10) << r.err.toStdString();
+            EXPECT_GE(lastRequestUs - interruptUs, 120e6);
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Not put back: ")));
+            EXPECT_TRUE(r.err.contains(QStringLiteral("the correction table")));
+            EXPECT_TRUE(r.err.contains(QStringLiteral("the settings of block 3")));
+            EXPECT_FALSE(r.err.contains(QStringLiteral("are back as they were")));
+        }
+    }
+}
+
 TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
     Installation inst;
     auto ecu = RunningCar();
@@ -128,6 +172,7 @@ TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
 
 TEST(CliCalibrate, HelpDocumentsTheCommandAndItsExitCode) {
     const QString help = CliHelpText();
-    for (const char* word : {"calibrate [--yes] [--two-point]", "6 calibration aborted"})
+    for (const char* word : {"calibrate [--yes] [--two-point]", "6 calibration aborted",
+                             "10 calibration aborted but not everything put back"})
         EXPECT_TRUE(help.contains(word)) << word;
 }

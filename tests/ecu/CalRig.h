@@ -61,6 +61,7 @@ class CalRig {
         cycle = std::make_unique<PollingCycle>(*session);
         cal = std::make_unique<Calibration>(*session);
         cal->SetLoadingConfig([this] { return cycle->LoadingConfig(); });
+        cal->SetEcuReady([this] { return cycle->Online() && !cycle->FirstRefreshPending(); });
         fitter = std::make_unique<sim::SimFitter>(ecu);
         // The fitter reads the screen after every tick.
         cal->OnChanged([this] {

@@ -343,6 +343,9 @@ TEST(MainWin, TheCalibrationTabRunsTheCalibrationAndClosingMidRunPutsEverythingB
     FitterOnly fitter(t.s.ecu);
     t.w->SetSimControl(&fitter);
     ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    // "Yes" is enabled once the ECU's blocks have been read: at the polling
+    // tick after the first refresh.
+    t.s.RunFor(0.1);
     const auto tableBefore = t.s.ecu->Working().table;
     t.w->Tabs()->setCurrentIndex(TAB_CALIBRATION);
     QWidget* page = t.w->Tabs()->widget(TAB_CALIBRATION);
