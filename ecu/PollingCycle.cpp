@@ -429,7 +429,10 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
     const bool timerWas = timer_.Enabled();
     timer_.SetEnabled(false);
     loadRunning_ = true;
-    const ConfigLoad::Result r = configLoad_.Attempt(path, session_.LoadOptions());
+    // What the file lacks or cannot give was named when it was chosen.
+    ParamLoadOptions options = session_.LoadOptions();
+    options.reportBadLines = false;
+    const ConfigLoad::Result r = configLoad_.Attempt(path, options);
     loadRunning_ = false;
     // The table now holds the file's (link stopped) or what the ECU took.
     if (r.linkStopped || r.tableRead) session_.RebuildModelFromTable();

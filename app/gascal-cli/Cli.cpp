@@ -717,6 +717,7 @@ int CliSession::CmdSaveParams(QStringList args) {
 }
 
 int CliSession::CmdLoadParams(QStringList args) {
+    const bool partial = TakeFlag(args, QStringLiteral("--partial"));
     if (args.size() != 1) throw UsageError(QStringLiteral("load-params needs one FILE"));
     const QString path = args.first();
     if (!FileExists(path)) {
@@ -725,18 +726,31 @@ int CliSession::CmdLoadParams(QStringList args) {
     }
     ParamLoadOptions opts = ecu_->LoadOptions();
     opts.reportBadLines = false;
-    // A file with lines that cannot be read is refused before anything
-    // reaches the ECU, so a production line never programs half a
-    // configuration.
+    // The file is checked before anything reaches the ECU: something that
+    // is no parameter file, or a value the ECU cannot hold, is refused; a
+    // partial file (parts missing, a table cut short, lines that cannot be
+    // read) only when asked for, so a production line never programs half
+    // a configuration by mistake.
     const ParamLoadReport check = ConfigLoad::CheckFile(path, ecu_->Image(), opts);
     if (!check.fileFound) {
         err_ << "The parameter file cannot be read: " << path << "\n";
         return CLI_FILE;
     }
-    if (!check.badLines.isEmpty()) {
-        for (const QString& l : check.badLines) err_ << "Parameter file: " << l << "\n";
-        err_ << "The parameter file is damaged; nothing was sent to the ECU.\n";
+    const bool refused = check.NotParameterFile() || !check.outOfRange.isEmpty();
+    if (refused || (check.Partial() && !partial)) {
+        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        if (!refused)
+            err_ << "The parameter file is partial; nothing was sent to the ECU (--partial loads "
+                    "what it holds and keeps the ECU's own values for the rest).\n";
+        else
+            err_ << Text(DataText::ParamFileRefused) << "\n";
         return CLI_FILE;
+    }
+    if (check.Partial()) {
+        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        err_ << "Loading the partial file: the ECU keeps its own values for the rest.\n";
     }
     // The image starts from the ECU's own blocks and table, as in the window,
     // so whatever the file does not hold is written back unchanged.
@@ -749,7 +763,6 @@ int CliSession::CmdLoadParams(QStringList args) {
     const ConfigLoad::Result r = load.Attempt(path, opts, &report);
     const bool switched = load.FuelToggled() || r.fuelReturned;
     if (switched) err_ << "The ECU runs on gas: switched to petrol while loading.\n";
-    for (const QString& l : report.badLines) err_ << "Parameter file: " << l << "\n";
     if (r.fuelNotSwitched)
         err_ << "The ECU could not be switched to petrol; nothing was loaded.\n";
     else if (!report.fileFound)
@@ -766,7 +779,7 @@ int CliSession::CmdLoadParams(QStringList args) {
     if (!report.fileFound) return CLI_FILE;
     if (!r.ok) return CLI_LINK;
     err_ << "Parameters loaded from " << path << " and saved to the ECU's flash.\n";
-    return report.badLines.isEmpty() ? CLI_OK : CLI_FILE;
+    return CLI_OK;
 }
 
 int CliSession::CmdReadTable(QStringList args) {
@@ -1257,7 +1270,14 @@ QString CliHelpText() {
         "  set FIELD=VALUE... [--save]   change settings (checked first; each block is read,\n"
         "                                written and read back); --save stores to flash\n"
         "  save-params FILE              save the whole configuration (*.var)\n"
-        "  load-params FILE              load a configuration into the ECU and save it\n"
+        "  load-params [--partial] FILE  load a configuration into the ECU and store it in\n"
+        "                                its flash. Checked first: a file that is not a\n"
+        "                                parameter file, or holds a value the ECU cannot\n"
+        "                                hold, is refused (exit 4, nothing sent); a partial\n"
+        "                                file (sections missing, [COR] cut short, lines that\n"
+        "                                cannot be read) is refused naming what is missing,\n"
+        "                                unless --partial: then the ECU keeps its own\n"
+        "                                values for what the file does not hold\n"
         "  read-table [--csv]            the ECU's correction table\n"
         "  errors                        the ECU's error list\n"
         "  clear-errors                  clear the ECU's error memory\n"

@@ -5,6 +5,7 @@
 #include "data/core/ClsLingue.h"
 #include "data/core/ParamFile.h"
 #include "ecu/EcuSession.h"
+#include "data/core/DataTexts.h"
 #include "ecu/PollingCycle.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/LiveModel.h"
@@ -181,7 +182,29 @@ void MainController::MnuFileLoadConf_Click() {
     req.startFolder = InstallDir();
     req.overwritePrompt = false;
     const QString path = UserPrompts().OpenFile(req);
-    if (!path.isEmpty() && FileExists(path)) cycle_.LoadConfigFileLater(path);
+    if (path.isEmpty() || !FileExists(path)) return;
+    if (!CheckFileBeforeLoad(path)) return;
+    cycle_.LoadConfigFileLater(path);
+}
+
+bool MainController::CheckFileBeforeLoad(const QString& path) {
+    // The same checks as gascal-cli's load-params: something that is not a
+    // parameter file, or a value the ECU cannot hold, is refused; a partial
+    // file is loaded only when the fitter says so, knowing what it lacks.
+    const ParamLoadReport check =
+        ConfigLoad::CheckFile(path, session_.Image(), session_.LoadOptions());
+    const QString title = gascal::Text(DataText::ParamFileTitle);
+    const QString head = path + QStringLiteral("\r\n\r\n") + ParamFileProblems(check);
+    if (!check.fileFound) return false;
+    if (check.NotParameterFile() || !check.outOfRange.isEmpty()) {
+        UserPrompts().MessageBox(
+            head + QStringLiteral("\r\n\r\n") + gascal::Text(DataText::ParamFileRefused), title,
+            BoxIcon::Critical, BoxButtons::Ok);
+        return false;
+    }
+    if (!check.Partial()) return true;
+    return UserPrompts().AskYesNo(
+        head + QStringLiteral("\r\n\r\n") + gascal::Text(DataText::ParamFileAskPartial), title);
 }
 
 void MainController::MnuFileSaveConf_Click() {

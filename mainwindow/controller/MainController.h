@@ -43,6 +43,10 @@ public:
     // --- Menus, keys, buttons ------------------------------------------------
     void MnuFileLoadConf_Click();
     void MnuFileSaveConf_Click();
+    // A parameter file chosen for loading is checked first: refused with a
+    // box when it is no parameter file or holds values the ECU cannot hold,
+    // loaded after a question when partial. True when it is to be loaded.
+    bool CheckFileBeforeLoad(const QString& path);
     // The Modeling tab's Open and Save: the same files and dialogs.
     void CmdModOpen_Click() { MnuFileLoadConf_Click(); }
     void CmdModSave_Click() { MnuFileSaveConf_Click(); }
