@@ -994,10 +994,15 @@ ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& bas
     ParamFileRead file = ReadParamFileForCompare(path, base, ecu_->LoadOptions());
     if (!file.found) {
         err_ << "The parameter file cannot be read: " << path << "\n";
-    } else if (!file.badLines.isEmpty()) {
-        for (const QString& l : file.badLines)
-            err_ << "Parameter file " << path << ": " << l << "\n";
-        err_ << "The parameter file is damaged; it is not compared.\n";
+    } else if (!file.Usable()) {
+        // Only what cannot be compared is named here; what the file lacks
+        // is listed with the differences.
+        ParamLoadReport problems = file.report;
+        problems.missing.clear();
+        err_ << path << ":\n"
+             << ParamFileProblems(problems).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        err_ << "The parameter file is not compared.\n";
     }
     return file;
 }
@@ -1005,6 +1010,7 @@ ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& bas
 int CliSession::CmdDiff(const QStringList& args) {
     const QString& firstPath = args.first();
     std::vector<ParamDifference> diffs;
+    QStringList notInFile;  // "NAME: not in the file ..."
     if (args.size() == 2) {
         // Both files on the same image, so what neither file carries is the same.
         const ParamFileRead first = ReadForDiff(firstPath, ecu_->Image());
@@ -1012,6 +1018,18 @@ int CliSession::CmdDiff(const QStringList& args) {
         if (!first.Usable() || !second.Usable()) return CLI_FILE;
         err_ << "Comparing " << firstPath << " (first) with " << args[1] << " (second)\n";
         diffs = CompareParams(first.Side(), second.Side());
+        auto lacks = [&](const ParamFileRead& f, const ParamFileRead& other, const char* which) {
+            QStringList parts = f.NotInFile();
+            // Without an ECU no block 5 is expected; one file holding it is
+            // enough to name it as missing from the other.
+            if (!f.hasBlock5 && other.hasBlock5 && !parts.contains(QLatin1String("[BLK5]")))
+                parts.prepend(QStringLiteral("[BLK5]"));
+            for (const QString& p : parts)
+                notInFile << p + QStringLiteral(": not in the file (") + QLatin1String(which) +
+                                 QLatin1Char(')');
+        };
+        lacks(first, second, "first");
+        lacks(second, first, "second");
     } else {
         // The file goes onto the ECU's own image, as a load would.
         if (!direct_->ReadSettings() || !direct_->ReadTable()) {
@@ -1022,12 +1040,16 @@ int CliSession::CmdDiff(const QStringList& args) {
         if (!file.Usable()) return CLI_FILE;
         err_ << "Comparing " << firstPath << " (first) with the ECU (second)\n";
         diffs = CompareParams(file.Side(), EcuSide(*ecu_));
+        for (const QString& p : file.NotInFile()) notInFile << p + QStringLiteral(": not in the file");
     }
     for (const ParamDifference& d : diffs)
         out_ << d.name << ": " << FormatCliNumber(d.first, d.decimals) << " | "
              << FormatCliNumber(d.second, d.decimals) << "\n";
+    // What a load would leave as the ECU has it.
+    for (const QString& l : notInFile) out_ << l << "\n";
     if (diffs.empty()) {
-        err_ << "No differences.\n";
+        err_ << (notInFile.isEmpty() ? "No differences.\n"
+                                     : "No differences in what the file holds.\n");
         return CLI_OK;
     }
     err_ << diffs.size() << (diffs.size() == 1 ? " difference.\n" : " differences.\n");
@@ -1331,8 +1353,14 @@ QString CliHelpText() {
         "                                With --sim a simulated fitter follows the\n"
         "                                instructions. Exit 0 when it ends, 6 when aborted.\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
-        "                                every field, model value and table entry that\n"
-        "                                differs, as NAME: FIRST | SECOND\n"
+        "                                every field, model value and table entry that a\n"
+        "                                load would change, as NAME: FIRST | SECOND; what a\n"
+        "                                partial file does not hold as NAME: not in the\n"
+        "                                file (a load keeps the ECU's). The hour counters,\n"
+        "                                WorkMode, Mem2Byte1 and EcuMode are never loaded and\n"
+        "                                never compared. A file that is not a parameter\n"
+        "                                file, or holds a value the ECU cannot hold, or a\n"
+        "                                line that cannot be read, is refused (exit 4)\n"
         "\n"
         "Numbers are printed with a decimal point; values may be typed with a point or a\n"
         "comma. Data go to standard output, messages to standard error.\n"

@@ -285,11 +285,10 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
     image.Mem2Block.WorkMode = image.FileBackupMem2.WorkMode;
     image.Mem2Block.Mem2Byte1 = image.FileBackupMem2.Mem2Byte1;
     image.Mem2Block.EcuMode = image.FileBackupMem2.EcuMode;
-    // The default set resets the configuration, not the ECU's working hours.
-    if (SameFilePath(path, options.defaultSetPath)) {
-        image.Mem2Block.HoursCounter1 = image.FileBackupMem2.HoursCounter1;
-        image.Mem2Block.HoursCounter2 = image.FileBackupMem2.HoursCounter2;
-    }
+    // A configuration carries no working hours: the hour counters are the
+    // car's own, whichever car the file was saved from.
+    image.Mem2Block.HoursCounter1 = image.FileBackupMem2.HoursCounter1;
+    image.Mem2Block.HoursCounter2 = image.FileBackupMem2.HoursCounter2;
 
     if (!rep.badLines.isEmpty() && options.reportBadLines) {
         QStringList shown = rep.badLines.mid(0, kMaxBadLinesShown);

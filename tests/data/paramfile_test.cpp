@@ -214,7 +214,9 @@ TEST_F(ParamFileTest, LoadWritesEverythingAndKeepsTheEcuOwnBytes) {
     EXPECT_EQ(target.Mem2Block.EcuMode, 1);
     EXPECT_EQ(link.mem2[0], 0);
     EXPECT_EQ(link.mem2[2], 1);
-    EXPECT_DOUBLE_EQ(target.Mem2Block.HoursCounter1, 7260);
+    // The hour counters are the car's own, not the configuration's.
+    EXPECT_DOUBLE_EQ(image.Mem2Block.HoursCounter1, 7260);
+    EXPECT_DOUBLE_EQ(target.Mem2Block.HoursCounter1, 0);
     // Block 3 and 5 as the source ECU would send them.
     EXPECT_EQ(Payloads(target).section('|', 1), Payloads(image).section('|', 1));
     for (int k = 0; k < kCorTableSize; ++k) EXPECT_DOUBLE_EQ(target.CorTable[k], image.CorTable[k]);
