@@ -304,6 +304,9 @@ private:
     int CmdFuel(QStringList args);
     int CmdModel(QStringList args);
     int CmdWriteModel(QStringList args);
+    int CmdSaveFlash(QStringList args);
+    // Stores the ECU's working memory in its flash and says so.
+    int StoreInFlash();
     int CmdMap(QStringList args);
     int CmdCalibrate(QStringList args);
     void PrintModel(const LineModel& m);
@@ -499,7 +502,9 @@ int CliSession::Run() {
     } else if (o_.command == QLatin1String("model")) {
         NoMoreArgs(o_.args, QStringLiteral("model"));
     } else if (o_.command == QLatin1String("write-model")) {
-        ParseModelActions(o_.args);
+        QStringList a = o_.args;
+        TakeFlag(a, QStringLiteral("--save"));
+        ParseModelActions(a);
     } else if (o_.command == QLatin1String("calibrate")) {
         QStringList a = o_.args;
         TakeFlag(a, QStringLiteral("--yes"));
@@ -550,6 +555,7 @@ int CliSession::Run() {
     if (c == QLatin1String("fuel")) return CmdFuel(args);
     if (c == QLatin1String("model")) return CmdModel(args);
     if (c == QLatin1String("write-model")) return CmdWriteModel(args);
+    if (c == QLatin1String("save-flash")) return CmdSaveFlash(args);
     if (c == QLatin1String("map")) return CmdMap(args);
     if (c == QLatin1String("calibrate")) return CmdCalibrate(args);
     if (c == QLatin1String("diff")) return CmdDiff(args);
@@ -691,14 +697,25 @@ int CliSession::CmdSet(QStringList args) {
             break;
     }
     for (const SetItem& it : items) PrintField(*it.field);
-    if (save) {
-        if (!direct_->SaveFlash()) {
-            err_ << "The ECU did not confirm the save to flash.\n";
-            return CLI_LINK;
-        }
-        err_ << "Saved to the ECU's flash.\n";
-    }
+    if (save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the change (--save, or "
+                "gascal-cli save-flash, stores it).\n";
     return CLI_OK;
+}
+
+int CliSession::StoreInFlash() {
+    if (!direct_->SaveFlash()) {
+        err_ << "The ECU did not confirm the store: the changes are not stored in its flash.\n";
+        return CLI_LINK;
+    }
+    err_ << "Stored in the ECU's flash.\n";
+    return CLI_OK;
+}
+
+int CliSession::CmdSaveFlash(QStringList args) {
+    NoMoreArgs(args, QStringLiteral("save-flash"));
+    return StoreInFlash();
 }
 
 int CliSession::CmdSaveParams(QStringList args) {
@@ -897,6 +914,7 @@ int CliSession::CmdModel(QStringList args) {
 }
 
 int CliSession::CmdWriteModel(QStringList args) {
+    const bool save = TakeFlag(args, QStringLiteral("--save"));
     const std::vector<ModelAction> actions = ParseModelActions(args);
     if (!direct_->ReadTable()) {
         err_ << "The correction table could not be read; nothing was written.\n";
@@ -932,6 +950,10 @@ int CliSession::CmdWriteModel(QStringList args) {
     written.FromTable(table);
     PrintModel(written);
     err_ << "Correction table written.\n";
+    if (save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the table (--save, or "
+                "gascal-cli save-flash, stores it).\n";
     return CLI_OK;
 }
 
@@ -1290,7 +1312,12 @@ QString CliHelpText() {
         "  live [--count N] [--csv]      N readings of the live values (default 10)\n"
         "  get [FIELD...]                settings of blocks 2, 3 and 5 (all, or the named)\n"
         "  set FIELD=VALUE... [--save]   change settings (checked first; each block is read,\n"
-        "                                written and read back); --save stores to flash\n"
+        "                                written and read back); --save stores them in the\n"
+        "                                ECU's flash, else the ECU's next reset loses them\n"
+        "                                (said on standard error)\n"
+        "  save-flash                    store what the ECU holds in its working memory in\n"
+        "                                its flash (set, write-model: changes are kept over\n"
+        "                                the ECU's next reset only once stored)\n"
         "  save-params FILE              save the whole configuration (*.var)\n"
         "  load-params [--partial] FILE  load a configuration into the ECU and store it in\n"
         "                                its flash. Checked first: a file that is not a\n"
@@ -1307,7 +1334,7 @@ QString CliHelpText() {
         "                                with the ignition key on, as the window's logo\n"
         "  model                         the line model rebuilt from the ECU's correction\n"
         "                                table: ALFA=, OFFSET=, P0=x;y .. P6=x;y (ms)\n"
-        "  write-model [--reset] [--reset-line] [--press NAME[:POINT]=COUNT]...\n"
+        "  write-model [--reset] [--reset-line] [--press NAME[:POINT]=COUNT]... [--save]\n"
         "                                edit the model as the Modeling tab's buttons do\n"
         "                                (in the order given, every limit kept), write the\n"
         "                                table once and print the model as `model` does.\n"
@@ -1316,6 +1343,7 @@ QString CliHelpText() {
         "                                offset-up, offset-down (no POINT); COUNT: steps\n"
         "                                while held. A press the button would ignore does\n"
         "                                nothing. Without edits nothing is written.\n"
+        "                                --save stores the table in the ECU's flash.\n"
         "  map [--file F.map] [--clear petrol|gas] [--save F.map] [--csv]\n"
         "                                the injection map: both fuels' operating points\n"
         "                                from the ECU (or from a map file), one line per\n"
@@ -1384,7 +1412,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
                                           "map",         "upgrade",     "export",
-                                          "calibrate",   "diff"};
+                                          "calibrate",   "diff",        "save-flash"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -1,11 +1,13 @@
 #include "mainwindow/controller/MainController.h"
 
+#include <utility>
+
 #include "common/Helpers.h"
 #include "common/Prompts.h"
 #include "data/core/ClsLingue.h"
+#include "data/core/DataTexts.h"
 #include "data/core/ParamFile.h"
 #include "ecu/EcuSession.h"
-#include "data/core/DataTexts.h"
 #include "ecu/PollingCycle.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/LiveModel.h"
@@ -37,6 +39,26 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
         emit unload();
     });
     cycle_.OnConfigLoaded([this](const QString& path, const ConfigLoad::Result&) { SetWindowCaption(path); });
+    // The configuration's state in the status bar.
+    session_.Requests().Store().OnChanged([this](bool) { ShowConfigState(); });
+    cycle_.OnOfflineFileChanged([this] {
+        ShowConfigState();
+        // A file dropped after the question: the caption names no file.
+        if (cycle_.OfflineFile().isEmpty() && cycle_.ConfigFileToLoad().isEmpty())
+            SetWindowCaption(QString());
+    });
+    cycle_.Scheduler().OnResult([this](Request r, bool ok) {
+        if (r != Request::SaveFlash) return;
+        const AfterStore then = std::exchange(afterStore_, AfterStore::Nothing);
+        if (!ok) {
+            // Said once; the fitter may store again or leave without.
+            cycle_.Scheduler().Withdraw(Request::SaveFlash);
+            UserPrompts().Message(gascal::Text(DataText::StoreFailed), AppTitle(),
+                                  BoxIcon::Warning);
+            return;
+        }
+        Leave(then);
+    });
     cycle_.SetUpgradeRunner([this](bool offered) {
         return OpenWindow("FrmUpdate", QStringLiteral("firmware upgrade"), offered ? 1 : 0) != 0;
     });
@@ -88,12 +110,65 @@ void MainController::Form_Activate() {
 
 void MainController::Form_QueryUnload() {
     if (cycle_.Closed()) return;
-    emit waitCursor(true);
-    cycle_.StopForClose();
-    emit waitCursor(false);
+    if (!MayLeave(AfterStore::Close)) return;
+    Leave(AfterStore::Close);
 }
 
-void MainController::MnuFileEsc_Click() { cycle_.RequestClose(); }
+void MainController::MnuFileEsc_Click() {
+    if (!MayLeave(AfterStore::Close)) return;
+    cycle_.RequestClose();
+}
+
+// --- Storing in the ECU's flash ---------------------------------------------------------
+
+bool MainController::Unstored() const {
+    return session_.Requests().Store().Unstored();
+}
+
+void MainController::MnuFileStore_Click() {
+    if (!cycle_.Online()) return;
+    cycle_.Scheduler().Post(Request::SaveFlash);
+}
+
+bool MainController::MayLeave(AfterStore then) {
+    if (afterStore_ != AfterStore::Nothing) return false;  // a store is on its way
+    if (!Unstored() || !cycle_.Online()) return true;
+    const DataText what =
+        then == AfterStore::Close ? DataText::StoreAskClose : DataText::StoreAskOffline;
+    if (!UserPrompts().AskYesNo(gascal::Text(what), AppTitle())) return true;
+    // Stored first; the close or the going offline follows its answer.
+    afterStore_ = then;
+    cycle_.Scheduler().Post(Request::SaveFlash);
+    return false;
+}
+
+void MainController::Leave(AfterStore then) {
+    switch (then) {
+        case AfterStore::Close:
+            emit waitCursor(true);
+            cycle_.StopForClose();
+            emit waitCursor(false);
+            break;
+        case AfterStore::Offline:
+            session_.Supervisor().OfflineChosen();
+            ShowPortTicks();
+            break;
+        case AfterStore::Nothing:
+            break;
+    }
+}
+
+QString MainController::ConfigStateText() const {
+    if (!cycle_.OfflineFile().isEmpty()) return gascal::Text(DataText::FileValuesShown);
+    if (Unstored()) return gascal::Text(DataText::NotStored);
+    return QString();
+}
+
+void MainController::ShowConfigState() {
+    StatusCell c;
+    c.text = ConfigStateText();
+    emit statusCell(3, c);
+}
 
 void MainController::SetWindowCaption(const QString& path) {
     QString c = ProductTitle() + QStringLiteral(" - ") + QString::fromLatin1(kSoftwareVersionText);
@@ -155,8 +230,11 @@ void MainController::MnuDevSearch_Click() {
 }
 
 void MainController::MnuDevOffline_Click() {
-    session_.Supervisor().OfflineChosen();
-    ShowPortTicks();
+    if (!MayLeave(AfterStore::Offline)) {
+        ShowPortTicks();
+        return;
+    }
+    Leave(AfterStore::Offline);
 }
 
 // --- Error button ----------------------------------------------------------------------
