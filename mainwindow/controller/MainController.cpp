@@ -127,11 +127,19 @@ bool MainController::Unstored() const {
 
 void MainController::MnuFileStore_Click() {
     if (!cycle_.Online()) return;
+    // A store asked for by itself: nothing follows it.
+    afterStore_ = AfterStore::Nothing;
     cycle_.Scheduler().Post(Request::SaveFlash);
 }
 
 bool MainController::MayLeave(AfterStore then) {
-    if (afterStore_ != AfterStore::Nothing) return false;  // a store is on its way
+    // Asked again while the store asked for is still on its way (the link
+    // may be down): the fitter leaves without waiting for it.
+    if (afterStore_ != AfterStore::Nothing) {
+        afterStore_ = AfterStore::Nothing;
+        cycle_.Scheduler().Withdraw(Request::SaveFlash);
+        return true;
+    }
     if (!Unstored() || !cycle_.Online()) return true;
     const DataText what =
         then == AfterStore::Close ? DataText::StoreAskClose : DataText::StoreAskOffline;

@@ -126,3 +126,25 @@ TEST(MainCtlStore, AFileLoadedOfflineIsOfferedToTheEcuWhenItIsBack) {
         EXPECT_EQ(s.ctl().ConfigStateText(), QString());
     }
 }
+
+// A close asked for again while the store answered with Yes has not been
+// carried out (the link may be gone) closes at once: the window can always
+// be closed.
+TEST(MainCtlStore, ASecondCloseDoesNotWaitForTheStore) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ASSERT_TRUE(EditSwitchTemp(s));
+    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unstored(); }, 2));
+    s.prompts.answers.push_back(BoxResult::Yes);
+    s.ctl().Form_QueryUnload();
+    // The ECU goes silent before the store is sent: the link reconnects for
+    // ever and the store waits for an ECU that does not come back.
+    s.ecu->Failures().deaf = 1.0;
+    s.comm().SetComState(COM_REOPEN);
+    s.RunFor(2);
+    ASSERT_TRUE(s.sched().Pending(Request::SaveFlash));
+    EXPECT_FALSE(s.cycle().Closed());
+    s.ctl().Form_QueryUnload();
+    EXPECT_TRUE(s.RunUntil([&] { return s.cycle().Closed(); }, 10));
+    EXPECT_NE(s.ecu->Saved().SwitchTempC(), 50);
+}
