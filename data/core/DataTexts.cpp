@@ -56,6 +56,8 @@ QString FallbackText(DataText id) {
             return QStringLiteral("The ECU did not confirm the store: the changes are not stored.");
         case DataText::FileValuesShown:
             return QStringLiteral("Values of the file, not of the ECU");
+        case DataText::NotInFile:
+            return QStringLiteral("not in the file");
         case DataText::AskWritePending:
             return QStringLiteral(
                 "A configuration was loaded while offline and has not been written to the ECU. "

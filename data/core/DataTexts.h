@@ -31,8 +31,9 @@ enum class DataText : int {
     // A configuration loaded while offline.
     FileValuesShown = 16,  // status bar cell: the values shown are the file's
     AskWritePending = 17,  // question when the ECU is back
+    NotInFile = 18,        // comparison: what a partial file does not hold
 };
-inline constexpr int kDataTextCount = 18;
+inline constexpr int kDataTextCount = 19;
 
 // The dictionary the data layer reads its texts from (may be null).
 void SetDataDictionary(const ClsLingue* dictionary);

@@ -9,6 +9,7 @@
 
 #include "common/Helpers.h"
 #include "common/Prompts.h"
+#include "data/core/DataTexts.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/WindowTexts.h"
 
@@ -79,7 +80,7 @@ FrmCompare::FrmCompare(const EcuSession& session, const QString& path,
     for (int k = 0; k < notInFile.size(); ++k) {
         const int r = static_cast<int>(diffs.size()) + k;
         table_->setItem(r, 0, new QTableWidgetItem(notInFile[k]));
-        table_->setItem(r, 1, new QTableWidgetItem(QStringLiteral("not in the file")));
+        table_->setItem(r, 1, new QTableWidgetItem(gascal::Text(DataText::NotInFile)));
         table_->setItem(r, 2, new QTableWidgetItem(QString()));
     }
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
