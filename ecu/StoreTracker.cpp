@@ -48,19 +48,6 @@ bool StoreTracker::Unstored() const {
     return false;
 }
 
-std::vector<QString> StoreTracker::UnstoredParts() const {
-    std::vector<QString> out;
-    if (parts_[kBlock2].changed) out.push_back(QStringLiteral("block 2"));
-    if (parts_[kBlock3].changed) out.push_back(QStringLiteral("block 3"));
-    if (parts_[kBlock5].changed) out.push_back(QStringLiteral("block 5"));
-    for (size_t c = kTable0; c < kParts; ++c) {
-        if (!parts_[c].changed) continue;
-        out.push_back(QStringLiteral("correction table"));
-        break;
-    }
-    return out;
-}
-
 void StoreTracker::Read(size_t part, const QByteArray& bytes) {
     Part& p = parts_[part];
     if (!p.changed) {

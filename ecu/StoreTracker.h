@@ -38,8 +38,6 @@ class StoreTracker {
 
     // Some part holds a change that is not stored.
     bool Unstored() const;
-    // Names of the parts with a change not stored ("block 3", "correction table").
-    std::vector<QString> UnstoredParts() const;
     // Told whenever Unstored() changes.
     void OnChanged(std::function<void(bool unstored)> f) { listeners_.push_back(std::move(f)); }
 

@@ -79,7 +79,6 @@ struct ParamLoadReport {
     QStringList missing;     // what the file does not hold: "[BLK2]", "[COR] entries 135 to 191"
     bool hasBlock2 = false, hasBlock3 = false, hasBlock5 = false;
     int corEntries = -1, adtEntries = -1;  // values read after "[COR]" / "[ADT]"; -1 no section
-    bool hasCor() const { return corEntries >= 0; }
     // Neither a block line nor a table section: whatever the file is, it is
     // not a parameter file.
     bool NotParameterFile() const {
