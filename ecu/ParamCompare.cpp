@@ -10,6 +10,11 @@
 
 namespace gascal {
 
+// The limits a parameter file is checked against are the line model's.
+static_assert(kCorOffsetMaxMs == kModelMaxMs);
+static_assert(kCorBreakMax == kLastPointIndex);
+static_assert(kCorAlfaMax == 2.0 && kAlfaUpLimit + kAlfaStep > kCorAlfaMax - 1e-9);
+
 namespace {
 
 constexpr int kTableDecimals = 3;
