@@ -130,6 +130,7 @@ public:
         std::function<void()> requestAbort;
     };
     void SetCalibrationHooks(CalibrationHooks hooks) { calibration_ = std::move(hooks); }
+    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
     // The table may replace the model now: no edit button is held and no
     // edit waits for its table write.
     bool ModelMayFollowTable() const;
@@ -232,7 +233,6 @@ private:
     bool upgradeAtStart_ = false;
     UpgradeRunner runUpgrade_;
     CalibrationHooks calibration_;
-    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
     bool CalibrationHoldsClose();
     bool calibrationAbortAsked_ = false;
     double closeDeadlineUs_ = 0;

@@ -126,7 +126,9 @@ bool MainController::Unstored() const {
 }
 
 void MainController::MnuFileStore_Click() {
-    if (!cycle_.Online()) return;
+    // A calibration moves the table until it ends (or its abort puts the
+    // ECU back): what it holds meanwhile is not to be stored.
+    if (!cycle_.Online() || cycle_.CalibrationRunning()) return;
     // A store asked for by itself: nothing follows it.
     afterStore_ = AfterStore::Nothing;
     cycle_.Scheduler().Post(Request::SaveFlash);
@@ -140,7 +142,9 @@ bool MainController::MayLeave(AfterStore then) {
         cycle_.Scheduler().Withdraw(Request::SaveFlash);
         return true;
     }
-    if (!Unstored() || !cycle_.Online()) return true;
+    // During a calibration the close aborts it, and its abort puts the
+    // ECU back as it was: nothing of it is to be stored.
+    if (!Unstored() || !cycle_.Online() || cycle_.CalibrationRunning()) return true;
     const DataText what =
         then == AfterStore::Close ? DataText::StoreAskClose : DataText::StoreAskOffline;
     if (!UserPrompts().AskYesNo(gascal::Text(what), AppTitle())) return true;

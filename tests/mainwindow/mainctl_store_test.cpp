@@ -9,6 +9,8 @@
 #include "common/Prompts.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
+#include "mainwindow/controller/CalibrationModel.h"
+#include "sim/core/SimFitter.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -147,4 +149,30 @@ TEST(MainCtlStore, ASecondCloseDoesNotWaitForTheStore) {
     s.ctl().Form_QueryUnload();
     EXPECT_TRUE(s.RunUntil([&] { return s.cycle().Closed(); }, 10));
     EXPECT_NE(s.ecu->Saved().SwitchTempC(), 50);
+}
+
+// Closing in the middle of an automatic calibration aborts it and puts the
+// ECU back: nothing is asked and the table it was moving is never stored.
+TEST(MainCtlStore, ClosingMidCalibrationStoresNothing) {
+    SimSession s;
+    sim::SimFitter fitter(s.ecu);
+    CalibrationModel& m = s.session->CalModel();
+    QObject::connect(&m, &CalibrationModel::changed, [&] {
+        fitter.Follow(static_cast<sim::FitterTask>(m.Cal().Instruction()),
+                      m.Cal().RaisedTargetRpm());
+    });
+    ASSERT_TRUE(s.StartAndGoOnline());
+    const auto saved = s.ecu->Saved().table;
+    m.CmdCalStart_Click();
+    ASSERT_TRUE(
+        s.RunUntil([&] { return s.ecu->Working().table != saved && s.ctl().Unstored(); }, 300));
+    s.prompts.answers.push_back(BoxResult::Yes);
+    const size_t shown = s.prompts.shown.size();
+    s.ctl().MnuFileStore_Click();
+    s.ctl().Form_QueryUnload();
+    ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unloaded(); }, 30));
+    for (size_t i = shown; i < s.prompts.shown.size(); ++i)
+        EXPECT_FALSE(s.prompts.shown[i].text.contains("not stored"))
+            << s.prompts.shown[i].text.toStdString();
+    EXPECT_EQ(s.ecu->Saved().table, saved);
 }
