@@ -97,6 +97,7 @@ ParamLoadOptions EcuSession::LoadOptions() const {
     o.defaultSetPath = SystemPath(QString::fromLatin1(kDefaultSetPath));
     o.sl6Cil = scale_.SL_6Cil;
     o.sl8Cil = scale_.SL_8Cil;
+    o.block5Expected = HasBlock5();
     return o;
 }
 

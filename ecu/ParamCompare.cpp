@@ -1,5 +1,6 @@
 #include "ecu/ParamCompare.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/TextFile.h"
@@ -8,6 +9,11 @@
 #include "ecu/LineModel.h"
 
 namespace gascal {
+
+// The limits a parameter file is checked against are the line model's.
+static_assert(kCorOffsetMaxMs == kModelMaxMs);
+static_assert(kCorBreakMax == kLastPointIndex);
+static_assert(kCorAlfaMax == 2.0 && kAlfaUpLimit + kAlfaStep > kCorAlfaMax - 1e-9);
 
 namespace {
 
@@ -93,7 +99,8 @@ std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSi
     if (!first.hasTable || !second.hasTable || !first.table || !second.table) return out;
     const CorTableArray& ta = *first.table;
     const CorTableArray& tb = *second.table;
-    if (model) {
+    const int held = std::min(first.tableEntries, second.tableEntries);
+    if (model && held >= kCorTableSize) {
         const std::vector<ModelValue> ma = model(a, ta);
         const std::vector<ModelValue> mb = model(b, tb);
         for (size_t i = 0; i < ma.size() && i < mb.size(); ++i) {
@@ -101,7 +108,7 @@ std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSi
             out.push_back({ma[i].name, ParamPart::Model, ma[i].value, mb[i].value, ma[i].decimals});
         }
     }
-    for (int k = 0; k < kCorTimeEntries; ++k) {
+    for (int k = 0; k < kCorTimeEntries && k < held; ++k) {
         const double va = a.CorEntryOnWire(k, ta[static_cast<size_t>(k)]);
         const double vb = b.CorEntryOnWire(k, tb[static_cast<size_t>(k)]);
         if (va == vb) continue;
@@ -119,6 +126,7 @@ ParamSide ParamFileRead::Side() const {
     s.hasBlock3 = hasBlock3;
     s.hasBlock5 = hasBlock5;
     s.hasTable = hasTable;
+    s.tableEntries = std::max(report.corEntries, 0);
     return s;
 }
 
@@ -144,6 +152,7 @@ ParamFileRead ReadParamFileForCompare(const QString& path, const ParamImage& bas
     LoadParamFile(path, *r.image, nullptr, quiet, &report);
     r.found = report.fileFound;
     r.badLines = report.badLines;
+    r.report = report;
     return r;
 }
 
@@ -161,7 +170,11 @@ FileCompareResult CompareFileWithEcu(const EcuSession& session, const QString& p
         ReadParamFileForCompare(path, session.Image(), session.LoadOptions());
     r.found = file.found;
     r.badLines = file.badLines;
-    if (file.Usable()) r.differences = CompareParams(file.Side(), EcuSide(session));
+    r.report = file.report;
+    if (file.Usable()) {
+        r.differences = CompareParams(file.Side(), EcuSide(session));
+        r.notInFile = file.NotInFile();
+    }
     return r;
 }
 

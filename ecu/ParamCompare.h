@@ -8,8 +8,10 @@
 // correction table's line model (its slope, offset and seven points); and
 // the table's 184 time entries one by one, as they travel. A part that one side
 // does not hold (a file without block 5, an ECU whose firmware has none) is
-// not compared. `WorkMode`, `Mem2Byte1` and `EcuMode` are never taken from a
-// file, so they never differ.
+// not compared, and neither are the entries after a "[COR]" section cut
+// short: "No differences" means a load would change nothing. `WorkMode`,
+// `Mem2Byte1`, `EcuMode` and the hour counters are never taken from a file,
+// so they never differ.
 #pragma once
 
 #include <QString>
@@ -35,6 +37,10 @@ struct ParamSide {
     bool hasBlock3 = true;
     bool hasBlock5 = true;
     bool hasTable = true;
+    // Correction-table entries the side holds from 0 on (a "[COR]" section
+    // cut short holds fewer): the entries after them are not compared, nor
+    // the model unless both sides hold all 192.
+    int tableEntries = kCorTableSize;
 };
 
 // A value of the correction table's model, under the model's own name. Two
@@ -75,10 +81,19 @@ std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSi
 // and what the file never carries).
 struct ParamFileRead {
     bool found = false;
-    QStringList badLines;  // "line N: <reason>"; a file with any is not compared
+    QStringList badLines;    // "line N: <reason>"; a file with any is not compared
+    ParamLoadReport report;  // what the file holds, lacks and cannot give
     std::unique_ptr<ParamImage> image;
     bool hasBlock2 = false, hasBlock3 = false, hasBlock5 = false, hasTable = false;
-    bool Usable() const { return found && badLines.isEmpty() && image; }
+    // A parameter file whose every line could be read and whose values the
+    // ECU can hold; it may be partial (see NotInFile).
+    bool Usable() const {
+        return found && badLines.isEmpty() && report.outOfRange.isEmpty() &&
+               !report.NotParameterFile() && image;
+    }
+    // What the file does not hold ("[BLK5]", "[COR] entries 100 to 191"):
+    // not compared, since a load leaves it as the ECU has it.
+    QStringList NotInFile() const { return report.missing; }
     ParamSide Side() const;
 };
 ParamFileRead ReadParamFileForCompare(const QString& path, const ParamImage& base,
@@ -93,7 +108,13 @@ ParamSide EcuSide(const EcuSession& session);
 struct FileCompareResult {
     bool found = false;
     QStringList badLines;
+    ParamLoadReport report;
+    bool Usable() const {
+        return found && badLines.isEmpty() && report.outOfRange.isEmpty() &&
+               !report.NotParameterFile();
+    }
     std::vector<ParamDifference> differences;
+    QStringList notInFile;
 };
 FileCompareResult CompareFileWithEcu(const EcuSession& session, const QString& path);
 

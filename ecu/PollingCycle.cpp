@@ -5,6 +5,7 @@
 
 #include "common/Helpers.h"
 #include "common/Prompts.h"
+#include "data/core/DataTexts.h"
 #include "data/core/ParamFile.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/EcuSession.h"
@@ -212,6 +213,24 @@ void PollingCycle::FirstRefresh() {
     firstRefreshPending_ = false;
     ++firstRefreshCount_;
     session_.CheckPetrolControl();
+    if (!offlineFile_.isEmpty()) AskWriteOfflineFile();
+}
+
+void PollingCycle::SetOfflineFile(const QString& path) {
+    if (offlineFile_ == path) return;
+    offlineFile_ = path;
+    for (const auto& f : offlineListeners_) f();
+}
+
+void PollingCycle::AskWriteOfflineFile() {
+    // The ECU is back and shown with its own values; the file loaded while
+    // offline is written only when the fitter says so.
+    const QString path = offlineFile_;
+    const bool write =
+        UserPrompts().AskYesNo(Text(DataText::AskWritePending) + QStringLiteral("\r\n") + path,
+                               Text(DataText::ParamFileTitle));
+    SetOfflineFile(QString());
+    if (write) configFileToLoad_ = path;
 }
 
 void PollingCycle::CheckInjectorMask() {
@@ -429,10 +448,18 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
     const bool timerWas = timer_.Enabled();
     timer_.SetEnabled(false);
     loadRunning_ = true;
-    const ConfigLoad::Result r = configLoad_.Attempt(path, session_.LoadOptions());
+    // What the file lacks or cannot give was named when it was chosen.
+    ParamLoadOptions options = session_.LoadOptions();
+    options.reportBadLines = false;
+    const ConfigLoad::Result r = configLoad_.Attempt(path, options);
     loadRunning_ = false;
     // The table now holds the file's (link stopped) or what the ECU took.
     if (r.linkStopped || r.tableRead) session_.RebuildModelFromTable();
+    // With the link stopped the file's values are shown but not in the ECU.
+    if (r.linkStopped)
+        SetOfflineFile(path);
+    else if (r.written)
+        SetOfflineFile(QString());
     for (const auto& f : loadListeners_) f(path, r);
     if (timerWas || !closed_) timer_.SetEnabled(true);
     firstRefreshPending_ = true;

@@ -105,6 +105,15 @@ public:
     bool LoadConfigFile(const QString& path);
     using LoadListener = std::function<void(const QString& path, const ConfigLoad::Result&)>;
     void OnConfigLoaded(LoadListener f) { loadListeners_.push_back(std::move(f)); }
+    // A file loaded with the link stopped: its values are in the image (and
+    // shown) but not in the ECU. It stays pending: once the ECU is back
+    // (the first refresh after the connection) the fitter is asked whether
+    // to write it; Yes loads it as usual, No drops it and the ECU's values
+    // are shown. Empty when none.
+    const QString& OfflineFile() const { return offlineFile_; }
+    void OnOfflineFileChanged(std::function<void()> f) {
+        offlineListeners_.push_back(std::move(f));
+    }
 
     // --- Line model and map ------------------------------------------------------
     // The Modeling tab was chosen: the correction table is read from the ECU
@@ -121,6 +130,7 @@ public:
         std::function<void()> requestAbort;
     };
     void SetCalibrationHooks(CalibrationHooks hooks) { calibration_ = std::move(hooks); }
+    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
     // The table may replace the model now: no edit button is held and no
     // edit waits for its table write.
     bool ModelMayFollowTable() const;
@@ -195,6 +205,8 @@ private:
     void Notify(Slot s);
     void FirstRefresh();
     void CheckInjectorMask();
+    void SetOfflineFile(const QString& path);
+    void AskWriteOfflineFile();
     void Shutdown();
     bool RunUpgrade(bool offered);
 
@@ -213,13 +225,14 @@ private:
     bool autoTuning_ = false;
     int connectAttempts_ = 0;
     QString configFileToLoad_;
+    QString offlineFile_;
+    std::vector<std::function<void()>> offlineListeners_;
     bool loadingConfig_ = false;
     bool loadRunning_ = false;  // inside LoadConfigFile (its waits let the link timer run)
     bool fuelChangeRequested_ = false;
     bool upgradeAtStart_ = false;
     UpgradeRunner runUpgrade_;
     CalibrationHooks calibration_;
-    bool CalibrationRunning() const { return calibration_.running && calibration_.running(); }
     bool CalibrationHoldsClose();
     bool calibrationAbortAsked_ = false;
     double closeDeadlineUs_ = 0;

@@ -45,6 +45,7 @@ void RequestBridge::OnSamplesCleared(uint8_t command) {
 void RequestBridge::OnAnswer(uint8_t command, const QString& dataHex) {
     lastAnswer_[command] = dataHex;
     lastAnswerUs_ = MicroSeconds();
+    store_.OnAnswer(command, comm_.AnsweredRequest(), dataHex);
 }
 
 }  // namespace gascal

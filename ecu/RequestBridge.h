@@ -11,6 +11,7 @@
 
 #include "data/core/ClsCommParamLink.h"
 #include "data/core/ParamRequests.h"
+#include "ecu/StoreTracker.h"
 #include "link/core/ClsComm.h"
 
 namespace gascal {
@@ -53,12 +54,17 @@ public:
     void ForgetAnswer(uint8_t command) { lastAnswer_[command].clear(); }
     double LastAnswerUs() const { return lastAnswerUs_; }
 
+    // Whether the ECU holds changes not stored in its flash.
+    StoreTracker& Store() { return store_; }
+    const StoreTracker& Store() const { return store_; }
+
 private:
     ClsComm& comm_;
     ParamRequests requests_;
     QString samples_[4];
     std::array<QString, 256> lastAnswer_;
     double lastAnswerUs_ = 0;
+    StoreTracker store_;
 };
 
 }  // namespace gascal

@@ -31,6 +31,7 @@ bool RequestScheduler::Send(Request r) {
         case Request::ReadSmplGas: return q.SendSimple(CMD_READ_SMPL_GAS) && q.SendSimple(CMD_READ_SMPL_GAS1);
         case Request::CancSmplBnz: return q.SendSimple(CMD_CANC_SMPL_BNZ);
         case Request::CancSmplGas: return q.SendSimple(CMD_CANC_SMPL_GAS);
+        case Request::SaveFlash: return q.SaveFlash();
         case Request::None: break;
     }
     return false;
@@ -59,6 +60,10 @@ Request RequestScheduler::Issue() {
         Post(read);
         Finish(write, ok);
         return write;
+    }
+    if (Pending(Request::SaveFlash) && !WritesWaiting()) {
+        Finish(Request::SaveFlash, Send(Request::SaveFlash));
+        return Request::SaveFlash;
     }
     for (Request r : {Request::EcuMode, Request::ReadCor, Request::ReadMem3, Request::ReadDcol,
                       Request::ReadMem5, Request::ReadMem2, Request::ReadMem1}) {
@@ -135,7 +140,14 @@ void RequestScheduler::ApplyWaitingEditsToImage() {
     if (delays_.DelayWriteCor >= 1 && buildCor_) buildCor_();
 }
 
+bool RequestScheduler::WritesWaiting() const {
+    return Pending(Request::WriteMem2) || Pending(Request::WriteMem3) ||
+           Pending(Request::WriteMem5) || delays_.DelayWriteMem2 > 0 || delays_.DelayWriteMem3 > 0 ||
+           delays_.DelayWriteMem5 > 0 || delays_.DelayWriteCor >= 1;
+}
+
 void RequestScheduler::ForgetWrites() {
+    Withdraw(Request::SaveFlash);
     Withdraw(Request::WriteMem2);
     Withdraw(Request::WriteMem3);
     Withdraw(Request::WriteMem5);

@@ -10,8 +10,10 @@
 //   written), 4 ECU mode, 5 correction table, 6 read block 3, 7 test data,
 //   8 read block 5, 9 read block 2, 10 read block 1, then, only when block 1
 //   has been read, 11 petrol samples, 12 gas samples, 13 and 14 the sample
-//   clears. A failed request stays posted and is tried again on the next
-//   call, ahead of every lower one.
+//   clears. The store in flash ("Store in ECU") goes before the ECU mode,
+//   but only once no block or table write is waiting, so it stores the
+//   edits made before it was asked for. A failed request stays posted and is tried again on the
+//   next call, ahead of every lower one.
 #pragma once
 
 #include <array>
@@ -40,8 +42,9 @@ enum class Request : uint8_t {
     ReadSmplGas = 12,
     CancSmplBnz = 13,
     CancSmplGas = 14,
+    SaveFlash = 15,  // CMD_SAVE_FLASH, after the writes (see above)
 };
-inline constexpr int kRequestSlots = 15;
+inline constexpr int kRequestSlots = 16;
 
 // The blocks a page edits.
 enum class Block : uint8_t { Mem2 = 2, Mem3 = 3, Mem5 = 5 };
@@ -111,6 +114,8 @@ public:
     void ForgetWrites();
     // Every block read that the first refresh waits for is done.
     bool BlocksRead() const;
+    // A block or table write is posted or waits in its delay.
+    bool WritesWaiting() const;
 
 private:
     static size_t Index(Request r) { return static_cast<size_t>(r); }

@@ -63,13 +63,14 @@ if [ "$what" != pages ]; then
 
     # The comparison with a parameter file saved from the simulated ECU and
     # then changed: the switchover temperature, the model's slope and point
-    # 3, and a stretch of the correction table.
+    # 3, and a stretch of the correction table; the file ends before its
+    # "[ADT]" section (a partial file: listed as not in the file).
     work="$(mktemp -d)"
     trap 'rm -rf "$work"' EXIT
     "$build/tree/BIN/gascal-cli" --sim save-params "$work/car.var" 2>/dev/null
     awk 'BEGIN { k = -1 }
          /^\[COR\]/ { k = 0; print; next }
-         /^\[ADT\]/ { k = -1 }
+         /^\[ADT\]/ { exit }
          k >= 0 && k < 192 {
              if (k >= 40 && k < 46) $0 = sprintf(" 0,%d", k - 30)
              if (k == 185) $0 = " 1,08"

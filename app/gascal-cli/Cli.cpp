@@ -306,6 +306,9 @@ private:
     int CmdFuel(QStringList args);
     int CmdModel(QStringList args);
     int CmdWriteModel(QStringList args);
+    int CmdSaveFlash(QStringList args);
+    // Stores the ECU's working memory in its flash and says so.
+    int StoreInFlash();
     int CmdMap(QStringList args);
     int CmdCalibrate(QStringList args);
     void PrintModel(const LineModel& m);
@@ -501,7 +504,9 @@ int CliSession::Run() {
     } else if (o_.command == QLatin1String("model")) {
         NoMoreArgs(o_.args, QStringLiteral("model"));
     } else if (o_.command == QLatin1String("write-model")) {
-        ParseModelActions(o_.args);
+        QStringList a = o_.args;
+        TakeFlag(a, QStringLiteral("--save"));
+        ParseModelActions(a);
     } else if (o_.command == QLatin1String("calibrate")) {
         QStringList a = o_.args;
         TakeFlag(a, QStringLiteral("--yes"));
@@ -563,6 +568,7 @@ int CliSession::Run() {
     if (c == QLatin1String("fuel")) return CmdFuel(args);
     if (c == QLatin1String("model")) return CmdModel(args);
     if (c == QLatin1String("write-model")) return CmdWriteModel(args);
+    if (c == QLatin1String("save-flash")) return CmdSaveFlash(args);
     if (c == QLatin1String("map")) return CmdMap(args);
     if (c == QLatin1String("calibrate")) return CmdCalibrate(args);
     if (c == QLatin1String("diff")) return CmdDiff(args);
@@ -704,14 +710,25 @@ int CliSession::CmdSet(QStringList args) {
             break;
     }
     for (const SetItem& it : items) PrintField(*it.field);
-    if (save) {
-        if (!direct_->SaveFlash()) {
-            err_ << "The ECU did not confirm the save to flash.\n";
-            return CLI_LINK;
-        }
-        err_ << "Saved to the ECU's flash.\n";
-    }
+    if (save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the change (--save, or "
+                "gascal-cli save-flash, stores it).\n";
     return CLI_OK;
+}
+
+int CliSession::StoreInFlash() {
+    if (!direct_->SaveFlash()) {
+        err_ << "The ECU did not confirm the store: the changes are not stored in its flash.\n";
+        return CLI_LINK;
+    }
+    err_ << "Stored in the ECU's flash.\n";
+    return CLI_OK;
+}
+
+int CliSession::CmdSaveFlash(QStringList args) {
+    NoMoreArgs(args, QStringLiteral("save-flash"));
+    return StoreInFlash();
 }
 
 int CliSession::CmdSaveParams(QStringList args) {
@@ -730,6 +747,7 @@ int CliSession::CmdSaveParams(QStringList args) {
 }
 
 int CliSession::CmdLoadParams(QStringList args) {
+    const bool partial = TakeFlag(args, QStringLiteral("--partial"));
     if (args.size() != 1) throw UsageError(QStringLiteral("load-params needs one FILE"));
     const QString path = args.first();
     if (!FileExists(path)) {
@@ -738,18 +756,31 @@ int CliSession::CmdLoadParams(QStringList args) {
     }
     ParamLoadOptions opts = ecu_->LoadOptions();
     opts.reportBadLines = false;
-    // A file with lines that cannot be read is refused before anything
-    // reaches the ECU, so a production line never programs half a
-    // configuration.
+    // The file is checked before anything reaches the ECU: something that
+    // is no parameter file, or a value the ECU cannot hold, is refused; a
+    // partial file (parts missing, a table cut short, lines that cannot be
+    // read) only when asked for, so a production line never programs half
+    // a configuration by mistake.
     const ParamLoadReport check = ConfigLoad::CheckFile(path, ecu_->Image(), opts);
     if (!check.fileFound) {
         err_ << "The parameter file cannot be read: " << path << "\n";
         return CLI_FILE;
     }
-    if (!check.badLines.isEmpty()) {
-        for (const QString& l : check.badLines) err_ << "Parameter file: " << l << "\n";
-        err_ << "The parameter file is damaged; nothing was sent to the ECU.\n";
+    const bool refused = check.NotParameterFile() || !check.outOfRange.isEmpty();
+    if (refused || (check.Partial() && !partial)) {
+        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        if (!refused)
+            err_ << "The parameter file is partial; nothing was sent to the ECU (--partial loads "
+                    "what it holds and keeps the ECU's own values for the rest).\n";
+        else
+            err_ << Text(DataText::ParamFileRefused) << "\n";
         return CLI_FILE;
+    }
+    if (check.Partial()) {
+        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        err_ << "Loading the partial file: the ECU keeps its own values for the rest.\n";
     }
     // The image starts from the ECU's own blocks and table, as in the window,
     // so whatever the file does not hold is written back unchanged.
@@ -762,7 +793,6 @@ int CliSession::CmdLoadParams(QStringList args) {
     const ConfigLoad::Result r = load.Attempt(path, opts, &report);
     const bool switched = load.FuelToggled() || r.fuelReturned;
     if (switched) err_ << "The ECU runs on gas: switched to petrol while loading.\n";
-    for (const QString& l : report.badLines) err_ << "Parameter file: " << l << "\n";
     if (r.fuelNotSwitched)
         err_ << "The ECU could not be switched to petrol; nothing was loaded.\n";
     else if (!report.fileFound)
@@ -779,7 +809,7 @@ int CliSession::CmdLoadParams(QStringList args) {
     if (!report.fileFound) return CLI_FILE;
     if (!r.ok) return CLI_LINK;
     err_ << "Parameters loaded from " << path << " and saved to the ECU's flash.\n";
-    return report.badLines.isEmpty() ? CLI_OK : CLI_FILE;
+    return CLI_OK;
 }
 
 int CliSession::CmdReadTable(QStringList args) {
@@ -897,6 +927,7 @@ int CliSession::CmdModel(QStringList args) {
 }
 
 int CliSession::CmdWriteModel(QStringList args) {
+    const bool save = TakeFlag(args, QStringLiteral("--save"));
     const std::vector<ModelAction> actions = ParseModelActions(args);
     if (!direct_->ReadTable()) {
         err_ << "The correction table could not be read; nothing was written.\n";
@@ -932,6 +963,10 @@ int CliSession::CmdWriteModel(QStringList args) {
     written.FromTable(table);
     PrintModel(written);
     err_ << "Correction table written.\n";
+    if (save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the table (--save, or "
+                "gascal-cli save-flash, stores it).\n";
     return CLI_OK;
 }
 
@@ -994,10 +1029,15 @@ ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& bas
     ParamFileRead file = ReadParamFileForCompare(path, base, ecu_->LoadOptions());
     if (!file.found) {
         err_ << "The parameter file cannot be read: " << path << "\n";
-    } else if (!file.badLines.isEmpty()) {
-        for (const QString& l : file.badLines)
-            err_ << "Parameter file " << path << ": " << l << "\n";
-        err_ << "The parameter file is damaged; it is not compared.\n";
+    } else if (!file.Usable()) {
+        // Only what cannot be compared is named here; what the file lacks
+        // is listed with the differences.
+        ParamLoadReport problems = file.report;
+        problems.missing.clear();
+        err_ << path << ":\n"
+             << ParamFileProblems(problems).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+             << "\n";
+        err_ << "The parameter file is not compared.\n";
     }
     return file;
 }
@@ -1005,6 +1045,7 @@ ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& bas
 int CliSession::CmdDiff(const QStringList& args) {
     const QString& firstPath = args.first();
     std::vector<ParamDifference> diffs;
+    QStringList notInFile;  // "NAME: not in the file ..."
     if (args.size() == 2) {
         // Both files on the same image, so what neither file carries is the same.
         const ParamFileRead first = ReadForDiff(firstPath, ecu_->Image());
@@ -1012,6 +1053,18 @@ int CliSession::CmdDiff(const QStringList& args) {
         if (!first.Usable() || !second.Usable()) return CLI_FILE;
         err_ << "Comparing " << firstPath << " (first) with " << args[1] << " (second)\n";
         diffs = CompareParams(first.Side(), second.Side());
+        auto lacks = [&](const ParamFileRead& f, const ParamFileRead& other, const char* which) {
+            QStringList parts = f.NotInFile();
+            // Without an ECU no block 5 is expected; one file holding it is
+            // enough to name it as missing from the other.
+            if (!f.hasBlock5 && other.hasBlock5 && !parts.contains(QLatin1String("[BLK5]")))
+                parts.prepend(QStringLiteral("[BLK5]"));
+            for (const QString& p : parts)
+                notInFile << p + QStringLiteral(": not in the file (") + QLatin1String(which) +
+                                 QLatin1Char(')');
+        };
+        lacks(first, second, "first");
+        lacks(second, first, "second");
     } else {
         // The file goes onto the ECU's own image, as a load would.
         if (!direct_->ReadSettings() || !direct_->ReadTable()) {
@@ -1022,12 +1075,16 @@ int CliSession::CmdDiff(const QStringList& args) {
         if (!file.Usable()) return CLI_FILE;
         err_ << "Comparing " << firstPath << " (first) with the ECU (second)\n";
         diffs = CompareParams(file.Side(), EcuSide(*ecu_));
+        for (const QString& p : file.NotInFile()) notInFile << p + QStringLiteral(": not in the file");
     }
     for (const ParamDifference& d : diffs)
         out_ << d.name << ": " << FormatCliNumber(d.first, d.decimals) << " | "
              << FormatCliNumber(d.second, d.decimals) << "\n";
+    // What a load would leave as the ECU has it.
+    for (const QString& l : notInFile) out_ << l << "\n";
     if (diffs.empty()) {
-        err_ << "No differences.\n";
+        err_ << (notInFile.isEmpty() ? "No differences.\n"
+                                     : "No differences in what the file holds.\n");
         return CLI_OK;
     }
     err_ << diffs.size() << (diffs.size() == 1 ? " difference.\n" : " differences.\n");
@@ -1282,9 +1339,21 @@ QString CliHelpText() {
         "  live [--count N] [--csv]      N readings of the live values (default 10)\n"
         "  get [FIELD...]                settings of blocks 2, 3 and 5 (all, or the named)\n"
         "  set FIELD=VALUE... [--save]   change settings (checked first; each block is read,\n"
-        "                                written and read back); --save stores to flash\n"
+        "                                written and read back); --save stores them in the\n"
+        "                                ECU's flash, else the ECU's next reset loses them\n"
+        "                                (said on standard error)\n"
+        "  save-flash                    store what the ECU holds in its working memory in\n"
+        "                                its flash (set, write-model: changes are kept over\n"
+        "                                the ECU's next reset only once stored)\n"
         "  save-params FILE              save the whole configuration (*.var)\n"
-        "  load-params FILE              load a configuration into the ECU and save it\n"
+        "  load-params [--partial] FILE  load a configuration into the ECU and store it in\n"
+        "                                its flash. Checked first: a file that is not a\n"
+        "                                parameter file, or holds a value the ECU cannot\n"
+        "                                hold, is refused (exit 4, nothing sent); a partial\n"
+        "                                file (sections missing, [COR] cut short, lines that\n"
+        "                                cannot be read) is refused naming what is missing,\n"
+        "                                unless --partial: then the ECU keeps its own\n"
+        "                                values for what the file does not hold\n"
         "  read-table [--csv]            the ECU's correction table\n"
         "  errors                        the ECU's error list\n"
         "  clear-errors                  clear the ECU's error memory\n"
@@ -1292,7 +1361,7 @@ QString CliHelpText() {
         "                                with the ignition key on, as the window's logo\n"
         "  model                         the line model rebuilt from the ECU's correction\n"
         "                                table: ALFA=, OFFSET=, P0=x;y .. P6=x;y (ms)\n"
-        "  write-model [--reset] [--reset-line] [--press NAME[:POINT]=COUNT]...\n"
+        "  write-model [--reset] [--reset-line] [--press NAME[:POINT]=COUNT]... [--save]\n"
         "                                edit the model as the Modeling tab's buttons do\n"
         "                                (in the order given, every limit kept), write the\n"
         "                                table once and print the model as `model` does.\n"
@@ -1301,6 +1370,7 @@ QString CliHelpText() {
         "                                offset-up, offset-down (no POINT); COUNT: steps\n"
         "                                while held. A press the button would ignore does\n"
         "                                nothing. Without edits nothing is written.\n"
+        "                                --save stores the table in the ECU's flash.\n"
         "  map [--file F.map] [--clear petrol|gas] [--save F.map] [--csv]\n"
         "                                the injection map: both fuels' operating points\n"
         "                                from the ECU (or from a map file), one line per\n"
@@ -1346,8 +1416,14 @@ QString CliHelpText() {
         "                                abort could not put everything back (named on\n"
         "                                standard error).\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
-        "                                every field, model value and table entry that\n"
-        "                                differs, as NAME: FIRST | SECOND\n"
+        "                                every field, model value and table entry that a\n"
+        "                                load would change, as NAME: FIRST | SECOND; what a\n"
+        "                                partial file does not hold as NAME: not in the\n"
+        "                                file (a load keeps the ECU's). The hour counters,\n"
+        "                                WorkMode, Mem2Byte1 and EcuMode are never loaded and\n"
+        "                                never compared. A file that is not a parameter\n"
+        "                                file, or holds a value the ECU cannot hold, or a\n"
+        "                                line that cannot be read, is refused (exit 4)\n"
         "\n"
         "Numbers are printed with a decimal point; values may be typed with a point or a\n"
         "comma. Data go to standard output, messages to standard error.\n"
@@ -1372,7 +1448,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
                                           "map",         "upgrade",     "export",
-                                          "calibrate",   "diff"};
+                                          "calibrate",   "diff",        "save-flash"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

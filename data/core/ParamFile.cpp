@@ -1,6 +1,8 @@
 #include "data/core/ParamFile.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 #include "common/EventService.h"
@@ -44,6 +46,46 @@ void RestoreMem3(ParamImage& image) {
 }
 
 }  // namespace
+
+// --- Limits and problems -----------------------------------------------------------
+
+CorEntryRange CorEntryLimits(int index, double kInj) {
+    CorEntryRange r;
+    if (index < kCorTimeEntries) {
+        r.min = -32768 * kInj;
+        r.max = 32767 * kInj;
+        r.name = QStringLiteral("entry %1 (ms)").arg(index);
+        // Shown and compared in the counts' own precision.
+        r.decimals = 6;
+    } else if (index == kCorTimeEntries) {
+        r.max = kCorOffsetMaxMs;
+        r.name = QStringLiteral("OFFSET (ms)");
+    } else if (index < kCorThousandthsEnd) {
+        r.max = kCorAlfaMax;
+        r.name = QStringLiteral("ALFA");
+    } else {
+        r.max = kCorBreakMax;
+        r.decimals = 0;
+        r.name = QStringLiteral("breakpoint %1 (table steps)").arg(index - kCorThousandthsEnd);
+    }
+    return r;
+}
+
+QString ParamFileProblems(const ParamLoadReport& report) {
+    QStringList out;
+    auto list = [&out](const QString& title, const QStringList& items) {
+        if (items.isEmpty()) return;
+        out << title;
+        for (const QString& l : items.mid(0, kMaxBadLinesShown)) out << QStringLiteral("  ") + l;
+        if (items.size() > kMaxBadLinesShown)
+            out << QStringLiteral("  ... (%1 more)").arg(items.size() - kMaxBadLinesShown);
+    };
+    if (report.NotParameterFile()) out << Text(DataText::ParamFileNotParams);
+    list(Text(DataText::ParamFileOutOfRange), report.outOfRange);
+    list(Text(DataText::ParamFileMissing), report.missing);
+    list(Text(DataText::ParamFileMalformed), report.badLines);
+    return out.join(QStringLiteral("\r\n"));
+}
 
 // --- Reals -----------------------------------------------------------------------
 
@@ -136,20 +178,50 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
     auto bad = [&rep](int index, const QString& why) {
         rep.badLines << QStringLiteral("line %1: %2").arg(index + 1).arg(why);
     };
-    auto readTable = [&](int& i, CorTableArray& table, const QString& name) {
-        for (int k = 0; k < kCorTableSize && i < lines.size(); ++k) {
+    // A file cut short ends inside its last line: "0,12" of "0,125" would
+    // read as a good value. The tool ends every line it writes, so a last
+    // line without its line end is left out and named.
+    {
+        QFile raw(path);
+        if (raw.open(QIODevice::ReadOnly) && raw.size() > 0 && raw.seek(raw.size() - 1)) {
+            char last = 0;
+            if (raw.getChar(&last) && last != '\n' && last != '\r' && !lines.isEmpty()) {
+                bad(static_cast<int>(lines.size()) - 1,
+                    QStringLiteral("the file ends inside this line"));
+                lines.removeLast();
+            }
+        }
+    }
+    // Reads up to 192 values after a section line; returns how many lines
+    // the section held. `cor`: values the ECU cannot hold are refused.
+    auto readTable = [&](int& i, CorTableArray& table, const QString& name, bool cor) {
+        int k = 0;
+        for (; k < kCorTableSize && i < lines.size(); ++k) {
             const QString t = lines[i].trimmed();
             // A section line ends a short table instead of being read as a value.
-            if (t.startsWith(QLatin1Char('['))) {
-                bad(i, QStringLiteral("%1 ends after %2 values").arg(name).arg(k));
-                return;
-            }
-            if (const auto v = ParseReal(t))
-                table[k] = *v;
-            else
+            if (t.startsWith(QLatin1Char('['))) break;
+            const auto v = ParseReal(t);
+            if (!v) {
                 bad(i, QStringLiteral("%1 value %2 is not a number").arg(name).arg(k));
+            } else if (cor) {
+                const CorEntryRange r = CorEntryLimits(k, image.KInj);
+                // Compared as the entry travels, so a value that rounds onto
+                // the limit is still one the ECU holds.
+                const double onWire = std::nearbyint(*v * std::pow(10.0, r.decimals));
+                if (onWire < std::nearbyint(r.min * std::pow(10.0, r.decimals)) ||
+                    onWire > std::nearbyint(r.max * std::pow(10.0, r.decimals)))
+                    rep.outOfRange << QStringLiteral("line %1: [COR] %2 = %3 is outside %4 to %5")
+                                          .arg(i + 1)
+                                          .arg(r.name, FormatRealBare(*v), FormatRealBare(r.min),
+                                               FormatRealBare(r.max));
+                else
+                    table[k] = *v;
+            } else {
+                table[k] = *v;
+            }
             ++i;
         }
+        return k;
     };
 
     const QString testData = link ? link->MemoDataCollaudoHex() : QString();
@@ -159,12 +231,14 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
         const QString line = lines[i++].trimmed();
         if (line.isEmpty()) continue;
         if (line.startsWith(QLatin1String("B2"))) {
+            rep.hasBlock2 = true;
             if (const auto hex = BlockHex(line, kMem2Bytes))
                 image.DecodeMem2(*hex);
             else
                 bad(at,
                     QStringLiteral("block 2 is not %1 bytes of hexadecimal text").arg(kMem2Bytes));
         } else if (line.startsWith(QLatin1String("B3"))) {
+            rep.hasBlock3 = true;
             if (const auto hex = BlockHex(line, kMem3Bytes)) {
                 image.DecodeMem3(*hex);
                 image.AdaptDefaultsToTestData(path, options.defaultSetPath, testData,
@@ -174,27 +248,47 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
                     QStringLiteral("block 3 is not %1 bytes of hexadecimal text").arg(kMem3Bytes));
             }
         } else if (line.startsWith(QLatin1String("B5"))) {
+            rep.hasBlock5 = true;
             if (const auto hex = BlockHex(line, kMem5Bytes, kMem5ShortBytes))
                 image.DecodeMem5(*hex);
             else
                 bad(at,
                     QStringLiteral("block 5 is not %1 bytes of hexadecimal text").arg(kMem5Bytes));
         } else if (line == kCor) {
-            readTable(i, image.CorTable, QStringLiteral("[COR]"));
+            rep.corEntries = std::max(rep.corEntries, 0) +
+                             readTable(i, image.CorTable, QStringLiteral("[COR]"), true);
         } else if (line == kAdt) {
-            readTable(i, image.AdtTable, QStringLiteral("[ADT]"));
+            rep.adtEntries = std::max(rep.adtEntries, 0) +
+                             readTable(i, image.AdtTable, QStringLiteral("[ADT]"), false);
         }
     }
+
+    const int version = link ? link->FirmwareEcuVersNum() : 0;
+    const bool withBlock5 = version > kFirmwareWithBlock5;
+    // What the file does not hold keeps the image's (the ECU's) values.
+    if (!rep.hasBlock2) rep.missing << kBlk2;
+    if (!rep.hasBlock3) rep.missing << kBlk3;
+    if (!rep.hasBlock5 && (link ? withBlock5 : options.block5Expected)) rep.missing << kBlk5;
+    auto tableMissing = [&rep](const QString& name, int entries) {
+        if (entries < 0)
+            rep.missing << name;
+        else if (entries < kCorTableSize)
+            rep.missing << QStringLiteral("%1 entries %2 to %3")
+                               .arg(name)
+                               .arg(entries)
+                               .arg(kCorTableSize - 1);
+    };
+    tableMissing(kCor, rep.corEntries);
+    tableMissing(kAdt, rep.adtEntries);
 
     // These three bytes belong to the ECU being loaded, never to the file.
     image.Mem2Block.WorkMode = image.FileBackupMem2.WorkMode;
     image.Mem2Block.Mem2Byte1 = image.FileBackupMem2.Mem2Byte1;
     image.Mem2Block.EcuMode = image.FileBackupMem2.EcuMode;
-    // The default set resets the configuration, not the ECU's working hours.
-    if (SameFilePath(path, options.defaultSetPath)) {
-        image.Mem2Block.HoursCounter1 = image.FileBackupMem2.HoursCounter1;
-        image.Mem2Block.HoursCounter2 = image.FileBackupMem2.HoursCounter2;
-    }
+    // A configuration carries no working hours: the hour counters are the
+    // car's own, whichever car the file was saved from.
+    image.Mem2Block.HoursCounter1 = image.FileBackupMem2.HoursCounter1;
+    image.Mem2Block.HoursCounter2 = image.FileBackupMem2.HoursCounter2;
 
     if (!rep.badLines.isEmpty() && options.reportBadLines) {
         QStringList shown = rep.badLines.mid(0, kMaxBadLinesShown);
@@ -205,8 +299,6 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
                                  Text(DataText::ParamFileTitle), BoxIcon::Warning, BoxButtons::Ok);
     }
 
-    const int version = link ? link->FirmwareEcuVersNum() : 0;
-    const bool withBlock5 = version > kFirmwareWithBlock5;
     // An ECU without a writable block 5 keeps its own, whether the link runs
     // or not: the image goes on showing what the ECU holds. Without any link
     // (a file only looked at) the image takes what the file holds.

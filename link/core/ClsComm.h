@@ -241,6 +241,9 @@ class ClsComm {
         WakeLinkTimer();
     }
     const QByteArray& OutBuffer() const { return outBuffer_; }
+    // The request whose answer is being handed to the answer sink (what a
+    // write carried, which chunk a table read asked for).
+    const QByteArray& AnsweredRequest() const { return answeredRequest_; }
     const QByteArray& InBuffer() const { return inBuffer_; }
     bool WDogPresente() const { return wDogPresente_; }
     void SetWDogPresente(bool v) {
@@ -385,6 +388,7 @@ class ClsComm {
     PortProvider* provider_ = nullptr;
     std::unique_ptr<PortProvider> ownProvider_;
     AnswerSink* sink_ = nullptr;
+    QByteArray answeredRequest_;
     FirmwareFileReader fileReader_;
     QString firmwarePath_;
     FlashTable flashTable_;

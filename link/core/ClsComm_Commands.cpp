@@ -36,6 +36,7 @@ void ClsComm::DecodeAnswer() {
     const QByteArray request = outBuffer_;
     const int cmdValue = FrameCommand(frame);
     if (cmdValue < 0) return;
+    answeredRequest_ = request;
     const auto cmd = static_cast<uint8_t>(cmdValue);
     const QByteArray data = AnswerData(frame);
     const QString hex = BytesToHex(data);

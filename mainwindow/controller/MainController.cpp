@@ -1,8 +1,11 @@
 #include "mainwindow/controller/MainController.h"
 
+#include <utility>
+
 #include "common/Helpers.h"
 #include "common/Prompts.h"
 #include "data/core/ClsLingue.h"
+#include "data/core/DataTexts.h"
 #include "data/core/ParamFile.h"
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
@@ -36,6 +39,26 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
         emit unload();
     });
     cycle_.OnConfigLoaded([this](const QString& path, const ConfigLoad::Result&) { SetWindowCaption(path); });
+    // The configuration's state in the status bar.
+    session_.Requests().Store().OnChanged([this](bool) { ShowConfigState(); });
+    cycle_.OnOfflineFileChanged([this] {
+        ShowConfigState();
+        // A file dropped after the question: the caption names no file.
+        if (cycle_.OfflineFile().isEmpty() && cycle_.ConfigFileToLoad().isEmpty())
+            SetWindowCaption(QString());
+    });
+    cycle_.Scheduler().OnResult([this](Request r, bool ok) {
+        if (r != Request::SaveFlash) return;
+        const AfterStore then = std::exchange(afterStore_, AfterStore::Nothing);
+        if (!ok) {
+            // Said once; the fitter may store again or leave without.
+            cycle_.Scheduler().Withdraw(Request::SaveFlash);
+            UserPrompts().Message(gascal::Text(DataText::StoreFailed), AppTitle(),
+                                  BoxIcon::Warning);
+            return;
+        }
+        Leave(then);
+    });
     cycle_.SetUpgradeRunner([this](bool offered) {
         return OpenWindow("FrmUpdate", QStringLiteral("firmware upgrade"), offered ? 1 : 0) != 0;
     });
@@ -87,12 +110,77 @@ void MainController::Form_Activate() {
 
 void MainController::Form_QueryUnload() {
     if (cycle_.Closed()) return;
-    emit waitCursor(true);
-    cycle_.StopForClose();
-    emit waitCursor(false);
+    if (!MayLeave(AfterStore::Close)) return;
+    Leave(AfterStore::Close);
 }
 
-void MainController::MnuFileEsc_Click() { cycle_.RequestClose(); }
+void MainController::MnuFileEsc_Click() {
+    if (!MayLeave(AfterStore::Close)) return;
+    cycle_.RequestClose();
+}
+
+// --- Storing in the ECU's flash ---------------------------------------------------------
+
+bool MainController::Unstored() const {
+    return session_.Requests().Store().Unstored();
+}
+
+void MainController::MnuFileStore_Click() {
+    // A calibration moves the table until it ends (or its abort puts the
+    // ECU back): what it holds meanwhile is not to be stored.
+    if (!cycle_.Online() || cycle_.CalibrationRunning()) return;
+    // A store asked for by itself: nothing follows it.
+    afterStore_ = AfterStore::Nothing;
+    cycle_.Scheduler().Post(Request::SaveFlash);
+}
+
+bool MainController::MayLeave(AfterStore then) {
+    // Asked again while the store asked for is still on its way (the link
+    // may be down): the fitter leaves without waiting for it.
+    if (afterStore_ != AfterStore::Nothing) {
+        afterStore_ = AfterStore::Nothing;
+        cycle_.Scheduler().Withdraw(Request::SaveFlash);
+        return true;
+    }
+    // During a calibration the close aborts it, and its abort puts the
+    // ECU back as it was: nothing of it is to be stored.
+    if (!Unstored() || !cycle_.Online() || cycle_.CalibrationRunning()) return true;
+    const DataText what =
+        then == AfterStore::Close ? DataText::StoreAskClose : DataText::StoreAskOffline;
+    if (!UserPrompts().AskYesNo(gascal::Text(what), AppTitle())) return true;
+    // Stored first; the close or the going offline follows its answer.
+    afterStore_ = then;
+    cycle_.Scheduler().Post(Request::SaveFlash);
+    return false;
+}
+
+void MainController::Leave(AfterStore then) {
+    switch (then) {
+        case AfterStore::Close:
+            emit waitCursor(true);
+            cycle_.StopForClose();
+            emit waitCursor(false);
+            break;
+        case AfterStore::Offline:
+            session_.Supervisor().OfflineChosen();
+            ShowPortTicks();
+            break;
+        case AfterStore::Nothing:
+            break;
+    }
+}
+
+QString MainController::ConfigStateText() const {
+    if (!cycle_.OfflineFile().isEmpty()) return gascal::Text(DataText::FileValuesShown);
+    if (Unstored()) return gascal::Text(DataText::NotStored);
+    return QString();
+}
+
+void MainController::ShowConfigState() {
+    StatusCell c;
+    c.text = ConfigStateText();
+    emit statusCell(3, c);
+}
 
 void MainController::SetWindowCaption(const QString& path) {
     QString c = ProductTitle() + QStringLiteral(" - ") + QString::fromLatin1(kSoftwareVersionText);
@@ -154,8 +242,11 @@ void MainController::MnuDevSearch_Click() {
 }
 
 void MainController::MnuDevOffline_Click() {
-    session_.Supervisor().OfflineChosen();
-    ShowPortTicks();
+    if (!MayLeave(AfterStore::Offline)) {
+        ShowPortTicks();
+        return;
+    }
+    Leave(AfterStore::Offline);
 }
 
 // --- Error button ----------------------------------------------------------------------
@@ -181,7 +272,29 @@ void MainController::MnuFileLoadConf_Click() {
     req.startFolder = InstallDir();
     req.overwritePrompt = false;
     const QString path = UserPrompts().OpenFile(req);
-    if (!path.isEmpty() && FileExists(path)) cycle_.LoadConfigFileLater(path);
+    if (path.isEmpty() || !FileExists(path)) return;
+    if (!CheckFileBeforeLoad(path)) return;
+    cycle_.LoadConfigFileLater(path);
+}
+
+bool MainController::CheckFileBeforeLoad(const QString& path) {
+    // The same checks as gascal-cli's load-params: something that is not a
+    // parameter file, or a value the ECU cannot hold, is refused; a partial
+    // file is loaded only when the fitter says so, knowing what it lacks.
+    const ParamLoadReport check =
+        ConfigLoad::CheckFile(path, session_.Image(), session_.LoadOptions());
+    const QString title = gascal::Text(DataText::ParamFileTitle);
+    const QString head = path + QStringLiteral("\r\n\r\n") + ParamFileProblems(check);
+    if (!check.fileFound) return false;
+    if (check.NotParameterFile() || !check.outOfRange.isEmpty()) {
+        UserPrompts().MessageBox(
+            head + QStringLiteral("\r\n\r\n") + gascal::Text(DataText::ParamFileRefused), title,
+            BoxIcon::Critical, BoxButtons::Ok);
+        return false;
+    }
+    if (!check.Partial()) return true;
+    return UserPrompts().AskYesNo(
+        head + QStringLiteral("\r\n\r\n") + gascal::Text(DataText::ParamFileAskPartial), title);
 }
 
 void MainController::MnuFileSaveConf_Click() {

@@ -43,10 +43,23 @@ public:
     // --- Menus, keys, buttons ------------------------------------------------
     void MnuFileLoadConf_Click();
     void MnuFileSaveConf_Click();
+    // A parameter file chosen for loading is checked first: refused with a
+    // box when it is no parameter file or holds values the ECU cannot hold,
+    // loaded after a question when partial. True when it is to be loaded.
+    bool CheckFileBeforeLoad(const QString& path);
     // The Modeling tab's Open and Save: the same files and dialogs.
     void CmdModOpen_Click() { MnuFileLoadConf_Click(); }
     void CmdModSave_Click() { MnuFileSaveConf_Click(); }
     void MnuFileEsc_Click();
+    // "Store in ECU": the ECU stores its working memory in flash (after any
+    // write still waiting). Nothing while the ECU is not online.
+    void MnuFileStore_Click();
+    // The ECU holds changes not stored in its flash.
+    bool Unstored() const;
+    // Status bar cell 3: what the shown configuration is ("Values of the
+    // file, not of the ECU" while a file loaded offline waits, "Not stored
+    // in ECU" while the ECU holds changes not stored), or empty.
+    QString ConfigStateText() const;
     void MnuLngT_Click(int language);
     void MnuViewTab_Click(int menuEntry);  // General, Configuration, Calibration, Modeling, Map
     void SstMain_Click(int tab);
@@ -87,7 +100,8 @@ public:
 
 signals:
     void waitCursor(bool on);
-    // Status bar: cell 0 search progress, cell 1 link state, cell 2 time.
+    // Status bar: cell 0 search progress, cell 1 link state, cell 2 time,
+    // cell 3 the configuration's state (ConfigStateText).
     void statusCell(int cell, const StatusCell& c);
     // Port menu: the ticked port item (0 USB, 1..9 COM n; -1 none) and offline tick.
     void portTicks(int item, bool offline);
@@ -110,6 +124,12 @@ private:
     void ShowPortTicks();
     void ElaboraMsgCom();
     void ShowErrorButton();
+    void ShowConfigState();
+    // Before closing or going offline with changes not stored: asks, and
+    // on Yes stores them first. True when the action may go on now.
+    enum class AfterStore { Nothing, Close, Offline };
+    bool MayLeave(AfterStore then);
+    void Leave(AfterStore then);
 
     EcuSession& session_;
     PollingCycle& cycle_;
@@ -122,6 +142,7 @@ private:
     bool shownOffline_ = false;
     int searchMsgType_ = -1;
     bool searchVisible_ = false;
+    AfterStore afterStore_ = AfterStore::Nothing;
 };
 
 }  // namespace gascal

@@ -9,6 +9,7 @@
 
 #include "common/Helpers.h"
 #include "common/Prompts.h"
+#include "data/core/DataTexts.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/WindowTexts.h"
 
@@ -17,7 +18,6 @@ namespace gascal {
 namespace {
 
 constexpr const char* kVarFilter = "Mod Files (*.var)|*.var|";
-constexpr int kMaxBadLinesShown = 10;
 constexpr int kValueColumnPx = 110;
 
 const WindowRegistration kCompareWindow("FrmCompare", [](WindowContext& c) {
@@ -56,7 +56,11 @@ FrmCompare::FrmCompare(const EcuSession& session, const QString& path,
     summary_->setText(diffs.empty() ? WindowText(session, WinText::CompareNone)
                                     : WindowText(session, WinText::CompareSome) + QLatin1Char(' ') +
                                           QString::number(diffs.size()));
-    table_ = new QTableWidget(static_cast<int>(diffs.size()), 3, this);
+    // What a partial file does not hold follows the differences: a load
+    // leaves it as the ECU has it, so it is no difference.
+    const QStringList& notInFile = result.notInFile;
+    const int rows = static_cast<int>(diffs.size()) + static_cast<int>(notInFile.size());
+    table_ = new QTableWidget(rows, 3, this);
     table_->setObjectName(QStringLiteral("GrdCompare"));
     table_->setHorizontalHeaderLabels({WindowText(session, WinText::CompareField),
                                        WindowText(session, WinText::CompareFile),
@@ -73,13 +77,19 @@ FrmCompare::FrmCompare(const EcuSession& session, const QString& path,
             table_->setItem(r, col, item);
         }
     }
+    for (int k = 0; k < notInFile.size(); ++k) {
+        const int r = static_cast<int>(diffs.size()) + k;
+        table_->setItem(r, 0, new QTableWidgetItem(notInFile[k]));
+        table_->setItem(r, 1, new QTableWidgetItem(gascal::Text(DataText::NotInFile)));
+        table_->setItem(r, 2, new QTableWidgetItem(QString()));
+    }
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int col : {1, 2}) {
         table_->resizeColumnToContents(col);
         table_->setColumnWidth(col, std::max(table_->columnWidth(col), kValueColumnPx));
     }
-    table_->setVisible(!diffs.empty());
+    table_->setVisible(rows > 0);
     auto* close = new QPushButton(QStringLiteral("OK"), this);
     close->setObjectName(QStringLiteral("CmdCompareClose"));
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
@@ -90,20 +100,21 @@ FrmCompare::FrmCompare(const EcuSession& session, const QString& path,
     h->addStretch(1);
     h->addWidget(close);
     v->addLayout(h);
-    resize(460, diffs.empty() ? 120 : 420);
+    resize(460, rows == 0 ? 120 : 420);
 }
 
 FrmCompare* ShowComparison(const EcuSession& session, const QString& path, QWidget* owner) {
     const FileCompareResult r = CompareFileWithEcu(session, path);
-    if (!r.found || !r.badLines.isEmpty()) {
-        QStringList lines = r.badLines.mid(0, kMaxBadLinesShown);
-        if (r.badLines.size() > kMaxBadLinesShown)
-            lines << QStringLiteral("... (%1 more)").arg(r.badLines.size() - kMaxBadLinesShown);
-        UserPrompts().Message(
-            WindowText(session, WinText::CompareBadFile) + QStringLiteral("\r\n") + path +
-                (lines.isEmpty() ? QString()
-                                 : QStringLiteral("\r\n") + lines.join(QStringLiteral("\r\n"))),
-            WindowText(session, WinText::CompareTitle), BoxIcon::Warning);
+    if (!r.Usable()) {
+        // Only what keeps the file from being compared; what it lacks is
+        // listed in the window.
+        ParamLoadReport problems = r.report;
+        problems.missing.clear();
+        const QString why = ParamFileProblems(problems);
+        UserPrompts().Message(WindowText(session, WinText::CompareBadFile) +
+                                  QStringLiteral("\r\n") + path +
+                                  (why.isEmpty() ? QString() : QStringLiteral("\r\n") + why),
+                              WindowText(session, WinText::CompareTitle), BoxIcon::Warning);
         return nullptr;
     }
     auto* dialog = new FrmCompare(session, path, r, owner);

@@ -17,6 +17,7 @@
 #include "common/Helpers.h"
 #include "common/widgets/QtPrompts.h"
 #include "data/core/ClsLingue.h"
+#include "data/core/DataTexts.h"
 #include "ecu/UpgradeTexts.h"
 #include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainController.h"
@@ -84,7 +85,7 @@ FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
     setCentralWidget(central);
     BuildTabs();
 
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kStatusCells; ++i) {
         auto* cell = new QLabel(this);
         cell->setObjectName(QStringLiteral("TxtStatusBar%1").arg(i));
         cell->setAutoFillBackground(true);
@@ -92,8 +93,9 @@ FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
         cell->setFrameShape(QFrame::StyledPanel);
         statusCells_[static_cast<size_t>(i)] = cell;
     }
-    const int stretch[3] = {3, 1, 1};
-    for (int i = 0; i < 3; ++i) {
+    // Cell 3: the configuration's state (not stored, a file's values shown).
+    const int stretch[kStatusCells] = {3, 1, 1, 1};
+    for (int i = 0; i < kStatusCells; ++i) {
         auto* box = new StatusCellBox(statusCells_[static_cast<size_t>(i)], this);
         if (i == 1) box->setMinimumWidth(110);
         statusBar()->addWidget(box, stretch[i]);
@@ -165,6 +167,8 @@ void FrmKT540::BuildMenus() {
     actSave_->setObjectName(QStringLiteral("MnuFileSaveConf"));
     actCompare_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileCompare_Click(); });
     actCompare_->setObjectName(QStringLiteral("MnuFileCompare"));
+    actStore_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileStore_Click(); });
+    actStore_->setObjectName(QStringLiteral("MnuFileStore"));
     mnuFile_->addSeparator();
     actExit_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileEsc_Click(); });
     actExit_->setObjectName(QStringLiteral("MnuFileEsc"));
@@ -229,6 +233,8 @@ void FrmKT540::ApplyLanguage() {
     actLoad_->setText(C(Cap::MenuLoadConf));
     actSave_->setText(C(Cap::MenuSaveConf));
     actCompare_->setText(WindowText(session_.Ecu(), WinText::MenuCompare));
+    actStore_->setText(gascal::Text(DataText::StoreInEcu));
+    ShowStatusCell(3, {ctl_.ConfigStateText(), std::nullopt, std::nullopt});
     actExit_->setText(C(Cap::MenuExit));
     mnuView_->setTitle(C(Cap::MenuView));
     mnuDevice_->setTitle(C(Cap::MenuDevice));
@@ -262,7 +268,7 @@ void FrmKT540::SetWaitCursor(bool on) {
 }
 
 void FrmKT540::ShowStatusCell(int cell, const StatusCell& c) {
-    if (cell < 0 || cell > 2) return;
+    if (cell < 0 || cell >= kStatusCells) return;
     QLabel* l = statusCells_[static_cast<size_t>(cell)];
     if (l->text() != c.text) l->setText(c.text);
     if (c.background || c.foreground) {
@@ -274,7 +280,8 @@ void FrmKT540::ShowStatusCell(int cell, const StatusCell& c) {
 }
 
 QString FrmKT540::StatusText(int cell) const {
-    return (cell >= 0 && cell < 3) ? statusCells_[static_cast<size_t>(cell)]->text() : QString();
+    return (cell >= 0 && cell < kStatusCells) ? statusCells_[static_cast<size_t>(cell)]->text()
+                                              : QString();
 }
 
 void FrmKT540::ShowPortTicks(int item, bool offline) {

@@ -80,6 +80,7 @@ private:
     QAction* actLoad_ = nullptr;
     QAction* actSave_ = nullptr;
     QAction* actCompare_ = nullptr;
+    QAction* actStore_ = nullptr;
     QAction* actExit_ = nullptr;
     QAction* actOffline_ = nullptr;
     QAction* actSearch_ = nullptr;
@@ -92,7 +93,8 @@ private:
     HeaderBar* header_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     std::vector<QLabel*> laterLabels_;  // tabs whose page is not in this build
-    std::array<QLabel*, 3> statusCells_{};
+    static constexpr int kStatusCells = 4;
+    std::array<QLabel*, kStatusCells> statusCells_{};
     std::unique_ptr<FrmInit> frmInit_;
     std::unique_ptr<SimPanel> simPanel_;
 };

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <functional>
 
 #include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
@@ -148,4 +149,64 @@ TEST(CliDiff, HelpDocumentsTheCommandAndItsExitCode) {
     const QString help = CliHelpText();
     for (const char* word : {"diff FILE [FILE2]", "1 differences found (diff)"})
         EXPECT_TRUE(help.contains(word)) << word;
+}
+
+// "No differences" means a load would change nothing: what is not a
+// parameter file is refused, a partial file is compared only in what it
+// holds (the rest is listed as not in the file), and what a load never
+// writes (the hour counters) is not compared.
+TEST(CliDiff, DiffDescribesWhatALoadWouldWrite) {
+    struct Case {
+        const char* name;
+        std::function<QByteArray(const QByteArray& whole)> make;
+        int rc;
+        QStringList lines;  // standard output
+    };
+    const Case cases[] = {
+        {"empty", [](const QByteArray&) { return QByteArray(); }, 4, {}},
+        {"hello", [](const QByteArray&) { return QByteArray("hello\r\n"); }, 4, {}},
+        {"cut inside [COR]",
+         [](const QByteArray& w) {
+             // Ends after entry 99's line.
+             QList<QByteArray> l = w.split('\n');
+             const int cor = l.indexOf("[COR]\r");
+             return l.mid(0, cor + 101).join('\n') + '\n';
+         },
+         0,
+         {"[COR] entries 100 to 191: not in the file", "[ADT]: not in the file"}},
+        {"other hour counters",
+         [](const QByteArray& w) {
+             QByteArray c = w;
+             const int b2 = c.indexOf("\nB2") + 1;
+             c.replace(b2 + 2 + 6, 8, "78563412");  // HoursCounter1
+             return c;
+         },
+         0,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installation inst;
+        auto ecu = std::make_shared<sim::SimEcu>();
+        const QString a = inst.File("a.var"), b = inst.File("b.var");
+        ASSERT_EQ(RunCommand({"--sim", "save-params", a}, ecu, inst).rc, 0);
+        QFile fa(a);
+        ASSERT_TRUE(fa.open(QIODevice::ReadOnly));
+        QFile fb(b);
+        ASSERT_TRUE(fb.open(QIODevice::WriteOnly));
+        fb.write(c.make(fa.readAll()));
+        fb.close();
+        const Result withEcu = RunCommand({"--sim", "diff", b}, ecu, inst);
+        EXPECT_EQ(withEcu.rc, c.rc) << withEcu.err.toStdString();
+        EXPECT_EQ(withEcu.Lines(), c.lines) << withEcu.out.toStdString();
+        const Result files = RunCommand({"diff", a, b}, nullptr, inst);
+        EXPECT_EQ(files.rc, c.rc) << files.err.toStdString();
+        QStringList second;
+        for (const QString& l : c.lines)
+            second << QString(l).replace("not in the file", "not in the file (second)");
+        EXPECT_EQ(files.Lines(), second) << files.out.toStdString();
+        if (c.rc == 4) {
+            EXPECT_TRUE(withEcu.err.contains("not a parameter file"));
+        }
+    }
 }

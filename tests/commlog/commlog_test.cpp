@@ -272,3 +272,39 @@ TEST_F(CommLog, LinesHeldAtANewStartGoToThePreviousLog) {
     EXPECT_TRUE(log.IsOpen());
     EXPECT_FALSE(log.IsClosedForReader());
 }
+
+// Two programs on one installation folder (the window and gascal-cli): the
+// second finds the log locked and writes a log of its own, so the first
+// one's live log is neither rotated nor truncated and goes on receiving its
+// lines. Once the first stops, the next start takes the shared log again.
+TEST_F(CommLog, ASecondProgramWritesItsOwnLogWhileTheFirstRuns) {
+    CommLogWriter window;
+    ASSERT_TRUE(window.StartLogRxTx(QStringLiteral("window")));
+    window.WriteLogRxTx(QStringLiteral("C "), QStringLiteral("1"));
+    EXPECT_EQ(window.LogPath(), logPath);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        CommLogWriter cli;
+        ASSERT_TRUE(cli.StartLogRxTx(QStringLiteral("cli")));
+        EXPECT_EQ(cli.LogPath(), dir.filePath("BIN/RxTx_2.TXT"));
+        cli.WriteLogRxTx(QStringLiteral("C "), QStringLiteral("9"));
+        cli.Stop();
+        const QStringList own = LogLines(ReadAll(dir.filePath("BIN/RxTx_2.TXT")));
+        ASSERT_EQ(own.size(), 2);  // started afresh on every run
+        EXPECT_TRUE(own[0].contains("cli"));
+    }
+    EXPECT_FALSE(QFile::exists(lastPath));
+    window.WriteLogRxTx(QStringLiteral("C "), QStringLiteral("2"));
+    const QStringList lines = LogLines(ReadAll(logPath));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].contains("window"));
+    EXPECT_TRUE(lines[2].endsWith("C 2\""));
+
+    // The viewer's restart of the window's log rotates it as before.
+    ASSERT_TRUE(window.StartLogRxTx(QStringLiteral("window")));
+    EXPECT_EQ(LogLines(ReadAll(lastPath)).size(), 3);
+    window.Stop();
+    CommLogWriter next;
+    ASSERT_TRUE(next.StartLogRxTx(QStringLiteral("next")));
+    EXPECT_EQ(next.LogPath(), logPath);
+}

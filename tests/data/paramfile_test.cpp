@@ -214,7 +214,9 @@ TEST_F(ParamFileTest, LoadWritesEverythingAndKeepsTheEcuOwnBytes) {
     EXPECT_EQ(target.Mem2Block.EcuMode, 1);
     EXPECT_EQ(link.mem2[0], 0);
     EXPECT_EQ(link.mem2[2], 1);
-    EXPECT_DOUBLE_EQ(target.Mem2Block.HoursCounter1, 7260);
+    // The hour counters are the car's own, not the configuration's.
+    EXPECT_DOUBLE_EQ(image.Mem2Block.HoursCounter1, 7260);
+    EXPECT_DOUBLE_EQ(target.Mem2Block.HoursCounter1, 0);
     // Block 3 and 5 as the source ECU would send them.
     EXPECT_EQ(Payloads(target).section('|', 1), Payloads(image).section('|', 1));
     for (int k = 0; k < kCorTableSize; ++k) EXPECT_DOUBLE_EQ(target.CorTable[k], image.CorTable[k]);
@@ -289,12 +291,16 @@ TEST_F(ParamFileTest, ShortTableDoesNotSwallowTheNextSection) {
     for (int k = 0; k < kCorTableSize; ++k) lines << " 7";
     image.CorTable.fill(-2);
     FakeParamLink link(&image);
-    LoadParamFile(dir.WriteLines("two.var", lines), image, &link);
+    ParamLoadReport report;
+    LoadParamFile(dir.WriteLines("two.var", lines), image, &link, {}, &report);
     EXPECT_EQ(image.CorTable[1], 2);
     EXPECT_EQ(image.CorTable[2], -2);
     EXPECT_EQ(image.AdtTable[191], 7);
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_TRUE(prompts.shown[0].text.contains("[COR] ends after 2 values"));
+    // A short table is no unreadable line: it is what the file does not hold.
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(report.corEntries, 2);
+    EXPECT_TRUE(report.missing.contains("[COR] entries 2 to 191"));
+    EXPECT_TRUE(report.Partial());
 }
 
 TEST_F(ParamFileTest, LinkStoppedLoadsImageAndSendsNothing) {

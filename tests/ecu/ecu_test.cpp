@@ -142,16 +142,16 @@ TEST(RequestSchedulerOnSim, IssuesByPriorityAndWritesOnlyAfterARead) {
     for (int r = 1; r < kRequestSlots; ++r) s.Post(static_cast<Request>(r));
     session.Image().PendingEdits.Mem3Block.SwitchRpm = 1600;
     std::vector<Request> issued;
-    for (int i = 0; i < 40 && issued.size() < 18; ++i) {
+    for (int i = 0; i < 40 && issued.size() < 19; ++i) {
         const Request r = s.Issue();
         if (r != Request::None) issued.push_back(r);
     }
     const std::vector<Request> expected{
         Request::EcuMode,   Request::ReadCor,     Request::ReadMem3,    Request::WriteMem3,
         Request::ReadMem3,  Request::ReadDcol,    Request::ReadMem5,    Request::WriteMem5,
-        Request::ReadMem5,  Request::ReadMem2,    Request::WriteMem2,   Request::ReadMem2,
-        Request::ReadMem1,  Request::ReadSmplBnz, Request::ReadSmplGas, Request::CancSmplBnz,
-        Request::CancSmplGas};
+        Request::ReadMem5,  Request::ReadMem2,    Request::WriteMem2,   Request::SaveFlash,
+        Request::ReadMem2,  Request::ReadMem1,    Request::ReadSmplBnz, Request::ReadSmplGas,
+        Request::CancSmplBnz, Request::CancSmplGas};
     EXPECT_EQ(issued, expected);
     ASSERT_EQ(seen.size(), issued.size());
     for (const auto& [r, ok] : seen) EXPECT_TRUE(ok) << static_cast<int>(r);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <functional>
 
+#include "common/Prompts.h"
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
@@ -156,4 +158,60 @@ TEST(MainCtlLoad, TheSavedConfigurationKeepsGasAfterALoadOnACarRunningOnGas) {
     s.ecu->Reset(s.ev.MicroSeconds());
     EXPECT_TRUE(s.RunUntil([&] { return s.ecu->OnGas(); }, 60));
     EXPECT_EQ(s.ecu->Mode(), sim::EcuMode::Run);
+}
+
+// "Load configuration" checks the chosen file first: something that is no
+// parameter file and values the ECU cannot hold are refused with a box; a
+// partial file (a section missing, "[COR]" cut short, a line that cannot
+// be read) is named and loaded only when the fitter answers Yes.
+TEST(MainCtlLoad, AChosenFileIsCheckedBeforeItIsLoaded) {
+    struct Case {
+        const char* name;
+        std::function<QByteArray(const QByteArray& whole)> make;
+        bool asks;  // false: refused
+        const char* says;
+    };
+    auto tableLine = [](QByteArray file, int k, const QByteArray& value) {
+        QList<QByteArray> lines = file.split('\n');
+        lines[lines.indexOf("[COR]\r") + 1 + k] = value + "\r";
+        return lines.join('\n');
+    };
+    const Case cases[] = {
+        {"empty", [](const QByteArray&) { return QByteArray(); }, false, "not a parameter file"},
+        {"hello", [](const QByteArray&) { return QByteArray("hello\r\n"); }, false,
+         "not a parameter file"},
+        {"entry 99999", [&](const QByteArray& w) { return tableLine(w, 30, " 99999"); }, false,
+         "entry 30 (ms) = 99999 is outside"},
+        {"cut short", [](const QByteArray& w) { return w.left(900); }, true, "[COR] entries"},
+        {"malformed entry", [&](const QByteArray& w) { return tableLine(w, 20, " 0,2x"); }, true,
+         "[COR] value 20 is not a number"},
+    };
+    for (const Case& c : cases) {
+        for (const BoxResult answer : {BoxResult::No, BoxResult::Yes}) {
+            SCOPED_TRACE(std::string(c.name) + (answer == BoxResult::Yes ? " Yes" : " No"));
+            SimSession s;
+            ASSERT_TRUE(s.StartAndGoOnline());
+            QFile whole(WriteDistinctFile(s, "whole.var"));
+            ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+            const QString path = s.root + "/test.var";
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.make(whole.readAll()));
+            f.close();
+            s.prompts.files.push_back(path);
+            s.prompts.answers.push_back(answer);
+            const size_t shownBefore = s.prompts.shown.size();
+            s.ctl().MnuFileLoadConf_Click();
+            ASSERT_EQ(s.prompts.shown.size(), shownBefore + 1);
+            const auto& box = s.prompts.shown.back();
+            EXPECT_TRUE(box.text.contains(c.says)) << box.text.toStdString();
+            EXPECT_EQ(box.buttons, c.asks ? BoxButtons::YesNo : BoxButtons::Ok);
+            const bool loads = c.asks && answer == BoxResult::Yes;
+            EXPECT_EQ(s.cycle().ConfigFileToLoad(), loads ? path : QString());
+            s.RunFor(1);
+            if (!loads) {
+                EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
+            }
+        }
+    }
 }

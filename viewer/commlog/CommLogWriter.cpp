@@ -51,8 +51,47 @@ void CommLogWriter::Install() {
     SetCommLog(this);
 }
 
-QString CommLogWriter::LogPath() const {
+QString CommLogWriter::SharedLogPath() const {
     return logPath_.isEmpty() ? SystemPath(QStringLiteral("\\BIN\\RxTx.TXT")) : logPath_;
+}
+
+QString CommLogWriter::LogPath() const { return lock_ ? ownPath_ : SharedLogPath(); }
+
+namespace {
+constexpr int kMaxOwnLogs = 99;  // RxTx_2.TXT .. RxTx_99.TXT
+
+// "RxTx.TXT" numbered: "RxTx_2.TXT".
+QString NumberedLog(const QString& shared, int n) {
+    const QFileInfo f(shared);
+    return f.path() + QLatin1Char('/') + f.completeBaseName() + QStringLiteral("_%1.").arg(n) +
+           f.suffix();
+}
+// The lock beside a log: ".RxTx.TXT.lck" (hidden, so folder listings and
+// copies of the installation pass it by).
+QString LockPath(const QString& log) {
+    const QFileInfo f(log);
+    return f.path() + QStringLiteral("/.") + f.fileName() + QStringLiteral(".lck");
+}
+}  // namespace
+
+bool CommLogWriter::LockLog() {
+    const QString shared = SharedLogPath();
+    // Held already; a writer on a log of its own tries the shared one again
+    // (its own number is free again if that is still taken).
+    if (lock_ && ownPath_ == shared) return true;
+    lock_.reset();
+    ownPath_.clear();
+    for (int n = 1; n <= kMaxOwnLogs; ++n) {
+        const QString path = n == 1 ? shared : NumberedLog(shared, n);
+        auto lock = std::make_unique<QLockFile>(LockPath(path));
+        // Only a lock of a program that is no longer running is stale.
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) continue;
+        lock_ = std::move(lock);
+        ownPath_ = path;
+        return true;
+    }
+    return false;
 }
 
 QString CommLogWriter::LastLogPath() const {
@@ -144,9 +183,16 @@ bool CommLogWriter::StartLogRxTx(const QString& productTitle, std::optional<Cons
     FlushHeld();
     closedForReader_ = false;
     started_ = false;
-    // When the old log cannot be moved aside, the new lines are appended to
-    // it rather than destroying it.
-    Rotate();
+    // Another running program's log is never rotated nor truncated: this
+    // one writes its own, started afresh.
+    if (!LockLog()) return false;
+    if (ownPath_ == SharedLogPath()) {
+        // When the old log cannot be moved aside, the new lines are appended
+        // to it rather than destroying it.
+        Rotate();
+    } else {
+        QFile::remove(ownPath_);
+    }
     if (!OpenForAppend()) return false;
     started_ = true;
 
@@ -188,6 +234,9 @@ void CommLogWriter::Stop() {
     if (file_.isOpen()) file_.close();
     started_ = false;
     closedForReader_ = false;
+    // The log is free for the next program.
+    lock_.reset();
+    ownPath_.clear();
 }
 
 }  // namespace gascal

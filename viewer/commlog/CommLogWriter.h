@@ -13,11 +13,19 @@
 // out in one write, so a reader never sees half a line. While the viewer
 // has the log closed (Close ... Reopen) lines are held and appended on
 // reopening, so none is lost.
+//
+// One program at a time owns "RxTx.TXT": a lock file beside it
+// (".RxTx.TXT.lck", held while the log is started) says which. A program that
+// finds the log locked by another running program (the window while
+// gascal-cli runs on the same installation) neither rotates nor truncates
+// it: it writes its own log, "RxTx_2.TXT" (or the next number free), which
+// it starts afresh. A lock left by a program that died is taken over.
 #pragma once
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
+#include <QLockFile>
 #include <QString>
 #include <cstddef>
 #include <memory>
@@ -75,6 +83,9 @@ class CommLogWriter : public LogSink {
     void Stop();
 
     bool IsOpen() const { return file_.isOpen(); }
+    // The log this writer writes: "RxTx.TXT", or its own name while another
+    // program holds that one.
+
     bool IsClosedForReader() const { return closedForReader_; }
     QString LogPath() const;
     QString LastLogPath() const;
@@ -94,8 +105,14 @@ class CommLogWriter : public LogSink {
     bool OpenForAppend();
     void FlushHeld();
     bool Rotate();
+    // Takes the lock of the log (the shared one, else one of its own);
+    // false when none could be taken.
+    bool LockLog();
+    QString SharedLogPath() const;
 
     QString logPath_, lastLogPath_;  // empty: under the installation folder
+    QString ownPath_;                // the log this writer holds the lock of
+    std::unique_ptr<QLockFile> lock_;
     QFile file_;
     bool started_ = false;  // a log was started and not stopped
     bool closedForReader_ = false;
