@@ -511,6 +511,7 @@ int CliSession::Run() {
         QStringList a = o_.args;
         TakeFlag(a, QStringLiteral("--yes"));
         TakeFlag(a, QStringLiteral("--two-point"));
+        TakeFlag(a, QStringLiteral("--save"));
         NoMoreArgs(a, QStringLiteral("calibrate"));
     } else if (o_.command == QLatin1String("map")) {
         const MapOptions m = ParseMapOptions(o_.args);
@@ -1176,6 +1177,7 @@ int ListPorts(const CliOptions& o, QTextStream& out) {
 int CliSession::CmdCalibrate(QStringList args) {
     const bool yes = TakeFlag(args, QStringLiteral("--yes"));
     const bool twoPoint = TakeFlag(args, QStringLiteral("--two-point"));
+    const bool save = TakeFlag(args, QStringLiteral("--save"));
     NoMoreArgs(args, QStringLiteral("calibrate"));
     // The calibration starts from what the ECU holds: its blocks, its table
     // and the model rebuilt from that table.
@@ -1302,6 +1304,11 @@ int CliSession::CmdCalibrate(QStringList args) {
     } else {
         PrintModel(ecu_->Model().Model());
     }
+    // The result is in the ECU's working memory: stored when asked for.
+    if (save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the calibration (--save, "
+                "or gascal-cli save-flash, stores it).\n";
     return CLI_OK;
 }
 
@@ -1399,7 +1406,7 @@ QString CliHelpText() {
         "                                table text file as the signal viewer reads them:\n"
         "                                time_ms and the eight channels' read-out values\n"
         "                                (injector N, default 1); no ECU needed\n"
-        "  calibrate [--yes] [--two-point]\n"
+        "  calibrate [--yes] [--two-point] [--save]\n"
         "                                automatic calibration on the running engine, as the\n"
         "                                window's Calibration tab: the fitter's instructions\n"
         "                                and a line `step 00`..`step 03` on standard error,\n"
@@ -1414,7 +1421,8 @@ QString CliHelpText() {
         "                                follows the instructions. Exit 0 when it ends, 6\n"
         "                                when aborted with everything put back, 10 when the\n"
         "                                abort could not put everything back (named on\n"
-        "                                standard error).\n"
+        "                                standard error). --save stores the result in the\n"
+        "                                ECU's flash.\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that a\n"
         "                                load would change, as NAME: FIRST | SECOND; what a\n"

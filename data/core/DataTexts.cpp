@@ -58,6 +58,10 @@ QString FallbackText(DataText id) {
             return QStringLiteral("Values of the file, not of the ECU");
         case DataText::NotInFile:
             return QStringLiteral("not in the file");
+        case DataText::StoreAskCalibration:
+            return QStringLiteral(
+                "The calibration's result is in the ECU's working memory only: its next reset "
+                "loses it. Store it in the ECU now?");
         case DataText::AskWritePending:
             return QStringLiteral(
                 "A configuration was loaded while offline and has not been written to the ECU. "

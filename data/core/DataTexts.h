@@ -32,8 +32,9 @@ enum class DataText : int {
     FileValuesShown = 16,  // status bar cell: the values shown are the file's
     AskWritePending = 17,  // question when the ECU is back
     NotInFile = 18,        // comparison: what a partial file does not hold
+    StoreAskCalibration = 19,  // question at the end of an automatic calibration
 };
-inline constexpr int kDataTextCount = 19;
+inline constexpr int kDataTextCount = 20;
 
 // The dictionary the data layer reads its texts from (may be null).
 void SetDataDictionary(const ClsLingue* dictionary);

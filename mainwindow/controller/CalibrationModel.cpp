@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/EventService.h"
+#include "common/Helpers.h"
+#include "common/Prompts.h"
+#include "data/core/DataTexts.h"
 #include "mainwindow/controller/MainController.h"
 
 namespace gascal {
@@ -23,6 +27,17 @@ CalibrationModel::CalibrationModel(Calibration& calibration, MainController& con
             emit waitCursor(gasWait_);
         }
         startEnabled_ = cal_.StartEnabled();
+        // From the result straight back to idle: the result was kept (an
+        // abort passes through its own state first). The offer comes once
+        // the calibration has stopped, between its ticks.
+        const CalState now = cal_.State();
+        if (now == CalState::Idle && lastState_ == CalState::End && cal_.NotRestored() == 0)
+            offerStore_ = true;
+        if (offerStore_ && !cal_.Running()) {
+            offerStore_ = false;
+            Events().Post(MicroSeconds(), [this] { OfferStore(); });
+        }
+        if (now != lastState_) lastState_ = now;
         emit changed();
     });
     connect(&controller_, &MainController::languageChanged, this, [this] {
@@ -36,6 +51,12 @@ CalibrationModel::~CalibrationModel() = default;
 
 QString CalibrationModel::Text(CalText t) const {
     return cal_.Texts().value(static_cast<int>(t));
+}
+
+void CalibrationModel::OfferStore() {
+    if (cal_.Running() || !controller_.Unstored()) return;
+    if (UserPrompts().AskYesNo(gascal::Text(DataText::StoreAskCalibration), AppTitle()))
+        controller_.MnuFileStore_Click();
 }
 
 void CalibrationModel::RefreshButtons() {

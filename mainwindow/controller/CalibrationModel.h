@@ -82,8 +82,15 @@ class CalibrationModel : public QObject {
         return cal_.BlinkPhase() ? BlinkColour::Yellow : BlinkColour::Black;
     }
 
+    // A calibration that ended with its result kept: the fitter is offered
+    // to store the result in the ECU's flash (asked between the
+    // calibration's steps, never inside one).
+    void OfferStore();
+
     Calibration& cal_;
     MainController& controller_;
+    CalState lastState_ = CalState::Idle;
+    bool offerStore_ = false;
     bool gasWait_ = false;
     bool startEnabled_ = false;
 };

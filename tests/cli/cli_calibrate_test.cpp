@@ -71,6 +71,29 @@ TEST(CliCalibrate, ACalibrationPrintsItsStepsEntriesResultAndModel) {
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
 }
 
+// The result is in the ECU's working memory: without --save a reset would
+// lose it (and it says so); --save stores it in flash.
+TEST(CliCalibrate, SaveStoresTheResultInFlash) {
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save ? "--save" : "no --save");
+        Installation inst;
+        auto ecu = RunningCar();
+        const auto flashBefore = ecu->Saved().table;
+        QStringList args{"--sim", "calibrate", "--yes"};
+        if (save) args << "--save";
+        const Result r = RunVirtual(args, ecu, inst);
+        ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+        ASSERT_NE(ecu->Working().table, flashBefore);
+        if (save) {
+            EXPECT_EQ(ecu->Saved().table, ecu->Working().table);
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Stored in the ECU's flash."))) << r.err.toStdString();
+        } else {
+            EXPECT_EQ(ecu->Saved().table, flashBefore);
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Not stored in the ECU's flash"))) << r.err.toStdString();
+        }
+    }
+}
+
 TEST(CliCalibrate, CtrlCAbortsAndPutsEverythingBack) {
     Installation inst;
     auto ecu = RunningCar();

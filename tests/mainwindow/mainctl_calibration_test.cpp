@@ -317,3 +317,45 @@ TEST(CalibrationTab, ClosingAtTheResultKeepsIt) {
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_FALSE(t.m.Running());
 }
+
+// A calibration that ends with its result kept offers to store it in the
+// ECU's flash: Yes stores the calibrated table, No leaves the flash as it was
+// (the ECU's next reset would lose the result). An aborted one asks nothing.
+TEST(CalibrationTab, TheKeptResultIsOfferedForTheEcusFlash) {
+    for (const BoxResult answer : {BoxResult::Yes, BoxResult::No}) {
+        SCOPED_TRACE(answer == BoxResult::Yes ? "Yes" : "No");
+        CalTab t;
+        ASSERT_TRUE(t.s.StartAndGoOnline());
+        const auto flashBefore = t.s.ecu->Saved().table;
+        t.m.CmdCalStart_Click();
+        ASSERT_TRUE(t.RunToEnd()) << t.m.Message().toStdString();
+        if (t.cal().State() == CalState::EndWithLimit) t.m.CmdCalStart_Click();
+        const size_t shown = t.s.prompts.shown.size();
+        t.s.prompts.answers.push_back(answer);
+        t.m.CmdCalStart_Click();
+        ASSERT_TRUE(t.s.RunUntil([&] { return !t.m.Running(); }, 30));
+        t.s.RunFor(3);
+        ASSERT_EQ(t.s.prompts.shown.size(), shown + 1);
+        EXPECT_TRUE(t.s.prompts.shown.back().text.contains(QStringLiteral("Store it")))
+            << t.s.prompts.shown.back().text.toStdString();
+        ASSERT_NE(t.s.ecu->Working().table, flashBefore);  // the calibration moved the table
+        if (answer == BoxResult::Yes) {
+            EXPECT_EQ(t.s.ecu->Saved().table, t.s.ecu->Working().table);
+            EXPECT_FALSE(t.s.ctl().Unstored());
+        } else {
+            EXPECT_EQ(t.s.ecu->Saved().table, flashBefore);
+            EXPECT_TRUE(t.s.ctl().Unstored());
+        }
+    }
+    // Aborted: everything is put back and nothing is offered.
+    CalTab t;
+    ASSERT_TRUE(t.s.StartAndGoOnline());
+    t.m.CmdCalStart_Click();
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.cal().Step() == 2; }, 300));
+    t.m.CmdCalCancel_Click();
+    t.m.CmdCalCancel_Click();
+    ASSERT_TRUE(t.s.RunUntil([&] { return !t.m.Running(); }, 120));
+    const size_t shown = t.s.prompts.shown.size();
+    t.s.RunFor(3);
+    EXPECT_EQ(t.s.prompts.shown.size(), shown);
+}
