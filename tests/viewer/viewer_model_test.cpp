@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <functional>
 
 #include "common/TextFile.h"
 #include "data/core/ParamImage.h"
@@ -506,6 +507,73 @@ TEST(ViewerFiles, TableFilesGiveSamplesAndTimeSteps) {
     EXPECT_EQ(s[2].GasTemp, 22);
     EXPECT_EQ(s[2].ReducerTemp, 62);
     EXPECT_DOUBLE_EQ(v.model->RecordingStartMs(), 0);
+}
+
+namespace {
+// Prompts that run `onBox` before answering a box.
+class PromptsWithAction : public ScriptedPrompts {
+  public:
+    std::function<void()> onBox;
+    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                         BoxButtons buttons) override {
+        if (onBox) onBox();
+        return ScriptedPrompts::MessageBox(text, title, icon, buttons);
+    }
+};
+}  // namespace
+
+TEST(ViewerFiles, AShortReadAsksRetryOrCancel) {
+    OfflineViewer v;
+    QByteArray table;
+    for (int i = 0; i < 40; ++i)
+        table += "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13 | 0\r\n";
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* procedure;
+        size_t samples;
+    } files[] = {{"run.vfl", LogOf(30), "CaricaLogRxTx_Err:", 30},
+                 {"table.txt", table, "LoadTableFile_Err:", 40}};
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const QString path = v.File(file.name);
+        ASSERT_TRUE(WriteBytes(path, file.bytes));
+        const auto read = [&](std::vector<ViewSample>& samples, LoadStats& st) {
+            // The file shrinks while the reader lets the window run.
+            ReadHooks hooks;
+            hooks.yield = [&] {
+                if (QFileInfo(path).size() == file.bytes.size())
+                    WriteBytes(path, file.bytes.left(file.bytes.size() / 2));
+            };
+            LogWindow w;
+            return QByteArray(file.procedure).startsWith("Carica")
+                       ? CaricaLogRxTx(path, 0, Scales(), w, samples, hooks, &st)
+                       : LoadTableFile(path, false, samples, hooks, &st);
+        };
+        // Retry reads the same short file again; Cancel gives up with nothing.
+        PromptsWithAction prompts;
+        ScopedPrompts scope(prompts);
+        prompts.answers = {BoxResult::Retry, BoxResult::Cancel};
+        std::vector<ViewSample> samples;
+        LoadStats st;
+        EXPECT_FALSE(read(samples, st));
+        EXPECT_TRUE(samples.empty());
+        EXPECT_TRUE(st.cancelled);
+        ASSERT_EQ(prompts.shown.size(), 2u);
+        for (const auto& box : prompts.shown) {
+            EXPECT_TRUE(box.text.contains(QLatin1String(file.procedure))) << box.text.toStdString();
+            EXPECT_EQ(box.buttons, BoxButtons::RetryCancel);
+        }
+        // The file whole again before Retry: every sample.
+        ASSERT_TRUE(WriteBytes(path, file.bytes));
+        prompts.shown.clear();
+        prompts.answers = {BoxResult::Retry};
+        prompts.onBox = [&] { WriteBytes(path, file.bytes); };
+        EXPECT_TRUE(read(samples, st));
+        EXPECT_EQ(prompts.shown.size(), 1u);
+        EXPECT_FALSE(st.cancelled);
+        EXPECT_EQ(samples.size(), file.samples);
+    }
 }
 
 // --- Cleaning

@@ -242,6 +242,91 @@ TEST(ViewerLive, NotSavingShowsTheLiveLogAndCancelledDialogsChangeNothing) {
     EXPECT_EQ(m.Samples().size(), 1u);
 }
 
+TEST(ViewerLive, RunIsRefusedWhileAFileIsRead) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(2);
+    v.prompts.answers.push_back(BoxResult::No);
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    const size_t inFile = m.Samples().size();
+    ASSERT_GE(inFile, 10u);
+    // Run clicked while the reload reads the live log: the reader lets the
+    // window's events run between lines.
+    bool clicked = false;
+    v.s.ev.Post(v.s.ev.MicroSeconds(), [&] {
+        ASSERT_TRUE(m.Busy());
+        m.OptRun_Click(0);
+        EXPECT_FALSE(m.RunMode());
+        EXPECT_FALSE(m.SampleTimer().Enabled());
+        clicked = true;
+    });
+    m.CmdReload_Click();
+    ASSERT_TRUE(clicked);
+    EXPECT_FALSE(m.RunMode());
+    // Only the file's samples, in the file's order.
+    EXPECT_EQ(m.Samples().size(), inFile);
+    for (size_t i = 1; i < m.Samples().size(); ++i)
+        EXPECT_GE(m.Samples()[i].SampleTimeMs, m.Samples()[i - 1].SampleTimeMs) << i;
+    // Once the file is read, Run starts a sweep.
+    m.OptRun_Click(0);
+    EXPECT_TRUE(m.RunMode());
+}
+
+TEST(ViewerLive, SavingOntoTheCurrentFileOrTheLiveLog) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(2);
+    const QString live = v.s.root + "/BIN/RxTx.TXT";
+    // Saved over the live log from the stop question: refused, nothing
+    // copied or cleaned, and the link's later lines reach the log.
+    QByteArray atStop;
+    v.prompts.onBox = [&] {
+        if (atStop.isEmpty()) atStop = ReadBytes(live);
+    };
+    v.prompts.answers.push_back(BoxResult::Yes);
+    v.prompts.files.push_back(live);
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    ASSERT_EQ(v.prompts.shown.size(), 2u);
+    EXPECT_TRUE(v.prompts.shown[1].text.startsWith(
+        QStringLiteral("The live log cannot be saved over; choose another name:")));
+    EXPECT_TRUE(m.IsLiveLog(m.CurrentFile()));
+    const size_t inLog = m.Samples().size();
+    EXPECT_GE(inLog, 10u);
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7A"));
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7B"));
+    const QByteArray after = ReadBytes(live);
+    EXPECT_TRUE(after.contains(" C 7A\"\r\n"));
+    EXPECT_TRUE(after.contains(" C 7B\"\r\n"));
+    // Nothing was cleaned out of it.
+    ASSERT_FALSE(atStop.isEmpty());
+    EXPECT_TRUE(after.startsWith(atStop));
+
+    // With the save button: the live log refused again, while a recording
+    // saved over itself is cleaned in place and stays the current file.
+    const QString rec = v.s.root + "/SAMPLES/again.vfl";
+    const struct {
+        QString target;
+        bool saved;
+    } cases[] = {{live, false}, {rec, true}, {rec, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.toStdString());
+        v.prompts.shown.clear();
+        v.prompts.files.push_back(c.target);
+        const QString before = m.CurrentFile();
+        EXPECT_EQ(m.SaveViewFile(), c.saved);
+        EXPECT_EQ(m.CurrentFile(), c.saved ? c.target : before);
+        EXPECT_EQ(v.prompts.shown.size(), c.saved ? 0u : 1u);
+    }
+    m.CmdReload_Click();
+    EXPECT_EQ(m.Samples().size(), inLog);
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7C"));
+    EXPECT_TRUE(ReadBytes(live).contains(" C 7C\"\r\n"));
+}
+
 TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
     LiveViewer v;
     v.Open();

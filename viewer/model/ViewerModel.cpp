@@ -63,9 +63,14 @@ ViewerTexts LoadViewerTexts(const EcuSession& session) {
         QStringLiteral("The file is not a log, a recording or a table text file:"),
         QStringLiteral("The file could not be written:"),
     };
+    // Texts kept after the channel names.
+    const QStringList later = {
+        QStringLiteral("The live log cannot be saved over; choose another name:"),
+    };
     QStringList fallbacks = english;
     for (int c = 0; c < kViewChannels; ++c)
         fallbacks << QString::fromLatin1(ChannelDef(c).nameText);
+    fallbacks << later;
     const QStringList t = session.SectionTexts(QStringLiteral("[FrmView]"), fallbacks);
     ViewerTexts v;
     int i = 0;
@@ -77,6 +82,7 @@ ViewerTexts LoadViewerTexts(const EcuSession& session) {
           &v.cursorHint, &v.delta,   &v.notRecognised, &v.notWritten})
         *s = t[i++];
     for (int c = 0; c < kViewChannels; ++c) v.names[static_cast<size_t>(c)] = t[i++];
+    v.liveLogTarget = t[i++];
     return v;
 }
 
@@ -161,7 +167,9 @@ void ViewerModel::StartLog() {
 
 void ViewerModel::OptRun_Click(int index) {
     if (index == 0) {
-        if (!runStopEnabled_ || runMode_) return;
+        // Not while a file is read: the reader would go on appending its
+        // samples to the sweep that the run has just emptied.
+        if (!runStopEnabled_ || runMode_ || busy_) return;
         EnterRunMode();
     } else {
         if (!runMode_) return;
@@ -396,6 +404,14 @@ bool ViewerModel::SaveViewFile() {
     // A name typed without an extension gets the recordings' one, so the
     // open dialog finds it again.
     if (QFileInfo(path).suffix().isEmpty()) path += QLatin1String(kRecordingSuffix);
+    // The link keeps the live log open for appending: a recording saved
+    // over it would be cleaned into a new file while the link goes on
+    // writing to the old one, and every later line would be lost.
+    if (IsLiveLog(path)) {
+        UserPrompts().MessageBox(texts_.liveLogTarget + QLatin1Char(' ') + path, texts_.view,
+                                 BoxIcon::Warning, BoxButtons::Ok);
+        return false;
+    }
     ShowLoading(texts_.saving);
     bool ok = true;
     if (!SameFilePath(path, currentFile_)) {

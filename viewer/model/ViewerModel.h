@@ -51,7 +51,7 @@ struct ViewerTexts {
     QString noCheck, saveLastData;
     QString up, down, zoomIn, zoomOut, injector, secDiv;
     QString cursorHint, delta;
-    QString notRecognised, notWritten;
+    QString notRecognised, notWritten, liveLogTarget;
     std::array<QString, kViewChannels> names;  // channel name and unit
 };
 ViewerTexts LoadViewerTexts(const EcuSession& session);
