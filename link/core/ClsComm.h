@@ -242,6 +242,9 @@ class ClsComm {
     }
     const QByteArray& OutBuffer() const { return outBuffer_; }
     const QByteArray& InBuffer() const { return inBuffer_; }
+    // An ECU answered on the port now open (cleared when the port closes):
+    // until then the port status never reads OK.
+    bool EcuAnswered() const { return ecuAnswered_; }
     bool WDogPresente() const { return wDogPresente_; }
     void SetWDogPresente(bool v) {
         wDogPresente_ = v;
@@ -457,6 +460,7 @@ class ClsComm {
     // was running and asleep while send-and-wait waited).
     double lastStepUs_ = 0;
     bool answerDecoded_ = false;
+    bool ecuAnswered_ = false;
     Timer* linkTimer_ = nullptr;
     // The last look for answer bytes found the port failing.
     bool inputCheckFailed_ = false;

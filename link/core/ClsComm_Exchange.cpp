@@ -205,6 +205,7 @@ void ClsComm::AnswerCheck() {
     switch (FrameByte(inBuffer_, ANSWER_STATUS_OFFSET)) {
         case ANSWER_STATUS_DONE:
             searchReport_.Answered();
+            ecuAnswered_ = true;
             DecodeAnswer();
             wDogPresente_ = false;
             numWDogSend_ = 0;
