@@ -100,7 +100,10 @@ namespace {
 // button face; a caption when the state has one.
 void SetBox(QCheckBox* box, bool ticked, const QString& caption = QString()) {
     if (!caption.isEmpty() && box->text() != caption) box->setText(caption);
-    if (box->isChecked() != ticked) box->setChecked(ticked);
+    // Out of the unknown state first, then no third state any more.
+    const Qt::CheckState want = ticked ? Qt::Checked : Qt::Unchecked;
+    if (box->checkState() != want) box->setCheckState(want);
+    if (box->isTristate()) box->setTristate(false);
     const QPalette& pal = box->parentWidget()->palette();
     Fill(box, ticked ? pal.shadow().color() : pal.button().color());
 }
@@ -173,6 +176,13 @@ void HeaderBar::ShowLive(LivePart part) {
             SetBox(ckbKey_, b.key);
             SetBox(ckbEv1_, b.ev1);
             SetBox(ckbEv2_, b.ev2);
+            if (!b.known) {
+                // Unknown: neither ticked nor unticked.
+                for (QCheckBox* box : {ckbKey_, ckbEv1_, ckbEv2_}) {
+                    box->setTristate(true);
+                    box->setCheckState(Qt::PartiallyChecked);
+                }
+            }
             if (b.fuel != BoxState::Unchanged) {
                 SetBox(ckbStatoAlim_, b.fuel == BoxState::Ticked, b.fuelCaption);
                 // White on the shadow for "GAS", cyan on the button face for "BNZ".
