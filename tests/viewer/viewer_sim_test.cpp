@@ -7,11 +7,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 #include "common/widgets/QtPrompts.h"
 #include "ecu/DirectRequests.h"
@@ -463,6 +465,52 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
             return !alive;
         },
         2));
+}
+
+// The viewer's dialogs come up over the viewer, and a name typed without an
+// extension gets the filter's.
+TEST(ViewerWindow, DialogsComeUpOverTheViewerAndNamesGetTheFiltersExtension) {
+    EXPECT_EQ(FilterSuffix(QString::fromLatin1(kSaveFilter)), "vfl");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("Mod Files (*.var)|*.var|")), "var");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("Map Files (*.map)|*.map|")), "map");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("All|*|")), "");
+
+    OfflineViewer v;
+    QWidget mainWindow;
+    QtPrompts qt(&mainWindow);  // the process's prompts, over the main window
+    ScopedPrompts scope(qt);
+    FrmView w(*v.session, *v.cycle);
+    w.show();
+    // Whatever dialog comes up: where it is, then "gui1" typed and saved.
+    QWidget* dialogParent = nullptr;
+    QString dialogKind;
+    const auto answerNextDialog = [&] {
+        QTimer::singleShot(0, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d) return;
+            dialogParent = d->parentWidget();
+            dialogKind = QString::fromLatin1(d->metaObject()->className());
+            if (auto* f = qobject_cast<QFileDialog*>(d)) {
+                f->selectFile(QStringLiteral("gui1"));
+                QMetaObject::invokeMethod(f, "accept");
+            } else {
+                d->close();
+            }
+        });
+    };
+    answerNextDialog();
+    ASSERT_TRUE(w.Model().SaveViewFile());
+    EXPECT_EQ(dialogKind, "QFileDialog");
+    EXPECT_EQ(dialogParent, &w);
+    EXPECT_TRUE(w.Model().CurrentFile().endsWith("/gui1.vfl"))
+        << w.Model().CurrentFile().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(w.Model().CurrentFile()));
+    // A message box of the viewer too ("NO CHECK!").
+    dialogParent = nullptr;
+    answerNextDialog();
+    for (int c = 0; c < kViewChannels; ++c) w.Model().ChkSignal_Click(c, false);
+    EXPECT_EQ(dialogKind, "QMessageBox");
+    EXPECT_EQ(dialogParent, &w);
 }
 
 TEST(ViewerWindow, TheSystemsFileFiltersReachTheQtDialogInItsForm) {
