@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "common/widgets/QtPrompts.h"
+#include "ecu/Captions.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/MainController.h"
@@ -327,6 +328,43 @@ TEST(ViewerLive, SavingOntoTheCurrentFileOrTheLiveLog) {
     EXPECT_EQ(m.Samples().size(), inLog);
     CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7C"));
     EXPECT_TRUE(ReadBytes(live).contains(" C 7C\"\r\n"));
+}
+
+// The two temperatures: the viewer names each sensor as the main window does
+// and shows the same value for the same sample; the settings file keeps its
+// keys.
+TEST(ViewerLive, TheTemperatureChannelsNameAndShowTheMainWindowsSensors) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(60);  // warm: the reducer well above the gas
+    const ViewSample& s = m.Samples().back();
+    const Mem1Fields& image = v.s.image().Mem1Block;
+    ASSERT_NE(image.GasTemp, image.ReducerTemp);
+    const struct {
+        int channel;
+        Cap caption;
+        int16_t value;
+    } cases[] = {{6, Cap::LblTempGas, image.GasTemp}, {7, Cap::LblTempVap, image.ReducerTemp}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channel);
+        EXPECT_EQ(m.Texts().names[static_cast<size_t>(c.channel)],
+                  v.s.ctl().CaptionText(c.caption));
+        EXPECT_EQ(ReadoutValue(s, c.channel, 0), c.value);
+    }
+    const LiveInputs in = v.s.live().CurrentInputs();
+    EXPECT_EQ(in.gasTemp, image.GasTemp);
+    EXPECT_EQ(in.reducerTemp, image.ReducerTemp);
+    // Italian too, and the settings file's keys unchanged.
+    v.s.ctl().MnuLngT_Click(1);
+    ViewerModel italian(v.s.tool(), v.s.cycle());
+    EXPECT_EQ(italian.Texts().names[6], v.s.ctl().CaptionText(Cap::LblTempGas));
+    EXPECT_EQ(italian.Texts().names[7], v.s.ctl().CaptionText(Cap::LblTempVap));
+    m.CmdReset_Click();  // the settings file is written
+    const QByteArray settings = ReadBytes(v.s.root + "/LNG/OsciConfig.ini");
+    EXPECT_TRUE(settings.contains("[Temp Inj]"));
+    EXPECT_TRUE(settings.contains("[Temp Gas]"));
+    v.s.ctl().MnuLngT_Click(0);
 }
 
 TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
