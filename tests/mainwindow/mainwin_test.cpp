@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -346,6 +348,39 @@ TEST(MainWin, OfflineTheKeyTheValvesAndTheEngineSpeedAreUnknown) {
     t.s.RunFor(2);
     EXPECT_EQ(key->checkState(), Qt::Checked);
     EXPECT_NE(t.w->RpmText(), "----");
+}
+
+// Both logos are fuel switches; the second is there when the installation
+// has its picture (LNG\img3.img).
+TEST(MainWin, TheSecondLogoIsAFuelSwitchTooWhenItsPictureIsInstalled) {
+    for (const bool installed : {false, true}) {
+        SCOPED_TRACE(installed);
+        SimSession s;
+        if (installed) {
+            QImage picture(60, 30, QImage::Format_RGB32);
+            picture.fill(Qt::darkBlue);
+            ASSERT_TRUE(picture.save(s.root + "/LNG/img3.img", "PNG"));
+        }
+        FrmKT540 w(*s.session);
+        w.show();
+        s.Start();
+        ASSERT_TRUE(
+            s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30));
+        auto* second = w.findChild<QWidget*>("ImgLogoS");
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(second->isVisible(), installed);
+        if (!installed) continue;
+        ASSERT_EQ(s.image().Mem1Block.KeyOn, 1);
+        EXPECT_FALSE(s.cycle().FuelChangeRequested());
+        const QPointF at(second->width() / 2.0, second->height() / 2.0);
+        QMouseEvent press(QEvent::MouseButtonPress, at, second->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, second->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(second, &press);
+        QApplication::sendEvent(second, &release);
+        EXPECT_TRUE(s.cycle().FuelChangeRequested());
+    }
 }
 
 TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {
