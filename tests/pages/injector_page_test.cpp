@@ -238,3 +238,32 @@ TEST(InjectorPage, ModesFollowTheSequencingOnPetrolAndOnGas) {
         EXPECT_EQ(EcuInjEnable(*t.s.ecu, 2), 2);
     }
 }
+
+// The live columns: "0" with the key off; the gas time only for an injector
+// on gas (3) or forced on gas (4) while the ECU is asked for gas.
+TEST(InjectorPage, LiveColumnsByKeyInjectorStateAndWorkMode) {
+    PageOnSim t;
+    ParamImage& image = t.s.image();
+    t.s.tool().LinkTimer().SetEnabled(false);
+    t.s.cycle().PollTimer().SetEnabled(false);
+    image.Mem1Block.PetrolInjTimes[1] = 3.0;
+    image.Mem1Block.GasInjTimes[1] = 0.52;
+    const struct {
+        int key, state, workMode;
+        const char *petrol, *gas;
+    } cases[] = {
+        {1, 3, 3, "3.00", "3.52"}, {1, 4, 3, "3.00", "3.52"}, {1, 1, 3, "3.00", "0"},
+        {1, 2, 3, "3.00", "0"},    {1, 0, 3, "3.00", "0"},    {1, 3, 0, "3.00", "0"},
+        {0, 3, 3, "0", "0"},       {0, 1, 0, "0", "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "key " << c.key << " state " << c.state << " mode " << c.workMode);
+        image.Mem1Block.KeyOn = static_cast<uint8_t>(c.key);
+        image.Mem3Block.InjEnable[1] = static_cast<uint8_t>(c.state);
+        image.Mem2Block.WorkMode = static_cast<uint8_t>(c.workMode);
+        t.page->ShowLiveTimes();
+        EXPECT_EQ(t.Box("TxtInjFuelPetrol", 1)->text(), Dec(c.petrol));
+        EXPECT_EQ(t.Box("TxtInjFuelGas", 1)->text(), Dec(c.gas));
+    }
+}

@@ -149,3 +149,27 @@ TEST(LevelPage, ValuesShownWithoutATypeOrWithAZeroScale) {
     EXPECT_TRUE(q.reserveBlinks);
     EXPECT_FALSE(q.filled[1] || q.filled[2] || q.filled[3]);
 }
+
+// The sensor type changed while the page is open (a parameter file, the
+// Configuration tab): the next tick fills the page again for the new type.
+TEST(LevelPage, AChangeOfSensorTypeFillsThePageAgain) {
+    LevelOnSim t(1);  // rising: bar 0 is threshold 1
+    LevelPageModel& m = t.page->Model();
+    ASSERT_EQ(m.LevelMode(), 0);
+    ASSERT_EQ(t.Bar(0)->value(), 260);
+    const QString risingCaption = t.page->findChild<QLabel*>("LblLevelType")->text();
+    const GasLevelTypeEntry* falling = t.s.scale().LevelAt(t.s.scale().LevelIndexByCode(2));
+    ASSERT_NE(falling, nullptr);
+    Mem3Fields& p = t.s.image().PendingEdits.Mem3Block;
+    p.LevelTypeCode = 2;
+    p.LevelThresholds = falling->Thresholds;
+    t.s.sched().StartWriteDelay(Block::Mem3);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.image().Mem3Block.LevelTypeCode == 2; }, 10));
+    t.page->Tick();
+    EXPECT_EQ(m.LevelMode(), 1);
+    EXPECT_EQ(m.ElementOfBar(0), 5);
+    EXPECT_EQ(t.Bar(0)->value(), 900);  // the falling type's threshold 5
+    EXPECT_EQ(t.Bar(4)->value(), 260);
+    EXPECT_NE(t.page->findChild<QLabel*>("LblLevelType")->text(), risingCaption);
+    EXPECT_EQ(t.page->findChild<QLabel*>("LblLevelType")->text(), m.TypeCaption());
+}
