@@ -344,7 +344,8 @@ TEST(MainWin, OfflineTheKeyTheValvesAndTheEngineSpeedAreUnknown) {
     EXPECT_EQ(t.w->RpmText(), "----");
     // Back online: live values again.
     t.s.ctl().MnuDevCom_Click(0);
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 60));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 60));
     t.s.RunFor(2);
     EXPECT_EQ(key->checkState(), Qt::Checked);
     EXPECT_NE(t.w->RpmText(), "----");
