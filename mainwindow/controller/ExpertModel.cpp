@@ -370,6 +370,11 @@ void ExpertModel::Form_Activate() {
         Show(c);
     }
     const PendingEditsRecord shown = session_.Image().Shown();
+    // The volumetric compensation is there only with an empty-gas mode
+    // other than 0 (the Configuration tab's "empty gas" list).
+    const bool volComp = shown.Mem3Block.EmptyGasMode != 0;
+    for (const ExpertControl c : {C::ChkAbilComp, C::CmbpressVolRef, C::CmbtempVolRef})
+        St(c).shown = volComp;
     ShowTimeWork(shown.Mem2Block.HoursCounter1, shown.Mem2Block.HoursCounter2);
     filling_ = false;
     emit busy(false);
