@@ -1,5 +1,6 @@
 #include "ecu/DirectRequests.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/EventService.h"
@@ -57,14 +58,25 @@ bool DirectRequests::Connect(double timeoutUs, const std::function<void(const QS
 
 bool DirectRequests::Try(const std::function<bool()>& request) {
     ClsComm& comm = session_.Comm();
-    for (int attempt = 0; attempt < kRequestAttempts; ++attempt) {
-        if (request()) return true;
-        if (comm.ComState() == COM_STOP) return false;
+    const double giveUpAt = giveUpUs_ > 0 ? MicroSeconds() + giveUpUs_ : 0;
+    // The link abandons an exchange still running at the give-up time.
+    const double before = comm.GiveUpAtUs();
+    comm.SetGiveUpAtUs(giveUpAt);
+    bool done = false;
+    for (int attempt = 0; attempt < kRequestAttempts && !done; ++attempt) {
+        if (giveUpAt > 0 && MicroSeconds() >= giveUpAt) break;
+        if (request()) {
+            done = true;
+            break;
+        }
+        if (comm.ComState() == COM_STOP) break;
         // After a link error the supervision reopens the port; wait for it.
-        const double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
+        double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
+        if (giveUpAt > 0) until = std::min(until, giveUpAt);
         while (comm.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(kReopenPollUs);
     }
-    return false;
+    comm.SetGiveUpAtUs(before);
+    return done;
 }
 
 bool DirectRequests::ReadBlock(int n) {

@@ -39,8 +39,11 @@ public:
     // answered within the time.
     bool Connect(double timeoutUs, const std::function<void(const QString&)>& searching = {});
 
-    // One request with the window's three attempts.
+    // One request with the window's three attempts; with a give-up time
+    // set, no longer than that from its start (the attempts and the link's
+    // own resends included).
     bool Try(const std::function<bool()>& request);
+    void SetGiveUpAfter(double us) { giveUpUs_ = us; }
     bool ReadBlock(int n);
     // Blocks 2 and 3, and 5 when the ECU has it.
     bool ReadSettings();
@@ -71,6 +74,7 @@ public:
 
 private:
     EcuSession& session_;
+    double giveUpUs_ = 0;  // 0: the attempts alone decide
 };
 
 }  // namespace gascal

@@ -84,9 +84,11 @@ void ModelEditor::RepeatStep() {
 }
 
 void ModelEditor::Release() {
-    const bool wasHeld = held_;
+    // A press that did nothing (no point selected) holds nothing: its
+    // release has no edit to send.
+    if (!held_) return;
     held_ = false;
-    if (wasHeld) Commit(beforePress_);
+    Commit(beforePress_);
     Notify(tableToWrite_);
 }
 

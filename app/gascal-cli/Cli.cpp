@@ -355,6 +355,9 @@ void CliSession::StartUp() {
     provider_ = MakeMachinePortProvider(simProvider_.get());
     ecu_ = std::make_unique<EcuSession>(InstallDir(), provider_.get());
     direct_ = std::make_unique<DirectRequests>(*ecu_);
+    // An ECU that stops answering is given up after the time-out, as one
+    // that never answered.
+    direct_->SetGiveUpAfter(o_.timeoutS * 1e6);
     const ClsLingue& lingue = ecu_->Lingue();
     int language = o_.lang >= 0 ? o_.lang : std::max(0, lingue.IdLingua());
     if (language > lingue.UboundLingue() && lingue.UboundLingue() >= 0) {

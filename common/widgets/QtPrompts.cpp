@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 
 namespace gascal {
@@ -61,6 +62,13 @@ QString QtFileFilter(const QString& filter) {
     return out.join(QStringLiteral(";;"));
 }
 
+QString FilterSuffix(const QString& filter) {
+    // The first pattern of the form "*.ext" in the filter's patterns.
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9_]+)"));
+    const QRegularExpressionMatch m = pattern.match(filter);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
 QString QtPrompts::OpenFile(const FileDialogRequest& req) {
     return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder, QtFileFilter(req.filter));
 }
@@ -68,9 +76,36 @@ QString QtPrompts::OpenFile(const FileDialogRequest& req) {
 QString QtPrompts::SaveFile(const FileDialogRequest& req) {
     QString start = req.startFolder;
     if (!req.defaultName.isEmpty()) start += QLatin1Char('/') + req.defaultName;
-    QFileDialog::Options opts;
-    if (!req.overwritePrompt) opts |= QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(parent_, req.title, start, QtFileFilter(req.filter), nullptr, opts);
+    QFileDialog dialog(parent_, req.title, start, QtFileFilter(req.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!req.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // A name typed without an extension gets the filter's, before the
+    // dialog asks about overwriting ("gui1" is saved as "gui1.var").
+    dialog.setDefaultSuffix(FilterSuffix(req.filter));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+WindowPrompts::WindowPrompts(QWidget* window)
+    : window_(window), base_(&UserPrompts()), own_(window) {}
+
+Prompts& WindowPrompts::Target() {
+    if (dynamic_cast<QtPrompts*>(base_)) return own_;
+    return *base_;
+}
+
+BoxResult WindowPrompts::MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                                    BoxButtons buttons) {
+    return Target().MessageBox(text, title, icon, buttons);
+}
+
+QString WindowPrompts::OpenFile(const FileDialogRequest& req) {
+    return Target().OpenFile(req);
+}
+
+QString WindowPrompts::SaveFile(const FileDialogRequest& req) {
+    return Target().SaveFile(req);
 }
 
 void CentreWindow(QWidget* window) {

@@ -21,9 +21,31 @@ private:
     QWidget* parent_;
 };
 
+// The prompts of one window: the process's prompts as they were when the
+// window was made, with the Qt dialogs over `window` instead of the main
+// window (which they would bring up over the window the fitter works in).
+class WindowPrompts : public Prompts {
+  public:
+    explicit WindowPrompts(QWidget* window);
+    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                         BoxButtons buttons) override;
+    QString OpenFile(const FileDialogRequest& req) override;
+    QString SaveFile(const FileDialogRequest& req) override;
+    // The prompts the window's questions go to.
+    Prompts& Target();
+
+  private:
+    QWidget* window_;
+    Prompts* base_;
+    QtPrompts own_;
+};
+
 // A file filter of the system's form ("Mod Files (*.var)|*.var|") as the Qt
 // file dialog takes it ("Mod Files (*.var)"); a filter without bars is kept.
 QString QtFileFilter(const QString& filter);
+// The extension a saved name takes when typed without one: that of the
+// filter's first "*.ext" pattern ("var" for "Mod Files (*.var)|*.var|").
+QString FilterSuffix(const QString& filter);
 
 // Screen twips are converted at 15 twips a pixel (96 dots an inch).
 constexpr int TwipsPerPixel = 15;

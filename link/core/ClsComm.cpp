@@ -160,6 +160,7 @@ bool ClsComm::SetComm() {
 }
 
 bool ClsComm::CloseComPort() {
+    ecuAnswered_ = false;
     if (usbCom_ == 1) {
         if (lngHand_ != 0) {
             if (usbPort_) ftStatus_ = static_cast<int32_t>(usbPort_->Close());

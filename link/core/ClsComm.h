@@ -81,6 +81,8 @@ constexpr double SEND_READY_TIMEOUT_USEC = 500000;
 // A port that cannot tell when input arrives (the USB cable) is looked at
 // this often while the bytes of an answer are awaited.
 constexpr double INPUT_POLL_USEC = 5000;
+// How often a port whose input check failed is looked at again.
+constexpr double FAILED_PORT_POLL_USEC = 20000;
 constexpr double REOPEN_PAUSE_USEC = 400000;
 constexpr double SEARCH_NEXT_PAUSE_USEC = 200000;
 constexpr double FLASH_END_STEP_USEC = 2000000;
@@ -245,7 +247,14 @@ class ClsComm {
     // write carried, which chunk a table read asked for).
     const QByteArray& AnsweredRequest() const { return answeredRequest_; }
     const QByteArray& InBuffer() const { return inBuffer_; }
+    // An ECU answered on the port now open (cleared when the port closes):
+    // until then the port status never reads OK.
+    bool EcuAnswered() const { return ecuAnswered_; }
     bool WDogPresente() const { return wDogPresente_; }
+    // An exchange of SendAndWait still running at this time is given up as
+    // after its last resend (0: none).
+    double GiveUpAtUs() const { return giveUpAtUs_; }
+    void SetGiveUpAtUs(double us) { giveUpAtUs_ = us; }
     void SetWDogPresente(bool v) {
         wDogPresente_ = v;
         WakeLinkTimer();
@@ -461,6 +470,8 @@ class ClsComm {
     // was running and asleep while send-and-wait waited).
     double lastStepUs_ = 0;
     bool answerDecoded_ = false;
+    bool ecuAnswered_ = false;
+    double giveUpAtUs_ = 0;
     Timer* linkTimer_ = nullptr;
     // The last look for answer bytes found the port failing.
     bool inputCheckFailed_ = false;

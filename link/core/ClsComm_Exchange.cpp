@@ -131,6 +131,10 @@ bool ClsComm::ReciveMsg() {
         }
         CommLog().WriteLogRxTx(QStringLiteral("R "), BytesToHex(inBuffer_));
     }
+    // A port that fails is looked at again after the poll time, not on
+    // every tick of the link timer: a pulled cable would keep the process
+    // busy for all of the exchange's resends.
+    if (inputCheckFailed_) readNotBefore_ = MicroSeconds() + FAILED_PORT_POLL_USEC;
     // The cable's status is turned into the serial convention: -1 success.
     if (usb) ftStatus_ = ftStatus_ == PORT_OK ? -1 : 0;
     if (ftStatus_ == 0)
@@ -205,6 +209,7 @@ void ClsComm::AnswerCheck() {
     switch (FrameByte(inBuffer_, ANSWER_STATUS_OFFSET)) {
         case ANSWER_STATUS_DONE:
             searchReport_.Answered();
+            ecuAnswered_ = true;
             DecodeAnswer();
             wDogPresente_ = false;
             numWDogSend_ = 0;
@@ -243,7 +248,14 @@ bool ClsComm::SendAndWait(const QByteArray& msg) {
     if (!SendMsg(msg)) return false;
     while (!answerDecoded_ && (comState_ == COM_WAIT_ANSWER || comState_ == COM_SENDING)) {
         const double now = MicroSeconds();
+        if (giveUpAtUs_ > 0 && now >= giveUpAtUs_) {
+            // Given up: the port is closed and opened again, as after the
+            // last resend.
+            ComStateTo(COM_REOPEN);
+            return false;
+        }
         double until = now + kStalledLinkTimerUsec;
+        if (giveUpAtUs_ > 0) until = std::min(until, giveUpAtUs_);
         if (LinkTimerRunning()) {
             // The link timer completes the exchange, and wakes for the answer.
             lastStepUs_ = now;

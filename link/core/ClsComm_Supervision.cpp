@@ -183,7 +183,7 @@ double ClsComm::NextDueUs() {
         case COM_WAIT_ANSWER: {
             if (!CkWDogSend() || CtrlEndRecive()) return now;
             if (now < readNotBefore_) return std::min(readNotBefore_, answerDeadline_);
-            // While the port fails, every tick logs it, as it always did.
+            // While the port fails, every look logs it, as it always did.
             if (inputCheckFailed_) return now;
             double due = answerDeadline_;
             Port* port = ActivePort();

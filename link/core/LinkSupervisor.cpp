@@ -170,7 +170,14 @@ void LinkSupervisor::ShowSearchCell() {
 
 void LinkSupervisor::AggiornaStatoCom() {
     StatusCell c1 = cell1_;
-    switch (comm_.ComState()) {
+    uint8_t state = comm_.ComState();
+    // While no ECU has answered on the port (a search, a port that stays
+    // silent) the exchanges are attempts: the cell reads as the port's
+    // opening, never OK.
+    if (!comm_.EcuAnswered() &&
+        (state == COM_IDLE || state == COM_SENDING || state == COM_WAIT_ANSWER))
+        state = COM_OPEN;
+    switch (state) {
         case COM_REOPEN:
             c1 = {QStringLiteral("COM CLOSED"), COLOR_RED, COLOR_WHITE};
             break;

@@ -5,6 +5,7 @@
 
 #include "common/Helpers.h"
 #include "common/Prompts.h"
+#include "data/core/MicroInjection.h"
 #include "data/core/ParamFields.h"
 #include "data/core/ScaleConfig.h"
 #include "ecu/EcuSession.h"
@@ -91,10 +92,10 @@ constexpr double kRpmHighFirst = 600, kRpmHighLast = 1500;
 constexpr double kRpmLowFirst = 500, kRpmLowLast = 1400;
 constexpr double kRpmStep = 100;
 // Micro-injection: 0.6 to 3.0 ms in steps of 0.1 ms, step numbers 1 to 25.
-constexpr double kBadBitFirstMs = 0.6, kBadBitLastMs = 3.0, kBadBitStepMs = 0.1;
-constexpr int kBadBitSteps = 25;
-static_assert(kBadBitFirstMs + (kBadBitSteps - 1) * kBadBitStepMs > kBadBitLastMs - 1e-9 &&
-                  kBadBitFirstMs + (kBadBitSteps - 1) * kBadBitStepMs < kBadBitLastMs + 1e-9,
+constexpr double kBadBitLastMs = 3.0;
+constexpr int kBadBitSteps = kBadBitLastStep - kBadBitFirstStep + 1;
+static_assert(BadBitStepMs(kBadBitLastStep) > kBadBitLastMs - 1e-9 &&
+                  BadBitStepMs(kBadBitLastStep) < kBadBitLastMs + 1e-9,
               "the bad-bit list runs from its first to its last time");
 const char* const kTempSensors[] = {"10 Kohm", "4.7 Kohm"};
 const char* const kMapSensors[] = {"5 bar", "1 bar", "Abs 4 bar"};
@@ -278,7 +279,7 @@ void ExpertModel::BuildLists() {
         Texts({session_.Caption(Cap::EmptyGasPetrol), session_.Caption(Cap::EmptyGasCompensate)});
     EntryList badBit;
     for (int i = 0; i < kBadBitSteps; ++i) {
-        const double ms = kBadBitFirstMs + i * kBadBitStepMs;
+        const double ms = BadBitStepMs(kBadBitFirstStep + i);
         badBit.push_back({OneDecimal(ms), ms, 0});
     }
     St(C::CmbBadBit).items = badBit;
@@ -318,7 +319,9 @@ void ExpertModel::Show(ExpertControl c) {
             s.selected = v >= 0 && v <= 2 ? static_cast<int>(v) : -1;
             break;
         case C::CmbBadBit:
-            s.selected = v >= 1 && v <= kBadBitSteps ? static_cast<int>(v) - 1 : -1;
+            s.selected = v >= kBadBitFirstStep && v <= kBadBitLastStep
+                             ? static_cast<int>(v) - kBadBitFirstStep
+                             : -1;
             break;
         case C::CmbSafetyCar:
             s.selected = v != 0 ? 1 : 0;
@@ -367,6 +370,11 @@ void ExpertModel::Form_Activate() {
         Show(c);
     }
     const PendingEditsRecord shown = session_.Image().Shown();
+    // The volumetric compensation is there only with an empty-gas mode
+    // other than 0 (the Configuration tab's "empty gas" list).
+    const bool volComp = shown.Mem3Block.EmptyGasMode != 0;
+    for (const ExpertControl c : {C::ChkAbilComp, C::CmbpressVolRef, C::CmbtempVolRef})
+        St(c).shown = volComp;
     ShowTimeWork(shown.Mem2Block.HoursCounter1, shown.Mem2Block.HoursCounter2);
     filling_ = false;
     emit busy(false);
@@ -381,8 +389,7 @@ void ExpertModel::ListPicked(ExpertControl c, int index) {
     if (index < 0 || index >= static_cast<int>(s.items.size())) return;
     const ListEntry& item = s.items[static_cast<size_t>(index)];
     double value = item.value;
-    if (c == C::CmbBadBit)
-        value = std::nearbyint((item.value * 1000 - kBadBitFirstMs * 1000) / 100) + 1;
+    if (c == C::CmbBadBit) value = BadBitStepOfMs(item.value);
     if (!Store(c, value, item.text)) {
         Show(c);
         emit controlChanged(c);

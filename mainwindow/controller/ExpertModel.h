@@ -76,6 +76,7 @@ const ExpertControlInfo& ExpertControlSpec(ExpertControl c);
 // What a control shows.
 struct ExpertControlState {
     bool enabled = true;  // false: a block-5 field on an ECU whose firmware has no block 5
+    bool shown = true;    // false: volumetric compensation while the empty-gas mode is 0
     bool checked = false;
     EntryList items;
     int selected = -1;

@@ -109,7 +109,15 @@ void LiveDisplay::UpdateMarks(const LiveInputs& in) {
     calInjTgText = injTimeGasText;
 }
 
+void LiveDisplay::ShowUnknown() {
+    rpmShown_ = 0;
+    rpmText = QStringLiteral("----");
+    boxes.known = false;
+    boxes.key = boxes.ev1 = boxes.ev2 = false;
+}
+
 void LiveDisplay::UpdateStatus(const LiveInputs& in, bool autoTuning) {
+    boxes.known = true;
     boxes.key = in.keyOn;
     boxes.ev1 = in.valve1Open;
     boxes.ev2 = in.valve2Open;

@@ -63,6 +63,7 @@ struct BarRanges {
 enum class BoxState { Unchanged, Ticked, Unticked };
 
 struct StatusBoxes {
+    bool known = true;  // false: no ECU answers, key and valves are unknown
     bool key = false;
     bool ev1 = false;
     bool ev2 = false;
@@ -83,6 +84,9 @@ public:
     void UpdateMarks(const LiveInputs& in);
     // Div24 slot: status boxes, pressures, acquisition speed window.
     void UpdateStatus(const LiveInputs& in, bool autoTuning);
+    // No ECU answers (offline, searching, not yet accepted): the engine
+    // speed, the key and the valves are unknown, not the last values read.
+    void ShowUnknown();
     void UpdateConnectionTime(double seconds);
     // Div54 slot: temperatures and supply voltage.
     void UpdateTemperatures(const LiveInputs& in);
@@ -93,7 +97,7 @@ public:
     static QStringList InjectorListEntries(int numCylinders);
 
     // Results shown by the window.
-    QString rpmText = QStringLiteral("0000");
+    QString rpmText = QStringLiteral("0000");  // "----" while unknown
     std::array<int, kMaxInjectors> petBar{};  // bar values, hundredths of ms
     std::array<int, kMaxInjectors> gasBar{};
     QString injTimePetText, injTimeGasText;

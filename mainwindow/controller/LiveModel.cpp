@@ -26,6 +26,17 @@ LiveModel::LiveModel(EcuSession& session, PollingCycle& cycle) : session_(sessio
         display_.UpdateConnectionTime(session_.Comm().TimeCom() / 1000.0);
         emit changed(LivePart::Status);
     });
+    // Without an ECU the slots do not run: what they showed last is not
+    // live any more.
+    cycle_.OnTickStart([this] {
+        const bool online = cycle_.Online();
+        if (online == shownOnline_) return;
+        shownOnline_ = online;
+        if (online) return;
+        display_.ShowUnknown();
+        emit changed(LivePart::RpmAndInj);
+        emit changed(LivePart::Status);
+    });
     cycle_.OnSlot(Slot::Div54, [this] {
         display_.UpdateTemperatures(CurrentInputs());
         emit changed(LivePart::Temperatures);
@@ -33,7 +44,11 @@ LiveModel::LiveModel(EcuSession& session, PollingCycle& cycle) : session_(sessio
 }
 
 void LiveModel::ShowInjectors(int n) {
-    injectors_ = std::clamp(n, 0, kMaxInjectors);
+    // Only a new count lays the controls out again: each settings refresh
+    // passes the count, and the injector the fitter picked stays picked.
+    n = std::clamp(n, 0, kMaxInjectors);
+    if (n == injectors_) return;
+    injectors_ = n;
     display_.SetSelectedInjector(0);
     emit injectorsChanged(injectors_);
 }

@@ -26,7 +26,7 @@ public:
     // CmbInj_Click: the injector whose times the boxes show (0 "Inj_##").
     void SelectInjector(int listIndex) { display_.SetSelectedInjector(listIndex); }
     // IstanzaInj: the injector controls for n cylinders (the list goes back
-    // to "Inj_##").
+    // to "Inj_##"); a count that did not change leaves them as they are.
     void ShowInjectors(int n);
     int Injectors() const { return injectors_; }
 
@@ -41,6 +41,7 @@ private:
     PollingCycle& cycle_;
     LiveDisplay display_;
     int injectors_ = -1;
+    bool shownOnline_ = true;  // the display was last updated with the ECU answering
 };
 
 }  // namespace gascal

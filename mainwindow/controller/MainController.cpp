@@ -183,6 +183,7 @@ void MainController::ShowConfigState() {
 }
 
 void MainController::SetWindowCaption(const QString& path) {
+    captionPath_ = path;
     QString c = ProductTitle() + QStringLiteral(" - ") + QString::fromLatin1(kSoftwareVersionText);
     if (!path.isEmpty()) c += QStringLiteral(" - [") + path + QStringLiteral("]");
     emit captionChanged(c);
@@ -331,7 +332,8 @@ void MainController::MnuViewTab_Click(int menuEntry) {
     if (menuEntry < 0 || menuEntry > 4) return;
     const int tab = kTabOfEntry[menuEntry];
     emit tabSelected(tab);
-    CheckTab(tab);
+    // The window's tab change has checked the tab already.
+    if (currentTab_ != tab) CheckTab(tab);
 }
 
 void MainController::MnuLngT_Click(int language) {
@@ -344,7 +346,8 @@ void MainController::MnuLngT_Click(int language) {
     settings_.Refresh();
     cycle_.Errors().LoadDefinitions();
     if (ErrorsPresent()) ShowErrorButton();
-    SetWindowCaption(QString());
+    // The file loaded or saved last stays named in the caption.
+    SetWindowCaption(captionPath_);
 }
 
 void MainController::ToggleServiceView() {

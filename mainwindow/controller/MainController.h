@@ -138,6 +138,7 @@ private:
     QWidget* owner_ = nullptr;
     FrmInitModel frmInit_;
     int currentTab_ = TAB_GENERAL;
+    QString captionPath_;  // the parameter file the caption names
     int shownTick_ = -2;
     bool shownOffline_ = false;
     int searchMsgType_ = -1;

@@ -96,7 +96,7 @@ void SettingsModel::Refresh() {
     delayList_ = lists_.DelayTableFor(shown.SwitchTempRaw);
     const ScaleConfig& scale = session_.Scale();
     if (const auto* lt = scale.LambdaAt(scale.LambdaIndexByCode(shown.LambdaTypeCode)))
-        lambdaFactor_ = lt->Factor;
+        ApplyLambdaFactor(lt->Factor);
     const bool allowed = image.Mem2Block.VacuumAcqEnable != 0;
     if (!allowed) cycle_.SetAutoTuning(false);
     emit autoTuningShown(allowed, cycle_.AutoTuning());
@@ -192,13 +192,21 @@ void SettingsModel::CmbSwtchCilindri_Click(int index) {
     cycle_.Scheduler().StartWriteDelay(Block::Mem3);
 }
 
+void SettingsModel::ApplyLambdaFactor(double factor) {
+    // The chosen type's factor converts the lambda word from now on: the
+    // live voltage shown and the one the viewer's log records.
+    lambdaFactor_ = factor;
+    if (factor > 0) session_.Image().KLambda = factor;
+}
+
 void SettingsModel::CmbSwtchLambdaType_Click(int index) {
     GASCAL_IGNORE_WHILE_FILLING;
     const auto* e = At(lists_.lambda, index);
     if (!e) return;
     session_.Image().PendingEdits.Mem3Block.LambdaTypeCode = e->code;
     const ScaleConfig& scale = session_.Scale();
-    if (const auto* lt = scale.LambdaAt(scale.LambdaIndexByCode(e->code))) lambdaFactor_ = lt->Factor;
+    if (const auto* lt = scale.LambdaAt(scale.LambdaIndexByCode(e->code)))
+        ApplyLambdaFactor(lt->Factor);
     cycle_.Scheduler().StartWriteDelay(Block::Mem3);
 }
 
@@ -279,9 +287,10 @@ void SettingsModel::CmbShoRpm_Click(int index) {
     Mem5Fields& p = session_.Image().PendingEdits.Mem5Block;
     p.ShowRpmLow = lo;
     p.ShowRpmHigh = hi;
-    // The samples of both fuels were taken in the old window: they go.
-    cycle_.Scheduler().Post(Request::CancSmplGas);
-    cycle_.Scheduler().Post(Request::CancSmplBnz);
+    // The samples of both fuels were taken in the old window: they go, in
+    // the ECU and on the Map tab (points, markers, the map-changed flag).
+    cycle_.ClearMapSamples(MapFuel::Gas);
+    cycle_.ClearMapSamples(MapFuel::Petrol);
     cycle_.Scheduler().StartWriteDelay(Block::Mem5);
     emit busy(true);
     WaitMicroSeconds(kShoRpmWaitUs);

@@ -82,6 +82,7 @@ signals:
 private:
     void ShowSelectionAgain();
     QString Text(int entry) const;
+    void ApplyLambdaFactor(double factor);
 
     EcuSession& session_;
     PollingCycle& cycle_;

@@ -151,8 +151,10 @@ void FrmKT540::BuildTabs() {
         }
         tabs_->addTab(page, QString());
     }
-    connect(tabs_, &QTabWidget::tabBarClicked, this, [this](int i) {
-        if (i < 0) return;
+    // Every change of tab, by mouse, keyboard (Ctrl+Tab, the arrow keys) or
+    // the View menu, goes through the tab check.
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int i) {
+        if (i < 0 || i == ctl_.CurrentTab()) return;
         tabs_->setEnabled(false);
         ctl_.SstMain_Click(i);
         tabs_->setEnabled(true);

@@ -283,6 +283,7 @@ void FrmSetExpert::ShowControl(ExpertControl c) {
     if (!w) return;
     const ExpertControlState& s = model_.State(c);
     if (w->isEnabled() != s.enabled) w->setEnabled(s.enabled);
+    if (w->isHidden() == s.shown) w->setVisible(s.shown);
     if (auto* box = qobject_cast<QCheckBox*>(w)) {
         if (box->isChecked() != s.checked) box->setChecked(s.checked);
     } else if (auto* list = qobject_cast<QComboBox*>(w)) {

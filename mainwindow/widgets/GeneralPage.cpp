@@ -135,9 +135,7 @@ GeneralPage::GeneralPage(PageContext& context, QWidget* parent)
     // CmbInj_Click: the chosen injector's label is highlighted in yellow.
     connect(cmbInj_, &QComboBox::activated, this, [this](int idx) {
         live_.SelectInjector(idx);
-        for (int i = 0; i < 8; ++i)
-            Fill(lblInj_[static_cast<size_t>(i)],
-                 idx == i + 1 ? QColor(Qt::yellow) : palette().button().color());
+        HighlightInjector(idx);
     });
     h->addWidget(grpInj_, 3);
 
@@ -222,7 +220,14 @@ void GeneralPage::ShowInjectors(int n) {
     cmbInj_->clear();
     cmbInj_->addItems(LiveDisplay::InjectorListEntries(n));
     cmbInj_->setCurrentIndex(0);
+    HighlightInjector(0);
     ConfigureBars();
+}
+
+void GeneralPage::HighlightInjector(int listIndex) {
+    for (int i = 0; i < 8; ++i)
+        Fill(lblInj_[static_cast<size_t>(i)],
+             listIndex == i + 1 ? QColor(Qt::yellow) : palette().button().color());
 }
 
 void GeneralPage::ConfigureBars() {

@@ -34,6 +34,8 @@ private:
     void ApplyLanguage();
     void ShowLive(LivePart part);
     void ShowInjectors(int n);
+    // The label of the injector chosen in CmbInj in yellow (none for "Inj_##").
+    void HighlightInjector(int listIndex);
     void ConfigureBars();
 
     MainController& ctl_;

@@ -34,21 +34,24 @@ void FillButton(QPushButton* b, const QColor& c) {
 // The logo that doubles as the petrol/gas switch.
 class LogoSwitch : public QFrame {
 public:
-    LogoSwitch(QWidget* parent, std::function<void()> onRelease)
-        : QFrame(parent), onRelease_(std::move(onRelease)) {
-        setObjectName(QStringLiteral("ImgLogo"));
-        setFrameShape(QFrame::Panel);
-        setFrameShadow(QFrame::Plain);
-        setMinimumSize(150, 44);
-        setCursor(Qt::PointingHandCursor);
-        const QString img = SystemPath(QStringLiteral("\\LNG\\img2.img"));
-        if (FileExists(img)) pixmap_.load(img);
-    }
-    void SetGas(bool gas) {
-        if (gas != gas_) {
-            gas_ = gas;
-            update();
-        }
+  // `name` ImgLogo or ImgLogoS, `image` the picture of the installation's
+  // LNG folder ("img2.img", "img3.img").
+  LogoSwitch(QWidget* parent, const char* name, const char* image, std::function<void()> onRelease)
+      : QFrame(parent), onRelease_(std::move(onRelease)) {
+      setObjectName(QString::fromLatin1(name));
+      setFrameShape(QFrame::Panel);
+      setFrameShadow(QFrame::Plain);
+      setMinimumSize(150, 44);
+      setCursor(Qt::PointingHandCursor);
+      const QString img = SystemPath(QStringLiteral("\\LNG\\") + QLatin1String(image));
+      if (FileExists(img)) pixmap_.load(img);
+  }
+  bool HasPicture() const { return !pixmap_.isNull(); }
+  void SetGas(bool gas) {
+      if (gas != gas_) {
+          gas_ = gas;
+          update();
+      }
     }
 
 protected:
@@ -100,7 +103,10 @@ namespace {
 // button face; a caption when the state has one.
 void SetBox(QCheckBox* box, bool ticked, const QString& caption = QString()) {
     if (!caption.isEmpty() && box->text() != caption) box->setText(caption);
-    if (box->isChecked() != ticked) box->setChecked(ticked);
+    // Out of the unknown state first, then no third state any more.
+    const Qt::CheckState want = ticked ? Qt::Checked : Qt::Unchecked;
+    if (box->checkState() != want) box->setCheckState(want);
+    if (box->isTristate()) box->setTristate(false);
     const QPalette& pal = box->parentWidget()->palette();
     Fill(box, ticked ? pal.shadow().color() : pal.button().color());
 }
@@ -111,8 +117,13 @@ HeaderBar::HeaderBar(MainController& controller, LiveModel& live, const ScaleCon
     : QWidget(parent), ctl_(controller), live_(live) {
     auto* h = new QHBoxLayout(this);
     h->setContentsMargins(0, 0, 0, 0);
-    imgLogo_ = new LogoSwitch(this, [this] { ctl_.ImgLogo_MouseUp(); });
+    imgLogo_ = new LogoSwitch(this, "ImgLogo", "img2.img", [this] { ctl_.ImgLogo_MouseUp(); });
     h->addWidget(imgLogo_);
+    // The second logo is a fuel switch too; it is there when the
+    // installation has its picture.
+    imgLogoS_ = new LogoSwitch(this, "ImgLogoS", "img3.img", [this] { ctl_.ImgLogo_MouseUp(); });
+    imgLogoS_->setVisible(imgLogoS_->HasPicture());
+    h->addWidget(imgLogoS_);
     ckbKey_ = StatusBox(this, "CkbKey", QStringLiteral("KEY"));
     ckbEv1_ = StatusBox(this, "CkbeV_01", QStringLiteral("EV 1"));
     ckbEv2_ = StatusBox(this, "CkbeV_02", QStringLiteral("EV 2"));
@@ -167,12 +178,20 @@ void HeaderBar::ShowLive(LivePart part) {
             break;
         case LivePart::LambdaAndMarks:
             imgLogo_->SetGas(d.runningOnGas);
+            imgLogoS_->SetGas(d.runningOnGas);
             break;
         case LivePart::Status: {
             const StatusBoxes& b = d.boxes;
             SetBox(ckbKey_, b.key);
             SetBox(ckbEv1_, b.ev1);
             SetBox(ckbEv2_, b.ev2);
+            if (!b.known) {
+                // Unknown: neither ticked nor unticked.
+                for (QCheckBox* box : {ckbKey_, ckbEv1_, ckbEv2_}) {
+                    box->setTristate(true);
+                    box->setCheckState(Qt::PartiallyChecked);
+                }
+            }
             if (b.fuel != BoxState::Unchanged) {
                 SetBox(ckbStatoAlim_, b.fuel == BoxState::Ticked, b.fuelCaption);
                 // White on the shadow for "GAS", cyan on the button face for "BNZ".

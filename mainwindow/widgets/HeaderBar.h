@@ -37,6 +37,7 @@ private:
     MainController& ctl_;
     LiveModel& live_;
     LogoSwitch* imgLogo_ = nullptr;
+    LogoSwitch* imgLogoS_ = nullptr;
     QCheckBox* ckbKey_ = nullptr;
     QCheckBox* ckbEv1_ = nullptr;
     QCheckBox* ckbEv2_ = nullptr;

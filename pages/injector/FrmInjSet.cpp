@@ -22,8 +22,7 @@
 namespace gascal {
 
 namespace {
-constexpr int kLiveMs = 200;          // the live times' refresh
-constexpr int kSensitivityMax = 32;   // slider range (BadBitStep bytes)
+constexpr int kLiveMs = 200;  // the live times' refresh
 
 const WindowRegistration kOpenFrmInjSet("FrmInjSet", [](WindowContext& c) {
     // One page at a time: a second click brings the open one forward.
@@ -109,9 +108,7 @@ FrmInjSet::FrmInjSet(EcuSession& session, PollingCycle& cycle, QWidget* parent)
     auto* sens = new QHBoxLayout;
     sldBadBit_ = new QSlider(Qt::Horizontal, this);
     sldBadBit_->setObjectName(QStringLiteral("SldBadBit"));
-    sldBadBit_->setRange(1, kSensitivityMax);
-    sldBadBit_->setValue(model_.Sensitivity());
-    lblBadBit_ = new QLabel(model_.SensitivityText(model_.Sensitivity()), this);
+    lblBadBit_ = new QLabel(this);
     lblBadBit_->setObjectName(QStringLiteral("LblBadBit2"));
     sens->addWidget(sldBadBit_, 1);
     sens->addWidget(lblBadBit_);
@@ -140,6 +137,13 @@ void FrmInjSet::showEvent(QShowEvent* e) {
     Refresh();
 }
 
+bool FrmInjSet::event(QEvent* e) {
+    // Brought back to the front: the modes and trims may have changed
+    // meanwhile (a parameter file loaded, the main window's lists).
+    if (e->type() == QEvent::WindowActivate) Refresh();
+    return QDialog::event(e);
+}
+
 bool FrmInjSet::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::FocusIn && model_.RequestPending() && !rows_.empty() &&
         qobject_cast<QComboBox*>(watched)) {
@@ -153,9 +157,20 @@ void FrmInjSet::ShowMode(int row) {
     rows_[static_cast<size_t>(row)].mode->setCurrentIndex(static_cast<int>(model_.Mode(row)));
 }
 
+void FrmInjSet::ShowSensitivity() {
+    const bool was = busy_;
+    busy_ = true;
+    const auto [low, high] = model_.SensitivityRange();
+    sldBadBit_->setRange(low, high);
+    sldBadBit_->setValue(model_.Sensitivity());
+    lblBadBit_->setText(model_.SensitivityText(model_.Sensitivity()));
+    busy_ = was;
+}
+
 void FrmInjSet::Refresh() {
     const bool was = busy_;
     busy_ = true;
+    ShowSensitivity();
     for (int i = 0; i < static_cast<int>(rows_.size()); ++i) {
         Row& r = rows_[static_cast<size_t>(i)];
         ShowMode(i);

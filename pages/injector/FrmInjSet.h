@@ -35,6 +35,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
@@ -50,6 +51,7 @@ private:
     void TrimChanged(int row, int value);
     void ModeChosen(int row, int index);
     void ShowMode(int row);
+    void ShowSensitivity();
 
     InjectorPageModel model_;
     std::vector<Row> rows_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/Helpers.h"
+#include "data/core/MicroInjection.h"
 #include "data/core/ParamImage.h"
 #include "data/core/ScaleConfig.h"
 #include "ecu/EcuSession.h"
@@ -110,14 +111,20 @@ bool InjectorPageModel::RequestPending() const { return cycle_.Injectors().Activ
 int InjectorPageModel::Sensitivity() const { return session_.Image().Mem3Block.BadBitStep; }
 
 void InjectorPageModel::SensitivityChanged(int value) {
-    if (value == Sensitivity() || value < 0 || value >= kPendingByte) return;
+    if (value == Sensitivity() || !BadBitStepHasTime(value)) return;
     session_.Image().PendingEdits.Mem3Block.BadBitStep = static_cast<uint8_t>(value);
     cycle_.Scheduler().StartWriteDelay(Block::Mem3);
 }
 
 QString InjectorPageModel::SensitivityText(int value) const {
-    // (value − 1) steps of StepBadBit microseconds, in ms with one decimal.
-    return FormatFixed(std::round((value - 1) * session_.Scale().StepBadBit / 100.0) / 10.0 + 1e-9, 1, 1);
+    if (!BadBitStepHasTime(value)) return QStringLiteral("[%1]").arg(value);
+    return QString::number(BadBitStepMs(value), 'f', 1)
+        .replace(QLatin1Char('.'), DecimalSeparator());
+}
+
+std::pair<int, int> InjectorPageModel::SensitivityRange() const {
+    const int v = Sensitivity();
+    return {std::min(kBadBitFirstStep, v), std::max(kBadBitLastStep, v)};
 }
 
 QString InjectorPageModel::PetrolText(int row) const {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <utility>
 
 namespace gascal {
 
@@ -57,10 +58,15 @@ public:
     // A mode request is being carried out: the mode lists wait.
     bool RequestPending() const;
 
-    // SldBadBit: the sensitivity (BadBitStep) and its text in ms.
+    // SldBadBit: the sensitivity (BadBitStep) and its text in ms, as the
+    // expert page's micro-injection list shows it (steps 1 to 25, 0.6 to
+    // 3.0 ms). A step outside that range has no time and shows as the step
+    // number in brackets, "[0]"; the slider stores only steps of the range.
     int Sensitivity() const;
     void SensitivityChanged(int value);
     QString SensitivityText(int value) const;
+    // The slider's range: 1 to 25, widened to take a step outside it.
+    std::pair<int, int> SensitivityRange() const;
 
     // Live times of a row ("0" with the key off; the gas time only while the
     // injector is on gas and the ECU is asked for gas).

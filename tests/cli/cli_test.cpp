@@ -376,6 +376,42 @@ TEST(CliInProcess, LiveSleepsBetweenItsExchanges) {
     EXPECT_LT(ev.WakeUps(), 20u * 45);
 }
 
+// An ECU that goes away in the middle of `live`: the command gives up within
+// the time-out given for an ECU to answer, sleeping while it waits.
+TEST(CliInProcess, LiveGivesUpWithinTheTimeOutWhenTheEcuGoesAway) {
+    for (const int timeoutS : {30, 10}) {
+        SCOPED_TRACE(timeoutS);
+        Installation inst;
+        VirtualEventService ev;
+        ScopedEvents scope(ev);
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        CliEnvironment env;
+        env.simEcu = NewEcu();
+        auto ecu = env.simEcu;
+        double goneAtUs = 0;
+        // Gone after ten readings, for longer than any wait.
+        ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+            if (cmd == CMD_READ_MEM1 && ecu->Counters().perCommand.at(CMD_READ_MEM1) == 10 &&
+                goneAtUs == 0) {
+                goneAtUs = ev.MicroSeconds();
+                ecu->Vanish(3600e6, goneAtUs);
+            }
+        });
+        const int rc = RunCli({"--install-dir", inst.Path(), "--sim", "--timeout",
+                               QString::number(timeoutS), "live", "--count", "200"},
+                              outStream, errStream, env);
+        errStream.flush();
+        EXPECT_EQ(rc, 3);
+        EXPECT_TRUE(err.contains("Block 1 could not be read.")) << err.toStdString();
+        ASSERT_GT(goneAtUs, 0);
+        const double waitedS = (ev.MicroSeconds() - goneAtUs) / 1e6;
+        EXPECT_LE(waitedS, timeoutS + 1.0);
+        // Sleeping: far fewer wake-ups than milliseconds waited.
+        EXPECT_LT(static_cast<double>(ev.WakeUps()), waitedS * 1000 / 8) << waitedS;
+    }
+}
+
 // --- The programs, over a pseudo-terminal --------------------------------------
 
 namespace {

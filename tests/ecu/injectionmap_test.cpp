@@ -228,18 +228,22 @@ TEST(MapFullScale, EvenAtLeastEightAndFollowsTheLargestTime) {
         bool relayout;
     };
     const Case cases[] = {
-        {8, 0, 8, false},     // no points: the scale stays
+        {8, 0, 8, false},  // no points: the scale stays
         {14, 0, 14, false},
-        {8, 3, 8, false},     // small times: at least 8
+        {8, 3, 8, false},  // small times: at least 8
         {8, 7.8, 8, false},
-        {8, 8, 8, true},      // reaching the scale lays the grid out again
+        {8, 8, 8, true},  // reaching the scale lays the grid out again
         {8, 9, 10, true},
         {8, 13.2, 14, true},
         {14, 12.4, 14, false},  // within 3 of the scale
         {14, 11, 14, false},
-        {14, 10.6, 10, true},   // more than 3 below: shrinks
-        {20, 7.6, 20, false},   // shrinks only while the largest is 8 or more
+        {14, 10.6, 10, true},  // more than 3 below: shrinks
+        {20, 7.6, 20, false},  // shrinks only while the largest is 8 or more
         {4, 3, 8, true},
+        // A largest time from 2k up to 2k + 1 stands above a scale of 2k.
+        {8, 8.5, 8, true},
+        {8, 10.6, 10, true},
+        {8, 12.9, 12, true},
     };
     for (const Case& c : cases) {
         bool relayout = !c.relayout;

@@ -400,12 +400,12 @@ TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
     e.OnTableToWrite([&] { ++writes; });
     e.OnModelChanged([&] { ++changes; });
 
-    // Nothing selected: the point buttons do nothing, the release still
-    // sends the table as the window's does.
+    // Nothing selected: the point buttons do nothing, and their release
+    // has nothing to send.
     EXPECT_FALSE(e.Press(EditButton::Up));
     EXPECT_FALSE(e.Held());
     e.Release();
-    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(writes, 0);
     EXPECT_EQ(e.UndoSteps(), 0u);
 
     e.LblPntMod_Click(2);
@@ -413,9 +413,9 @@ TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
     EXPECT_TRUE(e.Held());
     for (int n = 0; n < 5; ++n) e.RepeatStep();
     EXPECT_FALSE(e.Undo());  // not while held
-    EXPECT_EQ(writes, 1);    // nothing is written while the button is held
+    EXPECT_EQ(writes, 0);    // nothing is written while the button is held
     e.Release();
-    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(writes, 1);
     EXPECT_EQ(changes, 5);
     EXPECT_NEAR(e.Model().ModYShift[2], 0.52, kEps);
     EXPECT_EQ(e.UndoSteps(), 1u);
@@ -522,4 +522,40 @@ TEST(ModelEditor, TheResetButtonsAskFirstAndReloadTheWatchdogEitherWay) {
     EXPECT_EQ(prompts.shown[0].title, "GasCal -  Software ver. 01.01.05");
     EXPECT_EQ(prompts.shown[0].buttons, BoxButtons::YesNo);
     EXPECT_EQ(prompts.shown[1].text, "Points back on the line?");
+}
+
+// Entry 157 is the correction at 20.096 ms read on the segment from point 5
+// to point 6, and entries 158 to 183 copy it; with the last segments bent,
+// an entry taken one index off, or from another segment, reads otherwise.
+TEST(LineModelTable, EntryOneFiftySevenIsTheLastSegmentsValueAt20096AndIsCopiedTo183) {
+    const struct {
+        const char* what;
+        int point5Steps;          // point 5 moved by this many table steps
+        double point5Y, point6Y;  // shifts in ms
+    } cases[] = {{"point 6 raised", 0, 0, 2.08},
+                 {"point 5 moved left, point 6 lowered", -3, 0.52, -1.04},
+                 {"both raised", -1, 1.04, 3.12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LineModel m;
+        m.ALFA = 1.2;
+        m.OFFSET = 0.416;
+        m.ModXShift[5] = c.point5Steps * 0.128;
+        m.ModYShift[5] = c.point5Y;
+        m.ModYShift[6] = c.point6Y;
+        m.Recompute();
+        const CorTableArray t = m.Table();
+        // The correction (gas time minus petrol time) on the segment of
+        // points 5 and 6 at the petrol time 20.096 ms.
+        const auto correction = [&](double x) {
+            const double d5 = m.ModY[5] - m.ModX[5], d6 = m.ModY[6] - m.ModX[6];
+            return d5 + (d6 - d5) * (x - m.ModX[5]) / (m.ModX[6] - m.ModX[5]);
+        };
+        const double expected = std::round(correction(20.096) * 1000) / 1000;
+        EXPECT_NEAR(t[157], expected, 1e-9);
+        // One table step either side reads another value.
+        EXPECT_GT(std::fabs(correction(20.096 + 0.128) - correction(20.096)), 0.002);
+        for (int w = 158; w <= 183; ++w) EXPECT_EQ(t[static_cast<size_t>(w)], t[157]) << w;
+        EXPECT_NE(t[184], t[157]);  // OFFSET follows the copies
+    }
 }

@@ -69,6 +69,30 @@ TEST_F(SupervisionTest, SearchWithNothingAnsweringGoesUsbComOneToNineThenUsb) {
     EXPECT_FALSE(FileExists(SystemPath("\\BIN\\SetCom.ini")));  // nothing answered
 }
 
+TEST_F(SupervisionTest, TheStatusNeverReadsOkBeforeAnEcuAnswered) {
+    // No port setting and a cable without an ECU: the search sends its
+    // keep-alives there and waits for answers that never come.
+    ports.usb = {SilentLine()};
+    comm->ReadSetCom("\\BIN\\SetCom.ini");
+    QStringList cell1;
+    sup->SetCellObserver([&](int cell, const StatusCell& c) {
+        if (cell == 1) cell1 << c.text;
+    });
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(ev.RunUntil([&] { return ports.openLog.size() >= 12; }, 300e6));
+    EXPECT_GE(CountCommand(*ports.usb[0], CMD_GET_ECO), 11);
+    EXPECT_FALSE(comm->EcuAnswered());
+    for (const QString& t : cell1) EXPECT_FALSE(t.startsWith("COM OK")) << t.toStdString();
+    EXPECT_TRUE(cell1.contains("COM INI"));
+    // A cable with an ECU plugged in: OK once it answered.
+    ports.usb[0]->AnswerWith(DefaultEcu);
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        300e6));
+    EXPECT_TRUE(comm->EcuAnswered());
+    EXPECT_TRUE(sup->Cell1().text.startsWith("COM OK"));
+}
+
 TEST_F(SupervisionTest, TwoUsbDevicesAreTriedBeforeComOne) {
     ports.usb = {SilentLine(), SilentLine()};
     comm->ReadSetCom("\\BIN\\SetCom.ini");
@@ -285,7 +309,27 @@ TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
         EXPECT_EQ(sup->Cell1().background, c.bg);
         EXPECT_EQ(sup->Cell1().foreground, c.fg);
     }
+    // Before an ECU answered, idle, sending and waiting read as the opening.
+    for (const uint8_t state : {COM_IDLE, COM_SENDING, COM_WAIT_ANSWER}) {
+        comm->SetComState(COM_STOP);
+        sup->AggiornaStatoCom();
+        comm->SetComState(state);
+        sup->AggiornaStatoCom();
+        EXPECT_EQ(sup->Cell1().text, "COM INI") << int(state);
+        EXPECT_EQ(sup->Cell1().background, COLOR_GREEN);
+    }
+
+    // An ECU answers, then falls silent.
+    UseUsb();
+    auto line = AddUsbEcu();
+    comm->SetComState(COM_OPEN);
+    timer1->SetEnabled(true);
+    ASSERT_TRUE(RunUntilKeepAliveAnswered());
+    timer1->SetEnabled(false);
+    ASSERT_TRUE(comm->EcuAnswered());
     // Idle and sending keep the colours they find.
+    comm->SetComState(COM_STOP);
+    sup->AggiornaStatoCom();
     comm->SetComState(COM_IDLE);
     sup->AggiornaStatoCom();
     EXPECT_EQ(sup->Cell1().text, "COM OK   ");
@@ -295,10 +339,9 @@ TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
     EXPECT_EQ(sup->Cell1().text, "COM OK...");
 
     // Answer awaited: one step per link-timer tick.
-    UseUsb();
-    auto line = AddUsbEcu();
     line->AnswerWith(Silent);
-    comm->SetComState(COM_OPEN);
+    comm->SetComState(COM_IDLE);
+    comm->SendMsg(BuildRequest(CMD_GET_ECO));
     timer1->SetEnabled(true);
     ev.RunFor(1000);
     ASSERT_EQ(comm->ComState(), COM_WAIT_ANSWER);

@@ -439,3 +439,29 @@ TEST(ExpertModel, EditsReachTheEcuWithOneWriteOfEachBlock) {
     EXPECT_EQ(m.State(C::CmbMaxPowerSoh).items[size_t(m.State(C::CmbMaxPowerSoh).selected)].text,
               "4400");
 }
+
+// The volumetric compensation is shown only with an empty-gas mode other
+// than 0, also one chosen on the Configuration tab and not yet written.
+TEST(ExpertModel, VolumetricCompensationFollowsTheEmptyGasMode) {
+    Online t;
+    ASSERT_TRUE(t.ok);
+    ExpertModel& m = t.Unlocked();
+    const struct {
+        int ecuMode;
+        int pendingMode;  // kPendingInt: none chosen
+        bool shown;
+    } cases[] = {{0, kPendingInt, false},
+                 {1, kPendingInt, true},
+                 {2, kPendingInt, true},
+                 {1, 0, false},
+                 {0, 2, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.ecuMode << " " << c.pendingMode);
+        t.image().Mem3Block.EmptyGasMode = c.ecuMode;
+        t.image().PendingEdits.Mem3Block.EmptyGasMode = c.pendingMode;
+        m.Form_Activate();
+        for (const ExpertControl v : {C::ChkAbilComp, C::CmbpressVolRef, C::CmbtempVolRef})
+            EXPECT_EQ(m.State(v).shown, c.shown) << ExpertControlSpec(v).name;
+        EXPECT_TRUE(m.State(C::ChkMaxPower).shown);  // the other controls stay
+    }
+}

@@ -7,6 +7,7 @@
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
 #include "link/core/CommandTable.h"
+#include "mainwindow/controller/ModelingModel.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -31,6 +32,46 @@ TEST(MainCtlModel, ASavedConfigurationCarriesTheModelsTableBeforeItIsWritten) {
     for (int k = 0; k < kCorTableSize; ++k)
         ASSERT_EQ(ParseReal(lines.value(cor + 1 + k)).value_or(-1), model[static_cast<size_t>(k)]) << k;
     EXPECT_EQ(ParseReal(lines.value(cor + 1 + 94)).value_or(-1), 0.52 + 0.208);
+}
+
+TEST(MainCtlModel, OnlyAReleaseAfterAPressThatTookHoldSendsTheTable) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ModelEditor& e = s.tool().Model();
+    ModelingModel page(s.tool(), s.cycle());
+    e.DeselezionaPuntiMod();
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        bool sent;
+    } cases[] = {
+        {"point button, no point selected", [&] { e.Hold(EditButton::Up, 3); }, false},
+        {"the page's press and release, no point selected",
+         [&] {
+             EXPECT_FALSE(page.ButtonDown(EditButton::Down));
+             page.ButtonUp();
+         },
+         false},
+        {"a release without a press", [&] { e.Release(); }, false},
+        {"a point moved",
+         [&] {
+             e.LblPntMod_Click(3);
+             e.Hold(EditButton::Up, 1);
+         },
+         true},
+        {"the line moved by the page",
+         [&] {
+             EXPECT_TRUE(page.ButtonDown(EditButton::OffsetUp));
+             page.ButtonUp();
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        s.sched().ForgetWrites();
+        c.act();
+        EXPECT_EQ(s.sched().Delays().DelayWriteCor >= 1, c.sent);
+    }
 }
 
 TEST(MainCtlModel, TheModelingTabReadsTheEcusTableIntoTheModel) {

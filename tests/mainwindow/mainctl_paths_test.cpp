@@ -193,6 +193,11 @@ TEST(MainCtlLanguage, SwitchingChangesCaptionsListsAndErrorTexts) {
     ASSERT_TRUE(s.ctl().ErrorsPresent());
     const QString englishButton = v.errorButton.back().second;
     const QString englishName = s.cycle().Errors().Definitions().ItemName(sim::ERR_GAS_TEMP_SENSOR);
+    // The configuration saved to a file: the caption names it.
+    const QString saved = s.root + "/car.var";
+    s.prompts.files.push_back(saved);
+    s.ctl().MnuFileSaveConf_Click();
+    ASSERT_TRUE(v.caption.endsWith(" - [" + saved + "]")) << v.caption.toStdString();
 
     const int refills = v.listsRefilled, refreshes = v.settingsRefreshes;
     const uint64_t writes = s.Sent(CMD_WRT_MEM3);
@@ -206,6 +211,8 @@ TEST(MainCtlLanguage, SwitchingChangesCaptionsListsAndErrorTexts) {
     // The refilled lists show the ECU's values again.
     EXPECT_GT(v.settingsRefreshes, refreshes);
     EXPECT_TRUE(v.caption.startsWith(d.VoceDizionario(1, 0)));
+    // The file's name stays in the caption.
+    EXPECT_TRUE(v.caption.endsWith(" - [" + saved + "]")) << v.caption.toStdString();
     EXPECT_TRUE(v.errorButton.back().first);
     EXPECT_NE(v.errorButton.back().second, englishButton);
     EXPECT_NE(s.cycle().Errors().Definitions().ItemName(sim::ERR_GAS_TEMP_SENSOR), englishName);

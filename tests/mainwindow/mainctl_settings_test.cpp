@@ -9,6 +9,8 @@
 
 #include "common/TextFile.h"
 #include "data/core/ScaleConfig.h"
+#include "link/core/CommandTable.h"
+#include "sim/core/SimLayout.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -74,16 +76,19 @@ TEST(MainCtlSettings, EveryChangeHandlerStoresItsValueAndStartsItsDelay) {
         {"CmbSwtchRpm", [&](Loaded& l) { l.settings().CmbSwtchRpm_Click(at(l.lists().rpm, 2000)); },
          [](Loaded& l) { EXPECT_EQ(l.p3().SwitchRpm, 2000); }, Delay::Mem3},
         {"CmbSwtchDelay", [&](Loaded& l) { l.settings().CmbSwtchDelay_Click(2); },
-         [](Loaded& l) { EXPECT_EQ(l.p3().SwitchDelay, l.settings().DelayList()[2].value); }, Delay::Mem3},
+         [](Loaded& l) { EXPECT_EQ(l.p3().SwitchDelay, l.settings().DelayList()[2].value); },
+         Delay::Mem3},
         {"CmbSwtchBar 0.8 stores 800",
          [&](Loaded& l) { l.settings().CmbSwtchBar_Click(at(l.lists().bar, 0.8)); },
          [](Loaded& l) { EXPECT_EQ(l.p3().SwitchPressRaw, 800); }, Delay::Mem3},
         {"CmbSwtchDelayPress",
          [&](Loaded& l) { l.settings().CmbSwtchDelayPress_Click(at(l.lists().delayPress, 1.5)); },
          [](Loaded& l) { EXPECT_DOUBLE_EQ(l.p3().SwitchPressDelay, 1.5); }, Delay::Mem3},
-        {"CmbSwtchForce", [&](Loaded& l) { l.settings().CmbSwtchForce_Click(at(l.lists().force, 60)); },
+        {"CmbSwtchForce",
+         [&](Loaded& l) { l.settings().CmbSwtchForce_Click(at(l.lists().force, 60)); },
          [](Loaded& l) { EXPECT_EQ(l.p3().ForceTime, 60); }, Delay::Mem3},
-        {"CmbSwtchBobine", [&](Loaded& l) { l.settings().CmbSwtchBobine_Click(at(l.lists().coils, 6)); },
+        {"CmbSwtchBobine",
+         [&](Loaded& l) { l.settings().CmbSwtchBobine_Click(at(l.lists().coils, 6)); },
          [](Loaded& l) { EXPECT_EQ(l.p3().NumCoils, 6); }, Delay::Mem3},
         {"CmbSwtchCilindri",
          [&](Loaded& l) { l.settings().CmbSwtchCilindri_Click(at(l.lists().cylinders, 6)); },
@@ -150,8 +155,28 @@ TEST(MainCtlSettings, EveryChangeHandlerStoresItsValueAndStartsItsDelay) {
         {"CmbSwtchSeq 1.5 stores 60",
          [&](Loaded& l) { l.settings().CmbSwtchSeq_Click(at(l.lists().seq, 1.5)); },
          [](Loaded& l) { EXPECT_EQ(l.p5().SwitchSequence, 60); }, Delay::Mem5},
-        {"CmbShoRpm clears both fuels' samples", [](Loaded& l) { l.settings().CmbShoRpm_Click(1); },
+        {"CmbShoRpm clears both fuels' samples",
          [](Loaded& l) {
+             // Points of both fuels mapped in the old speed window, shown.
+             MapPoints p;
+             for (size_t i = 0; i < 3; ++i) {
+                 p.X_VacmGas[i] = p.X_VacmBnz[i] = 400 + 100 * static_cast<double>(i);
+                 p.Y_TinjGas[i] = p.Y_TinjBnz[i] = 3 + static_cast<double>(i);
+             }
+             l.s.tool().Map().SetMapped(p);
+             l.cycle().StepMap();
+             ASSERT_FALSE(l.s.tool().Map().Changed());
+             ASSERT_GT(l.s.tool().Map().Matches(), 0);
+             l.settings().CmbShoRpm_Click(1);
+         },
+         [](Loaded& l) {
+             EXPECT_EQ(l.s.tool().Map().Mapped(), MapPoints());
+             EXPECT_TRUE(l.s.tool().Map().Markers().empty());
+             EXPECT_TRUE(l.s.tool().Map().Changed());
+             // "Compute" has nothing left to work on.
+             l.cycle().StepMap();
+             EXPECT_EQ(l.s.tool().Map().Matches(), 0);
+             EXPECT_FALSE(l.s.tool().Map().ComputeEnabled());
              const auto [lo, hi] = l.lists().shoRpmPairs[1];
              EXPECT_EQ(l.p5().ShowRpmLow, lo);
              EXPECT_EQ(l.p5().ShowRpmHigh, hi);
@@ -264,4 +289,48 @@ TEST(MainCtlSettings, ASequenceTooLongForTheEcuIsRefused) {
     EXPECT_TRUE(s.prompts.AnyContains("CmbSwtchSeq_Click_Err"));
     s.settings().CmbSwtchSeq_Click(IndexOf(s.settings().Lists().seq, 1));
     EXPECT_EQ(s.image().PendingEdits.Mem5Block.SwitchSequence, 40);
+}
+
+// The lambda type's factor converts the lambda word: a type whose factor
+// differs from the others changes the voltage shown as soon as it is chosen,
+// and the settings refresh keeps it.
+TEST(MainCtlSettings, TheLambdaTypesFactorConvertsTheLambdaWord) {
+    SimSession s;
+    ASSERT_TRUE(s.StartAndGoOnline());
+    ScaleConfig& scale = s.scale();
+    const int typeIndex = scale.LambdaIndexByCode(2);  // 0-5 V direct
+    ASSERT_GT(typeIndex, 0);
+    scale.LambdaType[static_cast<size_t>(typeIndex)].Factor = 0.005;  // 5 mV a count
+    int listIndex = -1;
+    for (size_t i = 0; i < s.settings().Lists().lambda.size(); ++i)
+        if (s.settings().Lists().lambda[i].code == 2) listIndex = static_cast<int>(i);
+    ASSERT_GE(listIndex, 0);
+    // The lambda word of every block-1 answer, as the ECU sent it.
+    uint16_t sentWord = 0;
+    uint64_t answers = 0;
+    s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        if (cmd != CMD_READ_MEM1) return;
+        const std::vector<uint8_t> m1 = s.ecu->EncodeMem1();
+        sentWord =
+            static_cast<uint16_t>(m1[sim::mem1::LambdaMv] | m1[sim::mem1::LambdaMv + 1] << 8);
+        ++answers;
+    });
+    const auto fresh = [&] {
+        const uint64_t before = answers;
+        return s.RunUntil([&] { return answers > before + 1; }, 5);
+    };
+    ASSERT_TRUE(fresh());
+    EXPECT_DOUBLE_EQ(s.image().KLambda, 0.001);
+    EXPECT_NEAR(s.image().Mem1Block.LambdaVolts, sentWord * 0.001, 1e-9);
+
+    s.settings().CmbSwtchLambdaType_Click(listIndex);
+    EXPECT_DOUBLE_EQ(s.settings().LambdaFactor(), 0.005);
+    EXPECT_DOUBLE_EQ(s.image().KLambda, 0.005);
+    ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem3Block.LambdaTypeCode == 2; }, 10));
+    ASSERT_TRUE(fresh());
+    EXPECT_GT(sentWord, 0);
+    EXPECT_NEAR(s.image().Mem1Block.LambdaVolts, sentWord * 0.005, 1e-9);
+    // Refreshed from the ECU's block 3, the type keeps its factor.
+    s.settings().Refresh();
+    EXPECT_DOUBLE_EQ(s.image().KLambda, 0.005);
 }

@@ -2,24 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QApplication>
-#include <QComboBox>
-#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
+#include "link/core/MachinePorts.h"
 #include "mainwindow/controller/CalibrationModel.h"
 #include "mainwindow/widgets/FrmErrEcu.h"
 #include "mainwindow/widgets/FrmInit.h"
 #include "mainwindow/widgets/FrmKT540.h"
-#include "link/core/MachinePorts.h"
 #include "mainwindow/widgets/SimControl.h"
 #include "pages/ctrlbar/UCtrlBar.h"
 #include "sim/core/SimFitter.h"
@@ -137,6 +140,43 @@ TEST(MainWin, FunctionKeysSwitchTabsAndServiceViewToggles) {
     EXPECT_FALSE(t.s.ctl().ServiceView());
 }
 
+TEST(MainWin, TabsChangedFromTheKeyboardAreCheckedLikeClickedOnes) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    t.s.RunFor(1);
+    QTabBar* bar = t.w->Tabs()->tabBar();
+    const auto press = [&](QWidget* to, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent e(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(to, &e);
+    };
+    ASSERT_EQ(t.w->Tabs()->currentIndex(), TAB_GENERAL);
+    // The arrow key onto the Configuration tab: the settings are shown again.
+    bool refreshed = false;
+    auto c = QObject::connect(&t.s.settings(), &SettingsModel::selectionChanged,
+                              [&] { refreshed = true; });
+    press(bar, Qt::Key_Right);
+    EXPECT_EQ(t.w->Tabs()->currentIndex(), TAB_CONFIG);
+    EXPECT_EQ(t.s.ctl().CurrentTab(), TAB_CONFIG);
+    EXPECT_TRUE(refreshed);
+    QObject::disconnect(c);
+    // Ctrl+Tab round to the Modeling tab: its table is read.
+    press(t.w->Tabs(), Qt::Key_Tab, Qt::ControlModifier);  // to the Calibration tab
+    EXPECT_EQ(t.s.ctl().CurrentTab(), TAB_CALIBRATION);
+    const uint64_t reads = t.s.Sent(CMD_READ_TBL_COR);
+    press(t.w->Tabs(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(t.w->Tabs()->currentIndex(), TAB_MODELING);
+    EXPECT_EQ(t.s.ctl().CurrentTab(), TAB_MODELING);
+    EXPECT_GT(t.s.Sent(CMD_READ_TBL_COR), reads);
+    const uint64_t oneRead = t.s.Sent(CMD_READ_TBL_COR) - reads;
+    // The View menu's entry checks its tab once: one table read, not two.
+    t.s.ctl().MnuViewTab_Click(0);  // General
+    const uint64_t before = t.s.Sent(CMD_READ_TBL_COR);
+    t.s.ctl().MnuViewTab_Click(3);  // Modeling
+    EXPECT_EQ(t.w->Tabs()->currentIndex(), TAB_MODELING);
+    EXPECT_EQ(t.s.Sent(CMD_READ_TBL_COR) - before, oneRead);
+}
+
 TEST(MainWin, ClosingStopsTheLinkThenUnloadsAtTheNextTick) {
     WindowOnSim t;
     ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online(); }, 30));
@@ -250,8 +290,98 @@ TEST(MainWin, GaugesAreEmptyBeforeTheFirstReadingAndKeepTheirValueOnResize) {
     ASSERT_GT(shown, 0);
     w.resize(w.width() + 200, w.height() + 100);
     QApplication::processEvents();
-    s.live().ShowInjectors(4);  // the gauges are laid out again (IstanzaInj)
+    s.live().ShowInjectors(3);  // the gauges are laid out again (IstanzaInj)
+    s.live().ShowInjectors(4);
     EXPECT_EQ(pet->Valore(), shown);
+}
+
+TEST(MainWin, ThePickedInjectorStaysPickedThroughSettingsRefreshes) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    auto* list = t.w->findChild<QComboBox*>("CmbInj");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count(), 1 + 4);
+    const auto yellow = [&](int injector) {
+        auto* l = t.w->findChild<QLabel*>(QStringLiteral("LblInj%1").arg(injector));
+        return l && l->palette().color(QPalette::Window) == QColor(Qt::yellow);
+    };
+    list->setCurrentIndex(2);
+    emit list->activated(2);  // "Inj_2"
+    ASSERT_TRUE(yellow(1));
+    // The settings refresh that follows every read of block 3.
+    for (int i = 0; i < 3; ++i) {
+        t.s.settings().Refresh();
+        t.s.RunFor(1);
+    }
+    EXPECT_EQ(list->currentIndex(), 2);
+    EXPECT_EQ(t.s.live().Display().SelectedInjector(), 2);
+    EXPECT_TRUE(yellow(1));
+    EXPECT_FALSE(yellow(0));
+    // A new cylinder count lays the list out again, with no injector picked.
+    t.s.live().ShowInjectors(6);
+    EXPECT_EQ(list->count(), 1 + 6);
+    EXPECT_EQ(list->currentIndex(), 0);
+    EXPECT_EQ(t.s.live().Display().SelectedInjector(), 0);
+    for (int i = 0; i < 8; ++i) EXPECT_FALSE(yellow(i)) << i;
+}
+
+TEST(MainWin, OfflineTheKeyTheValvesAndTheEngineSpeedAreUnknown) {
+    WindowOnSim t;
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    t.s.RunFor(2);
+    auto* key = t.w->findChild<QCheckBox*>("CkbKey");
+    auto* ev1 = t.w->findChild<QCheckBox*>("CkbeV_01");
+    ASSERT_NE(key, nullptr);
+    ASSERT_NE(ev1, nullptr);
+    ASSERT_EQ(key->checkState(), Qt::Checked);
+    ASSERT_NE(t.w->RpmText(), "0000");
+    t.s.ctl().MnuDevOffline_Click();
+    t.s.RunFor(1);
+    EXPECT_EQ(key->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(ev1->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(t.w->RpmText(), "----");
+    // Back online: live values again.
+    t.s.ctl().MnuDevCom_Click(0);
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 60));
+    t.s.RunFor(2);
+    EXPECT_EQ(key->checkState(), Qt::Checked);
+    EXPECT_NE(t.w->RpmText(), "----");
+}
+
+// Both logos are fuel switches; the second is there when the installation
+// has its picture (LNG\img3.img).
+TEST(MainWin, TheSecondLogoIsAFuelSwitchTooWhenItsPictureIsInstalled) {
+    for (const bool installed : {false, true}) {
+        SCOPED_TRACE(installed);
+        SimSession s;
+        if (installed) {
+            QImage picture(60, 30, QImage::Format_RGB32);
+            picture.fill(Qt::darkBlue);
+            ASSERT_TRUE(picture.save(s.root + "/LNG/img3.img", "PNG"));
+        }
+        FrmKT540 w(*s.session);
+        w.show();
+        s.Start();
+        ASSERT_TRUE(
+            s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30));
+        auto* second = w.findChild<QWidget*>("ImgLogoS");
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(second->isVisible(), installed);
+        if (!installed) continue;
+        ASSERT_EQ(s.image().Mem1Block.KeyOn, 1);
+        EXPECT_FALSE(s.cycle().FuelChangeRequested());
+        const QPointF at(second->width() / 2.0, second->height() / 2.0);
+        QMouseEvent press(QEvent::MouseButtonPress, at, second->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, second->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(second, &press);
+        QApplication::sendEvent(second, &release);
+        EXPECT_TRUE(s.cycle().FuelChangeRequested());
+    }
 }
 
 TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {

@@ -37,10 +37,8 @@ struct TabsOnSim {
     bool Online() {
         return s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30);
     }
-    void ShowTab(int tab) {
-        w->Tabs()->setCurrentIndex(tab);
-        s.ctl().SstMain_Click(tab);
-    }
+    // The window checks the tab it changes to (SstMain_Click).
+    void ShowTab(int tab) { w->Tabs()->setCurrentIndex(tab); }
     template <typename T>
     T* Find(const char* name) const {
         return w->findChild<T*>(QString::fromLatin1(name));

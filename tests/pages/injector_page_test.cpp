@@ -2,14 +2,18 @@
 // trims, sensitivity and modes, and what reaches the ECU's block 3.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSlider>
 
 #include "common/Helpers.h"
 #include "link/core/CommandTable.h"
+#include "mainwindow/controller/ExpertModel.h"
 #include "pages/injector/FrmInjSet.h"
 #include "sim/core/SimLayout.h"
 #include "tests/mainwindow/SimFixture.h"
@@ -71,6 +75,35 @@ TEST(InjectorPage, OneRowPerCylinderWithTheImagesModesAndTrims) {
     EXPECT_TRUE(t.page->windowTitle().startsWith(t.s.tool().ProductTitle() + " - "));
 }
 
+TEST(InjectorPage, BroughtBackToTheFrontItShowsTheModesAndTrimsChangedMeanwhile) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.engineRunning = false;
+    PageOnSim t(o);
+    ASSERT_EQ(t.Mode(1)->currentIndex(), static_cast<int>(InjMode::OnGas));
+    ASSERT_EQ(t.Trim(1)->value(), 0);
+    // Changed elsewhere while the page stays open (a parameter file loaded
+    // by the main window): written to the ECU and read back into the image.
+    Mem3Fields& p = t.s.image().PendingEdits.Mem3Block;
+    p.InjEnable[1] = 0;
+    p.InjTrim[1] = 2.0;
+    t.s.sched().StartWriteDelay(Block::Mem3);
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] {
+            return t.s.image().Mem3Block.InjEnable[1] == 0 &&
+                   t.s.image().Mem3Block.InjTrim[1] == 2.0;
+        },
+        10));
+    // The window system activates the page again.
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(t.page.get(), &activate);
+    EXPECT_EQ(t.Mode(1)->currentIndex(), static_cast<int>(InjMode::Off));
+    EXPECT_EQ(t.Box("TxtInjGas", 1)->text(), "2");
+    EXPECT_EQ(t.Trim(1)->value(), 25);  // 2 ms in steps of 0.08 ms
+    // Refreshing stores nothing.
+    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.InjTrim[1], kPendingSigned);
+    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.InjEnable[1], kPendingByte);
+}
+
 TEST(InjectorPage, ATrimDraggedToTheEndReachesBlock3OnceAndXBringsItBack) {
     PageOnSim t;
     ASSERT_DOUBLE_EQ(t.s.image().KInj, 0.008);
@@ -91,19 +124,60 @@ TEST(InjectorPage, ATrimDraggedToTheEndReachesBlock3OnceAndXBringsItBack) {
     EXPECT_EQ(t.s.Sent(CMD_WRT_MEM3), writes + 2);
 }
 
-TEST(InjectorPage, SensitivityShowsItsTimeAndIsWritten) {
+TEST(InjectorPage, SensitivityShowsTheExpertPagesTimeAndIsWritten) {
     PageOnSim t;
-    ASSERT_EQ(t.s.scale().StepBadBit, 96);
-    InjectorPageModel& m = t.page->Model();
-    EXPECT_EQ(m.SensitivityText(6), Dec("0.5"));
-    EXPECT_EQ(m.SensitivityText(1), Dec("0.0"));
-    EXPECT_EQ(m.SensitivityText(11), Dec("1.0"));
-    const int before = m.Sensitivity();
-    m.SensitivityChanged(before);  // no change: nothing stored
-    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, kPendingByte);
-    m.SensitivityChanged(6);
+    // The simulated ECU holds step 0, which has no time.
+    ASSERT_EQ(t.s.image().Mem3Block.BadBitStep, 0);
+    auto* slider = t.page->findChild<QSlider*>("SldBadBit");
+    auto* label = t.page->findChild<QLabel*>("LblBadBit2");
+    ExpertModel expert(t.s.tool(), t.s.sched());
+    const auto expertShows = [&]() -> QString {
+        expert.Form_Activate();
+        const ExpertControlState& st = expert.State(ExpertControl::CmbBadBit);
+        return st.selected < 0 ? QString() : st.items[static_cast<size_t>(st.selected)].text;
+    };
+    const struct {
+        int step;
+        const char* shown;  // on the injector page
+        bool onExpertPage;  // the expert page's list shows the same text
+        int low, high;      // the slider's range
+    } cases[] = {
+        {0, "[0]", false, 0, 25},      {1, "0.6", true, 1, 25},  {6, "1.1", true, 1, 25},
+        {7, "1.2", true, 1, 25},       {25, "3.0", true, 1, 25}, {26, "[26]", false, 1, 26},
+        {255, "[255]", false, 1, 255},
+    };
+    QEvent activate(QEvent::WindowActivate);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        t.s.image().Mem3Block.BadBitStep = static_cast<uint8_t>(c.step);
+        QApplication::sendEvent(t.page.get(), &activate);
+        // Slider and label in step, the value as it is.
+        EXPECT_EQ(slider->value(), c.step);
+        EXPECT_EQ(slider->minimum(), c.low);
+        EXPECT_EQ(slider->maximum(), c.high);
+        EXPECT_EQ(label->text(), Dec(c.shown));
+        EXPECT_EQ(expertShows(), c.onExpertPage ? label->text() : QString());
+        // Showing stores nothing.
+        EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, kPendingByte);
+    }
+    // From step 0 the slider moves onto the range and stores the step.
+    t.s.image().Mem3Block.BadBitStep = 0;
+    QApplication::sendEvent(t.page.get(), &activate);
+    slider->setValue(6);
+    EXPECT_EQ(label->text(), Dec("1.1"));
     EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, 6);
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ecu->Working().mem3[sim::mem3::BadBitStep] == 6; }, 5));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] {
+            return t.s.ecu->Working().mem3[sim::mem3::BadBitStep] == 6 &&
+                   t.s.image().Mem3Block.BadBitStep == 6;
+        },
+        5));
+    // Back at 0 on the widened slider: a step without a time is not stored.
+    InjectorPageModel& m = t.page->Model();
+    m.SensitivityChanged(0);
+    m.SensitivityChanged(26);
+    EXPECT_EQ(t.s.image().PendingEdits.Mem3Block.BadBitStep, kPendingByte);
+    EXPECT_EQ(m.Sensitivity(), 6);
 }
 
 TEST(InjectorPage, ForcingGasOnPetrolIsRefusedWithTheMessage) {
@@ -162,5 +236,34 @@ TEST(InjectorPage, ModesFollowTheSequencingOnPetrolAndOnGas) {
         t.s.RunFor(3);
         EXPECT_EQ(seen, (std::vector<uint8_t>{1, 2}));
         EXPECT_EQ(EcuInjEnable(*t.s.ecu, 2), 2);
+    }
+}
+
+// The live columns: "0" with the key off; the gas time only for an injector
+// on gas (3) or forced on gas (4) while the ECU is asked for gas.
+TEST(InjectorPage, LiveColumnsByKeyInjectorStateAndWorkMode) {
+    PageOnSim t;
+    ParamImage& image = t.s.image();
+    t.s.tool().LinkTimer().SetEnabled(false);
+    t.s.cycle().PollTimer().SetEnabled(false);
+    image.Mem1Block.PetrolInjTimes[1] = 3.0;
+    image.Mem1Block.GasInjTimes[1] = 0.52;
+    const struct {
+        int key, state, workMode;
+        const char *petrol, *gas;
+    } cases[] = {
+        {1, 3, 3, "3.00", "3.52"}, {1, 4, 3, "3.00", "3.52"}, {1, 1, 3, "3.00", "0"},
+        {1, 2, 3, "3.00", "0"},    {1, 0, 3, "3.00", "0"},    {1, 3, 0, "3.00", "0"},
+        {0, 3, 3, "0", "0"},       {0, 1, 0, "0", "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "key " << c.key << " state " << c.state << " mode " << c.workMode);
+        image.Mem1Block.KeyOn = static_cast<uint8_t>(c.key);
+        image.Mem3Block.InjEnable[1] = static_cast<uint8_t>(c.state);
+        image.Mem2Block.WorkMode = static_cast<uint8_t>(c.workMode);
+        t.page->ShowLiveTimes();
+        EXPECT_EQ(t.Box("TxtInjFuelPetrol", 1)->text(), Dec(c.petrol));
+        EXPECT_EQ(t.Box("TxtInjFuelGas", 1)->text(), Dec(c.gas));
     }
 }

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
+#include <vector>
 
 #include "common/Helpers.h"
 #include "data/core/ScaleConfig.h"
@@ -116,16 +118,16 @@ TEST(LevelPage, TheLevelIndicatorFollowsTheTank) {
         EXPECT_EQ(filled(), 0);
         // The reserve quarter blinks on the page: shown and hidden on alternate ticks.
         t.s.RunFor(1.1);
-        bool shown = false, hidden = false;
+        // The reserve quarter's inside differs from the background only
+        // while it is drawn.
+        std::vector<bool> drawn;
         for (int i = 0; i < 4; ++i) {
             t.page->Tick();
-            shown |= t.page->findChild<QWidget*>("ShpLevAct")->isVisible();
             const QImage img = t.page->findChild<QWidget*>("ShpLevAct")->grab().toImage();
-            const bool reserveDrawn = img.pixelColor(8, 8) != img.pixelColor(1, 1);
-            (reserveDrawn ? shown : hidden) = true;
+            drawn.push_back(img.pixelColor(8, 8) != img.pixelColor(1, 1));
         }
-        EXPECT_TRUE(shown);
-        EXPECT_TRUE(hidden);
+        for (size_t i = 1; i < drawn.size(); ++i) EXPECT_NE(drawn[i], drawn[i - 1]) << "tick " << i;
+        EXPECT_EQ(std::count(drawn.begin(), drawn.end(), true), 2);
     }
 }
 
@@ -146,4 +148,28 @@ TEST(LevelPage, ValuesShownWithoutATypeOrWithAZeroScale) {
     const LevelPageModel::Quarters q = m.LevelQuarters();
     EXPECT_TRUE(q.reserveBlinks);
     EXPECT_FALSE(q.filled[1] || q.filled[2] || q.filled[3]);
+}
+
+// The sensor type changed while the page is open (a parameter file, the
+// Configuration tab): the next tick fills the page again for the new type.
+TEST(LevelPage, AChangeOfSensorTypeFillsThePageAgain) {
+    LevelOnSim t(1);  // rising: bar 0 is threshold 1
+    LevelPageModel& m = t.page->Model();
+    ASSERT_EQ(m.LevelMode(), 0);
+    ASSERT_EQ(t.Bar(0)->value(), 260);
+    const QString risingCaption = t.page->findChild<QLabel*>("LblLevelType")->text();
+    const GasLevelTypeEntry* falling = t.s.scale().LevelAt(t.s.scale().LevelIndexByCode(2));
+    ASSERT_NE(falling, nullptr);
+    Mem3Fields& p = t.s.image().PendingEdits.Mem3Block;
+    p.LevelTypeCode = 2;
+    p.LevelThresholds = falling->Thresholds;
+    t.s.sched().StartWriteDelay(Block::Mem3);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.image().Mem3Block.LevelTypeCode == 2; }, 10));
+    t.page->Tick();
+    EXPECT_EQ(m.LevelMode(), 1);
+    EXPECT_EQ(m.ElementOfBar(0), 5);
+    EXPECT_EQ(t.Bar(0)->value(), 900);  // the falling type's threshold 5
+    EXPECT_EQ(t.Bar(4)->value(), 260);
+    EXPECT_NE(t.page->findChild<QLabel*>("LblLevelType")->text(), risingCaption);
+    EXPECT_EQ(t.page->findChild<QLabel*>("LblLevelType")->text(), m.TypeCaption());
 }

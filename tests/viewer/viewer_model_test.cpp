@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <functional>
 
 #include "common/TextFile.h"
 #include "data/core/ParamImage.h"
@@ -370,14 +371,18 @@ QByteArray LongLog(qint64 bytes, std::vector<qint64>& times) {
 }  // namespace
 
 TEST(ViewerFiles, ALogOfThreeMillionBytesIsReadWholeOneByteMoreInWindows) {
+    // The window's size is a property of the files other tools rely on: the
+    // number itself, not the code's constant.
+    constexpr qint64 kWindow = 3000000;
+    EXPECT_EQ(kLogWindowBytes, kWindow);
     OfflineViewer v;
     std::vector<qint64> times;
-    QByteArray log = LongLog(kLogWindowBytes - 5000, times);
+    QByteArray log = LongLog(kWindow - 5000, times);
     // Pad with keep-alive lines to exactly 3 000 000 bytes.
     const QByteArray pad = LogLine(1, "C", "1");
-    while (log.size() + pad.size() <= kLogWindowBytes - 10) log += pad;
-    log += QByteArray(kLogWindowBytes - log.size() - 2, 'x') + "\r\n";
-    ASSERT_EQ(log.size(), kLogWindowBytes);
+    while (log.size() + pad.size() <= kWindow - 10) log += pad;
+    log += QByteArray(kWindow - log.size() - 2, 'x') + "\r\n";
+    ASSERT_EQ(log.size(), kWindow);
     const QString exact = v.File("exact.vfl"), more = v.File("more.vfl");
     ASSERT_TRUE(WriteBytes(exact, log));
     ASSERT_TRUE(WriteBytes(more, log + "x"));
@@ -473,7 +478,13 @@ TEST(ViewerFiles, CursorTimesOfALaterWindowCountFromTheRecordingStart) {
     // sample counted from the first sample of the whole recording.
     v.model->ShowReadout(0);
     EXPECT_EQ(v.model->TimeLabel(), ViewerModel::MinutesText(windowStart - 5000));
-    EXPECT_EQ(ViewerModel::MinutesText(65250), QStringLiteral(" 1: 05. 250 min "));
+    const struct {
+        double ms;
+        const char* shown;
+    } shownTimes[] = {{65250, "1:05.250 min"},   {15566, "0:15.566 min"},   {0, "0:00.000 min"},
+                      {600000, "10:00.000 min"}, {59999.6, "1:00.000 min"}, {-5, "0:00.000 min"}};
+    for (const auto& c : shownTimes)
+        EXPECT_EQ(ViewerModel::MinutesText(c.ms), QLatin1String(c.shown)) << c.ms;
 }
 
 // --- Table text files ---------------------------------------------------------------------------
@@ -506,6 +517,73 @@ TEST(ViewerFiles, TableFilesGiveSamplesAndTimeSteps) {
     EXPECT_EQ(s[2].GasTemp, 22);
     EXPECT_EQ(s[2].ReducerTemp, 62);
     EXPECT_DOUBLE_EQ(v.model->RecordingStartMs(), 0);
+}
+
+namespace {
+// Prompts that run `onBox` before answering a box.
+class PromptsWithAction : public ScriptedPrompts {
+  public:
+    std::function<void()> onBox;
+    BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
+                         BoxButtons buttons) override {
+        if (onBox) onBox();
+        return ScriptedPrompts::MessageBox(text, title, icon, buttons);
+    }
+};
+}  // namespace
+
+TEST(ViewerFiles, AShortReadAsksRetryOrCancel) {
+    OfflineViewer v;
+    QByteArray table;
+    for (int i = 0; i < 40; ++i)
+        table += "1000 | 3000 | 0 | 500 | 800 | 1100 | 350 | 450 | 512 | 60 | 20 | 13 | 0\r\n";
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* procedure;
+        size_t samples;
+    } files[] = {{"run.vfl", LogOf(30), "CaricaLogRxTx_Err:", 30},
+                 {"table.txt", table, "LoadTableFile_Err:", 40}};
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const QString path = v.File(file.name);
+        ASSERT_TRUE(WriteBytes(path, file.bytes));
+        const auto read = [&](std::vector<ViewSample>& samples, LoadStats& st) {
+            // The file shrinks while the reader lets the window run.
+            ReadHooks hooks;
+            hooks.yield = [&] {
+                if (QFileInfo(path).size() == file.bytes.size())
+                    WriteBytes(path, file.bytes.left(file.bytes.size() / 2));
+            };
+            LogWindow w;
+            return QByteArray(file.procedure).startsWith("Carica")
+                       ? CaricaLogRxTx(path, 0, Scales(), w, samples, hooks, &st)
+                       : LoadTableFile(path, false, samples, hooks, &st);
+        };
+        // Retry reads the same short file again; Cancel gives up with nothing.
+        PromptsWithAction prompts;
+        ScopedPrompts scope(prompts);
+        prompts.answers = {BoxResult::Retry, BoxResult::Cancel};
+        std::vector<ViewSample> samples;
+        LoadStats st;
+        EXPECT_FALSE(read(samples, st));
+        EXPECT_TRUE(samples.empty());
+        EXPECT_TRUE(st.cancelled);
+        ASSERT_EQ(prompts.shown.size(), 2u);
+        for (const auto& box : prompts.shown) {
+            EXPECT_TRUE(box.text.contains(QLatin1String(file.procedure))) << box.text.toStdString();
+            EXPECT_EQ(box.buttons, BoxButtons::RetryCancel);
+        }
+        // The file whole again before Retry: every sample.
+        ASSERT_TRUE(WriteBytes(path, file.bytes));
+        prompts.shown.clear();
+        prompts.answers = {BoxResult::Retry};
+        prompts.onBox = [&] { WriteBytes(path, file.bytes); };
+        EXPECT_TRUE(read(samples, st));
+        EXPECT_EQ(prompts.shown.size(), 1u);
+        EXPECT_FALSE(st.cancelled);
+        EXPECT_EQ(samples.size(), file.samples);
+    }
 }
 
 // --- Cleaning
@@ -585,7 +663,7 @@ TEST(ViewerDrawing, FullRedrawPlacesSamplesByTimeFromTheSlider) {
     EXPECT_EQ(gas[1], ReadoutText(301 * 0.008 + 0.6 + 25 * 0.008, 0));
     EXPECT_EQ(v.model->SignalLabel(1).split('\n').value(1), QStringLiteral("- - -"));
     EXPECT_EQ(v.model->SignalLabel(5).split('\n').value(1), QStringLiteral("800"));
-    EXPECT_EQ(v.model->TimeLabel(), QStringLiteral(" 0: 00. 150 min "));
+    EXPECT_EQ(v.model->TimeLabel(), QStringLiteral("0:00.150 min"));
     // Left of the first sample: the names only.
     v.model->ShowReadout(0);
     EXPECT_EQ(v.model->SignalLabel(0), QStringLiteral("T Inj Gas (ms)"));

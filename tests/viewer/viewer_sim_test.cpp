@@ -7,13 +7,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 #include "common/widgets/QtPrompts.h"
+#include "ecu/Captions.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/WindowRegistry.h"
 #include "mainwindow/controller/MainController.h"
@@ -242,6 +245,128 @@ TEST(ViewerLive, NotSavingShowsTheLiveLogAndCancelledDialogsChangeNothing) {
     EXPECT_EQ(m.Samples().size(), 1u);
 }
 
+TEST(ViewerLive, RunIsRefusedWhileAFileIsRead) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(2);
+    v.prompts.answers.push_back(BoxResult::No);
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    const size_t inFile = m.Samples().size();
+    ASSERT_GE(inFile, 10u);
+    // Run clicked while the reload reads the live log: the reader lets the
+    // window's events run between lines.
+    bool clicked = false;
+    v.s.ev.Post(v.s.ev.MicroSeconds(), [&] {
+        ASSERT_TRUE(m.Busy());
+        m.OptRun_Click(0);
+        EXPECT_FALSE(m.RunMode());
+        EXPECT_FALSE(m.SampleTimer().Enabled());
+        clicked = true;
+    });
+    m.CmdReload_Click();
+    ASSERT_TRUE(clicked);
+    EXPECT_FALSE(m.RunMode());
+    // Only the file's samples, in the file's order.
+    EXPECT_EQ(m.Samples().size(), inFile);
+    for (size_t i = 1; i < m.Samples().size(); ++i)
+        EXPECT_GE(m.Samples()[i].SampleTimeMs, m.Samples()[i - 1].SampleTimeMs) << i;
+    // Once the file is read, Run starts a sweep.
+    m.OptRun_Click(0);
+    EXPECT_TRUE(m.RunMode());
+}
+
+TEST(ViewerLive, SavingOntoTheCurrentFileOrTheLiveLog) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(2);
+    const QString live = v.s.root + "/BIN/RxTx.TXT";
+    // Saved over the live log from the stop question: refused, nothing
+    // copied or cleaned, and the link's later lines reach the log.
+    QByteArray atStop;
+    v.prompts.onBox = [&] {
+        if (atStop.isEmpty()) atStop = ReadBytes(live);
+    };
+    v.prompts.answers.push_back(BoxResult::Yes);
+    v.prompts.files.push_back(live);
+    m.OptRun_Click(1);
+    ASSERT_TRUE(v.s.RunUntil([&] { return !m.RunMode(); }, 1));
+    ASSERT_EQ(v.prompts.shown.size(), 2u);
+    EXPECT_TRUE(v.prompts.shown[1].text.startsWith(
+        QStringLiteral("The live log cannot be saved over; choose another name:")));
+    EXPECT_TRUE(m.IsLiveLog(m.CurrentFile()));
+    const size_t inLog = m.Samples().size();
+    EXPECT_GE(inLog, 10u);
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7A"));
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7B"));
+    const QByteArray after = ReadBytes(live);
+    EXPECT_TRUE(after.contains(" C 7A\"\r\n"));
+    EXPECT_TRUE(after.contains(" C 7B\"\r\n"));
+    // Nothing was cleaned out of it.
+    ASSERT_FALSE(atStop.isEmpty());
+    EXPECT_TRUE(after.startsWith(atStop));
+
+    // With the save button: the live log refused again, while a recording
+    // saved over itself is cleaned in place and stays the current file.
+    const QString rec = v.s.root + "/SAMPLES/again.vfl";
+    const struct {
+        QString target;
+        bool saved;
+    } cases[] = {{live, false}, {rec, true}, {rec, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.toStdString());
+        v.prompts.shown.clear();
+        v.prompts.files.push_back(c.target);
+        const QString before = m.CurrentFile();
+        EXPECT_EQ(m.SaveViewFile(), c.saved);
+        EXPECT_EQ(m.CurrentFile(), c.saved ? c.target : before);
+        EXPECT_EQ(v.prompts.shown.size(), c.saved ? 0u : 1u);
+    }
+    m.CmdReload_Click();
+    EXPECT_EQ(m.Samples().size(), inLog);
+    CommLog().WriteLogRxTx(QStringLiteral("C "), QStringLiteral("7C"));
+    EXPECT_TRUE(ReadBytes(live).contains(" C 7C\"\r\n"));
+}
+
+// The two temperatures: the viewer names each sensor as the main window does
+// and shows the same value for the same sample; the settings file keeps its
+// keys.
+TEST(ViewerLive, TheTemperatureChannelsNameAndShowTheMainWindowsSensors) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    v.s.RunFor(60);  // warm: the reducer well above the gas
+    const ViewSample& s = m.Samples().back();
+    const Mem1Fields& image = v.s.image().Mem1Block;
+    ASSERT_NE(image.GasTemp, image.ReducerTemp);
+    const struct {
+        int channel;
+        Cap caption;
+        int16_t value;
+    } cases[] = {{6, Cap::LblTempGas, image.GasTemp}, {7, Cap::LblTempVap, image.ReducerTemp}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channel);
+        EXPECT_EQ(m.Texts().names[static_cast<size_t>(c.channel)],
+                  v.s.ctl().CaptionText(c.caption));
+        EXPECT_EQ(ReadoutValue(s, c.channel, 0), c.value);
+    }
+    const LiveInputs in = v.s.live().CurrentInputs();
+    EXPECT_EQ(in.gasTemp, image.GasTemp);
+    EXPECT_EQ(in.reducerTemp, image.ReducerTemp);
+    // Italian too, and the settings file's keys unchanged.
+    v.s.ctl().MnuLngT_Click(1);
+    ViewerModel italian(v.s.tool(), v.s.cycle());
+    EXPECT_EQ(italian.Texts().names[6], v.s.ctl().CaptionText(Cap::LblTempGas));
+    EXPECT_EQ(italian.Texts().names[7], v.s.ctl().CaptionText(Cap::LblTempVap));
+    m.CmdReset_Click();  // the settings file is written
+    const QByteArray settings = ReadBytes(v.s.root + "/LNG/OsciConfig.ini");
+    EXPECT_TRUE(settings.contains("[Temp Inj]"));
+    EXPECT_TRUE(settings.contains("[Temp Gas]"));
+    v.s.ctl().MnuLngT_Click(0);
+}
+
 TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
     LiveViewer v;
     v.Open();
@@ -378,6 +503,52 @@ TEST(ViewerWindow, OpensFromTheMainWindowDrawsLiveAndShowsItsHiddenFrame) {
             return !alive;
         },
         2));
+}
+
+// The viewer's dialogs come up over the viewer, and a name typed without an
+// extension gets the filter's.
+TEST(ViewerWindow, DialogsComeUpOverTheViewerAndNamesGetTheFiltersExtension) {
+    EXPECT_EQ(FilterSuffix(QString::fromLatin1(kSaveFilter)), "vfl");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("Mod Files (*.var)|*.var|")), "var");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("Map Files (*.map)|*.map|")), "map");
+    EXPECT_EQ(FilterSuffix(QStringLiteral("All|*|")), "");
+
+    OfflineViewer v;
+    QWidget mainWindow;
+    QtPrompts qt(&mainWindow);  // the process's prompts, over the main window
+    ScopedPrompts scope(qt);
+    FrmView w(*v.session, *v.cycle);
+    w.show();
+    // Whatever dialog comes up: where it is, then "gui1" typed and saved.
+    QWidget* dialogParent = nullptr;
+    QString dialogKind;
+    const auto answerNextDialog = [&] {
+        QTimer::singleShot(0, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d) return;
+            dialogParent = d->parentWidget();
+            dialogKind = QString::fromLatin1(d->metaObject()->className());
+            if (auto* f = qobject_cast<QFileDialog*>(d)) {
+                f->selectFile(QStringLiteral("gui1"));
+                QMetaObject::invokeMethod(f, "accept");
+            } else {
+                d->close();
+            }
+        });
+    };
+    answerNextDialog();
+    ASSERT_TRUE(w.Model().SaveViewFile());
+    EXPECT_EQ(dialogKind, "QFileDialog");
+    EXPECT_EQ(dialogParent, &w);
+    EXPECT_TRUE(w.Model().CurrentFile().endsWith("/gui1.vfl"))
+        << w.Model().CurrentFile().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(w.Model().CurrentFile()));
+    // A message box of the viewer too ("NO CHECK!").
+    dialogParent = nullptr;
+    answerNextDialog();
+    for (int c = 0; c < kViewChannels; ++c) w.Model().ChkSignal_Click(c, false);
+    EXPECT_EQ(dialogKind, "QMessageBox");
+    EXPECT_EQ(dialogParent, &w);
 }
 
 TEST(ViewerWindow, TheSystemsFileFiltersReachTheQtDialogInItsForm) {

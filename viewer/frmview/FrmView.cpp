@@ -177,6 +177,10 @@ class FuelSwitchPicture : public QFrame {
 FrmView::FrmView(EcuSession& session, PollingCycle& cycle, QWidget* owner)
     : QWidget(owner, Qt::Window), session_(session), model_(session, cycle) {
     setObjectName(QStringLiteral("FrmView"));
+    // The stop question, the save and csv dialogs and the file errors come
+    // up over the viewer, not over the main window.
+    prompts_ = std::make_unique<WindowPrompts>(this);
+    model_.SetPrompts(prompts_.get());
     const QString ico = SystemPath(QStringLiteral("\\LNG\\ico.ico"));
     if (FileExists(ico)) setWindowIcon(QIcon(ico));
     Build();

@@ -16,6 +16,7 @@
 #include <array>
 #include <memory>
 
+#include "common/widgets/QtPrompts.h"
 #include "viewer/model/ViewerModel.h"
 
 class QCheckBox;
@@ -63,6 +64,7 @@ class FrmView : public QWidget {
 
     EcuSession& session_;
     ViewerModel model_;
+    std::unique_ptr<WindowPrompts> prompts_;
     SignalPicture* picture_ = nullptr;
     QRadioButton* optRun_[2] = {nullptr, nullptr};
     QPushButton *cmdOpen_ = nullptr, *cmdReload_ = nullptr, *cmdSave_ = nullptr, *cmdCsv_ = nullptr;

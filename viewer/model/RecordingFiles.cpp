@@ -46,6 +46,31 @@ bool OpenForReading(QFile& f, const char* procedure, LoadStats* stats) {
     return true;
 }
 
+// Reads `count` bytes from `from`. A read that fails or comes back short
+// (the file shrank or the disk failed) is reported; the user may try again
+// (Retry) or give up (Cancel), and then nothing of the file is used.
+bool ReadWhole(QFile& f, qint64 from, qint64 count, QByteArray& bytes, const char* procedure,
+               LoadStats& st) {
+    for (;;) {
+        bytes.clear();
+        if (count <= 0) return true;
+        if (f.seek(from)) bytes = f.read(count);
+        if (bytes.size() == count) return true;
+        const QString why =
+            f.error() != QFileDevice::NoError
+                ? f.errorString()
+                : QStringLiteral("%1 of %2 bytes read").arg(bytes.size()).arg(count);
+        const BoxResult r =
+            UserPrompts().MessageBox(ErrText(why + QStringLiteral(": ") + f.fileName(), procedure),
+                                     AppTitle(), BoxIcon::Critical, BoxButtons::RetryCancel);
+        if (r != BoxResult::Retry) {
+            bytes.clear();
+            st.cancelled = true;
+            return false;
+        }
+    }
+}
+
 // Calls `each` for every line of `bytes` (split at LF, a CR before it
 // dropped); a final piece without a line end is a line too.
 template <typename Each>
@@ -260,9 +285,13 @@ bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
         w.nextEnabled = to < length;
     }
 
+    // The window lets the user interface run before the bytes are read:
+    // the first pass over a long log takes a while.
+    if (hooks.yield) hooks.yield();
     QByteArray bytes;
-    if (to > from && f.seek(from)) bytes = f.read(to - from);
+    const bool read = ReadWhole(f, from, to - from, bytes, "CaricaLogRxTx_Err:", st);
     f.close();
+    if (!read) return false;
 
     ViewSample s;
     ForEachLine(bytes, [&](const char* line, int n) {
@@ -297,15 +326,15 @@ bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& s
     QFile f(path);
     if (!OpenForReading(f, "LoadTableFile_Err:", &st)) return false;
     const qint64 length = f.size();
+    if (hooks.yield) hooks.yield();
+    // The tail of a growing file in run mode: its first piece is part of a line.
+    const qint64 from = runMode && length > kTableTailBytes
+                            ? FirstLineStart(f, length - kTableTailBytes, length)
+                            : 0;
     QByteArray bytes;
-    if (runMode && length > kTableTailBytes) {
-        // The tail of a growing file: its first piece is part of a line.
-        const qint64 from = FirstLineStart(f, length - kTableTailBytes, length);
-        if (f.seek(from)) bytes = f.read(length - from);
-    } else {
-        bytes = f.readAll();
-    }
+    const bool read = ReadWhole(f, from, length - from, bytes, "LoadTableFile_Err:", st);
     f.close();
+    if (!read) return false;
 
     double runningMs = 0;
     ViewSample s;

@@ -68,7 +68,8 @@ struct LoadStats {
 // CaricaLogRxTx: reads the log (the whole file up to 3 000 000 bytes, else
 // one window moved by `direction`: 1 next, -1 previous, 0 the same) into
 // `samples` (emptied first). False when the file does not exist or cannot
-// be read.
+// be read: a failed open or a short read asks Retry or Cancel, and Cancel
+// leaves `samples` empty.
 bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales, LogWindow& window,
                    std::vector<ViewSample>& samples, const ReadHooks& hooks = {},
                    LoadStats* stats = nullptr);

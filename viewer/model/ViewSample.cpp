@@ -38,14 +38,16 @@ const ViewChannel kChannels[kViewChannels] = {
     {"Press", "Press (bar)", 0.5, 3405, 16711935, 3},         // magenta
     {"Lambda", "Lambda (V)", 512, 4575, 16752640, 3},         // sky blue
     {"Rpm", "Rpm", 0.25, 5745, 16777215, 0},                  // white
+    // The two temperatures are named as the main window names their
+    // sensors; the captions stay the keys of the settings file.
     {"Temp Inj",
-     "Temp Inj (\xB0"
+     "Gas temp. (\xB0"
      "C)",
-     2, 6330, 33023, 0},  // orange
+     2, 6330, 33023, 0},  // orange: GasTemp
     {"Temp Gas",
-     "Temp Gas (\xB0"
+     "Reducer temp. (\xB0"
      "C)",
-     8, 6630, 13148415, 0},  // pink
+     8, 6630, 13148415, 0},  // pink: ReducerTemp
 };
 
 inline int HexNibble(char c) {

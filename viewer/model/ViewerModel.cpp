@@ -63,9 +63,14 @@ ViewerTexts LoadViewerTexts(const EcuSession& session) {
         QStringLiteral("The file is not a log, a recording or a table text file:"),
         QStringLiteral("The file could not be written:"),
     };
+    // Texts kept after the channel names.
+    const QStringList later = {
+        QStringLiteral("The live log cannot be saved over; choose another name:"),
+    };
     QStringList fallbacks = english;
     for (int c = 0; c < kViewChannels; ++c)
         fallbacks << QString::fromLatin1(ChannelDef(c).nameText);
+    fallbacks << later;
     const QStringList t = session.SectionTexts(QStringLiteral("[FrmView]"), fallbacks);
     ViewerTexts v;
     int i = 0;
@@ -77,6 +82,7 @@ ViewerTexts LoadViewerTexts(const EcuSession& session) {
           &v.cursorHint, &v.delta,   &v.notRecognised, &v.notWritten})
         *s = t[i++];
     for (int c = 0; c < kViewChannels; ++c) v.names[static_cast<size_t>(c)] = t[i++];
+    v.liveLogTarget = t[i++];
     return v;
 }
 
@@ -161,7 +167,9 @@ void ViewerModel::StartLog() {
 
 void ViewerModel::OptRun_Click(int index) {
     if (index == 0) {
-        if (!runStopEnabled_ || runMode_) return;
+        // Not while a file is read: the reader would go on appending its
+        // samples to the sweep that the run has just emptied.
+        if (!runStopEnabled_ || runMode_ || busy_) return;
         EnterRunMode();
     } else {
         if (!runMode_) return;
@@ -290,8 +298,8 @@ void ViewerModel::StopRun() {
     timer_->SetEnabled(false);
     runMode_ = false;
     emit controlsChanged();
-    if (UserPrompts().MessageBox(texts_.saveLastData, texts_.view, BoxIcon::Question,
-                                 BoxButtons::YesNo) == BoxResult::Yes)
+    if (Ask().MessageBox(texts_.saveLastData, texts_.view, BoxIcon::Question, BoxButtons::YesNo) ==
+        BoxResult::Yes)
         SaveViewFile();
     if (FileExists(currentFile_)) {
         OpenViewFile(currentFile_, 0);
@@ -305,6 +313,8 @@ void ViewerModel::StopRun() {
 // --- Files -------------------------------------------------------------------------------------
 
 ViewFileKind ViewerModel::OpenViewFile(const QString& path, int direction) {
+    // The readers' error boxes are the viewer's too.
+    ScopedPrompts scope(Ask());
     busy_ = true;
     CommLogWriter* log = IsLiveLog(path) ? Log() : nullptr;
     // The link's lines are held meanwhile and written when the log reopens.
@@ -339,8 +349,8 @@ ViewFileKind ViewerModel::OpenViewFile(const QString& path, int direction) {
     ClearSecondCursor();
     UpdateSampleTimes();
     if (kind == ViewFileKind::Unrecognised)
-        UserPrompts().MessageBox(texts_.notRecognised + QLatin1Char(' ') + path, texts_.view,
-                                 BoxIcon::Information, BoxButtons::Ok);
+        Ask().MessageBox(texts_.notRecognised + QLatin1Char(' ') + path, texts_.view,
+                         BoxIcon::Information, BoxButtons::Ok);
     emit controlsChanged();
     return kind;
 }
@@ -366,7 +376,7 @@ void ViewerModel::CmdOpen_Click() {
     req.filter = QString::fromLatin1(kViewFilter);
     req.startFolder = SystemPath(QString::fromLatin1(kSamplesFolder));
     req.overwritePrompt = false;
-    const QString path = UserPrompts().OpenFile(req);
+    const QString path = Ask().OpenFile(req);
     if (path.isEmpty()) return;
     // Another file starts at its beginning.
     window_.position = 1;
@@ -391,11 +401,20 @@ bool ViewerModel::SaveViewFile() {
     req.filter = QString::fromLatin1(kSaveFilter);
     req.startFolder = SystemPath(QString::fromLatin1(kSamplesFolder));
     req.overwritePrompt = true;
-    QString path = UserPrompts().SaveFile(req);
+    QString path = Ask().SaveFile(req);
     if (path.isEmpty()) return false;
     // A name typed without an extension gets the recordings' one, so the
     // open dialog finds it again.
     if (QFileInfo(path).suffix().isEmpty()) path += QLatin1String(kRecordingSuffix);
+    // The link keeps the live log open for appending: a recording saved
+    // over it would be cleaned into a new file while the link goes on
+    // writing to the old one, and every later line would be lost.
+    if (IsLiveLog(path)) {
+        Ask().MessageBox(texts_.liveLogTarget + QLatin1Char(' ') + path, texts_.view,
+                         BoxIcon::Warning, BoxButtons::Ok);
+        return false;
+    }
+    ScopedPrompts scope(Ask());
     ShowLoading(texts_.saving);
     bool ok = true;
     if (!SameFilePath(path, currentFile_)) {
@@ -408,8 +427,8 @@ bool ViewerModel::SaveViewFile() {
     }
     if (!ok) {
         HideLoading();
-        UserPrompts().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view,
-                                 BoxIcon::Critical, BoxButtons::Ok);
+        Ask().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view,
+                         BoxIcon::Critical, BoxButtons::Ok);
         return false;
     }
     currentFile_ = path;
@@ -426,12 +445,12 @@ bool ViewerModel::CmdExportCsv_Click() {
     req.filter = QString::fromLatin1(kCsvFilter);
     req.startFolder = SystemPath(QString::fromLatin1(kSamplesFolder));
     req.overwritePrompt = true;
-    QString path = UserPrompts().SaveFile(req);
+    QString path = Ask().SaveFile(req);
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     if (ExportCsv(path)) return true;
-    UserPrompts().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view,
-                             BoxIcon::Critical, BoxButtons::Ok);
+    Ask().MessageBox(texts_.notWritten + QLatin1Char(' ') + path, texts_.view, BoxIcon::Critical,
+                     BoxButtons::Ok);
     return false;
 }
 
@@ -513,7 +532,7 @@ void ViewerModel::ChkSignal_Click(int channel, bool ticked) {
     if (channel < 0 || channel >= kViewChannels) return;
     ticked_[static_cast<size_t>(channel)] = ticked;
     if (std::none_of(ticked_.begin(), ticked_.end(), [](bool t) { return t; })) {
-        UserPrompts().MessageBox(texts_.noCheck, texts_.view, BoxIcon::Critical, BoxButtons::Ok);
+        Ask().MessageBox(texts_.noCheck, texts_.view, BoxIcon::Critical, BoxButtons::Ok);
         ticked_[0] = true;
     }
     emit channelsChanged();
@@ -526,7 +545,7 @@ void ViewerModel::PctMostra_Click(int channel) {
     ChannelSetting& ch = channels_[static_cast<size_t>(channel)];
     ch.shown = !ch.shown;
     if (!AnyChannelDrawn()) {
-        UserPrompts().MessageBox(texts_.noCheck, texts_.view, BoxIcon::Critical, BoxButtons::Ok);
+        Ask().MessageBox(texts_.noCheck, texts_.view, BoxIcon::Critical, BoxButtons::Ok);
         ch.shown = true;
     }
     emit channelsChanged();
@@ -774,7 +793,8 @@ QString ViewerModel::MinutesText(double ms) {
     const qint64 minutes = total / 60000;
     const qint64 seconds = (total % 60000) / 1000;
     const qint64 millis = total % 1000;
-    return QStringLiteral(" %1: %2. %3 min ")
+    // Minutes, seconds of two digits and milliseconds of three: "1:05.250 min".
+    return QStringLiteral("%1:%2.%3 min")
         .arg(minutes)
         .arg(seconds, 2, 10, QLatin1Char('0'))
         .arg(millis, 3, 10, QLatin1Char('0'));

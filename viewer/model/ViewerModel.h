@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/EventService.h"
+#include "common/Prompts.h"
 #include "viewer/model/RecordingFiles.h"
 #include "viewer/model/ViewSample.h"
 #include "viewer/model/ViewerSettings.h"
@@ -51,7 +52,7 @@ struct ViewerTexts {
     QString noCheck, saveLastData;
     QString up, down, zoomIn, zoomOut, injector, secDiv;
     QString cursorHint, delta;
-    QString notRecognised, notWritten;
+    QString notRecognised, notWritten, liveLogTarget;
     std::array<QString, kViewChannels> names;  // channel name and unit
 };
 ViewerTexts LoadViewerTexts(const EcuSession& session);
@@ -202,6 +203,10 @@ class ViewerModel : public QObject {
     // The previous sweep, still on the picture right of the head.
     const std::vector<ViewSample>& PreviousSweep() const { return prevSamples_; }
     const std::vector<double>& PreviousSweepX() const { return prevX_; }
+    // Where the viewer's questions and file dialogs go (the process's
+    // prompts unless the window gives its own).
+    void SetPrompts(Prompts* prompts) { prompts_ = prompts; }
+    Prompts& Ask() const { return prompts_ ? *prompts_ : UserPrompts(); }
     bool Busy() const { return busy_; }
 
     // --- Cursors ------------------------------------------------------------------------------
@@ -320,6 +325,7 @@ class ViewerModel : public QObject {
     // Flags.
     bool runMode_ = false;
     bool runStopEnabled_ = true;
+    Prompts* prompts_ = nullptr;
     bool busy_ = false;         // a file is being read
     bool loadingForm_ = false;  // set during Form_Load
     bool stopRequested_ = false;
