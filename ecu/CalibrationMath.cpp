@@ -83,11 +83,14 @@ ShapeRules ParseShapeText(const QString& text) {
         const QString third = parts[2].trimmed();
         if (head.startsWith(QLatin1Char('P'))) {
             const auto n = Index(head.mid(1), kModelPoints - 1);
-            if (!n || second.isEmpty() || third.isEmpty()) continue;
+            if (!n) continue;
+            // An empty part is a rule without operator whose value reads as
+            // 0, as the number reader reads an empty text: it does nothing,
+            // and the other part of the field still counts.
             ShapeRules::PointRule& p = rules.point[static_cast<size_t>(*n)];
-            p.xOp = second[0];
+            p.xOp = second.isEmpty() ? QChar() : second[0];
             p.x = ParseNumber(second.mid(1));
-            p.yOp = third[0];
+            p.yOp = third.isEmpty() ? QChar() : third[0];
             p.y = ParseNumber(third.mid(1));
         } else if (head.startsWith(QLatin1Char('R'))) {
             const auto m = Index(head.mid(1), static_cast<int>(rules.line.size()) - 1);

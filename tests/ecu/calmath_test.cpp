@@ -81,6 +81,16 @@ TEST(CalShapeText, LineRulesPutPointsOnTheLineAndPointRulesBendThem) {
     EXPECT_NEAR(m.ModY[2], LineThrough(m, 1, 4, 2) + 0.5, 1e-6);
     EXPECT_NEAR(m.ModY[3], LineThrough(m, 1, 4, 3), 1e-6);
 
+    // An empty X part reads as value 0: the field's Y rule still applies.
+    m = bent;
+    ApplyShapeRules(m, ParseShapeText(QStringLiteral("P2||+0,5;R0|1|4")));
+    EXPECT_NEAR(m.ModX[2], bent.ModX[2], 1e-9);
+    EXPECT_NEAR(m.ModY[2], LineThrough(m, 1, 4, 2) + 0.5, 1e-6);
+    // And an empty Y part leaves the point where the line rule put it.
+    m = bent;
+    ApplyShapeRules(m, ParseShapeText(QStringLiteral("P2|+0|;R0|1|4")));
+    EXPECT_NEAR(m.ModY[2], LineThrough(m, 1, 4, 2), 1e-6);
+
     // Point rules alone: "#" sets, "*" multiplies, "-" subtracts; X moves
     // the point and keeps its nominal place.
     m = Straight();
