@@ -27,6 +27,7 @@ enum CliExit {
     CLI_INCOMPATIBLE = 5,
     CLI_ABORTED = 6,
     CLI_UPGRADE = 7,
+    CLI_NOTHING_TO_FIT = 9,  // fit: no target in the map
 };
 
 struct CliEnvironment {
