@@ -1,6 +1,10 @@
 #include "sim/core/SimDrive.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "sim/core/SimEcu.h"
+#include "sim/core/SimLayout.h"
 
 namespace gascal::sim {
 
@@ -114,6 +118,20 @@ bool SimDrive::TakeProgressChanged() {
 
 double GasResidualMs(const SimEcu& ecu, double petrolMs) {
     return ecu.GasTimeMs(0, petrolMs) - ecu.Engine().Controls().curve.GasTimeMs(petrolMs);
+}
+
+MappedResidual MappedResidualOf(const SimEcu& ecu) {
+    MappedResidual r;
+    for (const SamplePoint& s : ecu.Samples(false)) {
+        if (s.pressure == 0) continue;
+        const double d =
+            std::fabs(GasResidualMs(ecu, s.timeRaw * kInjMsPerCount + kPetrolOffsetMs));
+        r.largest = std::max(r.largest, d);
+        r.mean += d;
+        ++r.points;
+    }
+    if (r.points > 0) r.mean /= r.points;
+    return r;
 }
 
 }  // namespace gascal::sim

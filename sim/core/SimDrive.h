@@ -74,4 +74,14 @@ class SimDrive {
 // rich. The simulator knows the injectors' hidden curve; the tool never does.
 double GasResidualMs(const SimEcu& ecu, double petrolMs);
 
+// The residual at every petrol time of the ECU's petrol operating points
+// (the times the car demanded on petrol, before the map's rounding): the
+// largest and the mean of its size (ms).
+struct MappedResidual {
+    int points = 0;
+    double largest = 0;
+    double mean = 0;
+};
+MappedResidual MappedResidualOf(const SimEcu& ecu);
+
 }  // namespace gascal::sim

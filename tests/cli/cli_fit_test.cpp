@@ -73,25 +73,6 @@ FitOutput Parse(const QString& out) {
     return f;
 }
 
-// Gas supplied minus gas needed at every petrol time the car's map holds.
-struct Residual {
-    double largest = 0, mean = 0;
-};
-Residual MappedResidual(const sim::SimEcu& ecu) {
-    Residual r;
-    int n = 0;
-    for (const sim::SamplePoint& s : ecu.Samples(false)) {
-        if (s.pressure == 0) continue;
-        const double petrolMs = s.timeRaw * 0.008 + 0.6;
-        const double d = std::fabs(sim::GasResidualMs(ecu, petrolMs));
-        r.largest = std::max(r.largest, d);
-        r.mean += d;
-        ++n;
-    }
-    if (n > 0) r.mean /= n;
-    return r;
-}
-
 }  // namespace
 
 TEST(CliFit, FitsTheMapOfADriveWritesTheTableOnceAndModelReadsItBack) {
@@ -161,7 +142,7 @@ TEST(CliFit, TwoFitsBringEveryCurveWithinOneOffsetStepWhereTheMapHasPoints) {
         SCOPED_TRACE(*name);
         Installation inst;
         auto ecu = RunningCar(*name);
-        Residual after[2];
+        sim::MappedResidual after[2];
         for (int round = 0; round < 2; ++round) {
             if (round > 0) {
                 ASSERT_EQ(RunVirtual({"--sim", "map", "--clear", "gas"}, ecu, inst).rc, 0);
@@ -169,7 +150,8 @@ TEST(CliFit, TwoFitsBringEveryCurveWithinOneOffsetStepWhereTheMapHasPoints) {
             Drive(*ecu);
             const Result r = RunVirtual({"--sim", "fit"}, ecu, inst);
             ASSERT_EQ(r.rc, 0) << r.err.toStdString();
-            after[round] = MappedResidual(*ecu);
+            after[round] = sim::MappedResidualOf(*ecu);
+            EXPECT_GE(after[round].points, 8);
         }
         std::printf("%-8s | %.3f / %.3f                    | %.3f / %.3f\n", *name,
                     after[0].largest, after[0].mean, after[1].largest, after[1].mean);
