@@ -31,6 +31,19 @@ void ModelEditor::SetModel(const LineModel& m) {
     Notify(selectionChanged_);
 }
 
+bool ModelEditor::Apply(const LineModel& m) {
+    if (held_ || m == model_) return false;
+    const LineModel before = model_;
+    model_ = m;
+    model_.Recompute();
+    selection_.DeselezionaPuntiMod();
+    Commit(before);
+    Notify(modelChanged_);
+    Notify(selectionChanged_);
+    Notify(tableToWrite_);
+    return true;
+}
+
 // --- Selection ---------------------------------------------------------------------
 
 void ModelEditor::LblPntMod_Click(int i) {

@@ -54,6 +54,11 @@ public:
     // automatic calibration): like a table read, no step of the history and
     // no table write asked for (the procedure writes the table itself).
     void SetModel(const LineModel& m);
+    // A whole new model as one edit of the fitter (the fit to the targets):
+    // one step of the history, every point deselected, the table to be
+    // written once. False (nothing done) while a button is held or when the
+    // model is the same.
+    bool Apply(const LineModel& m);
 
     // --- Selection (the page's clicks) ----------------------------------------------
     void LblPntMod_Click(int i);

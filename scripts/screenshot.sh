@@ -4,7 +4,8 @@
 # page-calibration.png (an automatic calibration in the middle of step 02,
 # the simulated fitter holding the raised speed), page-general.png (also docs/screenshot.png, the
 # README's picture), page-modeling.png and page-map.png (after a simulated
-# drive that fills the map) and page-configuration.png; and of the secondary
+# drive that fills the map; the Modeling tab after "Fit") and
+# page-configuration.png; and of the secondary
 # windows: window-frmupdate.png (the firmware upgrade while it writes),
 # window-about.png (the About box of the Info menu), window-<name>.png for
 # each window opened by name (for example window-frminjset.png), the signal

@@ -39,6 +39,7 @@
 #include "ecu/FuelSwitch.h"
 #include "ecu/InjectionMap.h"
 #include "ecu/ModelEditor.h"
+#include "ecu/ModelFit.h"
 #include "ecu/ParamCompare.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimFitter.h"
@@ -267,6 +268,20 @@ MapOptions ParseMapOptions(QStringList args) {
     return m;
 }
 
+// `fit`: a map file instead of the ECU's samples, and a fit that writes nothing.
+struct FitOptions {
+    QString file;
+    bool dryRun = false;
+};
+
+FitOptions ParseFitOptions(QStringList args) {
+    FitOptions f;
+    f.dryRun = TakeFlag(args, QStringLiteral("--dry-run"));
+    f.file = TakeValueOption(args, QStringLiteral("--map"));
+    NoMoreArgs(args, QStringLiteral("fit"));
+    return f;
+}
+
 // A time or a model coordinate: three decimals, decimal point.
 QString Ms3(double v) {
     QString s = QString::number(v, 'f', 3);
@@ -311,6 +326,7 @@ private:
     int StoreInFlash();
     int CmdMap(QStringList args);
     int CmdCalibrate(QStringList args);
+    int CmdFit(QStringList args);
     void PrintModel(const LineModel& m);
     int CmdDiff(const QStringList& args);
     ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
@@ -522,6 +538,12 @@ int CliSession::Run() {
             err_ << "The map file cannot be read: " << m.file << "\n";
             return CLI_FILE;
         }
+    } else if (o_.command == QLatin1String("fit")) {
+        const FitOptions f = ParseFitOptions(o_.args);
+        if (!f.file.isEmpty() && !FileExists(f.file)) {
+            err_ << "The map file cannot be read: " << f.file << "\n";
+            return CLI_FILE;
+        }
     } else if (o_.command == QLatin1String("diff")) {
         // The files are checked first; two files need no ECU at all.
         if (o_.args.isEmpty() || o_.args.size() > 2)
@@ -575,6 +597,7 @@ int CliSession::Run() {
     if (c == QLatin1String("save-flash")) return CmdSaveFlash(args);
     if (c == QLatin1String("map")) return CmdMap(args);
     if (c == QLatin1String("calibrate")) return CmdCalibrate(args);
+    if (c == QLatin1String("fit")) return CmdFit(args);
     if (c == QLatin1String("diff")) return CmdDiff(args);
     throw UsageError(QStringLiteral("unknown command ") + c);
 }
@@ -1029,6 +1052,74 @@ int CliSession::CmdMap(QStringList args) {
     return CLI_OK;
 }
 
+// --- fit: the line model fitted to the map's targets -------------------------------
+
+int CliSession::CmdFit(QStringList args) {
+    const FitOptions o = ParseFitOptions(args);
+    InjectionMap& map = ecu_->Map();
+    if (!o.file.isEmpty()) {
+        if (!map.Open(o.file)) {
+            err_ << "The map file cannot be read: " << o.file << "\n";
+            return CLI_FILE;
+        }
+    } else if (!direct_->ReadSamples(MapFuel::Petrol) || !direct_->ReadSamples(MapFuel::Gas)) {
+        err_ << "The ECU's samples could not be read.\n";
+        return CLI_LINK;
+    }
+    // The targets are placed with the table the ECU works with, and the fit
+    // starts from the model of that table.
+    if (!direct_->ReadTable()) {
+        err_ << "The correction table could not be read.\n";
+        return CLI_LINK;
+    }
+    ecu_->RebuildModelFromTable();
+    map.Step(true, false, false, ecu_->Image().CorTable);
+    const std::vector<FitTarget> targets = FitTargets(map.Targets());
+    ModelEditor& editor = ecu_->Model();
+    const LineModel current = editor.Model();
+    const FitResult r = FitModel(current, targets, FitLimitsOf(ecu_->Scale()));
+
+    bool written = false;
+    if (!o.dryRun && r.outcome != FitOutcome::Nothing && r.Changed(current)) {
+        editor.Apply(r.model);
+        ecu_->BuildTableFromModel();
+        if (!direct_->Try([&] { return ecu_->Requests().WriteCorTable(); })) {
+            err_ << "The correction table could not be written; the ECU keeps its own.\n";
+            return CLI_LINK;
+        }
+        written = true;
+    }
+    // The model as `model` would read it now.
+    LineModel shown = r.model;
+    if (written) {
+        CorTableArray table = ecu_->Image().CorTableEcu;
+        shown.FromTable(table);
+    }
+    PrintModel(shown);
+    for (size_t i = 0; i < targets.size(); ++i)
+        out_ << "target " << Ms3(targets[i].petrolMs) << " " << Ms3(targets[i].gasMs) << " " << Ms3(r.modelGasMs[i])
+             << "\n";
+    out_ << "fit before=" << Ms3(r.before.largest) << "/" << Ms3(r.before.mean) << " after=" << Ms3(r.after.largest)
+         << "/" << Ms3(r.after.mean) << "\n";
+
+    if (r.outcome == FitOutcome::Nothing) {
+        err_ << "No petrol point has a gas point at its pressure: nothing to fit.\n";
+        return CLI_NOTHING_TO_FIT;
+    }
+    if (r.outcome == FitOutcome::OffsetOnly)
+        err_ << "All targets lie at one petrol time: only OFFSET was fitted.\n";
+    if (r.alfaLimited) err_ << "The targets ask for an ALFA beyond the configuration's limits; ALFA is held there.\n";
+    if (r.offsetLimited)
+        err_ << "The targets ask for an OFFSET beyond the configuration's limits; OFFSET is held there.\n";
+    if (written)
+        err_ << "Correction table written.\n";
+    else if (o.dryRun)
+        err_ << "Dry run: nothing was written.\n";
+    else
+        err_ << "The model already fits: nothing was written.\n";
+    return CLI_OK;
+}
+
 ParamFileRead CliSession::ReadForDiff(const QString& path, const ParamImage& base) {
     ParamFileRead file = ReadParamFileForCompare(path, base, ecu_->LoadOptions());
     if (!file.found) {
@@ -1426,6 +1517,15 @@ QString CliHelpText() {
         "                                abort could not put everything back (named on\n"
         "                                standard error). --save stores the result in the\n"
         "                                ECU's flash.\n"
+        "  fit [--map F.map] [--dry-run] fit the line model to the map's targets: the\n"
+        "                                ECU's samples (or a map file) and table, ALFA,\n"
+        "                                OFFSET and the points in the targets' range moved\n"
+        "                                on the Modeling tab's steps within every limit\n"
+        "                                (least squares). Prints the model as `model`,\n"
+        "                                target PETROL_TIME TARGET_GAS_TIME MODEL_GAS_TIME\n"
+        "                                per target and fit before=MAX/MEAN after=MAX/MEAN\n"
+        "                                (ms); writes the table unless --dry-run. Exit 9\n"
+        "                                when there is nothing to fit\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that a\n"
         "                                load would change, as NAME: FIRST | SECOND; what a\n"
@@ -1441,7 +1541,7 @@ QString CliHelpText() {
         "\n"
         "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
         "3 no ECU or link failure, 4 file error, 5 ECU incompatible,\n"
-        "6 calibration aborted, 7 upgrade failed or incomplete,\n"
+        "6 calibration aborted, 7 upgrade failed or incomplete, 9 nothing to fit (fit),\n"
         "10 calibration aborted but not everything put back.\n");
 }
 
@@ -1459,7 +1559,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
                                           "read-table",  "errors",      "clear-errors",
                                           "fuel",        "model",       "write-model",
                                           "map",         "upgrade",     "export",
-                                          "calibrate",   "diff",        "save-flash"};
+                                          "calibrate",   "diff",        "save-flash",
+                                          "fit"};
         if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)

@@ -5,6 +5,11 @@
 // bytes written to the device reach the ECU at line speed, its answers are
 // written back when the line would have delivered them. Runs until SIGINT or
 // SIGTERM, then prints its counters on standard error and exits with 0.
+//
+// With --drive the car drives the load sweep on petrol and on gas by itself
+// (SimDrive.h), telling its progress on standard error; after the drive and
+// after every correction table the tool writes, it tells how far the gas it
+// gives is from what its hidden injectors need at the mapped petrol times.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,9 +24,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "common/EventService.h"
 #include "sim/core/SimCommandLine.h"
+#include "sim/core/SimDrive.h"
 #include "sim/core/SimEcu.h"
 
 using namespace gascal;
@@ -173,6 +180,43 @@ int main(int argc, char** argv) {
     std::printf("%s\n", qPrintable(server.Path()));
     std::fflush(stdout);
     server.Start();
+
+    // --drive: the sweep on the real clock, and the residual the tool's
+    // tables leave.
+    std::unique_ptr<SimDrive> drive;
+    QTimer driveTimer, tableTimer;
+    const auto residual = [&ecu](const char* when) {
+        const MappedResidual r = MappedResidualOf(ecu);
+        std::fprintf(
+            stderr,
+            "gascal-ecusim: %s: gas supplied minus gas needed at the %d mapped petrol times: "
+            "largest %.3f ms, mean %.3f ms\n",
+            when, r.points, r.largest, r.mean);
+    };
+    if (cl.drive) {
+        drive = std::make_unique<SimDrive>(ecu);
+        drive->Start(MicroSeconds());
+        std::fprintf(stderr,
+                     "gascal-ecusim: driving the load sweep on petrol and on gas (about %.0f s)\n",
+                     SimDrive::NominalSeconds());
+        QObject::connect(&driveTimer, &QTimer::timeout, [&] {
+            drive->Step(MicroSeconds());
+            if (drive->TakeProgressChanged())
+                std::fprintf(stderr, "gascal-ecusim: drive: %s\n", qPrintable(drive->Progress()));
+            if (!drive->Running()) {
+                driveTimer.stop();
+                if (!drive->Failed()) residual("after the drive, with the ECU's table");
+            }
+        });
+        driveTimer.start(static_cast<int>(SimDrive::kLookUs / 1000));
+        // A table arrives in several chunks: the residual once the last is in.
+        tableTimer.setSingleShot(true);
+        QObject::connect(&tableTimer, &QTimer::timeout,
+                         [&] { residual("correction table written"); });
+        ecu.SetWriteObserver([&tableTimer](uint8_t cmd, const ConfigImage&, const ConfigImage&) {
+            if (cmd == CMD_WRT_TBL_COR) tableTimer.start(500);
+        });
+    }
 
     const int rc = app.exec();
     const SimCounters& c = ecu.Counters();

@@ -1,9 +1,9 @@
 #include "app/gascal/MapDrive.h"
 
 #include <QTimer>
-#include <array>
 #include <utility>
 
+#include "common/EventService.h"
 #include "ecu/PollingCycle.h"
 #include "ecu/RequestScheduler.h"
 #include "mainwindow/controller/MainSession.h"
@@ -11,19 +11,31 @@
 namespace gascal {
 
 namespace {
-constexpr int kTickMs = 500;
-constexpr int kTicksPerLoad = 8;  // 4 s at each speed and load
-// Speeds (rpm) and loads inside the acquisition window.
-constexpr std::array<std::pair<double, double>, 6> kDrive = {
-    {{2250, 0.1}, {2350, 0.25}, {2450, 0.4}, {2550, 0.55}, {2600, 0.7}, {2400, 0.85}}};
-constexpr int kLoads = static_cast<int>(kDrive.size());
+constexpr int kReadTicks = 12;  // 3 s from "Read" to "Compute": both fuels' answers are in
 }  // namespace
 
 MapDrive::MapDrive(MainSession& session, std::shared_ptr<sim::SimEcu> ecu, std::function<void()> done,
                    QObject* parent)
-    : QObject(parent), session_(session), ecu_(std::move(ecu)), done_(std::move(done)), timer_(new QTimer(this)) {
+    : QObject(parent),
+      session_(session),
+      ecu_(std::move(ecu)),
+      done_(std::move(done)),
+      timer_(new QTimer(this)),
+      drive_(*ecu_, [this](bool gas) { AskFuel(gas); }) {
     connect(timer_, &QTimer::timeout, this, [this] { Step(); });
-    timer_->start(kTickMs);
+    timer_->start(static_cast<int>(sim::SimDrive::kLookUs / 1000));
+}
+
+bool MapDrive::Running() const { return phase_ != Phase::Done; }
+
+QString MapDrive::Progress() const {
+    switch (phase_) {
+        case Phase::Online: return QStringLiteral("waiting for the ECU");
+        case Phase::Driving: return drive_.Progress();
+        case Phase::Reading: return QStringLiteral("reading the map");
+        case Phase::Done: break;
+    }
+    return drive_.Failed() ? drive_.Progress() : QStringLiteral("done: the targets are on the Modeling tab");
 }
 
 void MapDrive::AskFuel(bool gas) {
@@ -34,43 +46,28 @@ void MapDrive::AskFuel(bool gas) {
 
 void MapDrive::Step() {
     PollingCycle& cycle = session_.Cycle();
-    // Phases: 0 online, 1 on petrol, 2..7 the loads, 8 on gas, 9..14 the
-    // loads, 15 read, 16 compute and done.
-    if (phase_ == 0) {
-        if (!cycle.Online() || cycle.FirstRefreshPending()) return;
-        AskFuel(false);
-        ++phase_;
-        return;
+    switch (phase_) {
+        case Phase::Online:
+            if (!cycle.Online() || cycle.FirstRefreshPending()) return;
+            // Gas points of an earlier drive were measured with another table.
+            cycle.ClearMapSamples(MapFuel::Gas);
+            drive_.Start(MicroSeconds());
+            phase_ = Phase::Driving;
+            return;
+        case Phase::Driving:
+            if (drive_.Step(MicroSeconds())) return;
+            if (drive_.Failed()) break;
+            cycle.ReadMapSamples();
+            phase_ = Phase::Reading;
+            waited_ = 0;
+            return;
+        case Phase::Reading:
+            if (++waited_ < kReadTicks) return;
+            cycle.ComputeMap();
+            break;
+        case Phase::Done: return;
     }
-    if (phase_ == 1 || phase_ == kLoads + 2) {
-        const bool gas = phase_ != 1;
-        if (ecu_->OnGas() != gas) return;
-        ++phase_;
-        waited_ = 0;
-        return;
-    }
-    const bool petrolLoads = phase_ >= 2 && phase_ < kLoads + 2;
-    const bool gasLoads = phase_ >= kLoads + 3 && phase_ < 2 * kLoads + 3;
-    if (petrolLoads || gasLoads) {
-        const auto& [rpm, load] = kDrive[static_cast<size_t>(phase_ - (petrolLoads ? 2 : kLoads + 3))];
-        if (waited_ == 0) {
-            ecu_->SetTargetRpm(rpm);
-            ecu_->SetLoad(load);
-        }
-        if (++waited_ < kTicksPerLoad) return;
-        waited_ = 0;
-        if (++phase_ == kLoads + 2) AskFuel(true);
-        return;
-    }
-    if (phase_ == 2 * kLoads + 3) {
-        ecu_->SetTargetRpm(0);
-        ecu_->SetLoad(0.2);
-        cycle.ReadMapSamples();
-        ++phase_;
-        return;
-    }
-    if (++waited_ < 6) return;
-    cycle.ComputeMap();
+    phase_ = Phase::Done;
     timer_->stop();
     if (done_) done_();
 }

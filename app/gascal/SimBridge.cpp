@@ -48,6 +48,12 @@ void SimBridge::InjectFailure(int index) {
 
 void SimBridge::ClearFailures() { ecu_->Failures() = sim::FailureSettings{}; }
 
+bool SimBridge::StartDrive() {
+    if (!session_ || Driving()) return false;
+    drive_ = std::make_unique<MapDrive>(*session_, ecu_, nullptr);
+    return true;
+}
+
 QString SimBridge::Summary() const {
     const auto& st = ecu_->Engine().State();
     const char* mode = ecu_->Mode() == sim::EcuMode::Slave ? "slave" : "running";
@@ -57,7 +63,8 @@ QString SimBridge::Summary() const {
         .arg(ecu_->OnGas() ? QStringLiteral("gas") : QStringLiteral("petrol"))
         .arg(QString::fromLatin1(mode))
         .arg(ecu_->Counters().requests)
-        .arg(ecu_->Counters().answers);
+        .arg(ecu_->Counters().answers) +
+           (drive_ ? QStringLiteral("; drive: ") + drive_->Progress() : QString());
 }
 
 }  // namespace gascal

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/gascal/MapDrive.h"
 #include "mainwindow/widgets/SimControl.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimFitter.h"
@@ -25,11 +26,17 @@ public:
     bool FitterOn() const override { return fitterOn_; }
     void FollowCalibration(CalInstruction instruction, double askedRpm) override;
     QString Summary() const override;
+    bool StartDrive() override;
+    bool Driving() const override { return drive_ && drive_->Running(); }
+    // The session the drive reads the map with (set once the window's session exists).
+    void SetSession(MainSession* session) { session_ = session; }
 
 private:
     std::shared_ptr<sim::SimEcu> ecu_;
     sim::SimFitter fitter_;
     bool fitterOn_ = true;
+    MainSession* session_ = nullptr;
+    std::unique_ptr<MapDrive> drive_;
 };
 
 }  // namespace gascal

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
@@ -166,12 +167,14 @@ int main(int argc, char** argv) {
 
     auto window = std::make_unique<FrmKT540>(*session);
     prompts.SetParent(window.get());
+    if (bridge) bridge->SetSession(session.get());
     if (bridge) window->SetSimControl(bridge.get());
     // A first start that finds no ECU offers the simulated one.
     if (!simUsb) {
         session->SearchWatch().SetSimulatorStarter([&] {
             makeSimulator();
             provider->AddUsbFront(simUsb.get());
+            bridge->SetSession(session.get());
             window->SetSimControl(bridge.get());
         });
     }
@@ -227,10 +230,13 @@ int main(int argc, char** argv) {
         };
         if (parser.isSet(shotDriveOpt) && ecu) {
             // The picture once the drive has filled the map and placed the
-            // targets; on the Modeling tab with a point chosen.
+            // targets; on the Modeling tab after "Fit", with a point chosen.
             drive = std::make_unique<MapDrive>(*session, ecu, [&, showTab, takePicture, tab] {
                 showTab();
-                if (tab == 1) session->Ecu().Model().LblPntMod_Click(3);
+                if (tab == 1) {
+                    if (auto* fit = window->findChild<QPushButton*>(QStringLiteral("CmdFit"))) fit->click();
+                    session->Ecu().Model().LblPntMod_Click(3);
+                }
                 QTimer::singleShot(3000, window.get(), takePicture);
             });
         } else if (parser.isSet(shotCalOpt)) {

@@ -42,19 +42,30 @@ ModelingModel::~ModelingModel() {
     if (Holding()) ButtonUp();
 }
 
+namespace {
+constexpr int kFirstFitText = 16;  // entry 117: "Fit"
+}  // namespace
+
 void ModelingModel::ReloadTexts() {
     // The section's entries, in this order.
-    const QStringList t = session_.SectionTexts(
-        QStringLiteral("[FrmMod]"),
-        {QStringLiteral("Petrol time (ms)"), QStringLiteral("Gas time (ms)"), QStringLiteral("Point"),
-         QStringLiteral("Petrol (ms)"), QStringLiteral("Shift (ms)"), QStringLiteral("ALFA"),
-         QStringLiteral("OFFSET"), QStringLiteral("Reset line"), QStringLiteral("Reset"),
-         QStringLiteral("Clear Model"), QStringLiteral("Open..."), QStringLiteral("Save..."),
-         QStringLiteral("Undo"), QStringLiteral("Redo"),
-         QStringLiteral("Put every point back on the line? ALFA and OFFSET are kept."),
-         QStringLiteral("Return the whole model to its defaults (ALFA 1, OFFSET 0)?")});
-    texts_ = {t[0], t[1], t[2],  t[3],  t[4],  t[5],  t[6],  t[7],
-              t[8], t[9], t[10], t[11], t[12], t[13], t[14], t[15]};
+    const QStringList fallbacks = {
+        QStringLiteral("Petrol time (ms)"), QStringLiteral("Gas time (ms)"), QStringLiteral("Point"),
+        QStringLiteral("Petrol (ms)"), QStringLiteral("Shift (ms)"), QStringLiteral("ALFA"),
+        QStringLiteral("OFFSET"), QStringLiteral("Reset line"), QStringLiteral("Reset"),
+        QStringLiteral("Clear Model"), QStringLiteral("Open..."), QStringLiteral("Save..."),
+        QStringLiteral("Undo"), QStringLiteral("Redo"),
+        QStringLiteral("Put every point back on the line? ALFA and OFFSET are kept."),
+        QStringLiteral("Return the whole model to its defaults (ALFA 1, OFFSET 0)?"),
+        // The fit to the targets.
+        QStringLiteral("Fit"),
+        QStringLiteral("Distance to the targets, largest / mean: before %1 / %2 ms, after %3 / %4 ms"),
+        QStringLiteral("The targets lie at one petrol time: only OFFSET was fitted.")};
+    QStringList t = session_.SectionTexts(QStringLiteral("[FrmMod]"), fallbacks);
+    // A dictionary from before the fit holds placeholders where its texts go.
+    for (int k = kFirstFitText; k < t.size(); ++k)
+        if (t[k] == QLatin1String("-")) t[k] = fallbacks[k];
+    texts_ = {t[0],  t[1],  t[2],  t[3],  t[4],  t[5],  t[6],  t[7],  t[8], t[9],
+              t[10], t[11], t[12], t[13], t[14], t[15], t[16], t[17], t[18]};
 }
 
 ModelEditor& ModelingModel::Editor() { return session_.Model(); }
@@ -117,6 +128,30 @@ void ModelingModel::OnTargetsChanged(std::function<void()> f) { session_.Map().O
 
 bool ModelingModel::Undo() { return !Holding() && Editor().Undo(); }
 bool ModelingModel::Redo() { return !Holding() && Editor().Redo(); }
+
+// --- Fit ------------------------------------------------------------------------------------
+
+bool ModelingModel::CanFit() const { return !Holding() && !session_.Map().Targets().empty(); }
+
+FitResult ModelingModel::CmdFit_Click() {
+    ButtonUp();
+    const std::vector<FitTarget> targets = FitTargets(session_.Map().Targets());
+    if (targets.empty()) return FitResult{FitOutcome::Nothing, Editor().Model()};
+    FitResult r = FitModel(Editor().Model(), targets, FitLimitsOf(session_.Scale()));
+    if (r.outcome != FitOutcome::Nothing) Editor().Apply(r.model);
+    lastFit_ = r;
+    for (const auto& f : fitted_) f();
+    return r;
+}
+
+QString ModelingModel::FitSummary() const {
+    if (!lastFit_) return QString();
+    const auto ms = [](double v) { return QString::number(v, 'f', 3).replace(QLatin1Char('.'), DecimalSeparator()); };
+    QString s = texts_.fitDistances.arg(ms(lastFit_->before.largest), ms(lastFit_->before.mean),
+                                        ms(lastFit_->after.largest), ms(lastFit_->after.mean));
+    if (lastFit_->outcome == FitOutcome::OffsetOnly) s += QLatin1Char('\n') + texts_.fitOffsetOnly;
+    return s;
+}
 
 // --- Drawing data ------------------------------------------------------------------------
 

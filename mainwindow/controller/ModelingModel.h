@@ -1,7 +1,8 @@
 // The Modeling tab's model (tab 1), without widgets: the texts of the tab,
 // the press-and-hold of the eight edit buttons, the two resets with their
 // question, undo and redo, the live operating point and the drawing data of
-// the line model (reference line, segments, points, targets).
+// the line model (reference line, segments, points, targets), and "Fit",
+// which fits the model to the target markers (ModelFit.h) in one edit.
 //
 // A held button repeats its step on the time and event layer, not in a
 // loop inside the press: the first step comes with the press, the next
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "ecu/LineModel.h"
+#include "ecu/ModelFit.h"
 
 namespace gascal {
 
@@ -44,6 +46,7 @@ public:
         QString xAxis, yAxis, point, xPos, yPos, alfa, offset;
         QString resetLine, reset, clearModel, open, save, undo, redo;
         QString resetLineQuestion, resetQuestion;
+        QString fit, fitDistances, fitOffsetOnly;
     };
     const Texts& TabTexts() const { return texts_; }
     void ReloadTexts();
@@ -71,6 +74,19 @@ public:
     // "Clear Model": the target markers are no longer shown.
     void CmdShpMapMod_Click();
 
+    // --- Fit ----------------------------------------------------------------------------------
+    // "Fit" is enabled while target markers are shown and no button is held.
+    bool CanFit() const;
+    // Fits the model to the targets and applies it as one edit of the
+    // history (undone with Undo); the table is written once, after its
+    // delay. Nothing happens without targets.
+    FitResult CmdFit_Click();
+    // The last fit's distances to the targets before and after, in the
+    // tab's language; empty before the first fit.
+    QString FitSummary() const;
+    // A fit was made (the page shows its summary).
+    void OnFitted(std::function<void()> f) { fitted_.push_back(std::move(f)); }
+
     // --- Drawing data ------------------------------------------------------------------------
     // The reference line ALFA × X + OFFSET from 0 to 20.096 ms, cut at the
     // graph's edge.
@@ -95,6 +111,8 @@ private:
     Texts texts_;
     RepeatLadder ladder_;
     int holdSteps_ = 0;
+    std::optional<FitResult> lastFit_;
+    std::vector<std::function<void()>> fitted_;
     // A repeat posted to the event layer runs only while its hold is the
     // present one and this model exists.
     std::shared_ptr<int> holdToken_ = std::make_shared<int>(0);

@@ -368,6 +368,11 @@ void FrmKT540::SetSimControl(SimControl* sim) {
         simPanel_->raise();
     });
     actSimPanel_->setObjectName(QStringLiteral("MnuSimPanel"));
+    // The drive that fills the map on both fuels.
+    QAction* drive = mnuSimulator_->addAction(QStringLiteral("Drive"), this, [this] {
+        if (sim_) sim_->StartDrive();
+    });
+    drive->setObjectName(QStringLiteral("MnuSimDrive"));
     // The simulated fitter reads the Calibration tab after every change.
     connect(&session_.CalModel(), &CalibrationModel::changed, this, [this] {
         const Calibration& cal = session_.Cal();

@@ -155,6 +155,13 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     side->addLayout(resets);
     cmdClearModel_ = button("CmdShpMapMod");
     side->addWidget(cmdClearModel_);
+    // The fit to the target markers, and what it did.
+    cmdFit_ = button("CmdFit");
+    side->addWidget(cmdFit_);
+    lblFit_ = new QLabel(this);
+    lblFit_->setObjectName(QStringLiteral("LblFit"));
+    lblFit_->setWordWrap(true);
+    side->addWidget(lblFit_);
     auto* files = new QHBoxLayout;
     cmdOpen_ = button("CmdModOpen");
     cmdSave_ = button("CmdModSave");
@@ -169,6 +176,7 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     connect(cmdResetLine_, &QPushButton::clicked, this, [&m] { m.CmdResetLine_Click(); });
     connect(cmdReset_, &QPushButton::clicked, this, [&m] { m.CmdReset_Click(); });
     connect(cmdClearModel_, &QPushButton::clicked, this, [&m] { m.CmdShpMapMod_Click(); });
+    connect(cmdFit_, &QPushButton::clicked, this, [&m] { m.CmdFit_Click(); });
     connect(cmdOpen_, &QPushButton::clicked, &ctl_, &MainController::CmdModOpen_Click);
     connect(cmdSave_, &QPushButton::clicked, &ctl_, &MainController::CmdModSave_Click);
     auto* undo = new QShortcut(QKeySequence::Undo, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
@@ -192,6 +200,9 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     });
     model_->OnTargetsChanged([self] {
         if (self) self->ShowTargets();
+    });
+    model_->OnFitted([self] {
+        if (self) self->lblFit_->setText(self->model_->FitSummary());
     });
     context.session.Cycle().OnSlot(Slot::Div5, [self] {
         if (self && self->isVisible()) self->ShowLive();
@@ -247,6 +258,8 @@ void ModelingPage::ApplyLanguage() {
     cmdResetLine_->setText(t.resetLine);
     cmdReset_->setText(t.reset);
     cmdClearModel_->setText(t.clearModel);
+    cmdFit_->setText(t.fit);
+    lblFit_->setText(model_->FitSummary());
     cmdOpen_->setText(t.open);
     cmdSave_->setText(t.save);
 }
@@ -293,11 +306,13 @@ void ModelingPage::ShowSelection() {
 
 void ModelingPage::ShowTargets() {
     graph_->SetMarkers(kTargets, model_->Targets(), {MarkerShape::Diamond, kTargetColour, 9});
+    cmdFit_->setEnabled(model_->CanFit());
 }
 
 void ModelingPage::ShowHistory() {
     cmdUndo_->setEnabled(model_->Editor().CanUndo());
     cmdRedo_->setEnabled(model_->Editor().CanRedo());
+    cmdFit_->setEnabled(model_->CanFit());  // not while a button is held
 }
 
 void ModelingPage::ShowLive() { graph_->SetLiveMarker(model_->LivePoint()); }

@@ -2,8 +2,9 @@
 // the target markers of "Compute" and the live operating point; the seven
 // point labels (yellow when selected, red when not) sitting on their
 // points; the position boxes; the eight edit buttons that repeat while held;
-// undo and redo (also Ctrl+Z and Ctrl+Y); the resets; "Clear Model"; and
-// open and save of the configuration.
+// undo and redo (also Ctrl+Z and Ctrl+Y); the resets; "Clear Model"; "Fit"
+// (the model fitted to the targets, with the distances before and after);
+// and open and save of the configuration.
 #pragma once
 
 #include <QWidget>
@@ -60,6 +61,8 @@ private:
     QPushButton *cmdUndo_ = nullptr, *cmdRedo_ = nullptr, *cmdResetLine_ = nullptr,
                 *cmdReset_ = nullptr, *cmdClearModel_ = nullptr, *cmdOpen_ = nullptr,
                 *cmdSave_ = nullptr;
+    QPushButton* cmdFit_ = nullptr;
+    QLabel* lblFit_ = nullptr;
 };
 
 }  // namespace gascal

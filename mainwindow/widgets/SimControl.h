@@ -31,6 +31,11 @@ public:
     virtual void FollowCalibration(CalInstruction instruction, double askedRpm) = 0;
     // A short line on what the simulated car does now.
     virtual QString Summary() const = 0;
+    // The drive that fills the map: the load sweep held on petrol and on
+    // gas, then "Read" and "Compute". False when a drive runs already or
+    // the simulator cannot drive.
+    virtual bool StartDrive() { return false; }
+    virtual bool Driving() const { return false; }
 };
 
 }  // namespace gascal

@@ -38,6 +38,11 @@ QString SimCommandLineHelp() {
                "  --processing-us N         answer delay after a request (default 1500)\n"
                "  --install-dir DIR         installation folder (accepted, not needed)\n"
                "  --verbose                 one line on standard error per request\n"
+               "  --drive                   drive the load sweep on petrol, then on gas, so both\n"
+               "                            fuels' operating points fill (key on, engine running,\n"
+               "                            warm; progress on standard error); after the drive\n"
+               "                            and after every table write the gas supplied minus\n"
+               "                            the gas needed at the mapped petrol times is printed\n"
                "  --help                    this text\n")
         .arg(FailureSettingNames());
 }
@@ -59,6 +64,8 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
         bool ok = false;
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
             r.help = true;
+        } else if (opt == QLatin1String("--drive")) {
+            r.drive = true;
         } else if (opt == QLatin1String("--warm")) {
             r.options.warm = true;
         } else if (opt == QLatin1String("--old-firmware")) {
@@ -141,6 +148,8 @@ bool ParseSimCommandLine(const QStringList& args, SimCommandLine& out, QString* 
             return fail(QStringLiteral("unknown option \"%1\" (see --help)").arg(opt));
         }
     }
+    // A drive needs a warm car with its engine running.
+    if (r.drive) r.options.key = r.options.engineRunning = r.options.warm = true;
     // With the key on the engine is started unless told otherwise.
     if (r.options.key && !r.engineSet) r.options.engineRunning = true;
     out = r;

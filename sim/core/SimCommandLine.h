@@ -16,6 +16,7 @@ struct SimCommandLine {
     bool help = false;
     bool verbose = false;    // one line on standard error per request
     bool engineSet = false;  // --engine given
+    bool drive = false;      // --drive: the load sweep on both fuels (SimDrive.h)
 };
 
 // Parses the arguments (without the program name). On a bad option returns

@@ -625,6 +625,9 @@ void SimEcu::SetTargetRpm(double rpm) {
 void SimEcu::SetLoad(double load) {
     engine_.Controls().load = std::clamp(load, 0.0, 1.0);
 }
+void SimEcu::SetFuelSwitch(bool gas) {
+    working_.mem2[mem2::WorkMode] = gas ? 3 : 0;
+}
 void SimEcu::SetTankLevel(double level) {
     engine_.Controls().tankLevel = std::clamp(level, 0.0, 1.0);
 }

@@ -122,6 +122,9 @@ class SimEcu {
     void SetEngineRunning(bool on);  // starter: cranks, then runs while the key is on
     void SetTargetRpm(double rpm);   // 0 = idle
     void SetLoad(double load);
+    // The fuel switch in the car: asks for gas (WorkMode 3) or petrol (0)
+    // as a write of block 2 would; the switchover rules still decide.
+    void SetFuelSwitch(bool gas);
     void SetTankLevel(double level);
     // Forces an error item's present state (0 removes the forced fault).
     void SetFault(int item, uint8_t state);

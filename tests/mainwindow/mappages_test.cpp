@@ -220,3 +220,61 @@ TEST(MapTab, AutoTuningHoldsReadAndAMapThatCannotBeSavedSaysSo) {
     ASSERT_FALSE(t.s.prompts.shown.empty());
     EXPECT_TRUE(t.s.prompts.shown.back().text.startsWith("The map file could not be written:"));
 }
+
+// "Fit" on the Modeling tab: enabled once "Compute" has placed targets, it
+// fits the model to them as one edit, shows the distances before and
+// after, writes the table once and is undone as one step.
+TEST(ModelingTab, FitIsOneUndoableEditWrittenOnceWithItsDistances) {
+    TabsOnSim t;
+    ASSERT_TRUE(t.Online());
+    t.ShowTab(1);
+    auto* fit = t.Find<QPushButton>("CmdFit");
+    ASSERT_NE(fit, nullptr);
+    EXPECT_EQ(fit->text(), "Fit");
+    EXPECT_FALSE(fit->isEnabled()) << "no target yet";
+
+    // Five pressures; on gas the car asks for 0.6 ms more petrol time than
+    // on petrol everywhere: the factory table is 0.6 ms too lean.
+    MapPoints p;
+    for (size_t i = 0; i < 5; ++i) {
+        p.X_VacmBnz[i] = p.X_VacmGas[i] = 400 + 100.0 * static_cast<double>(i);
+        p.Y_TinjBnz[i] = 3.0 + static_cast<double>(i);
+        p.Y_TinjGas[i] = p.Y_TinjBnz[i] + 0.6;
+    }
+    t.s.tool().Map().SetMapped(p);
+    t.ShowTab(2);
+    auto* compute = t.Find<QPushButton>("CmdMapCompute");
+    ASSERT_TRUE(t.s.RunUntil([&] { return compute->isEnabled(); }, 2));
+    compute->click();
+    t.ShowTab(1);
+    ASSERT_TRUE(fit->isEnabled());
+
+    ModelEditor& editor = t.s.tool().Model();
+    const LineModel before = editor.Model();
+    const uint64_t writes = t.s.Sent(CMD_WRT_TBL_COR);
+    fit->click();
+    EXPECT_EQ(editor.Model().ALFA, 1);
+    EXPECT_NEAR(editor.Model().OFFSET, 6 * kModelYStepMs, 1e-9);  // 0.624, the nearest step to 0.6
+    EXPECT_EQ(editor.UndoSteps(), 1u);
+    const QString shown = t.Find<QLabel>("LblFit")->text();
+    EXPECT_TRUE(shown.startsWith("Distance to the targets")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("before 0") && shown.contains("600 / 0") && shown.contains("after 0"))
+        << shown.toStdString();
+
+    // Written once, after the table's delay.
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.Sent(CMD_WRT_TBL_COR) - writes >= 4; }, 5));
+    t.s.RunUntil([] { return false; }, 2);
+    EXPECT_EQ(t.s.Sent(CMD_WRT_TBL_COR) - writes, 4u);
+    EXPECT_NEAR(t.s.ecu->GasTimeMs(0, 5.0) - 5.0, 0.624, 0.008);
+
+    // One undo takes the whole fit back.
+    t.Find<QPushButton>("CmdUndo")->click();
+    EXPECT_EQ(editor.Model(), before);
+    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.Sent(CMD_WRT_TBL_COR) - writes >= 8; }, 5));
+    EXPECT_NEAR(t.s.ecu->GasTimeMs(0, 5.0) - 5.0, 0, 0.008);
+
+    // In Italian the button and the distances come from the dictionary.
+    t.s.ctl().MnuLngT_Click(1);
+    EXPECT_EQ(fit->text(), "Adatta");
+    EXPECT_TRUE(t.Find<QLabel>("LblFit")->text().startsWith("Distanza dai bersagli"));
+}

@@ -152,6 +152,13 @@ TEST(SimCommandLineParser, TurnsOptionsIntoTheScenario) {
     ASSERT_TRUE(ParseSimCommandLine({}, none, &error));
     EXPECT_FALSE(none.options.key);
     EXPECT_FALSE(none.options.engineRunning);
+    EXPECT_FALSE(none.drive);
+
+    // A drive needs a warm car with its engine running.
+    SimCommandLine drive;
+    ASSERT_TRUE(ParseSimCommandLine({"--drive"}, drive, &error));
+    EXPECT_TRUE(drive.drive);
+    EXPECT_TRUE(drive.options.key && drive.options.engineRunning && drive.options.warm);
 }
 
 TEST(SimCommandLineParser, RefusesWhatItCannotUse) {
