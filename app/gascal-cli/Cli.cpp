@@ -272,11 +272,13 @@ MapOptions ParseMapOptions(QStringList args) {
 struct FitOptions {
     QString file;
     bool dryRun = false;
+    bool save = false;  // store the written table in the ECU's flash
 };
 
 FitOptions ParseFitOptions(QStringList args) {
     FitOptions f;
     f.dryRun = TakeFlag(args, QStringLiteral("--dry-run"));
+    f.save = TakeFlag(args, QStringLiteral("--save"));
     f.file = TakeValueOption(args, QStringLiteral("--map"));
     NoMoreArgs(args, QStringLiteral("fit"));
     return f;
@@ -1117,6 +1119,12 @@ int CliSession::CmdFit(QStringList args) {
         err_ << "Dry run: nothing was written.\n";
     else
         err_ << "The model already fits: nothing was written.\n";
+    if (o.dryRun) return CLI_OK;
+    // The table is in the ECU's working memory: stored when asked for.
+    if (o.save) return StoreInFlash();
+    if (ecu_->Requests().Store().Unstored())
+        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the table (--save, or "
+                "gascal-cli save-flash, stores it).\n";
     return CLI_OK;
 }
 
@@ -1517,15 +1525,17 @@ QString CliHelpText() {
         "                                abort could not put everything back (named on\n"
         "                                standard error). --save stores the result in the\n"
         "                                ECU's flash.\n"
-        "  fit [--map F.map] [--dry-run] fit the line model to the map's targets: the\n"
+        "  fit [--map F.map] [--dry-run] [--save]\n"
+        "                                fit the line model to the map's targets: the\n"
         "                                ECU's samples (or a map file) and table, ALFA,\n"
         "                                OFFSET and the points in the targets' range moved\n"
         "                                on the Modeling tab's steps within every limit\n"
         "                                (least squares). Prints the model as `model`,\n"
         "                                target PETROL_TIME TARGET_GAS_TIME MODEL_GAS_TIME\n"
         "                                per target and fit before=MAX/MEAN after=MAX/MEAN\n"
-        "                                (ms); writes the table unless --dry-run. Exit 9\n"
-        "                                when there is nothing to fit\n"
+        "                                (ms); writes the table unless --dry-run; --save\n"
+        "                                stores it in the ECU's flash. Exit 9 when there\n"
+        "                                is nothing to fit\n"
         "  diff FILE [FILE2]             compare a parameter file with the ECU, or two files:\n"
         "                                every field, model value and table entry that a\n"
         "                                load would change, as NAME: FIRST | SECOND; what a\n"

@@ -93,10 +93,15 @@ TEST(CliFit, FitsTheMapOfADriveWritesTheTableOnceAndModelReadsItBack) {
     EXPECT_LT(d.afterMax, 0.25);
     EXPECT_LT(d.afterMean, 0.1);
 
+    const auto flashBefore = ecu->Saved().table;
     const Result fit = RunVirtual({"--sim", "fit"}, ecu, inst);
     ASSERT_EQ(fit.rc, 0) << fit.err.toStdString();
     EXPECT_EQ(Sent(*ecu, CMD_WRT_TBL_COR), 4u);  // one table: four chunks
     EXPECT_TRUE(fit.err.contains("Correction table written.")) << fit.err.toStdString();
+    // In the ECU's working memory only, and said so.
+    EXPECT_TRUE(fit.err.contains("Not stored in the ECU's flash")) << fit.err.toStdString();
+    EXPECT_EQ(ecu->Saved().table, flashBefore);
+    EXPECT_NE(ecu->Working().table, flashBefore);
     const FitOutput f = Parse(fit.out);
     EXPECT_EQ(f.afterMax, d.afterMax);
 
@@ -113,6 +118,19 @@ TEST(CliFit, FitsTheMapOfADriveWritesTheTableOnceAndModelReadsItBack) {
     const Result fromEcu = RunVirtual({"--sim", "fit", "--dry-run"}, ecu, inst);
     EXPECT_EQ(fromFile.out, fromEcu.out);
     EXPECT_EQ(Sent(*ecu, CMD_WRT_TBL_COR), 4u);
+}
+
+// --save stores the fitted table in the ECU's flash.
+TEST(CliFit, SaveStoresTheFittedTable) {
+    Installation inst;
+    auto ecu = RunningCar();
+    Drive(*ecu);
+    const auto flashBefore = ecu->Saved().table;
+    const Result fit = RunVirtual({"--sim", "fit", "--save"}, ecu, inst);
+    ASSERT_EQ(fit.rc, 0) << fit.err.toStdString();
+    EXPECT_TRUE(fit.err.contains("Stored in the ECU's flash.")) << fit.err.toStdString();
+    EXPECT_NE(ecu->Saved().table, flashBefore);
+    EXPECT_EQ(ecu->Saved().table, ecu->Working().table);
 }
 
 TEST(CliFit, NothingToFitBadArgumentsAndMissingFiles) {
