@@ -442,6 +442,7 @@ class Calibration {
 
     void RaisedWait(CalState next, int nextCounter, bool confirm);
     void TaraMaxCycle(bool confirm);
+    bool CycleOnGas(int n, bool idle);
     void TaraMinCycle(bool confirm);
     void Settle(CalState back, int nextCounter);
     void IdleWait(CalState next, bool confirm);

@@ -164,6 +164,29 @@ void Calibration::WantFuel(bool gas) {
     wanted_.fuel = gas ? Fuel::Gas : Fuel::Petrol;
 }
 
+// The measuring half of a cycle, the same at raised speed and at idle: to
+// gas, n samples there, back to petrol. True on the step where the cycle is
+// over and the ECU runs on petrol again.
+bool Calibration::CycleOnGas(int n, bool idle) {
+    if (!cycleSampled_) {
+        if (!OnGas()) {
+            WantFuel(true);
+            return false;
+        }
+        if (!SampleCycle(n, idle)) return false;
+        cycleSampled_ = true;
+        WantFuel(false);
+        return false;
+    }
+    // The cycle is over once the ECU is back on petrol.
+    if (lastFuel_ != CalDone::Ok && OnGas()) {
+        WantFuel(false);
+        return false;
+    }
+    cycleSampled_ = false;
+    return true;
+}
+
 void Calibration::HandleTaraMax() {
     WorkflowStep step("calibration");
     TaraMaxCycle(false);
@@ -178,22 +201,7 @@ void Calibration::TaraMaxCycle(bool confirm) {
     const int n = std::max(2, confirm ? settings_.taraMaxSamples : TaraMaxN());
     Show(confirm ? RowText() : RowText().arg(calCycles_ + 1));
     if (!confirm) ShowProgress(calCycles_ / std::max(1.0, settings_.taraMaxCyclesEnd));
-    if (!cycleSampled_) {
-        if (!OnGas()) {
-            WantFuel(true);
-            return;
-        }
-        if (!SampleCycle(n, false)) return;
-        cycleSampled_ = true;
-        WantFuel(false);
-        return;
-    }
-    // The cycle is over once the ECU is back on petrol.
-    if (lastFuel_ != CalDone::Ok && OnGas()) {
-        WantFuel(false);
-        return;
-    }
-    cycleSampled_ = false;
+    if (!CycleOnGas(n, false)) return;
     // The average of the samples taken: the cycle's first tick only clears
     // the sum, so there is one sample fewer than the cycle's ticks.
     tInjMed_ = samples_ > 0 ? sumTime_ / samples_ : 0;
@@ -316,21 +324,7 @@ void Calibration::TaraMinCycle(bool confirm) {
     const int n = std::max(2, confirm ? settings_.taraMinSamples : TaraMinN());
     Show(confirm ? RowText() : RowText().arg(calCycles_ + 1));
     if (!confirm) ShowProgress(calCycles_ / std::max(1.0, settings_.taraMinCyclesEnd));
-    if (!cycleSampled_) {
-        if (!OnGas()) {
-            WantFuel(true);
-            return;
-        }
-        if (!SampleCycle(n, true)) return;
-        cycleSampled_ = true;
-        WantFuel(false);
-        return;
-    }
-    if (lastFuel_ != CalDone::Ok && OnGas()) {
-        WantFuel(false);
-        return;
-    }
-    cycleSampled_ = false;
+    if (!CycleOnGas(n, true)) return;
     const double k = samples_ > 0 ? 1.0 / samples_ : 0;
     tInjMed_ = sumTime_ * k;
     meanRpm_ = sumRpm_ * k;
