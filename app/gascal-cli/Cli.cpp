@@ -329,6 +329,7 @@ private:
     int CmdMap(QStringList args);
     int CmdCalibrate(QStringList args);
     int CmdFit(QStringList args);
+    int ReadMapAndTable(InjectionMap& map, const QString& file);
     void PrintModel(const LineModel& m);
     int CmdDiff(const QStringList& args);
     ParamFileRead ReadForDiff(const QString& path, const ParamImage& base);
@@ -1007,20 +1008,8 @@ int CliSession::CmdMap(QStringList args) {
              << " samples.\n";
         return CLI_LINK;
     }
-    if (!o.file.isEmpty()) {
-        if (!map.Open(o.file)) {
-            err_ << "The map file cannot be read: " << o.file << "\n";
-            return CLI_FILE;
-        }
-    } else if (!direct_->ReadSamples(MapFuel::Petrol) || !direct_->ReadSamples(MapFuel::Gas)) {
-        err_ << "The ECU's samples could not be read.\n";
-        return CLI_LINK;
-    }
     // The targets are placed with the table the ECU works with.
-    if (!direct_->ReadTable()) {
-        err_ << "The correction table could not be read.\n";
-        return CLI_LINK;
-    }
+    if (const int rc = ReadMapAndTable(map, o.file); rc != CLI_OK) return rc;
     const MapStepResult step = map.Step(true, false, false, ecu_->Image().CorTable);
     if (!o.save.isEmpty() && !map.Save(o.save)) {
         err_ << "The map file could not be written: " << o.save << "\n";
@@ -1056,24 +1045,31 @@ int CliSession::CmdMap(QStringList args) {
 
 // --- fit: the line model fitted to the map's targets -------------------------------
 
-int CliSession::CmdFit(QStringList args) {
-    const FitOptions o = ParseFitOptions(args);
-    InjectionMap& map = ecu_->Map();
-    if (!o.file.isEmpty()) {
-        if (!map.Open(o.file)) {
-            err_ << "The map file cannot be read: " << o.file << "\n";
+// The operating points of both fuels, from a map file or from the ECU, and
+// the ECU's correction table.
+int CliSession::ReadMapAndTable(InjectionMap& map, const QString& file) {
+    if (!file.isEmpty()) {
+        if (!map.Open(file)) {
+            err_ << "The map file cannot be read: " << file << "\n";
             return CLI_FILE;
         }
     } else if (!direct_->ReadSamples(MapFuel::Petrol) || !direct_->ReadSamples(MapFuel::Gas)) {
         err_ << "The ECU's samples could not be read.\n";
         return CLI_LINK;
     }
-    // The targets are placed with the table the ECU works with, and the fit
-    // starts from the model of that table.
     if (!direct_->ReadTable()) {
         err_ << "The correction table could not be read.\n";
         return CLI_LINK;
     }
+    return CLI_OK;
+}
+
+int CliSession::CmdFit(QStringList args) {
+    const FitOptions o = ParseFitOptions(args);
+    InjectionMap& map = ecu_->Map();
+    // The targets are placed with the table the ECU works with, and the fit
+    // starts from the model of that table.
+    if (const int rc = ReadMapAndTable(map, o.file); rc != CLI_OK) return rc;
     ecu_->RebuildModelFromTable();
     map.Step(true, false, false, ecu_->Image().CorTable);
     const std::vector<FitTarget> targets = FitTargets(map.Targets());
