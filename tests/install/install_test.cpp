@@ -103,6 +103,13 @@ TEST_F(Installed, LaysOutProgramsDefaultsDesktopEntryManualPagesAndUdevRule) {
         EXPECT_TRUE(man.read(2) == QByteArray("\x1f\x8b")) << page;  // gzip
     }
 
+    // What Debian's tools ask of a package's documentation folder: the
+    // copyright file and, for a native package, changelog.gz.
+    EXPECT_TRUE(QFileInfo::exists(P("share/doc/gascal/copyright")));
+    QFile changelog(P("share/doc/gascal/changelog.gz"));
+    ASSERT_TRUE(changelog.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(changelog.read(2) == QByteArray("\x1f\x8b"));
+
     QFile rule(P("lib/udev/rules.d/70-gascal-ftdi.rules"));
     ASSERT_TRUE(rule.open(QIODevice::ReadOnly));
     const QByteArray rules = rule.readAll();
@@ -145,6 +152,18 @@ TEST_F(Installed, ProgramsRunFromTheInstallationWithTheUsersOwnCopy) {
 }
 
 // Every option a program's --help names is in its manual page.
+// The manual pages' header carries a date the manual page tools can read
+// (YYYY-MM-DD), not a bare year.
+TEST(ManualPages, CarryAReadableDate) {
+    for (const char* page : {"gascal", "gascal-cli", "gascal-ecusim"}) {
+        QFile f(QStringLiteral(GASCAL_SOURCE_DIR "/packaging/man/%1.1").arg(page));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << page;
+        const QString th = QString::fromUtf8(f.readLine());
+        EXPECT_TRUE(th.contains(QRegularExpression(QStringLiteral("^\\.TH \\S+ 1 \"\\d{4}-\\d{2}-\\d{2}\""))))
+            << th.toStdString();
+    }
+}
+
 TEST(ManualPages, NameEveryOptionOfTheirProgram) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
