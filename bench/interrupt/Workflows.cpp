@@ -1,0 +1,18 @@
+#include "InterruptCase.h"
+
+namespace gascal::interrupt {
+
+Workflow CalibrationWorkflow();
+
+const std::vector<Workflow>& Workflows() {
+    static const std::vector<Workflow> all{CalibrationWorkflow()};
+    return all;
+}
+
+const Workflow* FindWorkflow(const QString& name) {
+    for (const Workflow& w : Workflows())
+        if (w.name == name) return &w;
+    return nullptr;
+}
+
+}  // namespace gascal::interrupt

@@ -1,0 +1,96 @@
+// The interruption harness: case names, the enumeration of the cases, and a
+// sample of the cases of every workflow (at least one per interruption),
+// each of which must end without a violation.
+#include <gtest/gtest.h>
+
+#include "InterruptCase.h"
+
+namespace gascal::interrupt {
+namespace {
+
+TEST(InterruptCaseId, ReadsBackWhatItWrites) {
+    const struct {
+        const char* text;
+        PointKind kind;
+        int index;
+        Interruption what;
+    } rows[] = {
+        {"calibration/r1/esc", PointKind::Request, 1, Interruption::Esc},
+        {"calibration/a17/cable-15s", PointKind::Answer, 17, Interruption::Cable15s},
+        {"load-offline/s3/ecu-reset", PointKind::Step, 3, Interruption::EcuReset},
+        {"upgrade/r120/status-255", PointKind::Request, 120, Interruption::Status255},
+    };
+    for (const auto& row : rows) {
+        const std::optional<CaseId> id = CaseId::Parse(QString::fromLatin1(row.text));
+        ASSERT_TRUE(id) << row.text;
+        EXPECT_EQ(id->kind, row.kind) << row.text;
+        EXPECT_EQ(id->index, row.index) << row.text;
+        EXPECT_EQ(id->what, row.what) << row.text;
+        EXPECT_EQ(id->Text(), QString::fromLatin1(row.text));
+    }
+}
+
+TEST(InterruptCaseId, RefusesWhatNamesNoCase) {
+    for (const char* text :
+         {"calibration/r0/esc", "calibration/x3/esc", "calibration/r3/unplug",
+          "calibration/a3/corrupt", "calibration/s3/status-254", "calibration/r3"})
+        EXPECT_FALSE(CaseId::Parse(QString::fromLatin1(text))) << text;
+}
+
+TEST(InterruptEnumeration, EveryInterruptionAtEveryPoint) {
+    const std::vector<CaseId> cases = EnumerateCases(QStringLiteral("w"), {3, 2});
+    // Per exchange: every interruption at the request, the seven that are
+    // not answer faults after the answer; per step boundary the seven.
+    EXPECT_EQ(cases.size(), 3u * (11 + 7) + 2u * 7);
+    int answerFaultsAtAnswers = 0;
+    for (const CaseId& c : cases)
+        answerFaultsAtAnswers += IsAnswerFault(c.what) && c.kind != PointKind::Request;
+    EXPECT_EQ(answerFaultsAtAnswers, 0);
+    // Every name is one that replays.
+    for (const CaseId& c : cases) EXPECT_EQ(CaseId::Parse(c.Text()), c) << qPrintable(c.Text());
+}
+
+TEST(InterruptEnumeration, AStrideKeepsTheFirstAndTheLastPoint) {
+    const std::vector<CaseId> cases = EnumerateCases(QStringLiteral("w"), {10, 0}, 4);
+    std::vector<int> points;
+    for (const CaseId& c : cases)
+        if (c.what == Interruption::Esc && c.kind == PointKind::Request) points.push_back(c.index);
+    EXPECT_EQ(points, (std::vector<int>{1, 5, 9, 10}));
+}
+
+// The sample of each workflow: every interruption early in the run, the
+// physical ones after an answer in the middle and at a step boundary.
+struct Sample {
+    const char* workflow;
+    int request, answer, step;
+};
+constexpr Sample kSamples[] = {
+    {"calibration", 3, 640, 12},
+};
+
+TEST(InterruptCore, ASampleOfEveryWorkflowEndsWithoutViolation) {
+    int cases = 0;
+    for (const Sample& s : kSamples) {
+        const Workflow* w = FindWorkflow(QString::fromLatin1(s.workflow));
+        ASSERT_TRUE(w) << s.workflow;
+        for (Interruption i : AllInterruptions()) {
+            std::vector<CaseId> ids{{w->name, PointKind::Request, s.request, i}};
+            if (!IsAnswerFault(i)) {
+                ids.push_back({w->name, PointKind::Answer, s.answer, i});
+                ids.push_back({w->name, PointKind::Step, s.step, i});
+            }
+            for (const CaseId& id : ids) {
+                const CaseResult r = w->run(id);
+                ++cases;
+                EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+                EXPECT_TRUE(r.violations.isEmpty())
+                    << qPrintable(id.Text()) << " (" << qPrintable(r.outcome)
+                    << "): " << qPrintable(r.violations.join(QStringLiteral("; ")));
+            }
+        }
+    }
+    EXPECT_EQ(cases, static_cast<int>(std::size(kSamples)) * (11 + 7 + 7));
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
