@@ -9,6 +9,7 @@
 #include "Injector.h"
 #include "common/EventService.h"
 #include "common/Prompts.h"
+#include "data/core/ParamImage.h"
 #include "ecu/Calibration.h"
 #include "ecu/EcuSession.h"
 #include "ecu/PollingCycle.h"
@@ -99,6 +100,9 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
             b.cal->CmdCalCancel_Click();
         },
         [&] { follow = false; });
+    b.injector->SetWhere([&] {
+        return QStringLiteral("calibration state %1").arg(static_cast<int>(b.cal->State()));
+    });
     b.cal->OnChanged([&] {
         if (follow) b.fitter->Follow(TaskFor(b.cal->Instruction()), b.cal->RaisedTargetRpm());
         const CalState s = b.cal->State();
@@ -122,7 +126,9 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
     const bool ended = b.ev.RunUntil(
         [&] {
             const CalState s = b.cal->State();
-            if ((s == CalState::End || s == CalState::EndWithLimit) && !yesAtEnd && !aborted) {
+            // The fitter says "Yes" at the result as soon as it is offered.
+            if ((s == CalState::End || s == CalState::EndWithLimit) && !aborted &&
+                b.cal->StartEnabled()) {
                 yesAtEnd = true;
                 b.cal->CmdCalStart_Click();
             }
@@ -133,6 +139,7 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
     CaseResult& r = out.result;
     r.injected = b.injector->Injected();
+    r.at = b.injector->InjectedAt();
     const bool completed = reachedEnd && yesAtEnd && !aborted;
     r.outcome = !ended      ? QStringLiteral("hung")
                 : completed ? QStringLiteral("completed")
@@ -150,7 +157,12 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
         // What the tool holds as written is what the ECU holds.
         // An ECU reset after the table was written loses it (the calibration
         // does not save): that is the ECU's behaviour, not the tool's fault.
-        c.TableIs(TableBytesOf(b.session->Image()), "the table the calibration reports",
+        // The result is the model the calibration shows; its table is what
+        // the ECU is to hold.
+        ParamImage result = b.session->Image();
+        result.SetHost(nullptr);
+        result.CorTable = b.session->Model().Model().Table();
+        c.TableIs(TableBytesOf(result), "the table of the calibration's result",
                   which && which->what == Interruption::EcuReset);
         c.Block2ConfigUnchangedButFuel();
     } else {

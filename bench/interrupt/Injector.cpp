@@ -61,7 +61,10 @@ void Injector::SetAnswerFault(bool on) {
             break;
     }
     faultSet_ = on;
-    if (on) injected_ = true;
+    if (on && !injected_) {
+        injected_ = true;
+        if (where_) at_ = where_();
+    }
 }
 
 // Called inside the simulated ECU as it takes a request, after it decided
@@ -108,6 +111,7 @@ void Injector::InjectWhenAnswerIsBack(int polls) {
 void Injector::Inject() {
     if (injected_) return;
     injected_ = true;
+    if (where_) at_ = where_();
     const double now = ev_.MicroSeconds();
     switch (which_->what) {
         case Interruption::Esc:

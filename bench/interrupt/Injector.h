@@ -5,6 +5,7 @@
 // it also lands inside an exchange the tool is waiting for.
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,9 @@ class Injector {
     int Exchanges() const { return exchanges_; }
     int Steps() const { return steps_; }
     bool Injected() const { return injected_; }
+    // Where the workflow was when the interruption came, in its own words.
+    void SetWhere(std::function<QString()> where) { where_ = std::move(where); }
+    const QString& InjectedAt() const { return at_; }
     // The cable is back (or never went) by now.
     bool CableBackWithin2Min() const;
 
@@ -51,6 +55,8 @@ class Injector {
     std::shared_ptr<sim::SimEcu> ecu_;
     std::optional<CaseId> which_;
     std::function<void()> esc_, carDisturbed_;
+    std::function<QString()> where_;
+    QString at_;
     bool armed_ = false;
     bool injected_ = false;
     bool faultSet_ = false;

@@ -70,6 +70,7 @@ struct CaseResult {
     CaseId id;
     bool injected = false;   // the point was reached and the interruption made
     QString outcome;         // "completed", "aborted", "failed", in the workflow's words
+    QString at;              // the workflow's state when the interruption came
     QStringList violations;  // "invariant N: what"
 };
 

@@ -3,9 +3,10 @@
 namespace gascal::interrupt {
 
 Workflow CalibrationWorkflow();
+Workflow UpgradeWorkflow();
 
 const std::vector<Workflow>& Workflows() {
-    static const std::vector<Workflow> all{CalibrationWorkflow()};
+    static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow()};
     return all;
 }
 

@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         const CaseResult r = w->run(*id);
-        std::printf("%s: %s, %s\n", qPrintable(id->Text()), qPrintable(r.outcome),
-                    r.injected ? "interrupted" : "the point was not reached");
+        std::printf("%s: %s, %s %s\n", qPrintable(id->Text()), qPrintable(r.outcome),
+                    r.injected ? "interrupted in" : "the point was not reached", qPrintable(r.at));
         PrintViolations(r);
         std::printf("total cases=1 violations=%lld\n", static_cast<long long>(r.violations.size()));
         return r.violations.isEmpty() ? 0 : 1;

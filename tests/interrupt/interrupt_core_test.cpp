@@ -66,6 +66,7 @@ struct Sample {
 };
 constexpr Sample kSamples[] = {
     {"calibration", 3, 640, 12},
+    {"upgrade", 9, 120, 12},
 };
 
 TEST(InterruptCore, ASampleOfEveryWorkflowEndsWithoutViolation) {
@@ -90,6 +91,30 @@ TEST(InterruptCore, ASampleOfEveryWorkflowEndsWithoutViolation) {
         }
     }
     EXPECT_EQ(cases, static_cast<int>(std::size(kSamples)) * (11 + 7 + 7));
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
+
+namespace gascal::interrupt {
+namespace {
+
+// The cable pulled as the calibration ends (after "Yes" switched the car to
+// gas) and back within 1 or 15 s: the idle state's return to running mode
+// keeps trying until the link is back, so the car is not left in slave mode.
+TEST(InterruptFaults, CalibrationGivesBackRunningModeWhenTheCableComesBackAtItsEnd) {
+    const Workflow* w = FindWorkflow(QStringLiteral("calibration"));
+    ASSERT_TRUE(w);
+    const RunShape shape = w->shape();
+    ASSERT_GT(shape.steps, 1);
+    for (Interruption i : {Interruption::Cable1s, Interruption::Cable15s}) {
+        const CaseId id{w->name, PointKind::Step, shape.steps, i};  // the return to state 0
+        const CaseResult r = w->run(id);
+        EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+        EXPECT_EQ(r.outcome, QStringLiteral("completed")) << qPrintable(id.Text());
+        EXPECT_TRUE(r.violations.isEmpty())
+            << qPrintable(id.Text()) << ": " << qPrintable(r.violations.join(QStringLiteral("; ")));
+    }
 }
 
 }  // namespace
