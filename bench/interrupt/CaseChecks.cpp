@@ -79,7 +79,10 @@ std::vector<uint8_t> CarSnapshot::Bytes(Part p) const {
         case Part::TestData:
             return V(working.dcol);
         case Part::SavedFlash: {
-            std::vector<uint8_t> v = V(saved.mem2);
+            // Block 2 as the tool writes it; the ECU saves its hour counters itself.
+            std::vector<uint8_t> v{saved.mem2[sim::mem2::WorkMode],
+                                   saved.mem2[sim::mem2::RpmCompEnable],
+                                   saved.mem2[sim::mem2::VacuumAcqEnable]};
             for (const auto& b : {V(saved.mem3), V(saved.mem5), V(saved.table), V(saved.dcol)})
                 v.insert(v.end(), b.begin(), b.end());
             return v;

@@ -4,9 +4,11 @@ namespace gascal::interrupt {
 
 Workflow CalibrationWorkflow();
 Workflow UpgradeWorkflow();
+Workflow FuelSwitchWorkflow();
 
 const std::vector<Workflow>& Workflows() {
-    static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow()};
+    static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
+                                           FuelSwitchWorkflow()};
     return all;
 }
 
