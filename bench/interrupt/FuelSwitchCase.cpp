@@ -3,11 +3,7 @@
 // cycle carries it out (block 2 written, read back every 0,5 s until the
 // ECU asks for gas). The fuel switch has no Esc of its own: the user's way
 // out is closing the window, which stops the link.
-#include <QTemporaryDir>
-#include <memory>
-
-#include "CaseChecks.h"
-#include "Injector.h"
+#include "PollingBench.h"
 #include "common/EventService.h"
 #include "common/Prompts.h"
 #include "data/core/ParamImage.h"
@@ -29,38 +25,6 @@ constexpr double kBoundS = 300;
 constexpr double kOnlineS = 30;
 constexpr double kSettleS = 10;
 
-struct FuelBench {
-    FuelBench() : scopeEvents(ev), scopePrompts(prompts) {
-        InstallInto(dir.path());
-        sim::SimOptions o;
-        o.key = o.engineRunning = o.warm = true;
-        ecu = std::make_shared<sim::SimEcu>(o);
-        provider = std::make_unique<sim::SimUsbProvider>(ecu);
-        session = std::make_unique<EcuSession>(dir.path(), provider.get());
-        cycle = std::make_unique<PollingCycle>(*session);
-        cycle->Load();
-        cycle->Start();
-    }
-    ~FuelBench() {
-        injector.reset();
-        session->StopLink();
-        cycle->PollTimer().SetEnabled(false);
-        cycle.reset();
-        session.reset();
-    }
-
-    QTemporaryDir dir;
-    VirtualEventService ev;
-    ScopedEvents scopeEvents;
-    ScriptedPrompts prompts;
-    ScopedPrompts scopePrompts;
-    std::shared_ptr<sim::SimEcu> ecu;
-    std::unique_ptr<sim::SimUsbProvider> provider;
-    std::unique_ptr<EcuSession> session;
-    std::unique_ptr<PollingCycle> cycle;
-    std::unique_ptr<Injector> injector;
-};
-
 struct FuelRun {
     RunShape shape;
     CaseResult result;
@@ -70,7 +34,7 @@ FuelRun RunFuelSwitch(const std::optional<CaseId>& which) {
     FuelRun out;
     if (which) out.result.id = *which;
     CaseResult& r = out.result;
-    FuelBench b;
+    PollingBench b;
     bool closed = false;
     b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
         closed = true;

@@ -5,10 +5,11 @@ namespace gascal::interrupt {
 Workflow CalibrationWorkflow();
 Workflow UpgradeWorkflow();
 Workflow FuelSwitchWorkflow();
+Workflow ErrorClearWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
-                                           FuelSwitchWorkflow()};
+                                           FuelSwitchWorkflow(), ErrorClearWorkflow()};
     return all;
 }
 
