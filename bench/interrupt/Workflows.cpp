@@ -6,10 +6,12 @@ Workflow CalibrationWorkflow();
 Workflow UpgradeWorkflow();
 Workflow FuelSwitchWorkflow();
 Workflow ErrorClearWorkflow();
+Workflow SetWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
-                                           FuelSwitchWorkflow(), ErrorClearWorkflow()};
+                                           FuelSwitchWorkflow(), SetWorkflow(),
+                                           ErrorClearWorkflow()};
     return all;
 }
 

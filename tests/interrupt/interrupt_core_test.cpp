@@ -68,6 +68,7 @@ constexpr Sample kSamples[] = {
     {"calibration", 3, 640, 12},
     {"upgrade", 9, 120, 12},
     {"fuel-switch", 2, 40, 0},
+    {"set", 2, 5, 0},
     {"error-clear", 1, 1, 0},
 };
 
