@@ -3,7 +3,11 @@
 // each of which must end without a violation.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "CaseChecks.h"
 #include "InterruptCase.h"
+#include "sim/core/SimLayout.h"
 
 namespace gascal::interrupt {
 namespace {
@@ -65,10 +69,8 @@ struct Sample {
     int request, answer, step;
 };
 constexpr Sample kSamples[] = {
-    {"calibration", 3, 640, 12},
-    {"upgrade", 9, 120, 12},
-    {"fuel-switch", 2, 40, 0},
-    {"set", 2, 5, 0},
+    {"calibration", 3, 640, 12}, {"upgrade", 9, 120, 12},
+    {"fuel-switch", 2, 40, 0},   {"set", 2, 5, 0},
     {"error-clear", 1, 1, 0},
 };
 
@@ -121,6 +123,74 @@ TEST(InterruptFaults, CalibrationGivesBackRunningModeWhenTheCableComesBackAtItsE
         EXPECT_TRUE(r.violations.isEmpty())
             << qPrintable(id.Text()) << ": " << qPrintable(r.violations.join(QStringLiteral("; ")));
     }
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
+
+namespace gascal::interrupt {
+namespace {
+
+// The checks over the ECU's memory: which change is a violation of which
+// invariant, and which is the ECU's own doing.
+TEST(InterruptChecks, TellTheEcusOwnChangesFromTheToolsFaults) {
+    CarSnapshot before;
+    before.working.mem3[sim::mem3::SwitchTemp] = 40;
+    before.working.table[10] = 7;
+    before.saved = before.working;
+    const struct {
+        const char* what;
+        std::function<void(CarSnapshot&)> change;
+        Part part;
+        const char* expected;  // the start of the violation, "" for none
+    } rows[] = {
+        {"nothing changed", [](CarSnapshot&) {}, Part::Block3, ""},
+        {"block 3 changed", [](CarSnapshot& s) { s.working.mem3[sim::mem3::SwitchTemp] = 41; },
+         Part::Block3, "invariant 1: block 3 changed"},
+        {"the hour counters count", [](CarSnapshot& s) { s.working.mem2[sim::mem2::Hours1] = 9; },
+         Part::Block2Config, ""},
+        {"the fuel asked for changed",
+         [](CarSnapshot& s) { s.working.mem2[sim::mem2::WorkMode] = 3; }, Part::Block2Config,
+         "invariant 1: block 2 changed"},
+        {"the ECU saved its hour counters",
+         [](CarSnapshot& s) { s.saved.mem2[sim::mem2::Hours2] = 1; }, Part::SavedFlash, ""},
+        {"the saved table changed", [](CarSnapshot& s) { s.saved.table[3] = 1; }, Part::SavedFlash,
+         "invariant 1: the saved configuration changed"},
+        {"the test data changed", [](CarSnapshot& s) { s.working.dcol[0] ^= 1; }, Part::TestData,
+         "invariant 1: the test data changed"},
+    };
+    for (const auto& row : rows) {
+        CarSnapshot after = before;
+        row.change(after);
+        QStringList v;
+        CaseChecks(before, after, v).Unchanged(row.part);
+        if (*row.expected == '\0') {
+            EXPECT_TRUE(v.isEmpty()) << row.what << ": " << qPrintable(v.join("; "));
+        } else {
+            ASSERT_EQ(v.size(), 1) << row.what;
+            EXPECT_TRUE(v[0].startsWith(QLatin1String(row.expected)))
+                << row.what << ": " << qPrintable(v[0]);
+        }
+    }
+}
+
+TEST(InterruptChecks, ATableLostToAnEcuResetIsTheSavedOne) {
+    CarSnapshot before;
+    before.working.table[0] = 5;
+    before.saved = before.working;
+    CarSnapshot after = before;  // the written table went with the reset
+    std::vector<uint8_t> result(after.working.table.begin(), after.working.table.end());
+    result[0] = 6;
+    QStringList v;
+    CaseChecks(before, after, v).TableIs(result, "the result", true);
+    EXPECT_TRUE(v.isEmpty());
+    CaseChecks(before, after, v).TableIs(result, "the result", false);
+    ASSERT_EQ(v.size(), 1);
+    EXPECT_TRUE(v[0].startsWith(QLatin1String("invariant 2")));
+    // A bound passed is a violation of its own.
+    QStringList late;
+    CaseChecks(before, after, late).Bound(false, 900, 901e6);
+    EXPECT_EQ(late.size(), 1);
 }
 
 }  // namespace
