@@ -7,11 +7,12 @@ Workflow UpgradeWorkflow();
 Workflow FuelSwitchWorkflow();
 Workflow ErrorClearWorkflow();
 Workflow SetWorkflow();
+Workflow TableWriteWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
-                                           FuelSwitchWorkflow(), SetWorkflow(),
-                                           ErrorClearWorkflow()};
+                                           FuelSwitchWorkflow(),  SetWorkflow(),
+                                           TableWriteWorkflow(),  ErrorClearWorkflow()};
     return all;
 }
 
