@@ -23,8 +23,8 @@ int Usage() {
 
 void PrintViolations(const CaseResult& r) {
     for (const QString& v : r.violations)
-        std::printf("VIOLATION %s (%s): %s\n", qPrintable(r.id.Text()), qPrintable(r.outcome),
-                    qPrintable(v));
+        std::printf("VIOLATION %s (%s, interrupted in %s): %s\n", qPrintable(r.id.Text()),
+                    qPrintable(r.outcome), qPrintable(r.at), qPrintable(v));
     if (!r.injected) std::printf("note: %s: the point was not reached\n", qPrintable(r.id.Text()));
 }
 
