@@ -133,15 +133,19 @@ UpgradeRun RunUpgrade(const std::optional<CaseId>& which) {
 
     b.up = std::make_unique<FirmwareUpgrade>(*b.session);
     b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
+        // Once the sequence runs the window's Esc is disabled: nothing to press.
+        if (!b.up->EscEnabled()) return;
         erasesAtEsc = CarSnapshot::Of(*b.ecu).erases;
         b.up->Esc();
     });
     b.injector->SetWhere(
         [&] { return QStringLiteral("upgrade state %1").arg(static_cast<int>(b.up->State())); });
     UpState last = b.up->State();
+    bool leftChecking = false;
     b.up->OnChanged([&] {
         if (b.up->State() != last) {
             last = b.up->State();
+            leftChecking |= last != UpState::Checking;
             b.injector->StepChanged();
         }
     });
@@ -149,14 +153,19 @@ UpgradeRun RunUpgrade(const std::optional<CaseId>& which) {
     b.injector->Arm();
     const auto over = [&] {
         const UpgradeStage s = b.up->Stage();
-        return b.up->Waiting() && (s == UpgradeStage::Finished || s == UpgradeStage::Aborted);
+        // Finished, aborted, the window asked to close (Esc in stage 0), or
+        // back in stage 0 after a check that did not pass: the fitter stops.
+        return b.up->Waiting() &&
+               (s == UpgradeStage::Finished || s == UpgradeStage::Aborted ||
+                b.up->CloseRequested() || (leftChecking && b.up->State() == UpState::Checking));
     };
     // Next to check; Next again once it is ready.
     b.up->Next();
     bool pressedRun = false;
     const bool ended = b.ev.RunUntil(
         [&] {
-            if (!pressedRun && b.up->Waiting() && b.up->Stage() == UpgradeStage::Ready) {
+            if (!pressedRun && !erasesAtEsc && b.up->Waiting() &&
+                b.up->Stage() == UpgradeStage::Ready) {
                 pressedRun = true;
                 b.up->Next();
             }
