@@ -69,10 +69,21 @@ struct Sample {
     int request, answer, step;
 };
 constexpr Sample kSamples[] = {
-    {"calibration", 3, 640, 12}, {"upgrade", 9, 120, 12},
-    {"fuel-switch", 2, 40, 0},   {"set", 2, 5, 0},
-    {"error-clear", 1, 1, 0},
+    {"calibration", 3, 640, 12},  //
+    {"upgrade", 9, 120, 12},      //
+    {"fuel-switch", 2, 40, 0},    //
+    {"set", 2, 5, 0},             //
+    {"table-write", 5, 10, 0},    //
+    {"error-clear", 1, 1, 0},     //
 };
+
+TEST(InterruptCore, EveryWorkflowHasASample) {
+    for (const Workflow& w : Workflows()) {
+        bool sampled = false;
+        for (const Sample& s : kSamples) sampled |= w.name == QLatin1String(s.workflow);
+        EXPECT_TRUE(sampled) << qPrintable(w.name);
+    }
+}
 
 TEST(InterruptCore, ASampleOfEveryWorkflowEndsWithoutViolation) {
     int cases = 0;
