@@ -185,9 +185,12 @@ inline constexpr double kMinEngineRpm = 10;
 inline constexpr int kCalTableBackupEntries = 191;  // CorTableEcu entries 0..190
 inline constexpr const char* kTaraCorrPath = "\\TaraCorr.txt";
 // How long an abort keeps trying to put things back while the ECU does not
-// answer, and how long state 0 tries to give the ECU back its running mode.
+// answer, and how long state 0 tries to give the ECU back its running mode:
+// as long, since with the ECU silent a round of exchanges lasts the link's
+// resends (some 20 s), and a cable back within that time must still find
+// the car leaving slave mode.
 inline constexpr double kRestoreRetryUs = 120e6;
-inline constexpr double kRunningRetryUs = 10e6;
+inline constexpr double kRunningRetryUs = kRestoreRetryUs;
 
 // Why the engine check failed.
 enum class EngineReason : uint8_t { None = 0, NotReady, EngineStopped, NotSlave };

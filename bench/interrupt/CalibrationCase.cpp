@@ -1,0 +1,190 @@
+// The automatic calibration under every interruption: the tool's session,
+// polling cycle and calibration as the window starts them, on a warm idling
+// car with a fitter who follows the instructions. At the result the fitter
+// says "Yes" (switch to gas and end).
+#include <QTemporaryDir>
+#include <memory>
+
+#include "CaseChecks.h"
+#include "Injector.h"
+#include "common/EventService.h"
+#include "common/Prompts.h"
+#include "data/core/ParamImage.h"
+#include "ecu/Calibration.h"
+#include "ecu/EcuSession.h"
+#include "ecu/PollingCycle.h"
+#include "sim/core/SimEcu.h"
+#include "sim/core/SimFitter.h"
+#include "sim/core/SimPort.h"
+
+namespace gascal::interrupt {
+
+namespace {
+
+// A calibration runs about 2,5 minutes of car time; an abort's restore
+// retries for 2 minutes more.
+constexpr double kBoundS = 900;
+constexpr double kOnlineS = 30;
+constexpr double kSettleS = 5;
+
+sim::FitterTask TaskFor(CalInstruction i) {
+    switch (i) {
+        case CalInstruction::WarmUp:
+            return sim::FitterTask::WarmUp;
+        case CalInstruction::Idle:
+            return sim::FitterTask::Idle;
+        case CalInstruction::RaisedSpeed:
+            return sim::FitterTask::RaisedSpeed;
+        case CalInstruction::None:
+            break;
+    }
+    return sim::FitterTask::None;
+}
+
+struct CalBench {
+    CalBench() : scopeEvents(ev), scopePrompts(prompts) {
+        InstallInto(dir.path());
+        sim::SimOptions o;
+        o.key = o.engineRunning = o.warm = true;
+        ecu = std::make_shared<sim::SimEcu>(o);
+        provider = std::make_unique<sim::SimUsbProvider>(ecu);
+        session = std::make_unique<EcuSession>(dir.path(), provider.get());
+        cycle = std::make_unique<PollingCycle>(*session);
+        cal = std::make_unique<Calibration>(*session);
+        cal->SetLoadingConfig([this] { return cycle->LoadingConfig(); });
+        cal->SetEcuReady([this] { return cycle->Online() && !cycle->FirstRefreshPending(); });
+        fitter = std::make_unique<sim::SimFitter>(ecu);
+        cycle->Load();
+        cycle->Start();
+    }
+    ~CalBench() {
+        injector.reset();
+        cal.reset();
+        session->StopLink();
+        cycle->PollTimer().SetEnabled(false);
+        cycle.reset();
+        session.reset();
+    }
+
+    QTemporaryDir dir;
+    VirtualEventService ev;
+    ScopedEvents scopeEvents;
+    ScriptedPrompts prompts;
+    ScopedPrompts scopePrompts;
+    std::shared_ptr<sim::SimEcu> ecu;
+    std::unique_ptr<sim::SimUsbProvider> provider;
+    std::unique_ptr<EcuSession> session;
+    std::unique_ptr<PollingCycle> cycle;
+    std::unique_ptr<Calibration> cal;
+    std::unique_ptr<sim::SimFitter> fitter;
+    std::unique_ptr<Injector> injector;
+};
+
+struct CalRun {
+    RunShape shape;
+    CaseResult result;
+};
+
+CalRun RunCalibration(const std::optional<CaseId>& which) {
+    CalRun out;
+    if (which) out.result.id = *which;
+    CalBench b;
+    bool follow = true;
+    CalState last = CalState::Idle;
+    bool started = false, reachedEnd = false, aborted = false, yesAtEnd = false;
+    b.injector = std::make_unique<Injector>(
+        b.ev, b.ecu, which,
+        [&] {
+            // Esc, and Esc again at the question.
+            b.cal->CmdCalCancel_Click();
+            b.cal->CmdCalCancel_Click();
+        },
+        [&] { follow = false; });
+    b.injector->SetWhere([&] {
+        return QStringLiteral("calibration state %1").arg(static_cast<int>(b.cal->State()));
+    });
+    b.cal->OnChanged([&] {
+        if (follow) b.fitter->Follow(TaskFor(b.cal->Instruction()), b.cal->RaisedTargetRpm());
+        const CalState s = b.cal->State();
+        if (s != last) {
+            last = s;
+            b.injector->StepChanged();
+        }
+        started |= b.cal->Running();
+        reachedEnd |= s == CalState::End || s == CalState::EndWithLimit;
+        aborted |= s == CalState::Abort;
+    });
+    if (!b.ev.RunUntil([&] { return b.cycle->Online() && !b.cycle->FirstRefreshPending(); },
+                       kOnlineS * 1e6)) {
+        out.result.violations << QStringLiteral("setup: the tool did not come online");
+        return out;
+    }
+    const CarSnapshot before = CarSnapshot::Of(*b.ecu);
+    const double t0 = b.ev.MicroSeconds();
+    b.injector->Arm();
+    b.cal->CmdCalStart_Click();
+    const bool ended = b.ev.RunUntil(
+        [&] {
+            const CalState s = b.cal->State();
+            // The fitter says "Yes" at the result as soon as it is offered.
+            if ((s == CalState::End || s == CalState::EndWithLimit) && !aborted &&
+                b.cal->StartEnabled()) {
+                yesAtEnd = true;
+                b.cal->CmdCalStart_Click();
+            }
+            return started && !b.cal->Running();
+        },
+        kBoundS * 1e6);
+    b.ev.RunFor(kSettleS * 1e6);
+    out.shape = {b.injector->Exchanges(), b.injector->Steps()};
+    CaseResult& r = out.result;
+    r.injected = b.injector->Injected();
+    r.at = b.injector->InjectedAt();
+    const bool completed = reachedEnd && yesAtEnd && !aborted;
+    r.outcome = !ended      ? QStringLiteral("hung")
+                : completed ? QStringLiteral("completed")
+                : aborted   ? QStringLiteral("aborted")
+                            : QStringLiteral("not started");
+
+    CaseChecks c(before, CarSnapshot::Of(*b.ecu), r.violations);
+    c.Bound(ended, kBoundS, b.ev.MicroSeconds() - t0);
+    c.NoErase(*b.ecu);
+    c.Running(*b.ecu);
+    c.Unchanged(Part::Block3);
+    c.Unchanged(Part::Block5);
+    c.Unchanged(Part::TestData);
+    if (completed) {
+        // What the tool holds as written is what the ECU holds.
+        // An ECU reset after the table was written loses it (the calibration
+        // does not save): that is the ECU's behaviour, not the tool's fault.
+        // The result is the model the calibration shows; its table is what
+        // the ECU is to hold.
+        ParamImage result = b.session->Image();
+        result.SetHost(nullptr);
+        result.CorTable = b.session->Model().Model().Table();
+        c.TableIs(TableBytesOf(result), "the table of the calibration's result",
+                  which && which->what == Interruption::EcuReset);
+        c.Block2ConfigUnchangedButFuel();
+    } else {
+        const int missing = b.cal->NotRestored();
+        if (missing != 0 && b.cal->NotRestoredNames().isEmpty())
+            r.violations << QStringLiteral("invariant 2: parts not put back without naming them");
+        if (missing != 0 && b.injector->CableBackWithin2Min())
+            r.violations
+                << QStringLiteral(
+                       "invariant 5: the cable came back, yet the abort left %1 not put back")
+                       .arg(b.cal->NotRestoredNames().join(QStringLiteral(", ")));
+        if (!(missing & RestoreTable)) c.Unchanged(Part::Table);
+        if (!(missing & RestoreBlock2)) c.Unchanged(Part::Block2Config);
+    }
+    return out;
+}
+
+}  // namespace
+
+Workflow CalibrationWorkflow() {
+    return {QStringLiteral("calibration"), [] { return RunCalibration(std::nullopt).shape; },
+            [](const CaseId& id) { return RunCalibration(id).result; }};
+}
+
+}  // namespace gascal::interrupt

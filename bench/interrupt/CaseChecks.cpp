@@ -1,0 +1,151 @@
+#include "CaseChecks.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "data/core/ParamImage.h"
+#include "link/core/CommandTable.h"
+#include "sim/core/SimEcu.h"
+#include "sim/core/SimLayout.h"
+
+namespace gascal::interrupt {
+
+namespace {
+
+void CopyFolder(const QString& from, const QString& to) {
+    QDir().mkpath(to);
+    for (const QString& f : QDir(from).entryList(QDir::Files))
+        if (!f.startsWith(QLatin1Char('.'))) QFile::copy(from + "/" + f, to + "/" + f);
+}
+
+// The first differing byte, for the report.
+QString FirstDifference(const std::vector<uint8_t>& want, const std::vector<uint8_t>& got) {
+    for (size_t i = 0; i < want.size() && i < got.size(); ++i)
+        if (want[i] != got[i])
+            return QStringLiteral("byte %1 is %2, not %3").arg(i).arg(got[i]).arg(want[i]);
+    return QStringLiteral("%1 bytes, not %2").arg(got.size()).arg(want.size());
+}
+
+template <size_t N>
+std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
+    return {a.begin(), a.end()};
+}
+
+}  // namespace
+
+const char* PartName(Part p) {
+    switch (p) {
+        case Part::Block2Config:
+            return "block 2";
+        case Part::Block3:
+            return "block 3";
+        case Part::Block5:
+            return "block 5";
+        case Part::Table:
+            return "the correction table";
+        case Part::TestData:
+            return "the test data";
+        case Part::SavedFlash:
+            return "the saved configuration";
+    }
+    return "?";
+}
+
+CarSnapshot CarSnapshot::Of(const sim::SimEcu& ecu) {
+    CarSnapshot s;
+    s.working = ecu.Working();
+    s.saved = ecu.Saved();
+    const auto& m = ecu.Counters().perCommand;
+    const auto it = m.find(CMD_ERASE_FLASH);
+    s.erases = it == m.end() ? 0 : it->second;
+    return s;
+}
+
+std::vector<uint8_t> CarSnapshot::Bytes(Part p) const {
+    switch (p) {
+        case Part::Block2Config: {
+            // What the tool writes there: the fuel asked for and the two
+            // enables; the rest is the ECU's own report (the hour counters
+            // go on counting while the engine runs).
+            return {working.mem2[sim::mem2::WorkMode], working.mem2[sim::mem2::RpmCompEnable],
+                    working.mem2[sim::mem2::VacuumAcqEnable]};
+        }
+        case Part::Block3:
+            return V(working.mem3);
+        case Part::Block5:
+            return V(working.mem5);
+        case Part::Table:
+            return V(working.table);
+        case Part::TestData:
+            return V(working.dcol);
+        case Part::SavedFlash: {
+            // Block 2 as the tool writes it; the ECU saves its hour counters itself.
+            std::vector<uint8_t> v{saved.mem2[sim::mem2::WorkMode],
+                                   saved.mem2[sim::mem2::RpmCompEnable],
+                                   saved.mem2[sim::mem2::VacuumAcqEnable]};
+            for (const auto& b : {V(saved.mem3), V(saved.mem5), V(saved.table), V(saved.dcol)})
+                v.insert(v.end(), b.begin(), b.end());
+            return v;
+        }
+    }
+    return {};
+}
+
+void InstallInto(const QString& dir) {
+    CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), dir + "/BIN");
+    CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), dir + "/LNG");
+}
+
+std::vector<uint8_t> TableBytesOf(const ParamImage& image) {
+    std::vector<uint8_t> out;
+    for (int start = 0; start < kCorTableSize; start += kCorChunkCount) {
+        const std::vector<uint8_t> chunk = image.BuildCorChunk(start);
+        out.insert(out.end(), chunk.begin() + 2, chunk.end());  // after start and count
+    }
+    return out;
+}
+
+void CaseChecks::Bound(bool ended, double boundS, double tookUs) {
+    if (!ended)
+        out_ << QStringLiteral("invariant 5: not ended within %1 s (ran %2 s)")
+                    .arg(boundS)
+                    .arg(tookUs / 1e6, 0, 'f', 1);
+}
+
+void CaseChecks::NoErase(const sim::SimEcu&) {
+    if (after_.erases != before_.erases)
+        out_ << QStringLiteral("invariant 4: the flash was erased");
+}
+
+void CaseChecks::Running(const sim::SimEcu& ecu) {
+    if (ecu.Mode() != sim::EcuMode::Run)
+        out_ << QStringLiteral("invariant 3: the ECU ended in %1 mode")
+                    .arg(ecu.Mode() == sim::EcuMode::Slave ? QStringLiteral("slave")
+                                                           : QStringLiteral("programming"));
+}
+
+void CaseChecks::Unchanged(Part p) {
+    const std::vector<uint8_t> want = before_.Bytes(p), got = after_.Bytes(p);
+    if (want != got)
+        out_ << QStringLiteral("invariant 1: %1 changed: %2")
+                    .arg(QLatin1String(PartName(p)), FirstDifference(want, got));
+}
+
+void CaseChecks::TableIs(const std::vector<uint8_t>& table, const char* what, bool orAsSaved) {
+    const std::vector<uint8_t> got = after_.Bytes(Part::Table);
+    if (orAsSaved && got == V(before_.saved.table)) return;
+    if (got != table)
+        out_ << QStringLiteral("invariant 2: the ECU's table is not %1: %2")
+                    .arg(QLatin1String(what), FirstDifference(table, got));
+}
+
+void CaseChecks::Block2ConfigUnchangedButFuel() {
+    std::vector<uint8_t> want = before_.Bytes(Part::Block2Config),
+                         got = after_.Bytes(Part::Block2Config);
+    want.erase(want.begin());
+    got.erase(got.begin());
+    if (want != got)
+        out_ << QStringLiteral("invariant 1: block 2 changed: %1").arg(FirstDifference(want, got));
+}
+
+}  // namespace gascal::interrupt

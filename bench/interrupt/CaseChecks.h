@@ -1,0 +1,63 @@
+// The invariants every case is checked against, over what the simulated
+// ECU holds before the workflow and at the end of the case.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+#include "sim/core/SimMemory.h"
+
+namespace gascal {
+class ParamImage;
+namespace sim {
+class SimEcu;
+}
+}  // namespace gascal
+
+namespace gascal::interrupt {
+
+// The parts of the ECU's configuration compared byte for byte.
+enum class Part { Block2Config, Block3, Block5, Table, TestData, SavedFlash };
+const char* PartName(Part p);
+
+struct CarSnapshot {
+    sim::ConfigImage working;
+    sim::ConfigImage saved;
+    uint64_t erases = 0;  // flash erase requests the ECU has taken
+    static CarSnapshot Of(const sim::SimEcu& ecu);
+    std::vector<uint8_t> Bytes(Part p) const;
+};
+
+// An installation folder with the shipped files.
+void InstallInto(const QString& dir);
+// The correction table as the tool sends it for `image`'s table.
+std::vector<uint8_t> TableBytesOf(const ParamImage& image);
+
+class CaseChecks {
+  public:
+    CaseChecks(CarSnapshot before, CarSnapshot after, QStringList& violations)
+        : before_(std::move(before)), after_(std::move(after)), out_(violations) {}
+
+    // Invariant 5: the case ended, within its bound.
+    void Bound(bool ended, double boundS, double tookUs);
+    // Invariant 4: the flash was not erased.
+    void NoErase(const sim::SimEcu& ecu);
+    // Invariant 3: the ECU runs (not slave, not programming).
+    void Running(const sim::SimEcu& ecu);
+    // Invariant 1: the part is byte for byte as before.
+    void Unchanged(Part p);
+    // Invariant 1 and 2: the ECU's table is `table`, what the tool says it
+    // wrote. With `orAsSaved` (an ECU reset came after the write) the table
+    // saved before is also right: the ECU loses what was not saved.
+    void TableIs(const std::vector<uint8_t>& table, const char* what, bool orAsSaved = false);
+    // Block 2's configuration as before but the fuel the workflow chose.
+    void Block2ConfigUnchangedButFuel();
+
+  private:
+    CarSnapshot before_, after_;
+    QStringList& out_;
+};
+
+}  // namespace gascal::interrupt

@@ -1,0 +1,25 @@
+#include "InterruptCase.h"
+
+namespace gascal::interrupt {
+
+Workflow CalibrationWorkflow();
+Workflow UpgradeWorkflow();
+Workflow FuelSwitchWorkflow();
+Workflow ErrorClearWorkflow();
+Workflow SetWorkflow();
+Workflow TableWriteWorkflow();
+
+const std::vector<Workflow>& Workflows() {
+    static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
+                                           FuelSwitchWorkflow(),  SetWorkflow(),
+                                           TableWriteWorkflow(),  ErrorClearWorkflow()};
+    return all;
+}
+
+const Workflow* FindWorkflow(const QString& name) {
+    for (const Workflow& w : Workflows())
+        if (w.name == name) return &w;
+    return nullptr;
+}
+
+}  // namespace gascal::interrupt
