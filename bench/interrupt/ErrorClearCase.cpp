@@ -31,16 +31,9 @@ ClearRun RunErrorClear(const std::optional<CaseId>& which) {
     if (which) out.result.id = *which;
     CaseResult& r = out.result;
     PollingBench b;
-    bool closed = false;
-    b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
-        closed = true;
-        b.cycle->StopForClose();  // the close box
-    });
-    b.injector->SetWhere([] { return QStringLiteral("the clear"); });
-    if (!b.GoOnline(kOnlineS)) {
-        r.violations << QStringLiteral("setup: the tool did not come online");
+    if (!b.StartCase(
+            which, [] { return QStringLiteral("the clear"); }, kOnlineS, r))
         return out;
-    }
     // A sensor fault comes and goes: the ECU keeps it stored.
     b.ecu->AdvanceTo(b.ev.MicroSeconds());
     b.ecu->SetFault(kFaultItem, sim::kErrOpenCircuit);
@@ -58,7 +51,8 @@ ClearRun RunErrorClear(const std::optional<CaseId>& which) {
     b.injector->Arm();
     // The button, as the window's click handler runs it between two ticks.
     b.ev.Post(t0, [&] { cleared = b.cycle->Errors().Clear(); });
-    const bool ended = b.ev.RunUntil([&] { return cleared.has_value() || closed; }, kBoundS * 1e6);
+    const bool ended =
+        b.ev.RunUntil([&] { return cleared.has_value() || b.closed; }, kBoundS * 1e6);
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
     b.ev.RunFor(kSettleS * 1e6);
     r.injected = b.injector->Injected();

@@ -35,20 +35,15 @@ FuelRun RunFuelSwitch(const std::optional<CaseId>& which) {
     if (which) out.result.id = *which;
     CaseResult& r = out.result;
     PollingBench b;
-    bool closed = false;
-    b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
-        closed = true;
-        b.cycle->StopForClose();  // the close box
-    });
-    b.injector->SetWhere([&] {
-        return b.cycle->FuelChangeRequested() ? QStringLiteral("the fuel change asked")
-                                              : QStringLiteral("the fuel change under way or done");
-    });
-    if (!b.ev.RunUntil([&] { return b.cycle->Online() && !b.cycle->FirstRefreshPending(); },
-                       kOnlineS * 1e6)) {
-        r.violations << QStringLiteral("setup: the tool did not come online");
+    if (!b.StartCase(
+            which,
+            [&] {
+                return b.cycle->FuelChangeRequested()
+                           ? QStringLiteral("the fuel change asked")
+                           : QStringLiteral("the fuel change under way or done");
+            },
+            kOnlineS, r))
         return out;
-    }
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
     const uint8_t fuelBefore = before.working.mem2[sim::mem2::WorkMode];
     // The logo asks for the other fuel.
@@ -61,14 +56,14 @@ FuelRun RunFuelSwitch(const std::optional<CaseId>& which) {
     // last up to 10 s), or the window is closed.
     const bool ended = b.ev.RunUntil(
         [&] {
-            return closed || (!b.cycle->FuelChangeRequested() && b.ev.MicroSeconds() - t0 > 11e6);
+            return b.closed || (!b.cycle->FuelChangeRequested() && b.ev.MicroSeconds() - t0 > 11e6);
         },
         kBoundS * 1e6);
     // The points are those of the switch itself, not of the polling after it.
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
     b.ev.RunFor(kSettleS * 1e6);
     // Then the link is given time to come back and read block 2 again.
-    if (!closed)
+    if (!b.closed)
         b.ev.RunUntil([&] { return b.cycle->Online() && !b.cycle->FirstRefreshPending(); }, 150e6);
     b.ev.RunFor(kSettleS * 1e6);
     r.injected = b.injector->Injected();
@@ -93,7 +88,7 @@ FuelRun RunFuelSwitch(const std::optional<CaseId>& which) {
                             "one asked")
                             .arg(fuelAfter);
     // What the tool shows, once it reads block 2 again, is what the ECU asks for.
-    if (!closed && b.cycle->Online() && b.session->Image().Mem2Block.WorkMode != fuelAfter)
+    if (!b.closed && b.cycle->Online() && b.session->Image().Mem2Block.WorkMode != fuelAfter)
         r.violations << QStringLiteral("invariant 2: the tool shows fuel %1, the ECU asks for %2")
                             .arg(b.session->Image().Mem2Block.WorkMode)
                             .arg(fuelAfter);

@@ -44,6 +44,22 @@ struct PollingBench {
         return ev.RunUntil([this] { return cycle->Online() && !cycle->FirstRefreshPending(); },
                            seconds * 1e6);
     }
+    // A case of a workflow the window runs from a click: the case's
+    // interruptions are put in place (the Esc of a workflow without one is
+    // the window's close box, which stops the polling cycle: `closed`), and
+    // the tool comes online. False, with the setup's violation, when it
+    // does not.
+    bool StartCase(const std::optional<CaseId>& which, std::function<QString()> where,
+                   double onlineS, CaseResult& r) {
+        injector = std::make_unique<Injector>(ev, ecu, which, [this] {
+            closed = true;
+            cycle->StopForClose();  // the close box
+        });
+        injector->SetWhere(std::move(where));
+        if (GoOnline(onlineS)) return true;
+        r.violations << QStringLiteral("setup: the tool did not come online");
+        return false;
+    }
 
     QTemporaryDir dir;
     VirtualEventService ev;
@@ -55,6 +71,7 @@ struct PollingBench {
     std::unique_ptr<EcuSession> session;
     std::unique_ptr<PollingCycle> cycle;
     std::unique_ptr<Injector> injector;
+    bool closed = false;  // the window was closed (the case's Esc)
 };
 
 }  // namespace gascal::interrupt

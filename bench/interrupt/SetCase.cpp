@@ -34,16 +34,9 @@ SetRun RunSet(const std::optional<CaseId>& which) {
     if (which) out.result.id = *which;
     CaseResult& r = out.result;
     PollingBench b;
-    bool closed = false;
-    b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
-        closed = true;
-        b.cycle->StopForClose();  // the close box
-    });
-    b.injector->SetWhere([] { return QStringLiteral("the writes"); });
-    if (!b.GoOnline(kOnlineS)) {
-        r.violations << QStringLiteral("setup: the tool did not come online");
+    if (!b.StartCase(
+            which, [] { return QStringLiteral("the writes"); }, kOnlineS, r))
         return out;
-    }
     ParamImage& image = b.session->Image();
     RequestScheduler& sched = b.cycle->Scheduler();
     // What the ECU is to hold: the blocks as the tool builds them with the edits.
@@ -78,16 +71,16 @@ SetRun RunSet(const std::optional<CaseId>& which) {
                !sched.Pending(Request::WriteMem5) &&
                image.PendingEdits == ParamImage::SentinelEdits();
     };
-    const bool ended = b.ev.RunUntil([&] { return closed || quiet(); }, kBoundS * 1e6);
+    const bool ended = b.ev.RunUntil([&] { return b.closed || quiet(); }, kBoundS * 1e6);
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
     b.ev.RunFor(kSettleS * 1e6);
     r.injected = b.injector->Injected();
     r.at = b.injector->InjectedAt();
     const CarSnapshot after = CarSnapshot::Of(*b.ecu);
     const bool gone = which && b.injector->Injected() && which->what == Interruption::CableGone;
-    r.outcome = !ended   ? (gone ? QStringLiteral("pending, cable gone") : QStringLiteral("hung"))
-                : closed ? QStringLiteral("closed")
-                         : QStringLiteral("written");
+    r.outcome = !ended     ? (gone ? QStringLiteral("pending, cable gone") : QStringLiteral("hung"))
+                : b.closed ? QStringLiteral("closed")
+                           : QStringLiteral("written");
 
     CaseChecks c(before, after, r.violations);
     // With the cable gone for good the edits wait for it: no bound then.
@@ -105,7 +98,7 @@ SetRun RunSet(const std::optional<CaseId>& which) {
         // Written and told so: the ECU holds it, unless an ECU reset took
         // the unsaved write (as the ECU does).
         const bool reset = which && which->what == Interruption::EcuReset;
-        if (ended && !closed && !reset && now != want)
+        if (ended && !b.closed && !reset && now != want)
             r.violations
                 << QStringLiteral(
                        "invariant 2: the tool has nothing left to write, but %1 is not as asked")

@@ -28,16 +28,9 @@ TableRun RunTableWrite(const std::optional<CaseId>& which) {
     if (which) out.result.id = *which;
     CaseResult& r = out.result;
     PollingBench b;
-    bool closed = false;
-    b.injector = std::make_unique<Injector>(b.ev, b.ecu, which, [&] {
-        closed = true;
-        b.cycle->StopForClose();  // the close box
-    });
-    b.injector->SetWhere([] { return QStringLiteral("the table write"); });
-    if (!b.GoOnline(kOnlineS)) {
-        r.violations << QStringLiteral("setup: the tool did not come online");
+    if (!b.StartCase(
+            which, [] { return QStringLiteral("the table write"); }, kOnlineS, r))
         return out;
-    }
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
     const double t0 = b.ev.MicroSeconds();
     b.injector->Arm();
@@ -55,8 +48,8 @@ TableRun RunTableWrite(const std::optional<CaseId>& which) {
     RequestScheduler& sched = b.cycle->Scheduler();
     const bool ended = b.ev.RunUntil(
         [&] {
-            return closed || (!editor.Held() && sched.Delays().DelayWriteCor < 1 &&
-                              b.ev.MicroSeconds() - t0 > 3e6);
+            return b.closed || (!editor.Held() && sched.Delays().DelayWriteCor < 1 &&
+                                b.ev.MicroSeconds() - t0 > 3e6);
         },
         kBoundS * 1e6);
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
@@ -66,8 +59,8 @@ TableRun RunTableWrite(const std::optional<CaseId>& which) {
     const CarSnapshot after = CarSnapshot::Of(*b.ecu);
     const bool gone = which && b.injector->Injected() && which->what == Interruption::CableGone;
     const std::vector<uint8_t> now = after.Bytes(Part::Table);
-    r.outcome = !ended   ? (gone ? QStringLiteral("pending, cable gone") : QStringLiteral("hung"))
-                : closed ? QStringLiteral("closed")
+    r.outcome = !ended     ? (gone ? QStringLiteral("pending, cable gone") : QStringLiteral("hung"))
+                : b.closed ? QStringLiteral("closed")
                 : now == want ? QStringLiteral("written")
                               : QStringLiteral("not written");
 
@@ -84,7 +77,7 @@ TableRun RunTableWrite(const std::optional<CaseId>& which) {
     // Nothing left to write: the ECU holds the edit, unless an ECU reset
     // took the unsaved write (as the ECU does).
     const bool reset = which && which->what == Interruption::EcuReset;
-    if (ended && !closed && !reset) c.TableIs(want, "the edited table");
+    if (ended && !b.closed && !reset) c.TableIs(want, "the edited table");
     return out;
 }
 
