@@ -7,6 +7,7 @@
 
 #include "CaseChecks.h"
 #include "Injector.h"
+#include "PollingBench.h"
 #include "common/EventService.h"
 #include "common/Prompts.h"
 #include "data/core/ParamImage.h"
@@ -41,43 +42,23 @@ sim::FitterTask TaskFor(CalInstruction i) {
     return sim::FitterTask::None;
 }
 
-struct CalBench {
-    CalBench() : scopeEvents(ev), scopePrompts(prompts) {
-        InstallInto(dir.path());
-        sim::SimOptions o;
-        o.key = o.engineRunning = o.warm = true;
-        ecu = std::make_shared<sim::SimEcu>(o);
-        provider = std::make_unique<sim::SimUsbProvider>(ecu);
-        session = std::make_unique<EcuSession>(dir.path(), provider.get());
-        cycle = std::make_unique<PollingCycle>(*session);
+// The window's bench with the calibration as the window starts it, and a
+// fitter at the car.
+struct CalBench : PollingBench {
+    CalBench() {
         cal = std::make_unique<Calibration>(*session);
         cal->SetLoadingConfig([this] { return cycle->LoadingConfig(); });
         cal->SetEcuReady([this] { return cycle->Online() && !cycle->FirstRefreshPending(); });
         fitter = std::make_unique<sim::SimFitter>(ecu);
-        cycle->Load();
-        cycle->Start();
     }
     ~CalBench() {
+        // The case's interruptions reach the calibration: they go first.
         injector.reset();
         cal.reset();
-        session->StopLink();
-        cycle->PollTimer().SetEnabled(false);
-        cycle.reset();
-        session.reset();
     }
 
-    QTemporaryDir dir;
-    VirtualEventService ev;
-    ScopedEvents scopeEvents;
-    ScriptedPrompts prompts;
-    ScopedPrompts scopePrompts;
-    std::shared_ptr<sim::SimEcu> ecu;
-    std::unique_ptr<sim::SimUsbProvider> provider;
-    std::unique_ptr<EcuSession> session;
-    std::unique_ptr<PollingCycle> cycle;
     std::unique_ptr<Calibration> cal;
     std::unique_ptr<sim::SimFitter> fitter;
-    std::unique_ptr<Injector> injector;
 };
 
 struct CalRun {
@@ -114,8 +95,7 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
         reachedEnd |= s == CalState::End || s == CalState::EndWithLimit;
         aborted |= s == CalState::Abort;
     });
-    if (!b.ev.RunUntil([&] { return b.cycle->Online() && !b.cycle->FirstRefreshPending(); },
-                       kOnlineS * 1e6)) {
+    if (!b.GoOnline(kOnlineS)) {
         out.result.violations << QStringLiteral("setup: the tool did not come online");
         return out;
     }
