@@ -1,5 +1,6 @@
 #include "mainwindow/controller/CalibrationModel.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 
@@ -7,6 +8,7 @@
 #include "common/Helpers.h"
 #include "common/Prompts.h"
 #include "data/core/DataTexts.h"
+#include "ecu/PollingCycle.h"
 #include "mainwindow/controller/MainController.h"
 
 namespace gascal {
@@ -35,7 +37,11 @@ CalibrationModel::CalibrationModel(Calibration& calibration, MainController& con
             offerStore_ = true;
         if (offerStore_ && !cal_.Running()) {
             offerStore_ = false;
-            Events().Post(MicroSeconds(), [this] { OfferStore(); });
+            // The window may be gone by then (closed at the result).
+            QPointer<CalibrationModel> self(this);
+            Events().Post(MicroSeconds(), [self] {
+                if (self) self->OfferStore();
+            });
         }
         if (now != lastState_) lastState_ = now;
         emit changed();
@@ -54,7 +60,9 @@ QString CalibrationModel::Text(CalText t) const {
 }
 
 void CalibrationModel::OfferStore() {
-    if (cal_.Running() || !controller_.Unstored()) return;
+    // Offline (the window closing, the link taken down) the store could not
+    // be sent: closing asks its own question.
+    if (cal_.Running() || !controller_.Cycle().Online() || !controller_.Unstored()) return;
     if (UserPrompts().AskYesNo(gascal::Text(DataText::StoreAskCalibration), AppTitle()))
         controller_.MnuFileStore_Click();
 }
