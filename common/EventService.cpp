@@ -95,21 +95,33 @@ RealEventService& RealService() {
 }
 }  // namespace
 
-EventService& Events() { return g_override ? *g_override : RealService(); }
+EventService& Events() {
+    return g_override ? *g_override : RealService();
+}
 
-void SetEvents(EventService* service) { g_override = service; }
+void SetEvents(EventService* service) {
+    g_override = service;
+}
 
-ScopedEvents::ScopedEvents(EventService& s) : previous_(g_override) { g_override = &s; }
-ScopedEvents::~ScopedEvents() { g_override = previous_; }
+ScopedEvents::ScopedEvents(EventService& s) : previous_(g_override) {
+    g_override = &s;
+}
+ScopedEvents::~ScopedEvents() {
+    g_override = previous_;
+}
 
-double MicroSeconds() { return Events().MicroSeconds(); }
+double MicroSeconds() {
+    return Events().MicroSeconds();
+}
 
 void WaitMicroSeconds(double us) {
     EventService& ev = Events();
     ev.WaitUntil(ev.MicroSeconds() + std::max(0.0, us));
 }
 
-bool WaitForEvents(double deadlineUs) { return Events().WaitForEvents(deadlineUs); }
+bool WaitForEvents(double deadlineUs) {
+    return Events().WaitForEvents(deadlineUs);
+}
 
 double SecondsSinceMidnight() {
     const QTime t = Events().Now().time();
@@ -143,12 +155,20 @@ StepWaitHandler& WaitHandler() {
 }
 }  // namespace
 
-WorkflowStep::WorkflowStep(const char* workflow) : previous_(g_step) { g_step = workflow; }
-WorkflowStep::~WorkflowStep() { g_step = previous_; }
+WorkflowStep::WorkflowStep(const char* workflow) : previous_(g_step) {
+    g_step = workflow;
+}
+WorkflowStep::~WorkflowStep() {
+    g_step = previous_;
+}
 
-const char* CurrentWorkflowStep() { return g_step; }
+const char* CurrentWorkflowStep() {
+    return g_step;
+}
 
-void SetStepWaitHandler(StepWaitHandler handler) { WaitHandler() = std::move(handler); }
+void SetStepWaitHandler(StepWaitHandler handler) {
+    WaitHandler() = std::move(handler);
+}
 
 void CheckNoWorkflowStep(const char* wait) {
     if (!g_step) return;
@@ -164,16 +184,22 @@ void CheckNoWorkflowStep(const char* wait) {
 namespace {
 // Sleeps in the system (no events are handled meanwhile).
 void SleepFor(double us) {
-    if (us > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<int64_t>(us * 1000)));
+    if (us > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<int64_t>(us * 1000)));
 }
 
 int WholeMs(double ms) {
-    return static_cast<int>(std::clamp(ms, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
+    return static_cast<int>(
+        std::clamp(ms, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
 }
 // Whole milliseconds for a Qt timer that must not fire before `us` have passed.
-int MsNotBefore(double us) { return WholeMs(std::ceil(us / 1000.0)); }
+int MsNotBefore(double us) {
+    return WholeMs(std::ceil(us / 1000.0));
+}
 // Whole milliseconds for a Qt timer that fires at most a millisecond early.
-int MsBefore(double us) { return WholeMs(std::floor(us / 1000.0)); }
+int MsBefore(double us) {
+    return WholeMs(std::floor(us / 1000.0));
+}
 
 // Blocks in the event loop until an event arrives; a precise timer ends the
 // wait after `ms` at the latest.
@@ -241,9 +267,13 @@ RealEventService::~RealEventService() {
     for (auto& [t, a] : impl_->timers) delete a.qt;
 }
 
-double RealEventService::MicroSeconds() { return impl_->clock.nsecsElapsed() / 1000.0; }
+double RealEventService::MicroSeconds() {
+    return impl_->clock.nsecsElapsed() / 1000.0;
+}
 
-QDateTime RealEventService::Now() { return QDateTime::currentDateTime(); }
+QDateTime RealEventService::Now() {
+    return QDateTime::currentDateTime();
+}
 
 void RealEventService::ProcessEvents() {
     CheckNoWorkflowStep("ProcessEvents");
@@ -339,8 +369,8 @@ namespace {
 struct Entry {
     double due;
     uint64_t seq;
-    Timer* timer;          // null for a posted event
-    uint64_t generation;   // timer entries: valid only for this generation
+    Timer* timer;         // null for a posted event
+    uint64_t generation;  // timer entries: valid only for this generation
     std::function<void()> fn;
 };
 struct Later {
@@ -376,7 +406,9 @@ void VirtualEventService::TimerChanged(Timer* t) {
         impl_->queue.push(Entry{nowUs_ + t->Interval() * 1000.0, impl_->seq++, t, gen, {}});
 }
 
-void VirtualEventService::TimerRemoved(Timer* t) { impl_->generation.erase(t); }
+void VirtualEventService::TimerRemoved(Timer* t) {
+    impl_->generation.erase(t);
+}
 
 bool VirtualEventService::RunNext() {
     Entry e = impl_->queue.top();
@@ -434,14 +466,17 @@ void VirtualEventService::ProcessEvents() {
     Advance(nowUs_, true);
 }
 
-void VirtualEventService::RunFor(double us) { Advance(nowUs_ + us, false); }
+void VirtualEventService::RunFor(double us) {
+    Advance(nowUs_ + us, false);
+}
 
 bool VirtualEventService::RunUntil(const std::function<bool()>& pred, double maxUs) {
     const double end = nowUs_ + maxUs;
     while (!pred()) {
         if (nowUs_ >= end) return false;
         double step = end - nowUs_;
-        if (!impl_->queue.empty()) step = std::min(step, std::max(0.0, impl_->queue.top().due - nowUs_));
+        if (!impl_->queue.empty())
+            step = std::min(step, std::max(0.0, impl_->queue.top().due - nowUs_));
         Advance(nowUs_ + step, false);
         if (step == 0 && impl_->queue.empty()) return pred();
     }

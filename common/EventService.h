@@ -29,7 +29,7 @@ class EventService;
 // its work at the same ticks as before; a sleeping tick costs the process no
 // wake-up. Enabling the timer ends a sleep.
 class Timer {
-public:
+  public:
     Timer(std::string name, int intervalMs, std::function<void()> handler);
     ~Timer();
     Timer(const Timer&) = delete;
@@ -59,7 +59,7 @@ public:
     // true when the handler ran.
     bool Fire(double tickUs);
 
-private:
+  private:
     void SleepChanged();
 
     std::string name_;
@@ -76,7 +76,7 @@ private:
 };
 
 class EventService {
-public:
+  public:
     virtual ~EventService() = default;
 
     // Monotonic microseconds; only differences matter.
@@ -110,11 +110,11 @@ void SetEvents(EventService* service);  // nullptr restores the real service
 
 // Scoped installation of a service (tests).
 class ScopedEvents {
-public:
+  public:
     explicit ScopedEvents(EventService& s);
     ~ScopedEvents();
 
-private:
+  private:
     EventService* previous_;
 };
 
@@ -142,13 +142,13 @@ double SecondsSinceMidnight();
 // step is on the stack is a fault: it is reported to the step-wait handler
 // (the test suite fails the running test on it) and then carried out.
 class WorkflowStep {
-public:
+  public:
     explicit WorkflowStep(const char* workflow);
     ~WorkflowStep();
     WorkflowStep(const WorkflowStep&) = delete;
     WorkflowStep& operator=(const WorkflowStep&) = delete;
 
-private:
+  private:
     const char* previous_;
 };
 // The workflow whose step is running, or nullptr.
@@ -169,7 +169,7 @@ void CheckNoWorkflowStep(const char* wait);
 // armed for its next due tick only: a sleeping timer is armed for the end of
 // its sleep, never for the ticks it skips.
 class RealEventService : public EventService {
-public:
+  public:
     RealEventService();
     ~RealEventService() override;
     double MicroSeconds() override;
@@ -187,7 +187,7 @@ public:
     static constexpr double kFinalSleepUs = 1500;
     static constexpr double kWakeBeforeDeadlineUs = 500;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -200,7 +200,7 @@ private:
 // tick of a timer is visited, sleeping or not, so sleeping never changes the
 // order of anything; a tick skipped by sleeping counts as no event.
 class VirtualEventService : public EventService {
-public:
+  public:
     explicit VirtualEventService(QDateTime start = QDateTime(QDate(2026, 1, 15), QTime(10, 0, 0)));
     ~VirtualEventService() override;
     double MicroSeconds() override { return nowUs_; }
@@ -221,7 +221,7 @@ public:
     // a real process.
     uint64_t WakeUps() const { return wakeUps_; }
 
-private:
+  private:
     // Runs the earliest entry; true when a handler or a posted event ran.
     bool RunNext();
     void Advance(double deadlineUs, bool ownWait);

@@ -24,9 +24,15 @@ QString DeriveInstallDir(const QString& programFolder, QChar separator) {
     return programFolder.left(programFolder.lastIndexOf(separator));
 }
 
-const QString& InstallDir() { return g_installDir; }
-void SetInstallDir(const QString& dir) { g_installDir = dir; }
-QString DecimalSeparator() { return QStringLiteral(","); }
+const QString& InstallDir() {
+    return g_installDir;
+}
+void SetInstallDir(const QString& dir) {
+    g_installDir = dir;
+}
+QString DecimalSeparator() {
+    return QStringLiteral(",");
+}
 
 QString SystemPath(const QString& systemPath) {
     QString p = systemPath;
@@ -175,8 +181,7 @@ QString FormatFixed(double value, int decimals, int integerDigits) {
     // 0,28 because of binary rounding of the multiplication. It is capped at
     // a thousandth of a count so that large values never gain a count.
     const double scaled = value * std::pow(10.0, decimals);
-    const double n =
-        std::floor(scaled + std::min(1e-3, 1e-12 * std::max(1.0, std::fabs(scaled))));
+    const double n = std::floor(scaled + std::min(1e-3, 1e-12 * std::max(1.0, std::fabs(scaled))));
     QString digits = QString::number(std::fabs(n), 'f', 0);
     while (digits.size() < decimals + integerDigits) digits.prepend(QLatin1Char('0'));
     if (decimals > 0) digits.insert(digits.size() - decimals, DecimalSeparator());
@@ -188,7 +193,8 @@ QString FormatFixed(double value, int decimals, int integerDigits) {
 
 QString WindowsPlatformName(int platform, int major, int minor) {
     switch (platform) {
-        case 0: return QStringLiteral("Win32s");
+        case 0:
+            return QStringLiteral("Win32s");
         case 1:
             if (minor == 0) return QStringLiteral("Windows 95");
             if (minor == 90) return QStringLiteral("Windows ME");
@@ -197,7 +203,8 @@ QString WindowsPlatformName(int platform, int major, int minor) {
             if (major == 5 && minor == 0) return QStringLiteral("Windows 2000");
             if (major == 5 && minor == 1) return QStringLiteral("Windows XP");
             return QStringLiteral("Windows NT");
-        default: return QString();
+        default:
+            return QString();
     }
 }
 
@@ -209,7 +216,8 @@ OsVersionRecord WindowsVersionText() {
     r.name = QSysInfo::prettyProductName();
     QString v = QSysInfo::productVersion();
     const QStringList parts = v.split(QLatin1Char('.'));
-    r.version = parts.value(0, QStringLiteral("0")) + QLatin1Char('.') + parts.value(1, QStringLiteral("0"));
+    r.version = parts.value(0, QStringLiteral("0")) + QLatin1Char('.') +
+                parts.value(1, QStringLiteral("0"));
     const QString kernel = QSysInfo::kernelVersion();
     const QStringList kp = kernel.split(QRegularExpression(QStringLiteral("[.-]")));
     r.build = kp.value(2).toInt() & 0xFFFF;
@@ -219,13 +227,17 @@ OsVersionRecord WindowsVersionText() {
 
 // --- Error box ---------------------------------------------------------------
 
-QString AppTitle() { return g_appTitle; }
-void SetAppTitle(const QString& title) { g_appTitle = title; }
+QString AppTitle() {
+    return g_appTitle;
+}
+void SetAppTitle(const QString& title) {
+    g_appTitle = title;
+}
 
 QString ErrorReportText(const QString& procedure, const QString& message, bool useSystemError,
                         long errorNumber, const QString& description) {
-    QString text = message + QStringLiteral("Error") + procedure + QStringLiteral(":") +
-                   QLatin1Char('\r');
+    QString text =
+        message + QStringLiteral("Error") + procedure + QStringLiteral(":") + QLatin1Char('\r');
     const long number = useSystemError ? static_cast<long>(errno) : errorNumber;
     const QString desc = useSystemError ? QString() : description;
     if (number != 0 && (useSystemError || number != 3146)) {
@@ -234,7 +246,9 @@ QString ErrorReportText(const QString& procedure, const QString& message, bool u
             text += QString::number(number);
         else
             text += QStringLiteral(" = &H") +
-                    QStringLiteral("%1").arg(static_cast<quint32>(number), 8, 16, QLatin1Char('0')).toUpper();
+                    QStringLiteral("%1")
+                        .arg(static_cast<quint32>(number), 8, 16, QLatin1Char('0'))
+                        .toUpper();
         text += QStringLiteral(" - ") + desc;
     }
     return text;

@@ -4,7 +4,7 @@ namespace gascal {
 
 namespace {
 class NullSink : public LogSink {
-public:
+  public:
     void WriteLogRxTx(const QString&, const QString&) override {}
 };
 LogSink* g_sink = nullptr;
@@ -15,6 +15,8 @@ LogSink& CommLog() {
     return g_sink ? *g_sink : none;
 }
 
-void SetCommLog(LogSink* sink) { g_sink = sink; }
+void SetCommLog(LogSink* sink) {
+    g_sink = sink;
+}
 
 }  // namespace gascal

@@ -8,7 +8,7 @@
 namespace gascal {
 
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     // Appends one record line of the given kind ("T ", "R ", "C ", a
     // diagnostic phrase, ...). Never fails towards the caller.

@@ -40,9 +40,9 @@ constexpr uint32_t PURGE_RX = 1;
 constexpr uint32_t PURGE_TX = 2;
 
 struct PortQueue {
-    uint32_t errors = 0;   // error flags (serial line errors); 0 when none
-    uint32_t inQue = 0;    // bytes waiting to be read
-    uint32_t outQue = 0;   // bytes waiting to be sent
+    uint32_t errors = 0;  // error flags (serial line errors); 0 when none
+    uint32_t inQue = 0;   // bytes waiting to be read
+    uint32_t outQue = 0;  // bytes waiting to be sent
 };
 
 // Line settings the link applies on open. The ECU line is fixed at
@@ -54,12 +54,12 @@ struct LineSettings {
     uint8_t parityCode = 0;    // 0 = none
     uint32_t readTimeoutMs = 50;
     uint32_t writeTimeoutMs = 50;
-    uint32_t dcbFlags = 0;     // serial only: replaces the line flag word when not 0
+    uint32_t dcbFlags = 0;  // serial only: replaces the line flag word when not 0
 };
 
 // An open port.
 class Port {
-public:
+  public:
     virtual ~Port() = default;
     virtual std::string Description() const = 0;
     virtual uint32_t Configure(const LineSettings& s) = 0;
@@ -85,7 +85,7 @@ public:
 
 // What the link can open: USB devices by index, serial ports by number.
 class PortProvider {
-public:
+  public:
     virtual ~PortProvider() = default;
     // Number of USB cable devices present (simulated ones included).
     virtual uint32_t UsbDeviceCount(uint32_t& count) = 0;

@@ -9,11 +9,16 @@ Prompts* g_prompts = nullptr;
 
 BoxResult DefaultAnswer(BoxButtons b) {
     switch (b) {
-        case BoxButtons::Ok: return BoxResult::Ok;
-        case BoxButtons::OkCancel: return BoxResult::Cancel;
-        case BoxButtons::YesNo: return BoxResult::No;
-        case BoxButtons::YesNoCancel: return BoxResult::Cancel;
-        case BoxButtons::RetryCancel: return BoxResult::Cancel;
+        case BoxButtons::Ok:
+            return BoxResult::Ok;
+        case BoxButtons::OkCancel:
+            return BoxResult::Cancel;
+        case BoxButtons::YesNo:
+            return BoxResult::No;
+        case BoxButtons::YesNoCancel:
+            return BoxResult::Cancel;
+        case BoxButtons::RetryCancel:
+            return BoxResult::Cancel;
     }
     return BoxResult::Cancel;
 }
@@ -24,17 +29,22 @@ Prompts& UserPrompts() {
     return g_prompts ? *g_prompts : console;
 }
 
-void SetPrompts(Prompts* prompts) { g_prompts = prompts; }
+void SetPrompts(Prompts* prompts) {
+    g_prompts = prompts;
+}
 
-ScopedPrompts::ScopedPrompts(Prompts& p) : previous_(g_prompts) { g_prompts = &p; }
-ScopedPrompts::~ScopedPrompts() { g_prompts = previous_; }
+ScopedPrompts::ScopedPrompts(Prompts& p) : previous_(g_prompts) {
+    g_prompts = &p;
+}
+ScopedPrompts::~ScopedPrompts() {
+    g_prompts = previous_;
+}
 
 BoxResult ConsolePrompts::MessageBox(const QString& text, const QString& title, BoxIcon,
                                      BoxButtons buttons) {
     QString t = text;
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ",
-                 qPrintable(t));
+    std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ", qPrintable(t));
     return DefaultAnswer(buttons);
 }
 
@@ -55,7 +65,9 @@ QString ScriptedPrompts::OpenFile(const FileDialogRequest& req) {
     return f;
 }
 
-QString ScriptedPrompts::SaveFile(const FileDialogRequest& req) { return OpenFile(req); }
+QString ScriptedPrompts::SaveFile(const FileDialogRequest& req) {
+    return OpenFile(req);
+}
 
 QStringList ScriptedPrompts::Texts() const {
     QStringList l;

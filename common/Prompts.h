@@ -18,14 +18,14 @@ enum class BoxResult { Ok, Cancel, Yes, No, Retry };
 
 struct FileDialogRequest {
     QString title;
-    QString filter;        // e.g. "Parameter files (*.var)"
+    QString filter;  // e.g. "Parameter files (*.var)"
     QString startFolder;
     QString defaultName;
     bool overwritePrompt = true;  // save dialogs: ask before replacing a file
 };
 
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
     virtual BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
                                  BoxButtons buttons) = 0;
@@ -50,7 +50,7 @@ Prompts& UserPrompts();
 void SetPrompts(Prompts* prompts);
 
 class ConsolePrompts : public Prompts {
-public:
+  public:
     BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
                          BoxButtons buttons) override;
     QString OpenFile(const FileDialogRequest&) override { return {}; }
@@ -59,7 +59,7 @@ public:
 
 // Test prompts: records every box and dialog and answers from a script.
 class ScriptedPrompts : public Prompts {
-public:
+  public:
     struct Shown {
         QString text, title;
         BoxIcon icon;
@@ -81,11 +81,11 @@ public:
 };
 
 class ScopedPrompts {
-public:
+  public:
     explicit ScopedPrompts(Prompts& p);
     ~ScopedPrompts();
 
-private:
+  private:
     Prompts* previous_;
 };
 

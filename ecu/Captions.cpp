@@ -8,7 +8,9 @@ namespace {
 // The main window's entries form one block of the dictionary starting here;
 // entry 0 is the product title shared by every window.
 constexpr int kBase = 200;
-constexpr int E(int offset) { return kBase + offset; }
+constexpr int E(int offset) {
+    return kBase + offset;
+}
 
 const std::array<CaptionEntry, static_cast<size_t>(Cap::Count)> kCaptions{{
     {Cap::Title, 0, "Gas injection calibration"},
@@ -26,8 +28,12 @@ const std::array<CaptionEntry, static_cast<size_t>(Cap::Count)> kCaptions{{
     {Cap::MenuLanguage, E(11), "&Language"},
     {Cap::MenuSimulator, E(12), "&Simulator"},
     {Cap::LblRpm, E(13), "R.P.M."},
-    {Cap::LblTempVap, E(14), "Reducer temp. (\xB0""C)"},
-    {Cap::LblTempGas, E(15), "Gas temp. (\xB0""C)"},
+    {Cap::LblTempVap, E(14),
+     "Reducer temp. (\xB0"
+     "C)"},
+    {Cap::LblTempGas, E(15),
+     "Gas temp. (\xB0"
+     "C)"},
     {Cap::LblPressure, E(16), "Gas pressure (bar)"},
     {Cap::LblVacuum, E(17), "Vacuum (bar)"},
     {Cap::LblLambda, E(18), "Lambda (V)"},
@@ -39,7 +45,9 @@ const std::array<CaptionEntry, static_cast<size_t>(Cap::Count)> kCaptions{{
     {Cap::GrpSwitchover, E(24), "Switchover"},
     {Cap::GrpSystem, E(25), "System"},
     {Cap::LblSwtchRpm, E(26), "Switchover engine speed (rpm)"},
-    {Cap::LblSwtchTemp, E(27), "Switchover temperature (\xB0""C)"},
+    {Cap::LblSwtchTemp, E(27),
+     "Switchover temperature (\xB0"
+     "C)"},
     {Cap::LblSwtchDelay, E(28), "Switchover delay (s)"},
     {Cap::LblSwtchBar, E(29), "End-of-gas pressure (bar)"},
     {Cap::LblSwtchDelayPress, E(30), "End-of-gas delay (s)"},
@@ -68,8 +76,9 @@ const std::array<CaptionEntry, static_cast<size_t>(Cap::Count)> kCaptions{{
      "The ECU firmware is newer than the firmware file of this program. Install the newer "
      "program."},
     {Cap::MsgUpgradeOffer, E(52), "A newer firmware is available for this ECU."},
-    {Cap::MsgEcuOlder, E(53), "The ECU firmware is older than the firmware file and must be "
-                              "upgraded."},
+    {Cap::MsgEcuOlder, E(53),
+     "The ECU firmware is older than the firmware file and must be "
+     "upgraded."},
     {Cap::LblEcuFirmware, E(54), "ECU firmware"},
     {Cap::LblFileFirmware, E(55), "File firmware"},
     {Cap::PageLater, E(56), "This page is not available in this version yet."},
@@ -79,7 +88,9 @@ const std::array<CaptionEntry, static_cast<size_t>(Cap::Count)> kCaptions{{
 }};
 }  // namespace
 
-const CaptionEntry& CaptionInfo(Cap id) { return kCaptions[static_cast<size_t>(id)]; }
+const CaptionEntry& CaptionInfo(Cap id) {
+    return kCaptions[static_cast<size_t>(id)];
+}
 
 QString Caption(Cap id, const std::function<QString(int)>& lookup) {
     const CaptionEntry& c = CaptionInfo(id);

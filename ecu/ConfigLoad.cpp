@@ -17,7 +17,9 @@ ParamLoadReport ConfigLoad::CheckFile(const QString& path, const ParamImage& ima
     return report;
 }
 
-bool ConfigLoad::Stopped() const { return comm_.ComState() == COM_STOP; }
+bool ConfigLoad::Stopped() const {
+    return comm_.ComState() == COM_STOP;
+}
 
 ConfigLoad::Result ConfigLoad::Attempt(const QString& path, const ParamLoadOptions& options,
                                        ParamLoadReport* report) {

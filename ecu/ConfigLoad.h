@@ -22,7 +22,7 @@ class RequestBridge;
 class ParamImage;
 
 class ConfigLoad {
-public:
+  public:
     ConfigLoad(ClsComm& comm, ParamImage& image, RequestBridge& requests)
         : comm_(comm), image_(image), requests_(requests), fuel_(requests, image) {}
 
@@ -55,7 +55,7 @@ public:
     // afresh (it may not be the one that was switched).
     void Forget() { toggled_ = false; }
 
-private:
+  private:
     bool Stopped() const;
 
     ClsComm& comm_;

@@ -32,7 +32,8 @@ SwitchRpmCheck CheckSwitchRpm(const ParamImage& image) {
     return c;
 }
 
-bool DirectRequests::Connect(double timeoutUs, const std::function<void(const QString&)>& searching) {
+bool DirectRequests::Connect(double timeoutUs,
+                             const std::function<void(const QString&)>& searching) {
     ClsComm& comm = session_.Comm();
     const double deadline = MicroSeconds() + timeoutUs;
     QString lastSearch;
@@ -46,7 +47,8 @@ bool DirectRequests::Connect(double timeoutUs, const std::function<void(const QS
                 lastSearch = s;
             }
         }
-        if (comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty() && !comm.WDogPresente()) {
+        if (comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty() &&
+            !comm.WDogPresente()) {
             // The ECU answered; the firmware file may still be unusable, which
             // the firmware check tells.
             if (comm.ReadFirmwareIdentity() || !comm.FirmwareEcu().isEmpty()) return true;
@@ -73,7 +75,8 @@ bool DirectRequests::Try(const std::function<bool()>& request) {
         // After a link error the supervision reopens the port; wait for it.
         double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
         if (giveUpAt > 0) until = std::min(until, giveUpAt);
-        while (comm.ComState() != COM_IDLE && MicroSeconds() < until) WaitMicroSeconds(kReopenPollUs);
+        while (comm.ComState() != COM_IDLE && MicroSeconds() < until)
+            WaitMicroSeconds(kReopenPollUs);
     }
     comm.SetGiveUpAtUs(before);
     return done;
@@ -98,14 +101,15 @@ bool DirectRequests::ReadConfiguration() {
     return ReadSettings() && ReadBlock(kBlockTestData) && ReadTable();
 }
 
-DirectRequests::WriteResult DirectRequests::WriteBlocks(const std::set<int>& blocks,
-                                                        const std::function<bool(int)>& beforeWrite) {
+DirectRequests::WriteResult DirectRequests::WriteBlocks(
+    const std::set<int>& blocks, const std::function<bool(int)>& beforeWrite) {
     for (int block : {3, 2, 5}) {
         if (!blocks.count(block)) continue;
         // A block is always read fresh immediately before it is written.
         if (!ReadBlock(block)) return {WriteStep::FreshRead, block};
         if (beforeWrite && !beforeWrite(block)) return {WriteStep::Write, block};
-        if (!Try([&] { return session_.Requests().WriteBlock(block); })) return {WriteStep::Write, block};
+        if (!Try([&] { return session_.Requests().WriteBlock(block); }))
+            return {WriteStep::Write, block};
         if (!ReadBlock(block)) return {WriteStep::ReadBack, block};
     }
     return {};

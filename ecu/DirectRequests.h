@@ -30,7 +30,7 @@ SwitchRpmCheck CheckSwitchRpm(const ParamImage& image);
 inline constexpr int kRequestAttempts = 3;
 
 class DirectRequests {
-public:
+  public:
     explicit DirectRequests(EcuSession& session) : session_(session) {}
 
     // Waits until the link is up on a port whose keep-alive was answered,
@@ -72,7 +72,7 @@ public:
     // The ECU forgets the operating points of a fuel; so does the map.
     bool ClearSamples(MapFuel fuel);
 
-private:
+  private:
     EcuSession& session_;
     double giveUpUs_ = 0;  // 0: the attempts alone decide
 };

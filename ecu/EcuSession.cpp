@@ -67,11 +67,17 @@ int EcuSession::Language() const {
     return language_ >= 0 ? language_ : std::max(0, lingue_.IdLingua());
 }
 
-void EcuSession::SetLanguage(int language) { language_ = language; }
+void EcuSession::SetLanguage(int language) {
+    language_ = language;
+}
 
-QString EcuSession::Text(int entry) const { return lingue_.VoceDizionario(Language(), entry); }
+QString EcuSession::Text(int entry) const {
+    return lingue_.VoceDizionario(Language(), entry);
+}
 
-QString EcuSession::Caption(Cap id) const { return gascal::Caption(id, Lookup()); }
+QString EcuSession::Caption(Cap id) const {
+    return gascal::Caption(id, Lookup());
+}
 
 std::function<QString(int)> EcuSession::Lookup() const {
     return [this](int entry) { return Text(entry); };
@@ -120,7 +126,8 @@ PortOption ClassifyPortOption(const QString& port, int* com, QString* message) {
             if (com) *com = n;
             return PortOption::Com;
         }
-        if (message) *message = QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p);
+        if (message)
+            *message = QStringLiteral("--port %1: the serial ports are COM1 to COM9").arg(p);
         return PortOption::BadComNumber;
     }
     if (QFileInfo::exists(p)) return PortOption::Device;

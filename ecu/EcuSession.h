@@ -44,7 +44,7 @@ inline constexpr const char* kScaleFilePath = "\\LNG\\ConfigScale.ini";
 inline constexpr const char* kDefaultSetPath = "\\LNG\\Default.Xar";
 
 class EcuSession {
-public:
+  public:
     // Start-up up to the window: installation folder and decimal separator,
     // scale configuration, dictionary, link object and \BIN\SetCom.ini,
     // parameter image defaults. `provider` (not owned) is where ports come
@@ -112,11 +112,15 @@ public:
     void StopLink() { linkTimer_.SetEnabled(false); }
     // Work of a front end on each link-timer tick, after a pending offline
     // request has stopped the link and before the supervision step.
-    void OnLinkTick(std::function<void()> beforeStep) { beforeStep_.push_back(std::move(beforeStep)); }
+    void OnLinkTick(std::function<void()> beforeStep) {
+        beforeStep_.push_back(std::move(beforeStep));
+    }
     // Work after the supervision step (the window's port menu ticks).
-    void AfterLinkTick(std::function<void()> afterStep) { afterStep_.push_back(std::move(afterStep)); }
+    void AfterLinkTick(std::function<void()> afterStep) {
+        afterStep_.push_back(std::move(afterStep));
+    }
 
-private:
+  private:
     void LinkTick();
 
     ScaleConfig scale_;

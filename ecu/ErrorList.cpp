@@ -10,7 +10,9 @@ namespace {
 constexpr const char* kButtonFallback = "Errors";
 }
 
-void ErrorList::LoadDefinitions() { defs_.Load(session_.Lingue(), session_.Language()); }
+void ErrorList::LoadDefinitions() {
+    defs_.Load(session_.Lingue(), session_.Language());
+}
 
 QString ErrorList::ButtonCaption() const {
     const QString c = defs_.ButtonCaption();

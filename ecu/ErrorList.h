@@ -16,7 +16,7 @@ namespace gascal {
 class EcuSession;
 
 class ErrorList {
-public:
+  public:
     explicit ErrorList(EcuSession& session) : session_(session) {}
 
     // The item definitions in the session's language.
@@ -41,7 +41,7 @@ public:
     bool Clear();
     void OnCleared(std::function<void()> f) { cleared_.push_back(std::move(f)); }
 
-private:
+  private:
     EcuSession& session_;
     EcuErrorDefinitions defs_;
     bool present_ = false;

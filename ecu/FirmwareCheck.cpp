@@ -25,9 +25,10 @@ FirmwareVerdict JudgeFirmware(const QString& ecu, const QString& file) {
 QString DescribeFirmwares(const QString& ecu, const QString& file, const QString& ecuCaption,
                           const QString& fileCaption) {
     const auto line = [](const QString& caption, const QString& t) {
-        return QStringLiteral("%1: %2 %3 %4").arg(caption, IdentityVersStr(t), IdentityDataStr(t),
-                                                  IdentityDescWord(t, 1).trimmed() + QLatin1Char(' ') +
-                                                      IdentityDescWord(t, 2).trimmed());
+        return QStringLiteral("%1: %2 %3 %4")
+            .arg(caption, IdentityVersStr(t), IdentityDataStr(t),
+                 IdentityDescWord(t, 1).trimmed() + QLatin1Char(' ') +
+                     IdentityDescWord(t, 2).trimmed());
     };
     return line(ecuCaption, ecu) + QLatin1Char('\n') + line(fileCaption, file);
 }

@@ -7,7 +7,9 @@
 
 namespace gascal {
 
-bool FuelSwitch::OnGas() const { return image_.Mem2Block.Mem2Byte1 == static_cast<uint8_t>(Fuel::Gas); }
+bool FuelSwitch::OnGas() const {
+    return image_.Mem2Block.Mem2Byte1 == static_cast<uint8_t>(Fuel::Gas);
+}
 
 bool FuelSwitch::InSlaveMode() const {
     return image_.Mem2Block.EcuMode == static_cast<uint8_t>(EcuRunMode::Slave);

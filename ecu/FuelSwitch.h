@@ -25,7 +25,7 @@ inline constexpr int kFuelReadBackTries = 20;
 inline constexpr double kFuelReadBackWaitUs = 500000;
 
 class FuelSwitch {
-public:
+  public:
     FuelSwitch(RequestBridge& requests, ParamImage& image) : requests_(requests), image_(image) {}
 
     // Writes block 2 asking for `fuel`. A request the ECU does not take is
@@ -46,7 +46,7 @@ public:
     bool OnGas() const;
     bool InSlaveMode() const;
 
-private:
+  private:
     RequestBridge& requests_;
     ParamImage& image_;
 };

@@ -16,7 +16,9 @@ constexpr int kMapFileLines = 4 * kMapPoints;
 constexpr const char* kReportHeader = "X_VacmBnz | Y_TinjBnz | X_VacmGas(i) | Y_TinjGas(i)";
 constexpr const char* kReportSeparator = " | ";
 
-QString Quoted(const QString& s) { return QLatin1Char('"') + s + QLatin1Char('"'); }
+QString Quoted(const QString& s) {
+    return QLatin1Char('"') + s + QLatin1Char('"');
+}
 }  // namespace
 
 // --- Points ----------------------------------------------------------------------------
@@ -39,10 +41,14 @@ SampleScale SampleScaleOf(const ParamImage& image) {
     return {image.KInj, image.InjOffset, image.PetrolControlEnabled};
 }
 
-double RoundPressure(double mbar) { return std::nearbyint(mbar / kMapPressureStep) * kMapPressureStep; }
+double RoundPressure(double mbar) {
+    return std::nearbyint(mbar / kMapPressureStep) * kMapPressureStep;
+}
 
 // n × 2 / 10 is the double nearest to the decimal value (3.2, not 3.2000000000000002).
-double RoundTime(double ms) { return std::nearbyint(ms / kMapTimeStep) * 2 / 10; }
+double RoundTime(double ms) {
+    return std::nearbyint(ms / kMapTimeStep) * 2 / 10;
+}
 
 bool SameBucket(double a, double b) {
     return std::lround(a / kMapPressureStep) == std::lround(b / kMapPressureStep);
@@ -122,7 +128,8 @@ std::vector<TargetMarker> TargetMarkers(const MapPoints& selected, const CorTabl
             const long d = std::clamp(std::lround(m.petrolMs / kTableStepMs), 0L,
                                       static_cast<long>(kCorEntryCopiesEnd));
             m.gasMs = cor[static_cast<size_t>(d)] + selected.Y_TinjGas[j];
-            m.drawPetrolMs = m.petrolMs >= kTargetDrawMaxPetrolMs ? kTargetDrawMaxPetrolMs : m.petrolMs;
+            m.drawPetrolMs =
+                m.petrolMs >= kTargetDrawMaxPetrolMs ? kTargetDrawMaxPetrolMs : m.petrolMs;
             m.drawGasMs = m.gasMs >= kTargetDrawMaxGasMs ? kTargetDrawMaxGasMs : m.gasMs;
             out.push_back(m);
         }
@@ -174,8 +181,8 @@ QStringList MapFileLines(const MapPoints& m) {
     QStringList out;
     out.reserve(kMapFileLines);
     for (size_t i = 0; i < kMapPoints; ++i)
-        out << FormatReal(m.X_VacmBnz[i]) << FormatReal(m.Y_TinjBnz[i]) << FormatReal(m.X_VacmGas[i])
-            << FormatReal(m.Y_TinjGas[i]);
+        out << FormatReal(m.X_VacmBnz[i]) << FormatReal(m.Y_TinjBnz[i])
+            << FormatReal(m.X_VacmGas[i]) << FormatReal(m.Y_TinjGas[i]);
     return out;
 }
 
@@ -189,8 +196,9 @@ QStringList MapReportLines(const MapPoints& mapped, const MapPoints& selected) {
         out << Quoted(QString::fromLatin1(kReportHeader));
         const QString sep = QString::fromLatin1(kReportSeparator);
         for (size_t i = 0; i < kMapPoints; ++i)
-            out << Quoted(FormatRealBare(m.X_VacmBnz[i]) + sep + FormatRealBare(m.Y_TinjBnz[i]) + sep +
-                          FormatRealBare(m.X_VacmGas[i]) + sep + FormatRealBare(m.Y_TinjGas[i]));
+            out << Quoted(FormatRealBare(m.X_VacmBnz[i]) + sep + FormatRealBare(m.Y_TinjBnz[i]) +
+                          sep + FormatRealBare(m.X_VacmGas[i]) + sep +
+                          FormatRealBare(m.Y_TinjGas[i]));
     };
     out << Quoted(QStringLiteral("Punti Mappati"));
     points(mapped);
@@ -216,11 +224,13 @@ void InjectionMap::SetMapped(const MapPoints& p) {
     PointsChanged();
 }
 
-void InjectionMap::DecodeAnswer(MapFuel fuel, int half, const QString& hex, const SampleScale& scale) {
+void InjectionMap::DecodeAnswer(MapFuel fuel, int half, const QString& hex,
+                                const SampleScale& scale) {
     if (DecodeSampleAnswer(hex, fuel, half * kSamplesPerAnswer, scale, mapped_)) PointsChanged();
 }
 
-void InjectionMap::ReadSamples(MapFuel fuel, const RequestBridge& answers, const ParamImage& image) {
+void InjectionMap::ReadSamples(MapFuel fuel, const RequestBridge& answers,
+                               const ParamImage& image) {
     const SampleScale scale = SampleScaleOf(image);
     const bool gas = fuel == MapFuel::Gas;
     DecodeAnswer(fuel, 0, answers.Samples(gas ? SampleAnswer::Gas : SampleAnswer::Petrol), scale);
@@ -232,7 +242,8 @@ void InjectionMap::ClearFuel(MapFuel fuel) {
     PointsChanged();
 }
 
-MapStepResult InjectionMap::Step(bool compute, bool autoTuning, bool serviceView, const CorTableArray& cor) {
+MapStepResult InjectionMap::Step(bool compute, bool autoTuning, bool serviceView,
+                                 const CorTableArray& cor) {
     MapStepResult r;
     matches_ = r.matches = SelectPoints(mapped_, selected_);
     computeEnabled_ = r.computeEnabled = r.matches > 0 && !autoTuning;
@@ -261,7 +272,8 @@ std::vector<MapMarker> InjectionMap::Markers() const {
             const double p = mapped_.Pressure(fuel)[static_cast<size_t>(i)];
             const double t = mapped_.Time(fuel)[static_cast<size_t>(i)];
             if (!(p > 0)) continue;
-            out.push_back({fuel, i, std::min(p, kMapDrawMaxPressure) / 1000, std::min(t, kMapDrawMaxTimeMs)});
+            out.push_back(
+                {fuel, i, std::min(p, kMapDrawMaxPressure) / 1000, std::min(t, kMapDrawMaxTimeMs)});
         }
     }
     return out;

@@ -28,9 +28,9 @@ class RequestBridge;
 inline constexpr int kMapSlots = 61;   // index 0 to 60
 inline constexpr int kMapPoints = 60;  // slots 0 to 59 are used
 inline constexpr int kSamplesPerAnswer = 30;
-inline constexpr double kMapPressureStep = 20;  // mbar
-inline constexpr double kMapTimeStep = 0.2;     // ms
-inline constexpr double kMapMaxTimeMs = 50;     // a sample above is discarded
+inline constexpr double kMapPressureStep = 20;   // mbar
+inline constexpr double kMapTimeStep = 0.2;      // ms
+inline constexpr double kMapMaxTimeMs = 50;      // a sample above is discarded
 inline constexpr double kMapMaxPressure = 6000;  // mbar; a sample above is discarded
 inline constexpr double kMapMinFullScaleMs = 8;
 inline constexpr double kMapDrawMaxPressure = 1000;
@@ -54,12 +54,18 @@ struct MapPoints {
     std::array<double, kMapSlots> Y_TinjBnz{};  // ms, petrol time on petrol
 
     bool operator==(const MapPoints&) const = default;
-    std::array<double, kMapSlots>& Pressure(MapFuel f) { return f == MapFuel::Gas ? X_VacmGas : X_VacmBnz; }
-    std::array<double, kMapSlots>& Time(MapFuel f) { return f == MapFuel::Gas ? Y_TinjGas : Y_TinjBnz; }
+    std::array<double, kMapSlots>& Pressure(MapFuel f) {
+        return f == MapFuel::Gas ? X_VacmGas : X_VacmBnz;
+    }
+    std::array<double, kMapSlots>& Time(MapFuel f) {
+        return f == MapFuel::Gas ? Y_TinjGas : Y_TinjBnz;
+    }
     const std::array<double, kMapSlots>& Pressure(MapFuel f) const {
         return f == MapFuel::Gas ? X_VacmGas : X_VacmBnz;
     }
-    const std::array<double, kMapSlots>& Time(MapFuel f) const { return f == MapFuel::Gas ? Y_TinjGas : Y_TinjBnz; }
+    const std::array<double, kMapSlots>& Time(MapFuel f) const {
+        return f == MapFuel::Gas ? Y_TinjGas : Y_TinjBnz;
+    }
     void Clear(MapFuel f);
     // The largest time of both fuels.
     double LargestTime() const;
@@ -96,9 +102,9 @@ int SelectPoints(const MapPoints& mapped, MapPoints& selected);
 // pressure step.
 struct TargetMarker {
     int petrolSlot = 0, gasSlot = 0;
-    double pressure = 0;  // mbar, of the petrol point
-    double petrolMs = 0;  // H: the petrol time on petrol
-    double gasMs = 0;     // the gas time that gives what petrol time H gave: CorTable at H + G
+    double pressure = 0;      // mbar, of the petrol point
+    double petrolMs = 0;      // H: the petrol time on petrol
+    double gasMs = 0;         // the gas time that gives what petrol time H gave: CorTable at H + G
     double drawPetrolMs = 0;  // where it is drawn (at most 20 ms)
     double drawGasMs = 0;     // (at most 31 ms)
 };
@@ -139,7 +145,7 @@ struct MapMarker {
 };
 
 class InjectionMap {
-public:
+  public:
     const MapPoints& Mapped() const { return mapped_; }
     const MapPoints& Selected() const { return selected_; }
     const std::vector<TargetMarker>& Targets() const { return targets_; }
@@ -185,11 +191,13 @@ public:
     // The mapped points changed (samples decoded, a fuel cleared, a file read).
     void OnPointsChanged(std::function<void()> f) { pointsChanged_.push_back(std::move(f)); }
     // A map step ran.
-    void OnStepped(std::function<void(const MapStepResult&)> f) { stepped_.push_back(std::move(f)); }
+    void OnStepped(std::function<void(const MapStepResult&)> f) {
+        stepped_.push_back(std::move(f));
+    }
     // The targets changed (placed or cleared).
     void OnTargetsChanged(std::function<void()> f) { targetsChanged_.push_back(std::move(f)); }
 
-private:
+  private:
     void PointsChanged();
 
     MapPoints mapped_, selected_;

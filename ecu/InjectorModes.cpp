@@ -46,11 +46,20 @@ void InjectorModes::Step() {
             if (en(i) == 3 || en(i) == 4) Finish(i, 0);
         } else if (r == 3 && what_ == InjModeRequest::OneInjector) {
             switch (en(i)) {
-                case 0: Pend(i, 1); break;
-                case 1: Finish(i, 2); break;
-                case 4: Finish(i, 3); break;
-                case 3: Clear(); break;
-                default: break;
+                case 0:
+                    Pend(i, 1);
+                    break;
+                case 1:
+                    Finish(i, 2);
+                    break;
+                case 4:
+                    Finish(i, 3);
+                    break;
+                case 3:
+                    Clear();
+                    break;
+                default:
+                    break;
             }
         } else if (r == 3 && what_ == InjModeRequest::BelowCount) {
             const int n = std::clamp(i, 0, kInjectors);
@@ -58,29 +67,49 @@ void InjectorModes::Step() {
             for (int k = 0; k < n; ++k) {
                 auto& p = image_.PendingEdits.Mem3Block.InjEnable[static_cast<size_t>(k)];
                 switch (en(k)) {
-                    case 0: p = 1; anyZero = anyLow = true; break;
-                    case 1: p = 2; anyLow = true; break;
-                    case 4: p = 3; break;
-                    default: break;
+                    case 0:
+                        p = 1;
+                        anyZero = anyLow = true;
+                        break;
+                    case 1:
+                        p = 2;
+                        anyLow = true;
+                        break;
+                    case 4:
+                        p = 3;
+                        break;
+                    default:
+                        break;
                 }
             }
             if (anyLow) startWrite_();
             if (!anyZero) Clear();
         } else if (r == 4) {
             switch (en(i)) {
-                case 0: Pend(i, 1); break;
-                case 1: Pend(i, 2); break;
-                case 3: Finish(i, 4); break;
-                default: break;
+                case 0:
+                    Pend(i, 1);
+                    break;
+                case 1:
+                    Pend(i, 2);
+                    break;
+                case 3:
+                    Finish(i, 4);
+                    break;
+                default:
+                    break;
             }
         }
     } else if (onPetrol || image_.Mem1Block.KeyOn == 0) {
         if (r == 0) {
-            if (en(i) == 1) Finish(i, 0);
-            else Clear();
+            if (en(i) == 1)
+                Finish(i, 0);
+            else
+                Clear();
         } else if (r == 3 && what_ == InjModeRequest::OneInjector) {
-            if (en(i) == 0) Finish(i, 1);
-            else Clear();
+            if (en(i) == 0)
+                Finish(i, 1);
+            else
+                Clear();
         } else if (r == 3 && what_ == InjModeRequest::BelowCount) {
             for (int k = 0; k < std::clamp(i, 0, kInjectors); ++k)
                 if (en(k) == 0) Pend(k, 1);

@@ -16,14 +16,14 @@ class ParamImage;
 // What is asked (InjModeRequestFlag).
 enum class InjModeRequest : uint8_t {
     None = 0,
-    OneInjector = 1,   // the injector InjModeRequestIndex
-    BelowCount = 2,    // every injector below the count InjModeRequestIndex
+    OneInjector = 1,  // the injector InjModeRequestIndex
+    BelowCount = 2,   // every injector below the count InjModeRequestIndex
 };
 
 inline constexpr int kNoInjState = -1;
 
 class InjectorModes {
-public:
+  public:
     // `startWrite` starts the block-3 write delay (DelayWriteMem3 := 1).
     InjectorModes(ParamImage& image, std::function<void()> startWrite)
         : image_(image), startWrite_(std::move(startWrite)) {}
@@ -39,7 +39,7 @@ public:
     // One step (the 24-tick slot while a request is active).
     void Step();
 
-private:
+  private:
     void Pend(int i, int v);
     void Finish(int i, int v);
     void Clear();

@@ -17,10 +17,14 @@ constexpr double kTolerance = 1e-7;
 
 // Steps are kept on a clean decimal value (nine decimals), so the binary
 // error does not pile up over thousands of repeated steps.
-double Clean(double v) { return std::nearbyint(v * 1e9) / 1e9; }
+double Clean(double v) {
+    return std::nearbyint(v * 1e9) / 1e9;
+}
 
 // Rounded to 0.001 (halves to even, as every rounding of the tool's tables).
-double Thousandths(double v) { return std::nearbyint(v * 1000) / 1000; }
+double Thousandths(double v) {
+    return std::nearbyint(v * 1000) / 1000;
+}
 
 QString Fixed(double v, int decimals) {
     QString s = QString::number(v, 'f', decimals);
@@ -30,7 +34,9 @@ QString Fixed(double v, int decimals) {
     return s;
 }
 
-bool ValidPoint(int i) { return i >= 0 && i < kModelPoints; }
+bool ValidPoint(int i) {
+    return i >= 0 && i < kModelPoints;
+}
 
 }  // namespace
 
@@ -42,10 +48,13 @@ bool IsLineButton(EditButton b) {
 bool ButtonMovesPoint(EditButton b, int point) {
     switch (b) {
         case EditButton::Up:
-        case EditButton::Down: return point >= 1 && point <= 5;
+        case EditButton::Down:
+            return point >= 1 && point <= 5;
         case EditButton::Left:
-        case EditButton::Right: return point >= 1 && point <= 4;
-        default: return false;
+        case EditButton::Right:
+            return point >= 1 && point <= 4;
+        default:
+            return false;
     }
 }
 
@@ -239,7 +248,9 @@ void LineModel::FromTable(CorTableArray& t) {
 
 // --- Selection -------------------------------------------------------------------------------
 
-void PointSelection::DeselezionaPuntiMod() { *this = PointSelection{}; }
+void PointSelection::DeselezionaPuntiMod() {
+    *this = PointSelection{};
+}
 
 void PointSelection::LblPntMod_Click(int i) {
     DeselezionaPuntiMod();
@@ -284,7 +295,8 @@ ModelTexts AggiornaStatoPuntoMod(const LineModel& m) {
     t.alfa = Fixed(m.ALFA, 2);
     t.offset = Fixed(m.OFFSET, 1);
     for (size_t i = 0; i < kModelPoints; ++i)
-        t.toolTip[i] = QStringLiteral("P%1 (%2 ; %3)").arg(i).arg(Fixed(m.ModX[i], 1), Fixed(m.ModY[i], 1));
+        t.toolTip[i] =
+            QStringLiteral("P%1 (%2 ; %3)").arg(i).arg(Fixed(m.ModX[i], 1), Fixed(m.ModY[i], 1));
     return t;
 }
 

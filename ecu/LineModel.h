@@ -23,21 +23,21 @@
 
 namespace gascal {
 
-inline constexpr int kModelPoints = 7;        // points 0 to 6
-inline constexpr int kModelLinePoints = 6;    // points 0 to 5 follow the line
+inline constexpr int kModelPoints = 7;         // points 0 to 6
+inline constexpr int kModelLinePoints = 6;     // points 0 to 5 follow the line
 inline constexpr double kTableStepMs = 0.128;  // petrol time per table entry
 inline constexpr double kModelYStepMs = 0.104;
 inline constexpr double kAlfaStep = 0.01;
-inline constexpr double kAlfaUpLimit = 1.99;   // a step up only up to here (so at most 2.00)
-inline constexpr double kAlfaDownLimit = 0.01;  // a step down only from here (so at least 0)
-inline constexpr double kModelMaxMs = 31;       // every gas time of the model, and the line's end
+inline constexpr double kAlfaUpLimit = 1.99;     // a step up only up to here (so at most 2.00)
+inline constexpr double kAlfaDownLimit = 0.01;   // a step down only from here (so at least 0)
+inline constexpr double kModelMaxMs = 31;        // every gas time of the model, and the line's end
 inline constexpr double kModelMinGapMs = 0.256;  // two table steps between neighbouring points
 inline constexpr int kInvariantPasses = 100;
-inline constexpr int kLastPointIndex = 157;      // point 5 sits at table entry 157 (20.096 ms)
+inline constexpr int kLastPointIndex = 157;  // point 5 sits at table entry 157 (20.096 ms)
 inline constexpr double kLineEndMs = kLastPointIndex * kTableStepMs;
 
 // CorTable entries beyond the interpolated corrections.
-inline constexpr int kCorEntryLineEnd = 157;   // correction at 20.096 ms
+inline constexpr int kCorEntryLineEnd = 157;    // correction at 20.096 ms
 inline constexpr int kCorEntryCopiesEnd = 183;  // 158..183 copy entry 157
 inline constexpr int kCorEntryOffset = 184;
 inline constexpr int kCorEntryAlfa = 185;
@@ -45,8 +45,8 @@ inline constexpr int kCorEntryFirstBreak = 186;  // point 0's position in ms (al
 inline constexpr int kCorEntryLastBreak = 191;   // point 5's position in table steps (157)
 
 // Nominal petrol time of each point: 0, 30, 63, 94, 125, 157 and 185 table steps.
-inline constexpr std::array<double, kModelPoints> kModXDefault = {0, 3.84, 8.064, 12.032, 16, 20.096,
-                                                                  23.68};
+inline constexpr std::array<double, kModelPoints> kModXDefault = {0,  3.84,   8.064, 12.032,
+                                                                  16, 20.096, 23.68};
 
 // The eight edit buttons of the Modeling tab. `Left` (CmdLeft) increases the
 // petrol time of the point, `Right` (CmdRight) decreases it.
@@ -113,7 +113,9 @@ struct LineModel {
 };
 
 // The reference line's gas time at a petrol time.
-inline double LineAt(const LineModel& m, double petrolMs) { return m.ALFA * petrolMs + m.OFFSET; }
+inline double LineAt(const LineModel& m, double petrolMs) {
+    return m.ALFA * petrolMs + m.OFFSET;
+}
 
 // The point labels (LblPntMod) and the highlighted value boxes of the
 // Modeling tab. A selected label is the one the point buttons move; all
@@ -144,10 +146,10 @@ struct PointSelection {
 // The texts the Modeling tab shows for the model, with the decimal separator
 // of the installation.
 struct ModelTexts {
-    std::array<QString, 5> xPos;  // ModX of points 1 to 5 (three decimals)
-    std::array<QString, 5> yPos;  // ModYShift of points 1 to 5 (three decimals)
-    QString alfa;                 // two decimals
-    QString offset;               // one decimal
+    std::array<QString, 5> xPos;                // ModX of points 1 to 5 (three decimals)
+    std::array<QString, 5> yPos;                // ModYShift of points 1 to 5 (three decimals)
+    QString alfa;                               // two decimals
+    QString offset;                             // one decimal
     std::array<QString, kModelPoints> toolTip;  // "P2 (8,1 ; 8,1)"
 };
 ModelTexts AggiornaStatoPuntoMod(const LineModel& m);
@@ -162,7 +164,7 @@ ModelTexts AggiornaStatoPuntoMod(const LineModel& m);
 //       ladder.Next();
 //   }
 class RepeatLadder {
-public:
+  public:
     static constexpr double kFirstS = 0.2;
     static constexpr double kFactor = 1.2;
     static constexpr double kShortestS = 1.0 / 80;
@@ -173,7 +175,7 @@ public:
     // The wait that follows a wait of `s` seconds.
     static double After(double s) { return s > kShortestS ? s / kFactor : s; }
 
-private:
+  private:
     double interval_ = kFirstS;
 };
 

@@ -141,7 +141,8 @@ void ModelEditor::Reset() {
 namespace {
 bool AskReset(const QString& question, const QString& productTitle,
               const std::function<void()>& reloadWatchdog) {
-    const QString title = productTitle + QStringLiteral(" - ") + QLatin1String(kSoftwareVersionText);
+    const QString title =
+        productTitle + QStringLiteral(" - ") + QLatin1String(kSoftwareVersionText);
     const bool yes = UserPrompts().AskYesNo(question, title);
     if (reloadWatchdog) reloadWatchdog();
     return yes;

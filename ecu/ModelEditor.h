@@ -36,7 +36,7 @@ namespace gascal {
 inline constexpr size_t kModelHistorySteps = 100;
 
 class ModelEditor {
-public:
+  public:
     ModelEditor();
 
     const LineModel& Model() const { return model_; }
@@ -121,7 +121,7 @@ public:
     // Undo or redo became possible or impossible.
     void OnHistoryChanged(std::function<void()> f) { historyChanged_.push_back(std::move(f)); }
 
-private:
+  private:
     void Commit(const LineModel& before);
     void AfterEdit(const LineModel& before);
     static void Notify(const std::vector<std::function<void()>>& fs);

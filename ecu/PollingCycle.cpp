@@ -24,12 +24,18 @@ constexpr long kPathFileAccessError = 75;
 
 size_t SlotIndex(Slot s) {
     switch (s) {
-        case Slot::Div2: return 0;
-        case Slot::Div5: return 1;
-        case Slot::Div18: return 2;
-        case Slot::Div24: return 3;
-        case Slot::Div54: return 4;
-        case Slot::Div504: return 5;
+        case Slot::Div2:
+            return 0;
+        case Slot::Div5:
+            return 1;
+        case Slot::Div18:
+            return 2;
+        case Slot::Div24:
+            return 3;
+        case Slot::Div54:
+            return 4;
+        case Slot::Div504:
+            return 5;
     }
     return 0;
 }
@@ -77,11 +83,17 @@ PollingCycle::~PollingCycle() {
     if (session_.Image().Host() == this) session_.Image().SetHost(nullptr);
 }
 
-bool PollingCycle::ServiceView() const { return gascal::ServiceView(); }
+bool PollingCycle::ServiceView() const {
+    return gascal::ServiceView();
+}
 
-QString PollingCycle::FirmwarePath() const { return SystemPath(QString::fromLatin1(kFirmwareFile)); }
+QString PollingCycle::FirmwarePath() const {
+    return SystemPath(QString::fromLatin1(kFirmwareFile));
+}
 
-void PollingCycle::OnSlot(Slot s, std::function<void()> f) { slots_[SlotIndex(s)].push_back(std::move(f)); }
+void PollingCycle::OnSlot(Slot s, std::function<void()> f) {
+    slots_[SlotIndex(s)].push_back(std::move(f));
+}
 
 void PollingCycle::Notify(Slot s) {
     for (const auto& f : slots_[SlotIndex(s)]) f();
@@ -377,14 +389,15 @@ void PollingCycle::CheckFirmwareOnConnect() {
     const bool waitsForProgram =
         (verdict == FirmwareVerdict::Accepted || verdict == FirmwareVerdict::Incompatible) &&
         EcuWaitsForProgram(session_);
-    const QString both =
-        DescribeFirmwares(comm.FirmwareEcu(), comm.FirmwareFle(),
-                          session_.Caption(Cap::LblEcuFirmware), session_.Caption(Cap::LblFileFirmware));
+    const QString both = DescribeFirmwares(comm.FirmwareEcu(), comm.FirmwareFle(),
+                                           session_.Caption(Cap::LblEcuFirmware),
+                                           session_.Caption(Cap::LblFileFirmware));
     if (verdict == FirmwareVerdict::Incompatible && !waitsForProgram) {
         // The box comes once the count has passed 21.
         if (++connectAttempts_ > kIncompatibleMessageAfter) {
-            UserPrompts().Message(session_.Caption(Cap::MsgEcuIncompatible) + QStringLiteral("\n\n") + both,
-                                  title, BoxIcon::Critical);
+            UserPrompts().Message(
+                session_.Caption(Cap::MsgEcuIncompatible) + QStringLiteral("\n\n") + both, title,
+                BoxIcon::Critical);
             connectAttempts_ = 0;
         }
         comm.UnloadWDogSend();
@@ -407,15 +420,17 @@ void PollingCycle::CheckFirmwareOnConnect() {
                 online_ = true;
                 break;
             case FirmwareVerdict::UpgradeNeeded:
-                UserPrompts().Message(session_.Caption(Cap::MsgEcuOlder) + QStringLiteral("\n\n") + both,
-                                      title, BoxIcon::Warning);
+                UserPrompts().Message(
+                    session_.Caption(Cap::MsgEcuOlder) + QStringLiteral("\n\n") + both, title,
+                    BoxIcon::Warning);
                 online_ = RunUpgrade(false);
                 if (!online_) closeRequested_ = true;
                 break;
             case FirmwareVerdict::EcuNewer:
-                UserPrompts().Message(QString::fromLatin1(kSoftwareVersionText) + QStringLiteral("\n\n") +
-                                          session_.Caption(Cap::MsgEcuNewer) + QStringLiteral("\n\n") + both,
-                                      title, BoxIcon::Critical);
+                UserPrompts().Message(
+                    QString::fromLatin1(kSoftwareVersionText) + QStringLiteral("\n\n") +
+                        session_.Caption(Cap::MsgEcuNewer) + QStringLiteral("\n\n") + both,
+                    title, BoxIcon::Critical);
                 comm.UnloadWDogSend();
                 closeRequested_ = true;
                 break;
@@ -424,7 +439,8 @@ void PollingCycle::CheckFirmwareOnConnect() {
         }
     }
     // The port found is remembered.
-    if (comm.FlagRicercaCom() != SEARCH_OFF) comm.StopSearchAndRemember(QString::fromLatin1(kSetComIniPath));
+    if (comm.FlagRicercaCom() != SEARCH_OFF)
+        comm.StopSearchAndRemember(QString::fromLatin1(kSetComIniPath));
     connectAttempts_ = 0;
 }
 
@@ -438,9 +454,10 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
     const QFileInfo file(path);
     if (!file.isFile() || !file.isReadable()) {
         const bool exists = file.exists();
-        ErrorReport(QStringLiteral("LoadConfigFile_Err"), path + QLatin1Char('\r'), false,
-                    exists ? kPathFileAccessError : kFileNotFound,
-                    exists ? QStringLiteral("Path/File access error") : QStringLiteral("File not found"));
+        ErrorReport(
+            QStringLiteral("LoadConfigFile_Err"), path + QLatin1Char('\r'), false,
+            exists ? kPathFileAccessError : kFileNotFound,
+            exists ? QStringLiteral("Path/File access error") : QStringLiteral("File not found"));
         configFileToLoad_.clear();
         loadingConfig_ = false;
         return false;

@@ -62,7 +62,7 @@ struct Dividers {
 };
 
 class PollingCycle : public ParamImageHost {
-public:
+  public:
     explicit PollingCycle(EcuSession& session);
     ~PollingCycle() override;
     PollingCycle(const PollingCycle&) = delete;
@@ -190,7 +190,9 @@ public:
     void OnErrorsRead(std::function<void()> f) { errorsRead_.push_back(std::move(f)); }
 
     // --- ParamImageHost -----------------------------------------------------------
-    void SetDelayWriteMem3(double value) override { scheduler_.StartWriteDelay(Block::Mem3, value); }
+    void SetDelayWriteMem3(double value) override {
+        scheduler_.StartWriteDelay(Block::Mem3, value);
+    }
     void SetFirstRefreshPending() override { firstRefreshPending_ = true; }
     void RequestSettingsRefresh() override { settingsRefreshRequested_ = true; }
     bool ServiceView() const override;
@@ -200,7 +202,7 @@ public:
     void CarryOutFuelChange();
     void LinkReset(bool stopped);
 
-private:
+  private:
     bool SlotDue(double& counter, double reload);
     void Notify(Slot s);
     void FirstRefresh();

@@ -14,9 +14,13 @@ RequestBridge::RequestBridge(ClsComm& comm, ParamImage& image)
     comm_.SetAnswerSink(this);
 }
 
-RequestBridge::~RequestBridge() { comm_.SetAnswerSink(nullptr); }
+RequestBridge::~RequestBridge() {
+    comm_.SetAnswerSink(nullptr);
+}
 
-bool RequestBridge::SendSimple(uint8_t command) { return comm_.SendAndWait(BuildRequest(command)); }
+bool RequestBridge::SendSimple(uint8_t command) {
+    return comm_.SendAndWait(BuildRequest(command));
+}
 
 bool RequestBridge::SendFixed(const char* frameHex) {
     return comm_.SendAndWait(FrameFromHex(QString::fromLatin1(frameHex)));
@@ -24,11 +28,20 @@ bool RequestBridge::SendFixed(const char* frameHex) {
 
 void RequestBridge::OnSamples(uint8_t command, const QString& hex) {
     switch (command) {
-        case CMD_READ_SMPL_BNZ: samples_[0] = hex; break;
-        case CMD_READ_SMPL_BNZ1: samples_[1] = hex; break;
-        case CMD_READ_SMPL_GAS: samples_[2] = hex; break;
-        case CMD_READ_SMPL_GAS1: samples_[3] = hex; break;
-        default: break;
+        case CMD_READ_SMPL_BNZ:
+            samples_[0] = hex;
+            break;
+        case CMD_READ_SMPL_BNZ1:
+            samples_[1] = hex;
+            break;
+        case CMD_READ_SMPL_GAS:
+            samples_[2] = hex;
+            break;
+        case CMD_READ_SMPL_GAS1:
+            samples_[3] = hex;
+            break;
+        default:
+            break;
     }
 }
 

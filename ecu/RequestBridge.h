@@ -22,7 +22,7 @@ class ParamImage;
 enum class SampleAnswer : int { Petrol = 0, Petrol1 = 1, Gas = 2, Gas1 = 3 };
 
 class RequestBridge : public ClsCommParamLink, public ParamAnswerSink {
-public:
+  public:
     RequestBridge(ClsComm& comm, ParamImage& image);
     ~RequestBridge() override;
 
@@ -58,7 +58,7 @@ public:
     StoreTracker& Store() { return store_; }
     const StoreTracker& Store() const { return store_; }
 
-private:
+  private:
     ClsComm& comm_;
     ParamRequests requests_;
     QString samples_[4];

@@ -8,31 +8,53 @@ namespace gascal {
 
 void RequestScheduler::StartWriteDelay(Block b, double value) {
     switch (b) {
-        case Block::Mem2: delays_.DelayWriteMem2 = value; break;
-        case Block::Mem3: delays_.DelayWriteMem3 = value; break;
-        case Block::Mem5: delays_.DelayWriteMem5 = value; break;
+        case Block::Mem2:
+            delays_.DelayWriteMem2 = value;
+            break;
+        case Block::Mem3:
+            delays_.DelayWriteMem3 = value;
+            break;
+        case Block::Mem5:
+            delays_.DelayWriteMem5 = value;
+            break;
     }
 }
 
 bool RequestScheduler::Send(Request r) {
     RequestBridge& q = session_.Requests();
     switch (r) {
-        case Request::WriteMem3: return q.WriteBlock(3);
-        case Request::WriteMem5: return q.WriteBlock(5);
-        case Request::WriteMem2: return q.WriteBlock(2);
-        case Request::EcuMode: return q.SetEcuMode();
-        case Request::ReadCor: return q.ReadCorTable();
-        case Request::ReadMem3: return q.ReadBlock(3);
-        case Request::ReadDcol: return q.ReadBlock(kBlockTestData);
-        case Request::ReadMem5: return q.ReadBlock(5);
-        case Request::ReadMem2: return q.ReadBlock(2);
-        case Request::ReadMem1: return q.ReadBlock(1);
-        case Request::ReadSmplBnz: return q.SendSimple(CMD_READ_SMPL_BNZ) && q.SendSimple(CMD_READ_SMPL_BNZ1);
-        case Request::ReadSmplGas: return q.SendSimple(CMD_READ_SMPL_GAS) && q.SendSimple(CMD_READ_SMPL_GAS1);
-        case Request::CancSmplBnz: return q.SendSimple(CMD_CANC_SMPL_BNZ);
-        case Request::CancSmplGas: return q.SendSimple(CMD_CANC_SMPL_GAS);
-        case Request::SaveFlash: return q.SaveFlash();
-        case Request::None: break;
+        case Request::WriteMem3:
+            return q.WriteBlock(3);
+        case Request::WriteMem5:
+            return q.WriteBlock(5);
+        case Request::WriteMem2:
+            return q.WriteBlock(2);
+        case Request::EcuMode:
+            return q.SetEcuMode();
+        case Request::ReadCor:
+            return q.ReadCorTable();
+        case Request::ReadMem3:
+            return q.ReadBlock(3);
+        case Request::ReadDcol:
+            return q.ReadBlock(kBlockTestData);
+        case Request::ReadMem5:
+            return q.ReadBlock(5);
+        case Request::ReadMem2:
+            return q.ReadBlock(2);
+        case Request::ReadMem1:
+            return q.ReadBlock(1);
+        case Request::ReadSmplBnz:
+            return q.SendSimple(CMD_READ_SMPL_BNZ) && q.SendSimple(CMD_READ_SMPL_BNZ1);
+        case Request::ReadSmplGas:
+            return q.SendSimple(CMD_READ_SMPL_GAS) && q.SendSimple(CMD_READ_SMPL_GAS1);
+        case Request::CancSmplBnz:
+            return q.SendSimple(CMD_CANC_SMPL_BNZ);
+        case Request::CancSmplGas:
+            return q.SendSimple(CMD_CANC_SMPL_GAS);
+        case Request::SaveFlash:
+            return q.SaveFlash();
+        case Request::None:
+            break;
     }
     return false;
 }
@@ -72,8 +94,8 @@ Request RequestScheduler::Issue() {
         return r;
     }
     // The samples and their clears wait while block 1 is to be read.
-    for (Request r : {Request::ReadSmplBnz, Request::ReadSmplGas, Request::CancSmplBnz,
-                      Request::CancSmplGas}) {
+    for (Request r :
+         {Request::ReadSmplBnz, Request::ReadSmplGas, Request::CancSmplBnz, Request::CancSmplGas}) {
         if (!Pending(r)) continue;
         Finish(r, Send(r));
         return r;
@@ -142,8 +164,8 @@ void RequestScheduler::ApplyWaitingEditsToImage() {
 
 bool RequestScheduler::WritesWaiting() const {
     return Pending(Request::WriteMem2) || Pending(Request::WriteMem3) ||
-           Pending(Request::WriteMem5) || delays_.DelayWriteMem2 > 0 || delays_.DelayWriteMem3 > 0 ||
-           delays_.DelayWriteMem5 > 0 || delays_.DelayWriteCor >= 1;
+           Pending(Request::WriteMem5) || delays_.DelayWriteMem2 > 0 ||
+           delays_.DelayWriteMem3 > 0 || delays_.DelayWriteMem5 > 0 || delays_.DelayWriteCor >= 1;
 }
 
 void RequestScheduler::ForgetWrites() {

@@ -67,7 +67,7 @@ inline constexpr double kCorWriteRetryDelay = 10;
 inline constexpr double kSampleDelay = 4;
 
 class RequestScheduler {
-public:
+  public:
     explicit RequestScheduler(EcuSession& session) : session_(session) {}
 
     // --- Posting ---------------------------------------------------------------
@@ -117,7 +117,7 @@ public:
     // A block or table write is posted or waits in its delay.
     bool WritesWaiting() const;
 
-private:
+  private:
     static size_t Index(Request r) { return static_cast<size_t>(r); }
     bool Send(Request r);
     bool Finish(Request r, bool ok);

@@ -31,7 +31,7 @@ struct WindowContext {
 using WindowOpener = std::function<int(WindowContext&)>;
 
 class WindowRegistry {
-public:
+  public:
     static void Register(const QString& name, WindowOpener open);
     // Null when no window of that name is part of this build.
     static const WindowOpener* Find(const QString& name);

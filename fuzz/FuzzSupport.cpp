@@ -13,11 +13,14 @@ namespace gascal::fuzz {
 
 BoxResult QuietPrompts::MessageBox(const QString&, const QString&, BoxIcon, BoxButtons buttons) {
     switch (buttons) {
-        case BoxButtons::Ok: return BoxResult::Ok;
+        case BoxButtons::Ok:
+            return BoxResult::Ok;
         case BoxButtons::OkCancel:
-        case BoxButtons::RetryCancel: return BoxResult::Cancel;
+        case BoxButtons::RetryCancel:
+            return BoxResult::Cancel;
         case BoxButtons::YesNo:
-        case BoxButtons::YesNoCancel: return BoxResult::No;
+        case BoxButtons::YesNoCancel:
+            return BoxResult::No;
     }
     return BoxResult::Ok;
 }
@@ -32,7 +35,7 @@ struct Scratch {
         // A memory-backed folder where there is one: the readers open a
         // file for every input.
         const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                                        : QDir::tempPath();
+                                                                       : QDir::tempPath();
         dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/gascal-fuzz-XXXXXX"));
         path = dir->path();
         // The shipped data files, copied as a user's first start copies them.

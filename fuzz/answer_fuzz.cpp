@@ -25,7 +25,22 @@ using namespace gascal;
 
 namespace {
 
-enum class Ask { Mem1, Mem2, Mem3, Mem5, Cor, SmplBnz, SmplGas, SmplBnz1, SmplGas1, Err, Eco, Identity, WriteMem2, Count };
+enum class Ask {
+    Mem1,
+    Mem2,
+    Mem3,
+    Mem5,
+    Cor,
+    SmplBnz,
+    SmplGas,
+    SmplBnz1,
+    SmplGas1,
+    Err,
+    Eco,
+    Identity,
+    WriteMem2,
+    Count
+};
 
 struct Rig {
     VirtualEventService ev;
@@ -71,20 +86,34 @@ struct Rig {
 
 uint8_t CommandOf(Ask a) {
     switch (a) {
-        case Ask::Mem1: return CMD_READ_MEM1;
-        case Ask::Mem2: return CMD_READ_MEM2;
-        case Ask::Mem3: return CMD_READ_MEM3;
-        case Ask::Mem5: return CMD_READ_MEM5;
-        case Ask::Cor: return CMD_READ_TBL_COR;
-        case Ask::SmplBnz: return CMD_READ_SMPL_BNZ;
-        case Ask::SmplGas: return CMD_READ_SMPL_GAS;
-        case Ask::SmplBnz1: return CMD_READ_SMPL_BNZ1;
-        case Ask::SmplGas1: return CMD_READ_SMPL_GAS1;
-        case Ask::Err: return CMD_READ_ERR;
-        case Ask::Eco: return CMD_GET_ECO;
-        case Ask::Identity: return CMD_READ_FIRMWARE;
-        case Ask::WriteMem2: return CMD_WRT_MEM2;
-        case Ask::Count: break;
+        case Ask::Mem1:
+            return CMD_READ_MEM1;
+        case Ask::Mem2:
+            return CMD_READ_MEM2;
+        case Ask::Mem3:
+            return CMD_READ_MEM3;
+        case Ask::Mem5:
+            return CMD_READ_MEM5;
+        case Ask::Cor:
+            return CMD_READ_TBL_COR;
+        case Ask::SmplBnz:
+            return CMD_READ_SMPL_BNZ;
+        case Ask::SmplGas:
+            return CMD_READ_SMPL_GAS;
+        case Ask::SmplBnz1:
+            return CMD_READ_SMPL_BNZ1;
+        case Ask::SmplGas1:
+            return CMD_READ_SMPL_GAS1;
+        case Ask::Err:
+            return CMD_READ_ERR;
+        case Ask::Eco:
+            return CMD_GET_ECO;
+        case Ask::Identity:
+            return CMD_READ_FIRMWARE;
+        case Ask::WriteMem2:
+            return CMD_WRT_MEM2;
+        case Ask::Count:
+            break;
     }
     return CMD_GET_ECO;
 }
@@ -94,11 +123,21 @@ bool Ask1(Rig& rig, Ask a) {
     RequestBridge& req = rig.session->Requests();
     bool ok = false;
     switch (a) {
-        case Ask::Mem1: ok = req.ReadBlock(1); break;
-        case Ask::Mem2: ok = req.ReadBlock(2); break;
-        case Ask::Mem3: ok = req.ReadBlock(3); break;
-        case Ask::Mem5: ok = req.ReadBlock(5); break;
-        case Ask::Cor: ok = req.ReadCorTable(); break;
+        case Ask::Mem1:
+            ok = req.ReadBlock(1);
+            break;
+        case Ask::Mem2:
+            ok = req.ReadBlock(2);
+            break;
+        case Ask::Mem3:
+            ok = req.ReadBlock(3);
+            break;
+        case Ask::Mem5:
+            ok = req.ReadBlock(5);
+            break;
+        case Ask::Cor:
+            ok = req.ReadCorTable();
+            break;
         case Ask::SmplBnz:
         case Ask::SmplBnz1:
             ok = req.SendSimple(CommandOf(a));
@@ -109,11 +148,20 @@ bool Ask1(Rig& rig, Ask a) {
             ok = req.SendSimple(CommandOf(a));
             rig.map.ReadSamples(MapFuel::Gas, req, rig.session->Image());
             break;
-        case Ask::Err: ok = req.SendSimple(CMD_READ_ERR); break;
-        case Ask::Eco: ok = req.SendSimple(CMD_GET_ECO); break;
-        case Ask::Identity: ok = rig.session->Comm().ReadFirmwareIdentity(); break;
-        case Ask::WriteMem2: ok = req.WriteBlock(2); break;
-        case Ask::Count: break;
+        case Ask::Err:
+            ok = req.SendSimple(CMD_READ_ERR);
+            break;
+        case Ask::Eco:
+            ok = req.SendSimple(CMD_GET_ECO);
+            break;
+        case Ask::Identity:
+            ok = rig.session->Comm().ReadFirmwareIdentity();
+            break;
+        case Ask::WriteMem2:
+            ok = req.WriteBlock(2);
+            break;
+        case Ask::Count:
+            break;
     }
     return ok;
 }
@@ -139,8 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // GASCAL_FUZZ_TRACE=1 shows what each input did (for looking at a corpus).
     static const bool trace = qEnvironmentVariableIsSet("GASCAL_FUZZ_TRACE");
     if (trace)
-        std::fprintf(stderr, "request %d: %d answer bytes, %s, link state %d\n", static_cast<int>(a),
-                     static_cast<int>(size - 3), ok ? "answered" : "no answer",
+        std::fprintf(stderr, "request %d: %d answer bytes, %s, link state %d\n",
+                     static_cast<int>(a), static_cast<int>(size - 3), ok ? "answered" : "no answer",
                      static_cast<int>(rig->session->Comm().ComState()));
     // Back to an idle link before the next input; a rig that cannot get
     // there is built anew (with a full report, should it be a fault).

@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Setup();
     if (size == 0) return 0;
     const QByteArray id = QByteArray::number(static_cast<int>(data[0] % 4) - 1);
-    const QString con = fuzz::WriteInput(QStringLiteral("LNG/M3.con"),
-                                         reinterpret_cast<const uint8_t*>(id.constData()), id.size());
+    const QString con = fuzz::WriteInput(
+        QStringLiteral("LNG/M3.con"), reinterpret_cast<const uint8_t*>(id.constData()), id.size());
     const QString diz = fuzz::WriteInput(QStringLiteral("LNG/M3.diz"), data + 1, size - 1);
     ClsLingue l;
     l.SetPathDizionario(diz);

@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every other control exists, so both the applied and the skipped
     // records are read.
     int asked = 0;
-    ReadLayoutFile(path, QString::fromLatin1(kExpertLayoutStart), QString::fromLatin1(kExpertLayoutEnd),
-                   [&asked](const QString&, std::optional<int>) { return (asked++ % 2) == 0; }, records);
+    ReadLayoutFile(
+        path, QString::fromLatin1(kExpertLayoutStart), QString::fromLatin1(kExpertLayoutEnd),
+        [&asked](const QString&, std::optional<int>) { return (asked++ % 2) == 0; }, records);
     for (const LayoutRecord& r : records) {
         for (const LayoutValue& v : r.values) {
             LayoutTruth(v.text);

@@ -13,12 +13,27 @@
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "common/InstallTree.h"
+#include "common/Prompts.h"
 #include "data/core/ClsLingue.h"
 #include "data/core/DataTexts.h"
 #include "data/core/ParamFile.h"
 #include "data/core/ParamImage.h"
 #include "data/core/ScaleConfig.h"
 #include "data/errors/EcuErrors.h"
+#include "ecu/Calibration.h"
+#include "ecu/Captions.h"
+#include "ecu/ConfigLoad.h"
+#include "ecu/DirectRequests.h"
+#include "ecu/EcuSession.h"
+#include "ecu/ErrorList.h"
+#include "ecu/FirmwareCheck.h"
+#include "ecu/FirmwareUpgrade.h"
+#include "ecu/FuelSwitch.h"
+#include "ecu/InjectionMap.h"
+#include "ecu/ModelEditor.h"
+#include "ecu/ModelFit.h"
+#include "ecu/ParamCompare.h"
+#include "ecu/UpgradeTexts.h"
 #include "link/core/ClsComm.h"
 #include "link/core/CommandTable.h"
 #include "link/core/Frame.h"
@@ -26,21 +41,6 @@
 #include "link/core/PortDiagnosis.h"
 #include "link/firmware/FlashImage.h"
 #include "link/firmware/FlashTable.h"
-#include "common/Prompts.h"
-#include "ecu/Calibration.h"
-#include "ecu/Captions.h"
-#include "ecu/DirectRequests.h"
-#include "ecu/ConfigLoad.h"
-#include "ecu/EcuSession.h"
-#include "ecu/ErrorList.h"
-#include "ecu/FirmwareCheck.h"
-#include "ecu/FirmwareUpgrade.h"
-#include "ecu/UpgradeTexts.h"
-#include "ecu/FuelSwitch.h"
-#include "ecu/InjectionMap.h"
-#include "ecu/ModelEditor.h"
-#include "ecu/ModelFit.h"
-#include "ecu/ParamCompare.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimFitter.h"
 #include "sim/core/SimPort.h"
@@ -57,11 +57,13 @@ constexpr double kCalibrateLookUs = 50000;  // how often `calibrate` looks for C
 // Ctrl+C or SIGTERM during `calibrate`: the calibration is aborted with its
 // full restore before the program ends.
 volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+extern "C" void OnInterrupt(int) {
+    gInterrupted = 1;
+}
 
 // The handlers of SIGINT and SIGTERM while it lives; the previous ones after.
 class InterruptGuard {
-public:
+  public:
     InterruptGuard() {
         gInterrupted = 0;
         struct sigaction sa {};
@@ -77,8 +79,9 @@ public:
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-private:
-    struct sigaction oldInt_ {}, oldTerm_ {};
+  private:
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
 };
 const char* const kSetComPath = "\\BIN\\SetCom.ini";
 
@@ -95,7 +98,7 @@ struct CliOptions {
 };
 
 class UsageError {
-public:
+  public:
     explicit UsageError(QString m) : message(std::move(m)) {}
     QString message;
 };
@@ -123,12 +126,14 @@ CliOptions ParseOptions(const QStringList& args) {
             o.listPorts = true;
         } else if (a == QLatin1String("--timeout")) {
             const auto v = ParseCliNumber(value(a));
-            if (!v || *v <= 0) throw UsageError(QStringLiteral("--timeout needs a positive number of seconds"));
+            if (!v || *v <= 0)
+                throw UsageError(QStringLiteral("--timeout needs a positive number of seconds"));
             o.timeoutS = *v;
         } else if (a == QLatin1String("--lang")) {
             bool ok = false;
             o.lang = value(a).toInt(&ok);
-            if (!ok || o.lang < 0) throw UsageError(QStringLiteral("--lang needs a language number (0, 1, ...)"));
+            if (!ok || o.lang < 0)
+                throw UsageError(QStringLiteral("--lang needs a language number (0, 1, ...)"));
         } else if (a.startsWith(QLatin1String("--"))) {
             throw UsageError(QStringLiteral("unknown option ") + a);
         } else {
@@ -139,7 +144,9 @@ CliOptions ParseOptions(const QStringList& args) {
 }
 
 // A command's own flags: removes `flag` from args, true when present.
-bool TakeFlag(QStringList& args, const QString& flag) { return args.removeAll(flag) > 0; }
+bool TakeFlag(QStringList& args, const QString& flag) {
+    return args.removeAll(flag) > 0;
+}
 
 int TakeIntOption(QStringList& args, const QString& opt, int def) {
     const int i = args.indexOf(opt);
@@ -198,10 +205,12 @@ std::vector<ModelAction> ParseModelActions(const QStringList& args) {
         }
         if (a != QLatin1String("--press"))
             throw UsageError(QStringLiteral("write-model: unexpected argument ") + a);
-        if (i + 1 >= args.size()) throw UsageError(QStringLiteral("--press needs NAME[:POINT]=COUNT"));
+        if (i + 1 >= args.size())
+            throw UsageError(QStringLiteral("--press needs NAME[:POINT]=COUNT"));
         const QString item = args[++i];
         const int eq = item.indexOf(QLatin1Char('='));
-        if (eq <= 0) throw UsageError(QStringLiteral("--press: expected NAME[:POINT]=COUNT, got ") + item);
+        if (eq <= 0)
+            throw UsageError(QStringLiteral("--press: expected NAME[:POINT]=COUNT, got ") + item);
         QString name = item.left(eq).trimmed().toLower();
         ModelAction act;
         const int colon = name.indexOf(QLatin1Char(':'));
@@ -209,17 +218,21 @@ std::vector<ModelAction> ParseModelActions(const QStringList& args) {
             bool ok = false;
             act.point = name.mid(colon + 1).trimmed().toInt(&ok);
             if (!ok || act.point < 0 || act.point >= kModelPoints)
-                throw UsageError(QStringLiteral("--press %1: the point is a number from 0 to 6").arg(item));
+                throw UsageError(
+                    QStringLiteral("--press %1: the point is a number from 0 to 6").arg(item));
             name = name.left(colon).trimmed();
         }
         const auto b = kButtons.find(name);
-        if (b == kButtons.end()) throw UsageError(QStringLiteral("--press: unknown button ") + name);
+        if (b == kButtons.end())
+            throw UsageError(QStringLiteral("--press: unknown button ") + name);
         act.button = b->second;
         if (IsLineButton(act.button) && colon >= 0)
-            throw UsageError(QStringLiteral("--press %1: %2 moves the whole line and takes no point")
-                                 .arg(item, name));
+            throw UsageError(
+                QStringLiteral("--press %1: %2 moves the whole line and takes no point")
+                    .arg(item, name));
         if (!IsLineButton(act.button) && colon < 0)
-            throw UsageError(QStringLiteral("--press %1: %2 needs a point (%2:POINT=COUNT)").arg(item, name));
+            throw UsageError(
+                QStringLiteral("--press %1: %2 needs a point (%2:POINT=COUNT)").arg(item, name));
         bool ok = false;
         act.count = item.mid(eq + 1).trimmed().toInt(&ok);
         if (!ok || act.count <= 0 || act.count > kMaxPressCount)
@@ -242,7 +255,8 @@ struct MapOptions {
 QString TakeValueOption(QStringList& args, const QString& opt) {
     const int i = args.indexOf(opt);
     if (i < 0) return {};
-    if (i + 1 >= args.size() || args[i + 1].isEmpty()) throw UsageError(opt + QStringLiteral(" needs a value"));
+    if (i + 1 >= args.size() || args[i + 1].isEmpty())
+        throw UsageError(opt + QStringLiteral(" needs a value"));
     const QString v = args[i + 1];
     args.removeAt(i + 1);
     args.removeAt(i);
@@ -263,7 +277,8 @@ MapOptions ParseMapOptions(QStringList args) {
         m.clearFuel = clear == QLatin1String("gas") ? MapFuel::Gas : MapFuel::Petrol;
     }
     if (m.clear && !m.file.isEmpty())
-        throw UsageError(QStringLiteral("--clear works on the ECU's samples; it cannot be used with --file"));
+        throw UsageError(
+            QStringLiteral("--clear works on the ECU's samples; it cannot be used with --file"));
     NoMoreArgs(args, QStringLiteral("map"));
     return m;
 }
@@ -293,14 +308,14 @@ QString Ms3(double v) {
 
 // Everything a command needs once the ECU answers.
 class CliSession {
-public:
+  public:
     CliSession(const CliOptions& o, QTextStream& out, QTextStream& err, const CliEnvironment& env)
         : o_(o), out_(out), err_(err), env_(env) {}
     ~CliSession();
 
     int Run();
 
-private:
+  private:
     void StartUp();
     int Connect();
     int CheckCompatibility();
@@ -507,8 +522,6 @@ int CliSession::CheckCompatibility() {
     return CLI_OK;
 }
 
-
-
 int CliSession::Run() {
     // A file is decoded without the link: no log is started (it would move
     // aside the live log that may be the very file to export).
@@ -557,7 +570,8 @@ int CliSession::Run() {
     }
     UpgradeCommand upgrade;
     QString upgradeError;
-    if (o_.command == QLatin1String("upgrade") && !ParseUpgradeArgs(o_.args, upgrade, &upgradeError))
+    if (o_.command == QLatin1String("upgrade") &&
+        !ParseUpgradeArgs(o_.args, upgrade, &upgradeError))
         throw UsageError(upgradeError);
     int rc = Connect();
     if (rc != CLI_OK) return rc;
@@ -580,8 +594,8 @@ int CliSession::Run() {
     }
     rc = CheckCompatibility();
     if (rc != CLI_OK) return rc;
-    err_ << "ECU found on " << PortDescription() << ", firmware " << ecu_->Comm().FirmwareEcuVersStr()
-         << " " << ecu_->Comm().FirmwareEcuDataStr() << "\n";
+    err_ << "ECU found on " << PortDescription() << ", firmware "
+         << ecu_->Comm().FirmwareEcuVersStr() << " " << ecu_->Comm().FirmwareEcuDataStr() << "\n";
     err_.flush();
     QStringList args = o_.args;
     const QString& c = o_.command;
@@ -682,9 +696,11 @@ std::vector<SetItem> CliSession::ParseSetItems(const QStringList& args) {
         const QString name = a.left(eq).trimmed();
         const CliField* f = FindCliField(fields_, name);
         if (!f) throw UsageError(QStringLiteral("unknown field ") + name);
-        if (!f->writable) throw UsageError(name + QStringLiteral(" is reported by the ECU and cannot be set"));
+        if (!f->writable)
+            throw UsageError(name + QStringLiteral(" is reported by the ECU and cannot be set"));
         const auto v = ParseCliNumber(a.mid(eq + 1));
-        if (!v) throw UsageError(QStringLiteral("%1: \"%2\" is not a number").arg(name, a.mid(eq + 1)));
+        if (!v)
+            throw UsageError(QStringLiteral("%1: \"%2\" is not a number").arg(name, a.mid(eq + 1)));
         if (*v < f->min - 1e-9 || *v > f->max + 1e-9)
             throw UsageError(QStringLiteral("%1=%2 is out of range (%3 to %4)")
                                  .arg(name, a.mid(eq + 1), FormatCliNumber(f->min, f->decimals),
@@ -798,7 +814,8 @@ int CliSession::CmdLoadParams(QStringList args) {
     }
     const bool refused = check.NotParameterFile() || !check.outOfRange.isEmpty();
     if (refused || (check.Partial() && !partial)) {
-        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        err_ << path << ":\n"
+             << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
              << "\n";
         if (!refused)
             err_ << "The parameter file is partial; nothing was sent to the ECU (--partial loads "
@@ -808,7 +825,8 @@ int CliSession::CmdLoadParams(QStringList args) {
         return CLI_FILE;
     }
     if (check.Partial()) {
-        err_ << path << ":\n" << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        err_ << path << ":\n"
+             << ParamFileProblems(check).replace(QLatin1String("\r\n"), QLatin1String("\n"))
              << "\n";
         err_ << "Loading the partial file: the ECU keeps its own values for the rest.\n";
     }
@@ -854,7 +872,8 @@ int CliSession::CmdReadTable(QStringList args) {
         const double petrol = k * 0.128;
         const double cor = ecu_->Image().CorTableEcu[k];
         if (csv)
-            out_ << k << "," << FormatCliNumber(petrol, 3) << "," << FormatCliNumber(cor, 3) << "\n";
+            out_ << k << "," << FormatCliNumber(petrol, 3) << "," << FormatCliNumber(cor, 3)
+                 << "\n";
         else
             out_ << QStringLiteral("%1  %2 ms  %3 ms\n")
                         .arg(k, 3)
@@ -911,7 +930,8 @@ int CliSession::CmdFuel(QStringList args) {
     if (args.size() > 1) throw UsageError(QStringLiteral("fuel takes gas, petrol or nothing"));
     const QString want = args.value(0).toLower();
     if (!want.isEmpty() && want != QLatin1String("gas") && want != QLatin1String("petrol"))
-        throw UsageError(QStringLiteral("fuel: \"%1\" is neither gas nor petrol").arg(args.first()));
+        throw UsageError(
+            QStringLiteral("fuel: \"%1\" is neither gas nor petrol").arg(args.first()));
     if (!ReadBlock(1) || !ReadBlock(2)) {
         err_ << "The ECU's state could not be read.\n";
         return CLI_LINK;
@@ -922,7 +942,7 @@ int CliSession::CmdFuel(QStringList args) {
         return CLI_USAGE;
     }
     FuelSwitch fuel(ecu_->Requests(), ecu_->Image());
-    const bool ok = want.isEmpty()                  ? fuel.Toggle()
+    const bool ok = want.isEmpty()                 ? fuel.Toggle()
                     : want == QLatin1String("gas") ? fuel.Request(Fuel::Gas)
                                                    : fuel.Request(Fuel::Petrol);
     if (!ok) {
@@ -934,15 +954,16 @@ int CliSession::CmdFuel(QStringList args) {
         return CLI_LINK;
     }
     const Mem2Fields& m = ecu_->Image().Mem2Block;
-    out_ << "WorkMode=" << int(m.WorkMode) << "\nMem2Byte1=" << int(m.Mem2Byte1) << "\nEcuMode=" << int(m.EcuMode)
-         << "\n";
+    out_ << "WorkMode=" << int(m.WorkMode) << "\nMem2Byte1=" << int(m.Mem2Byte1)
+         << "\nEcuMode=" << int(m.EcuMode) << "\n";
     return CLI_OK;
 }
 
 void CliSession::PrintModel(const LineModel& m) {
     out_ << "ALFA=" << Ms3(m.ALFA) << "\n";
     out_ << "OFFSET=" << Ms3(m.OFFSET) << "\n";
-    for (size_t i = 0; i < kModelPoints; ++i) out_ << "P" << i << "=" << Ms3(m.ModX[i]) << ";" << Ms3(m.ModY[i]) << "\n";
+    for (size_t i = 0; i < kModelPoints; ++i)
+        out_ << "P" << i << "=" << Ms3(m.ModX[i]) << ";" << Ms3(m.ModY[i]) << "\n";
 }
 
 int CliSession::CmdModel(QStringList args) {
@@ -974,8 +995,12 @@ int CliSession::CmdWriteModel(QStringList args) {
     ModelEditor& editor = ecu_->Model();
     for (const ModelAction& a : actions) {
         switch (a.kind) {
-            case ModelAction::Kind::Reset: editor.Reset(); break;
-            case ModelAction::Kind::ResetLine: editor.ResetLine(); break;
+            case ModelAction::Kind::Reset:
+                editor.Reset();
+                break;
+            case ModelAction::Kind::ResetLine:
+                editor.ResetLine();
+                break;
             case ModelAction::Kind::Press:
                 if (!IsLineButton(a.button)) editor.LblPntMod_Click(a.point);
                 editor.Hold(a.button, a.count);
@@ -1024,7 +1049,8 @@ int CliSession::CmdMap(QStringList args) {
             for (size_t i = 0; i < kMapPoints; ++i) {
                 const double pressure = p.Pressure(fuel)[i], time = p.Time(fuel)[i];
                 if (pressure == 0 && time == 0) continue;
-                out_ << kind << sep << name << sep << FormatCliNumber(pressure, 1) << sep << Ms3(time);
+                out_ << kind << sep << name << sep << FormatCliNumber(pressure, 1) << sep
+                     << Ms3(time);
                 out_ << (o.csv ? ",\n" : "\n");
             }
         }
@@ -1033,8 +1059,8 @@ int CliSession::CmdMap(QStringList args) {
     points("selected", map.Selected());
     for (const TargetMarker& t : map.Targets()) {
         if (o.csv)
-            out_ << "target,," << FormatCliNumber(t.pressure, 1) << "," << Ms3(t.petrolMs) << "," << Ms3(t.gasMs)
-                 << "\n";
+            out_ << "target,," << FormatCliNumber(t.pressure, 1) << "," << Ms3(t.petrolMs) << ","
+                 << Ms3(t.gasMs) << "\n";
         else
             out_ << "target " << Ms3(t.petrolMs) << " " << Ms3(t.gasMs) << "\n";
     }
@@ -1095,10 +1121,10 @@ int CliSession::CmdFit(QStringList args) {
     }
     PrintModel(shown);
     for (size_t i = 0; i < targets.size(); ++i)
-        out_ << "target " << Ms3(targets[i].petrolMs) << " " << Ms3(targets[i].gasMs) << " " << Ms3(r.modelGasMs[i])
-             << "\n";
-    out_ << "fit before=" << Ms3(r.before.largest) << "/" << Ms3(r.before.mean) << " after=" << Ms3(r.after.largest)
-         << "/" << Ms3(r.after.mean) << "\n";
+        out_ << "target " << Ms3(targets[i].petrolMs) << " " << Ms3(targets[i].gasMs) << " "
+             << Ms3(r.modelGasMs[i]) << "\n";
+    out_ << "fit before=" << Ms3(r.before.largest) << "/" << Ms3(r.before.mean)
+         << " after=" << Ms3(r.after.largest) << "/" << Ms3(r.after.mean) << "\n";
 
     if (r.outcome == FitOutcome::Nothing) {
         err_ << "No petrol point has a gas point at its pressure: nothing to fit.\n";
@@ -1106,9 +1132,12 @@ int CliSession::CmdFit(QStringList args) {
     }
     if (r.outcome == FitOutcome::OffsetOnly)
         err_ << "All targets lie at one petrol time: only OFFSET was fitted.\n";
-    if (r.alfaLimited) err_ << "The targets ask for an ALFA beyond the configuration's limits; ALFA is held there.\n";
+    if (r.alfaLimited)
+        err_ << "The targets ask for an ALFA beyond the configuration's limits; ALFA is held "
+                "there.\n";
     if (r.offsetLimited)
-        err_ << "The targets ask for an OFFSET beyond the configuration's limits; OFFSET is held there.\n";
+        err_ << "The targets ask for an OFFSET beyond the configuration's limits; OFFSET is held "
+                "there.\n";
     if (written)
         err_ << "Correction table written.\n";
     else if (o.dryRun)
@@ -1174,7 +1203,8 @@ int CliSession::CmdDiff(const QStringList& args) {
         if (!file.Usable()) return CLI_FILE;
         err_ << "Comparing " << firstPath << " (first) with the ECU (second)\n";
         diffs = CompareParams(file.Side(), EcuSide(*ecu_));
-        for (const QString& p : file.NotInFile()) notInFile << p + QStringLiteral(": not in the file");
+        for (const QString& p : file.NotInFile())
+            notInFile << p + QStringLiteral(": not in the file");
     }
     for (const ParamDifference& d : diffs)
         out_ << d.name << ": " << FormatCliNumber(d.first, d.decimals) << " | "
@@ -1193,7 +1223,8 @@ int CliSession::CmdDiff(const QStringList& args) {
 int CliSession::CmdExport(QStringList args) {
     const bool csv = TakeFlag(args, QStringLiteral("--csv"));
     const int inj = TakeIntOption(args, QStringLiteral("--inj"), 1);
-    if (inj > kViewInjectors) throw UsageError(QStringLiteral("--inj takes an injector from 1 to 8"));
+    if (inj > kViewInjectors)
+        throw UsageError(QStringLiteral("--inj takes an injector from 1 to 8"));
     if (args.size() != 1) throw UsageError(QStringLiteral("export needs one FILE"));
     const QString path = args.first();
     if (!QFileInfo(path).isFile()) {
@@ -1301,10 +1332,11 @@ int CliSession::CmdCalibrate(QStringList args) {
         // Under --sim the simulated fitter does what the screen says.
         if (fitter) {
             const CalInstruction i = cal.Instruction();
-            const sim::FitterTask task = i == CalInstruction::WarmUp        ? sim::FitterTask::WarmUp
-                                         : i == CalInstruction::Idle        ? sim::FitterTask::Idle
-                                         : i == CalInstruction::RaisedSpeed ? sim::FitterTask::RaisedSpeed
-                                                                            : sim::FitterTask::None;
+            const sim::FitterTask task = i == CalInstruction::WarmUp ? sim::FitterTask::WarmUp
+                                         : i == CalInstruction::Idle ? sim::FitterTask::Idle
+                                         : i == CalInstruction::RaisedSpeed
+                                             ? sim::FitterTask::RaisedSpeed
+                                             : sim::FitterTask::None;
             fitter->Follow(task, cal.RaisedTargetRpm());
         }
     });
@@ -1350,22 +1382,37 @@ int CliSession::CmdCalibrate(QStringList args) {
         const CalResult& res = cal.Result();
         out_ << "result: state " << static_cast<int>(st);
         switch (res.limits.line) {
-            case LimitApplied::OffsetMin: out_ << ", limit: smallest OFFSET"; break;
-            case LimitApplied::OffsetMax: out_ << ", limit: largest OFFSET"; break;
-            case LimitApplied::AlfaMin: out_ << ", limit: smallest ALFA"; break;
-            case LimitApplied::AlfaMax: out_ << ", limit: largest ALFA"; break;
-            case LimitApplied::None: break;
+            case LimitApplied::OffsetMin:
+                out_ << ", limit: smallest OFFSET";
+                break;
+            case LimitApplied::OffsetMax:
+                out_ << ", limit: largest OFFSET";
+                break;
+            case LimitApplied::AlfaMin:
+                out_ << ", limit: smallest ALFA";
+                break;
+            case LimitApplied::AlfaMax:
+                out_ << ", limit: largest ALFA";
+                break;
+            case LimitApplied::None:
+                break;
         }
-        if (res.limits.entriesRaised > 0) out_ << ", table entries raised: " << res.limits.entriesRaised;
-        if (res.limits.entriesLowered > 0) out_ << ", table entries lowered: " << res.limits.entriesLowered;
+        if (res.limits.entriesRaised > 0)
+            out_ << ", table entries raised: " << res.limits.entriesRaised;
+        if (res.limits.entriesLowered > 0)
+            out_ << ", table entries lowered: " << res.limits.entriesLowered;
         out_ << ", OFFSET at the end of step 03: " << Ms3(res.savedOffset) << "\n";
         if (res.twoPointAsked) {
-            const auto r = [](const std::optional<double>& v) { return v ? Ms3(*v) : QStringLiteral("?"); };
+            const auto r = [](const std::optional<double>& v) {
+                return v ? Ms3(*v) : QStringLiteral("?");
+            };
             if (res.twoPoint.possible)
-                out_ << "two-point: ALFA " << Ms3(res.twoPoint.alfa) << (res.twoPoint.alfaLimited ? " (limited)" : "")
-                     << ", OFFSET " << Ms3(res.twoPoint.offset) << ", idle " << r(res.residualIdleBefore) << " -> "
-                     << r(res.residualIdleAfter) << " ms, raised speed " << r(res.residualRaisedBefore) << " -> "
-                     << r(res.residualRaisedAfter) << " ms\n";
+                out_ << "two-point: ALFA " << Ms3(res.twoPoint.alfa)
+                     << (res.twoPoint.alfaLimited ? " (limited)" : "") << ", OFFSET "
+                     << Ms3(res.twoPoint.offset) << ", idle " << r(res.residualIdleBefore) << " -> "
+                     << r(res.residualIdleAfter) << " ms, raised speed "
+                     << r(res.residualRaisedBefore) << " -> " << r(res.residualRaisedAfter)
+                     << " ms\n";
             else
                 out_ << "two-point: not possible\n";
         }
@@ -1405,8 +1452,9 @@ int CliSession::CmdCalibrate(QStringList args) {
     // The result is in the ECU's working memory: stored when asked for.
     if (save) return StoreInFlash();
     if (ecu_->Requests().Store().Unstored())
-        err_ << "Not stored in the ECU's flash: the ECU's next reset loses the calibration (--save, "
-                "or gascal-cli save-flash, stores it).\n";
+        err_
+            << "Not stored in the ECU's flash: the ECU's next reset loses the calibration (--save, "
+               "or gascal-cli save-flash, stores it).\n";
     return CLI_OK;
 }
 
@@ -1560,17 +1608,17 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         }
         if (o.listPorts) return ListPorts(o, out);
         if (o.command.isEmpty()) throw UsageError(QStringLiteral("no command given"));
-        static const QStringList commands{"identify",    "live",        "get",
-                                          "set",         "save-params", "load-params",
-                                          "read-table",  "errors",      "clear-errors",
-                                          "fuel",        "model",       "write-model",
-                                          "map",         "upgrade",     "export",
-                                          "calibrate",   "diff",        "save-flash",
-                                          "fit"};
-        if (!commands.contains(o.command)) throw UsageError(QStringLiteral("unknown command ") + o.command);
+        static const QStringList commands{
+            "identify",    "live",        "get",        "set",          "save-params",
+            "load-params", "read-table",  "errors",     "clear-errors", "fuel",
+            "model",       "write-model", "map",        "upgrade",      "export",
+            "calibrate",   "diff",        "save-flash", "fit"};
+        if (!commands.contains(o.command))
+            throw UsageError(QStringLiteral("unknown command ") + o.command);
         if (o.port.isEmpty() == false && o.sim &&
             o.port.compare(QLatin1String("USB"), Qt::CaseInsensitive) != 0)
-            throw UsageError(QStringLiteral("--sim is the USB device; it cannot be used with --port ") + o.port);
+            throw UsageError(
+                QStringLiteral("--sim is the USB device; it cannot be used with --port ") + o.port);
         if (!o.port.isEmpty()) {
             QString message;
             const PortOption kind = ClassifyPortOption(o.port, nullptr, &message);
@@ -1584,7 +1632,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         if (dir.isEmpty()) dir = env.defaultInstallDir;
         // The build tree beside the program, else the user's own copy of the
         // installed tree (docs/installing.md).
-        const InstallLocation location = LocateInstallDir(QCoreApplication::applicationDirPath(), dir);
+        const InstallLocation location =
+            LocateInstallDir(QCoreApplication::applicationDirPath(), dir);
         if (location.dir.isEmpty()) {
             err << location.error << "\n";
             return CLI_FILE;

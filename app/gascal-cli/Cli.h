@@ -28,7 +28,7 @@ enum CliExit {
     CLI_ABORTED = 6,
     CLI_UPGRADE = 7,
     CLI_NOTHING_TO_FIT = 9,  // fit: no target in the map
-    CLI_NOT_RESTORED = 10,  // a calibration's abort could not put everything back
+    CLI_NOT_RESTORED = 10,   // a calibration's abort could not put everything back
 };
 
 struct CliEnvironment {

@@ -18,10 +18,10 @@ struct Mem1Fields;
 
 struct CliField {
     QString name;
-    int block = 0;        // 2, 3 or 5
+    int block = 0;  // 2, 3 or 5
     bool writable = true;
     double min = 0, max = 0;
-    int decimals = 0;     // how the value is printed
+    int decimals = 0;  // how the value is printed
     std::function<double(const ParamImage&)> get;
     std::function<void(ParamImage&, double)> pend;  // stores the value in PendingEdits
 };

@@ -10,16 +10,18 @@ namespace {
 // Questions on the console: the text on standard error, the answer typed
 // on standard input ("y" or "yes"; anything else, or no input, is No).
 class AskingPrompts : public gascal::ConsolePrompts {
-public:
+  public:
     gascal::BoxResult MessageBox(const QString& text, const QString& title, gascal::BoxIcon icon,
                                  gascal::BoxButtons buttons) override {
-        if (buttons != gascal::BoxButtons::YesNo) return ConsolePrompts::MessageBox(text, title, icon, buttons);
+        if (buttons != gascal::BoxButtons::YesNo)
+            return ConsolePrompts::MessageBox(text, title, icon, buttons);
         std::fprintf(stderr, "%s [y/N] ", qPrintable(text));
         std::fflush(stderr);
         char line[64] = {};
         if (!std::fgets(line, sizeof line, stdin)) return gascal::BoxResult::No;
         const QString a = QString::fromLocal8Bit(line).trimmed().toLower();
-        return a == QLatin1String("y") || a == QLatin1String("yes") ? gascal::BoxResult::Yes : gascal::BoxResult::No;
+        return a == QLatin1String("y") || a == QLatin1String("yes") ? gascal::BoxResult::Yes
+                                                                    : gascal::BoxResult::No;
     }
 };
 }  // namespace

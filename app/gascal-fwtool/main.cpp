@@ -5,8 +5,8 @@
 //       --descriptor "KT540 GASCAL INJ468" --output installdata/BIN/TeluroInj468.frh
 // It can also check a firmware file against a flash table (--check).
 #include <QCommandLineParser>
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <cstdio>
 
 #include "common/TextFile.h"
@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
         QStringLiteral("install-dir"),
         QStringLiteral("Installation folder: --flash-ini defaults to its BIN/Flash.ini."),
         QStringLiteral("DIR"));
-    p.addOptions({version, date, descriptor, seed, output, plain, scrambled, check, flashIni,
-                  installDir});
+    p.addOptions(
+        {version, date, descriptor, seed, output, plain, scrambled, check, flashIni, installDir});
     p.process(app);
 
     if (p.isSet(check)) {

@@ -14,8 +14,8 @@ namespace {
 constexpr int kReadTicks = 12;  // 3 s from "Read" to "Compute": both fuels' answers are in
 }  // namespace
 
-MapDrive::MapDrive(MainSession& session, std::shared_ptr<sim::SimEcu> ecu, std::function<void()> done,
-                   QObject* parent)
+MapDrive::MapDrive(MainSession& session, std::shared_ptr<sim::SimEcu> ecu,
+                   std::function<void()> done, QObject* parent)
     : QObject(parent),
       session_(session),
       ecu_(std::move(ecu)),
@@ -26,16 +26,23 @@ MapDrive::MapDrive(MainSession& session, std::shared_ptr<sim::SimEcu> ecu, std::
     timer_->start(static_cast<int>(sim::SimDrive::kLookUs / 1000));
 }
 
-bool MapDrive::Running() const { return phase_ != Phase::Done; }
+bool MapDrive::Running() const {
+    return phase_ != Phase::Done;
+}
 
 QString MapDrive::Progress() const {
     switch (phase_) {
-        case Phase::Online: return QStringLiteral("waiting for the ECU");
-        case Phase::Driving: return drive_.Progress();
-        case Phase::Reading: return QStringLiteral("reading the map");
-        case Phase::Done: break;
+        case Phase::Online:
+            return QStringLiteral("waiting for the ECU");
+        case Phase::Driving:
+            return drive_.Progress();
+        case Phase::Reading:
+            return QStringLiteral("reading the map");
+        case Phase::Done:
+            break;
     }
-    return drive_.Failed() ? drive_.Progress() : QStringLiteral("done: the targets are on the Modeling tab");
+    return drive_.Failed() ? drive_.Progress()
+                           : QStringLiteral("done: the targets are on the Modeling tab");
 }
 
 void MapDrive::AskFuel(bool gas) {
@@ -65,7 +72,8 @@ void MapDrive::Step() {
             if (++waited_ < kReadTicks) return;
             cycle.ComputeMap();
             break;
-        case Phase::Done: return;
+        case Phase::Done:
+            return;
     }
     phase_ = Phase::Done;
     timer_->stop();

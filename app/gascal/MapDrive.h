@@ -23,7 +23,7 @@ namespace gascal {
 class MainSession;
 
 class MapDrive : public QObject {
-public:
+  public:
     MapDrive(MainSession& session, std::shared_ptr<sim::SimEcu> ecu, std::function<void()> done,
              QObject* parent = nullptr);
 
@@ -31,7 +31,7 @@ public:
     // What the drive does now, for the simulator panel.
     QString Progress() const;
 
-private:
+  private:
     enum class Phase : uint8_t { Online, Driving, Reading, Done };
     void Step();
     void AskFuel(bool gas);

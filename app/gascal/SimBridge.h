@@ -12,7 +12,7 @@
 namespace gascal {
 
 class SimBridge : public SimControl {
-public:
+  public:
     explicit SimBridge(std::shared_ptr<sim::SimEcu> ecu) : ecu_(ecu), fitter_(std::move(ecu)) {}
     void SetKey(bool on) override;
     bool Key() const override;
@@ -31,7 +31,7 @@ public:
     // The session the drive reads the map with (set once the window's session exists).
     void SetSession(MainSession* session) { session_ = session; }
 
-private:
+  private:
     std::shared_ptr<sim::SimEcu> ecu_;
     sim::SimFitter fitter_;
     bool fitterOn_ = true;

@@ -31,8 +31,12 @@ bool Press(QWidget* w, const char* name) {
 }  // namespace
 
 WindowShot::WindowShot(MainSession& session, QString window, QString file, QObject* parent)
-    : QObject(parent), session_(session), window_(std::move(window)), file_(std::move(file)),
-      actor_(new QTimer(this)), watcher_(new QTimer(this)) {
+    : QObject(parent),
+      session_(session),
+      window_(std::move(window)),
+      file_(std::move(file)),
+      actor_(new QTimer(this)),
+      watcher_(new QTimer(this)) {
     // Two timers: a press of "Next" runs the whole upgrade inside the
     // actor's tick, and Qt never fires a timer inside its own tick.
     connect(actor_, &QTimer::timeout, this, [this] { Act(); });
@@ -43,7 +47,8 @@ WindowShot::WindowShot(MainSession& session, QString window, QString file, QObje
 
 void WindowShot::Save(QWidget* w) {
     saved_ = w->grab().save(file_);
-    std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file_), saved_ ? "saved" : "FAILED");
+    std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file_),
+                 saved_ ? "saved" : "FAILED");
 }
 
 void WindowShot::Act() {

@@ -19,7 +19,7 @@ namespace gascal {
 class MainSession;
 
 class WindowShot : public QObject {
-public:
+  public:
     WindowShot(MainSession& session, QString window, QString file, QObject* parent = nullptr);
     // The windows it drives; any other window is opened by name and pictured
     // after the given time.
@@ -29,7 +29,7 @@ public:
     // The exit code: 0 once the picture was saved.
     int Result() const { return saved_ ? 0 : 1; }
 
-private:
+  private:
     void Act();    // presses buttons (may run a whole upgrade inside)
     void Watch();  // takes the picture meanwhile
     void Save(class QWidget* w);

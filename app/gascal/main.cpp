@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/gascal/SimBridge.h"
 #include "app/gascal/MapDrive.h"
+#include "app/gascal/SimBridge.h"
 #include "app/gascal/WindowShot.h"
 #include "common/Helpers.h"
 #include "common/InstallTree.h"
@@ -70,46 +70,62 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gascal"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Gas injection ECU service and calibration tool"));
+    parser.setApplicationDescription(
+        QStringLiteral("Gas injection ECU service and calibration tool"));
     parser.addHelpOption();
-    QCommandLineOption simOpt(QStringLiteral("sim"), QStringLiteral("Run on the built-in simulated ECU."));
-    QCommandLineOption dirOpt(QStringLiteral("install-dir"), QStringLiteral("Installation folder (holds BIN and LNG)."),
+    QCommandLineOption simOpt(QStringLiteral("sim"),
+                              QStringLiteral("Run on the built-in simulated ECU."));
+    QCommandLineOption dirOpt(QStringLiteral("install-dir"),
+                              QStringLiteral("Installation folder (holds BIN and LNG)."),
                               QStringLiteral("DIR"));
-    QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("USB, COM1..COM9 or a device path."),
+    QCommandLineOption portOpt(QStringLiteral("port"),
+                               QStringLiteral("USB, COM1..COM9 or a device path."),
                                QStringLiteral("PORT"));
-    QCommandLineOption shotOpt(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window and exit."),
+    QCommandLineOption shotOpt(QStringLiteral("screenshot"),
+                               QStringLiteral("Save a picture of the window and exit."),
                                QStringLiteral("FILE"));
-    QCommandLineOption shotAfterOpt(QStringLiteral("screenshot-after"), QStringLiteral("Seconds before the picture."),
+    QCommandLineOption shotAfterOpt(QStringLiteral("screenshot-after"),
+                                    QStringLiteral("Seconds before the picture."),
                                     QStringLiteral("SECONDS"), QStringLiteral("8"));
-    QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"), QStringLiteral("Tab shown in the picture."),
+    QCommandLineOption shotTabOpt(QStringLiteral("screenshot-tab"),
+                                  QStringLiteral("Tab shown in the picture."),
                                   QStringLiteral("index"), QStringLiteral("3"));
-    QCommandLineOption shotWindowOpt(QStringLiteral("screenshot-window"),
-                                     QStringLiteral("Window opened and shown in the picture instead of the main window."),
-                                     QStringLiteral("name"));
-    QCommandLineOption shotDriveOpt(QStringLiteral("screenshot-drive"),
-                                    QStringLiteral("Drive the simulated car on both fuels, read the map and "
-                                                   "compute before the picture."));
-    QCommandLineOption driveOpt(QStringLiteral("sim-drive"),
-                                QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
-    QCommandLineOption shotCalOpt(QStringLiteral("screenshot-calibrate"),
-                                  QStringLiteral("Start the automatic calibration once online and take the picture "
-                                                 "after this many cycles of step 02."),
-                                  QStringLiteral("cycles"));
+    QCommandLineOption shotWindowOpt(
+        QStringLiteral("screenshot-window"),
+        QStringLiteral("Window opened and shown in the picture instead of the main window."),
+        QStringLiteral("name"));
+    QCommandLineOption shotDriveOpt(
+        QStringLiteral("screenshot-drive"),
+        QStringLiteral("Drive the simulated car on both fuels, read the map and "
+                       "compute before the picture."));
+    QCommandLineOption driveOpt(
+        QStringLiteral("sim-drive"),
+        QStringLiteral("The simulated driver revs the engine up and down (with --sim)."));
+    QCommandLineOption shotCalOpt(
+        QStringLiteral("screenshot-calibrate"),
+        QStringLiteral("Start the automatic calibration once online and take the picture "
+                       "after this many cycles of step 02."),
+        QStringLiteral("cycles"));
     // For the secondary windows' pictures: a password typed into the window's
     // password box, the comparison with a parameter file, errors forced on
     // the simulated ECU.
     QCommandLineOption shotPasswordOpt(QStringLiteral("screenshot-password"),
-                                       QStringLiteral("Password typed into that window."), QStringLiteral("TEXT"));
-    QCommandLineOption shotCompareOpt(QStringLiteral("screenshot-compare"),
-                                      QStringLiteral("Comparison with this parameter file in the picture."),
-                                      QStringLiteral("FILE"));
-    QCommandLineOption simErrorOpt(QStringLiteral("sim-error"), QStringLiteral("Error item forced on the simulated ECU."),
+                                       QStringLiteral("Password typed into that window."),
+                                       QStringLiteral("TEXT"));
+    QCommandLineOption shotCompareOpt(
+        QStringLiteral("screenshot-compare"),
+        QStringLiteral("Comparison with this parameter file in the picture."),
+        QStringLiteral("FILE"));
+    QCommandLineOption simErrorOpt(QStringLiteral("sim-error"),
+                                   QStringLiteral("Error item forced on the simulated ECU."),
                                    QStringLiteral("ITEM"));
-    for (QCommandLineOption* o : {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &driveOpt,
-                                  &shotCalOpt, &shotPasswordOpt, &shotCompareOpt, &simErrorOpt})
+    for (QCommandLineOption* o :
+         {&shotOpt, &shotAfterOpt, &shotTabOpt, &shotWindowOpt, &shotDriveOpt, &driveOpt,
+          &shotCalOpt, &shotPasswordOpt, &shotCompareOpt, &simErrorOpt})
         o->setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt, shotDriveOpt,
-                       driveOpt, shotCalOpt, shotPasswordOpt, shotCompareOpt, simErrorOpt});
+    parser.addOptions({simOpt, dirOpt, portOpt, shotOpt, shotAfterOpt, shotTabOpt, shotWindowOpt,
+                       shotDriveOpt, driveOpt, shotCalOpt, shotPasswordOpt, shotCompareOpt,
+                       simErrorOpt});
     parser.process(app);
 
     // The build tree beside the program, else the user's own copy of the
@@ -188,26 +204,28 @@ int main(int argc, char** argv) {
         // A short drive, over and over: idle, a pull, cruising, a stronger
         // pull, back to idle (for demonstrations and the viewer's pictures).
         auto* drive = new QTimer(window.get());
-        QObject::connect(drive, &QTimer::timeout, window.get(), [b = bridge.get(), step = 0]() mutable {
-            static constexpr double kRpm[] = {0, 2600, 1900, 3600, 2200, 0};
-            static constexpr double kLoad[] = {0, 0.45, 0.25, 0.7, 0.3, 0};
-            const int i = step++ % 6;
-            b->SetTargetRpm(kRpm[i]);
-            b->SetLoad(kLoad[i]);
-        });
+        QObject::connect(drive, &QTimer::timeout, window.get(),
+                         [b = bridge.get(), step = 0]() mutable {
+                             static constexpr double kRpm[] = {0, 2600, 1900, 3600, 2200, 0};
+                             static constexpr double kLoad[] = {0, 0.45, 0.25, 0.7, 0.3, 0};
+                             const int i = step++ % 6;
+                             b->SetTargetRpm(kRpm[i]);
+                             b->SetLoad(kLoad[i]);
+                         });
         drive->start(2500);
     }
     int rc = 0;
     std::unique_ptr<WindowShot> windowShot;
     std::unique_ptr<MapDrive> drive;
     if (parser.isSet(shotOpt) && WindowShot::Drives(parser.value(shotWindowOpt))) {
-        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt), parser.value(shotOpt));
+        windowShot = std::make_unique<WindowShot>(*session, parser.value(shotWindowOpt),
+                                                  parser.value(shotOpt));
     } else if (parser.isSet(shotOpt)) {
         const QString file = parser.value(shotOpt);
         const int ms = qRound(parser.value(shotAfterOpt).toDouble() * 1000);
         const int tab = parser.value(shotTabOpt).toInt();
-        const QString windowName =
-            parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare") : parser.value(shotWindowOpt);
+        const QString windowName = parser.isSet(shotCompareOpt) ? QStringLiteral("FrmCompare")
+                                                                : parser.value(shotWindowOpt);
         // The tab is chosen as the user would, so its page is prepared.
         const auto showTab = [&, tab] {
             window->Tabs()->setCurrentIndex(tab);
@@ -219,12 +237,14 @@ int main(int argc, char** argv) {
                 shown = nullptr;
                 // The window by its name, else the one it left on top.
                 for (QWidget* w : QApplication::topLevelWidgets())
-                    if (w != window.get() && w->isVisible() && w->objectName() == windowName) shown = w;
+                    if (w != window.get() && w->isVisible() && w->objectName() == windowName)
+                        shown = w;
                 if (!shown) shown = QApplication::activeModalWidget();
             }
             const bool ok = shown && shown->grab().save(file);
             if (shown && shown != window.get()) shown->close();
-            std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file), ok ? "saved" : "FAILED");
+            std::fprintf(stderr, "gascal: screenshot %s %s\n", qPrintable(file),
+                         ok ? "saved" : "FAILED");
             rc = ok ? 0 : 1;
             session->Controller().MnuFileEsc_Click();
         };
@@ -234,7 +254,8 @@ int main(int argc, char** argv) {
             drive = std::make_unique<MapDrive>(*session, ecu, [&, showTab, takePicture, tab] {
                 showTab();
                 if (tab == 1) {
-                    if (auto* fit = window->findChild<QPushButton*>(QStringLiteral("CmdFit"))) fit->click();
+                    if (auto* fit = window->findChild<QPushButton*>(QStringLiteral("CmdFit")))
+                        fit->click();
                     session->Ecu().Model().LblPntMod_Click(3);
                 }
                 QTimer::singleShot(3000, window.get(), takePicture);
@@ -277,7 +298,8 @@ int main(int argc, char** argv) {
                         WindowContext context{session->Ecu(), session->Cycle(), window.get(), 0};
                         (*open)(context);
                     } else {
-                        std::fprintf(stderr, "gascal: no window %s in this build\n", qPrintable(windowName));
+                        std::fprintf(stderr, "gascal: no window %s in this build\n",
+                                     qPrintable(windowName));
                     }
                     if (parser.isSet(shotPasswordOpt)) {
                         for (auto* pw : window->findChildren<QLineEdit*>(QStringLiteral("TxtPw"))) {

@@ -9,10 +9,14 @@ constexpr size_t kTableStart = kMem5Start + sim::kMem5Size;
 
 const char* RegionName(Region r) {
     switch (r) {
-        case Region::Mem2: return "block 2";
-        case Region::Mem3: return "block 3";
-        case Region::Mem5: return "block 5";
-        case Region::Table: return "table";
+        case Region::Mem2:
+            return "block 2";
+        case Region::Mem3:
+            return "block 3";
+        case Region::Mem5:
+            return "block 5";
+        case Region::Table:
+            return "table";
     }
     return "?";
 }
@@ -29,10 +33,14 @@ QString LedgerFault::Text() const {
 
 size_t SoakLedger::Index(ByteAt at) {
     switch (at.region) {
-        case Region::Mem2: return at.offset;
-        case Region::Mem3: return kMem3Start + at.offset;
-        case Region::Mem5: return kMem5Start + at.offset;
-        case Region::Table: return kTableStart + at.offset;
+        case Region::Mem2:
+            return at.offset;
+        case Region::Mem3:
+            return kMem3Start + at.offset;
+        case Region::Mem5:
+            return kMem5Start + at.offset;
+        case Region::Table:
+            return kTableStart + at.offset;
     }
     return 0;
 }
@@ -51,10 +59,14 @@ bool SoakLedger::Followed(ByteAt at) {
 
 uint8_t SoakLedger::Get(const sim::ConfigImage& image, ByteAt at) {
     switch (at.region) {
-        case Region::Mem2: return image.mem2[at.offset];
-        case Region::Mem3: return image.mem3[at.offset];
-        case Region::Mem5: return image.mem5[at.offset];
-        case Region::Table: return image.table[at.offset];
+        case Region::Mem2:
+            return image.mem2[at.offset];
+        case Region::Mem3:
+            return image.mem3[at.offset];
+        case Region::Mem5:
+            return image.mem5[at.offset];
+        case Region::Table:
+            return image.table[at.offset];
     }
     return 0;
 }

@@ -42,7 +42,7 @@ struct LedgerFault {
 };
 
 class SoakLedger {
-public:
+  public:
     // `initial`: the ECU's configuration when the soak starts.
     explicit SoakLedger(const sim::ConfigImage& initial);
 
@@ -76,7 +76,7 @@ public:
 
     static constexpr size_t kKeptFaults = 20;
 
-private:
+  private:
     struct Byte {
         uint8_t expect = 0;
         uint8_t asked = 0;

@@ -1,5 +1,7 @@
 #include "SoakRun.h"
 
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "SoakLedger.h"
 #include "common/EventService.h"
@@ -109,9 +110,9 @@ QString ShippedFirmwareIdentity() {
     FlashTable table;
     FlashImage image;
     QString identity;
-    ReadFirmwareFileIdentity(table, image, QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/Flash.ini"),
-                             QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/TeluroInj468.frh"),
-                             identity);
+    ReadFirmwareFileIdentity(
+        table, image, QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/Flash.ini"),
+        QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/TeluroInj468.frh"), identity);
     return identity;
 }
 
@@ -147,7 +148,9 @@ struct Session {
     EcuSession& tool() { return session->Ecu(); }
     ParamImage& image() { return session->Ecu().Image(); }
     ClsComm& comm() { return session->Ecu().Comm(); }
-    bool RunUntil(const std::function<bool()>& pred, double seconds) { return ev.RunUntil(pred, seconds * 1e6); }
+    bool RunUntil(const std::function<bool()>& pred, double seconds) {
+        return ev.RunUntil(pred, seconds * 1e6);
+    }
     void RunFor(double seconds) { ev.RunFor(seconds * 1e6); }
     double Now() { return ev.MicroSeconds() / 1e6; }
     uint64_t Exchanges() const {
@@ -158,10 +161,12 @@ struct Session {
     // write delay running, no write posted, no file waiting to be loaded.
     bool Quiet() {
         const WriteDelays& d = sched().Delays();
-        return d.DelayWriteMem2 < 1 && d.DelayWriteMem3 < 1 && d.DelayWriteMem5 < 1 && d.DelayWriteCor < 1 &&
-               !sched().Pending(Request::WriteMem2) && !sched().Pending(Request::WriteMem3) &&
-               !sched().Pending(Request::WriteMem5) && image().PendingEdits == ParamImage::SentinelEdits() &&
-               cycle().ConfigFileToLoad().isEmpty() && !cycle().LoadingConfig() && !tool().Model().Held();
+        return d.DelayWriteMem2 < 1 && d.DelayWriteMem3 < 1 && d.DelayWriteMem5 < 1 &&
+               d.DelayWriteCor < 1 && !sched().Pending(Request::WriteMem2) &&
+               !sched().Pending(Request::WriteMem3) && !sched().Pending(Request::WriteMem5) &&
+               image().PendingEdits == ParamImage::SentinelEdits() &&
+               cycle().ConfigFileToLoad().isEmpty() && !cycle().LoadingConfig() &&
+               !tool().Model().Held();
     }
     bool Settled() { return cycle().Online() && comm().ComState() == COM_IDLE && Quiet(); }
 
@@ -180,7 +185,9 @@ struct Session {
 // The settings are turned into bytes in the ECU's own units, not through the
 // tool's encoders, so a change that arrives scaled wrongly shows up.
 
-uint8_t Byte(double v) { return static_cast<uint8_t>(std::clamp<long>(std::lround(v), 0, 255)); }
+uint8_t Byte(double v) {
+    return static_cast<uint8_t>(std::clamp<long>(std::lround(v), 0, 255));
+}
 
 void AskU16(SoakLedger& ledger, Region r, size_t offset, double v) {
     uint8_t b[2];
@@ -195,21 +202,27 @@ void AskU16(SoakLedger& ledger, Region r, size_t offset, double v) {
 void AskPendingSettings(SoakLedger& ledger, const PendingEditsRecord& p) {
     const Mem3Fields& m3 = p.Mem3Block;
     const Mem5Fields& m5 = p.Mem5Block;
-    if (m3.SwitchTempRaw != kPendingReal) AskU16(ledger, Region::Mem3, sim::mem3::SwitchTemp, m3.SwitchTempRaw);
+    if (m3.SwitchTempRaw != kPendingReal)
+        AskU16(ledger, Region::Mem3, sim::mem3::SwitchTemp, m3.SwitchTempRaw);
     if (m3.SwitchDelay != kPendingReal)
-        AskU16(ledger, Region::Mem3, sim::mem3::SwitchDelay, m3.SwitchDelay / sim::kTimerSecPerCount);
+        AskU16(ledger, Region::Mem3, sim::mem3::SwitchDelay,
+               m3.SwitchDelay / sim::kTimerSecPerCount);
     if (m3.SwitchPressRaw != kPendingReal)
         AskU16(ledger, Region::Mem3, sim::mem3::SwitchPress, m3.SwitchPressRaw);
     if (m3.SwitchPressDelay != kPendingReal)
-        AskU16(ledger, Region::Mem3, sim::mem3::SwitchPressDelay, m3.SwitchPressDelay / sim::kTimerSecPerCount);
+        AskU16(ledger, Region::Mem3, sim::mem3::SwitchPressDelay,
+               m3.SwitchPressDelay / sim::kTimerSecPerCount);
     if (m3.ForceTime != kPendingReal)
         AskU16(ledger, Region::Mem3, sim::mem3::ForceTime, m3.ForceTime / sim::kTimerSecPerCount);
     if (m3.FuelType != kPendingByte) ledger.Ask({Region::Mem3, sim::mem3::FuelType}, m3.FuelType);
     if (m3.LambdaTypeCode != kPendingInt)
         ledger.Ask({Region::Mem3, sim::mem3::LambdaTypeCode}, Byte(m3.LambdaTypeCode));
-    if (m5.SwitchSequence != kPendingByte) ledger.Ask({Region::Mem5, sim::mem5::SwitchSequence}, m5.SwitchSequence);
-    if (m5.ShowRpmHigh != kPendingInt) AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmHigh, m5.ShowRpmHigh);
-    if (m5.ShowRpmLow != kPendingInt) AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmLow, m5.ShowRpmLow);
+    if (m5.SwitchSequence != kPendingByte)
+        ledger.Ask({Region::Mem5, sim::mem5::SwitchSequence}, m5.SwitchSequence);
+    if (m5.ShowRpmHigh != kPendingInt)
+        AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmHigh, m5.ShowRpmHigh);
+    if (m5.ShowRpmLow != kPendingInt)
+        AskU16(ledger, Region::Mem5, sim::mem5::ShowRpmLow, m5.ShowRpmLow);
 }
 
 // The correction table as the tool sends it for `image`'s CorTable.
@@ -237,7 +250,9 @@ T Draw(std::mt19937_64& rng, T lo, T hi) {
         return std::uniform_int_distribution<T>(lo, hi)(rng);
     }
 }
-double Every(std::mt19937_64& rng, const double (&range)[2]) { return Draw(rng, range[0], range[1]); }
+double Every(std::mt19937_64& rng, const double (&range)[2]) {
+    return Draw(rng, range[0], range[1]);
+}
 
 int PickIndex(std::mt19937_64& rng, size_t size) {
     return size == 0 ? -1 : Draw<int>(rng, 0, static_cast<int>(size) - 1);
@@ -248,14 +263,30 @@ void ChangeASetting(Session& s, SoakLedger& ledger, std::mt19937_64& rng) {
     SettingsModel& m = s.settings();
     const SwitchLists& l = m.Lists();
     switch (Draw(rng, 0, 8)) {
-        case 0: m.CmbSwtchTemp_Click(PickIndex(rng, l.temp.size())); break;
-        case 1: m.CmbSwtchDelay_Click(PickIndex(rng, m.DelayList().size())); break;
-        case 2: m.CmbSwtchBar_Click(PickIndex(rng, l.bar.size())); break;
-        case 3: m.CmbSwtchDelayPress_Click(PickIndex(rng, l.delayPress.size())); break;
-        case 4: m.CmbSwtchForce_Click(PickIndex(rng, l.force.size())); break;
-        case 5: m.OptTypFuel_Click(Draw(rng, 0, 1)); break;
-        case 6: m.CmbSwtchLambdaType_Click(PickIndex(rng, l.lambda.size())); break;
-        case 7: m.CmbSwtchSeq_Click(PickIndex(rng, l.seq.size())); break;
+        case 0:
+            m.CmbSwtchTemp_Click(PickIndex(rng, l.temp.size()));
+            break;
+        case 1:
+            m.CmbSwtchDelay_Click(PickIndex(rng, m.DelayList().size()));
+            break;
+        case 2:
+            m.CmbSwtchBar_Click(PickIndex(rng, l.bar.size()));
+            break;
+        case 3:
+            m.CmbSwtchDelayPress_Click(PickIndex(rng, l.delayPress.size()));
+            break;
+        case 4:
+            m.CmbSwtchForce_Click(PickIndex(rng, l.force.size()));
+            break;
+        case 5:
+            m.OptTypFuel_Click(Draw(rng, 0, 1));
+            break;
+        case 6:
+            m.CmbSwtchLambdaType_Click(PickIndex(rng, l.lambda.size()));
+            break;
+        case 7:
+            m.CmbSwtchSeq_Click(PickIndex(rng, l.seq.size()));
+            break;
         default: {
             // The acquisition window's handler waits a moment after storing
             // the edit, and a block-5 write already due may carry it then:
@@ -274,9 +305,9 @@ void ChangeASetting(Session& s, SoakLedger& ledger, std::mt19937_64& rng) {
 
 // One move of the correction line on the Modeling tab.
 void MoveTheLine(Session& s, std::mt19937_64& rng) {
-    static constexpr EditButton kButtons[] = {EditButton::Up,      EditButton::Down,    EditButton::Left,
-                                              EditButton::Right,   EditButton::AlfaUp,  EditButton::AlfaDown,
-                                              EditButton::OffsetUp, EditButton::OffsetDown};
+    static constexpr EditButton kButtons[] = {
+        EditButton::Up,     EditButton::Down,     EditButton::Left,     EditButton::Right,
+        EditButton::AlfaUp, EditButton::AlfaDown, EditButton::OffsetUp, EditButton::OffsetDown};
     ModelEditor& e = s.tool().Model();
     const EditButton b = kButtons[Draw(rng, 0, 7)];
     if (!IsLineButton(b)) e.LblPntMod_Click(Draw(rng, 1, 5));
@@ -324,9 +355,8 @@ SoakFigures RunSoak(const SoakOptions& options) {
     Session s(options.seed);
     SoakLedger ledger(s.ecu->Working());
     const uint8_t workModeAtStart = s.ecu->Working().mem2[sim::mem2::WorkMode];
-    s.ecu->SetWriteObserver([&](uint8_t, const sim::ConfigImage& before, const sim::ConfigImage& after) {
-        ledger.Written(before, after);
-    });
+    s.ecu->SetWriteObserver([&](uint8_t, const sim::ConfigImage& before,
+                                const sim::ConfigImage& after) { ledger.Written(before, after); });
     s.cycle().OnConfigLoaded([&](const QString&, const ConfigLoad::Result& r) {
         if (r.ok)
             ++f.loadsDone;
@@ -379,7 +409,8 @@ SoakFigures RunSoak(const SoakOptions& options) {
             f.rssWarm = ResidentBytes();
         }
         if (options.progress && ex >= nextProgress) {
-            std::fprintf(stderr, "soak: %llu exchanges, %.0f s virtual\n", static_cast<unsigned long long>(ex), t);
+            std::fprintf(stderr, "soak: %llu exchanges, %.0f s virtual\n",
+                         static_cast<unsigned long long>(ex), t);
             nextProgress += options.exchanges / 10;
         }
         f.boxesShown += s.prompts.shown.size();
@@ -444,7 +475,8 @@ SoakFigures RunSoak(const SoakOptions& options) {
     f.lostToResets = ledger.LostToResets();
     f.comState = s.comm().ComState();
     f.online = s.cycle().Online();
-    f.linkResets = static_cast<uint64_t>(std::max(0, s.cycle().FirstRefreshCount() - refreshesAtStart));
+    f.linkResets =
+        static_cast<uint64_t>(std::max(0, s.cycle().FirstRefreshCount() - refreshesAtStart));
     f.boxesShown += s.prompts.shown.size();
 
     const std::vector<LedgerFault> lost = ledger.Compare(s.ecu->Working());
@@ -456,20 +488,24 @@ SoakFigures RunSoak(const SoakOptions& options) {
         f.failures << QStringLiteral("wrong write, %1").arg(w.Text());
     if (f.wrongWrites > ledger.WrongWriteSamples().size())
         f.failures << QStringLiteral("... %1 wrong writes in all").arg(f.wrongWrites);
-    if (f.comState != COM_IDLE) f.failures << QStringLiteral("the link ended in ComState %1").arg(f.comState);
+    if (f.comState != COM_IDLE)
+        f.failures << QStringLiteral("the link ended in ComState %1").arg(f.comState);
     if (!f.online) f.failures << QStringLiteral("the tool ended offline");
     if (s.ecu->Working().mem2[sim::mem2::WorkMode] != workModeAtStart)
         f.failures << QStringLiteral("the car did not get back to the fuel it ran on");
     if (f.exchanges < options.exchanges)
-        f.failures << QStringLiteral("only %1 exchanges of %2").arg(f.exchanges).arg(options.exchanges);
+        f.failures
+            << QStringLiteral("only %1 exchanges of %2").arg(f.exchanges).arg(options.exchanges);
     if (f.loadsDone < f.loadsAsked)
         f.failures << QStringLiteral("%1 of %2 file loads done").arg(f.loadsDone).arg(f.loadsAsked);
 
     f.heapEnd = HeapInUse();
     f.rssEnd = ResidentBytes();
     f.peakRss = PeakResidentBytes();
-    if (warm && static_cast<double>(f.heapEnd) > static_cast<double>(f.heapWarm) + kHeapGrowthAllowed)
-        f.failures << QStringLiteral("heap grew from %1 to %2 bytes").arg(f.heapWarm).arg(f.heapEnd);
+    if (warm &&
+        static_cast<double>(f.heapEnd) > static_cast<double>(f.heapWarm) + kHeapGrowthAllowed)
+        f.failures
+            << QStringLiteral("heap grew from %1 to %2 bytes").arg(f.heapWarm).arg(f.heapEnd);
     f.realSeconds = clock.nsecsElapsed() / 1e9;
     return f;
 }
@@ -477,26 +513,32 @@ SoakFigures RunSoak(const SoakOptions& options) {
 void PrintFigures(std::FILE* out, const SoakFigures& f) {
     const auto u = [](uint64_t v) { return static_cast<unsigned long long>(v); };
     const auto mib = [](uint64_t v) { return v / (1024.0 * 1024.0); };
-    std::fprintf(out, "exchanges            %llu in %.0f s virtual (%.1f min)\n", u(f.exchanges), f.virtualSeconds,
-                 f.virtualSeconds / 60);
+    std::fprintf(out, "exchanges            %llu in %.0f s virtual (%.1f min)\n", u(f.exchanges),
+                 f.virtualSeconds, f.virtualSeconds / 60);
+    std::fprintf(
+        out,
+        "faults injected      corrupted %llu, lost %llu, status 254 %llu, status 255 %llu, "
+        "collisions %llu, port vanished %llu, ECU resets %llu\n",
+        u(f.corrupt), u(f.lose), u(f.status254), u(f.status255), u(f.collision), u(f.vanish),
+        u(f.reset));
     std::fprintf(out,
-                 "faults injected      corrupted %llu, lost %llu, status 254 %llu, status 255 %llu, "
-                 "collisions %llu, port vanished %llu, ECU resets %llu\n",
-                 u(f.corrupt), u(f.lose), u(f.status254), u(f.status255), u(f.collision), u(f.vanish),
-                 u(f.reset));
-    std::fprintf(out,
-                 "edits made           %llu settings, %llu line moves, %llu file loads (%llu attempts failed "
+                 "edits made           %llu settings, %llu line moves, %llu file loads (%llu "
+                 "attempts failed "
                  "and were retried); %llu bytes asked\n",
-                 u(f.settingEdits), u(f.tableMoves), u(f.loadsAsked), u(f.loadAttemptsFailed), u(f.bytesAsked));
+                 u(f.settingEdits), u(f.tableMoves), u(f.loadsAsked), u(f.loadAttemptsFailed),
+                 u(f.bytesAsked));
     std::fprintf(out, "edits lost           %llu\n", u(f.editsLost));
     std::fprintf(out, "wrong writes         %llu\n", u(f.wrongWrites));
-    std::fprintf(out, "lost by the ECU      %llu bytes written but not saved when it reset\n", u(f.lostToResets));
-    std::fprintf(out, "link                 ComState %d, %s, %llu link resets, %llu boxes shown\n", f.comState,
-                 f.online ? "online" : "offline", u(f.linkResets), u(f.boxesShown));
-    std::fprintf(out, "heap in use          %llu bytes after warm-up, %llu bytes at the end (%s)\n", u(f.heapWarm),
-                 u(f.heapEnd), f.heapMeter);
-    std::fprintf(out, "resident             %.1f MiB after warm-up, %.1f MiB at the end, peak (VmHWM) %.1f MiB\n",
-                 mib(f.rssWarm), mib(f.rssEnd), mib(f.peakRss));
+    std::fprintf(out, "lost by the ECU      %llu bytes written but not saved when it reset\n",
+                 u(f.lostToResets));
+    std::fprintf(out, "link                 ComState %d, %s, %llu link resets, %llu boxes shown\n",
+                 f.comState, f.online ? "online" : "offline", u(f.linkResets), u(f.boxesShown));
+    std::fprintf(out, "heap in use          %llu bytes after warm-up, %llu bytes at the end (%s)\n",
+                 u(f.heapWarm), u(f.heapEnd), f.heapMeter);
+    std::fprintf(
+        out,
+        "resident             %.1f MiB after warm-up, %.1f MiB at the end, peak (VmHWM) %.1f MiB\n",
+        mib(f.rssWarm), mib(f.rssEnd), mib(f.peakRss));
     std::fprintf(out, "real time            %.1f s\n", f.realSeconds);
     for (const QString& line : f.failures) std::fprintf(out, "FAILED: %s\n", qPrintable(line));
     std::fprintf(out, "%s\n", f.failures.isEmpty() ? "soak passed" : "soak FAILED");

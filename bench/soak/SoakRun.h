@@ -32,7 +32,8 @@ struct SoakFigures {
     uint64_t corrupt = 0, lose = 0, status254 = 0, status255 = 0, collision = 0;
     uint64_t vanish = 0, reset = 0;
     // What the fitter did.
-    uint64_t settingEdits = 0, tableMoves = 0, loadsAsked = 0, loadsDone = 0, loadAttemptsFailed = 0;
+    uint64_t settingEdits = 0, tableMoves = 0, loadsAsked = 0, loadsDone = 0,
+             loadAttemptsFailed = 0;
     uint64_t bytesAsked = 0;
     // Verdicts.
     uint64_t editsLost = 0;     // bytes not as asked at the end

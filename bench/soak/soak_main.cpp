@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    std::printf("fault soak: %llu exchanges, seed %llu\n", static_cast<unsigned long long>(options.exchanges),
+    std::printf("fault soak: %llu exchanges, seed %llu\n",
+                static_cast<unsigned long long>(options.exchanges),
                 static_cast<unsigned long long>(options.seed));
     const gascal::soak::SoakFigures f = gascal::soak::RunSoak(options);
     gascal::soak::PrintFigures(stdout, f);

@@ -50,7 +50,8 @@ ProcSample Sample(qint64 pid) {
     const QString taskDir = QStringLiteral("/proc/%1/task").arg(pid);
     for (const QString& tid : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(taskDir + "/" + tid + "/schedstat");
-        if (stat.open(QIODevice::ReadOnly)) s.cpuNs += stat.readAll().split(' ').value(0).toDouble();
+        if (stat.open(QIODevice::ReadOnly))
+            s.cpuNs += stat.readAll().split(' ').value(0).toDouble();
         QFile status(taskDir + "/" + tid + "/status");
         if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray& line : status.readAll().split('\n')) {
@@ -78,7 +79,7 @@ Usage Between(const ProcSample& a, const ProcSample& b, double seconds) {
 // One request line of the communication log.
 struct Request {
     double ms = 0;
-    QString name;      // "CMD_READ_MEM1", ...
+    QString name;        // "CMD_READ_MEM1", ...
     double readMs = -1;  // first "R " line after it, if any
 };
 
@@ -168,10 +169,11 @@ class Bench {
     int Run() {
         if (!MakeInstallation()) return 1;
         if (!StartSimulator()) return 1;
-        std::printf("simulated ECU on %s (firmware %s %s, key on, engine warm)\n",
-                    qPrintable(pty_), qPrintable(version_), qPrintable(date_));
-        std::printf("measuring %.0f s after %.0f s of polling; floor of a block-1 exchange %.1f ms\n\n",
-                    o_.seconds, o_.warmup, kFloorMs);
+        std::printf("simulated ECU on %s (firmware %s %s, key on, engine warm)\n", qPrintable(pty_),
+                    qPrintable(version_), qPrintable(date_));
+        std::printf(
+            "measuring %.0f s after %.0f s of polling; floor of a block-1 exchange %.1f ms\n\n",
+            o_.seconds, o_.warmup, kFloorMs);
         bool ok = true;
         if (o_.only.isEmpty() || o_.only == QLatin1String("cli")) ok &= RunCli();
         if (o_.only.isEmpty() || o_.only == QLatin1String("window")) ok &= RunWindow();
@@ -201,7 +203,8 @@ class Bench {
         if (!gascal::ReadFirmwareFileIdentity(table, image, dir_.filePath("BIN/Flash.ini"),
                                               dir_.filePath("BIN/TeluroInj468.frh"), identity,
                                               &error)) {
-            std::printf("bench-waits: cannot read the tree's firmware file: %s\n", qPrintable(error));
+            std::printf("bench-waits: cannot read the tree's firmware file: %s\n",
+                        qPrintable(error));
             return false;
         }
         version_ = identity.left(4);
@@ -211,8 +214,8 @@ class Bench {
 
     bool StartSimulator() {
         sim_.setProgram(Bin("gascal-ecusim"));
-        sim_.setArguments({"--key", "on", "--warm", "--firmware-version", version_,
-                           "--firmware-date", date_});
+        sim_.setArguments(
+            {"--key", "on", "--warm", "--firmware-version", version_, "--firmware-date", date_});
         sim_.setStandardErrorFile(QProcess::nullDevice());
         sim_.start();
         if (!sim_.waitForStarted(5000) || !sim_.waitForReadyRead(5000)) {
@@ -253,7 +256,8 @@ class Bench {
         const ProcSample b = Sample(p.processId());
         std::printf("  (load average of the machine %s on %d cores)\n", qPrintable(LoadAverage()),
                     QThread::idealThreadCount());
-        if (alongside && alongsideUsage) *alongsideUsage = Between(xa, Sample(alongside), o_.seconds);
+        if (alongside && alongsideUsage)
+            *alongsideUsage = Between(xa, Sample(alongside), o_.seconds);
         std::vector<Request> all = ReadRequests(LogPath());
         Stop(p);
         requests->assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())),
@@ -262,8 +266,10 @@ class Bench {
     }
 
     static void PrintUsage(const Usage& u, double target) {
-        std::printf("  processor %.2f %% of one core (target under %.0f %%), %.0f wake-ups/s, %d thread%s\n",
-                    u.cpuPercent, target, u.wakeUpsPerS, u.threads, u.threads == 1 ? "" : "s");
+        std::printf(
+            "  processor %.2f %% of one core (target under %.0f %%), %.0f wake-ups/s, %d "
+            "thread%s\n",
+            u.cpuPercent, target, u.wakeUpsPerS, u.threads, u.threads == 1 ? "" : "s");
     }
 
     static void PrintSpacing(const std::vector<Request>& requests, bool backToBack) {
@@ -278,17 +284,20 @@ class Bench {
             lastBlock1 = &r;
         }
         const Stats s = StatsOf(block1);
-        std::printf("  block-1 requests %d: spacing mean %.2f ms, median %.0f, min %.0f, max %.0f\n",
-                    s.n + 1, s.mean, s.median, s.min, s.max);
+        std::printf(
+            "  block-1 requests %d: spacing mean %.2f ms, median %.0f, min %.0f, max %.0f\n",
+            s.n + 1, s.mean, s.median, s.min, s.max);
         if (backToBack) {
-            std::printf("  against the floor of %.1f ms: %+.2f %% (target within %+.0f %%: %.2f ms)\n",
-                        kFloorMs, 100.0 * (s.mean - kFloorMs) / kFloorMs,
-                        100.0 * (kSpacingTarget - 1), kSpacingTarget * kFloorMs);
+            std::printf(
+                "  against the floor of %.1f ms: %+.2f %% (target within %+.0f %%: %.2f ms)\n",
+                kFloorMs, 100.0 * (s.mean - kFloorMs) / kFloorMs, 100.0 * (kSpacingTarget - 1),
+                kSpacingTarget * kFloorMs);
         } else {
             const Stats a = StatsOf(any);
-            std::printf("  requests of any kind %d: spacing mean %.2f ms, min %.0f (the window's "
-                        "scheduler issues one per 28 ms slot, other blocks between block-1 reads)\n",
-                        a.n + 1, a.mean, a.min);
+            std::printf(
+                "  requests of any kind %d: spacing mean %.2f ms, min %.0f (the window's "
+                "scheduler issues one per 28 ms slot, other blocks between block-1 reads)\n",
+                a.n + 1, a.mean, a.min);
         }
         const Stats r = StatsOf(reads);
         std::printf("  answer read %.2f ms after the request on average (idle time %.0f ms)\n",
@@ -300,7 +309,8 @@ class Bench {
         QProcess cli;
         cli.setProgram(Bin("gascal-cli"));
         // No continuous mode is needed: a count this large outlasts the run.
-        cli.setArguments({"--install-dir", dir_.path(), "--port", pty_, "live", "--count", "1000000"});
+        cli.setArguments(
+            {"--install-dir", dir_.path(), "--port", pty_, "live", "--count", "1000000"});
         std::vector<Request> requests;
         const auto u = Measure(cli, "gascal-cli", &requests);
         if (!u) return false;
@@ -313,7 +323,8 @@ class Bench {
     bool RunWindow() {
         QString mode = o_.display;
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (mode.isEmpty()) mode = xvfb.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xvfb");
+        if (mode.isEmpty())
+            mode = xvfb.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xvfb");
         QProcess x;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         QString where;
@@ -327,12 +338,14 @@ class Bench {
                    QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
                 ++n;
             x.setProgram(xvfb);
-            x.setArguments({QStringLiteral(":%1").arg(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+            x.setArguments(
+                {QStringLiteral(":%1").arg(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
             x.setStandardOutputFile(QProcess::nullDevice());
             x.setStandardErrorFile(QProcess::nullDevice());
             x.start();
             if (!x.waitForStarted(5000) ||
-                !WaitFor([n] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); }, 10)) {
+                !WaitFor([n] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); },
+                         10)) {
                 std::printf("gascal window: Xvfb did not start\n");
                 Stop(x);
                 return false;
@@ -391,8 +404,9 @@ int main(int argc, char** argv) {
         else if (a == "--only" && more)
             o.only = args[++i];
         else {
-            std::printf("usage: bench-waits [--tree DIR] [--seconds N] [--warmup N] "
-                        "[--display xvfb|offscreen] [--only cli|window]\n");
+            std::printf(
+                "usage: bench-waits [--tree DIR] [--seconds N] [--warmup N] "
+                "[--display xvfb|offscreen] [--only cli|window]\n");
             return 2;
         }
     }

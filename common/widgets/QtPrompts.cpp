@@ -17,16 +17,32 @@ BoxResult QtPrompts::MessageBox(const QString& textIn, const QString& title, Box
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
     box.setText(text);
     switch (icon) {
-        case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case BoxIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-        case BoxIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-        case BoxIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case BoxIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case BoxIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case BoxIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case BoxIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case BoxIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
     }
     switch (buttons) {
-        case BoxButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-        case BoxButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case BoxButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case BoxButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case BoxButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
         case BoxButtons::YesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
@@ -38,11 +54,16 @@ BoxResult QtPrompts::MessageBox(const QString& textIn, const QString& title, Box
     const int r = box.exec();
     QApplication::restoreOverrideCursor();
     switch (r) {
-        case QMessageBox::Ok: return BoxResult::Ok;
-        case QMessageBox::Yes: return BoxResult::Yes;
-        case QMessageBox::No: return BoxResult::No;
-        case QMessageBox::Retry: return BoxResult::Retry;
-        default: return BoxResult::Cancel;
+        case QMessageBox::Ok:
+            return BoxResult::Ok;
+        case QMessageBox::Yes:
+            return BoxResult::Yes;
+        case QMessageBox::No:
+            return BoxResult::No;
+        case QMessageBox::Retry:
+            return BoxResult::Retry;
+        default:
+            return BoxResult::Cancel;
     }
 }
 
@@ -55,9 +76,12 @@ QString QtFileFilter(const QString& filter) {
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         const QString desc = parts[i].trimmed();
-        const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
+        const QString patterns =
+            QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
         if (desc.isEmpty() && patterns.isEmpty()) continue;
-        out << (desc.contains(QLatin1Char('(')) ? desc : desc + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+        out << (desc.contains(QLatin1Char('('))
+                    ? desc
+                    : desc + QStringLiteral(" (") + patterns + QLatin1Char(')'));
     }
     return out.join(QStringLiteral(";;"));
 }
@@ -70,7 +94,8 @@ QString FilterSuffix(const QString& filter) {
 }
 
 QString QtPrompts::OpenFile(const FileDialogRequest& req) {
-    return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder, QtFileFilter(req.filter));
+    return QFileDialog::getOpenFileName(parent_, req.title, req.startFolder,
+                                        QtFileFilter(req.filter));
 }
 
 QString QtPrompts::SaveFile(const FileDialogRequest& req) {

@@ -9,7 +9,7 @@
 namespace gascal {
 
 class QtPrompts : public Prompts {
-public:
+  public:
     explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
     BoxResult MessageBox(const QString& text, const QString& title, BoxIcon icon,
@@ -17,7 +17,7 @@ public:
     QString OpenFile(const FileDialogRequest& req) override;
     QString SaveFile(const FileDialogRequest& req) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
@@ -49,7 +49,9 @@ QString FilterSuffix(const QString& filter);
 
 // Screen twips are converted at 15 twips a pixel (96 dots an inch).
 constexpr int TwipsPerPixel = 15;
-inline int TwipsToPixels(int twips) { return twips / TwipsPerPixel; }
+inline int TwipsToPixels(int twips) {
+    return twips / TwipsPerPixel;
+}
 
 // Centres the window on its screen, 450 twips above the middle (never above
 // the top edge).

@@ -29,9 +29,9 @@ enum class DataText : int {
     StoreAskOffline = 14,  // question before going offline
     StoreFailed = 15,      // the ECU did not confirm
     // A configuration loaded while offline.
-    FileValuesShown = 16,  // status bar cell: the values shown are the file's
-    AskWritePending = 17,  // question when the ECU is back
-    NotInFile = 18,        // comparison: what a partial file does not hold
+    FileValuesShown = 16,      // status bar cell: the values shown are the file's
+    AskWritePending = 17,      // question when the ECU is back
+    NotInFile = 18,            // comparison: what a partial file does not hold
     StoreAskCalibration = 19,  // question at the end of an automatic calibration
 };
 inline constexpr int kDataTextCount = 20;

@@ -320,10 +320,20 @@ bool LoadParamFile(const QString& path, ParamImage& image, ParamLink* link,
         if (!stopped()) return false;
         sentNothing = true;
         switch (block) {
-            case 2: image.BuildMem2Payload(); image.PendingEdits.Mem2Block = sentinel.Mem2Block; break;
-            case 3: image.BuildMem3Payload(); image.PendingEdits.Mem3Block = sentinel.Mem3Block; break;
-            case 5: image.BuildMem5Payload(); image.PendingEdits.Mem5Block = sentinel.Mem5Block; break;
-            default: break;
+            case 2:
+                image.BuildMem2Payload();
+                image.PendingEdits.Mem2Block = sentinel.Mem2Block;
+                break;
+            case 3:
+                image.BuildMem3Payload();
+                image.PendingEdits.Mem3Block = sentinel.Mem3Block;
+                break;
+            case 5:
+                image.BuildMem5Payload();
+                image.PendingEdits.Mem5Block = sentinel.Mem5Block;
+                break;
+            default:
+                break;
         }
         return true;
     };

@@ -23,7 +23,7 @@ inline constexpr int kErrorItems = 32;
 inline constexpr int kErrorFlags = 64;
 
 class EcuErrorDefinitions {
-public:
+  public:
     // Reads the definitions of language `language` (the current one when -1).
     void Load(const ClsLingue& lingue, int language = -1,
               int firstEntry = kErrorDefinitionsFirstEntry);
@@ -37,7 +37,7 @@ public:
     // The v-th "|"-separated part after the first "?"; empty when missing.
     QString StateText(int k, int v) const;
 
-private:
+  private:
     QStringList defs_;
     QString buttonCaption_;
 };

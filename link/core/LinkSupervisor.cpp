@@ -61,7 +61,9 @@ void LinkSupervisor::TickOnly(int item) {
 
 // The item a search cursor stands for: a cursor past COM9 is no port, and
 // the search goes on with the cable, so the cable's item is ticked.
-static int SearchItem(int flag) { return flag < PORT_ITEMS ? flag : 0; }
+static int SearchItem(int flag) {
+    return flag < PORT_ITEMS ? flag : 0;
+}
 
 void LinkSupervisor::TickCurrentPort() {
     const int flag = comm_.FlagRicercaCom();

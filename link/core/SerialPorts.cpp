@@ -38,11 +38,13 @@ class SerialPort : public Port {
         QObject::connect(&port_, &QSerialPort::readyRead, [this] {
             if (watcher_) watcher_();
         });
-        QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-            // A device that went away wakes the watcher too; the time-outs
-            // of the waits with no wait do not.
-            if (watcher_ && e != QSerialPort::NoError && e != QSerialPort::TimeoutError) watcher_();
-        });
+        QObject::connect(
+            &port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+                // A device that went away wakes the watcher too; the time-outs
+                // of the waits with no wait do not.
+                if (watcher_ && e != QSerialPort::NoError && e != QSerialPort::TimeoutError)
+                    watcher_();
+            });
     }
     ~SerialPort() override {
         if (port_.isOpen()) port_.close();

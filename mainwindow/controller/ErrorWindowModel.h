@@ -19,7 +19,7 @@ class ErrorList;
 inline constexpr int kErrorWindowColumns = 3;
 
 class ErrorWindowModel {
-public:
+  public:
     struct Row {
         int item = 0;     // error item k: flags k (present) and k + 32 (stored)
         QString name;     // column 0
@@ -45,7 +45,7 @@ public:
     // cells keep showing what the ECU holds and the fitter is told.
     bool Canc();
 
-private:
+  private:
     EcuSession& session_;
     ErrorList& errors_;
     std::vector<Row> rows_;

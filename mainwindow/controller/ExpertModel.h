@@ -86,7 +86,7 @@ struct ExpertControlState {
 
 class ExpertModel : public QObject {
     Q_OBJECT
-public:
+  public:
     ExpertModel(EcuSession& session, RequestScheduler& scheduler);
 
     // --- Password -------------------------------------------------------------
@@ -124,7 +124,7 @@ public:
     // Switches the ECU between running on its own and slave mode.
     void CmdChangeStatoEcu_Click();
 
-signals:
+  signals:
     void levelChanged(ExpertLevel level);
     // Every control is to show its state again.
     void filled();
@@ -134,7 +134,7 @@ signals:
     // Work the fitter waits for (wait cursor).
     void busy(bool on);
 
-private:
+  private:
     static size_t Index(ExpertControl c) { return static_cast<size_t>(c); }
     ExpertControlState& St(ExpertControl c) { return states_[Index(c)]; }
     ParamFieldRef Field(ExpertControl c) const;

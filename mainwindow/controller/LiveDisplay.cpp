@@ -149,8 +149,7 @@ void LiveDisplay::UpdateStatus(const LiveInputs& in, bool autoTuning) {
     pressureText = pressure(in.gasPressureRaw);
     vacuumText = pressure(in.vacuumRaw);
     vacuumVisible = !in.vacuumAcqEnable;
-    rpmWindowHighlight =
-        autoTuning && rpmShown_ >= in.showRpmLow && rpmShown_ <= in.showRpmHigh;
+    rpmWindowHighlight = autoTuning && rpmShown_ >= in.showRpmLow && rpmShown_ <= in.showRpmHigh;
 }
 
 void LiveDisplay::UpdateConnectionTime(double seconds) {

@@ -74,7 +74,7 @@ struct StatusBoxes {
 };
 
 class LiveDisplay {
-public:
+  public:
     // Div2 slot: engine speed and injection times.
     void UpdateRpm(const LiveInputs& in);
     void UpdateInjTimes(const LiveInputs& in);
@@ -98,7 +98,7 @@ public:
 
     // Results shown by the window.
     QString rpmText = QStringLiteral("0000");  // "----" while unknown
-    std::array<int, kMaxInjectors> petBar{};  // bar values, hundredths of ms
+    std::array<int, kMaxInjectors> petBar{};   // bar values, hundredths of ms
     std::array<int, kMaxInjectors> gasBar{};
     QString injTimePetText, injTimeGasText;
     QString lambdaText;
@@ -123,7 +123,7 @@ public:
     // Number with two decimals and the system's decimal separator.
     static QString Fixed2(double v);
 
-private:
+  private:
     int rpmShown_ = 0;
     std::array<double, kMaxInjectors> petShown_{};
     std::array<double, kMaxInjectors> gasShown_{};

@@ -97,7 +97,8 @@ LiveInputs LiveModel::CurrentInputs() const {
 void LiveModel::UpdateLambda() {
     const ScaleConfig& scale = session_.Scale();
     LambdaScale s;
-    if (const auto* lt = scale.LambdaAt(scale.LambdaIndexByCode(session_.Image().Mem3Block.LambdaTypeCode)))
+    if (const auto* lt =
+            scale.LambdaAt(scale.LambdaIndexByCode(session_.Image().Mem3Block.LambdaTypeCode)))
         s.marks = lt->Scale;
     if (s.marks[0] == s.marks[10]) {
         for (int i = 0; i <= 10; ++i) s.marks[static_cast<size_t>(i)] = 0.1 * i;  // 0..1 V

@@ -17,7 +17,7 @@ enum class LivePart { RpmAndInj, LambdaAndMarks, Status, Temperatures };
 
 class LiveModel : public QObject {
     Q_OBJECT
-public:
+  public:
     LiveModel(EcuSession& session, PollingCycle& cycle);
 
     const LiveDisplay& Display() const { return display_; }
@@ -30,11 +30,11 @@ public:
     void ShowInjectors(int n);
     int Injectors() const { return injectors_; }
 
-signals:
+  signals:
     void changed(LivePart part);
     void injectorsChanged(int n);
 
-private:
+  private:
     void UpdateLambda();
 
     EcuSession& session_;

@@ -38,7 +38,8 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
         emit waitCursor(false);
         emit unload();
     });
-    cycle_.OnConfigLoaded([this](const QString& path, const ConfigLoad::Result&) { SetWindowCaption(path); });
+    cycle_.OnConfigLoaded(
+        [this](const QString& path, const ConfigLoad::Result&) { SetWindowCaption(path); });
     // The configuration's state in the status bar.
     session_.Requests().Store().OnChanged([this](bool) { ShowConfigState(); });
     cycle_.OnOfflineFileChanged([this] {
@@ -76,15 +77,33 @@ MainController::~MainController() = default;
 
 // --- Texts -----------------------------------------------------------------------
 
-QString MainController::Text(int entry) const { return session_.Text(entry); }
-QString MainController::CaptionText(Cap cap) const { return session_.Caption(cap); }
-QString MainController::ProductTitle() const { return session_.ProductTitle(); }
-bool MainController::ServiceView() const { return gascal::ServiceView(); }
-bool MainController::ErrorsPresent() const { return cycle_.Errors().ErrorsPresent(); }
-QString MainController::ErrorButtonCaption() const { return cycle_.Errors().ButtonCaption(); }
-StatusCell MainController::ComStatusCell() const { return session_.Supervisor().Cell1(); }
-bool MainController::OfflineMode() const { return session_.Supervisor().OfflineMode(); }
-bool MainController::Unloaded() const { return cycle_.Closed(); }
+QString MainController::Text(int entry) const {
+    return session_.Text(entry);
+}
+QString MainController::CaptionText(Cap cap) const {
+    return session_.Caption(cap);
+}
+QString MainController::ProductTitle() const {
+    return session_.ProductTitle();
+}
+bool MainController::ServiceView() const {
+    return gascal::ServiceView();
+}
+bool MainController::ErrorsPresent() const {
+    return cycle_.Errors().ErrorsPresent();
+}
+QString MainController::ErrorButtonCaption() const {
+    return cycle_.Errors().ButtonCaption();
+}
+StatusCell MainController::ComStatusCell() const {
+    return session_.Supervisor().Cell1();
+}
+bool MainController::OfflineMode() const {
+    return session_.Supervisor().OfflineMode();
+}
+bool MainController::Unloaded() const {
+    return cycle_.Closed();
+}
 
 // --- Start-up and closing -----------------------------------------------------------
 
@@ -98,14 +117,16 @@ void MainController::Form_Load() {
     emit waitCursor(false);
 }
 
-void MainController::StartTimers() { cycle_.Start(); }
+void MainController::StartTimers() {
+    cycle_.Start();
+}
 
 void MainController::Form_Activate() {
     const ClsLingue& lingue = session_.Lingue();
     const int bad = lingue.FindDictionaryError();
     if (bad >= 0)
-        UserPrompts().Message(QStringLiteral("Dictionary error: ") + lingue.NomeLingua(bad), AppTitle(),
-                              BoxIcon::Critical);
+        UserPrompts().Message(QStringLiteral("Dictionary error: ") + lingue.NomeLingua(bad),
+                              AppTitle(), BoxIcon::Critical);
 }
 
 void MainController::Form_QueryUnload() {
@@ -220,7 +241,8 @@ void MainController::ShowPortTicks() {
 
 void MainController::ElaboraMsgCom() {
     frmInit_.ElaboraMsgCom(session_.Supervisor().OfflineMode(),
-                           session_.Comm().FlagRicercaCom() != SEARCH_OFF, cycle_.FirstRefreshPending());
+                           session_.Comm().FlagRicercaCom() != SEARCH_OFF,
+                           cycle_.FirstRefreshPending());
     const bool visible = frmInit_.Visible();
     const int type = visible ? frmInit_.TipoMessaggio() : -1;
     if (visible != searchVisible_ || (visible && type != searchMsgType_)) {
@@ -252,7 +274,9 @@ void MainController::MnuDevOffline_Click() {
 
 // --- Error button ----------------------------------------------------------------------
 
-void MainController::ShowErrorButton() { emit errorButton(ErrorsPresent(), ErrorButtonCaption()); }
+void MainController::ShowErrorButton() {
+    emit errorButton(ErrorsPresent(), ErrorButtonCaption());
+}
 
 void MainController::CaricaErroriEcu() {
     cycle_.Errors().Read();
@@ -261,7 +285,9 @@ void MainController::CaricaErroriEcu() {
 
 // --- Fuel switch -----------------------------------------------------------------------
 
-void MainController::ImgLogo_MouseUp() { cycle_.RequestFuelChange(); }
+void MainController::ImgLogo_MouseUp() {
+    cycle_.RequestFuelChange();
+}
 
 // --- Configuration files ----------------------------------------------------------------
 
@@ -324,7 +350,9 @@ void MainController::CheckTab(int tab) {
     if (tab == TAB_MODELING) cycle_.ReadTableForModel();
 }
 
-void MainController::SstMain_Click(int tab) { CheckTab(tab); }
+void MainController::SstMain_Click(int tab) {
+    CheckTab(tab);
+}
 
 void MainController::MnuViewTab_Click(int menuEntry) {
     static constexpr int kTabOfEntry[] = {TAB_GENERAL, TAB_CONFIG, TAB_CALIBRATION, TAB_MODELING,

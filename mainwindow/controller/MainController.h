@@ -20,13 +20,20 @@ class SettingsModel;
 class LiveModel;
 
 // Tabs of SstMain, by index.
-enum MainTab { TAB_CALIBRATION = 0, TAB_MODELING = 1, TAB_MAP = 2, TAB_GENERAL = 3, TAB_CONFIG = 4 };
+enum MainTab {
+    TAB_CALIBRATION = 0,
+    TAB_MODELING = 1,
+    TAB_MAP = 2,
+    TAB_GENERAL = 3,
+    TAB_CONFIG = 4
+};
 inline constexpr int kMainTabs = 5;
 
 class MainController : public QObject {
     Q_OBJECT
-public:
-    MainController(EcuSession& session, PollingCycle& cycle, SettingsModel& settings, LiveModel& live);
+  public:
+    MainController(EcuSession& session, PollingCycle& cycle, SettingsModel& settings,
+                   LiveModel& live);
     ~MainController() override;
 
     // --- Start-up and window events ------------------------------------------
@@ -71,9 +78,13 @@ public:
     void CmdErrInj_Click() { OpenWindow("FrmErrEcu", QStringLiteral("ECU error list")); }
     void MnuInfoAbout_Click() { OpenWindow("FrmStartUp", QStringLiteral("About")); }
     void CmdExpert_Click() { OpenWindow("FrmSetExpert", QStringLiteral("expert settings page")); }
-    void MnuFileCompare_Click() { OpenWindow("FrmCompare", QStringLiteral("comparison with a file")); }
+    void MnuFileCompare_Click() {
+        OpenWindow("FrmCompare", QStringLiteral("comparison with a file"));
+    }
     void CmdTpyInj_Click() { OpenWindow("FrmInjSet", QStringLiteral("injector settings page")); }
-    void CmdTpyGLS_Click() { OpenWindow("FrmLevelSetting", QStringLiteral("level sensor settings page")); }
+    void CmdTpyGLS_Click() {
+        OpenWindow("FrmLevelSetting", QStringLiteral("level sensor settings page"));
+    }
     void CmdView_Click() { OpenWindow("FrmView", QStringLiteral("signal viewer")); }
     // Caption of the signal viewer's button: the first text of the viewer's
     // dictionary section.
@@ -98,7 +109,7 @@ public:
     EcuSession& Session() { return session_; }
     PollingCycle& Cycle() { return cycle_; }
 
-signals:
+  signals:
     void waitCursor(bool on);
     // Status bar: cell 0 search progress, cell 1 link state, cell 2 time,
     // cell 3 the configuration's state (ConfigStateText).
@@ -118,7 +129,7 @@ signals:
     // The window is to be unloaded now (end of a polling tick).
     void unload();
 
-private:
+  private:
     void CheckTab(int tab);
     void SetWindowCaption(const QString& path);
     void ShowPortTicks();

@@ -21,7 +21,7 @@ namespace gascal {
 class PortProvider;
 
 class MainSession {
-public:
+  public:
     // Runs the start-up up to, not including, the window. `provider` (not
     // owned) is where ports come from; null means the machine's own ports.
     MainSession(const QString& installDir, PortProvider* provider);
@@ -42,7 +42,7 @@ public:
     // simulated ECU on a first start.
     PortSearchWatch& SearchWatch() { return *searchWatch_; }
 
-private:
+  private:
     std::unique_ptr<EcuSession> ecu_;
     std::unique_ptr<PollingCycle> cycle_;
     std::unique_ptr<Calibration> calibration_;

@@ -34,10 +34,10 @@ MapModel::MapModel(EcuSession& session, PollingCycle& cycle, QObject* parent)
 void MapModel::ReloadTexts() {
     const QStringList t = session_.SectionTexts(
         QStringLiteral("[FrmMap]"),
-        {QStringLiteral("Pressure (bar)"), QStringLiteral("Petrol time (ms)"), QStringLiteral("Read"),
-         QStringLiteral("Clear Petrol"), QStringLiteral("Clear Gas"), QStringLiteral("Compute"),
-         QStringLiteral("Open map..."), QStringLiteral("Save map..."), QStringLiteral("Petrol"),
-         QStringLiteral("Gas"), QStringLiteral("Matches:"),
+        {QStringLiteral("Pressure (bar)"), QStringLiteral("Petrol time (ms)"),
+         QStringLiteral("Read"), QStringLiteral("Clear Petrol"), QStringLiteral("Clear Gas"),
+         QStringLiteral("Compute"), QStringLiteral("Open map..."), QStringLiteral("Save map..."),
+         QStringLiteral("Petrol"), QStringLiteral("Gas"), QStringLiteral("Matches:"),
          QStringLiteral("The map file could not be read:"),
          QStringLiteral("The map file could not be written:")});
     texts_ = {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11], t[12]};
@@ -59,9 +59,13 @@ void MapModel::ShortWait() {
 
 // --- Buttons ---------------------------------------------------------------------
 
-bool MapModel::ReadEnabled() const { return !cycle_.AutoTuning(); }
+bool MapModel::ReadEnabled() const {
+    return !cycle_.AutoTuning();
+}
 
-int MapModel::Matches() const { return session_.Map().Matches(); }
+int MapModel::Matches() const {
+    return session_.Map().Matches();
+}
 
 void MapModel::CmdMapRead_Click() {
     if (ReadEnabled()) cycle_.ReadMapSamples();
@@ -90,7 +94,9 @@ bool MapModel::OpenFile(const QString& path) {
     return true;
 }
 
-bool MapModel::SaveFile(const QString& path) { return session_.Map().Save(path); }
+bool MapModel::SaveFile(const QString& path) {
+    return session_.Map().Save(path);
+}
 
 void MapModel::CmdMapOpen_Click() {
     FileDialogRequest req;
@@ -123,7 +129,9 @@ void MapModel::CmdMapSave_Click() {
 
 // --- Drawing data ----------------------------------------------------------------
 
-double MapModel::FullScale() const { return session_.Map().FullScale(); }
+double MapModel::FullScale() const {
+    return session_.Map().FullScale();
+}
 
 std::vector<QPointF> MapModel::Markers(MapFuel fuel) const {
     std::vector<QPointF> out;

@@ -22,7 +22,7 @@ class PollingCycle;
 
 class MapModel : public QObject {
     Q_OBJECT
-public:
+  public:
     MapModel(EcuSession& session, PollingCycle& cycle, QObject* parent = nullptr);
 
     struct Texts {
@@ -63,7 +63,7 @@ public:
     // is off.
     std::optional<QPointF> LivePoint() const;
 
-signals:
+  signals:
     // The markers changed (and with `relayout` the vertical scale too).
     void mapChanged(bool relayout);
     // "Compute" became usable or not.
@@ -73,7 +73,7 @@ signals:
     // A button's short wait runs (the wait cursor).
     void busy(bool on);
 
-private:
+  private:
     void Stepped(const MapStepResult& r);
     void ShortWait();
 

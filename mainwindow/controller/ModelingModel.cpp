@@ -49,16 +49,17 @@ constexpr int kFirstFitText = 16;  // entry 117: "Fit"
 void ModelingModel::ReloadTexts() {
     // The section's entries, in this order.
     const QStringList fallbacks = {
-        QStringLiteral("Petrol time (ms)"), QStringLiteral("Gas time (ms)"), QStringLiteral("Point"),
-        QStringLiteral("Petrol (ms)"), QStringLiteral("Shift (ms)"), QStringLiteral("ALFA"),
-        QStringLiteral("OFFSET"), QStringLiteral("Reset line"), QStringLiteral("Reset"),
-        QStringLiteral("Clear Model"), QStringLiteral("Open..."), QStringLiteral("Save..."),
-        QStringLiteral("Undo"), QStringLiteral("Redo"),
+        QStringLiteral("Petrol time (ms)"), QStringLiteral("Gas time (ms)"),
+        QStringLiteral("Point"), QStringLiteral("Petrol (ms)"), QStringLiteral("Shift (ms)"),
+        QStringLiteral("ALFA"), QStringLiteral("OFFSET"), QStringLiteral("Reset line"),
+        QStringLiteral("Reset"), QStringLiteral("Clear Model"), QStringLiteral("Open..."),
+        QStringLiteral("Save..."), QStringLiteral("Undo"), QStringLiteral("Redo"),
         QStringLiteral("Put every point back on the line? ALFA and OFFSET are kept."),
         QStringLiteral("Return the whole model to its defaults (ALFA 1, OFFSET 0)?"),
         // The fit to the targets.
         QStringLiteral("Fit"),
-        QStringLiteral("Distance to the targets, largest / mean: before %1 / %2 ms, after %3 / %4 ms"),
+        QStringLiteral(
+            "Distance to the targets, largest / mean: before %1 / %2 ms, after %3 / %4 ms"),
         QStringLiteral("The targets lie at one petrol time: only OFFSET was fitted.")};
     QStringList t = session_.SectionTexts(QStringLiteral("[FrmMod]"), fallbacks);
     // A dictionary from before the fit holds placeholders where its texts go.
@@ -68,8 +69,12 @@ void ModelingModel::ReloadTexts() {
               t[10], t[11], t[12], t[13], t[14], t[15], t[16], t[17], t[18]};
 }
 
-ModelEditor& ModelingModel::Editor() { return session_.Model(); }
-const ModelEditor& ModelingModel::Editor() const { return session_.Model(); }
+ModelEditor& ModelingModel::Editor() {
+    return session_.Model();
+}
+const ModelEditor& ModelingModel::Editor() const {
+    return session_.Model();
+}
 
 // --- Edit buttons ----------------------------------------------------------------------
 
@@ -103,7 +108,9 @@ void ModelingModel::ButtonUp() {
     if (Editor().Held()) Editor().Release();
 }
 
-bool ModelingModel::Holding() const { return Editor().Held(); }
+bool ModelingModel::Holding() const {
+    return Editor().Held();
+}
 
 // --- Resets, undo ----------------------------------------------------------------------
 
@@ -124,14 +131,22 @@ void ModelingModel::CmdShpMapMod_Click() {
     WaitMicroSeconds(250000);
 }
 
-void ModelingModel::OnTargetsChanged(std::function<void()> f) { session_.Map().OnTargetsChanged(std::move(f)); }
+void ModelingModel::OnTargetsChanged(std::function<void()> f) {
+    session_.Map().OnTargetsChanged(std::move(f));
+}
 
-bool ModelingModel::Undo() { return !Holding() && Editor().Undo(); }
-bool ModelingModel::Redo() { return !Holding() && Editor().Redo(); }
+bool ModelingModel::Undo() {
+    return !Holding() && Editor().Undo();
+}
+bool ModelingModel::Redo() {
+    return !Holding() && Editor().Redo();
+}
 
 // --- Fit ------------------------------------------------------------------------------------
 
-bool ModelingModel::CanFit() const { return !Holding() && !session_.Map().Targets().empty(); }
+bool ModelingModel::CanFit() const {
+    return !Holding() && !session_.Map().Targets().empty();
+}
 
 FitResult ModelingModel::CmdFit_Click() {
     ButtonUp();
@@ -146,7 +161,9 @@ FitResult ModelingModel::CmdFit_Click() {
 
 QString ModelingModel::FitSummary() const {
     if (!lastFit_) return QString();
-    const auto ms = [](double v) { return QString::number(v, 'f', 3).replace(QLatin1Char('.'), DecimalSeparator()); };
+    const auto ms = [](double v) {
+        return QString::number(v, 'f', 3).replace(QLatin1Char('.'), DecimalSeparator());
+    };
     QString s = texts_.fitDistances.arg(ms(lastFit_->before.largest), ms(lastFit_->before.mean),
                                         ms(lastFit_->after.largest), ms(lastFit_->after.mean));
     if (lastFit_->outcome == FitOutcome::OffsetOnly) s += QLatin1Char('\n') + texts_.fitOffsetOnly;
@@ -167,11 +184,14 @@ std::vector<QPointF> ModelingModel::Points() const {
     return out;
 }
 
-std::vector<QPointF> ModelingModel::Segments() const { return CutAtX(Points(), kModelGraphMaxX); }
+std::vector<QPointF> ModelingModel::Segments() const {
+    return CutAtX(Points(), kModelGraphMaxX);
+}
 
 std::vector<QPointF> ModelingModel::Targets() const {
     std::vector<QPointF> out;
-    for (const TargetMarker& t : session_.Map().Targets()) out.emplace_back(t.drawPetrolMs, t.drawGasMs);
+    for (const TargetMarker& t : session_.Map().Targets())
+        out.emplace_back(t.drawPetrolMs, t.drawGasMs);
     return out;
 }
 

@@ -35,7 +35,7 @@ inline constexpr double kModelGraphMaxX = 20;
 inline constexpr double kModelGraphMaxY = 31;
 
 class ModelingModel {
-public:
+  public:
     ModelingModel(EcuSession& session, PollingCycle& cycle);
     ~ModelingModel();
     ModelingModel(const ModelingModel&) = delete;
@@ -103,7 +103,7 @@ public:
     // The targets were placed or cleared (the map's listener).
     void OnTargetsChanged(std::function<void()> f);
 
-private:
+  private:
     void ScheduleRepeat();
 
     EcuSession& session_;

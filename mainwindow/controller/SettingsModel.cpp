@@ -40,18 +40,21 @@ SettingsModel::SettingsModel(EcuSession& session, PollingCycle& cycle)
     });
 }
 
-QString SettingsModel::Text(int entry) const { return session_.Text(entry); }
+QString SettingsModel::Text(int entry) const {
+    return session_.Text(entry);
+}
 
-bool SettingsModel::AutoTuning() const { return cycle_.AutoTuning(); }
+bool SettingsModel::AutoTuning() const {
+    return cycle_.AutoTuning();
+}
 
 void SettingsModel::FillLists() {
     QStringList lines;
     ReadConfigLines(SystemPath(QString::fromLatin1(kScaleFilePath)), lines);
     QString error;
-    const bool ok = lists_.Fill(lines, session_.Scale(), session_.Caption(Cap::LambdaNone),
-                                {session_.Caption(Cap::EmptyGasPetrol),
-                                 session_.Caption(Cap::EmptyGasCompensate)},
-                                &error);
+    const bool ok = lists_.Fill(
+        lines, session_.Scale(), session_.Caption(Cap::LambdaNone),
+        {session_.Caption(Cap::EmptyGasPetrol), session_.Caption(Cap::EmptyGasCompensate)}, &error);
     delayList_ = lists_.DelayTableFor(session_.Image().Shown().Mem3Block.SwitchTempRaw);
     // The box says "Config error"; what could not be read goes with the
     // error number, as in the other readers of the file.
@@ -82,7 +85,8 @@ SettingsSelection SettingsModel::CurrentSettings() const {
     s.level = IndexOfCode(lists_.level, m3.LevelTypeCode);
     s.emptyGas = m3.EmptyGasMode < static_cast<int>(lists_.emptyGas.size()) ? m3.EmptyGasMode : -1;
     for (size_t i = 0; i < lists_.shoRpmPairs.size(); ++i)
-        if (lists_.shoRpmPairs[i].first == m5.ShowRpmLow && lists_.shoRpmPairs[i].second == m5.ShowRpmHigh)
+        if (lists_.shoRpmPairs[i].first == m5.ShowRpmLow &&
+            lists_.shoRpmPairs[i].second == m5.ShowRpmHigh)
             s.shoRpm = static_cast<int>(i);
     s.fuelType = m3.FuelType == 1 ? 1 : 0;
     s.volCompVisible = m3.EmptyGasMode != 0;

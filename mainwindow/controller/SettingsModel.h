@@ -30,7 +30,7 @@ struct SettingsSelection {
 
 class SettingsModel : public QObject {
     Q_OBJECT
-public:
+  public:
     SettingsModel(EcuSession& session, PollingCycle& cycle);
 
     // RiempiCmbSwtch: reads the scale configuration once and fills every list.
@@ -67,7 +67,7 @@ public:
     void CmbShoRpm_Click(int index);
     void ChkAbilAcqVacum_Click(bool ticked);
 
-signals:
+  signals:
     // The lists were filled anew.
     void listsRefilled();
     // The lists are to show CurrentSettings() again.
@@ -79,7 +79,7 @@ signals:
     // Work the fitter waits for (wait cursor).
     void busy(bool on);
 
-private:
+  private:
     void ShowSelectionAgain();
     QString Text(int entry) const;
     void ApplyLambdaFactor(double factor);

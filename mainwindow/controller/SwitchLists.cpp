@@ -8,7 +8,8 @@
 namespace gascal {
 
 namespace {
-const char* const kDefaultRpm = "0|400|600|800|1000|1200|1400|1600|1800|2000|2200|2400|2600|2800|3000";
+const char* const kDefaultRpm =
+    "0|400|600|800|1000|1200|1400|1600|1800|2000|2200|2400|2600|2800|3000";
 const char* const kDefaultTemp = "20|25|30|35|40|45|50|55|60|65|70";
 const char* const kDefaultDelay1 = "60|65|70|75|80|85|90|95|100|105|110|115|120";
 const char* const kDefaultDelay2 = "20|25|30|35|40|45|50|55|60|65|70";
@@ -51,7 +52,8 @@ EntryList NumberList(const QString& line, double divisor, QString* bad) {
 EntryList FromSection(const QStringList& lines, const char* section, const char* fallback,
                       double divisor, QString* bad) {
     const auto value = SectionValue(lines, section);
-    if (!value) return fallback ? NumberList(QString::fromLatin1(fallback), divisor, bad) : EntryList{};
+    if (!value)
+        return fallback ? NumberList(QString::fromLatin1(fallback), divisor, bad) : EntryList{};
     return NumberList(*value, divisor, bad);
 }
 }  // namespace
@@ -66,7 +68,8 @@ std::optional<double> ListNumber(const QString& text) {
 
 QString ListText(double value) {
     QString s = QString::number(value, 'f', 3);
-    while (s.contains(QLatin1Char('.')) && (s.endsWith(QLatin1Char('0')) || s.endsWith(QLatin1Char('.'))))
+    while (s.contains(QLatin1Char('.')) &&
+           (s.endsWith(QLatin1Char('0')) || s.endsWith(QLatin1Char('.'))))
         s.chop(1);
     s.replace(QLatin1Char('.'), DecimalSeparator());
     return s;
@@ -84,8 +87,9 @@ int IndexOfCode(const EntryList& list, int code) {
     return -1;
 }
 
-bool SwitchLists::Fill(const QStringList& lines, const ScaleConfig& scale, const QString& lambdaNone,
-                       const QStringList& emptyGasTexts, QString* error) {
+bool SwitchLists::Fill(const QStringList& lines, const ScaleConfig& scale,
+                       const QString& lambdaNone, const QStringList& emptyGasTexts,
+                       QString* error) {
     QString bad;
     rpm = FromSection(lines, kRpm, kDefaultRpm, 1, &bad);
     temp = FromSection(lines, kTemp, kDefaultTemp, 1, &bad);
@@ -130,7 +134,8 @@ bool SwitchLists::Fill(const QStringList& lines, const ScaleConfig& scale, const
     for (const auto& t : scale.GasLevelType)
         level.push_back({t.Name, static_cast<double>(t.Code), t.Code});
     emptyGas.clear();
-    for (int i = 0; i < emptyGasTexts.size(); ++i) emptyGas.push_back({emptyGasTexts[i], 1.0 * i, i});
+    for (int i = 0; i < emptyGasTexts.size(); ++i)
+        emptyGas.push_back({emptyGasTexts[i], 1.0 * i, i});
     shoRpm.clear();
     shoRpmPairs = scale.MappingThresholds;
     if (shoRpmPairs.empty()) shoRpmPairs = {{2200, 2700}};

@@ -32,7 +32,7 @@ std::optional<double> ListNumber(const QString& text);
 QString ListText(double value);
 
 class SwitchLists {
-public:
+  public:
     // Section names of the scale configuration file.
     static constexpr const char* kRpm = "[RPM DI COMM.]";
     static constexpr const char* kTemp = "[TEMP. DI COMM.]";
@@ -63,7 +63,7 @@ public:
     // Pairs of the acquisition speed window, same order as shoRpm.
     std::vector<std::pair<int, int>> shoRpmPairs;
 
-private:
+  private:
     double delayThreshold_ = 40;
 };
 

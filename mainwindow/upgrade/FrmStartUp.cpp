@@ -88,7 +88,9 @@ void FrmStartUp::Command1_Click() {
     hide();
 }
 
-void FrmStartUp::reject() { Command1_Click(); }
+void FrmStartUp::reject() {
+    Command1_Click();
+}
 
 void FrmStartUp::closeEvent(QCloseEvent* e) {
     Command1_Click();

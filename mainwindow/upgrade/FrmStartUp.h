@@ -26,7 +26,7 @@ struct WindowContext;
 
 class FrmStartUp : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmStartUp(EcuSession& session, PollingCycle& cycle, QWidget* parent = nullptr);
     ~FrmStartUp() override;
 
@@ -35,11 +35,11 @@ public:
 
     static int Open(WindowContext& context);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;  // the Escape key is "Esc"
 
-private:
+  private:
     void CmdUpdateFrm_Click();
     void Command1_Click();
     void Blink();

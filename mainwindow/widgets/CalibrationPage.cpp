@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QSignalBlocker>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -28,7 +28,13 @@ const TabRegistration kCalibrationTab(TAB_CALIBRATION, [](PageContext& c, QWidge
     return new CalibrationPage(c, parent);
 });
 
-enum PlotLayer { LayerOffsetLine = 0, LayerOffset = 1, LayerDiffLine = 2, LayerDiff = 3, LayerZero = 4 };
+enum PlotLayer {
+    LayerOffsetLine = 0,
+    LayerOffset = 1,
+    LayerDiffLine = 2,
+    LayerDiff = 3,
+    LayerZero = 4
+};
 const QColor kOffsetColour(0, 90, 200);
 const QColor kDiffColour(200, 60, 0);
 
@@ -253,7 +259,8 @@ void CalibrationPage::ShowPlot() {
     y.decimals = 1;
     y.title = QStringLiteral("ms");
     plot_->SetAxes(x, y);
-    plot_->SetPolyline(LayerZero, {QPointF(0, 0), QPointF(p.xMax, 0)}, QColor(120, 120, 120), 1, Qt::DashLine);
+    plot_->SetPolyline(LayerZero, {QPointF(0, 0), QPointF(p.xMax, 0)}, QColor(120, 120, 120), 1,
+                       Qt::DashLine);
     plot_->SetPolyline(LayerOffsetLine, p.offset, kOffsetColour, 2);
     plot_->SetMarkers(LayerOffset, p.offset, {MarkerShape::Dot, kOffsetColour, 7});
     plot_->SetPolyline(LayerDiffLine, p.difference, kDiffColour, 2);

@@ -27,13 +27,13 @@ enum class LivePart;
 
 class CalibrationPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     CalibrationPage(PageContext& context, QWidget* parent = nullptr);
     ~CalibrationPage() override;
 
     CalibrationModel& Model() { return model_; }
 
-private:
+  private:
     void ApplyLanguage();
     // Copies the part of the live display that changed.
     void ShowLive(LivePart part);

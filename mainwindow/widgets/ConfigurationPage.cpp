@@ -40,7 +40,8 @@ struct ListSpec {
 };
 
 #define GASCAL_PICK(handler) [](SettingsModel& m, int i) { m.handler##_Click(i); }
-#define GASCAL_LIST(member) [](const SettingsModel& m) -> const EntryList& { return m.Lists().member; }
+#define GASCAL_LIST(member) \
+    [](const SettingsModel& m) -> const EntryList& { return m.Lists().member; }
 
 const ListSpec kLists[] = {
     {"CmbSwtchRpm", Cap::LblSwtchRpm, kSwitchover, 0, GASCAL_LIST(rpm), &SettingsSelection::rpm,
@@ -48,14 +49,14 @@ const ListSpec kLists[] = {
     {"CmbSwtchTemp", Cap::LblSwtchTemp, kSwitchover, 1, GASCAL_LIST(temp), &SettingsSelection::temp,
      GASCAL_PICK(CmbSwtchTemp)},
     {"CmbSwtchDelay", Cap::LblSwtchDelay, kSwitchover, 2,
-     [](const SettingsModel& m) -> const EntryList& { return m.DelayList(); }, &SettingsSelection::delay,
-     GASCAL_PICK(CmbSwtchDelay), true},
+     [](const SettingsModel& m) -> const EntryList& { return m.DelayList(); },
+     &SettingsSelection::delay, GASCAL_PICK(CmbSwtchDelay), true},
     {"CmbSwtchBar", Cap::LblSwtchBar, kSwitchover, 3, GASCAL_LIST(bar), &SettingsSelection::bar,
      GASCAL_PICK(CmbSwtchBar)},
     {"CmbSwtchDelayPress", Cap::LblSwtchDelayPress, kSwitchover, 4, GASCAL_LIST(delayPress),
      &SettingsSelection::delayPress, GASCAL_PICK(CmbSwtchDelayPress)},
-    {"CmbSwtchForce", Cap::LblSwtchForce, kSwitchover, 5, GASCAL_LIST(force), &SettingsSelection::force,
-     GASCAL_PICK(CmbSwtchForce)},
+    {"CmbSwtchForce", Cap::LblSwtchForce, kSwitchover, 5, GASCAL_LIST(force),
+     &SettingsSelection::force, GASCAL_PICK(CmbSwtchForce)},
     {"CmbSwtchSeq", Cap::LblSwtchSeq, kSwitchover, 6, GASCAL_LIST(seq), &SettingsSelection::seq,
      GASCAL_PICK(CmbSwtchSeq)},
     {"CmbShoRpm", Cap::LblShoRpm, kSwitchover, 8, GASCAL_LIST(shoRpm), &SettingsSelection::shoRpm,
@@ -70,8 +71,8 @@ const ListSpec kLists[] = {
      &SettingsSelection::lambda, GASCAL_PICK(CmbSwtchLambdaType)},
     {"CmbTpyGLS", Cap::LblLevelType, kSystem, 5, GASCAL_LIST(level), &SettingsSelection::level,
      GASCAL_PICK(CmbTpyGLS)},
-    {"CmbEmptyGas", Cap::LblEmptyGas, kSystem, 6, GASCAL_LIST(emptyGas), &SettingsSelection::emptyGas,
-     GASCAL_PICK(CmbEmptyGas)},
+    {"CmbEmptyGas", Cap::LblEmptyGas, kSystem, 6, GASCAL_LIST(emptyGas),
+     &SettingsSelection::emptyGas, GASCAL_PICK(CmbEmptyGas)},
 };
 
 #undef GASCAL_LIST
@@ -115,7 +116,8 @@ ConfigurationPage::ConfigurationPage(PageContext& context, QWidget* parent)
         g->addWidget(c, spec.row, 1);
         // Only the user's picks reach the handlers (activated is not
         // emitted when the program selects an entry).
-        connect(c, &QComboBox::activated, this, [this, i](int index) { kLists[i].picked(model_, index); });
+        connect(c, &QComboBox::activated, this,
+                [this, i](int index) { kLists[i].picked(model_, index); });
         combos_.push_back(c);
         labels_.push_back(label);
     }
@@ -185,7 +187,8 @@ void ConfigurationPage::ShowSelection() {
     for (size_t i = 0; i < std::size(kLists); ++i) {
         const ListSpec& spec = kLists[i];
         QComboBox* c = combos_[i];
-        if (spec.refilledOnRefresh && !SameEntries(c, spec.entries(model_))) Fill(c, spec.entries(model_));
+        if (spec.refilledOnRefresh && !SameEntries(c, spec.entries(model_)))
+            Fill(c, spec.entries(model_));
         if (c->currentIndex() != s.*spec.shown) c->setCurrentIndex(s.*spec.shown);
     }
     QRadioButton* fuel = s.fuelType == 1 ? optLpg_ : optCng_;

@@ -24,10 +24,10 @@ struct PageContext;
 
 class ConfigurationPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     ConfigurationPage(PageContext& context, QWidget* parent = nullptr);
 
-private:
+  private:
     void ApplyLanguage();
     void FillLists();
     void ShowSelection();

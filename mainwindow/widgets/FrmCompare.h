@@ -17,14 +17,14 @@ namespace gascal {
 
 class FrmCompare : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmCompare(const EcuSession& session, const QString& path, const FileCompareResult& result,
                QWidget* owner = nullptr);
 
     QTableWidget* Table() const { return table_; }
     QLabel* Summary() const { return summary_; }
 
-private:
+  private:
     QTableWidget* table_ = nullptr;
     QLabel* summary_ = nullptr;
 };

@@ -18,7 +18,7 @@ namespace gascal {
 
 class FrmErrEcu : public QWidget {
     Q_OBJECT
-public:
+  public:
     FrmErrEcu(EcuSession& session, ErrorList& errors, QWidget* owner = nullptr);
     ~FrmErrEcu() override;
 
@@ -27,11 +27,11 @@ public:
     QPushButton* EscButton() const { return cmdEsc_; }
     const ErrorWindowModel& Model() const { return model_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
 
-private:
+  private:
     void ShowCells();
 
     ErrorWindowModel model_;

@@ -10,7 +10,7 @@ namespace gascal {
 
 // The frame with the moving block.
 class FrmInitBar : public QWidget {
-public:
+  public:
     explicit FrmInitBar(QWidget* parent) : QWidget(parent) { setMinimumSize(240, 16); }
     void Step() {
         pos_ += dir_ * kStep;
@@ -22,7 +22,7 @@ public:
     }
     int Pos() const { return pos_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), palette().base());
@@ -33,7 +33,7 @@ protected:
         p.fillRect(QRect(x, 2, w, height() - 4), palette().highlight());
     }
 
-private:
+  private:
     static constexpr int kTravel = 100;
     static constexpr int kStep = 5;
     int pos_ = 0;
@@ -91,7 +91,11 @@ void FrmInit::ShowSearch(bool visible, int type) {
     }
 }
 
-QString FrmInit::Message() const { return label_->text(); }
-int FrmInit::Position() const { return bar_->Pos(); }
+QString FrmInit::Message() const {
+    return label_->text();
+}
+int FrmInit::Position() const {
+    return bar_->Pos();
+}
 
 }  // namespace gascal

@@ -17,7 +17,7 @@ class FrmInitBar;
 
 class FrmInit : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmInit(QWidget* parent = nullptr);
     ~FrmInit() override;
     // Message texts: type 0 (reading the ECU) and type 3 (searching).
@@ -28,7 +28,7 @@ public:
     QString Message() const;
     int Position() const;
 
-private:
+  private:
     QLabel* label_;
     FrmInitBar* bar_;
     QString reading_, search_;

@@ -130,7 +130,9 @@ FrmKT540::FrmKT540(MainSession& session, QWidget* parent)
     tabs_->setCurrentIndex(TAB_GENERAL);
 }
 
-FrmKT540::~FrmKT540() { ctl_.SetWindowOwner(nullptr); }
+FrmKT540::~FrmKT540() {
+    ctl_.SetWindowOwner(nullptr);
+}
 
 // --- Building ----------------------------------------------------------------------------
 
@@ -211,7 +213,8 @@ void FrmKT540::BuildMenus() {
     for (int i = 0; i <= lng.UboundLingue(); ++i) {
         auto* a = mnuLanguage_->addAction(lng.NomeLingua(i), this, [this, i] {
             ctl_.MnuLngT_Click(i);
-            for (size_t k = 0; k < actLng_.size(); ++k) actLng_[k]->setChecked(static_cast<int>(k) == i);
+            for (size_t k = 0; k < actLng_.size(); ++k)
+                actLng_[k]->setChecked(static_cast<int>(k) == i);
         });
         a->setCheckable(true);
         a->setChecked(i == lng.IdLingua());
@@ -349,7 +352,9 @@ QComboBox* FrmKT540::Combo(const char* name) const {
     return findChild<QComboBox*>(QString::fromLatin1(name));
 }
 
-QPushButton* FrmKT540::ErrorButton() const { return header_->ErrorButton(); }
+QPushButton* FrmKT540::ErrorButton() const {
+    return header_->ErrorButton();
+}
 
 QList<QWidget*> FrmKT540::ServiceViewControls() const {
     QList<QWidget*> out;

@@ -32,7 +32,7 @@ class SimPanel;
 
 class FrmKT540 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit FrmKT540(MainSession& session, QWidget* parent = nullptr);
     ~FrmKT540() override;
 
@@ -51,11 +51,11 @@ public:
     bool IsUnloaded() const { return unloaded_; }
     QPushButton* ErrorButton() const;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
 
-private:
+  private:
     void BuildMenus();
     void BuildTabs();
     void ApplyLanguage();

@@ -25,7 +25,7 @@ namespace gascal {
 
 class FrmSetExpert : public QWidget {
     Q_OBJECT
-public:
+  public:
     FrmSetExpert(EcuSession& session, RequestScheduler& scheduler, QWidget* owner = nullptr);
     ~FrmSetExpert() override;
 
@@ -38,10 +38,10 @@ public:
     // A control of the page by name (null when there is none).
     QWidget* Control(const char* name) const;
 
-protected:
+  protected:
     bool event(QEvent* e) override;
 
-private:
+  private:
     void Build();
     void ApplyCaptions();
     void ApplyLayoutFile();

@@ -84,7 +84,8 @@ GeneralPage::GeneralPage(PageContext& context, QWidget* parent)
     auto* marks = new QHBoxLayout;
     for (size_t i = 0; i < 3; ++i) {
         lblLambda_[i] = new QLabel(grpLive_);
-        lblLambda_[i]->setAlignment(i == 0 ? Qt::AlignLeft : (i == 1 ? Qt::AlignHCenter : Qt::AlignRight));
+        lblLambda_[i]->setAlignment(i == 0 ? Qt::AlignLeft
+                                           : (i == 1 ? Qt::AlignHCenter : Qt::AlignRight));
         marks->addWidget(lblLambda_[i], 1);
     }
     g->addLayout(marks, row++, 0, 1, 3);

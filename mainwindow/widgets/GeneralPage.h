@@ -24,13 +24,13 @@ enum class LivePart;
 
 class GeneralPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     GeneralPage(PageContext& context, QWidget* parent = nullptr);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* e) override;
 
-private:
+  private:
     void ApplyLanguage();
     void ShowLive(LivePart part);
     void ShowInjectors(int n);

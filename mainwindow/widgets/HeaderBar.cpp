@@ -33,28 +33,29 @@ void FillButton(QPushButton* b, const QColor& c) {
 
 // The logo that doubles as the petrol/gas switch.
 class LogoSwitch : public QFrame {
-public:
-  // `name` ImgLogo or ImgLogoS, `image` the picture of the installation's
-  // LNG folder ("img2.img", "img3.img").
-  LogoSwitch(QWidget* parent, const char* name, const char* image, std::function<void()> onRelease)
-      : QFrame(parent), onRelease_(std::move(onRelease)) {
-      setObjectName(QString::fromLatin1(name));
-      setFrameShape(QFrame::Panel);
-      setFrameShadow(QFrame::Plain);
-      setMinimumSize(150, 44);
-      setCursor(Qt::PointingHandCursor);
-      const QString img = SystemPath(QStringLiteral("\\LNG\\") + QLatin1String(image));
-      if (FileExists(img)) pixmap_.load(img);
-  }
-  bool HasPicture() const { return !pixmap_.isNull(); }
-  void SetGas(bool gas) {
-      if (gas != gas_) {
-          gas_ = gas;
-          update();
-      }
+  public:
+    // `name` ImgLogo or ImgLogoS, `image` the picture of the installation's
+    // LNG folder ("img2.img", "img3.img").
+    LogoSwitch(QWidget* parent, const char* name, const char* image,
+               std::function<void()> onRelease)
+        : QFrame(parent), onRelease_(std::move(onRelease)) {
+        setObjectName(QString::fromLatin1(name));
+        setFrameShape(QFrame::Panel);
+        setFrameShadow(QFrame::Plain);
+        setMinimumSize(150, 44);
+        setCursor(Qt::PointingHandCursor);
+        const QString img = SystemPath(QStringLiteral("\\LNG\\") + QLatin1String(image));
+        if (FileExists(img)) pixmap_.load(img);
+    }
+    bool HasPicture() const { return !pixmap_.isNull(); }
+    void SetGas(bool gas) {
+        if (gas != gas_) {
+            gas_ = gas;
+            update();
+        }
     }
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent*) override {
         pressed_ = true;
         setFrameShadow(QFrame::Raised);
@@ -86,12 +87,13 @@ protected:
         // ShpLevel: the fuel lamp (black at rest, button face while pressed).
         const QRect lamp(r.right() - 30, r.center().y() - 10, 22, 20);
         p.setPen(Qt::black);
-        p.setBrush(pressed_ ? palette().button().color() : (gas_ ? QColor(0, 200, 255) : Qt::black));
+        p.setBrush(pressed_ ? palette().button().color()
+                            : (gas_ ? QColor(0, 200, 255) : Qt::black));
         p.drawEllipse(lamp);
         QFrame::paintEvent(e);
     }
 
-private:
+  private:
     std::function<void()> onRelease_;
     QPixmap pixmap_;
     bool pressed_ = false;
@@ -163,7 +165,9 @@ HeaderBar::HeaderBar(MainController& controller, LiveModel& live, const ScaleCon
     ApplyLanguage();
 }
 
-QString HeaderBar::RpmText() const { return txtRpm1_->text(); }
+QString HeaderBar::RpmText() const {
+    return txtRpm1_->text();
+}
 
 void HeaderBar::ApplyLanguage() {
     lblRpm_->setText(ctl_.CaptionText(Cap::LblRpm));
@@ -195,14 +199,16 @@ void HeaderBar::ShowLive(LivePart part) {
             if (b.fuel != BoxState::Unchanged) {
                 SetBox(ckbStatoAlim_, b.fuel == BoxState::Ticked, b.fuelCaption);
                 // White on the shadow for "GAS", cyan on the button face for "BNZ".
-                const QColor text = b.fuel == BoxState::Ticked ? QColor(Qt::white) : QColor(Qt::cyan);
+                const QColor text =
+                    b.fuel == BoxState::Ticked ? QColor(Qt::white) : QColor(Qt::cyan);
                 if (ckbStatoAlim_->palette().color(QPalette::WindowText) != text) {
                     QPalette p = ckbStatoAlim_->palette();
                     p.setColor(QPalette::WindowText, text);
                     ckbStatoAlim_->setPalette(p);
                 }
             }
-            if (b.ecu != BoxState::Unchanged) SetBox(ckbStatoEcu_, b.ecu == BoxState::Ticked, b.ecuCaption);
+            if (b.ecu != BoxState::Unchanged)
+                SetBox(ckbStatoEcu_, b.ecu == BoxState::Ticked, b.ecuCaption);
             break;
         }
         case LivePart::Temperatures:

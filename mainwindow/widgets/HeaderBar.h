@@ -21,14 +21,14 @@ enum class LivePart;
 
 class HeaderBar : public QWidget {
     Q_OBJECT
-public:
+  public:
     HeaderBar(MainController& controller, LiveModel& live, const ScaleConfig& scale,
               QWidget* parent = nullptr);
     QPushButton* ErrorButton() const { return cmdErrInj_; }
     QPushButton* ViewButton() const { return cmdView_; }
     QString RpmText() const;
 
-private:
+  private:
     void ApplyLanguage();
     void ShowLive(LivePart part);
     void ShowServiceView(bool on);

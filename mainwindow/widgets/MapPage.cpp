@@ -17,7 +17,9 @@
 namespace gascal {
 
 namespace {
-const TabRegistration kMapTab(TAB_MAP, [](PageContext& c, QWidget* parent) { return new MapPage(c, parent); });
+const TabRegistration kMapTab(TAB_MAP, [](PageContext& c, QWidget* parent) {
+    return new MapPage(c, parent);
+});
 
 enum Layer { kPetrol = 0, kGas = 1 };
 const QColor kPetrolColour(20, 150, 60);
@@ -131,7 +133,8 @@ void MapPage::ShowMap(bool relayout) {
         y.title = t.yAxis;
         graph_->SetAxes(x, y);
     }
-    graph_->SetMarkers(kPetrol, model_->Markers(MapFuel::Petrol), {MarkerShape::Dot, kPetrolColour, 7});
+    graph_->SetMarkers(kPetrol, model_->Markers(MapFuel::Petrol),
+                       {MarkerShape::Dot, kPetrolColour, 7});
     graph_->SetMarkers(kGas, model_->Markers(MapFuel::Gas), {MarkerShape::Cross, kGasColour, 9});
     ShowButtons();
 }
@@ -142,7 +145,9 @@ void MapPage::ShowButtons() {
     lblMatches_->setText(model_->TabTexts().matches + QStringLiteral(" %1").arg(model_->Matches()));
 }
 
-void MapPage::ShowLive() { graph_->SetLiveMarker(model_->LivePoint()); }
+void MapPage::ShowLive() {
+    graph_->SetLiveMarker(model_->LivePoint());
+}
 
 void MapPage::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);

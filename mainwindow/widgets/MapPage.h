@@ -19,17 +19,17 @@ struct PageContext;
 
 class MapPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     MapPage(PageContext& context, QWidget* parent = nullptr);
     ~MapPage() override;
 
     MapModel& Model() { return *model_; }
     PlotArea* Graph() const { return graph_; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     void ApplyLanguage();
     void ShowMap(bool relayout);
     void ShowButtons();

@@ -49,18 +49,19 @@ QLineEdit* PositionBox(QWidget* parent, const QString& name) {
 
 // Yellow and raised when highlighted, white and flat when not.
 void Highlight(QLineEdit* e, bool on) {
-    const QString style = on ? QStringLiteral("QLineEdit { background: #ffe63c; border: 2px outset #c8b000; }")
-                             : QStringLiteral("QLineEdit { background: white; border: 1px solid #b4b4b4; }");
+    const QString style =
+        on ? QStringLiteral("QLineEdit { background: #ffe63c; border: 2px outset #c8b000; }")
+           : QStringLiteral("QLineEdit { background: white; border: 1px solid #b4b4b4; }");
     if (e->styleSheet() != style) e->setStyleSheet(style);
 }
 
 // The graph: its labels follow it when it is resized.
 class ModelGraph : public PlotArea {
-public:
+  public:
     using PlotArea::PlotArea;
     std::function<void()> resized;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* e) override {
         PlotArea::resizeEvent(e);
         if (resized) resized();
@@ -103,8 +104,10 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     for (int i = 0; i < 5; ++i) {
         lblPoint_[static_cast<size_t>(i)] = new QLabel(grpPoints_);
         g->addWidget(lblPoint_[static_cast<size_t>(i)], i + 1, 0);
-        txtXPos_[static_cast<size_t>(i)] = PositionBox(grpPoints_, QStringLiteral("TxtXPos%1").arg(i));
-        txtYPos_[static_cast<size_t>(i)] = PositionBox(grpPoints_, QStringLiteral("TxtYPos%1").arg(i));
+        txtXPos_[static_cast<size_t>(i)] =
+            PositionBox(grpPoints_, QStringLiteral("TxtXPos%1").arg(i));
+        txtYPos_[static_cast<size_t>(i)] =
+            PositionBox(grpPoints_, QStringLiteral("TxtYPos%1").arg(i));
         txtXPos_[static_cast<size_t>(i)]->installEventFilter(this);
         txtYPos_[static_cast<size_t>(i)]->installEventFilter(this);
         g->addWidget(txtXPos_[static_cast<size_t>(i)], i + 1, 1);
@@ -129,11 +132,15 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     arrows->addWidget(EditButtonFor(EditButton::Right, QStringLiteral("\u25C0"), "CmdRight"), 1, 0);
     arrows->addWidget(EditButtonFor(EditButton::Left, QStringLiteral("\u25B6"), "CmdLeft"), 1, 2);
     arrows->addWidget(EditButtonFor(EditButton::Down, QStringLiteral("\u25BC"), "CmdDown"), 2, 1);
-    arrows->addWidget(EditButtonFor(EditButton::AlfaUp, QStringLiteral("ALFA +"), "CmdAlfaUp"), 0, 3);
-    arrows->addWidget(EditButtonFor(EditButton::AlfaDown, QStringLiteral("ALFA \u2212"), "CmdAlfaDown"), 1, 3);
-    arrows->addWidget(EditButtonFor(EditButton::OffsetUp, QStringLiteral("OFFSET +"), "CmdOffsetUp"), 0, 4);
-    arrows->addWidget(EditButtonFor(EditButton::OffsetDown, QStringLiteral("OFFSET \u2212"), "CmdOffsetDown"), 1,
-                      4);
+    arrows->addWidget(EditButtonFor(EditButton::AlfaUp, QStringLiteral("ALFA +"), "CmdAlfaUp"), 0,
+                      3);
+    arrows->addWidget(
+        EditButtonFor(EditButton::AlfaDown, QStringLiteral("ALFA \u2212"), "CmdAlfaDown"), 1, 3);
+    arrows->addWidget(
+        EditButtonFor(EditButton::OffsetUp, QStringLiteral("OFFSET +"), "CmdOffsetUp"), 0, 4);
+    arrows->addWidget(
+        EditButtonFor(EditButton::OffsetDown, QStringLiteral("OFFSET \u2212"), "CmdOffsetDown"), 1,
+        4);
     side->addLayout(arrows);
 
     const auto button = [this](const char* name) {
@@ -179,7 +186,8 @@ ModelingPage::ModelingPage(PageContext& context, QWidget* parent)
     connect(cmdFit_, &QPushButton::clicked, this, [&m] { m.CmdFit_Click(); });
     connect(cmdOpen_, &QPushButton::clicked, &ctl_, &MainController::CmdModOpen_Click);
     connect(cmdSave_, &QPushButton::clicked, &ctl_, &MainController::CmdModSave_Click);
-    auto* undo = new QShortcut(QKeySequence::Undo, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    auto* undo =
+        new QShortcut(QKeySequence::Undo, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
     auto* redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this, nullptr, nullptr,
                                Qt::WidgetWithChildrenShortcut);
     connect(undo, &QShortcut::activated, this, [&m] { m.Undo(); });
@@ -250,7 +258,8 @@ void ModelingPage::ApplyLanguage() {
     grpPoints_->setTitle(QString());
     lblX_->setText(t.xPos);
     lblY_->setText(t.yPos);
-    for (int i = 0; i < 5; ++i) lblPoint_[static_cast<size_t>(i)]->setText(t.point + QStringLiteral(" %1").arg(i + 1));
+    for (int i = 0; i < 5; ++i)
+        lblPoint_[static_cast<size_t>(i)]->setText(t.point + QStringLiteral(" %1").arg(i + 1));
     lblAlfa_->setText(t.alfa);
     lblOffset_->setText(t.offset);
     cmdUndo_->setText(t.undo);
@@ -265,7 +274,8 @@ void ModelingPage::ApplyLanguage() {
 }
 
 void ModelingPage::ShowModel() {
-    graph_->SetPolyline(kReference, model_->ReferenceLine(), QColor(140, 140, 140), 1, Qt::DashLine);
+    graph_->SetPolyline(kReference, model_->ReferenceLine(), QColor(140, 140, 140), 1,
+                        Qt::DashLine);
     graph_->SetPolyline(kSegments, model_->Segments(), kModelColour, 2);
     graph_->SetMarkers(kPoints, model_->Points(), {MarkerShape::Square, kModelColour, 7});
     const ModelTexts texts = model_->Editor().Texts();
@@ -295,7 +305,8 @@ void ModelingPage::PlaceLabels() {
 
 void ModelingPage::ShowSelection() {
     const PointSelection& s = model_->Editor().Selection();
-    for (size_t i = 0; i < lblPntMod_.size(); ++i) Fill(lblPntMod_[i], s.label[i] ? kSelected : kUnselected);
+    for (size_t i = 0; i < lblPntMod_.size(); ++i)
+        Fill(lblPntMod_[i], s.label[i] ? kSelected : kUnselected);
     for (size_t i = 0; i < 5; ++i) {
         Highlight(txtXPos_[i], s.xBox[i]);
         Highlight(txtYPos_[i], s.yBox[i]);
@@ -315,7 +326,9 @@ void ModelingPage::ShowHistory() {
     cmdFit_->setEnabled(model_->CanFit());  // not while a button is held
 }
 
-void ModelingPage::ShowLive() { graph_->SetLiveMarker(model_->LivePoint()); }
+void ModelingPage::ShowLive() {
+    graph_->SetLiveMarker(model_->LivePoint());
+}
 
 void ModelingPage::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);

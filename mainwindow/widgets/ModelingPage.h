@@ -26,18 +26,18 @@ enum class EditButton : uint8_t;
 
 class ModelingPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     ModelingPage(PageContext& context, QWidget* parent = nullptr);
     ~ModelingPage() override;
 
     ModelingModel& Model() { return *model_; }
     PlotArea* Graph() const { return graph_; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
-private:
+  private:
     void ApplyLanguage();
     void ShowModel();
     void ShowSelection();

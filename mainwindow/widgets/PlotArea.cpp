@@ -73,7 +73,8 @@ void PlotArea::ClearLayer(int layer) {
 QRect PlotArea::LiveRect(const std::optional<QPointF>& at) const {
     if (!at) return {};
     const QPointF p = ToPixel(*at);
-    return QRect(int(p.x()) - kLiveSize, int(p.y()) - kLiveSize, 2 * kLiveSize + 1, 2 * kLiveSize + 1);
+    return QRect(int(p.x()) - kLiveSize, int(p.y()) - kLiveSize, 2 * kLiveSize + 1,
+                 2 * kLiveSize + 1);
 }
 
 void PlotArea::SetLiveMarker(std::optional<QPointF> at) {
@@ -96,8 +97,10 @@ QRectF PlotArea::PlotRect() const {
 
 QPointF PlotArea::ToPixel(QPointF v) const {
     const QRectF r = PlotRect();
-    const double xs = x_.max > x_.min ? (std::clamp(v.x(), x_.min, x_.max) - x_.min) / (x_.max - x_.min) : 0;
-    const double ys = y_.max > y_.min ? (std::clamp(v.y(), y_.min, y_.max) - y_.min) / (y_.max - y_.min) : 0;
+    const double xs =
+        x_.max > x_.min ? (std::clamp(v.x(), x_.min, x_.max) - x_.min) / (x_.max - x_.min) : 0;
+    const double ys =
+        y_.max > y_.min ? (std::clamp(v.y(), y_.min, y_.max) - y_.min) / (y_.max - y_.min) : 0;
     return {r.left() + xs * r.width(), r.bottom() - ys * r.height()};
 }
 
@@ -125,7 +128,8 @@ void PlotArea::DrawGrid() {
         if (labelled) {
             p.setPen(palette().color(QPalette::WindowText));
             const QString t = Label(v, x_);
-            p.drawText(QPointF(px - fm.horizontalAdvance(t) / 2.0, r.bottom() + fm.ascent() + 3), t);
+            p.drawText(QPointF(px - fm.horizontalAdvance(t) / 2.0, r.bottom() + fm.ascent() + 3),
+                       t);
         }
     }
     for (int i = 0; i <= y_.divisions; ++i) {
@@ -137,7 +141,8 @@ void PlotArea::DrawGrid() {
         if (labelled) {
             p.setPen(palette().color(QPalette::WindowText));
             const QString t = Label(v, y_);
-            p.drawText(QPointF(r.left() - fm.horizontalAdvance(t) - 5, py + fm.ascent() / 2.0 - 1), t);
+            p.drawText(QPointF(r.left() - fm.horizontalAdvance(t) - 5, py + fm.ascent() / 2.0 - 1),
+                       t);
         }
     }
     p.setPen(QPen(palette().color(QPalette::WindowText), 1));
@@ -162,7 +167,9 @@ void PlotArea::DrawMarker(QPainter& p, QPointF at, const MarkerStyle& s) {
             p.drawRect(QRectF(at.x() - h, at.y() - h, s.size, s.size));
             break;
         case MarkerShape::Diamond: {
-            const QPointF pts[] = {{at.x(), at.y() - h}, {at.x() + h, at.y()}, {at.x(), at.y() + h},
+            const QPointF pts[] = {{at.x(), at.y() - h},
+                                   {at.x() + h, at.y()},
+                                   {at.x(), at.y() + h},
                                    {at.x() - h, at.y()}};
             p.drawPolygon(pts, 4);
             break;

@@ -19,10 +19,10 @@ namespace gascal {
 
 struct PlotAxis {
     double min = 0, max = 1;
-    int divisions = 10;    // grid lines between min and max
-    double labelEvery = 1; // a label on every grid line whose value is a multiple of this
-    int decimals = 0;      // of the labels (the system's decimal separator)
-    double labelScale = 1; // a label shows value × labelScale (mbar shown in bar)
+    int divisions = 10;     // grid lines between min and max
+    double labelEvery = 1;  // a label on every grid line whose value is a multiple of this
+    int decimals = 0;       // of the labels (the system's decimal separator)
+    double labelScale = 1;  // a label shows value × labelScale (mbar shown in bar)
     QString title;
 };
 
@@ -35,7 +35,7 @@ struct MarkerStyle {
 };
 
 class PlotArea : public QWidget {
-public:
+  public:
     explicit PlotArea(QWidget* parent = nullptr);
 
     void SetAxes(const PlotAxis& x, const PlotAxis& y);
@@ -60,11 +60,11 @@ public:
 
     QSize minimumSizeHint() const override { return {240, 180}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
-private:
+  private:
     struct Layer {
         bool polyline = false;
         std::vector<QPointF> points;

@@ -11,7 +11,7 @@
 namespace gascal {
 
 class SimControl {
-public:
+  public:
     virtual ~SimControl() = default;
     virtual void SetKey(bool on) = 0;
     virtual bool Key() const = 0;

@@ -46,7 +46,8 @@ SimPanel::SimPanel(SimControl& sim, QWidget* parent) : QDialog(parent), sim_(sim
     g->addWidget(failure_, 4, 0);
     g->addWidget(inject, 4, 1);
     g->addWidget(clear, 5, 1);
-    fitter_ = new QCheckBox(QStringLiteral("Simulated fitter follows the automatic calibration"), this);
+    fitter_ =
+        new QCheckBox(QStringLiteral("Simulated fitter follows the automatic calibration"), this);
     fitter_->setObjectName(QStringLiteral("ChkSimFitter"));
     fitter_->setChecked(sim_.FitterOn());
     g->addWidget(fitter_, 6, 0, 1, 2);
@@ -67,9 +68,11 @@ SimPanel::SimPanel(SimControl& sim, QWidget* parent) : QDialog(parent), sim_(sim
         sim_.SetLoad(v / 100.0);
     });
     connect(fitter_, &QCheckBox::toggled, this, [this](bool on) { sim_.SetFitterOn(on); });
-    connect(inject, &QPushButton::clicked, this, [this] { sim_.InjectFailure(failure_->currentIndex()); });
+    connect(inject, &QPushButton::clicked, this,
+            [this] { sim_.InjectFailure(failure_->currentIndex()); });
     connect(clear, &QPushButton::clicked, this, [this] { sim_.ClearFailures(); });
-    refresh_ = std::make_unique<Timer>("SimPanel", kRefreshMs, [this] { summary_->setText(sim_.Summary()); });
+    refresh_ = std::make_unique<Timer>("SimPanel", kRefreshMs,
+                                       [this] { summary_->setText(sim_.Summary()); });
     refresh_->SetEnabled(true);
     summary_->setText(sim_.Summary());
 }

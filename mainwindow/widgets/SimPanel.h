@@ -20,11 +20,11 @@ class SimControl;
 
 class SimPanel : public QDialog {
     Q_OBJECT
-public:
+  public:
     SimPanel(SimControl& sim, QWidget* parent = nullptr);
     ~SimPanel() override;
 
-private:
+  private:
     SimControl& sim_;
     QCheckBox* key_;
     QCheckBox* engine_;

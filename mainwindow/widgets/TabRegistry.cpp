@@ -11,7 +11,9 @@ std::map<int, PageFactory>& Factories() {
 }
 }  // namespace
 
-void TabRegistry::Register(int tab, PageFactory factory) { Factories()[tab] = std::move(factory); }
+void TabRegistry::Register(int tab, PageFactory factory) {
+    Factories()[tab] = std::move(factory);
+}
 
 const PageFactory* TabRegistry::Find(int tab) {
     const auto it = Factories().find(tab);

@@ -21,14 +21,16 @@ struct PageContext {
 using PageFactory = std::function<QWidget*(PageContext&, QWidget* parent)>;
 
 class TabRegistry {
-public:
+  public:
     static void Register(int tab, PageFactory factory);
     // Null when no page is registered for the tab.
     static const PageFactory* Find(int tab);
 };
 
 struct TabRegistration {
-    TabRegistration(int tab, PageFactory factory) { TabRegistry::Register(tab, std::move(factory)); }
+    TabRegistration(int tab, PageFactory factory) {
+        TabRegistry::Register(tab, std::move(factory));
+    }
 };
 
 }  // namespace gascal

@@ -11,7 +11,7 @@ namespace gascal {
 
 class UCtrlBar : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit UCtrlBar(QWidget* parent = nullptr);
 
     void Configura(int maxVal, int minVal, int stepVal, uint32_t backColour, uint32_t foreColour,
@@ -31,11 +31,11 @@ public:
 
     static QColor ToQColor(uint32_t rgb);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
 
-private:
+  private:
     UCtrlBarModel model_;
 };
 

@@ -68,8 +68,8 @@ void UCtrlBarModel::SetValore(int v) {
 }
 
 int UCtrlBarModel::VisibleCount() const {
-    return static_cast<int>(
-        std::count_if(segments_.begin(), segments_.end(), [](const Segment& s) { return s.visible; }));
+    return static_cast<int>(std::count_if(segments_.begin(), segments_.end(),
+                                          [](const Segment& s) { return s.visible; }));
 }
 
 int UCtrlBarModel::Valore() const {

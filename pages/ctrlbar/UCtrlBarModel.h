@@ -17,7 +17,7 @@ constexpr uint32_t RgbColour(int r, int g, int b) {
 }
 
 class UCtrlBarModel {
-public:
+  public:
     static constexpr int kTwipsPerPixel = 15;
     static constexpr int kMarkerMode = 2;
 
@@ -58,7 +58,7 @@ public:
     const std::vector<Segment>& Segments() const { return segments_; }
     int VisibleCount() const;
 
-private:
+  private:
     void LayOutSegments();
 
     int maxVal_ = 100;

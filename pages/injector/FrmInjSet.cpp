@@ -93,10 +93,13 @@ FrmInjSet::FrmInjSet(EcuSession& session, PollingCycle& cycle, QWidget* parent)
         grid->addWidget(r.trim, i + 1, 4);
         grid->addWidget(r.trimText, i + 1, 5);
         grid->addWidget(r.reset, i + 1, 6);
-        connect(r.trim, &QScrollBar::valueChanged, this, [this, i](int value) { TrimChanged(i, value); });
-        connect(r.reset, &QPushButton::clicked, this,
-                [this, i] { rows_[static_cast<size_t>(i)].trim->setValue(InjectorPageModel::DefaultScroll()); });
-        connect(r.mode, &QComboBox::activated, this, [this, i](int index) { ModeChosen(i, index); });
+        connect(r.trim, &QScrollBar::valueChanged, this,
+                [this, i](int value) { TrimChanged(i, value); });
+        connect(r.reset, &QPushButton::clicked, this, [this, i] {
+            rows_[static_cast<size_t>(i)].trim->setValue(InjectorPageModel::DefaultScroll());
+        });
+        connect(r.mode, &QComboBox::activated, this,
+                [this, i](int index) { ModeChosen(i, index); });
         // While a mode request is carried out, a mode list passes the focus
         // on, so no second request can be made.
         r.mode->installEventFilter(this);

@@ -23,7 +23,7 @@ namespace gascal {
 
 class FrmInjSet : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmInjSet(EcuSession& session, PollingCycle& cycle, QWidget* parent = nullptr);
     ~FrmInjSet() override;
 
@@ -33,12 +33,12 @@ public:
     // Timer1: the live times.
     void ShowLiveTimes();
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
-private:
+  private:
     struct Row {
         QLabel* label = nullptr;
         QComboBox* mode = nullptr;

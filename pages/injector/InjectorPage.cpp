@@ -19,7 +19,9 @@ constexpr int kStateOnGas = 3;
 constexpr int kStateGasForced = 4;
 constexpr int kTrimUnitsPerStep = 10;  // a scroll step is ten units of the injection-time scale
 
-QString Ms2(double v) { return FormatFixed(v, 2, 1); }
+QString Ms2(double v) {
+    return FormatFixed(v, 2, 1);
+}
 }  // namespace
 
 InjectorPageModel::InjectorPageModel(EcuSession& session, PollingCycle& cycle)
@@ -79,7 +81,8 @@ int InjectorPageModel::TrimScroll(int row) const {
 double InjectorPageModel::TrimScrolled(int row, int scroll) {
     if (row < 0 || row >= kInjectorRows) return 0;
     ParamImage& image = session_.Image();
-    const double ms = image.KInj * kTrimUnitsPerStep * std::clamp(scroll, kTrimScrollMin, kTrimScrollMax);
+    const double ms =
+        image.KInj * kTrimUnitsPerStep * std::clamp(scroll, kTrimScrollMin, kTrimScrollMax);
     image.PendingEdits.Mem3Block.InjTrim[static_cast<size_t>(row)] = ms;
     cycle_.Scheduler().StartWriteDelay(Block::Mem3, kScrollWriteDelay);
     return ms;
@@ -99,16 +102,21 @@ InjectorPageModel::ModeOutcome InjectorPageModel::ModeChosen(int row, InjMode mo
             return ModeOutcome::Requested;
         case InjMode::GasForced:
             if (state == kStateGasForced) return ModeOutcome::Unchanged;
-            if (image.Mem2Block.Mem2Byte1 != static_cast<uint8_t>(Fuel::Gas)) return ModeOutcome::NeedsGas;
+            if (image.Mem2Block.Mem2Byte1 != static_cast<uint8_t>(Fuel::Gas))
+                return ModeOutcome::NeedsGas;
             cycle_.Injectors().Request(InjModeRequest::OneInjector, row, kStateGasForced);
             return ModeOutcome::Requested;
     }
     return ModeOutcome::Unchanged;
 }
 
-bool InjectorPageModel::RequestPending() const { return cycle_.Injectors().Active(); }
+bool InjectorPageModel::RequestPending() const {
+    return cycle_.Injectors().Active();
+}
 
-int InjectorPageModel::Sensitivity() const { return session_.Image().Mem3Block.BadBitStep; }
+int InjectorPageModel::Sensitivity() const {
+    return session_.Image().Mem3Block.BadBitStep;
+}
 
 void InjectorPageModel::SensitivityChanged(int value) {
     if (value == Sensitivity() || !BadBitStepHasTime(value)) return;

@@ -24,7 +24,7 @@ inline constexpr int kTrimScrollMax = 50;
 enum class InjMode : int { OnGas = 0, GasForced = 1, Off = 2 };
 
 class InjectorPageModel {
-public:
+  public:
     InjectorPageModel(EcuSession& session, PollingCycle& cycle);
 
     // The texts of the page (dictionary section "[FrmInj]").
@@ -40,7 +40,7 @@ public:
     // The mode list's item for an injector state: 4 → 1, other non-zero → 0, 0 → 2.
     static InjMode ModeOf(int injEnable);
     InjMode Mode(int row) const;
-    double TrimMs(int row) const;  // the image's trim, ms
+    double TrimMs(int row) const;   // the image's trim, ms
     int TrimScroll(int row) const;  // the scroll value that shows it
 
     // HScrTime_Change: the trim of a scroll value goes into PendingEdits
@@ -73,7 +73,7 @@ public:
     QString PetrolText(int row) const;
     QString GasText(int row) const;
 
-private:
+  private:
     EcuSession& session_;
     PollingCycle& cycle_;
     Texts texts_;

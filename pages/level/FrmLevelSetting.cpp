@@ -19,7 +19,7 @@
 namespace gascal {
 
 namespace {
-constexpr int kTickMs = 500;          // Timer1: live values and the reserve's blinking
+constexpr int kTickMs = 500;            // Timer1: live values and the reserve's blinking
 constexpr double kLoadWaitUs = 100000;  // before the level labels are laid out
 
 const WindowRegistration kOpenFrmLevelSetting("FrmLevelSetting", [](WindowContext& c) {
@@ -37,14 +37,15 @@ const WindowRegistration kOpenFrmLevelSetting("FrmLevelSetting", [](WindowContex
 
 // The level indicator (ShpLevAct): four quarters, the first the reserve.
 class LevelQuartersView : public QWidget {
-public:
+  public:
     explicit LevelQuartersView(QWidget* parent) : QWidget(parent) {
         setObjectName(QStringLiteral("ShpLevAct"));
         setMinimumSize(200, 40);
     }
     void Show(const LevelPageModel::Quarters& q, bool blinkOn) {
         std::array<int, kLevelQuarters> state{};  // 0 empty, 1 filled, 2 hidden
-        for (int k = 0; k < kLevelQuarters; ++k) state[static_cast<size_t>(k)] = q.filled[static_cast<size_t>(k)] ? 1 : 0;
+        for (int k = 0; k < kLevelQuarters; ++k)
+            state[static_cast<size_t>(k)] = q.filled[static_cast<size_t>(k)] ? 1 : 0;
         // The reserve quarter blinks: shown and hidden on alternate ticks.
         state[0] = q.reserveBlinks ? (blinkOn ? 1 : 2) : 1;
         if (state == state_) return;
@@ -53,7 +54,7 @@ public:
     }
     const std::array<int, kLevelQuarters>& State() const { return state_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         const int w = (width() - 5 * 4) / kLevelQuarters;
@@ -62,20 +63,21 @@ protected:
             const int s = state_[static_cast<size_t>(k)];
             if (s == 2) continue;
             p.setPen(QPen(Qt::black, 1));
-            p.setBrush(s == 1 ? (k == 0 ? QColor(230, 120, 0) : QColor(0, 150, 60)) : QColor(Qt::white));
+            p.setBrush(s == 1 ? (k == 0 ? QColor(230, 120, 0) : QColor(0, 150, 60))
+                              : QColor(Qt::white));
             p.drawRect(r);
-            p.drawText(QRect(r.left(), r.bottom() + 2, r.width(), fontMetrics().height()), Qt::AlignCenter,
-                       QStringLiteral("%1/4").arg(k + 1));
+            p.drawText(QRect(r.left(), r.bottom() + 2, r.width(), fontMetrics().height()),
+                       Qt::AlignCenter, QStringLiteral("%1/4").arg(k + 1));
         }
     }
 
-private:
+  private:
     std::array<int, kLevelQuarters> state_{};
 };
 
 // Where the present reading stands among the thresholds, on the bars' scale.
 class LevelReadingScale : public QWidget {
-public:
+  public:
     explicit LevelReadingScale(QWidget* parent) : QWidget(parent) {
         setObjectName(QStringLiteral("LevelReading"));
         setMinimumHeight(34);
@@ -89,20 +91,23 @@ public:
     }
     int Reading() const { return reading_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         const QRect r = rect().adjusted(2, 10, -2, -10);
-        const auto x = [&r](int raw) { return r.left() + r.width() * std::clamp(raw, 0, kLevelBarMax) / kLevelBarMax; };
+        const auto x = [&r](int raw) {
+            return r.left() + r.width() * std::clamp(raw, 0, kLevelBarMax) / kLevelBarMax;
+        };
         p.fillRect(r, Qt::white);
-        p.fillRect(QRect(r.left(), r.top(), x(reading_) - r.left(), r.height()), QColor(0, 120, 255));
+        p.fillRect(QRect(r.left(), r.top(), x(reading_) - r.left(), r.height()),
+                   QColor(0, 120, 255));
         p.setPen(QPen(Qt::black, 1));
         p.drawRect(r);
         p.setPen(QPen(QColor(200, 0, 0), 2));
         for (int t : thresholds_) p.drawLine(x(t), rect().top() + 2, x(t), rect().bottom() - 2);
     }
 
-private:
+  private:
     int reading_ = 0;
     std::array<int, kLevelBars> thresholds_{};
     bool reversed_ = false;
@@ -160,7 +165,8 @@ FrmLevelSetting::FrmLevelSetting(EcuSession& session, PollingCycle& cycle, QWidg
         grid->addWidget(text, i, 1);
         bars_[static_cast<size_t>(i)] = bar;
         texts_[static_cast<size_t>(i)] = text;
-        connect(bar, &QScrollBar::valueChanged, this, [this, i](int value) { BarChanged(i, value); });
+        connect(bar, &QScrollBar::valueChanged, this,
+                [this, i](int value) { BarChanged(i, value); });
     }
     grid->setColumnStretch(0, 1);
     v->addLayout(grid);

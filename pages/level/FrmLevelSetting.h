@@ -25,7 +25,7 @@ class LevelReadingScale;
 
 class FrmLevelSetting : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmLevelSetting(EcuSession& session, PollingCycle& cycle, QWidget* parent = nullptr);
     ~FrmLevelSetting() override;
 
@@ -35,10 +35,10 @@ public:
     // Timer1: sensor voltage, level indicator, a changed sensor type.
     void Tick();
 
-protected:
+  protected:
     void keyReleaseEvent(QKeyEvent* e) override;
 
-private:
+  private:
     void BarChanged(int bar, int value);
 
     LevelPageModel model_;

@@ -40,7 +40,9 @@ QString LevelPageModel::TypeCaption() const {
     return t ? t->Caption : QString();
 }
 
-int LevelPageModel::ElementOfBar(int bar) const { return LevelMode() == 0 ? bar + 1 : kLevelBars - bar; }
+int LevelPageModel::ElementOfBar(int bar) const {
+    return LevelMode() == 0 ? bar + 1 : kLevelBars - bar;
+}
 
 void LevelPageModel::Fill() {
     const auto& thresholds = session_.Image().Mem3Block.LevelThresholds;
@@ -53,7 +55,8 @@ void LevelPageModel::Fill() {
 QString LevelPageModel::DisplayText(int raw) const {
     const GasLevelTypeEntry* t = Type();
     if (!t) return FormatFixed(0, 2, 1);
-    const double top = t->Thresholds[kLevelBars] != 0 ? t->Thresholds[kLevelBars] : kZeroScaleDivisor;
+    const double top =
+        t->Thresholds[kLevelBars] != 0 ? t->Thresholds[kLevelBars] : kZeroScaleDivisor;
     return FormatFixed(t->Value * raw / top, 2, 1);
 }
 
@@ -72,7 +75,8 @@ int LevelPageModel::BarMoved(int bar, int value) {
         if (rising ? value > right : value < right) value = right;
     }
     bars_[static_cast<size_t>(bar)] = value;
-    session_.Image().PendingEdits.Mem3Block.LevelThresholds[static_cast<size_t>(ElementOfBar(bar))] = value;
+    session_.Image()
+        .PendingEdits.Mem3Block.LevelThresholds[static_cast<size_t>(ElementOfBar(bar))] = value;
     cycle_.Scheduler().StartWriteDelay(Block::Mem3, kScrollWriteDelay);
     return value;
 }
@@ -94,7 +98,9 @@ QString LevelPageModel::SensorVoltsText() const {
     return FormatFixed(image.Mem1Block.LevelRaw * image.KLevel / 1000.0 + 1e-9, 3, 1);
 }
 
-int LevelPageModel::Reading() const { return static_cast<int>(session_.Image().Mem1Block.LevelRaw); }
+int LevelPageModel::Reading() const {
+    return static_cast<int>(session_.Image().Mem1Block.LevelRaw);
+}
 
 LevelPageModel::Quarters LevelPageModel::LevelQuarters() const {
     const ParamImage& image = session_.Image();
@@ -104,7 +110,8 @@ LevelPageModel::Quarters LevelPageModel::LevelQuarters() const {
     if (LevelMode() == 0) {
         q.reserveBlinks = !(raw > t[1]);
         q.filled[0] = !q.reserveBlinks;
-        for (int k = 1; k < kLevelQuarters; ++k) q.filled[static_cast<size_t>(k)] = raw > t[static_cast<size_t>(k + 1)];
+        for (int k = 1; k < kLevelQuarters; ++k)
+            q.filled[static_cast<size_t>(k)] = raw > t[static_cast<size_t>(k + 1)];
     } else {
         q.reserveBlinks = raw >= t[4];
         q.filled[0] = !q.reserveBlinks;

@@ -19,7 +19,7 @@ inline constexpr int kLevelBarMax = 1023;  // raw sensor units
 inline constexpr int kLevelQuarters = 4;
 
 class LevelPageModel {
-public:
+  public:
     LevelPageModel(EcuSession& session, PollingCycle& cycle);
 
     // The texts of the page (dictionary section "[FrmLevel]").
@@ -64,7 +64,7 @@ public:
     // The sensor type of block 3 changed since the last fill.
     bool TypeChanged() const;
 
-private:
+  private:
     EcuSession& session_;
     PollingCycle& cycle_;
     Texts texts_;

@@ -105,7 +105,9 @@ const InjectorCurve* NamedInjectorCurve(const char* name) {
     return nullptr;
 }
 
-const char* const* InjectorCurveNames() { return kCurveNames; }
+const char* const* InjectorCurveNames() {
+    return kCurveNames;
+}
 
 void SimEngine::Step(double dt, const EcuDrive& drive) {
     EngineState& s = state_;

@@ -20,7 +20,7 @@ namespace gascal::testing {
 // A private installation folder with the shipped data files, so each test
 // has its own settings file and communication log.
 class Installation {
-public:
+  public:
     Installation() {
         const QString tree = QStringLiteral(GASCAL_TREE_DIR);
         QDir().mkpath(dir.filePath("BIN"));
@@ -67,6 +67,8 @@ inline std::shared_ptr<sim::SimEcu> NewEcu(sim::SimOptions o = {}) {
     return std::make_shared<sim::SimEcu>(o);
 }
 
-inline uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 }  // namespace gascal::testing

@@ -86,10 +86,12 @@ TEST(CliCalibrate, SaveStoresTheResultInFlash) {
         ASSERT_NE(ecu->Working().table, flashBefore);
         if (save) {
             EXPECT_EQ(ecu->Saved().table, ecu->Working().table);
-            EXPECT_TRUE(r.err.contains(QStringLiteral("Stored in the ECU's flash."))) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Stored in the ECU's flash.")))
+                << r.err.toStdString();
         } else {
             EXPECT_EQ(ecu->Saved().table, flashBefore);
-            EXPECT_TRUE(r.err.contains(QStringLiteral("Not stored in the ECU's flash"))) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Not stored in the ECU's flash")))
+                << r.err.toStdString();
         }
     }
 }

@@ -22,7 +22,9 @@ uint64_t Sent(const sim::SimEcu& ecu, uint8_t command) {
     return it == m.end() ? 0 : it->second;
 }
 
-QStringList Lines(const QString& out) { return out.split('\n', Qt::SkipEmptyParts); }
+QStringList Lines(const QString& out) {
+    return out.split('\n', Qt::SkipEmptyParts);
+}
 
 const QStringList kFactoryModel{"ALFA=1.000",       "OFFSET=0.000",     "P0=0.000;0.000",
                                 "P1=3.840;3.840",   "P2=8.064;8.064",   "P3=12.032;12.032",
@@ -45,9 +47,10 @@ TEST(CliModel, WriteModelPressesAsTheButtonsDoAndWritesTheTableOnce) {
     // Point 2 up five steps and three steps to a longer petrol time, the
     // slope up ten steps; point 0 and point 5 sideways are ignored, as the
     // window's buttons ignore them.
-    const Result r = RunVirtual({"--sim", "write-model", "--press", "up:2=5", "--press", "left:2=3", "--press",
-                                 "alfa-up=10", "--press", "up:0=3", "--press", "LEFT:5=2"},
-                                ecu, inst);
+    const Result r =
+        RunVirtual({"--sim", "write-model", "--press", "up:2=5", "--press", "left:2=3", "--press",
+                    "alfa-up=10", "--press", "up:0=3", "--press", "LEFT:5=2"},
+                   ecu, inst);
     ASSERT_EQ(r.rc, 0) << r.err.toStdString();
     EXPECT_EQ(Sent(*ecu, CMD_WRT_TBL_COR), 4u);  // one table: four chunks
     const QStringList lines = Lines(r.out);
@@ -81,7 +84,8 @@ TEST(CliModel, WriteModelPressesAsTheButtonsDoAndWritesTheTableOnce) {
     // 1.1 × 8.064 = 8.8704: a correction of 0.806 ms, 101 counts of 8 us.
     EXPECT_TRUE(Lines(line.out).contains("P2=8.064;8.872")) << line.out.toStdString();
     EXPECT_EQ(Lines(line.out)[0], "ALFA=1.100");
-    const Result reset = RunVirtual({"--sim", "write-model", "--reset", "--press", "offset-up=5"}, ecu, inst);
+    const Result reset =
+        RunVirtual({"--sim", "write-model", "--reset", "--press", "offset-up=5"}, ecu, inst);
     ASSERT_EQ(reset.rc, 0);
     EXPECT_EQ(Lines(reset.out)[0], "ALFA=1.000");
     EXPECT_EQ(Lines(reset.out)[1], "OFFSET=0.520");

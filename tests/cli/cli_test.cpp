@@ -1,5 +1,7 @@
 // gascal-cli against the simulated ECU: in process on the virtual clock, and
 // as a program talking to gascal-ecusim over a pseudo-terminal.
+#include "app/gascal-cli/Cli.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,7 +14,6 @@
 #include <QTextStream>
 #include <QThread>
 
-#include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
 #include "common/Helpers.h"
 #include "common/TextFile.h"
@@ -123,8 +124,8 @@ TEST(CliInProcess, BlockFiveFieldsOnAnOlderFirmwareAreRefusedByName) {
 TEST(CliInProcess, SeveralFieldsOfTwoBlocksAreWrittenTogether) {
     Installation inst;
     auto ecu = NewEcu();
-    const Result r =
-        RunVirtual({"--sim", "set", "InjTrim0=-0,016", "ShowRpmLow=2000", "VacuumAcqEnable=1"}, ecu, inst);
+    const Result r = RunVirtual(
+        {"--sim", "set", "InjTrim0=-0,016", "ShowRpmLow=2000", "VacuumAcqEnable=1"}, ecu, inst);
     ASSERT_EQ(r.rc, 0) << r.err.toStdString();
     // -0.016 ms is -2 counts of 8 us: FE FF.
     EXPECT_EQ(ecu->Working().mem3[sim::mem3::InjTrim + 14], 0xFE);
@@ -345,7 +346,8 @@ TEST(CliInProcess, LiveValuesAsCsvAndTableAndErrors) {
     r = RunVirtual({"--sim", "errors"}, ecu, inst);
     ASSERT_EQ(r.rc, 0);
     // Names and state texts come from the dictionary; no error reads "none".
-    EXPECT_TRUE(r.out.contains("Low gas pressure: present=Pressure too low")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Low gas pressure: present=Pressure too low"))
+        << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Gas valve 1: present=none stored=none")) << r.out.toStdString();
     r = RunVirtual({"--sim", "clear-errors"}, ecu, inst);
     EXPECT_EQ(r.rc, 0);
@@ -510,8 +512,8 @@ TEST(CliProgram, ListsWhatThePortsStandForAndWhetherTheyOpen) {
     holder.kill();
     holder.waitForFinished();
     close(master);
-    EXPECT_TRUE(r.out.startsWith(
-        QStringLiteral("COM1 = %1: busy: another program is using it\n").arg(pty)))
+    EXPECT_TRUE(
+        r.out.startsWith(QStringLiteral("COM1 = %1: busy: another program is using it\n").arg(pty)))
         << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Close the other program that uses the port."))
         << r.out.toStdString();

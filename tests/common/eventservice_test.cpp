@@ -1,10 +1,10 @@
+#include "common/EventService.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <limits>
 #include <vector>
-
-#include "common/EventService.h"
 
 using namespace gascal;
 
@@ -44,7 +44,7 @@ TEST(VirtualEvents, WaitInsideAHandlerRunsOtherTimersButSkipsItself) {
     ev.RunFor(14000);  // first Timer2 tick, which waits until 114 ms
     EXPECT_DOUBLE_EQ(waitedUntil, 114000);
     EXPECT_EQ(t2Ticks, 1);
-    EXPECT_EQ(t1Ticks, 114);          // Timer1 kept ticking during the wait
+    EXPECT_EQ(t1Ticks, 114);           // Timer1 kept ticking during the wait
     EXPECT_EQ(t2.SkippedTicks(), 7u);  // its own ticks at 28..112 ms were skipped
     ev.RunFor(14000);
     EXPECT_EQ(t2Ticks, 2);

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include "common/Helpers.h"
 
-#include <cmath>
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cmath>
 
-#include "common/Helpers.h"
 #include "common/Prompts.h"
 
 using namespace gascal;
@@ -71,7 +71,7 @@ TEST(Hex, SwapReversesPairs) {
 TEST(Hex, UnsignedDigits) {
     EXPECT_EQ(HexUnsigned(255), "FF");
     EXPECT_EQ(HexUnsigned(256), "0100");
-    EXPECT_EQ(HexUnsigned(10.5), "0A");   // halves to even
+    EXPECT_EQ(HexUnsigned(10.5), "0A");  // halves to even
     EXPECT_EQ(HexUnsigned(11.5), "0C");
     EXPECT_EQ(HexUnsigned(0), "00");
     EXPECT_EQ(HexUnsigned(15.7), "10");  // rounding carries into the next digit
@@ -154,8 +154,7 @@ TEST(ErrorBox, TextAndBoxGoThroughPrompts) {
               "ErrorReadSetCom:\r\r13 - Type mismatch");
     EXPECT_EQ(ErrorReportText("P", "M", false, 0, "x"), "MErrorP:\r");
     EXPECT_EQ(ErrorReportText("P", "", false, 3146, "odbc"), "ErrorP:\r");  // suppressed number
-    EXPECT_EQ(ErrorReportText("P", "", false, -2147024894, "d"),
-              "ErrorP:\r\r = &H80070002 - d");
+    EXPECT_EQ(ErrorReportText("P", "", false, -2147024894, "d"), "ErrorP:\r\r = &H80070002 - d");
     ScriptedPrompts prompts;
     ScopedPrompts scope(prompts);
     SetAppTitle("gascal");

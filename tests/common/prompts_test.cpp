@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/Prompts.h"
+
+#include <gtest/gtest.h>
 
 using namespace gascal;
 

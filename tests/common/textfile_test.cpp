@@ -1,10 +1,10 @@
+#include "common/TextFile.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include "common/TextFile.h"
 
 using namespace gascal;
 

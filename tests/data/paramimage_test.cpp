@@ -235,7 +235,7 @@ TEST_F(ParamImageTest, MergeRulesOfBlock3) {
     EXPECT_EQ(p[39], 9);
     EXPECT_EQ(image.Mem3Block.LevelThresholds[0], 0);
     EXPECT_EQ(pend.LevelThresholds[0], 0);  // pending until acknowledged
-    EXPECT_EQ(pend.Mem3Byte39, 1);           // left alone by the build
+    EXPECT_EQ(pend.Mem3Byte39, 1);          // left alone by the build
     image.AcknowledgeMem3Write(carried);
     EXPECT_EQ(pend.LevelThresholds[0], kPendingInt);
     EXPECT_EQ(image.Mem3Block.InjEnable[5], 1);

@@ -46,7 +46,8 @@ TEST(ShippedDataTest, ScaleConfigurationReadsWithoutErrors) {
         // Thresholds rise from element 0 to 5 in both modes: the level page
         // keeps them in that order (its bars reversed for a sender whose
         // reading falls as the tank fills).
-        for (int i = 1; i < 6; ++i) EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
+        for (int i = 1; i < 6; ++i)
+            EXPECT_GT(t.Thresholds[i], t.Thresholds[i - 1]) << t.Name.toStdString();
     }
     ASSERT_EQ(c.InjectorType.size(), 4u);
     for (const auto& t : c.InjectorType) {

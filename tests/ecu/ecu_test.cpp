@@ -12,9 +12,9 @@
 #include "common/Prompts.h"
 #include "ecu/EcuSession.h"
 #include "ecu/FirmwareCheck.h"
+#include "ecu/PollingCycle.h"
 #include "ecu/RequestScheduler.h"
 #include "ecu/WindowRegistry.h"
-#include "ecu/PollingCycle.h"
 #include "link/core/CommandTable.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimPort.h"
@@ -46,37 +46,37 @@ TEST(FirmwareVerdict, FollowsProjectVersionAndDate) {
         FirmwareVerdict expected;
     };
     const Case cases[] = {
-        {"same version and date", Identity("0140", "01092026", file), Identity("0140", "01092026", file),
-         FirmwareVerdict::Accepted},
+        {"same version and date", Identity("0140", "01092026", file),
+         Identity("0140", "01092026", file), FirmwareVerdict::Accepted},
         {"ECU dated later", Identity("0140", "02092026", file), Identity("0140", "01092026", file),
          FirmwareVerdict::Accepted},
         {"file a day later", Identity("0140", "01092026", file), Identity("0140", "02092026", file),
          FirmwareVerdict::UpgradeOffered},
         {"file a month later, earlier day", Identity("0140", "28082026", file),
          Identity("0140", "01092026", file), FirmwareVerdict::UpgradeOffered},
-        {"file a year later", Identity("0140", "31122025", file), Identity("0140", "01012026", file),
-         FirmwareVerdict::UpgradeOffered},
+        {"file a year later", Identity("0140", "31122025", file),
+         Identity("0140", "01012026", file), FirmwareVerdict::UpgradeOffered},
         {"ECU older version, dated later", Identity("0139", "01012030", file),
          Identity("0140", "01092026", file), FirmwareVerdict::UpgradeNeeded},
-        {"ECU newer version", Identity("0141", "01012020", file), Identity("0140", "01092026", file),
-         FirmwareVerdict::EcuNewer},
+        {"ECU newer version", Identity("0141", "01012020", file),
+         Identity("0140", "01092026", file), FirmwareVerdict::EcuNewer},
         {"project code in another case", Identity("0140", "01092026", "KT540 GASCAL inj468"),
          Identity("0140", "01092026", file), FirmwareVerdict::Accepted},
         {"other project code", Identity("0140", "01092026", "KT540 OTHER INJ999"),
          Identity("0140", "01092026", file), FirmwareVerdict::Incompatible},
         {"other project code, even if newer", Identity("0150", "01092026", "KT540 OTHER INJ999"),
          Identity("0140", "01092026", file), FirmwareVerdict::Incompatible},
-        {"file without a project code takes any ECU", Identity("0140", "01092026", "KT540 OTHER INJ999"),
+        {"file without a project code takes any ECU",
+         Identity("0140", "01092026", "KT540 OTHER INJ999"),
          Identity("0140", "01092026", "KT540 GASCAL"), FirmwareVerdict::Accepted},
         // The file's version counts only when all four characters are digits.
-        {"file version not numeric", Identity("0001", "01092026", file), Identity("01A0", "01092026", file),
-         FirmwareVerdict::EcuNewer},
+        {"file version not numeric", Identity("0001", "01092026", file),
+         Identity("01A0", "01092026", file), FirmwareVerdict::EcuNewer},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(JudgeFirmware(c.ecu, c.file), c.expected) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(JudgeFirmware(c.ecu, c.file), c.expected) << c.what;
 
-    const QString both =
-        DescribeFirmwares(Identity("0140", "15032025", file), Identity("0141", "01092026", file), "ECU", "File");
+    const QString both = DescribeFirmwares(Identity("0140", "15032025", file),
+                                           Identity("0141", "01092026", file), "ECU", "File");
     EXPECT_EQ(both, "ECU: 01.00.40 25/03/15 GASCAL INJ468\nFile: 01.00.41 26/09/01 GASCAL INJ468");
 }
 
@@ -89,10 +89,14 @@ TEST(PortOptions, NamesAFitterMayType) {
         int com;
     };
     const Case cases[] = {
-        {"USB", PortOption::Usb, 0},       {" usb ", PortOption::Usb, 0},
-        {"COM1", PortOption::Com, 1},      {"com9", PortOption::Com, 9},
-        {"COM0", PortOption::BadComNumber, 0}, {"COM10", PortOption::BadComNumber, 0},
-        {"COM01", PortOption::BadComNumber, 0}, {device.fileName(), PortOption::Device, 0},
+        {"USB", PortOption::Usb, 0},
+        {" usb ", PortOption::Usb, 0},
+        {"COM1", PortOption::Com, 1},
+        {"com9", PortOption::Com, 9},
+        {"COM0", PortOption::BadComNumber, 0},
+        {"COM10", PortOption::BadComNumber, 0},
+        {"COM01", PortOption::BadComNumber, 0},
+        {device.fileName(), PortOption::Device, 0},
         {"/dev/no-such-port", PortOption::NoSuchDevice, 0},
     };
     for (const Case& c : cases) {
@@ -100,7 +104,8 @@ TEST(PortOptions, NamesAFitterMayType) {
         QString message;
         EXPECT_EQ(ClassifyPortOption(c.text, &com, &message), c.expected) << c.text.toStdString();
         EXPECT_EQ(com, c.com) << c.text.toStdString();
-        const bool bad = c.expected == PortOption::BadComNumber || c.expected == PortOption::NoSuchDevice;
+        const bool bad =
+            c.expected == PortOption::BadComNumber || c.expected == PortOption::NoSuchDevice;
         EXPECT_EQ(message.isEmpty(), !bad) << c.text.toStdString();
     }
     ClsComm comm;
@@ -132,9 +137,12 @@ TEST(RequestSchedulerOnSim, IssuesByPriorityAndWritesOnlyAfterARead) {
     sim::SimUsbProvider provider(ecu);
     EcuSession session(dir.path(), &provider);
     session.StartLink();
-    ASSERT_TRUE(ev.RunUntil([&] { return session.Comm().ComState() == COM_IDLE &&
-                                         !session.Comm().LastKeepAliveAnswer().isEmpty(); },
-                            10e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] {
+            return session.Comm().ComState() == COM_IDLE &&
+                   !session.Comm().LastKeepAliveAnswer().isEmpty();
+        },
+        10e6));
     RequestScheduler s(session);
     std::vector<std::pair<Request, bool>> seen;
     s.OnResult([&](Request r, bool ok) { seen.push_back({r, ok}); });
@@ -147,10 +155,10 @@ TEST(RequestSchedulerOnSim, IssuesByPriorityAndWritesOnlyAfterARead) {
         if (r != Request::None) issued.push_back(r);
     }
     const std::vector<Request> expected{
-        Request::EcuMode,   Request::ReadCor,     Request::ReadMem3,    Request::WriteMem3,
-        Request::ReadMem3,  Request::ReadDcol,    Request::ReadMem5,    Request::WriteMem5,
-        Request::ReadMem5,  Request::ReadMem2,    Request::WriteMem2,   Request::SaveFlash,
-        Request::ReadMem2,  Request::ReadMem1,    Request::ReadSmplBnz, Request::ReadSmplGas,
+        Request::EcuMode,     Request::ReadCor,    Request::ReadMem3,    Request::WriteMem3,
+        Request::ReadMem3,    Request::ReadDcol,   Request::ReadMem5,    Request::WriteMem5,
+        Request::ReadMem5,    Request::ReadMem2,   Request::WriteMem2,   Request::SaveFlash,
+        Request::ReadMem2,    Request::ReadMem1,   Request::ReadSmplBnz, Request::ReadSmplGas,
         Request::CancSmplBnz, Request::CancSmplGas};
     EXPECT_EQ(issued, expected);
     ASSERT_EQ(seen.size(), issued.size());

@@ -1,6 +1,8 @@
 // The injection map on its own: decoding the ECU's sample answers, the
 // selection and its match count, the target markers, the vertical full
 // scale, map files and the points report.
+#include "ecu/InjectionMap.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -10,7 +12,6 @@
 #include "common/Helpers.h"
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
-#include "ecu/InjectionMap.h"
 #include "ecu/LineModel.h"
 
 using namespace gascal;
@@ -37,7 +38,9 @@ QString SampleAnswer(const std::vector<RawSample>& points) {
 }
 
 // Raw time of a petrol time in ms (8 us counts, less the 0.6 ms offset).
-int Raw(double ms) { return static_cast<int>(std::lround((ms - 0.6) / 0.008)); }
+int Raw(double ms) {
+    return static_cast<int>(std::lround((ms - 0.6) / 0.008));
+}
 
 void Put(MapPoints& p, MapFuel f, int slot, double pressure, double time) {
     p.Pressure(f)[static_cast<size_t>(slot)] = pressure;
@@ -64,7 +67,7 @@ TEST(MapSamples, DecodesRoundsAndDiscardsAsTheEcuSendsThem) {
     const Case cases[] = {
         {"3.4 ms at 420 mbar (5E01A401)", {350, 420}, 420, 3.4},
         {"time and pressure rounded", {339, 413}, 420, 3.4},  // 3.312 ms, 20.65 steps
-        {"rounded down", {310, 409}, 400, 3.0},                // 3.08 ms
+        {"rounded down", {310, 409}, 400, 3.0},               // 3.08 ms
         {"exactly 50 ms stays", {Raw(50), 900}, 900, 50},
         {"50.2 ms is discarded", {Raw(50.2), 900}, 0, 0},
         {"6000 mbar stays", {400, 6000}, 6000, 3.8},
@@ -114,8 +117,10 @@ TEST(MapSamples, TheMapTakesBothHalvesAndSaysItChanged) {
     int changes = 0;
     map.OnPointsChanged([&] { ++changes; });
     map.DecodeAnswer(MapFuel::Petrol, 0, SampleAnswer({{350, 420}}), SampleScale{});
-    map.DecodeAnswer(MapFuel::Petrol, 1, SampleAnswer({{600, 700}, {0, 0}, {300, 380}}), SampleScale{});
-    map.DecodeAnswer(MapFuel::Petrol, 1, QStringLiteral("1E"), SampleScale{});  // too short: ignored
+    map.DecodeAnswer(MapFuel::Petrol, 1, SampleAnswer({{600, 700}, {0, 0}, {300, 380}}),
+                     SampleScale{});
+    map.DecodeAnswer(MapFuel::Petrol, 1, QStringLiteral("1E"),
+                     SampleScale{});  // too short: ignored
     EXPECT_EQ(changes, 2);
     EXPECT_TRUE(map.Changed());
     EXPECT_EQ(map.Mapped().X_VacmBnz[0], 420);
@@ -247,7 +252,8 @@ TEST(MapFullScale, EvenAtLeastEightAndFollowsTheLargestTime) {
     };
     for (const Case& c : cases) {
         bool relayout = !c.relayout;
-        EXPECT_EQ(AdaptFullScale(c.scale, c.largest, &relayout), c.expected) << c.scale << " " << c.largest;
+        EXPECT_EQ(AdaptFullScale(c.scale, c.largest, &relayout), c.expected)
+            << c.scale << " " << c.largest;
         EXPECT_EQ(relayout, c.relayout) << c.scale << " " << c.largest;
     }
 
@@ -310,14 +316,15 @@ TEST(MapFiles, ShortAndUntidyFilesAreReadAsTheSystemReadsThem) {
     QTemporaryDir dir;
     const QString path = dir.filePath("short.map");
     // Point 0 complete, point 1 with an empty gas time; then the file ends.
-    ASSERT_TRUE(WriteLatin1Lines(path, {" 413", "3,31", "  400 ", " 3,0", "", "4,59", " 620", "", "x"}));
+    ASSERT_TRUE(
+        WriteLatin1Lines(path, {" 413", "3,31", "  400 ", " 3,0", "", "4,59", " 620", "", "x"}));
     MapPoints m;
     ASSERT_TRUE(ReadMapFile(path, m));
     EXPECT_EQ(m.X_VacmBnz[0], 420);  // rounded to 20 mbar
     EXPECT_EQ(m.Y_TinjBnz[0], 3.4);  // and 0.2 ms
     EXPECT_EQ(m.X_VacmGas[0], 400);
     EXPECT_EQ(m.Y_TinjGas[0], 3.0);
-    EXPECT_EQ(m.X_VacmBnz[1], 0);    // an empty line reads 0
+    EXPECT_EQ(m.X_VacmBnz[1], 0);  // an empty line reads 0
     EXPECT_EQ(m.Y_TinjBnz[1], 4.6);
     EXPECT_EQ(m.X_VacmGas[1], 620);
     EXPECT_EQ(m.Y_TinjGas[1], 0);

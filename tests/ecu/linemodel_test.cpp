@@ -1,13 +1,14 @@
 // The line model on its own: its correction table and the way back, the
 // invariants, every edit button's step and limits, the point labels, the
 // repeat ladder of a held button, and the editor's history.
+#include "ecu/LineModel.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
 #include "common/Prompts.h"
-#include "ecu/LineModel.h"
 #include "ecu/ModelEditor.h"
 
 using namespace gascal;
@@ -40,8 +41,10 @@ LineModel RandomModel(std::mt19937& rng) {
     LineModel m = Defaults();
     std::uniform_int_distribution<int> alfa(0, 200), xShift(-25, 25), yShift(-40, 40), y0(0, 10);
     m.ALFA = alfa(rng) / 100.0;
-    const int maxOffsetSteps = static_cast<int>((kModelMaxMs - m.ALFA * kLineEndMs) / kModelYStepMs);
-    m.OFFSET = std::uniform_int_distribution<int>(0, std::max(0, maxOffsetSteps))(rng) * kModelYStepMs;
+    const int maxOffsetSteps =
+        static_cast<int>((kModelMaxMs - m.ALFA * kLineEndMs) / kModelYStepMs);
+    m.OFFSET =
+        std::uniform_int_distribution<int>(0, std::max(0, maxOffsetSteps))(rng) * kModelYStepMs;
     for (size_t i = 1; i <= 4; ++i) m.ModXShift[i] = xShift(rng) * kTableStepMs;
     for (size_t i = 1; i <= 5; ++i) m.ModYShift[i] = yShift(rng) * kModelYStepMs;
     m.ModYShift[0] = y0(rng) * kModelYStepMs;
@@ -70,11 +73,13 @@ TEST(LineModelTable, DefaultAndOffsetOnlyModelsGiveAFlatTable) {
         m.OFFSET = c.offset;
         m.Recompute();
         const CorTableArray t = m.Table();
-        for (int w = 0; w <= kCorEntryCopiesEnd; ++w) ASSERT_DOUBLE_EQ(t[static_cast<size_t>(w)], c.flat) << w;
+        for (int w = 0; w <= kCorEntryCopiesEnd; ++w)
+            ASSERT_DOUBLE_EQ(t[static_cast<size_t>(w)], c.flat) << w;
         EXPECT_DOUBLE_EQ(t[kCorEntryOffset], c.offset);
         EXPECT_DOUBLE_EQ(t[kCorEntryAlfa], c.alfa);
         const double breaks[] = {0, 30, 63, 94, 125, 157};
-        for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(t[static_cast<size_t>(kCorEntryFirstBreak + i)], breaks[i]);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_DOUBLE_EQ(t[static_cast<size_t>(kCorEntryFirstBreak + i)], breaks[i]);
     }
 }
 
@@ -99,7 +104,7 @@ TEST(LineModelTable, InterpolatesOnTheSegmentsAndRoundsToThousandths) {
     m.ALFA = 1.5;
     m.Recompute();
     const CorTableArray s = m.Table();
-    EXPECT_DOUBLE_EQ(s[10], std::nearbyint(0.5 * 10 * 0.128 * 1000) / 1000);  // 0.64
+    EXPECT_DOUBLE_EQ(s[10], std::nearbyint(0.5 * 10 * 0.128 * 1000) / 1000);    // 0.64
     EXPECT_DOUBLE_EQ(s[101], std::nearbyint(0.5 * 101 * 0.128 * 1000) / 1000);  // 6.464
     EXPECT_DOUBLE_EQ(s[kCorEntryLineEnd], 10.048);
     EXPECT_DOUBLE_EQ(s[170], 10.048);
@@ -392,7 +397,8 @@ TEST(RepeatLadder, ShrinksBy1Point2UntilNotAboveAnEightiethOfASecond) {
     EXPECT_EQ(ladder.Interval(), 0.2);
 }
 
-// --- The editor: presses, resets, history ---------------------------------------------------------
+// --- The editor: presses, resets, history
+// ---------------------------------------------------------
 
 TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
     ModelEditor e;

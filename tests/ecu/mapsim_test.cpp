@@ -34,7 +34,7 @@ void CopyFolder(const QString& from, const QString& to) {
 // A session and its polling cycle on the simulated ECU, as the window
 // starts them, in virtual time.
 class MapSession {
-public:
+  public:
     explicit MapSession(sim::SimOptions o = Options()) : scopeEvents(ev), scopePrompts(prompts) {
         CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), dir.path() + "/BIN");
         CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), dir.path() + "/LNG");
@@ -63,10 +63,13 @@ public:
         return o;
     }
     bool GoOnline() {
-        return ev.RunUntil([this] { return cycle->Online() && !cycle->FirstRefreshPending(); }, 30e6);
+        return ev.RunUntil([this] { return cycle->Online() && !cycle->FirstRefreshPending(); },
+                           30e6);
     }
     void RunFor(double s) { ev.RunFor(s * 1e6); }
-    bool RunUntil(const std::function<bool()>& pred, double s) { return ev.RunUntil(pred, s * 1e6); }
+    bool RunUntil(const std::function<bool()>& pred, double s) {
+        return ev.RunUntil(pred, s * 1e6);
+    }
     uint64_t Sent(uint8_t command) const {
         const auto& m = ecu->Counters().perCommand;
         const auto it = m.find(command);
@@ -129,7 +132,8 @@ double Median(std::vector<double> v) {
 // The window's press-and-hold loop: the button steps until the release,
 // each wait shorter by the repeat ladder. The release comes `holdS` seconds
 // after the press, as an event during one of the waits.
-int PressAndHold(MapSession& s, EditButton b, double holdS, const std::function<void()>& eachStep = {}) {
+int PressAndHold(MapSession& s, EditButton b, double holdS,
+                 const std::function<void()>& eachStep = {}) {
     if (!s.editor().Press(b)) return 0;
     Events().Post(MicroSeconds() + holdS * 1e6, [&s] { s.editor().Release(); });
     RepeatLadder ladder;
@@ -158,7 +162,8 @@ TEST(MapOnSim, ADriveOnBothFuelsGivesTargetsOnTheTrueCurve) {
         int offsetSteps;  // OFFSET of the model written before the drive
         bool above;
     };
-    const Case cases[] = {{"factory table: too lean", 0, true}, {"flat 1.768 ms: too rich", 17, false}};
+    const Case cases[] = {{"factory table: too lean", 0, true},
+                          {"flat 1.768 ms: too rich", 17, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MapSession s;
@@ -169,7 +174,8 @@ TEST(MapOnSim, ADriveOnBothFuelsGivesTargetsOnTheTrueCurve) {
             ASSERT_NEAR(s.EcuEntry(50), c.offsetSteps * kModelYStepMs, 1e-9);
         }
         ASSERT_TRUE(s.SwitchTo(false));
-        const std::pair<double, double> drive[] = {{2300, 0.1}, {2450, 0.35}, {2600, 0.6}, {2350, 0.85}};
+        const std::pair<double, double> drive[] = {
+            {2300, 0.1}, {2450, 0.35}, {2600, 0.6}, {2350, 0.85}};
         for (const auto& [rpm, load] : drive) {
             s.ecu->SetTargetRpm(rpm);
             s.ecu->SetLoad(load);
@@ -195,8 +201,9 @@ TEST(MapOnSim, ADriveOnBothFuelsGivesTargetsOnTheTrueCurve) {
         ASSERT_FALSE(s.map().Targets().empty());
         std::map<int, std::vector<double>> bySlot;
         for (const TargetMarker& t : s.map().Targets()) {
-            const double line = t.petrolMs + s.image().CorTable[static_cast<size_t>(
-                                                 std::lround(t.petrolMs / kTableStepMs))];
+            const double line =
+                t.petrolMs +
+                s.image().CorTable[static_cast<size_t>(std::lround(t.petrolMs / kTableStepMs))];
             if (c.above)
                 EXPECT_GT(t.gasMs, line + 0.4) << t.pressure;
             else
@@ -208,7 +215,8 @@ TEST(MapOnSim, ADriveOnBothFuelsGivesTargetsOnTheTrueCurve) {
         EXPECT_EQ(bySlot.size(), 4u);
         for (const auto& [slot, gas] : bySlot) {
             const double h = s.map().Selected().Y_TinjBnz[static_cast<size_t>(slot)];
-            EXPECT_NEAR(Median(gas), sim::SimEngine::TrueGasTimeMs(h), 0.3) << "petrol " << h << " ms";
+            EXPECT_NEAR(Median(gas), sim::SimEngine::TrueGasTimeMs(h), 0.3)
+                << "petrol " << h << " ms";
         }
     }
 }
@@ -284,7 +292,8 @@ TEST(MapOnSim, MovingAPointAndReleasingWritesTheTableOnce) {
     // CorTable is the model's, and the ECU holds it (as its 16-bit numbers carry it).
     EXPECT_EQ(s.image().CorTable, s.editor().Model().Table());
     for (int k = 0; k < kCorTableSize; ++k)
-        ASSERT_DOUBLE_EQ(s.EcuEntry(k), s.image().CorEntryOnWire(k, s.image().CorTable[static_cast<size_t>(k)]))
+        ASSERT_DOUBLE_EQ(s.EcuEntry(k),
+                         s.image().CorEntryOnWire(k, s.image().CorTable[static_cast<size_t>(k)]))
             << "entry " << k;
     EXPECT_NEAR(s.EcuEntry(63), shift, 1e-9);
 
@@ -311,7 +320,8 @@ TEST(MapOnSim, TheFirstRefreshRebuildsTheModelUnlessAnEditIsHeldOrWaiting) {
     ASSERT_EQ(e.Model().ModYShift[3], 0);
     int refreshes = s.cycle->FirstRefreshCount();
     s.session->Comm().SetComState(COM_REOPEN);
-    ASSERT_TRUE(s.RunUntil([&] { return s.cycle->FirstRefreshCount() > refreshes && s.cycle->Online(); }, 30));
+    ASSERT_TRUE(s.RunUntil(
+        [&] { return s.cycle->FirstRefreshCount() > refreshes && s.cycle->Online(); }, 30));
     EXPECT_NEAR(e.Model().ModYShift[3], 0.52, 1e-9);
     EXPECT_NEAR(e.Model().ModX[3], 12.032, 1e-9);
 

@@ -5,6 +5,8 @@
 // truncation. The calibration report, which grows by whole entries, must
 // hold only whole entries.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,8 +16,6 @@
 #include <cstdio>
 #include <functional>
 #include <random>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "common/EventService.h"
 #include "common/Helpers.h"
@@ -103,9 +103,10 @@ KillReport KillWhileWriting(const RewrittenFile& f, int rounds, std::mt19937& ra
         } else if (now == v1) {
             ++r.fresh;
         } else {
-            ADD_FAILURE() << f.name << ": after a kill in round " << round << " the file is neither version ("
-                          << now.size() << " bytes; versions " << v0.size() << " and " << v1.size() << "); "
-                          << Difference(now, v0) << "; " << Difference(now, v1);
+            ADD_FAILURE() << f.name << ": after a kill in round " << round
+                          << " the file is neither version (" << now.size() << " bytes; versions "
+                          << v0.size() << " and " << v1.size() << "); " << Difference(now, v0)
+                          << "; " << Difference(now, v1);
             break;
         }
     }
@@ -125,7 +126,8 @@ class CrashSafeFiles : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        for (const char* sub : {"BIN", "LNG", "SAMPLES"}) QDir(dir.path()).mkpath(QLatin1String(sub));
+        for (const char* sub : {"BIN", "LNG", "SAMPLES"})
+            QDir(dir.path()).mkpath(QLatin1String(sub));
         SetInstallDir(dir.path());
     }
     QString Path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
@@ -137,7 +139,8 @@ class CrashSafeFiles : public ::testing::Test {
 
 ParamImage ImageVersion(int v) {
     ParamImage image;
-    for (size_t i = 0; i < image.CorTable.size(); ++i) image.CorTable[i] = v ? 1.0 + i * 0.013 : i * 0.011;
+    for (size_t i = 0; i < image.CorTable.size(); ++i)
+        image.CorTable[i] = v ? 1.0 + i * 0.013 : i * 0.011;
     image.Mem3Block.SwitchRpm = v ? 1600 : 1400;
     return image;
 }
@@ -155,8 +158,9 @@ MapPoints MapVersion(int v) {
 
 TEST_F(CrashSafeFiles, ConfigurationFilesAreOldOrNew) {
     const ParamImage images[2] = {ImageVersion(0), ImageVersion(1)};
-    Check({"parameter file (*.var)", Path("car.var"),
-           [&](int v) { return SaveParamFile(Path("car.var"), images[v], 140, QStringLiteral("gascal")); }});
+    Check({"parameter file (*.var)", Path("car.var"), [&](int v) {
+               return SaveParamFile(Path("car.var"), images[v], 140, QStringLiteral("gascal"));
+           }});
 
     SavedConfiguration saved;
     saved.mem2.assign(kMem2Bytes, 1);
@@ -168,7 +172,8 @@ TEST_F(CrashSafeFiles, ConfigurationFilesAreOldOrNew) {
     saved.ecuVersion = 140;
     ASSERT_TRUE(saved.Complete());
     Check({"upgrade backup", Path("backup.var"), [&](int v) {
-               return WriteUpgradeBackup(Path("backup.var"), saved, images[v], 140, QStringLiteral("gascal"));
+               return WriteUpgradeBackup(Path("backup.var"), saved, images[v], 140,
+                                         QStringLiteral("gascal"));
            }});
 
     ClsComm comm;
@@ -180,7 +185,8 @@ TEST_F(CrashSafeFiles, ConfigurationFilesAreOldOrNew) {
            }});
 
     QStringList lines;
-    for (int i = 0; i < 400; ++i) lines << QStringLiteral("[Key%1]").arg(i) << QString::number(i * 7);
+    for (int i = 0; i < 400; ++i)
+        lines << QStringLiteral("[Key%1]").arg(i) << QString::number(i * 7);
     Check({"scrambled configuration", Path("LNG/ConfigScale.ini"), [&](int v) {
                QStringList l = lines;
                l[1] = QString::number(v);
@@ -189,7 +195,8 @@ TEST_F(CrashSafeFiles, ConfigurationFilesAreOldOrNew) {
 }
 
 TEST_F(CrashSafeFiles, LanguageFilesAreOldOrNew) {
-    ASSERT_TRUE(QFile::copy(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG/M3.diz"), Path("LNG/M3.diz")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG/M3.diz"),
+                            Path("LNG/M3.diz")));
     ASSERT_TRUE(WriteLatin1Lines(Path("LNG/M3.con"), {QStringLiteral("0")}));
     ClsLingue lingue;
     lingue.SetPathDizionario(Path("LNG/M3.diz"));
@@ -209,7 +216,8 @@ TEST_F(CrashSafeFiles, LanguageFilesAreOldOrNew) {
 
 TEST_F(CrashSafeFiles, MapAndViewerFilesAreOldOrNew) {
     const MapPoints maps[2] = {MapVersion(0), MapVersion(1)};
-    Check({"map file", Path("car.map"), [&](int v) { return WriteMapFile(Path("car.map"), maps[v]); }});
+    Check({"map file", Path("car.map"),
+           [&](int v) { return WriteMapFile(Path("car.map"), maps[v]); }});
     Check({"points report (Map.txt)", Path("Map.txt"),
            [&](int v) { return WriteMapReport(Path("Map.txt"), maps[v], maps[1 - v]); }});
 
@@ -244,7 +252,8 @@ TEST_F(CrashSafeFiles, MapAndViewerFilesAreOldOrNew) {
     // installation's own copies, the port handle file) goes through the
     // same replacement.
     QByteArray big[2] = {QByteArray(1 << 20, 'a'), QByteArray((1 << 20) + 17, 'b')};
-    Check({"any file written whole", Path("export.csv"), [&](int v) { return AtomicWrite(Path("export.csv"), big[v]); }});
+    Check({"any file written whole", Path("export.csv"),
+           [&](int v) { return AtomicWrite(Path("export.csv"), big[v]); }});
 }
 
 // The calibration report grows by one entry a write: after a kill it holds
@@ -265,14 +274,15 @@ TEST_F(CrashSafeFiles, CalibrationReportHoldsWholeEntries) {
             _exit(0);
         }
         ASSERT_GT(child, 0);
-        ::usleep(static_cast<useconds_t>(2000 + std::uniform_int_distribution<int>(0, 20000)(random)));
+        ::usleep(
+            static_cast<useconds_t>(2000 + std::uniform_int_distribution<int>(0, 20000)(random)));
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status));
         const QByteArray now = QFile::exists(path) ? Content(path) : QByteArray();
         ASSERT_EQ(now.size() % entry.size(), 0) << "a cut entry after round " << round << ": "
-                                                 << now.right(3 * entry.size()).toStdString();
+                                                << now.right(3 * entry.size()).toStdString();
         ASSERT_EQ(now, entry.repeated(now.size() / entry.size()));
         seenEntries += now.size() / entry.size();
     }

@@ -159,7 +159,8 @@ TEST(ManualPages, CarryAReadableDate) {
         QFile f(QStringLiteral(GASCAL_SOURCE_DIR "/packaging/man/%1.1").arg(page));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << page;
         const QString th = QString::fromUtf8(f.readLine());
-        EXPECT_TRUE(th.contains(QRegularExpression(QStringLiteral("^\\.TH \\S+ 1 \"\\d{4}-\\d{2}-\\d{2}\""))))
+        EXPECT_TRUE(th.contains(
+            QRegularExpression(QStringLiteral("^\\.TH \\S+ 1 \"\\d{4}-\\d{2}-\\d{2}\""))))
             << th.toStdString();
     }
 }

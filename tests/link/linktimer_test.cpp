@@ -69,7 +69,9 @@ struct Rig {
     }
     bool RunUntilIdle(double maxUs) {
         return ev.RunUntil(
-            [this] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+            [this] {
+                return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty();
+            },
             maxUs);
     }
 
@@ -125,8 +127,8 @@ std::pair<Outcome, Outcome> ExpectSameEffects(const Scenario& scenario) {
         const LogLine& b = sleeping.log[i];
         if (a.us != b.us || a.kind != b.kind || a.text != b.text) {
             ADD_FAILURE() << "log line " << i << " differs: ticking " << a.us << " \""
-                          << a.kind.toStdString() << a.text.toStdString() << "\", sleeping "
-                          << b.us << " \"" << b.kind.toStdString() << b.text.toStdString() << "\"";
+                          << a.kind.toStdString() << a.text.toStdString() << "\", sleeping " << b.us
+                          << " \"" << b.kind.toStdString() << b.text.toStdString() << "\"";
             break;
         }
     }
@@ -306,7 +308,7 @@ class LinkDueTest : public LinkTest {
         UseUsb();
         line = AddUsbEcu();
         ASSERT_TRUE(Connect());
-        ev.RunFor(2000);  // "C 1" logged
+        ev.RunFor(2000);            // "C 1" logged
         timer1->SetEnabled(false);  // the test steps the link itself
     }
     // Sends a request with nobody answering; returns when sending ended.
@@ -321,7 +323,8 @@ class LinkDueTest : public LinkTest {
 
 TEST_F(LinkDueTest, IdleIsDueWhenTheKeepAliveSilenceEndsAndNeverWhileProgramming) {
     const double answeredAt = log.Of("R ").back().us;
-    EXPECT_EQ(comm->NextDueUs(), std::nextafter(answeredAt + KEEP_ALIVE_PERIOD_MS * 1000.0, kNever));
+    EXPECT_EQ(comm->NextDueUs(),
+              std::nextafter(answeredAt + KEEP_ALIVE_PERIOD_MS * 1000.0, kNever));
     for (uint8_t mode : {ECU_PROGRAMMING, ECU_FLASH_WRITE}) {
         comm->SetEcuState(mode);
         EXPECT_EQ(comm->NextDueUs(), kNever);
@@ -336,8 +339,8 @@ TEST_F(LinkDueTest, AChangedStateIsDueAtOnceUntilTheStepLoggedIt) {
         uint8_t state;
         bool dueAfterLogging;  // has work of its own once logged
     };
-    for (const Case c : {Case{COM_SENDING, false}, Case{COM_REOPEN, true}, Case{COM_LINK_ERROR, true},
-                         Case{COM_OPEN, true}, Case{4, false}}) {
+    for (const Case c : {Case{COM_SENDING, false}, Case{COM_REOPEN, true},
+                         Case{COM_LINK_ERROR, true}, Case{COM_OPEN, true}, Case{4, false}}) {
         SCOPED_TRACE(int(c.state));
         comm->SetComState(c.state);
         EXPECT_EQ(comm->NextDueUs(), ev.MicroSeconds());
@@ -421,8 +424,8 @@ TEST(SimPortInput, TellsWhenTheRequestReachesTheEcuAndWhenItsAnswerArrives) {
     EXPECT_EQ(port->NextInputUs(), NO_INPUT_DUE);
     const QByteArray req = BuildRequest(CMD_GET_ECO, "ECO");
     uint32_t written = 0;
-    port->Write(reinterpret_cast<const uint8_t*>(req.constData()), static_cast<uint32_t>(req.size()),
-                written);
+    port->Write(reinterpret_cast<const uint8_t*>(req.constData()),
+                static_cast<uint32_t>(req.size()), written);
     // The last request byte reaches the ECU after the line time of all of them.
     const double reached = req.size() * LINE_BYTE_USEC;
     EXPECT_NEAR(port->NextInputUs(), reached, 1e-6);

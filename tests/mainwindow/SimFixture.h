@@ -42,7 +42,7 @@ struct Requested {
 };
 
 class SimSession {
-public:
+  public:
     explicit SimSession(sim::SimOptions opts = DefaultOptions(), bool withFeatures = false)
         : scopeEvents(ev), scopePrompts(prompts) {
         root = dir.path();
@@ -68,10 +68,9 @@ public:
         FlashTable table;
         FlashImage image;
         QString identity;
-        ReadFirmwareFileIdentity(table, image,
-                                 QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/Flash.ini"),
-                                 QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/TeluroInj468.frh"),
-                                 identity);
+        ReadFirmwareFileIdentity(
+            table, image, QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/Flash.ini"),
+            QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN/TeluroInj468.frh"), identity);
         return identity;
     }
     // Version digits of the shipped firmware file, "0140" for 01.00.40.
@@ -80,7 +79,8 @@ public:
     // Version digits `delta` numbers from the shipped file's.
     static QString VersionBeside(int delta) {
         const QString v = ShippedVersion();
-        return v.left(2) + QStringLiteral("%1").arg(v.right(2).toInt() + delta, 2, 10, QLatin1Char('0'));
+        return v.left(2) +
+               QStringLiteral("%1").arg(v.right(2).toInt() + delta, 2, 10, QLatin1Char('0'));
     }
     static QString ShippedDate() { return ShippedFirmwareIdentity().mid(4, 8); }
 
@@ -113,7 +113,8 @@ public:
     void RunFor(double seconds) { ev.RunFor(seconds * 1e6); }
     bool StartAndGoOnline(double seconds = 30) {
         Start();
-        return RunUntil([this] { return cycle().Online() && !cycle().FirstRefreshPending(); }, seconds);
+        return RunUntil([this] { return cycle().Online() && !cycle().FirstRefreshPending(); },
+                        seconds);
     }
     uint64_t Sent(uint8_t command) const {
         const auto& m = ecu->Counters().perCommand;

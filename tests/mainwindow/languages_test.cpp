@@ -37,32 +37,41 @@ ClsLingue ShippedDictionary() {
     return l;
 }
 
-bool IsPlaceholder(const QString& entry) { return entry == QLatin1String("-"); }
+bool IsPlaceholder(const QString& entry) {
+    return entry == QLatin1String("-");
+}
 
 QSet<QString> Entries(const ClsLingue& l, int lang) {
     QSet<QString> set;
-    for (int i = 0; i <= l.UboundVociLingua(lang); ++i) set.insert(l.VoceDizionario(lang, i).trimmed());
+    for (int i = 0; i <= l.UboundVociLingua(lang); ++i)
+        set.insert(l.VoceDizionario(lang, i).trimmed());
     return set;
 }
 
-QString Plain(QString text) { return text.remove(QLatin1Char('&')).trimmed(); }
+QString Plain(QString text) {
+    return text.remove(QLatin1Char('&')).trimmed();
+}
 
 // Walks the visible widgets of the tool's windows and writes down every
 // text that could not be the dictionary's own in the language shown.
 class TextAudit {
-public:
+  public:
     TextAudit(const ClsLingue& dict, int lang)
-        : own_(Entries(dict, lang)), other_(Entries(dict, lang == kEnglish ? kItalian : kEnglish)) {}
+        : own_(Entries(dict, lang)),
+          other_(Entries(dict, lang == kEnglish ? kItalian : kEnglish)) {}
 
     void Window(QWidget* top, const QString& where) {
-        if (Plain(top->windowTitle()).isEmpty()) problems_ << where + QStringLiteral(": window without a caption");
+        if (Plain(top->windowTitle()).isEmpty())
+            problems_ << where + QStringLiteral(": window without a caption");
         for (QWidget* w : top->findChildren<QWidget*>()) {
             if (!w->isVisibleTo(top)) continue;
-            const QString name = where + QLatin1Char('/') + (w->objectName().isEmpty()
-                                                                  ? QString::fromLatin1(w->metaObject()->className())
-                                                                  : w->objectName());
+            const QString name =
+                where + QLatin1Char('/') +
+                (w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                           : w->objectName());
             if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-                if (Plain(b->text()).isEmpty() && b->icon().isNull() && Plain(b->toolTip()).isEmpty())
+                if (Plain(b->text()).isEmpty() && b->icon().isNull() &&
+                    Plain(b->toolTip()).isEmpty())
                     problems_ << name + QStringLiteral(": button without a caption");
                 // The viewer's time-base button shows a minus of its own.
                 if (b->objectName() != QLatin1String("CmdSecDivM")) Text(name, b->text());
@@ -72,7 +81,8 @@ public:
                 Text(name, g->title());
             } else if (auto* t = qobject_cast<QTabBar*>(w)) {
                 for (int i = 0; i < t->count(); ++i) {
-                    if (Plain(t->tabText(i)).isEmpty()) problems_ << name + QStringLiteral(": tab without a caption");
+                    if (Plain(t->tabText(i)).isEmpty())
+                        problems_ << name + QStringLiteral(": tab without a caption");
                     Text(name, t->tabText(i));
                 }
             } else if (auto* m = qobject_cast<QMenuBar*>(w)) {
@@ -84,10 +94,11 @@ public:
 
     const QStringList& Problems() const { return problems_; }
 
-private:
+  private:
     void Menu(const QString& where, QAction* a) {
         if (a->isSeparator() || !a->isVisible()) return;
-        if (Plain(a->text()).isEmpty()) problems_ << where + QStringLiteral(": menu item without a caption");
+        if (Plain(a->text()).isEmpty())
+            problems_ << where + QStringLiteral(": menu item without a caption");
         Text(where + QLatin1Char('/') + Plain(a->text()), a->text());
         if (QMenu* sub = a->menu())
             for (QAction* s : sub->actions()) Menu(where + QLatin1Char('/') + Plain(a->text()), s);
@@ -100,7 +111,8 @@ private:
         // A whole entry of the other language that this language lacks is a
         // text the window took from the wrong language or from a fallback.
         if (text.size() >= 4 && other_.contains(text) && !own_.contains(text))
-            problems_ << where + QStringLiteral(": \"") + text + QStringLiteral("\" is not in this language");
+            problems_ << where + QStringLiteral(": \"") + text +
+                             QStringLiteral("\" is not in this language");
     }
 
     QSet<QString> own_, other_;
@@ -117,8 +129,8 @@ TEST(Languages, BothLanguagesHoldTheSameEntries) {
     // An entry is a free placeholder in both languages or a text in both.
     for (int i = 0; i <= l.UboundVociLingua(kEnglish); ++i) {
         const QString en = l.VoceDizionario(kEnglish, i), it = l.VoceDizionario(kItalian, i);
-        EXPECT_EQ(IsPlaceholder(en), IsPlaceholder(it)) << "entry " << i << ": " << en.toStdString() << " / "
-                                                        << it.toStdString();
+        EXPECT_EQ(IsPlaceholder(en), IsPlaceholder(it))
+            << "entry " << i << ": " << en.toStdString() << " / " << it.toStdString();
         EXPECT_FALSE(en.trimmed().isEmpty()) << "entry " << i;
         EXPECT_FALSE(it.trimmed().isEmpty()) << "entry " << i;
     }
@@ -151,7 +163,8 @@ TEST(Languages, NoWindowShowsAnEmptyCaptionOrAMissingEntry) {
         Timer watcher("audit", 100, [&] {
             if (QApplication::activeModalWidget() || QApplication::modalWindow()) lookAndClose();
             for (QWidget* top : QApplication::topLevelWidgets())
-                if (top->isVisible() && top->isModal() && windows.contains(top->objectName())) lookAndClose();
+                if (top->isVisible() && top->isModal() && windows.contains(top->objectName()))
+                    lookAndClose();
         });
         watcher.SetEnabled(true);
 
@@ -172,7 +185,8 @@ TEST(Languages, NoWindowShowsAnEmptyCaptionOrAMissingEntry) {
         // A window that asks for a file first (the comparison with a
         // parameter file) is given one saved from this ECU.
         const QString paramFile = s.root + QStringLiteral("/audit.var");
-        ASSERT_TRUE(SaveParamFile(paramFile, s.image(), s.tool().EcuVersion(), s.tool().ProductTitle()));
+        ASSERT_TRUE(
+            SaveParamFile(paramFile, s.image(), s.tool().EcuVersion(), s.tool().ProductTitle()));
         for (const QString& name : windows) {
             WindowContext context{s.tool(), s.cycle(), w.get(), 0};
             s.prompts.files.push_back(paramFile);
@@ -183,7 +197,8 @@ TEST(Languages, NoWindowShowsAnEmptyCaptionOrAMissingEntry) {
             EXPECT_TRUE(seen.contains(name)) << name.toStdString() << " did not open";
             s.RunFor(0.2);
         }
-        EXPECT_TRUE(audit.Problems().isEmpty()) << audit.Problems().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(audit.Problems().isEmpty())
+            << audit.Problems().join(QLatin1Char('\n')).toStdString();
         watcher.SetEnabled(false);
         w->close();
         s.RunFor(1);

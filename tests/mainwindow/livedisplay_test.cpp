@@ -1,7 +1,8 @@
+#include "mainwindow/controller/LiveDisplay.h"
+
 #include <gtest/gtest.h>
 
 #include "common/Helpers.h"
-#include "mainwindow/controller/LiveDisplay.h"
 
 using namespace gascal;
 
@@ -12,7 +13,9 @@ LiveInputs KeyOnAt(int rpm) {
     in.rpm = rpm;
     return in;
 }
-QString Dec(const char* s) { return QString::fromLatin1(s).replace('.', DecimalSeparator()); }
+QString Dec(const char* s) {
+    return QString::fromLatin1(s).replace('.', DecimalSeparator());
+}
 }  // namespace
 
 TEST(LiveDisplay, EngineSpeedIsSmoothedAndShownInFourDigits) {

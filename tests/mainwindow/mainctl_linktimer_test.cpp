@@ -51,7 +51,8 @@ TEST(MainCtlLinkTimer, SleepsWhileOnlineTicksWhileStoppedAndSleepsAgainOnceBack)
 
     // A port chosen: online again, and asleep again between link work.
     s.ctl().MnuDevCom_Click(0);
-    ASSERT_TRUE(s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(
+        s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30));
     s.RunFor(2);
     const TicksOver back = RunAndCount(s, 10);
     EXPECT_GT(back.slept, 8000u);

@@ -30,7 +30,8 @@ TEST(MainCtlModel, ASavedConfigurationCarriesTheModelsTableBeforeItIsWritten) {
     ASSERT_GE(cor, 0);
     const CorTableArray model = e.Model().Table();
     for (int k = 0; k < kCorTableSize; ++k)
-        ASSERT_EQ(ParseReal(lines.value(cor + 1 + k)).value_or(-1), model[static_cast<size_t>(k)]) << k;
+        ASSERT_EQ(ParseReal(lines.value(cor + 1 + k)).value_or(-1), model[static_cast<size_t>(k)])
+            << k;
     EXPECT_EQ(ParseReal(lines.value(cor + 1 + 94)).value_or(-1), 0.52 + 0.208);
 }
 

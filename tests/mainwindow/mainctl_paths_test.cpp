@@ -10,10 +10,10 @@
 #include "data/core/ClsLingue.h"
 #include "data/core/ParamFile.h"
 #include "data/core/ScaleConfig.h"
-#include "link/core/CommandTable.h"
-#include "link/core/Frame.h"
 #include "ecu/Captions.h"
 #include "ecu/ErrorMask.h"
+#include "link/core/CommandTable.h"
+#include "link/core/Frame.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -28,12 +28,16 @@ struct RecordingView {
     QString caption;
     QObject context;  // the connections end with the recorder
     void Watch(SimSession& s) {
-        QObject::connect(&s.settings(), &SettingsModel::listsRefilled, &context, [this] { ++listsRefilled; });
+        QObject::connect(&s.settings(), &SettingsModel::listsRefilled, &context,
+                         [this] { ++listsRefilled; });
         QObject::connect(&s.settings(), &SettingsModel::selectionChanged, &context,
                          [this] { ++settingsRefreshes; });
-        QObject::connect(&s.ctl(), &MainController::languageChanged, &context, [this] { ++languageApplied; });
+        QObject::connect(&s.ctl(), &MainController::languageChanged, &context,
+                         [this] { ++languageApplied; });
         QObject::connect(&s.ctl(), &MainController::errorButton, &context,
-                         [this](bool visible, const QString& c) { errorButton.push_back({visible, c}); });
+                         [this](bool visible, const QString& c) {
+                             errorButton.push_back({visible, c});
+                         });
         QObject::connect(&s.ctl(), &MainController::captionChanged, &context,
                          [this](const QString& c) { caption = c; });
     }
@@ -49,7 +53,9 @@ uint8_t EcuInjEnable(const sim::SimEcu& ecu, int cyl) {
     return ecu.Working().mem3[sim::CylOffset(sim::mem3::InjEnable, cyl, 1)];
 }
 
-QString Installed(const char* rel) { return QStringLiteral(GASCAL_SOURCE_DIR "/installdata/") + rel; }
+QString Installed(const char* rel) {
+    return QStringLiteral(GASCAL_SOURCE_DIR "/installdata/") + rel;
+}
 
 }  // namespace
 
@@ -147,7 +153,8 @@ TEST(MainCtlErrors, FaultsOfPartsNotFittedAreIgnored) {
     ASSERT_TRUE(s.StartAndGoOnline());
     ASSERT_EQ(s.image().Mem3Block.NumCylinders, 4);
     ASSERT_FALSE(s.scale().CkbeV02Visible);
-    s.ecu->SetFault(sim::ERR_INJECTOR_1 + 5, sim::kErrOpenCircuit);  // injector 6 of a 4-cylinder car
+    s.ecu->SetFault(sim::ERR_INJECTOR_1 + 5,
+                    sim::kErrOpenCircuit);  // injector 6 of a 4-cylinder car
     s.ecu->SetFault(sim::ERR_VALVE_2, sim::kErrOpenCircuit);
     s.ctl().CaricaErroriEcu();
     EXPECT_FALSE(s.ctl().ErrorsPresent());
@@ -244,7 +251,8 @@ TEST(MainCtlSettings, AnUnreadableListItemIsReportedAsAConfigError) {
     s.settings().FillLists();
     ASSERT_EQ(s.prompts.shown.size(), 1u);
     const auto& box = s.prompts.shown[0];
-    EXPECT_TRUE(box.text.startsWith("Config errorErrorRiempiCmbSwtch_Err:\r")) << box.text.toStdString();
+    EXPECT_TRUE(box.text.startsWith("Config errorErrorRiempiCmbSwtch_Err:\r"))
+        << box.text.toStdString();
     EXPECT_TRUE(box.text.contains("3x0"));
     EXPECT_EQ(box.title, AppTitle() + ": Error");
     // The list keeps the items that could be read.
@@ -273,25 +281,178 @@ TEST(MainCtlInjMode, StepsOnGasAndOnPetrol) {
     int writes = 0;  // block-3 write delay started
     InjectorModes c(img, [&writes] { ++writes; });
     const InjRow rows[] = {
-        {"gas r3 one: off -> enable, keep going", 3, 1, 3, 1, 1, {1, 0, 1, 1}, {N, 1, N, N, N, N, N, N}, true, true},
-        {"gas r3 one: enabled -> 2, done", 3, 1, 3, 1, 1, {1, 1, 1, 1}, {N, 2, N, N, N, N, N, N}, true, false},
-        {"gas r3 one: 4 -> 3, done", 3, 1, 3, 1, 2, {1, 1, 4, 1}, {N, N, 3, N, N, N, N, N}, true, false},
-        {"gas r3 one: already 3, done", 3, 1, 3, 1, 2, {1, 1, 3, 1}, {N, N, N, N, N, N, N, N}, false, false},
+        {"gas r3 one: off -> enable, keep going",
+         3,
+         1,
+         3,
+         1,
+         1,
+         {1, 0, 1, 1},
+         {N, 1, N, N, N, N, N, N},
+         true,
+         true},
+        {"gas r3 one: enabled -> 2, done",
+         3,
+         1,
+         3,
+         1,
+         1,
+         {1, 1, 1, 1},
+         {N, 2, N, N, N, N, N, N},
+         true,
+         false},
+        {"gas r3 one: 4 -> 3, done",
+         3,
+         1,
+         3,
+         1,
+         2,
+         {1, 1, 4, 1},
+         {N, N, 3, N, N, N, N, N},
+         true,
+         false},
+        {"gas r3 one: already 3, done",
+         3,
+         1,
+         3,
+         1,
+         2,
+         {1, 1, 3, 1},
+         {N, N, N, N, N, N, N, N},
+         false,
+         false},
         {"gas r3 one: 2 waits", 3, 1, 3, 1, 0, {2, 1, 1, 1}, {N, N, N, N, N, N, N, N}, false, true},
-        {"gas r0: 4 -> 0, done", 3, 1, 0, 1, 3, {1, 1, 1, 4}, {N, N, N, 0, N, N, N, N}, true, false},
+        {"gas r0: 4 -> 0, done",
+         3,
+         1,
+         0,
+         1,
+         3,
+         {1, 1, 1, 4},
+         {N, N, N, 0, N, N, N, N},
+         true,
+         false},
         {"gas r0: 1 waits", 3, 1, 0, 1, 3, {1, 1, 1, 1}, {N, N, N, N, N, N, N, N}, false, true},
-        {"gas r4: 1 -> 2, keep going", 3, 1, 4, 1, 0, {1, 1, 1, 1}, {2, N, N, N, N, N, N, N}, true, true},
-        {"gas r4: 3 -> 4, done", 3, 1, 4, 1, 0, {3, 1, 1, 1}, {4, N, N, N, N, N, N, N}, true, false},
-        {"gas r3 all: 0/1/4 step, 0 keeps it", 3, 1, 3, 2, 4, {0, 1, 4, 2, 1}, {1, 2, 3, N, N, N, N, N}, true, true},
-        {"gas r3 all: none 0 or 1, done", 3, 1, 3, 2, 3, {2, 3, 4, 0}, {N, N, 3, N, N, N, N, N}, false, false},
-        {"gas r3 all: count 0, done", 3, 1, 3, 2, 0, {0, 0, 0, 0}, {N, N, N, N, N, N, N, N}, false, false},
-        {"petrol r0: 1 -> 0, done", 0, 1, 0, 1, 2, {1, 1, 1, 1}, {N, N, 0, N, N, N, N, N}, true, false},
-        {"petrol r0: 3 left, done", 0, 1, 0, 1, 2, {1, 1, 3, 1}, {N, N, N, N, N, N, N, N}, false, false},
-        {"petrol r3 one: 0 -> 1, done", 0, 1, 3, 1, 5, {1, 1, 1, 1}, {N, N, N, N, N, 1, N, N}, true, false},
-        {"petrol r3 one: 2 left, done", 0, 1, 3, 1, 0, {2, 1, 1, 1}, {N, N, N, N, N, N, N, N}, false, false},
-        {"petrol r3 all: only 0 -> 1, done", 0, 1, 3, 2, 6, {1, 2, 1, 1, 0, 0, 0}, {N, N, N, N, 1, 1, N, N}, true, false},
-        {"key off counts as petrol", 3 + 1, 0, 3, 1, 1, {1, 0, 1, 1}, {N, 1, N, N, N, N, N, N}, true, false},
-        {"neither fuel, key on: waits", 3 + 1, 1, 3, 1, 1, {1, 0, 1, 1}, {N, N, N, N, N, N, N, N}, false, true},
+        {"gas r4: 1 -> 2, keep going",
+         3,
+         1,
+         4,
+         1,
+         0,
+         {1, 1, 1, 1},
+         {2, N, N, N, N, N, N, N},
+         true,
+         true},
+        {"gas r4: 3 -> 4, done",
+         3,
+         1,
+         4,
+         1,
+         0,
+         {3, 1, 1, 1},
+         {4, N, N, N, N, N, N, N},
+         true,
+         false},
+        {"gas r3 all: 0/1/4 step, 0 keeps it",
+         3,
+         1,
+         3,
+         2,
+         4,
+         {0, 1, 4, 2, 1},
+         {1, 2, 3, N, N, N, N, N},
+         true,
+         true},
+        {"gas r3 all: none 0 or 1, done",
+         3,
+         1,
+         3,
+         2,
+         3,
+         {2, 3, 4, 0},
+         {N, N, 3, N, N, N, N, N},
+         false,
+         false},
+        {"gas r3 all: count 0, done",
+         3,
+         1,
+         3,
+         2,
+         0,
+         {0, 0, 0, 0},
+         {N, N, N, N, N, N, N, N},
+         false,
+         false},
+        {"petrol r0: 1 -> 0, done",
+         0,
+         1,
+         0,
+         1,
+         2,
+         {1, 1, 1, 1},
+         {N, N, 0, N, N, N, N, N},
+         true,
+         false},
+        {"petrol r0: 3 left, done",
+         0,
+         1,
+         0,
+         1,
+         2,
+         {1, 1, 3, 1},
+         {N, N, N, N, N, N, N, N},
+         false,
+         false},
+        {"petrol r3 one: 0 -> 1, done",
+         0,
+         1,
+         3,
+         1,
+         5,
+         {1, 1, 1, 1},
+         {N, N, N, N, N, 1, N, N},
+         true,
+         false},
+        {"petrol r3 one: 2 left, done",
+         0,
+         1,
+         3,
+         1,
+         0,
+         {2, 1, 1, 1},
+         {N, N, N, N, N, N, N, N},
+         false,
+         false},
+        {"petrol r3 all: only 0 -> 1, done",
+         0,
+         1,
+         3,
+         2,
+         6,
+         {1, 2, 1, 1, 0, 0, 0},
+         {N, N, N, N, 1, 1, N, N},
+         true,
+         false},
+        {"key off counts as petrol",
+         3 + 1,
+         0,
+         3,
+         1,
+         1,
+         {1, 0, 1, 1},
+         {N, 1, N, N, N, N, N, N},
+         true,
+         false},
+        {"neither fuel, key on: waits",
+         3 + 1,
+         1,
+         3,
+         1,
+         1,
+         {1, 0, 1, 1},
+         {N, N, N, N, N, N, N, N},
+         false,
+         true},
     };
     for (const InjRow& r : rows) {
         SCOPED_TRACE(r.what);
@@ -304,7 +465,8 @@ TEST(MainCtlInjMode, StepsOnGasAndOnPetrol) {
         c.Request(static_cast<InjModeRequest>(r.flag), r.index, r.state);
         c.Step();
         for (size_t k = 0; k < 8; ++k)
-            EXPECT_EQ(int(img.PendingEdits.Mem3Block.InjEnable[k]), r.pending[k]) << "injector " << k;
+            EXPECT_EQ(int(img.PendingEdits.Mem3Block.InjEnable[k]), r.pending[k])
+                << "injector " << k;
         EXPECT_EQ(writes > 0, r.delaySet);
         EXPECT_EQ(c.Active(), r.requestStays);
         if (!r.requestStays) {
@@ -332,7 +494,8 @@ TEST(MainCtlInjMode, MoreCylindersOnPetrolEnablesTheNewInjectors) {
     ASSERT_TRUE(s.StartAndGoOnline());
     ASSERT_EQ(s.image().Mem2Block.Mem2Byte1, 0);
     s.settings().CmbSwtchCilindri_Click(IndexOf(s.settings().Lists().cylinders, 6));
-    ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().Injectors().Active() && EcuInjEnable(*s.ecu, 5) != 0; }, 20));
+    ASSERT_TRUE(s.RunUntil(
+        [&] { return !s.cycle().Injectors().Active() && EcuInjEnable(*s.ecu, 5) != 0; }, 20));
     s.RunFor(2);
     EXPECT_EQ(s.ecu->Working().NumCylinders(), 6);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 1) << "injector " << k + 1;
@@ -428,7 +591,8 @@ TEST(MainCtlSaveConf, WritesTheImageWholeAndNamesTheFileInTheCaption) {
     const QByteArray content = f.readAll();
     EXPECT_FALSE(content.contains("xxxx"));
     // Nothing but the file itself is left in the folder.
-    EXPECT_EQ(QDir(s.root + "/cars").entryList(QDir::Files | QDir::Hidden), QStringList{"panda.var"});
+    EXPECT_EQ(QDir(s.root + "/cars").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"panda.var"});
     // It reads back into another image with the ECU's settings.
     ParamImage back;
     LoadParamFile(path, back, nullptr);
@@ -491,6 +655,7 @@ TEST(MainCtlInjType, AnsweringNoChangesNothingAndYesWritesTheType) {
     s.settings().CmbTpyInj_Click(other);
     ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > writes; }, 5));
     s.RunFor(1);
-    EXPECT_EQ(s.ecu->Working().mem3[sim::mem3::InjTypeCode], types[static_cast<size_t>(other)].code);
+    EXPECT_EQ(s.ecu->Working().mem3[sim::mem3::InjTypeCode],
+              types[static_cast<size_t>(other)].code);
     EXPECT_EQ(s.image().Mem3Block.InjTypeCode, types[static_cast<size_t>(other)].code);
 }

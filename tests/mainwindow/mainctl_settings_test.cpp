@@ -129,7 +129,8 @@ TEST(MainCtlSettings, EveryChangeHandlerStoresItsValueAndStartsItsDelay) {
              l.settings().CmbTpyInj_Click(1);
          },
          [&](Loaded& l) {
-             const auto* t = scale.InjectorAt(scale.InjectorIndexByCode(l.lists().injector[1].code));
+             const auto* t =
+                 scale.InjectorAt(scale.InjectorIndexByCode(l.lists().injector[1].code));
              ASSERT_NE(t, nullptr);
              EXPECT_EQ(l.p3().InjTypeCode, t->Code);
              EXPECT_DOUBLE_EQ(l.p3().InjOpenTime, t->OpenTime);

@@ -5,8 +5,8 @@
 
 #include "common/TextFile.h"
 #include "data/core/ParamFile.h"
-#include "link/core/CommandTable.h"
 #include "ecu/RequestBridge.h"
+#include "link/core/CommandTable.h"
 #include "tests/mainwindow/SimFixture.h"
 
 using namespace gascal;
@@ -36,9 +36,8 @@ TEST(MainCtlSim, ConnectsReadsEveryBlockInOrderThenRefreshes) {
     EXPECT_TRUE(s.prompts.AnyContains("firmware upgrade"));
 
     ASSERT_GE(s.requests.size(), 6u);
-    const std::vector<Request> expected{
-        Request::ReadCor,  Request::ReadMem3, Request::ReadDcol,
-        Request::ReadMem5, Request::ReadMem2, Request::ReadMem1};
+    const std::vector<Request> expected{Request::ReadCor,  Request::ReadMem3, Request::ReadDcol,
+                                        Request::ReadMem5, Request::ReadMem2, Request::ReadMem1};
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(s.requests[i].what, expected[i]) << "request " << i;
         EXPECT_TRUE(s.requests[i].ok) << "request " << i;
@@ -312,8 +311,8 @@ TEST(MainCtlSim, AFailedWriteIsRetriedOnlyAfterAFreshRead) {
     // The failed write leaves both flags: the block is read again first.
     EXPECT_TRUE(s.sched().Pending(Request::WriteMem3));
     EXPECT_TRUE(s.sched().Pending(Request::ReadMem3));
-    ASSERT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > 0 && !s.sched().Pending(Request::WriteMem3); },
-                           120));
+    ASSERT_TRUE(s.RunUntil(
+        [&] { return s.Sent(CMD_WRT_MEM3) > 0 && !s.sched().Pending(Request::WriteMem3); }, 120));
     bool afterFailure = false, freshRead = false, written = false;
     for (const auto& r : s.requests) {
         if (r.what == Request::WriteMem3 && !r.ok) {
@@ -352,7 +351,8 @@ TEST(MainCtlSim, AnEditSurvivesAWriteTheEcuRejectsOrNeverSees) {
         // The failure starts with the write itself (after its fresh read) and
         // ends once the tool has given that write up.
         s.sched().OnResult([&](Request r, bool ok) {
-            if (r == Request::ReadMem3 && ok && s.sched().Pending(Request::WriteMem3) && !writeFailed)
+            if (r == Request::ReadMem3 && ok && s.sched().Pending(Request::WriteMem3) &&
+                !writeFailed)
                 s.ecu->Failures().*c.failure = 1.0;
             if (r == Request::WriteMem3 && !ok) {
                 writeFailed = true;
@@ -380,8 +380,8 @@ TEST(MainCtlSim, ADamagedFirmwareFileOrFlashTableIsToldOnceAndTheWindowCloses) {
         int line;  // 1-based line to damage
         const char* named;
     };
-    for (const Case c : {Case{"BIN/TeluroInj468.frh", 3, "line 3"},
-                         Case{"BIN/Flash.ini", 1, "line 1"}}) {
+    for (const Case c :
+         {Case{"BIN/TeluroInj468.frh", 3, "line 3"}, Case{"BIN/Flash.ini", 1, "line 1"}}) {
         SCOPED_TRACE(c.file);
         SimSession s;
         QStringList lines;
@@ -395,7 +395,8 @@ TEST(MainCtlSim, ADamagedFirmwareFileOrFlashTableIsToldOnceAndTheWindowCloses) {
         ASSERT_EQ(s.prompts.shown.size(), 1u) << s.prompts.Texts().join(" | ").toStdString();
         EXPECT_EQ(s.prompts.shown[0].title, " Firmware ");
         EXPECT_TRUE(s.prompts.shown[0].text.contains("TeluroInj468.frh"));
-        EXPECT_TRUE(s.prompts.shown[0].text.contains(c.named)) << s.prompts.shown[0].text.toStdString();
+        EXPECT_TRUE(s.prompts.shown[0].text.contains(c.named))
+            << s.prompts.shown[0].text.toStdString();
         EXPECT_LE(s.Sent(CMD_READ_FIRMWARE), 2u);
         EXPECT_FALSE(s.cycle().Online());
     }
@@ -410,7 +411,8 @@ TEST(MainCtlSim, ASampleClearEmptiesThatFuelsSamplesInTheTool) {
     const auto stored = [&r](SampleAnswer a) { return !r.Samples(a).isEmpty(); };
     s.sched().Post(Request::ReadSmplBnz);
     s.sched().Post(Request::ReadSmplGas);
-    ASSERT_TRUE(s.RunUntil([&] { return stored(SampleAnswer::Petrol) && stored(SampleAnswer::Gas1); }, 10));
+    ASSERT_TRUE(
+        s.RunUntil([&] { return stored(SampleAnswer::Petrol) && stored(SampleAnswer::Gas1); }, 10));
     s.sched().Post(Request::CancSmplBnz);
     ASSERT_TRUE(s.RunUntil([&] { return !s.sched().Pending(Request::CancSmplBnz); }, 10));
     EXPECT_EQ(s.Sent(CMD_CANC_SMPL_BNZ), 1u);

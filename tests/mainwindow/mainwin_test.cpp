@@ -53,7 +53,8 @@ TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
     WindowOnSim t;
     t.s.RunFor(0.1);
     EXPECT_TRUE(t.w->PortSearchWindow()->isVisible());  // searching / reading
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(3);
     EXPECT_FALSE(t.w->PortSearchWindow()->isVisible());
     const int rpm = t.w->RpmText().toInt();
@@ -75,7 +76,8 @@ TEST(MainWin, GoesOnlineAndShowsTheSimulatorsLiveValues) {
 // second; the status bar is not laid out again for it.
 TEST(MainWin, StatusCellTextsChangeWithoutLayingOutTheStatusBar) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(1);
     QApplication::processEvents();  // what start-up posted is out of the way
     struct LayoutCounter : QObject {
@@ -90,16 +92,19 @@ TEST(MainWin, StatusCellTextsChangeWithoutLayingOutTheStatusBar) {
     for (int i = 0; i < 40; ++i) {
         t.s.RunFor(0.05);
         QApplication::processEvents();  // what the changes posted is delivered
-        const QString now = t.w->StatusText(0) + '|' + t.w->StatusText(1) + '|' + t.w->StatusText(2);
+        const QString now =
+            t.w->StatusText(0) + '|' + t.w->StatusText(1) + '|' + t.w->StatusText(2);
         if (texts.isEmpty() || texts.last() != now) texts << now;
     }
-    EXPECT_GT(texts.size(), 3) << texts.join(" / ").toStdString();  // the cells did change meanwhile
+    EXPECT_GT(texts.size(), 3)
+        << texts.join(" / ").toStdString();  // the cells did change meanwhile
     EXPECT_EQ(layouts.count, 0);
 }
 
 TEST(MainWin, ChangedSwitchoverSpeedReachesTheEcu) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
     ASSERT_NE(rpm, nullptr);
     EXPECT_EQ(rpm->currentText(), "800");  // shows the ECU's value
@@ -116,8 +121,10 @@ TEST(MainWin, ChangedSwitchoverSpeedReachesTheEcu) {
 TEST(MainWin, FunctionKeysSwitchTabsAndServiceViewToggles) {
     WindowOnSim t;
     t.s.RunFor(0.1);
-    const std::pair<int, int> keys[] = {{Qt::Key_F5, TAB_CALIBRATION}, {Qt::Key_F6, TAB_MODELING},
-                                        {Qt::Key_F7, TAB_MAP},         {Qt::Key_F3, TAB_CONFIG},
+    const std::pair<int, int> keys[] = {{Qt::Key_F5, TAB_CALIBRATION},
+                                        {Qt::Key_F6, TAB_MODELING},
+                                        {Qt::Key_F7, TAB_MAP},
+                                        {Qt::Key_F3, TAB_CONFIG},
                                         {Qt::Key_F2, TAB_GENERAL}};
     for (const auto& [key, tab] : keys) {
         QAction* a = nullptr;
@@ -206,7 +213,8 @@ TEST(MainWin, LayoutFitsASmallScreen) {
 
 TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* rpm = t.w->Combo("CmbSwtchRpm");
     QComboBox* lambda = t.w->Combo("CmbSwtchLambdaType");
     ASSERT_NE(rpm, nullptr);
@@ -233,7 +241,8 @@ TEST(MainWin, LanguageSwitchKeepsTheEcuValuesInTheLists) {
 
 TEST(MainWin, ErrorButtonAppearsWithItsCaptionAndColour) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QPushButton* b = t.w->ErrorButton();
     ASSERT_NE(b, nullptr);
     t.s.ctl().CaricaErroriEcu();
@@ -258,7 +267,8 @@ TEST(MainWin, ErrorButtonAppearsWithItsCaptionAndColour) {
 
 TEST(MainWin, InjectorTypeDeclinedPutsTheListBack) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     QComboBox* inj = t.w->Combo("CmbTpyInj");
     ASSERT_NE(inj, nullptr);
     ASSERT_GE(inj->count(), 2);
@@ -398,7 +408,8 @@ TEST(MainWin, DeviceMenuTellsWhatEachComNumberStandsFor) {
 // on a dark ground; unticked ones keep the button face.
 TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(1);
     auto* key = t.w->findChild<QCheckBox*>("CkbKey");
     ASSERT_NE(key, nullptr);
@@ -417,7 +428,8 @@ TEST(MainWin, TickedStatusBoxesShowTheShadowBackground) {
 // The Calibration tab carries its copies of the live values.
 TEST(MainWin, TheCalibrationPageCopiesTheLiveValues) {
     WindowOnSim t;
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     t.s.RunFor(2);
     QWidget* page = t.w->Tabs()->widget(TAB_CALIBRATION);
     auto text = [&](const char* name) -> QString {
@@ -441,7 +453,7 @@ namespace {
 // The simulator panel's view of the car as the tests give it: only the
 // simulated fitter matters here.
 class FitterOnly : public SimControl {
-public:
+  public:
     explicit FitterOnly(std::shared_ptr<sim::SimEcu> ecu) : fitter_(std::move(ecu)) {}
     void SetKey(bool) override {}
     bool Key() const override { return true; }
@@ -458,7 +470,7 @@ public:
     }
     QString Summary() const override { return {}; }
 
-private:
+  private:
     sim::SimFitter fitter_;
     bool on_ = true;
 };
@@ -472,7 +484,8 @@ TEST(MainWin, TheCalibrationTabRunsTheCalibrationAndClosingMidRunPutsEverythingB
     WindowOnSim t;
     FitterOnly fitter(t.s.ecu);
     t.w->SetSimControl(&fitter);
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.cycle().Online() && !t.s.cycle().FirstRefreshPending(); }, 30));
     // "Yes" is enabled once the ECU's blocks have been read: at the polling
     // tick after the first refresh.
     t.s.RunFor(0.1);
@@ -494,8 +507,9 @@ TEST(MainWin, TheCalibrationTabRunsTheCalibrationAndClosingMidRunPutsEverythingB
     EXPECT_TRUE(twoPoint->isEnabled());
 
     yes->click();
-    ASSERT_TRUE(t.s.RunUntil([&] { return t.s.session->Cal().Step() == 2 && t.s.session->Cal().CalCycles() >= 2; },
-                             300));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return t.s.session->Cal().Step() == 2 && t.s.session->Cal().CalCycles() >= 2; },
+        300));
     EXPECT_TRUE(step->text().endsWith("\n02"));
     EXPECT_EQ(msg->text(), m.Message());
     EXPECT_EQ(bar->value(), m.Progress());

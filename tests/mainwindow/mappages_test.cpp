@@ -35,7 +35,8 @@ struct TabsOnSim {
         s.Start();
     }
     bool Online() {
-        return s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); }, 30);
+        return s.RunUntil([&] { return s.cycle().Online() && !s.cycle().FirstRefreshPending(); },
+                          30);
     }
     // The window checks the tab it changes to (SstMain_Click).
     void ShowTab(int tab) { w->Tabs()->setCurrentIndex(tab); }
@@ -46,13 +47,16 @@ struct TabsOnSim {
     static void Mouse(QWidget* target, QEvent::Type type) {
         const QPointF at(target->width() / 2.0, target->height() / 2.0);
         QMouseEvent e(type, at, target->mapToGlobal(at), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
         QApplication::sendEvent(target, &e);
     }
     static QString Style(QWidget* w) { return w->styleSheet(); }
 };
 
-bool Yellow(QLabel* l) { return l->palette().color(QPalette::Window) == QColor(255, 230, 60); }
+bool Yellow(QLabel* l) {
+    return l->palette().color(QPalette::Window) == QColor(255, 230, 60);
+}
 
 // The steps a hold of `seconds` takes: one with the press, then one after
 // each wait of the ladder.
@@ -258,7 +262,8 @@ TEST(ModelingTab, FitIsOneUndoableEditWrittenOnceWithItsDistances) {
     EXPECT_EQ(editor.UndoSteps(), 1u);
     const QString shown = t.Find<QLabel>("LblFit")->text();
     EXPECT_TRUE(shown.startsWith("Distance to the targets")) << shown.toStdString();
-    EXPECT_TRUE(shown.contains("before 0") && shown.contains("600 / 0") && shown.contains("after 0"))
+    EXPECT_TRUE(shown.contains("before 0") && shown.contains("600 / 0") &&
+                shown.contains("after 0"))
         << shown.toStdString();
 
     // Written once, after the table's delay.

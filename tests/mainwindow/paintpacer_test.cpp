@@ -1,6 +1,8 @@
 // The main window's paint pacing: update requests closer than the gap to
 // the last paint are held once and sent when the gap has run out; the
 // status bar's cells change text without laying the status bar out again.
+#include "mainwindow/widgets/PaintPacer.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,8 +13,6 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "mainwindow/widgets/PaintPacer.h"
-
 using namespace gascal;
 
 namespace {
@@ -20,7 +20,9 @@ namespace {
 // Counts the events of one kind a widget receives.
 class EventCounter : public QObject {
   public:
-    EventCounter(QObject* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+    EventCounter(QObject* target, QEvent::Type type) : type_(type) {
+        target->installEventFilter(this);
+    }
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == type_) ++count;
         return false;
@@ -44,9 +46,9 @@ TEST(PaintPacer, HoldsRequestsWithinTheGapOnceAndSendsThemAfterIt) {
     PaintPacer pacer(&window, 40, [&now] { return now; });
     EXPECT_FALSE(Offer(pacer, window));  // the first paint goes at once
     now += 10;
-    EXPECT_TRUE(Offer(pacer, window));   // too soon: held
+    EXPECT_TRUE(Offer(pacer, window));  // too soon: held
     now += 10;
-    EXPECT_TRUE(Offer(pacer, window));   // still held, no second hold
+    EXPECT_TRUE(Offer(pacer, window));  // still held, no second hold
     EXPECT_EQ(pacer.Deferred(), 1);
 
     // When the gap has run out the held request reaches the window once.
@@ -54,7 +56,7 @@ TEST(PaintPacer, HoldsRequestsWithinTheGapOnceAndSendsThemAfterIt) {
     pacer.Flush();
     EXPECT_EQ(requests.count, 1);
     now += 39;
-    EXPECT_TRUE(Offer(pacer, window));   // counted from the sent request
+    EXPECT_TRUE(Offer(pacer, window));  // counted from the sent request
     now += 1;
     pacer.Flush();
     now += 40;
@@ -86,7 +88,8 @@ TEST(PaintPacer, AHeldChangeIsPaintedAfterTheGap) {
         QApplication::processEvents();
     }
     t.restart();
-    while (t.elapsed() < 200 && paints.count == 0) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (t.elapsed() < 200 && paints.count == 0)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_GE(paints.count, 1);
     EXPECT_EQ(label->text(), QStringLiteral("1104 rpm"));
 }

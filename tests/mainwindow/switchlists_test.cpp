@@ -1,8 +1,9 @@
+#include "mainwindow/controller/SwitchLists.h"
+
 #include <gtest/gtest.h>
 
 #include "common/Helpers.h"
 #include "data/core/ScaleConfig.h"
-#include "mainwindow/controller/SwitchLists.h"
 
 using namespace gascal;
 
@@ -12,7 +13,9 @@ QStringList Texts(const EntryList& l) {
     for (const auto& e : l) out << e.text;
     return out;
 }
-QString Dec(const char* s) { return QString::fromLatin1(s).replace('.', DecimalSeparator()); }
+QString Dec(const char* s) {
+    return QString::fromLatin1(s).replace('.', DecimalSeparator());
+}
 }  // namespace
 
 TEST(SwitchLists, BuiltInListsWhenTheFileHasNoSections) {
@@ -75,9 +78,15 @@ TEST(SwitchLists, LambdaListFollowsTheInstallationsTypes) {
 TEST(SwitchLists, SectionsOfTheFileReplaceTheDefaults) {
     ScaleConfig scale;
     SwitchLists l;
-    const QStringList lines{"; comment",          "[RPM DI COMM.]", "1000|1500|2000",
-                            "[SEQUENZA COMMUTAZIONE]", "5|10|15|20", "[PRESSIONI DI FINE GAS]",
-                            "0,5|1,0",            "[SOGLIA RITARDO TEMP. DI COMM.]", "35"};
+    const QStringList lines{"; comment",
+                            "[RPM DI COMM.]",
+                            "1000|1500|2000",
+                            "[SEQUENZA COMMUTAZIONE]",
+                            "5|10|15|20",
+                            "[PRESSIONI DI FINE GAS]",
+                            "0,5|1,0",
+                            "[SOGLIA RITARDO TEMP. DI COMM.]",
+                            "35"};
     ASSERT_TRUE(l.Fill(lines, scale, "None", {}));
     EXPECT_EQ(Texts(l.rpm), (QStringList{"1000", "1500", "2000"}));
     ASSERT_EQ(l.seq.size(), 4u);

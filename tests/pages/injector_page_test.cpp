@@ -23,7 +23,9 @@ using namespace gascal::testing;
 
 namespace {
 
-QString Dec(const char* s) { return QString::fromLatin1(s).replace('.', DecimalSeparator()); }
+QString Dec(const char* s) {
+    return QString::fromLatin1(s).replace('.', DecimalSeparator());
+}
 
 int16_t EcuTrimRaw(const sim::SimEcu& ecu, int cyl) {
     const uint8_t* p = &ecu.Working().mem3[sim::CylOffset(sim::mem3::InjTrim, cyl, 2)];
@@ -40,11 +42,15 @@ struct PageOnSim {
         page = std::make_unique<FrmInjSet>(s.tool(), s.cycle());
         page->show();
     }
-    QScrollBar* Trim(int i) { return page->findChild<QScrollBar*>(QStringLiteral("HScrTime%1").arg(i)); }
+    QScrollBar* Trim(int i) {
+        return page->findChild<QScrollBar*>(QStringLiteral("HScrTime%1").arg(i));
+    }
     QLineEdit* Box(const char* name, int i) {
         return page->findChild<QLineEdit*>(QStringLiteral("%1%2").arg(QLatin1String(name)).arg(i));
     }
-    QComboBox* Mode(int i) { return page->findChild<QComboBox*>(QStringLiteral("CmbSelect%1").arg(i)); }
+    QComboBox* Mode(int i) {
+        return page->findChild<QComboBox*>(QStringLiteral("CmbSelect%1").arg(i));
+    }
     void Pick(int row, int index) {
         Mode(row)->setCurrentIndex(index);
         emit Mode(row)->activated(index);

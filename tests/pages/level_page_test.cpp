@@ -22,9 +22,13 @@ using namespace gascal::testing;
 
 namespace {
 
-QString Dec(const char* s) { return QString::fromLatin1(s).replace('.', DecimalSeparator()); }
+QString Dec(const char* s) {
+    return QString::fromLatin1(s).replace('.', DecimalSeparator());
+}
 
-uint16_t EcuThreshold(const sim::SimEcu& ecu, int k) { return ecu.Working().LevelThreshold(k); }
+uint16_t EcuThreshold(const sim::SimEcu& ecu, int k) {
+    return ecu.Working().LevelThreshold(k);
+}
 
 // A session whose ECU has the level sender of `code` with its default thresholds.
 struct LevelOnSim {
@@ -37,14 +41,18 @@ struct LevelOnSim {
         p.LevelThresholds = t->Thresholds;
         s.sched().StartWriteDelay(Block::Mem3);
         const uint64_t writes = s.Sent(CMD_WRT_MEM3);
-        EXPECT_TRUE(s.RunUntil([&] { return s.Sent(CMD_WRT_MEM3) > writes &&
-                                            !s.sched().Pending(Request::WriteMem3) &&
-                                            !s.sched().Pending(Request::ReadMem3); },
-                               10));
+        EXPECT_TRUE(s.RunUntil(
+            [&] {
+                return s.Sent(CMD_WRT_MEM3) > writes && !s.sched().Pending(Request::WriteMem3) &&
+                       !s.sched().Pending(Request::ReadMem3);
+            },
+            10));
         page = std::make_unique<FrmLevelSetting>(s.tool(), s.cycle());
         page->show();
     }
-    QScrollBar* Bar(int i) { return page->findChild<QScrollBar*>(QStringLiteral("HScrLevel%1").arg(i)); }
+    QScrollBar* Bar(int i) {
+        return page->findChild<QScrollBar*>(QStringLiteral("HScrLevel%1").arg(i));
+    }
     SimSession s;
     std::unique_ptr<FrmLevelSetting> page;
 };
@@ -105,7 +113,8 @@ TEST(LevelPage, TheLevelIndicatorFollowsTheTank) {
         LevelPageModel& m = t.page->Model();
         const auto filled = [&] {
             int n = 0;
-            for (int k = 1; k < kLevelQuarters; ++k) n += m.LevelQuarters().filled[static_cast<size_t>(k)] ? 1 : 0;
+            for (int k = 1; k < kLevelQuarters; ++k)
+                n += m.LevelQuarters().filled[static_cast<size_t>(k)] ? 1 : 0;
             return n;
         };
         t.s.ecu->SetTankLevel(0.95);
@@ -114,7 +123,8 @@ TEST(LevelPage, TheLevelIndicatorFollowsTheTank) {
         t.s.ecu->SetTankLevel(0.5);
         ASSERT_TRUE(t.s.RunUntil([&] { return filled() == 1; }, 5)) << m.Reading();
         t.s.ecu->SetTankLevel(0.05);
-        ASSERT_TRUE(t.s.RunUntil([&] { return m.LevelQuarters().reserveBlinks; }, 5)) << m.Reading();
+        ASSERT_TRUE(t.s.RunUntil([&] { return m.LevelQuarters().reserveBlinks; }, 5))
+            << m.Reading();
         EXPECT_EQ(filled(), 0);
         // The reserve quarter blinks on the page: shown and hidden on alternate ticks.
         t.s.RunFor(1.1);
@@ -138,7 +148,8 @@ TEST(LevelPage, ValuesShownWithoutATypeOrWithAZeroScale) {
     t.s.image().KLevel = 4.883;
     EXPECT_EQ(m.SensorVoltsText(), Dec("2.500"));
     // A type whose top threshold is 0 still shows numbers.
-    GasLevelTypeEntry& type = t.s.scale().GasLevelType[static_cast<size_t>(t.s.scale().LevelIndexByCode(1))];
+    GasLevelTypeEntry& type =
+        t.s.scale().GasLevelType[static_cast<size_t>(t.s.scale().LevelIndexByCode(1))];
     type.Thresholds[5] = 0;
     const QString shown = m.DisplayText(400);
     EXPECT_FALSE(shown.isEmpty());

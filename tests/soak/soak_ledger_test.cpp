@@ -12,7 +12,9 @@ namespace {
 constexpr ByteAt kSwitchTemp{Region::Mem3, sim::mem3::SwitchTemp};
 constexpr ByteAt kTableByte{Region::Table, 20};
 
-sim::ConfigImage Factory() { return sim::FactoryConfig(4); }
+sim::ConfigImage Factory() {
+    return sim::FactoryConfig(4);
+}
 
 }  // namespace
 
@@ -109,7 +111,8 @@ TEST(SoakLedger, AResetLosesWhatHadArrivedButNotWhatWasStillToBeSent) {
 }
 
 TEST(SoakLedger, FlatIndexCoversEveryRegionOnce) {
-    for (size_t i = 0; i < SoakLedger::kBytes; ++i) ASSERT_EQ(SoakLedger::Index(SoakLedger::At(i)), i) << i;
+    for (size_t i = 0; i < SoakLedger::kBytes; ++i)
+        ASSERT_EQ(SoakLedger::Index(SoakLedger::At(i)), i) << i;
     EXPECT_EQ(SoakLedger::At(0).region, Region::Mem2);
     EXPECT_EQ(SoakLedger::At(SoakLedger::kBytes - 1).region, Region::Table);
     EXPECT_EQ(SoakLedger::At(SoakLedger::kBytes - 1).offset, 2 * sim::kTableEntries - 1);

@@ -19,7 +19,6 @@ QByteArray Quoted(const QString& text) {
     return '"' + ToLatin1(text) + "\"\r\n";
 }
 
-
 // Up to 15 significant digits, never an exponent, no trailing zeros.
 QString PlainDigits(double magnitude) {
     QString s = QString::number(magnitude, 'g', kSignificantDigits);
@@ -55,7 +54,9 @@ QString CommLogWriter::SharedLogPath() const {
     return logPath_.isEmpty() ? SystemPath(QStringLiteral("\\BIN\\RxTx.TXT")) : logPath_;
 }
 
-QString CommLogWriter::LogPath() const { return lock_ ? ownPath_ : SharedLogPath(); }
+QString CommLogWriter::LogPath() const {
+    return lock_ ? ownPath_ : SharedLogPath();
+}
 
 namespace {
 constexpr int kMaxOwnLogs = 99;  // RxTx_2.TXT .. RxTx_99.TXT
