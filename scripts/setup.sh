@@ -6,7 +6,7 @@
 #   scripts/setup.sh <build-dir> [cmake options...]
 set -euo pipefail
 
-PACKAGES=(g++ make cmake ninja-build pkg-config ccache mold git
+PACKAGES=(g++ make cmake ninja-build pkg-config ccache mold git clang-format-14
           qt6-base-dev qt6-serialport-dev libqt6serialport6 libgl-dev
           libftdi1-dev libgtest-dev libgmock-dev googletest
           xvfb xauth)
