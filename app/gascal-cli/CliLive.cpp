@@ -1,9 +1,10 @@
-// gascal-cli's live commands: the live values, the correction table and
-// the error list.
+// gascal-cli's live commands: the live values, the correction table, the
+// fuel and the error list.
 #include "app/gascal-cli/CliCommand.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/EcuSession.h"
 #include "ecu/ErrorList.h"
+#include "ecu/FuelSwitch.h"
 
 namespace gascal {
 
@@ -76,6 +77,45 @@ int RunReadTable(CliContext& cx, QStringList args) {
     return CLI_OK;
 }
 
+int CheckFuel(CliContext&, const QStringList& args) {
+    if (args.size() > 1) throw UsageError(QStringLiteral("fuel takes gas, petrol or nothing"));
+    const QString want = args.value(0).toLower();
+    if (!want.isEmpty() && want != QLatin1String("gas") && want != QLatin1String("petrol"))
+        throw UsageError(
+            QStringLiteral("fuel: \"%1\" is neither gas nor petrol").arg(args.first()));
+    return CLI_OK;
+}
+
+int RunFuel(CliContext& cx, QStringList args) {
+    const QString want = args.value(0).toLower();
+    EcuSession& ecu = cx.Ecu();
+    if (!cx.Direct().ReadBlock(1) || !cx.Direct().ReadBlock(2)) {
+        cx.err << "The ECU's state could not be read.\n";
+        return CLI_LINK;
+    }
+    // As with the window's logo: the fuel is switched with the key on only.
+    if (ecu.Image().Mem1Block.KeyOn == 0) {
+        cx.err << "The ignition key is off: the fuel is not switched.\n";
+        return CLI_USAGE;
+    }
+    FuelSwitch fuel(ecu.Requests(), ecu.Image());
+    const bool ok = want.isEmpty()                 ? fuel.Toggle()
+                    : want == QLatin1String("gas") ? fuel.Request(Fuel::Gas)
+                                                   : fuel.Request(Fuel::Petrol);
+    if (!ok) {
+        cx.err << "The ECU did not take the fuel request.\n";
+        return CLI_LINK;
+    }
+    if (!cx.Direct().ReadBlock(2)) {
+        cx.err << "The fuel was asked for but block 2 could not be read back.\n";
+        return CLI_LINK;
+    }
+    const Mem2Fields& m = ecu.Image().Mem2Block;
+    cx.out << "WorkMode=" << int(m.WorkMode) << "\nMem2Byte1=" << int(m.Mem2Byte1)
+           << "\nEcuMode=" << int(m.EcuMode) << "\n";
+    return CLI_OK;
+}
+
 int RunErrors(CliContext& cx, QStringList) {
     // The window's reading: the items this installation does not fit (by
     // block 3) are cleared, and the list says whether an error is present.
@@ -128,6 +168,9 @@ std::vector<CliCommand> LiveCommands() {
         {"read-table", AlwaysEcu,
          [](CliContext&, const QStringList& a) { return ParseReadTable(a), 0; }, RunReadTable,
          "read-table [--csv]", "the ECU's correction table"},
+        {"fuel", AlwaysEcu, CheckFuel, RunFuel, "fuel [gas|petrol]",
+         "ask the ECU for a fuel (nothing: the other one),\n"
+         "with the ignition key on, as the window's logo"},
         {"errors", AlwaysEcu, CheckNoArgs, RunErrors, "errors",
          "the ECU's error list (names and states in English)"},
         {"clear-errors", AlwaysEcu, CheckNoArgs, RunClearErrors, "clear-errors",

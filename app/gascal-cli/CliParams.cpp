@@ -1,5 +1,5 @@
 // gascal-cli's parameter commands: the ECU's identity, its settings by
-// name, the parameter files and the fuel.
+// name and the parameter files.
 #include <cmath>
 #include <set>
 
@@ -8,7 +8,6 @@
 #include "ecu/ConfigLoad.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/EcuSession.h"
-#include "ecu/FuelSwitch.h"
 #include "ecu/SessionFacts.h"
 
 namespace gascal {
@@ -230,45 +229,6 @@ int RunLoadParams(CliContext& cx, QStringList args) {
     return CLI_OK;
 }
 
-int CheckFuel(CliContext&, const QStringList& args) {
-    if (args.size() > 1) throw UsageError(QStringLiteral("fuel takes gas, petrol or nothing"));
-    const QString want = args.value(0).toLower();
-    if (!want.isEmpty() && want != QLatin1String("gas") && want != QLatin1String("petrol"))
-        throw UsageError(
-            QStringLiteral("fuel: \"%1\" is neither gas nor petrol").arg(args.first()));
-    return CLI_OK;
-}
-
-int RunFuel(CliContext& cx, QStringList args) {
-    const QString want = args.value(0).toLower();
-    EcuSession& ecu = cx.Ecu();
-    if (!cx.Direct().ReadBlock(1) || !cx.Direct().ReadBlock(2)) {
-        cx.err << "The ECU's state could not be read.\n";
-        return CLI_LINK;
-    }
-    // As with the window's logo: the fuel is switched with the key on only.
-    if (ecu.Image().Mem1Block.KeyOn == 0) {
-        cx.err << "The ignition key is off: the fuel is not switched.\n";
-        return CLI_USAGE;
-    }
-    FuelSwitch fuel(ecu.Requests(), ecu.Image());
-    const bool ok = want.isEmpty()                 ? fuel.Toggle()
-                    : want == QLatin1String("gas") ? fuel.Request(Fuel::Gas)
-                                                   : fuel.Request(Fuel::Petrol);
-    if (!ok) {
-        cx.err << "The ECU did not take the fuel request.\n";
-        return CLI_LINK;
-    }
-    if (!cx.Direct().ReadBlock(2)) {
-        cx.err << "The fuel was asked for but block 2 could not be read back.\n";
-        return CLI_LINK;
-    }
-    const Mem2Fields& m = ecu.Image().Mem2Block;
-    cx.out << "WorkMode=" << int(m.WorkMode) << "\nMem2Byte1=" << int(m.Mem2Byte1)
-           << "\nEcuMode=" << int(m.EcuMode) << "\n";
-    return CLI_OK;
-}
-
 }  // namespace
 
 std::vector<CliCommand> ParamCommands() {
@@ -303,9 +263,6 @@ std::vector<CliCommand> ParamCommands() {
          "cannot be read) is refused naming what is missing,\n"
          "unless --partial: then the ECU keeps its own\n"
          "values for what the file does not hold"},
-        {"fuel", AlwaysEcu, CheckFuel, RunFuel, "fuel [gas|petrol]",
-         "ask the ECU for a fuel (nothing: the other one),\n"
-         "with the ignition key on, as the window's logo"},
     };
 }
 
