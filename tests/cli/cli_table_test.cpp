@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include "ecu/Calibration.h"
 #include "sim/core/SimEcu.h"
@@ -97,4 +98,20 @@ TEST(CliTable, EveryCalibrationInstructionIsTheFittersTask) {
             << static_cast<int>(instruction);
     EXPECT_EQ(sim::TaskForInstruction(4), sim::FitterTask::None);
     EXPECT_EQ(sim::TaskForInstruction(-1), sim::FitterTask::None);
+}
+
+// A cold car: the calibration waits for the reducer, and the command line
+// says what the wait is for instead of the screen's bare "20,00 < 50,00".
+TEST(CliTable, ACalibrationOnAColdCarSaysWhatItWaitsFor) {
+    Installation inst;
+    sim::SimOptions o;
+    o.key = o.engineRunning = true;
+    o.warm = false;
+    const Result r = RunVirtual({"--sim", "calibrate", "--yes"}, NewEcu(o), inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("\nlet the engine warm up: gas temperature above "))
+        << r.err.toStdString();
+    const QRegularExpression bareReading(QStringLiteral("^[0-9.,-]+ < [0-9.,-]+$"));
+    for (const QString& l : r.err.split('\n'))
+        EXPECT_FALSE(l.contains(bareReading)) << l.toStdString();
 }
