@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include "common/Prompts.h"
 #include "ecu/Calibration.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimFitter.h"
@@ -114,4 +115,38 @@ TEST(CliTable, ACalibrationOnAColdCarSaysWhatItWaitsFor) {
     const QRegularExpression bareReading(QStringLiteral("^[0-9.,-]+ < [0-9.,-]+$"));
     for (const QString& l : r.err.split('\n'))
         EXPECT_FALSE(l.contains(bareReading)) << l.toStdString();
+}
+
+// A result held at a limit of the configuration (smallest ALFA 1.1 for a
+// calibration that keeps ALFA at 1):
+// the command line asks whether to keep it in its own words, not with the
+// window's Yes and Esc.
+TEST(CliTable, AResultAtALimitIsAskedAboutAtTheCommandLine) {
+    Installation inst;
+    QFile scale(inst.File("LNG/ConfigScale.ini"));
+    ASSERT_TRUE(scale.open(QIODevice::ReadOnly));
+    QByteArray text = scale.readAll();
+    scale.close();
+    ASSERT_TRUE(text.contains("32 smallest ALFA (/1000)\n750\n"));
+    text.replace("32 smallest ALFA (/1000)\n750\n", "32 smallest ALFA (/1000)\n1100\n");
+    ASSERT_TRUE(scale.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    scale.write(text);
+    scale.close();
+
+    sim::SimOptions o;
+    o.key = o.engineRunning = o.warm = true;
+    ScriptedPrompts prompts;
+    ScopedPrompts scope(prompts);
+    prompts.answers = {BoxResult::Yes, BoxResult::Yes, BoxResult::Yes};
+    const Result r = RunVirtual({"--sim", "calibrate"}, NewEcu(o), inst);
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("result: state 21, limit: smallest ALFA")) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("\nCalibration finished, but a limit was applied (smallest ALFA"))
+        << r.err.toStdString();
+    ASSERT_EQ(prompts.shown.size(), 3u);
+    EXPECT_TRUE(prompts.shown[1].text.contains("Keep the result?"))
+        << prompts.shown[1].text.toStdString();
+    for (const auto& box : prompts.shown)
+        EXPECT_FALSE(box.text.contains("Esc")) << box.text.toStdString();
+    EXPECT_FALSE(r.err.contains("Esc")) << r.err.toStdString();
 }
