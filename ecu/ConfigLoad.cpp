@@ -1,10 +1,15 @@
 #include "ecu/ConfigLoad.h"
 
+#include "data/core/DataTexts.h"
 #include "data/core/ParamImage.h"
 #include "ecu/RequestBridge.h"
 #include "link/core/ClsComm.h"
 
 namespace gascal {
+
+QString ConfigLoad::RefusedText() {
+    return Text(DataText::ParamFileRefused);
+}
 
 ParamLoadReport ConfigLoad::CheckFile(const QString& path, const ParamImage& image,
                                       const ParamLoadOptions& options) {

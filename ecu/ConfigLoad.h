@@ -41,6 +41,8 @@ class ConfigLoad {
     // refused before anything reaches the ECU).
     static ParamLoadReport CheckFile(const QString& path, const ParamImage& image,
                                      const ParamLoadOptions& options);
+    // What a refused file's report ends with: nothing was sent to the ECU.
+    static QString RefusedText();
 
     // One attempt. With the link stopped the file goes into the image only.
     Result Attempt(const QString& path, const ParamLoadOptions& options,

@@ -14,6 +14,10 @@ void ErrorList::LoadDefinitions() {
     defs_.Load(session_.Lingue(), session_.Language());
 }
 
+void ErrorList::LoadKeyDefinitions() {
+    defs_.Load(session_.Lingue(), 0);
+}
+
 QString ErrorList::ButtonCaption() const {
     const QString c = defs_.ButtonCaption();
     return c.isEmpty() ? QString::fromLatin1(kButtonFallback) : c;

@@ -21,6 +21,10 @@ class ErrorList {
 
     // The item definitions in the session's language.
     void LoadDefinitions();
+    // The item definitions of the dictionary's first language (English):
+    // the names and state texts that stand as keys whatever the language,
+    // for output a script reads.
+    void LoadKeyDefinitions();
     const EcuErrorDefinitions& Definitions() const { return defs_; }
     // The "Errori" button's caption ("Errors" when the dictionary has none).
     QString ButtonCaption() const;

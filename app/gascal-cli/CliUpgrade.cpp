@@ -3,14 +3,12 @@
 #include <QFileInfo>
 #include <cmath>
 
-#include "app/gascal-cli/Cli.h"
+#include "app/gascal-cli/CliCommand.h"
 #include "common/EventService.h"
-#include "common/Helpers.h"
-#include "ecu/Captions.h"
 #include "ecu/EcuSession.h"
-#include "ecu/FirmwareCheck.h"
 #include "ecu/FirmwareUpgrade.h"
-#include "link/firmware/FlashImage.h"
+#include "ecu/SessionFacts.h"
+#include "ecu/UpgradeTexts.h"
 
 namespace gascal {
 
@@ -103,6 +101,17 @@ bool ParseUpgradeArgs(const QStringList& argsIn, UpgradeCommand& command, QStrin
 }
 
 namespace {
+// The upgrade's message in the command line's words: the window's texts
+// that send the fitter to its Next button say what to do here instead.
+QString CommandLineText(const EcuSession& session, const FirmwareUpgrade& up) {
+    const QString message = up.Message().trimmed();
+    if (message == UpgradeText(UpText::MsgNotAllowed, session.Lookup()).trimmed())
+        return QStringLiteral(
+            "The upgrade is not allowed while the engine turns or the ignition key is on. Stop "
+            "the engine, turn the key off and run the upgrade again.");
+    return message;
+}
+
 // Runs the machine's posted steps until it waits for a button or is over.
 void RunUntilWaiting(FirmwareUpgrade& up, const std::function<bool()>& interrupted) {
     constexpr double kLookUs = 50000;
@@ -115,26 +124,23 @@ void RunUntilWaiting(FirmwareUpgrade& up, const std::function<bool()>& interrupt
 
 int RunUpgradeCommand(EcuSession& session, const UpgradeCommand& command, QTextStream& out,
                       QTextStream& err, QTextStream& in, const std::function<bool()>& interrupted) {
-    ClsComm& comm = session.Comm();
     // The port found by a search is remembered, as after any connection.
-    if (comm.FlagRicercaCom() != SEARCH_OFF) comm.StopSearchAndRemember();
-    const QString firmwarePath = FirmwareFilePath();
-    if (!FileExists(firmwarePath) || comm.FirmwareFle().isEmpty()) {
-        err << FirmwareFileMessage(session.Lookup(), firmwarePath,
-                                   FileExists(firmwarePath) ? comm.FirmwareFileError() : QString())
-            << "\n";
+    RememberFoundPort(session);
+    if (const QString problem = FirmwareFileProblem(session); !problem.isEmpty()) {
+        err << problem << "\n";
         return CLI_FILE;
     }
-    const QString file = comm.FirmwareFleVersStr() + QLatin1Char(' ') + comm.FirmwareFleDataStr();
+    const FirmwareSide fileSide = FileFirmware(session);
+    const QString file = fileSide.version + QLatin1Char(' ') + fileSide.date;
     const bool waiting = EcuWaitsForProgram(session);
     if (!waiting) {
-        const QString ecu =
-            comm.FirmwareEcuVersStr() + QLatin1Char(' ') + comm.FirmwareEcuDataStr();
-        switch (JudgeFirmware(comm.FirmwareEcu(), comm.FirmwareFle())) {
+        const FirmwareSide ecuSide = EcuFirmware(session);
+        const QString ecu = ecuSide.version + QLatin1Char(' ') + ecuSide.date;
+        switch (JudgeSessionFirmware(session)) {
             case FirmwareVerdict::Incompatible:
-                err << "This ECU's project (" << comm.DescProgettoEcu_CODICE().trimmed()
-                    << ") does not match the firmware file's ("
-                    << comm.DescProgettoFle_CODICE().trimmed() << "): it is not upgraded.\n";
+                err << "This ECU's project (" << ecuSide.code.trimmed()
+                    << ") does not match the firmware file's (" << fileSide.code.trimmed()
+                    << "): it is not upgraded.\n";
                 return CLI_INCOMPATIBLE;
             case FirmwareVerdict::EcuNewer:
                 err << "The ECU's firmware (" << ecu << ") is newer than the firmware file ("
@@ -191,10 +197,14 @@ int RunUpgradeCommand(EcuSession& session, const UpgradeCommand& command, QTextS
     RunUntilWaiting(up, interrupted);
     if (up.Stage() != UpgradeStage::Ready) {
         progress.End();
-        err << up.Message().trimmed() << "\n";
+        err << CommandLineText(session, up) << "\n";
         return ExitCode(up);
     }
-    if (up.Resuming()) err << up.Message().trimmed() << "\n";
+    // The window waits for Next here; the command line goes on.
+    if (up.Resuming())
+        err << "The ECU waits for its firmware after an interrupted upgrade: it is written "
+               "again now and its configuration restored from:\n"
+            << up.BackupPath() << "\n";
     up.Next();
     RunUntilWaiting(up, interrupted);
     progress.End();
@@ -207,12 +217,47 @@ int RunUpgradeCommand(EcuSession& session, const UpgradeCommand& command, QTextS
             << " s, " << f.sent << " chunks sent, " << f.blank << " erased chunks not sent"
             << (f.skipped ? QStringLiteral(", %1 skipped").arg(f.skipped) : QString()) << ".\n";
     if (up.Outcome() == UpgradeOutcome::Complete) {
-        out << "FirmwareEcu: " << comm.FirmwareEcu() << "\n";
+        out << "FirmwareEcu: " << EcuFirmware(session).identity << "\n";
         out << "Backup: " << up.BackupPath() << "\n";
     } else if (!up.BackupPath().isEmpty() && up.EcuTouched()) {
         out << "Backup: " << up.BackupPath() << "\n";
     }
     return ExitCode(up);
+}
+
+std::vector<CliCommand> UpgradeCommands() {
+    return {
+        {"upgrade", AlwaysEcu,
+         [](CliContext&, const QStringList& args) {
+             UpgradeCommand command;
+             QString error;
+             if (!ParseUpgradeArgs(args, command, &error)) throw UsageError(error);
+             return int(CLI_OK);
+         },
+         [](CliContext& cx, QStringList args) {
+             UpgradeCommand command;
+             ParseUpgradeArgs(args, command, nullptr);
+             // Ctrl+C or SIGTERM ends the upgrade at its next safe point.
+             InterruptGuard interrupts;
+             return RunUpgradeCommand(cx.Ecu(), command, cx.out, cx.err, cx.Input(),
+                                      [] { return InterruptGuard::Interrupted(); });
+         },
+         "upgrade [--yes] [--force] [--backup FILE] [--skip-failed]",
+         "write the firmware file into the ECU (engine off,\n"
+         "key off). Asks before erasing unless --yes; once\n"
+         "agreed, the configuration is saved to a backup file\n"
+         "(FILE, or one named after the ECU and the time in\n"
+         "the installation folder; its path is printed),\n"
+         "written back and saved. An ECU on the file's\n"
+         "firmware already has nothing to do unless --force.\n"
+         "A chunk that fails three times stops it, with\n"
+         "--skip-failed it ends incomplete; Ctrl+C ends it at\n"
+         "the next safe point (exit 7). Run it again after an\n"
+         "interruption: the ECU waiting for its program gets\n"
+         "it, and its configuration from FILE or from the one\n"
+         "unfinished backup of its serial number; otherwise\n"
+         "the candidates are listed (exit 7)"},
+    };
 }
 
 }  // namespace gascal

@@ -28,8 +28,7 @@ void SimBridge::SetLoad(double load) {
 
 void SimBridge::FollowCalibration(CalInstruction instruction, double askedRpm) {
     if (!fitterOn_) return;
-    // The fitter's tasks carry the instructions' numbers.
-    fitter_.Follow(static_cast<sim::FitterTask>(instruction), askedRpm);
+    fitter_.Follow(sim::TaskForInstruction(static_cast<int>(instruction)), askedRpm);
 }
 
 QStringList SimBridge::FailureNames() const {

@@ -25,8 +25,8 @@
 #include "common/Helpers.h"
 #include "common/InstallTree.h"
 #include "common/widgets/QtPrompts.h"
+#include "ecu/SessionFacts.h"
 #include "ecu/WindowRegistry.h"
-#include "link/core/MachinePorts.h"
 #include "mainwindow/controller/MainSession.h"
 #include "mainwindow/widgets/FrmCompare.h"
 #include "mainwindow/widgets/FrmKT540.h"
@@ -164,9 +164,9 @@ int main(int argc, char** argv) {
         bridge = std::make_unique<SimBridge>(ecu);
     };
     if (parser.isSet(simOpt)) makeSimulator();
-    auto provider = MakeMachinePortProvider(simUsb.get());
+    auto ports = std::make_unique<MachinePortChain>(simUsb.get());
 
-    auto session = std::make_unique<MainSession>(installDir, provider.get());
+    auto session = std::make_unique<MainSession>(installDir, ports->Provider());
     if (parser.isSet(portOpt)) {
         QString error;
         if (!ApplyPortOption(parser.value(portOpt), session->Ecu().Comm(), &error)) {
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     if (!simUsb) {
         session->SearchWatch().SetSimulatorStarter([&] {
             makeSimulator();
-            provider->AddUsbFront(simUsb.get());
+            ports->AddUsbFront(simUsb.get());
             bridge->SetSession(session.get());
             window->SetSimControl(bridge.get());
         });

@@ -28,20 +28,6 @@ constexpr double kBoundS = 900;
 constexpr double kOnlineS = 30;
 constexpr double kSettleS = 5;
 
-sim::FitterTask TaskFor(CalInstruction i) {
-    switch (i) {
-        case CalInstruction::WarmUp:
-            return sim::FitterTask::WarmUp;
-        case CalInstruction::Idle:
-            return sim::FitterTask::Idle;
-        case CalInstruction::RaisedSpeed:
-            return sim::FitterTask::RaisedSpeed;
-        case CalInstruction::None:
-            break;
-    }
-    return sim::FitterTask::None;
-}
-
 // The window's bench with the calibration as the window starts it, and a
 // fitter at the car.
 struct CalBench : PollingBench {
@@ -85,7 +71,9 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
         return QStringLiteral("calibration state %1").arg(static_cast<int>(b.cal->State()));
     });
     b.cal->OnChanged([&] {
-        if (follow) b.fitter->Follow(TaskFor(b.cal->Instruction()), b.cal->RaisedTargetRpm());
+        if (follow)
+            b.fitter->Follow(sim::TaskForInstruction(static_cast<int>(b.cal->Instruction())),
+                             b.cal->RaisedTargetRpm());
         const CalState s = b.cal->State();
         if (s != last) {
             last = s;

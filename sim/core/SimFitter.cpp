@@ -8,6 +8,19 @@ namespace gascal::sim {
 SimFitter::SimFitter(std::shared_ptr<SimEcu> ecu, FitterOptions options)
     : ecu_(std::move(ecu)), options_(options), random_(options.seed) {}
 
+FitterTask TaskForInstruction(int instruction) {
+    switch (instruction) {
+        case 1:
+            return FitterTask::WarmUp;
+        case 2:
+            return FitterTask::Idle;
+        case 3:
+            return FitterTask::RaisedSpeed;
+        default:
+            return FitterTask::None;
+    }
+}
+
 void SimFitter::Follow(FitterTask task, double askedRpm) {
     if (!ecu_ || task == task_) return;
     task_ = task;

@@ -23,6 +23,12 @@ class SimEcu;
 // What the fitter is asked to do.
 enum class FitterTask : uint8_t { None = 0, WarmUp = 1, Idle = 2, RaisedSpeed = 3 };
 
+// What the calibration's instruction to the fitter, by the number the tool
+// gives it (1 warm the engine up, 2 let it idle, 3 hold the raised speed),
+// asks of the fitter; any other number asks nothing. The one place where
+// the tool's instructions meet the simulated fitter's tasks.
+FitterTask TaskForInstruction(int instruction);
+
 struct FitterOptions {
     double raisedMarginRpm = 300;  // held this far above the speed asked for
     double jitterRpm = 40;         // ... give or take this much, by the seed

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <csignal>
 
 #include "common/Prompts.h"
@@ -47,15 +48,39 @@ TEST(CliCalibrate, ACalibrationPrintsItsStepsEntriesResultAndModel) {
     EXPECT_EQ(steps, (QStringList{"step 00", "step 01", "step 02", "step 03"}));
     EXPECT_TRUE(r.err.contains(QStringLiteral("Step 02: raise the engine speed to 2200 rpm")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("Step 03: release the accelerator")));
+    // Said in the command line's words: what to do rather than a bare
+    // "1081 < 1980", and no button of the window.
+    EXPECT_TRUE(r.err.contains(QStringLiteral("\nraise the engine speed above 1980 rpm (now ")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("\nCalibration finished: OFFSET 0.")))
+        << r.err.toStdString();
+    const QRegularExpression bareReading(QStringLiteral("^[0-9.,]+ < [0-9.,]+$"));
+    for (const QString& l : Lines(r.err)) {
+        EXPECT_FALSE(l.contains(bareReading)) << l.toStdString();
+        EXPECT_FALSE(l.contains(QStringLiteral("Press "))) << l.toStdString();
+    }
 
-    // Every report entry as the file holds it, then the result and the model.
+    // Every report entry as the file holds it, without the file's quotes and
+    // with a decimal point, then the result and the model.
     QFile f(inst.File("TaraCorr.txt"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QStringList file = Lines(QString::fromLatin1(f.readAll()).remove(QLatin1Char('\r')));
     const QStringList out = Lines(r.out);
     ASSERT_GT(file.size(), 5);
     ASSERT_EQ(out.size(), file.size() + 1 + 9);
-    EXPECT_EQ(out.mid(0, file.size()), file);
+    QStringList entries;
+    for (QString l : file) {
+        ASSERT_TRUE(l.startsWith('"') && l.endsWith('"')) << l.toStdString();
+        ASSERT_TRUE(l.contains(',')) << l.toStdString();  // the file keeps its decimal commas
+        entries << l.mid(1, l.size() - 2).replace(',', '.');
+    }
+    EXPECT_EQ(out.mid(0, file.size()), entries);
+    // Data for a script: no quotes, no decimal comma anywhere.
+    const QRegularExpression decimalComma(QStringLiteral("[0-9],[0-9]"));
+    for (const QString& l : out) {
+        EXPECT_FALSE(l.contains('"')) << l.toStdString();
+        EXPECT_FALSE(l.contains(decimalComma)) << l.toStdString();
+    }
     EXPECT_TRUE(out[file.size()].startsWith(
         QLatin1String("result: state 20, OFFSET at the end of step 03: ")))
         << out[file.size()].toStdString();
@@ -190,7 +215,7 @@ TEST(CliCalibrate, WithoutYesItAsksBeforeItStartsAndBeforeGas) {
     EXPECT_TRUE(prompts.shown[1].text.contains(QStringLiteral("Switch the car to gas")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("step 04")));
     EXPECT_TRUE(r.out.contains(QStringLiteral("two-point: ALFA ")));
-    EXPECT_TRUE(r.out.contains(QStringLiteral("\"TaraMax Verifica Dopo ")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\nTaraMax Verifica Dopo ")));
     EXPECT_FALSE(ecu->OnGas());
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
 }

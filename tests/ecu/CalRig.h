@@ -28,20 +28,6 @@ inline void CopyInstallFolder(const QString& from, const QString& to) {
         if (!f.startsWith(QLatin1Char('.'))) QFile::copy(from + "/" + f, to + "/" + f);
 }
 
-inline sim::FitterTask TaskFor(CalInstruction i) {
-    switch (i) {
-        case CalInstruction::WarmUp:
-            return sim::FitterTask::WarmUp;
-        case CalInstruction::Idle:
-            return sim::FitterTask::Idle;
-        case CalInstruction::RaisedSpeed:
-            return sim::FitterTask::RaisedSpeed;
-        case CalInstruction::None:
-            break;
-    }
-    return sim::FitterTask::None;
-}
-
 class CalRig {
   public:
     static sim::SimOptions Options(const sim::InjectorCurve& curve = {}) {
@@ -66,7 +52,8 @@ class CalRig {
         // The fitter reads the screen after every tick.
         cal->OnChanged([this] {
             if (followInstructions)
-                fitter->Follow(TaskFor(cal->Instruction()), cal->RaisedTargetRpm());
+                fitter->Follow(sim::TaskForInstruction(static_cast<int>(cal->Instruction())),
+                               cal->RaisedTargetRpm());
         });
         cal->OnReportEntry([this](const QString& line) { entries << line; });
         cycle->Load();
