@@ -323,6 +323,24 @@ class LinkDueTest : public LinkTest {
     }
 };
 
+TEST_F(LinkDueTest, EachStateIsLoggedWithTheSystemsNumber) {
+    // The numbers of the "C " lines are read by whoever reads the log: the
+    // numbers themselves, not the code's constants.
+    const struct {
+        ComState state;
+        const char* logged;
+    } states[] = {{ComState::Sending, "2"},   {ComState::AwaitingAnswer, "3"},
+                  {ComState::LinkError, "5"}, {ComState::OpenOrSearch, "7"},
+                  {ComState::Stopped, "8"},   {ComState::Reopen, "0"},
+                  {ComState::Idle, "1"}};
+    for (const auto& c : states) {
+        LinkStateAccess::Set(*comm, c.state);
+        comm->SupervisionStep();
+        EXPECT_EQ(log.Of("C ").back().text, QLatin1String(c.logged));
+        EXPECT_EQ(comm->LastLoggedState(), QByteArray(c.logged).toInt());
+    }
+}
+
 TEST_F(LinkDueTest, IdleIsDueWhenTheKeepAliveSilenceEndsAndNeverWhileProgramming) {
     const double answeredAt = log.Of("R ").back().us;
     EXPECT_EQ(comm->NextDueUs(),
