@@ -23,7 +23,7 @@ ParamLoadReport ConfigLoad::CheckFile(const QString& path, const ParamImage& ima
 }
 
 bool ConfigLoad::Stopped() const {
-    return comm_.ComState() == COM_STOP;
+    return comm_.ComState() == ComState::Stopped;
 }
 
 ConfigLoad::Result ConfigLoad::Attempt(const QString& path, const ParamLoadOptions& options,

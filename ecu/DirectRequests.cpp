@@ -47,7 +47,7 @@ bool DirectRequests::Connect(double timeoutUs,
                 lastSearch = s;
             }
         }
-        if (comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty() &&
+        if (comm.ComState() == ComState::Idle && !comm.LastKeepAliveAnswer().isEmpty() &&
             !comm.WDogPresente()) {
             // The ECU answered; the firmware file may still be unusable, which
             // the firmware check tells.
@@ -71,11 +71,11 @@ bool DirectRequests::Try(const std::function<bool()>& request) {
             done = true;
             break;
         }
-        if (comm.ComState() == COM_STOP) break;
+        if (comm.ComState() == ComState::Stopped) break;
         // After a link error the supervision reopens the port; wait for it.
         double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
         if (giveUpAt > 0) until = std::min(until, giveUpAt);
-        while (comm.ComState() != COM_IDLE && MicroSeconds() < until)
+        while (comm.ComState() != ComState::Idle && MicroSeconds() < until)
             WaitMicroSeconds(kReopenPollUs);
     }
     comm.SetGiveUpAtUs(before);

@@ -60,7 +60,7 @@ void EcuSession::LinkTick() {
     // The timer sleeps until the link has work due. Stopped, it keeps ticking:
     // the link reset applies what the fitter edits offline, and those edits
     // wake nobody.
-    if (comm_.ComState() != COM_STOP) supervisor_->SleepUntilDue();
+    if (comm_.ComState() != ComState::Stopped) supervisor_->SleepUntilDue();
 }
 
 int EcuSession::Language() const {

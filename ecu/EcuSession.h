@@ -92,7 +92,7 @@ class EcuSession {
     int EcuVersion() const { return comm_.FirmwareEcuVersNum(); }
     // Block 5 exists from firmware version 133 on.
     bool HasBlock5() const { return EcuVersion() > kFirmwareWithBlock5; }
-    bool LinkStopped() const { return comm_.ComState() == COM_STOP; }
+    bool LinkStopped() const { return comm_.ComState() == ComState::Stopped; }
     // Options of a configuration load for this installation.
     ParamLoadOptions LoadOptions() const;
     // Whether block 1's petrol times get the injection offset added back

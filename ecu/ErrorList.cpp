@@ -36,7 +36,7 @@ ErrorFlags ErrorList::Flags() const {
 bool ErrorList::Read() {
     ClsComm& comm = session_.Comm();
     bool answered = false;
-    if (comm.ComState() == COM_IDLE) answered = session_.Requests().SendSimple(CMD_READ_ERR);
+    if (comm.ComState() == ComState::Idle) answered = session_.Requests().SendSimple(CMD_READ_ERR);
     ErrorFlags flags = Flags();
     ApplyIgnoreMask(flags, IgnoreMask());
     for (int i = 0; i < kErrorFlags; ++i) comm.SetErrInj(i, flags[static_cast<size_t>(i)]);

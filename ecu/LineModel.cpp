@@ -70,7 +70,7 @@ void LineModel::DisponiMatriceModDefault() {
     ModY = ModX;
 }
 
-void LineModel::DisponiPuntiSuLineaMod() {
+void LineModel::PutPointsOnLine() {
     // As the full reset, but the line stays: the points go back to their
     // nominal positions whether they were moved here or read so from a table.
     ModXDefault = kModXDefault;
@@ -248,12 +248,12 @@ void LineModel::FromTable(CorTableArray& t) {
 
 // --- Selection -------------------------------------------------------------------------------
 
-void PointSelection::DeselezionaPuntiMod() {
+void PointSelection::DeselectPoints() {
     *this = PointSelection{};
 }
 
-void PointSelection::LblPntMod_Click(int i) {
-    DeselezionaPuntiMod();
+void PointSelection::SelectPoint(int i) {
+    DeselectPoints();
     if (!ValidPoint(i)) return;
     label[static_cast<size_t>(i)] = true;
     if (i >= 1 && i <= 5) {
@@ -262,19 +262,19 @@ void PointSelection::LblPntMod_Click(int i) {
     }
 }
 
-void PointSelection::TxtALfaPos_Click() {
-    DeselezionaPuntiMod();
+void PointSelection::SelectSlope() {
+    DeselectPoints();
     label.fill(true);
     alfaBox = true;
 }
 
-void PointSelection::TxtOffsetPos_Click() {
-    DeselezionaPuntiMod();
+void PointSelection::SelectOffset() {
+    DeselectPoints();
     label.fill(true);
     offsetBox = true;
 }
 
-int PointSelection::GetSelPunto() const {
+int PointSelection::SelectedPoint() const {
     for (int i = 0; i < kModelPoints; ++i)
         if (label[static_cast<size_t>(i)]) return i;
     return -1;
@@ -286,7 +286,7 @@ bool PointSelection::WholeLine() const {
 
 // --- Texts ---------------------------------------------------------------------------------------
 
-ModelTexts AggiornaStatoPuntoMod(const LineModel& m) {
+ModelTexts ModelTextsOf(const LineModel& m) {
     ModelTexts t;
     for (size_t i = 0; i < 5; ++i) {
         t.xPos[i] = Fixed(m.ModX[i + 1], 3);

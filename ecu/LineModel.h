@@ -74,7 +74,7 @@ struct LineModel {
     void DisponiMatriceModDefault();
     // Every point back on the line at its nominal position: no shifts, ALFA
     // and OFFSET kept; ModY equals ModX until the next recomputation.
-    void DisponiPuntiSuLineaMod();
+    void PutPointsOnLine();
     // ModX and ModY of points 0 to 5 from the positions, the shifts and the
     // line; point 6 keeps its values.
     void Recompute();
@@ -130,16 +130,16 @@ struct PointSelection {
     bool operator==(const PointSelection&) const = default;
 
     // Every label unselected, every box plain.
-    void DeselezionaPuntiMod();
+    void DeselectPoints();
     // Point i selected alone; for points 1 to 5 their two boxes highlighted.
-    void LblPntMod_Click(int i);
-    void TxtXPos_Click(int i) { LblPntMod_Click(i + 1); }
-    void TxtYPos_Click(int i) { LblPntMod_Click(i + 1); }
+    void SelectPoint(int i);
+    // A value box (0 to 4, either row) selects its point (1 to 5).
+    void SelectPointOfBox(int box) { SelectPoint(box + 1); }
     // The whole line selected, with the ALFA or the OFFSET box highlighted.
-    void TxtALfaPos_Click();
-    void TxtOffsetPos_Click();
+    void SelectSlope();
+    void SelectOffset();
     // The first selected point, -1 when none is.
-    int GetSelPunto() const;
+    int SelectedPoint() const;
     bool WholeLine() const;
 };
 
@@ -152,7 +152,7 @@ struct ModelTexts {
     QString offset;                             // one decimal
     std::array<QString, kModelPoints> toolTip;  // "P2 (8,1 ; 8,1)"
 };
-ModelTexts AggiornaStatoPuntoMod(const LineModel& m);
+ModelTexts ModelTextsOf(const LineModel& m);
 
 // The pace of a held edit button: the step repeats after 0.2 s, each wait
 // 1.2 times shorter than the one before while it is longer than 1/80 s.

@@ -16,7 +16,7 @@ void ModelEditor::Notify(const std::vector<std::function<void()>>& fs) {
 
 void ModelEditor::RebuildFromTable(CorTableArray& table) {
     model_.FromTable(table);
-    selection_.DeselezionaPuntiMod();
+    selection_.DeselectPoints();
     ClearHistory();
     Notify(modelChanged_);
     Notify(selectionChanged_);
@@ -25,7 +25,7 @@ void ModelEditor::RebuildFromTable(CorTableArray& table) {
 void ModelEditor::SetModel(const LineModel& m) {
     if (held_) held_ = false;  // a held button loses its press
     model_ = m;
-    selection_.DeselezionaPuntiMod();
+    selection_.DeselectPoints();
     ClearHistory();
     Notify(modelChanged_);
     Notify(selectionChanged_);
@@ -36,7 +36,7 @@ bool ModelEditor::Apply(const LineModel& m) {
     const LineModel before = model_;
     model_ = m;
     model_.Recompute();
-    selection_.DeselezionaPuntiMod();
+    selection_.DeselectPoints();
     Commit(before);
     Notify(modelChanged_);
     Notify(selectionChanged_);
@@ -46,23 +46,23 @@ bool ModelEditor::Apply(const LineModel& m) {
 
 // --- Selection ---------------------------------------------------------------------
 
-void ModelEditor::LblPntMod_Click(int i) {
-    selection_.LblPntMod_Click(i);
+void ModelEditor::SelectPoint(int i) {
+    selection_.SelectPoint(i);
     Notify(selectionChanged_);
 }
 
-void ModelEditor::TxtALfaPos_Click() {
-    selection_.TxtALfaPos_Click();
+void ModelEditor::SelectSlope() {
+    selection_.SelectSlope();
     Notify(selectionChanged_);
 }
 
-void ModelEditor::TxtOffsetPos_Click() {
-    selection_.TxtOffsetPos_Click();
+void ModelEditor::SelectOffset() {
+    selection_.SelectOffset();
     Notify(selectionChanged_);
 }
 
-void ModelEditor::DeselezionaPuntiMod() {
-    selection_.DeselezionaPuntiMod();
+void ModelEditor::DeselectPoints() {
+    selection_.DeselectPoints();
     Notify(selectionChanged_);
 }
 
@@ -73,11 +73,11 @@ bool ModelEditor::Press(EditButton b) {
     int point = -1;
     if (IsLineButton(b)) {
         if (b == EditButton::AlfaUp || b == EditButton::AlfaDown)
-            TxtALfaPos_Click();
+            SelectSlope();
         else
-            TxtOffsetPos_Click();
+            SelectOffset();
     } else {
-        point = selection_.GetSelPunto();
+        point = selection_.SelectedPoint();
         if (!ButtonMovesPoint(b, point)) return false;
     }
     held_ = true;
@@ -117,7 +117,7 @@ void ModelEditor::AfterEdit(const LineModel& before) {
     model_.Recompute();
     // A model rebuilt from a table may have points closer than two steps.
     model_.EnforceInvariants();
-    selection_.DeselezionaPuntiMod();
+    selection_.DeselectPoints();
     Commit(before);
     Notify(modelChanged_);
     Notify(selectionChanged_);
@@ -127,7 +127,7 @@ void ModelEditor::AfterEdit(const LineModel& before) {
 void ModelEditor::ResetLine() {
     if (held_) return;
     const LineModel before = model_;
-    model_.DisponiPuntiSuLineaMod();
+    model_.PutPointsOnLine();
     AfterEdit(before);
 }
 
@@ -149,15 +149,15 @@ bool AskReset(const QString& question, const QString& productTitle,
 }
 }  // namespace
 
-bool ModelEditor::CmdResetLine_Click(const QString& question, const QString& productTitle,
-                                     const std::function<void()>& reloadWatchdog) {
+bool ModelEditor::AskAndResetLine(const QString& question, const QString& productTitle,
+                                  const std::function<void()>& reloadWatchdog) {
     if (!AskReset(question, productTitle, reloadWatchdog)) return false;
     ResetLine();
     return true;
 }
 
-bool ModelEditor::CmdReset_Click(const QString& question, const QString& productTitle,
-                                 const std::function<void()>& reloadWatchdog) {
+bool ModelEditor::AskAndReset(const QString& question, const QString& productTitle,
+                              const std::function<void()>& reloadWatchdog) {
     if (!AskReset(question, productTitle, reloadWatchdog)) return false;
     Reset();
     return true;

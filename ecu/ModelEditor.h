@@ -41,7 +41,7 @@ class ModelEditor {
 
     const LineModel& Model() const { return model_; }
     const PointSelection& Selection() const { return selection_; }
-    ModelTexts Texts() const { return AggiornaStatoPuntoMod(model_); }
+    ModelTexts Texts() const { return ModelTextsOf(model_); }
 
     // --- Tables ------------------------------------------------------------------
     // CorTable from the model (before the table is written or saved).
@@ -60,14 +60,20 @@ class ModelEditor {
     // model is the same.
     bool Apply(const LineModel& m);
 
-    // --- Selection (the page's clicks) ----------------------------------------------
-    void LblPntMod_Click(int i);
-    void TxtXPos_Click(int i) { LblPntMod_Click(i + 1); }
-    void TxtYPos_Click(int i) { LblPntMod_Click(i + 1); }
-    void TxtALfaPos_Click();
-    void TxtOffsetPos_Click();
-    void DeselezionaPuntiMod();
-    int GetSelPunto() const { return selection_.GetSelPunto(); }
+    // --- Selection ---------------------------------------------------------------------
+    // Point i selected alone (its boxes highlighted); the whole line with
+    // the ALFA or the OFFSET box highlighted; nothing selected.
+    void SelectPoint(int i);
+    void SelectSlope();
+    void SelectOffset();
+    void DeselectPoints();
+    int SelectedPoint() const { return selection_.SelectedPoint(); }
+    // The Modeling tab's clicks on a point label and on the value boxes.
+    void LblPntMod_Click(int i) { SelectPoint(i); }
+    void TxtXPos_Click(int box) { SelectPoint(box + 1); }
+    void TxtYPos_Click(int box) { SelectPoint(box + 1); }
+    void TxtALfaPos_Click() { SelectSlope(); }
+    void TxtOffsetPos_Click() { SelectOffset(); }
 
     // --- Edit buttons ------------------------------------------------------------------
     // Mouse down. A point button takes the selected point and does nothing
@@ -94,10 +100,10 @@ class ModelEditor {
     // " - ", " Software ver. 01.01.05"), reloads the link's watchdog count
     // through `reloadWatchdog` whatever the answer, and resets on Yes.
     // True when it reset.
-    bool CmdResetLine_Click(const QString& question, const QString& productTitle,
-                            const std::function<void()>& reloadWatchdog);
-    bool CmdReset_Click(const QString& question, const QString& productTitle,
-                        const std::function<void()>& reloadWatchdog);
+    bool AskAndResetLine(const QString& question, const QString& productTitle,
+                         const std::function<void()>& reloadWatchdog);
+    bool AskAndReset(const QString& question, const QString& productTitle,
+                     const std::function<void()>& reloadWatchdog);
 
     // --- History -----------------------------------------------------------------------
     bool CanUndo() const { return !held_ && !undo_.empty(); }

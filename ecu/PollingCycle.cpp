@@ -52,8 +52,9 @@ PollingCycle::PollingCycle(EcuSession& session)
     session_.Image().SetHost(this);
     // The link timer's link reset: ComState 0 (reopen) or 8 (stopped).
     session_.OnLinkTick([this] {
-        const uint8_t state = session_.Comm().ComState();
-        if (!closed_ && (state == COM_REOPEN || state == COM_STOP)) LinkReset(state == COM_STOP);
+        const ComState state = session_.Comm().ComState();
+        if (!closed_ && (state == ComState::Reopen || state == ComState::Stopped))
+            LinkReset(state == ComState::Stopped);
     });
     // A port change stops both timers while the port is reconfigured.
     session_.Supervisor().SetTimerControl([this](bool on) {
@@ -204,7 +205,7 @@ void PollingCycle::Tick() {
         errors_.Read();
         for (const auto& f : errorsRead_) f();
         ClsComm& comm = session_.Comm();
-        if (!comm.RichiediIndVar() && comm.ComState() == COM_IDLE)
+        if (!comm.RichiediIndVar() && comm.ComState() == ComState::Idle)
             comm.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
         Notify(Slot::Div504);
     }
@@ -301,8 +302,8 @@ MapStepResult PollingCycle::StepMap() {
 
 bool PollingCycle::OpenMapFile(const QString& path) {
     if (!session_.Map().Open(path)) return false;
-    const uint8_t state = session_.Comm().ComState();
-    if (state == COM_REOPEN || state == COM_STOP) StepMap();
+    const ComState state = session_.Comm().ComState();
+    if (state == ComState::Reopen || state == ComState::Stopped) StepMap();
     return true;
 }
 
@@ -327,7 +328,7 @@ void PollingCycle::StopForClose() {
     if (closed_) return;
     closeRequested_ = true;
     if (CalibrationHoldsClose()) return;
-    session_.Comm().SetComState(COM_STOP);
+    session_.Comm().Stop();
     session_.Comm().CloseComPort();
 }
 
@@ -336,7 +337,7 @@ void PollingCycle::Shutdown() {
     // window goes.
     session_.StopLink();
     timer_.SetEnabled(false);
-    session_.Comm().SetComState(COM_STOP);
+    session_.Comm().Stop();
     session_.Comm().CloseComPort();
     closed_ = true;
     for (const auto& f : closedListeners_) f();
@@ -376,7 +377,7 @@ void PollingCycle::CheckFirmwareOnConnect() {
         fileUnusable(QString());
         return;
     }
-    if (comm.ComState() != COM_IDLE) return;
+    if (comm.ComState() != ComState::Idle) return;
     if (!comm.ReadFirmwareIdentity()) {
         if (!comm.FirmwareFileError().isEmpty()) fileUnusable(comm.FirmwareFileError());
         return;
@@ -401,7 +402,7 @@ void PollingCycle::CheckFirmwareOnConnect() {
             connectAttempts_ = 0;
         }
         comm.UnloadWDogSend();
-        comm.SetComState(COM_REOPEN);
+        comm.Reopen();
         if (comm.FlagRicercaCom() != SEARCH_OFF) comm.SetFlagRicercaCom(comm.FlagRicercaCom() + 1);
         return;
     }

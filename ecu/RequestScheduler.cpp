@@ -68,7 +68,7 @@ bool RequestScheduler::Finish(Request r, bool ok) {
 
 Request RequestScheduler::Issue() {
     last_ = Request::None;
-    if (session_.Comm().ComState() != COM_IDLE) return last_;
+    if (session_.Comm().ComState() != ComState::Idle) return last_;
     // A block write is followed by a read of the block whatever its outcome:
     // after a success the display shows what the ECU took, after a failure
     // the retry waits for that read, so it merges the edits into what the

@@ -80,7 +80,7 @@ struct Rig {
     }
 
     bool Settle() {
-        return ev.RunUntil([this] { return session->Comm().ComState() == COM_IDLE; }, 20e6);
+        return ev.RunUntil([this] { return session->Comm().ComState() == ComState::Idle; }, 20e6);
     }
 };
 
@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (trace)
         std::fprintf(stderr, "request %d: %d answer bytes, %s, link state %d\n",
                      static_cast<int>(a), static_cast<int>(size - 3), ok ? "answered" : "no answer",
-                     static_cast<int>(rig->session->Comm().ComState()));
+                     ComStateNumber(rig->session->Comm().ComState()));
     // Back to an idle link before the next input; a rig that cannot get
     // there is built anew (with a full report, should it be a fault).
     if (!rig->Settle()) rig = std::make_unique<Rig>();

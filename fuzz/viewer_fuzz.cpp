@@ -11,32 +11,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Setup();
     const fuzz::Selected in = fuzz::Select(data, size, 4);
     const QString path = fuzz::WriteInput(QStringLiteral("view.txt"), in.data, in.size);
-    std::vector<ViewSample> samples;
-    LoadStats stats;
     switch (in.choice) {
         case 0: {
             RecogniseViewFile(path);
-            ViewScales scales;
-            CaricaCostantiRxTx(path, scales);
-            LogWindow window;
-            CaricaLogRxTx(path, 0, scales, window, samples, {}, &stats);
-            for (const ViewSample& s : samples)
+            const ViewScales scales = ReadLogConstants(path, ViewScales());
+            const SampleRead read = ReadLog(path, 0, scales, LogWindow());
+            for (const ViewSample& s : read.samples)
                 for (int ch = 0; ch < 8; ++ch) ReadoutText(ReadoutValue(s, ch, 0), ch);
             break;
         }
-        case 1:
+        case 1: {
             RecogniseViewFile(path);
-            LoadTableFile(path, (in.size % 2) == 0, samples, {}, &stats);
-            for (const ViewSample& s : samples)
+            const SampleRead read = ReadTableFile(path, (in.size % 2) == 0);
+            for (const ViewSample& s : read.samples)
                 for (int ch = 0; ch < 8; ++ch) ReadoutText(ReadoutValue(s, ch, 1), ch);
             break;
+        }
         case 2: {
             ChannelSettings settings = DefaultChannelSettings();
             LoadViewerSettings(path, settings);
             break;
         }
         default:
-            CleanLogRxTx(path);
+            CleanRecording(path);
             break;
     }
     return 0;

@@ -92,9 +92,11 @@ int main(int argc, char** argv) {
     Timer& timer1 = session.LinkTimer();
     session.StartLink();
     if (!RunUntil(
-            [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
+            [&] {
+                return comm.ComState() == ComState::Idle && !comm.LastKeepAliveAnswer().isEmpty();
+            },
             10e6)) {
-        std::printf("no answer from the ECU (ComState %d)\n", comm.ComState());
+        std::printf("no answer from the ECU (ComState %d)\n", ComStateNumber(comm.ComState()));
         return 1;
     }
     std::printf("link: %s\n",

@@ -168,7 +168,7 @@ struct Session {
                cycle().ConfigFileToLoad().isEmpty() && !cycle().LoadingConfig() &&
                !tool().Model().Held();
     }
-    bool Settled() { return cycle().Online() && comm().ComState() == COM_IDLE && Quiet(); }
+    bool Settled() { return cycle().Online() && comm().ComState() == ComState::Idle && Quiet(); }
 
     QTemporaryDir dir;
     QString root;
@@ -310,7 +310,7 @@ void MoveTheLine(Session& s, std::mt19937_64& rng) {
         EditButton::AlfaUp, EditButton::AlfaDown, EditButton::OffsetUp, EditButton::OffsetDown};
     ModelEditor& e = s.tool().Model();
     const EditButton b = kButtons[Draw(rng, 0, 7)];
-    if (!IsLineButton(b)) e.LblPntMod_Click(Draw(rng, 1, 5));
+    if (!IsLineButton(b)) e.SelectPoint(Draw(rng, 1, 5));
     e.Hold(b, Draw(rng, 1, 4));
 }
 
@@ -400,7 +400,7 @@ SoakFigures RunSoak(const SoakOptions& options) {
         } else if (t - lastExchangeAt > kStuckSeconds) {
             f.failures << QStringLiteral("link stuck: no exchange for %1 s (ComState %2)")
                               .arg(kStuckSeconds)
-                              .arg(s.comm().ComState());
+                              .arg(ComStateNumber(s.comm().ComState()));
             break;
         }
         if (!warm && ex >= options.exchanges / 10) {
@@ -461,7 +461,7 @@ SoakFigures RunSoak(const SoakOptions& options) {
         f.failures << QStringLiteral("the link did not settle within %1 s after the faults stopped")
                           .arg(kSettleSeconds);
     s.RunFor(kQuietAfterSettle);
-    s.RunUntil([&] { return s.comm().ComState() == COM_IDLE; }, 5);
+    s.RunUntil([&] { return s.comm().ComState() == ComState::Idle; }, 5);
 
     const sim::SimCounters& c = s.ecu->Counters();
     f.exchanges = s.Exchanges();
@@ -473,7 +473,7 @@ SoakFigures RunSoak(const SoakOptions& options) {
     f.collision = c.injectedCollision;
     f.bytesAsked = ledger.Asks();
     f.lostToResets = ledger.LostToResets();
-    f.comState = s.comm().ComState();
+    f.comState = ComStateNumber(s.comm().ComState());
     f.online = s.cycle().Online();
     f.linkResets =
         static_cast<uint64_t>(std::max(0, s.cycle().FirstRefreshCount() - refreshesAtStart));
@@ -488,7 +488,7 @@ SoakFigures RunSoak(const SoakOptions& options) {
         f.failures << QStringLiteral("wrong write, %1").arg(w.Text());
     if (f.wrongWrites > ledger.WrongWriteSamples().size())
         f.failures << QStringLiteral("... %1 wrong writes in all").arg(f.wrongWrites);
-    if (f.comState != COM_IDLE)
+    if (f.comState != ComStateNumber(ComState::Idle))
         f.failures << QStringLiteral("the link ended in ComState %1").arg(f.comState);
     if (!f.online) f.failures << QStringLiteral("the tool ended offline");
     if (s.ecu->Working().mem2[sim::mem2::WorkMode] != workModeAtStart)

@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), dir.filePath("LNG"));
     EcuSession session(dir.path(), nullptr);
     PollingCycle cycle(session);
-    session.Comm().SetComState(COM_STOP);  // files only
+    session.Comm().Stop();  // files only
     ViewerModel model(session, cycle);
     model.Form_Load();
 
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     for (int k = 0; k < 3; ++k)
         model.CmdSecDivP_Click();  // 20 s a division: 2 minutes on the picture
-    model.CaricaScalaTemporale(false);
+    model.FitTimeScale(false);
     QElapsedTimer t;
     t.start();
     for (int k = 0; k < n; ++k) {

@@ -39,7 +39,7 @@ class ClsCommParamLink : public ParamLink {
     bool SendFrameAndWait(const QByteArray& frame) override;
     bool WDogPresente() const override { return comm_.WDogPresente(); }
     bool PopAnswer(std::vector<uint8_t>& data) override;
-    int ComState() const override { return comm_.ComState(); }
+    int ComState() const override { return ComStateNumber(comm_.ComState()); }
     int FirmwareEcuVersNum() const override { return comm_.FirmwareEcuVersNum(); }
     QString MemoDataCollaudoHex() const override;
     double AttesaGlobale_usec() const override { return comm_.AttesaGlobale_usec(); }

@@ -49,7 +49,7 @@ ClsComm::ClsComm()
     sendDelayDeadline_ = MicroSeconds();
     // The first keep-alive silence is already over.
     silenceDeadline_ = sendDelayDeadline_ - 1;
-    ComStateTo(COM_OPEN);
+    ComStateTo(ComState::OpenOrSearch);
 }
 
 ClsComm::~ClsComm() {

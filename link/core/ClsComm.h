@@ -52,14 +52,26 @@ namespace gascal {
 
 class Timer;
 
-// ComState values.
-constexpr uint8_t COM_REOPEN = 0;
-constexpr uint8_t COM_IDLE = 1;
-constexpr uint8_t COM_SENDING = 2;
-constexpr uint8_t COM_WAIT_ANSWER = 3;
-constexpr uint8_t COM_LINK_ERROR = 5;
-constexpr uint8_t COM_OPEN = 7;
-constexpr uint8_t COM_STOP = 8;
+// ComState: the link's communication state. The numbers are the system's
+// own: the communication log writes them on its "C " lines.
+enum class ComState : uint8_t {
+    Reopen = 0,          // port to be (re)opened: closed, then opened again
+    Idle = 1,            // open and idle, ready to send
+    Sending = 2,         // a request is going out byte by byte
+    AwaitingAnswer = 3,  // request sent, answer awaited
+    LinkError = 5,       // the resends are exhausted: reopened through state 0
+    OpenOrSearch = 7,    // open the port or search for the ECU (the state at creation)
+    Stopped = 8,         // close requested (offline): the port stays closed
+};
+// The log's number of a state.
+constexpr int ComStateNumber(ComState s) {
+    return static_cast<int>(s);
+}
+
+// The short names the calibration and upgrade step machines still use.
+inline constexpr ComState COM_IDLE = ComState::Idle;
+inline constexpr ComState COM_SENDING = ComState::Sending;
+inline constexpr ComState COM_STOP = ComState::Stopped;
 
 // EcuState values.
 constexpr uint8_t ECU_RUN = 0;
@@ -235,8 +247,14 @@ class ClsComm {
     void WriteSetCom(const QString& pathIni);
 
     // --- Exchange -----------------------------------------------------------
-    uint8_t ComState() const { return comState_; }
-    void SetComState(uint8_t v) { ComStateTo(v); }
+    gascal::ComState ComState() const { return comState_; }
+    // Going offline and closing: the link timer closes the port and leaves
+    // it closed (state 8) until the link is reopened.
+    void Stop() { ComStateTo(ComState::Stopped); }
+    // The port is closed and opened again on the next link-timer tick
+    // (state 0): after a change of port, a search asked for, or an ECU
+    // that is not accepted.
+    void Reopen() { ComStateTo(ComState::Reopen); }
     uint8_t EcuState() const { return ecuState_; }
     void SetEcuState(uint8_t v) {
         ecuState_ = v;
@@ -376,7 +394,10 @@ class ClsComm {
 
   private:
     // Every change of ComState goes here: the link timer logs and shows it.
-    void ComStateTo(uint8_t state);
+    void ComStateTo(gascal::ComState state);
+    // Tests put the link in any state, including ones no operation leads
+    // to, through LinkStateAccess (tests/link/LinkStateAccess.h).
+    friend struct LinkStateAccess;
     void WakeLinkTimer();
     // The link timer is attached, enabled and not inside its own handler:
     // it completes the exchange and wakes for it.
@@ -448,7 +469,7 @@ class ClsComm {
     double readNotBefore_ = 0;
     QDateTime timeComRef_;
 
-    uint8_t comState_ = COM_OPEN;
+    gascal::ComState comState_ = ComState::OpenOrSearch;
     uint8_t ecuState_ = ECU_RUN;
     QByteArray outBuffer_;
     QByteArray inBuffer_;

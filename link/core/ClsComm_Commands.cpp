@@ -141,7 +141,7 @@ void ClsComm::DecodeAnswer() {
 }
 
 bool ClsComm::ReadFirmwareIdentity() {
-    if (comState_ == COM_STOP) {
+    if (comState_ == ComState::Stopped) {
         firmwareEcu_.clear();
     } else {
         const QByteArray req = BuildRequest(CMD_READ_FIRMWARE);

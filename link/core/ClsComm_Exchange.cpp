@@ -25,11 +25,11 @@ const QByteArray kEobdTimeoutEntry = QByteArray::fromHex("00FFFF");
 bool ClsComm::SendMsg(const QByteArray& msg) {
     // Only an event (a link-timer tick, a window's action) frees the link.
     const double deadline = MicroSeconds() + SEND_READY_TIMEOUT_USEC;
-    while (comState_ != COM_IDLE) {
+    while (comState_ != ComState::Idle) {
         if (MicroSeconds() >= deadline) return false;
         WaitForEvents(deadline);
     }
-    ComStateTo(COM_SENDING);
+    ComStateTo(ComState::Sending);
     // Whatever was decoded while this request waited for its turn (a
     // keep-alive answer) is not its answer.
     answerDecoded_ = false;
@@ -64,7 +64,7 @@ bool ClsComm::SendMsg(const QByteArray& msg) {
             outcome = Outcome::WriteError;
             break;
         }
-        if (comState_ != COM_SENDING) {
+        if (comState_ != ComState::Sending) {
             // The link was stopped or reset while this request went out (the
             // waits let the link timer run): the port may be gone.
             outcome = Outcome::Abandoned;
@@ -89,11 +89,11 @@ bool ClsComm::SendMsg(const QByteArray& msg) {
     }
     // Stopped or reset during a collision pause or a failed write: leave the
     // new state alone.
-    if (comState_ != COM_SENDING) return false;
+    if (comState_ != ComState::Sending) return false;
 
     readNotBefore_ = MicroSeconds() + idle_;
     LoadWDogSend();
-    ComStateTo(COM_WAIT_ANSWER);
+    ComStateTo(ComState::AwaitingAnswer);
     return true;
 }
 
@@ -162,7 +162,7 @@ void ClsComm::ExchangeFailed(const char* message) {
         // Only broken or refused answers came: no ECU that can be used there.
         RecordAttempt(PortFault::NoAnswer);
         ShowLinkError(message);
-        ComStateTo(COM_LINK_ERROR);
+        ComStateTo(ComState::LinkError);
     }
 }
 
@@ -187,12 +187,12 @@ void ClsComm::AnswerHandling() {
         wDogPresente_ = true;
         SetNumWDogSend(numWDogSend_ + 1);
         TimeCom_RSet();
-        ComStateTo(COM_LINK_ERROR);
+        ComStateTo(ComState::LinkError);
     } else {
         // Searching: nothing answers here, try the next candidate.
         flagRicercaCom_ = static_cast<uint8_t>(flagRicercaCom_ + 1);
         CloseComPort();
-        ComStateTo(COM_OPEN);
+        ComStateTo(ComState::OpenOrSearch);
     }
 }
 
@@ -215,7 +215,7 @@ void ClsComm::AnswerCheck() {
             numWDogSend_ = 0;
             numReSendState_ = 0;
             answerDecoded_ = true;
-            ComStateTo(COM_IDLE);
+            ComStateTo(ComState::Idle);
             break;
         case ANSWER_STATUS_CHECKSUM_ERROR:
             ExchangeFailed(MSG_TX_CHECKSUM);
@@ -239,19 +239,20 @@ bool ClsComm::ReSend(QByteArray frame) {
         numReSendState_ = 0;
         return false;
     }
-    ComStateTo(COM_IDLE);
+    ComStateTo(ComState::Idle);
     SendMsg(frame);
     return true;
 }
 
 bool ClsComm::SendAndWait(const QByteArray& msg) {
     if (!SendMsg(msg)) return false;
-    while (!answerDecoded_ && (comState_ == COM_WAIT_ANSWER || comState_ == COM_SENDING)) {
+    while (!answerDecoded_ &&
+           (comState_ == ComState::AwaitingAnswer || comState_ == ComState::Sending)) {
         const double now = MicroSeconds();
         if (giveUpAtUs_ > 0 && now >= giveUpAtUs_) {
             // Given up: the port is closed and opened again, as after the
             // last resend.
-            ComStateTo(COM_REOPEN);
+            ComStateTo(ComState::Reopen);
             return false;
         }
         double until = now + kStalledLinkTimerUsec;
@@ -259,7 +260,7 @@ bool ClsComm::SendAndWait(const QByteArray& msg) {
         if (LinkTimerRunning()) {
             // The link timer completes the exchange, and wakes for the answer.
             lastStepUs_ = now;
-        } else if (comState_ == COM_WAIT_ANSWER) {
+        } else if (comState_ == ComState::AwaitingAnswer) {
             if (now - lastStepUs_ >= kStalledLinkTimerUsec) {
                 AnswerHandling();
                 continue;
@@ -270,7 +271,7 @@ bool ClsComm::SendAndWait(const QByteArray& msg) {
         WaitForEvents(until);
     }
     if (answerDecoded_) return true;
-    if (comState_ == COM_LINK_ERROR) ComStateTo(COM_REOPEN);
+    if (comState_ == ComState::LinkError) ComStateTo(ComState::Reopen);
     return false;
 }
 

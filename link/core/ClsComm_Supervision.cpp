@@ -24,19 +24,19 @@ QByteArray KeepAliveFrame() {
 
 void ClsComm::SupervisionStep() {
     lastStepUs_ = MicroSeconds();
-    if (comState_ != lastLoggedState_) {
-        CommLog().WriteLogRxTx(QStringLiteral("C "), QString::number(comState_));
-        lastLoggedState_ = comState_;
+    if (ComStateNumber(comState_) != lastLoggedState_) {
+        CommLog().WriteLogRxTx(QStringLiteral("C "), QString::number(ComStateNumber(comState_)));
+        lastLoggedState_ = ComStateNumber(comState_);
     }
     switch (comState_) {
-        case COM_REOPEN:
+        case ComState::Reopen:
             CloseComPort();
             WaitMicroSeconds(REOPEN_PAUSE_USEC);
             // A stop or a new port chosen during the pause wins.
-            if (comState_ == COM_REOPEN) ComStateTo(COM_OPEN);
+            if (comState_ == ComState::Reopen) ComStateTo(ComState::OpenOrSearch);
             wDogPresente_ = true;
             break;
-        case COM_IDLE:
+        case ComState::Idle:
             if (Silenzio(KEEP_ALIVE_PERIOD_MS, false) &&
                 (ecuState_ == ECU_RUN || ecuState_ == ECU_SLAVE)) {
                 CleanInputCom();
@@ -47,16 +47,16 @@ void ClsComm::SupervisionStep() {
                 Silenzio(KEEP_ALIVE_PERIOD_MS, true);
             }
             break;
-        case COM_WAIT_ANSWER:
+        case ComState::AwaitingAnswer:
             AnswerHandling();
             break;
-        case COM_LINK_ERROR:
-            ComStateTo(COM_REOPEN);
+        case ComState::LinkError:
+            ComStateTo(ComState::Reopen);
             break;
-        case COM_OPEN:
+        case ComState::OpenOrSearch:
             OpenStep();
             break;
-        case COM_STOP:
+        case ComState::Stopped:
             CloseComPort();
             wDogPresente_ = false;
             inBuffer_.clear();
@@ -102,12 +102,12 @@ void ClsComm::OpenStep() {
         CleanOutputCom();
         inBuffer_.clear();
         outBuffer_.clear();
-        ComStateTo(COM_IDLE);
+        ComStateTo(ComState::Idle);
         SendMsg(KeepAliveFrame());
         Silenzio(KEEP_ALIVE_PERIOD_MS, true);
         return;
     }
-    ComStateTo(COM_REOPEN);
+    ComStateTo(ComState::Reopen);
     // A cursor past COM9 is no port: nothing was tried there.
     if (usbCom_ == 1 || !ComPortNome().isEmpty())
         RecordAttempt(
@@ -154,7 +154,7 @@ void ClsComm::WakeLinkTimer() {
     if (linkTimer_) linkTimer_->Wake();
 }
 
-void ClsComm::ComStateTo(uint8_t state) {
+void ClsComm::ComStateTo(gascal::ComState state) {
     comState_ = state;
     WakeLinkTimer();
 }
@@ -164,23 +164,23 @@ bool ClsComm::LinkTimerRunning() const {
 }
 
 bool ClsComm::AwaitingAnswerBytes() const {
-    return comState_ == COM_WAIT_ANSWER && CkWDogSend() && MicroSeconds() >= readNotBefore_ &&
-           !CtrlEndRecive();
+    return comState_ == ComState::AwaitingAnswer && CkWDogSend() &&
+           MicroSeconds() >= readNotBefore_ && !CtrlEndRecive();
 }
 
 double ClsComm::NextDueUs() {
     const double now = MicroSeconds();
     // The step logs every change of state, and the window shows it.
-    if (comState_ != lastLoggedState_) return now;
+    if (ComStateNumber(comState_) != lastLoggedState_) return now;
     switch (comState_) {
-        case COM_IDLE:
+        case ComState::Idle:
             // The keep-alive goes once the silence is over (strictly after it).
             if (ecuState_ == ECU_RUN || ecuState_ == ECU_SLAVE)
                 return std::nextafter(silenceDeadline_, kNothingDue);
             return kNothingDue;
-        case COM_SENDING:
+        case ComState::Sending:
             return kNothingDue;
-        case COM_WAIT_ANSWER: {
+        case ComState::AwaitingAnswer: {
             if (!CkWDogSend() || CtrlEndRecive()) return now;
             if (now < readNotBefore_) return std::min(readNotBefore_, answerDeadline_);
             // While the port fails, every look logs it, as it always did.
@@ -195,13 +195,13 @@ double ClsComm::NextDueUs() {
                 due = std::min(due, now + INPUT_POLL_USEC);
             return due;
         }
-        case COM_STOP:
+        case ComState::Stopped:
             return IsOpen() || wDogPresente_ || !inBuffer_.isEmpty() || !outBuffer_.isEmpty()
                        ? now
                        : kNothingDue;
-        case COM_REOPEN:
-        case COM_LINK_ERROR:
-        case COM_OPEN:
+        case ComState::Reopen:
+        case ComState::LinkError:
+        case ComState::OpenOrSearch:
             return now;
         default:
             return kNothingDue;

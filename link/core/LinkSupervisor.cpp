@@ -77,12 +77,12 @@ void LinkSupervisor::SelezionaCom(int idCom, bool isUsb) {
     menuEnabled_ = false;
     TickOnly(isUsb ? 0 : idCom);
     const double until = MicroSeconds() + SELECT_PORT_WAIT_USEC;
-    while (comm_.ComState() != COM_IDLE && MicroSeconds() < until) WaitForEvents(until);
+    while (comm_.ComState() != ComState::Idle && MicroSeconds() < until) WaitForEvents(until);
     if (timerControl_) timerControl_(false);
     comm_.CloseComPort();
     comm_.SetUsbCom(isUsb ? 1 : 0);
     if (!isUsb) comm_.SetComPort(idCom);
-    comm_.SetComState(COM_REOPEN);
+    comm_.Reopen();
     if (timerControl_) timerControl_(true);
     menuEnabled_ = true;
 }
@@ -102,7 +102,7 @@ void LinkSupervisor::SearchComChosen() {
     comm_.SetFlagRicercaCom(0);
     comm_.SetFirmwareEcu(QString());
     offlineMode_ = false;
-    comm_.SetComState(COM_REOPEN);
+    comm_.Reopen();
     offlineTicked_ = false;
     TickOnly(0);
 }
@@ -138,7 +138,7 @@ void LinkSupervisor::Timer1Tick() {
 
 void LinkSupervisor::ApplyOfflineRequest() {
     if (!offlineRequest_) return;
-    comm_.SetComState(COM_STOP);
+    comm_.Stop();
     comm_.SetNumWDogSend(0);
     offlineRequest_ = false;
     offlineMode_ = true;
@@ -172,24 +172,24 @@ void LinkSupervisor::ShowSearchCell() {
 
 void LinkSupervisor::AggiornaStatoCom() {
     StatusCell c1 = cell1_;
-    uint8_t state = comm_.ComState();
+    ComState state = comm_.ComState();
     // While no ECU has answered on the port (a search, a port that stays
     // silent) the exchanges are attempts: the cell reads as the port's
     // opening, never OK.
-    if (!comm_.EcuAnswered() &&
-        (state == COM_IDLE || state == COM_SENDING || state == COM_WAIT_ANSWER))
-        state = COM_OPEN;
+    if (!comm_.EcuAnswered() && (state == ComState::Idle || state == ComState::Sending ||
+                                 state == ComState::AwaitingAnswer))
+        state = ComState::OpenOrSearch;
     switch (state) {
-        case COM_REOPEN:
+        case ComState::Reopen:
             c1 = {QStringLiteral("COM CLOSED"), COLOR_RED, COLOR_WHITE};
             break;
-        case COM_IDLE:
+        case ComState::Idle:
             c1.text = QStringLiteral("COM OK   ");
             break;
-        case COM_SENDING:
+        case ComState::Sending:
             c1.text = QStringLiteral("COM OK...");
             break;
-        case COM_WAIT_ANSWER: {
+        case ComState::AwaitingAnswer: {
             QString next = QStringLiteral("COM OK.  ");
             if (c1.text == QLatin1String("COM OK.  "))
                 next = QStringLiteral("COM OK.. ");
@@ -198,13 +198,13 @@ void LinkSupervisor::AggiornaStatoCom() {
             c1 = {next, COLOR_GREEN, COLOR_BLACK};
             break;
         }
-        case COM_LINK_ERROR:
+        case ComState::LinkError:
             c1 = {QStringLiteral("COM WDOG"), COLOR_RED, COLOR_WHITE};
             break;
-        case COM_OPEN:
+        case ComState::OpenOrSearch:
             c1 = {QStringLiteral("COM INI"), COLOR_GREEN, COLOR_BLACK};
             break;
-        case COM_STOP:
+        case ComState::Stopped:
             c1 = {QStringLiteral("COM STOP"), COLOR_RED, COLOR_WHITE};
             break;
         default:

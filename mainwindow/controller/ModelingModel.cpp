@@ -116,14 +116,14 @@ bool ModelingModel::Holding() const {
 
 bool ModelingModel::CmdResetLine_Click() {
     ButtonUp();
-    return Editor().CmdResetLine_Click(texts_.resetLineQuestion, session_.ProductTitle(),
-                                       [this] { session_.Comm().LoadWDogSend(); });
+    return Editor().AskAndResetLine(texts_.resetLineQuestion, session_.ProductTitle(),
+                                    [this] { session_.Comm().LoadWDogSend(); });
 }
 
 bool ModelingModel::CmdReset_Click() {
     ButtonUp();
-    return Editor().CmdReset_Click(texts_.resetQuestion, session_.ProductTitle(),
-                                   [this] { session_.Comm().LoadWDogSend(); });
+    return Editor().AskAndReset(texts_.resetQuestion, session_.ProductTitle(),
+                                [this] { session_.Comm().LoadWDogSend(); });
 }
 
 void ModelingModel::CmdShpMapMod_Click() {

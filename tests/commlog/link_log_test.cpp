@@ -64,7 +64,9 @@ TEST(CommLogWithLink, ExchangeAndPortFailuresAreLogged) {
         Timer timer1("Timer1", 1, [&comm] { comm.SupervisionStep(); });
         timer1.SetEnabled(true);
         ASSERT_TRUE(ev.RunUntil(
-            [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
+            [&] {
+                return comm.ComState() == ComState::Idle && !comm.LastKeepAliveAnswer().isEmpty();
+            },
             2e6));
 
         // A request whose byte write fails.

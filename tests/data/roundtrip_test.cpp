@@ -49,7 +49,8 @@ struct EcuSession {
         timer1->SetEnabled(true);
         if (!ev.RunUntil(
                 [this] {
-                    return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty();
+                    return comm.ComState() == ComState::Idle &&
+                           !comm.LastKeepAliveAnswer().isEmpty();
                 },
                 10e6))
             return false;

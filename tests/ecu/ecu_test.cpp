@@ -139,7 +139,7 @@ TEST(RequestSchedulerOnSim, IssuesByPriorityAndWritesOnlyAfterARead) {
     session.StartLink();
     ASSERT_TRUE(ev.RunUntil(
         [&] {
-            return session.Comm().ComState() == COM_IDLE &&
+            return session.Comm().ComState() == ComState::Idle &&
                    !session.Comm().LastKeepAliveAnswer().isEmpty();
         },
         10e6));
@@ -173,7 +173,7 @@ TEST(RequestSchedulerOnSim, IssuesByPriorityAndWritesOnlyAfterARead) {
     EXPECT_EQ(s.Issue(), Request::ReadSmplGas);
 
     // Nothing is sent while the link is not idle.
-    session.Comm().SetComState(COM_STOP);
+    session.Comm().Stop();
     s.Post(Request::ReadMem1);
     EXPECT_EQ(s.Issue(), Request::None);
     EXPECT_TRUE(s.Pending(Request::ReadMem1));

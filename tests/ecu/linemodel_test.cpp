@@ -334,26 +334,26 @@ TEST(LineModelSteps, ThousandsOfStepsLandOnTheDecimalValues) {
 
 TEST(PointSelection, LabelsAndBoxesFollowTheClicks) {
     PointSelection s;
-    EXPECT_EQ(s.GetSelPunto(), -1);
-    s.LblPntMod_Click(3);
-    EXPECT_EQ(s.GetSelPunto(), 3);
+    EXPECT_EQ(s.SelectedPoint(), -1);
+    s.SelectPoint(3);
+    EXPECT_EQ(s.SelectedPoint(), 3);
     EXPECT_TRUE(s.xBox[2] && s.yBox[2]);
     EXPECT_EQ(std::count(s.label.begin(), s.label.end(), true), 1);
-    s.TxtYPos_Click(0);  // point 1
-    EXPECT_EQ(s.GetSelPunto(), 1);
+    s.SelectPointOfBox(0);  // point 1
+    EXPECT_EQ(s.SelectedPoint(), 1);
     EXPECT_FALSE(s.xBox[2]);
     EXPECT_TRUE(s.xBox[0] && s.yBox[0]);
-    s.LblPntMod_Click(6);  // point 6 has no boxes
-    EXPECT_EQ(s.GetSelPunto(), 6);
+    s.SelectPoint(6);  // point 6 has no boxes
+    EXPECT_EQ(s.SelectedPoint(), 6);
     EXPECT_EQ(std::count(s.xBox.begin(), s.xBox.end(), true), 0);
-    s.TxtALfaPos_Click();
+    s.SelectSlope();
     EXPECT_TRUE(s.WholeLine());
     EXPECT_TRUE(s.alfaBox);
     EXPECT_FALSE(s.offsetBox);
-    EXPECT_EQ(s.GetSelPunto(), 0);
-    s.TxtOffsetPos_Click();
+    EXPECT_EQ(s.SelectedPoint(), 0);
+    s.SelectOffset();
     EXPECT_TRUE(s.offsetBox && !s.alfaBox && s.WholeLine());
-    s.DeselezionaPuntiMod();
+    s.DeselectPoints();
     EXPECT_TRUE(s == PointSelection{});
 }
 
@@ -363,7 +363,7 @@ TEST(LineModelTexts, BoxesAndToolTipsShowTheModel) {
     m.OFFSET = 0.416;
     m.ModYShift[2] = -0.104;
     m.Recompute();
-    const ModelTexts t = AggiornaStatoPuntoMod(m);
+    const ModelTexts t = ModelTextsOf(m);
     EXPECT_EQ(t.xPos[1], "8,064");
     EXPECT_EQ(t.yPos[1], "-0,104");
     EXPECT_EQ(t.yPos[0], "0,000");
@@ -414,7 +414,7 @@ TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
     EXPECT_EQ(writes, 0);
     EXPECT_EQ(e.UndoSteps(), 0u);
 
-    e.LblPntMod_Click(2);
+    e.SelectPoint(2);
     ASSERT_TRUE(e.Press(EditButton::Up));
     EXPECT_TRUE(e.Held());
     for (int n = 0; n < 5; ++n) e.RepeatStep();
@@ -462,7 +462,7 @@ TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
 
     // A new edit after an undo drops what could be redone.
     e.Undo();
-    e.LblPntMod_Click(4);
+    e.SelectPoint(4);
     e.Hold(EditButton::Left, 1);
     EXPECT_FALSE(e.CanRedo());
     EXPECT_TRUE(e.CanUndo());
@@ -470,7 +470,7 @@ TEST(ModelEditor, APressAndHoldIsOneStepOfTheHistory) {
 
 TEST(ModelEditor, ResetsAreStepsAndATableReadStartsTheHistoryAfresh) {
     ModelEditor e;
-    e.LblPntMod_Click(3);
+    e.SelectPoint(3);
     e.Hold(EditButton::Down, 4);
     e.Hold(EditButton::AlfaDown, 20);
     const LineModel edited = e.Model();
@@ -479,7 +479,7 @@ TEST(ModelEditor, ResetsAreStepsAndATableReadStartsTheHistoryAfresh) {
     EXPECT_NEAR(e.Model().ALFA, 0.8, kEps);
     EXPECT_EQ(e.Model().ModYShift[3], 0);
     EXPECT_NEAR(e.Model().ModY[3], 0.8 * 12.032, kEps);
-    EXPECT_EQ(e.GetSelPunto(), -1);  // everything deselected
+    EXPECT_EQ(e.SelectedPoint(), -1);  // everything deselected
     e.Reset();
     EXPECT_TRUE(e.Model() == Defaults());
     EXPECT_EQ(e.UndoSteps(), 4u);
@@ -492,11 +492,11 @@ TEST(ModelEditor, ResetsAreStepsAndATableReadStartsTheHistoryAfresh) {
     CorTableArray t = FactoryTable();
     t[kCorEntryOffset] = 0.312;
     t[kCorEntryFirstBreak + 2] = 70;  // point 2 read at entry 70
-    e.LblPntMod_Click(2);
+    e.SelectPoint(2);
     e.RebuildFromTable(t);
     EXPECT_FALSE(e.CanUndo());
     EXPECT_FALSE(e.CanRedo());
-    EXPECT_EQ(e.GetSelPunto(), -1);
+    EXPECT_EQ(e.SelectedPoint(), -1);
     EXPECT_NEAR(e.Model().OFFSET, 0.312, kEps);
     EXPECT_NEAR(e.Model().ModX[2], 70 * kTableStepMs, kEps);
     // Back on the line means back at the nominal places too.
@@ -509,19 +509,19 @@ TEST(ModelEditor, TheResetButtonsAskFirstAndReloadTheWatchdogEitherWay) {
     ScriptedPrompts prompts;
     ScopedPrompts scope(prompts);
     ModelEditor e;
-    e.LblPntMod_Click(1);
+    e.SelectPoint(1);
     e.Hold(EditButton::Up, 3);
     int reloads = 0, writes = 0;
     e.OnTableToWrite([&] { ++writes; });
     const auto reload = [&] { ++reloads; };
 
     prompts.answers = {BoxResult::No, BoxResult::Yes, BoxResult::Yes};
-    EXPECT_FALSE(e.CmdReset_Click("Reset the model?", "GasCal", reload));
+    EXPECT_FALSE(e.AskAndReset("Reset the model?", "GasCal", reload));
     EXPECT_NEAR(e.Model().ModYShift[1], 0.312, kEps);
     EXPECT_EQ(writes, 0);
-    EXPECT_TRUE(e.CmdResetLine_Click("Points back on the line?", "GasCal", reload));
+    EXPECT_TRUE(e.AskAndResetLine("Points back on the line?", "GasCal", reload));
     EXPECT_EQ(e.Model().ModYShift[1], 0);
-    EXPECT_TRUE(e.CmdReset_Click("Reset the model?", "GasCal", reload));
+    EXPECT_TRUE(e.AskAndReset("Reset the model?", "GasCal", reload));
     EXPECT_EQ(reloads, 3);
     EXPECT_EQ(writes, 2);
     ASSERT_EQ(prompts.shown.size(), 3u);

@@ -254,7 +254,7 @@ TEST(MapOnSim, ClearingAFuelEmptiesTheEcusStoreAndTheMap) {
     EXPECT_EQ(steps, 0);
     EXPECT_EQ(s.map().Mapped(), recorded);
     s.session->Supervisor().OfflineChosen();
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->Comm().ComState() == COM_STOP; }, 2));
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->Comm().ComState() == ComState::Stopped; }, 2));
     ASSERT_TRUE(s.cycle->OpenMapFile(file));
     EXPECT_EQ(steps, 1);
     EXPECT_TRUE(s.map().ComputeEnabled());
@@ -264,7 +264,7 @@ TEST(MapOnSim, MovingAPointAndReleasingWritesTheTableOnce) {
     MapSession s;
     ASSERT_TRUE(s.GoOnline());
     const uint64_t before = s.Sent(CMD_WRT_TBL_COR);
-    s.editor().LblPntMod_Click(2);
+    s.editor().SelectPoint(2);
     // Held for one second. The steps come at least the ladder's waits apart
     // (a wait ends later when the polling cycle's request in it is still
     // being answered), and nothing is written meanwhile.
@@ -308,7 +308,7 @@ TEST(MapOnSim, TheFirstRefreshRebuildsTheModelUnlessAnEditIsHeldOrWaiting) {
     MapSession s;
     ASSERT_TRUE(s.GoOnline());
     ModelEditor& e = s.editor();
-    e.LblPntMod_Click(3);
+    e.SelectPoint(3);
     e.Hold(EditButton::Up, 5);
     ASSERT_TRUE(s.TableWritten());
     ASSERT_NEAR(s.EcuEntry(94), 0.52, 1e-9);
@@ -319,19 +319,19 @@ TEST(MapOnSim, TheFirstRefreshRebuildsTheModelUnlessAnEditIsHeldOrWaiting) {
     e.RebuildFromTable(factory);
     ASSERT_EQ(e.Model().ModYShift[3], 0);
     int refreshes = s.cycle->FirstRefreshCount();
-    s.session->Comm().SetComState(COM_REOPEN);
+    s.session->Comm().Reopen();
     ASSERT_TRUE(s.RunUntil(
         [&] { return s.cycle->FirstRefreshCount() > refreshes && s.cycle->Online(); }, 30));
     EXPECT_NEAR(e.Model().ModYShift[3], 0.52, 1e-9);
     EXPECT_NEAR(e.Model().ModX[3], 12.032, 1e-9);
 
     // A button held through the first refresh keeps its edit.
-    e.LblPntMod_Click(1);
+    e.SelectPoint(1);
     ASSERT_TRUE(e.Press(EditButton::Up));
     e.RepeatStep();
     e.RepeatStep();
     refreshes = s.cycle->FirstRefreshCount();
-    s.session->Comm().SetComState(COM_REOPEN);
+    s.session->Comm().Reopen();
     ASSERT_TRUE(s.RunUntil([&] { return s.cycle->FirstRefreshCount() > refreshes; }, 30));
     EXPECT_NEAR(e.Model().ModYShift[1], 0.208, 1e-9);
     e.Release();
@@ -340,9 +340,9 @@ TEST(MapOnSim, TheFirstRefreshRebuildsTheModelUnlessAnEditIsHeldOrWaiting) {
 
     // So does an edit released but not written when the link resets: the
     // table is not read over it, and it is written once the ECU is back.
-    e.LblPntMod_Click(4);
+    e.SelectPoint(4);
     e.Hold(EditButton::Down, 3);
-    s.session->Comm().SetComState(COM_REOPEN);
+    s.session->Comm().Reopen();
     refreshes = s.cycle->FirstRefreshCount();
     ASSERT_TRUE(s.RunUntil([&] { return s.cycle->FirstRefreshCount() > refreshes; }, 30));
     EXPECT_NEAR(e.Model().ModYShift[4], -0.312, 1e-9);
@@ -362,7 +362,7 @@ TEST(MapOnSim, TheModelingTabAndAConfigurationLoadRebuildTheModel) {
     // and starts a fresh history.
     CorTableArray factory = FactoryTable();
     e.RebuildFromTable(factory);
-    e.LblPntMod_Click(2);
+    e.SelectPoint(2);
     e.Hold(EditButton::Up, 1);
     // ... but not while that edit still waits for its write.
     EXPECT_FALSE(s.cycle->ReadTableForModel());
@@ -384,7 +384,7 @@ TEST(MapOnSim, TheModelingTabAndAConfigurationLoadRebuildTheModel) {
     const QString path = s.dir.path() + "/car.var";
     ASSERT_TRUE(SaveParamFile(path, file, s.session->EcuVersion(), "test"));
     s.session->Supervisor().OfflineChosen();
-    ASSERT_TRUE(s.RunUntil([&] { return s.session->Comm().ComState() == COM_STOP; }, 2));
+    ASSERT_TRUE(s.RunUntil([&] { return s.session->Comm().ComState() == ComState::Stopped; }, 2));
     EXPECT_FALSE(s.cycle->ReadTableForModel());  // nothing to read from
     s.cycle->LoadConfigFile(path);
     EXPECT_NEAR(e.Model().OFFSET, 0.416, 1e-9);

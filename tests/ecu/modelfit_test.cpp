@@ -234,7 +234,7 @@ TEST(ModelFit, AppliedAsOneEditThatCanBeUndone) {
     EXPECT_EQ(editor.Model(), r.model);
 
     // Not while an edit button is held.
-    editor.TxtOffsetPos_Click();
+    editor.SelectOffset();
     ASSERT_TRUE(editor.Press(EditButton::OffsetUp));
     EXPECT_FALSE(editor.Apply(before));
     editor.Release();

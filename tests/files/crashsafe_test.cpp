@@ -244,7 +244,7 @@ TEST_F(CrashSafeFiles, MapAndViewerFilesAreOldOrNew) {
                // (The very first version 1 cleans a fresh copy.)
                if (v && !QFile::exists(Path("SAMPLES/clean.vfl")))
                    CopyViewFile(Path("a.log"), Path("SAMPLES/clean.vfl"));
-               return v ? CleanLogRxTx(Path("SAMPLES/clean.vfl"))
+               return v ? CleanRecording(Path("SAMPLES/clean.vfl"))
                         : CopyViewFile(Path("a.log"), Path("SAMPLES/clean.vfl"));
            }});
 

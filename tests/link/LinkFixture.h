@@ -124,7 +124,7 @@ class LinkTest : public ::testing::Test {
         timer1->SetEnabled(true);
         return ev.RunUntil(
             [this] {
-                return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty();
+                return comm->ComState() == ComState::Idle && !comm->LastKeepAliveAnswer().isEmpty();
             },
             maxUs);
     }

@@ -227,7 +227,7 @@ TEST_F(CommandTest, IdentityReadNewFirmware) {
     comm->SetFirmwareFileReader([](QString&, QString*) { return false; });
     EXPECT_FALSE(comm->ReadFirmwareIdentity());
     // Offline: no request, empty identity.
-    comm->SetComState(COM_STOP);
+    comm->Stop();
     const size_t sent = line->requests.size();
     comm->SetFirmwareFileReader([&](QString& f, QString*) {
         f = fle;

@@ -59,8 +59,8 @@ TEST_F(ExchangeTest, BytesGoOutOneByOneWithThePauseAfterEach) {
     EXPECT_EQ(line->written.mid(static_cast<qsizetype>(before)), req);
     // Five bytes, each followed by the per-byte pause.
     EXPECT_DOUBLE_EQ(t1 - t0, req.size() * comm->AttesaByteTx_usec());
-    EXPECT_EQ(comm->ComState(), COM_WAIT_ANSWER);
-    EXPECT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 1e6));
+    EXPECT_EQ(comm->ComState(), ComState::AwaitingAnswer);
+    EXPECT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 1e6));
 }
 
 TEST_F(ExchangeTest, AnswerSplitAtEveryByteBoundaryCompletesOnce) {
@@ -81,8 +81,8 @@ TEST_F(ExchangeTest, AnswerSplitAtEveryByteBoundaryCompletesOnce) {
         line->Feed(answer.left(split), now + comm->Idle_usec() + 5000);
         line->Feed(answer.mid(split), now + comm->Idle_usec() + 35000);
         ev.RunFor(comm->Idle_usec() + 20000);
-        EXPECT_EQ(comm->ComState(), COM_WAIT_ANSWER);
-        ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 1e6));
+        EXPECT_EQ(comm->ComState(), ComState::AwaitingAnswer);
+        ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 1e6));
         EXPECT_EQ(line->requests.size(), sent + 1);  // never resent
         EXPECT_EQ(comm->InBuffer().size(), 0);
     }
@@ -101,7 +101,7 @@ TEST_F(ExchangeTest, SecondByteNotOneNeverCompletesAndTimesOut) {
     ev.RunFor(4.0e6);
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM1), 1);
     EXPECT_FALSE(comm->CtrlEndRecive());
-    EXPECT_EQ(comm->ComState(), COM_WAIT_ANSWER);
+    EXPECT_EQ(comm->ComState(), ComState::AwaitingAnswer);
     ASSERT_TRUE(ev.RunUntil([&] { return CountCommand(*line, CMD_READ_MEM1) == 2; }, 1e6));
     // The resend comes with the answer time-out: global wait + idle time.
     EXPECT_NEAR(ev.MicroSeconds() - start, 4.1e6, 5000);
@@ -110,7 +110,7 @@ TEST_F(ExchangeTest, SecondByteNotOneNeverCompletesAndTimesOut) {
 TEST_F(ExchangeTest, NoAnswerIsSentElevenTimesThenLinkError) {
     line->AnswerWith(Silent);
     ASSERT_TRUE(comm->SendMsg(BuildRequest(CMD_READ_MEM1)));
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_LINK_ERROR; }, 60e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::LinkError; }, 60e6));
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM1), comm->NumReSend() + 1);
     ASSERT_EQ(line->requestTimes.size(), 1 + 11u);  // the keep-alive, then eleven
     for (size_t i = 2; i < line->requestTimes.size(); ++i)
@@ -119,7 +119,7 @@ TEST_F(ExchangeTest, NoAnswerIsSentElevenTimesThenLinkError) {
     EXPECT_EQ(comm->NumWDogSend(), 1);
     EXPECT_TRUE(prompts.shown.empty());  // service view off
     // Then the link timer reopens: 5 -> 0 -> 7 -> 1.
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_OPEN; }, 2e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::OpenOrSearch; }, 2e6));
     EXPECT_EQ(line->closes, 1);
 }
 
@@ -129,7 +129,7 @@ TEST_F(ExchangeTest, WatchdogMessageOnlyInServiceViewAndEobdEntryQueued) {
     line->AnswerWith(Silent);
     comm->Queue().Push("X");
     ASSERT_TRUE(comm->SendMsg(BuildRequest(CMD_EOBD, "\x01")));
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_LINK_ERROR; }, 20e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::LinkError; }, 20e6));
     EXPECT_EQ(CountCommand(*line, CMD_EOBD), 2);
     ASSERT_EQ(prompts.shown.size(), 1u);
     EXPECT_EQ(prompts.shown[0].text, MSG_WDOG_ERR);
@@ -144,7 +144,7 @@ TEST_F(ExchangeTest, NumReSendZeroMeansOneSendOnly) {
     SetServiceView(true);
     EXPECT_FALSE(comm->SendAndWait(BuildRequest(CMD_READ_MEM1)));
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM1), 1);
-    EXPECT_EQ(comm->ComState(), COM_REOPEN);  // send and wait turns 5 into 0
+    EXPECT_EQ(comm->ComState(), ComState::Reopen);  // send and wait turns 5 into 0
     ASSERT_EQ(prompts.Texts(), QStringList{MSG_EXE_ERR});
 }
 
@@ -165,7 +165,7 @@ TEST_P(StatusTest, BadStatusIsResentUpToTheLimitThenMessageInServiceView) {
         const int before = CountCommand(*line, CMD_READ_MEM3);
         EXPECT_FALSE(comm->SendAndWait(BuildRequest(CMD_READ_MEM3)));
         EXPECT_EQ(CountCommand(*line, CMD_READ_MEM3) - before, 11);
-        EXPECT_EQ(comm->ComState(), COM_REOPEN);
+        EXPECT_EQ(comm->ComState(), ComState::Reopen);
         if (service) {
             EXPECT_EQ(prompts.Texts(), QStringList{QString::fromLatin1(c.message)});
         } else {
@@ -193,7 +193,7 @@ TEST_F(ExchangeTest, BadChecksumAndWrongCommandAreResentAndRecover) {
     EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM2)));
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(comm->NumReSendState(), 0);
-    EXPECT_EQ(comm->ComState(), COM_IDLE);
+    EXPECT_EQ(comm->ComState(), ComState::Idle);
 
     SetServiceView(true);
     AnswerCommand(CMD_READ_MEM2, [] {
@@ -248,7 +248,7 @@ TEST_F(ExchangeTest, CollisionAbortsTheSendAndTheTimeOutResends) {
         ++calls;
         return DefaultEcu(r);
     });
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 10e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 10e6));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM1), 1);  // the complete resend
 }
@@ -261,13 +261,13 @@ TEST_F(ExchangeTest, GarbageStreamNeverGrowsTheReceiveBuffer) {
     const double t = ev.MicroSeconds();
     for (int i = 0; i < 200; ++i) line->Feed(QByteArray(100, '\x42'), t + 110000 + i * 19000.0);
     qsizetype largest = 0;
-    while (ev.MicroSeconds() < t + 4.2e6 && comm->ComState() == COM_WAIT_ANSWER) {
+    while (ev.MicroSeconds() < t + 4.2e6 && comm->ComState() == ComState::AwaitingAnswer) {
         ev.RunFor(1000);
         largest = std::max(largest, comm->InBuffer().size());
     }
     EXPECT_LE(largest, FRAME_MAX_BYTES);
     EXPECT_GT(largest, 0);
-    EXPECT_EQ(comm->ComState(), COM_LINK_ERROR);
+    EXPECT_EQ(comm->ComState(), ComState::LinkError);
     EXPECT_TRUE(comm->InBuffer().isEmpty());
 }
 
@@ -284,7 +284,7 @@ TEST_F(ExchangeTest, FailingPortCallsAreLoggedNeverRaised) {
     ASSERT_EQ(log.Count("H "), 1);
     EXPECT_EQ(log.Of("H ").back().text, QString::number(PORT_IO_ERROR) + BytesToHex(req));
     // The time-out resends and the exchange completes.
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 6e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 6e6));
     EXPECT_EQ(CountCommand(*line, CMD_READ_MEM1), 1);
 
     line->FailNext(ScriptedLine::Op::Read, PORT_IO_ERROR);
@@ -295,11 +295,11 @@ TEST_F(ExchangeTest, FailingPortCallsAreLoggedNeverRaised) {
 TEST_F(ExchangeTest, StopWhileSendingLeavesThePortAloneAndKeepsTheStop) {
     line->AnswerWith(Silent);
     // The link is stopped by the link timer halfway through the request.
-    Timer stopper("stop", 2, [&] { comm->SetComState(COM_STOP); });
+    Timer stopper("stop", 2, [&] { comm->Stop(); });
     stopper.SetEnabled(true);
     EXPECT_FALSE(comm->SendMsg(BuildRequest(CMD_WRT_MEM3, QByteArray(20, '\x01'))));
     stopper.SetEnabled(false);
-    EXPECT_EQ(comm->ComState(), COM_STOP);
+    EXPECT_EQ(comm->ComState(), ComState::Stopped);
     ev.RunFor(10000);
     EXPECT_FALSE(comm->IsOpen());
     EXPECT_EQ(log.Count("? "), 1);
@@ -313,22 +313,22 @@ TEST_F(ExchangeTest, SendAndWaitBehindAKeepAliveReturnsWithItsOwnAnswer) {
     comm->SetAnswerSink(&sink);
     AnswerCommand(CMD_READ_MEM1, [] { return BuildAnswer(CMD_READ_MEM1, 0, "\x01"); });
     // Wait until the link timer has a keep-alive out.
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_WAIT_ANSWER; }, 5e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::AwaitingAnswer; }, 5e6));
     EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM1)));
     EXPECT_EQ(sink.mem1, 1);
-    EXPECT_EQ(comm->ComState(), COM_IDLE);
+    EXPECT_EQ(comm->ComState(), ComState::Idle);
     comm->SetAnswerSink(nullptr);
 }
 
 TEST_F(ExchangeTest, SendAndWaitDrivesTheExchangeWhenTheLinkTimerIsStopped) {
     timer1->SetEnabled(false);
     EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM2)));
-    EXPECT_EQ(comm->ComState(), COM_IDLE);
+    EXPECT_EQ(comm->ComState(), ComState::Idle);
 }
 
 TEST_F(ExchangeTest, ResyncBurstStopsAtTheFirstByteBack) {
     line->AnswerWith(Silent);
-    comm->SetComState(COM_STOP);  // nothing else uses the line meanwhile
+    comm->Stop();  // nothing else uses the line meanwhile
     timer1->SetEnabled(false);
     line->Feed("\x42", ev.MicroSeconds() + 50000 + 3 * 50000 + 10);
     const size_t before = line->written.size();

@@ -15,6 +15,7 @@
 #include "link/core/MachinePorts.h"
 #include "sim/core/SimPort.h"
 #include "tests/link/LinkFixture.h"
+#include "tests/link/LinkStateAccess.h"
 
 namespace gascal::test {
 namespace {
@@ -70,7 +71,7 @@ struct Rig {
     bool RunUntilIdle(double maxUs) {
         return ev.RunUntil(
             [this] {
-                return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty();
+                return comm->ComState() == ComState::Idle && !comm->LastKeepAliveAnswer().isEmpty();
             },
             maxUs);
     }
@@ -273,7 +274,8 @@ TEST(LinkTimerSleeping, SearchOverPortsThenOfflineAndAPortChosenLogTheSame) {
         r.ev.RunFor(5e6);
         r.sup->OfflineChosen();
         r.ev.RunFor(3e6);
-        results << QString::number(r.comm->ComState()) << QString::number(r.comm->IsOpen());
+        results << QString::number(ComStateNumber(r.comm->ComState()))
+                << QString::number(r.comm->IsOpen());
         r.sup->PortItemChosen(3);
         results << QString::number(r.RunUntilIdle(5e6));
         r.ev.RunFor(5e6);
@@ -321,6 +323,24 @@ class LinkDueTest : public LinkTest {
     }
 };
 
+TEST_F(LinkDueTest, EachStateIsLoggedWithTheSystemsNumber) {
+    // The numbers of the "C " lines are read by whoever reads the log: the
+    // numbers themselves, not the code's constants.
+    const struct {
+        ComState state;
+        const char* logged;
+    } states[] = {{ComState::Sending, "2"},   {ComState::AwaitingAnswer, "3"},
+                  {ComState::LinkError, "5"}, {ComState::OpenOrSearch, "7"},
+                  {ComState::Stopped, "8"},   {ComState::Reopen, "0"},
+                  {ComState::Idle, "1"}};
+    for (const auto& c : states) {
+        LinkStateAccess::Set(*comm, c.state);
+        comm->SupervisionStep();
+        EXPECT_EQ(log.Of("C ").back().text, QLatin1String(c.logged));
+        EXPECT_EQ(comm->LastLoggedState(), QByteArray(c.logged).toInt());
+    }
+}
+
 TEST_F(LinkDueTest, IdleIsDueWhenTheKeepAliveSilenceEndsAndNeverWhileProgramming) {
     const double answeredAt = log.Of("R ").back().us;
     EXPECT_EQ(comm->NextDueUs(),
@@ -336,19 +356,20 @@ TEST_F(LinkDueTest, IdleIsDueWhenTheKeepAliveSilenceEndsAndNeverWhileProgramming
 
 TEST_F(LinkDueTest, AChangedStateIsDueAtOnceUntilTheStepLoggedIt) {
     struct Case {
-        uint8_t state;
+        ComState state;
         bool dueAfterLogging;  // has work of its own once logged
     };
-    for (const Case c : {Case{COM_SENDING, false}, Case{COM_REOPEN, true},
-                         Case{COM_LINK_ERROR, true}, Case{COM_OPEN, true}, Case{4, false}}) {
-        SCOPED_TRACE(int(c.state));
-        comm->SetComState(c.state);
+    for (const Case c : {Case{ComState::Sending, false}, Case{ComState::Reopen, true},
+                         Case{ComState::LinkError, true}, Case{ComState::OpenOrSearch, true},
+                         Case{static_cast<ComState>(4), false}}) {
+        SCOPED_TRACE(ComStateNumber(c.state));
+        LinkStateAccess::Set(*comm, c.state);
         EXPECT_EQ(comm->NextDueUs(), ev.MicroSeconds());
         if (!c.dueAfterLogging) {
             comm->SupervisionStep();  // only logs
             EXPECT_EQ(comm->NextDueUs(), kNever);
         }
-        comm->SetComState(COM_IDLE);
+        LinkStateAccess::Set(*comm, ComState::Idle);
     }
 }
 
@@ -391,9 +412,9 @@ TEST_F(LinkDueTest, APortThatCannotNotifyIsLookedAtEveryFewMilliseconds) {
     UnnotifyingProvider quiet;
     quiet.usb.push_back(line);
     comm->SetPortProvider(&quiet);
-    comm->SetComState(COM_REOPEN);
+    comm->Reopen();
     timer1->SetEnabled(true);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 2e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 2e6));
     ev.RunFor(2000);
     timer1->SetEnabled(false);
     const double sent = SendUnanswered();
@@ -403,7 +424,7 @@ TEST_F(LinkDueTest, APortThatCannotNotifyIsLookedAtEveryFewMilliseconds) {
 }
 
 TEST_F(LinkDueTest, StoppedIsDueUntilThePortIsClosedThenNever) {
-    comm->SetComState(COM_STOP);
+    comm->Stop();
     comm->SupervisionStep();
     EXPECT_FALSE(comm->IsOpen());
     EXPECT_EQ(comm->NextDueUs(), kNever);
@@ -475,16 +496,16 @@ TEST_F(LinkWakeTest, ChangesFromOutsideWakeTheTimerAndItSleepsAgain) {
     const uint64_t before = timer1->Ticks();
     ev.RunFor(1e6);
     EXPECT_EQ(timer1->Ticks(), before);  // idle: nothing due for seconds
-    comm->SetComState(COM_LINK_ERROR);
+    LinkStateAccess::Set(*comm, ComState::LinkError);
     ev.RunFor(1000);
     EXPECT_EQ(log.Of("C ").back().text, "5");
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 2e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 2e6));
     ev.RunFor(2000);
     // Offline: the request is applied on the next tick, the port closed,
     // and then the timer sleeps for good.
     sup->OfflineChosen();
     ev.RunFor(1000);
-    EXPECT_EQ(comm->ComState(), COM_STOP);
+    EXPECT_EQ(comm->ComState(), ComState::Stopped);
     ev.RunFor(2000);
     EXPECT_FALSE(comm->IsOpen());
     const uint64_t stopped = timer1->Ticks();
@@ -492,7 +513,7 @@ TEST_F(LinkWakeTest, ChangesFromOutsideWakeTheTimerAndItSleepsAgain) {
     EXPECT_EQ(timer1->Ticks(), stopped);
     // A port chosen restarts the link.
     sup->PortItemChosen(0);
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_IDLE; }, 2e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::Idle; }, 2e6));
     EXPECT_GT(timer1->Ticks(), stopped);
 }
 
@@ -523,7 +544,7 @@ TEST_F(LinkWakeTest, AnswerBytesWakeItOnlyWhileTheyAreAwaited) {
 TEST_F(LinkWakeTest, SendAndWaitWithTheTimerStoppedDrivesTheExchangeItself) {
     timer1->SetEnabled(false);
     EXPECT_TRUE(comm->SendAndWait(BuildRequest(CMD_READ_MEM2)));
-    EXPECT_EQ(comm->ComState(), COM_IDLE);
+    EXPECT_EQ(comm->ComState(), ComState::Idle);
     // With the timer running again the next request is read at the first tick
     // after the idle time and send-and-wait returns at that tick.
     timer1->SetEnabled(true);

@@ -141,9 +141,9 @@ TEST_F(PortSearchTest, ARoundInWhichAnEcuAnsweredIsNoFailedRound) {
         const int opens = ports.usb[0]->opens;
         ASSERT_TRUE(ev.RunUntil([&] { return ports.usb[0]->opens > opens; }, 60e6));
         ev.RunFor(300000);  // the keep-alive's answer
-        ASSERT_EQ(comm->ComState(), COM_IDLE);
+        ASSERT_EQ(comm->ComState(), ComState::Idle);
         ASSERT_TRUE(Report().Attempts().empty());
-        comm->SetComState(COM_REOPEN);
+        comm->Reopen();
         comm->SetFlagRicercaCom(comm->FlagRicercaCom() + 1);
         ASSERT_TRUE(ev.RunUntil([&] { return comm->FlagRicercaCom() == 0; }, 60e6));
         EXPECT_EQ(Report().FailedRounds(), 0) << "round " << round;

@@ -51,7 +51,9 @@ class SimLinkTest : public LinkTest {
     }
     bool Idle(double maxUs) {
         return ev.RunUntil(
-            [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+            [&] {
+                return comm->ComState() == ComState::Idle && !comm->LastKeepAliveAnswer().isEmpty();
+            },
             maxUs);
     }
 };
@@ -124,14 +126,14 @@ TEST_F(SimLinkTest, VanishingSimulatorGoesFiveZeroSevenAndBackToOne) {
     ASSERT_TRUE(Idle(2e6));
     const size_t logStart = log.lines.size();
     ecu->Vanish(60e6, ev.MicroSeconds());
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_LINK_ERROR; }, 60e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::LinkError; }, 60e6));
     EXPECT_EQ(sup->Cell1().text, "COM WDOG");
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_OPEN; }, 2e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::OpenOrSearch; }, 2e6));
     EXPECT_TRUE(comm->WDogPresente());
     ev.RunFor(5e6);
-    EXPECT_NE(comm->ComState(), COM_IDLE);  // still gone: open fails, retried
-    ASSERT_TRUE(
-        ev.RunUntil([&] { return comm->ComState() == COM_IDLE && !comm->WDogPresente(); }, 70e6));
+    EXPECT_NE(comm->ComState(), ComState::Idle);  // still gone: open fails, retried
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return comm->ComState() == ComState::Idle && !comm->WDogPresente(); }, 70e6));
     ev.RunFor(2000);
     QStringList states;
     for (size_t i = logStart; i < log.lines.size(); ++i)
@@ -227,8 +229,9 @@ TEST_F(PtyLinkTest, KeepAlivesAndReadsOverTheSerialTransportWithACorruptedAnswer
     Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
     timer1.SetEnabled(true);
     ASSERT_TRUE(RunUntil(
-        [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); }, 15e6))
-        << int(comm.ComState());
+        [&] { return comm.ComState() == ComState::Idle && !comm.LastKeepAliveAnswer().isEmpty(); },
+        15e6))
+        << ComStateNumber(comm.ComState());
     int ok = 0;
     const int reads = 12;
     for (int i = 0; i < reads; ++i) ok += comm.SendAndWait(BuildRequest(CMD_READ_MEM1)) ? 1 : 0;
@@ -258,7 +261,7 @@ TEST_F(PtyLinkTest, SearchFindsTheSimulatorOnThePseudoTerminalsComNumber) {
     Timer timer1("Timer1", 1, [&] { comm.SupervisionStep(); });
     timer1.SetEnabled(true);
     ASSERT_TRUE(RunUntil(
-        [&] { return comm.ComState() == COM_IDLE && !comm.LastKeepAliveAnswer().isEmpty(); },
+        [&] { return comm.ComState() == ComState::Idle && !comm.LastKeepAliveAnswer().isEmpty(); },
         15e6));
     EXPECT_EQ(comm.ComPortNome(), "COM1");
     comm.StopSearchAndRemember();

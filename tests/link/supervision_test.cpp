@@ -3,6 +3,7 @@
 // texts and menu ticks that go with them.
 #include "link/core/LinkSupervisor.h"
 #include "tests/link/LinkFixture.h"
+#include "tests/link/LinkStateAccess.h"
 
 namespace gascal::test {
 namespace {
@@ -17,7 +18,9 @@ class SupervisionTest : public LinkTest {
     // The link is idle on an open port whose keep-alive was answered.
     bool RunUntilKeepAliveAnswered() {
         return ev.RunUntil(
-            [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+            [&] {
+                return comm->ComState() == ComState::Idle && !comm->LastKeepAliveAnswer().isEmpty();
+            },
             2e6);
     }
     void SetUp() override {
@@ -87,7 +90,9 @@ TEST_F(SupervisionTest, TheStatusNeverReadsOkBeforeAnEcuAnswered) {
     // A cable with an ECU plugged in: OK once it answered.
     ports.usb[0]->AnswerWith(DefaultEcu);
     ASSERT_TRUE(ev.RunUntil(
-        [&] { return comm->ComState() == COM_IDLE && !comm->LastKeepAliveAnswer().isEmpty(); },
+        [&] {
+            return comm->ComState() == ComState::Idle && !comm->LastKeepAliveAnswer().isEmpty();
+        },
         300e6));
     EXPECT_TRUE(comm->EcuAnswered());
     EXPECT_TRUE(sup->Cell1().text.startsWith("COM OK"));
@@ -148,7 +153,7 @@ TEST_F(SupervisionTest, KeepAliveEveryFourSecondsAndNoneWhileProgramming) {
         const size_t before = line->requests.size();
         ev.RunFor(20e6);
         EXPECT_EQ(line->requests.size(), before);
-        EXPECT_EQ(comm->ComState(), COM_IDLE);
+        EXPECT_EQ(comm->ComState(), ComState::Idle);
     }
     // Back in slave mode the silence is long over: a keep-alive at once.
     comm->SetEcuState(ECU_SLAVE);
@@ -168,10 +173,10 @@ TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
         line->FailAlways(op, PORT_IO_ERROR);
     line->openStatus = PORT_DEVICE_NOT_FOUND;
     const size_t logStart = log.lines.size();
-    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == COM_LINK_ERROR; }, 60e6));
+    ASSERT_TRUE(ev.RunUntil([&] { return comm->ComState() == ComState::LinkError; }, 60e6));
     EXPECT_TRUE(comm->WDogPresente());
     ev.RunFor(3e6);
-    EXPECT_NE(comm->ComState(), COM_IDLE);
+    EXPECT_NE(comm->ComState(), ComState::Idle);
     // It comes back.
     for (auto op : {ScriptedLine::Op::QueueStatus, ScriptedLine::Op::Read, ScriptedLine::Op::Write,
                     ScriptedLine::Op::Purge})
@@ -180,7 +185,8 @@ TEST_F(SupervisionTest, PortVanishingGoesThroughFiveZeroSevenAndBackToOne) {
     const int answersBefore = CountCommand(*line, CMD_GET_ECO);
     ASSERT_TRUE(ev.RunUntil(
         [&] {
-            return comm->ComState() == COM_IDLE && CountCommand(*line, CMD_GET_ECO) > answersBefore;
+            return comm->ComState() == ComState::Idle &&
+                   CountCommand(*line, CMD_GET_ECO) > answersBefore;
         },
         5e6));
     ASSERT_TRUE(ev.RunUntil([&] { return !comm->WDogPresente(); }, 1e6));
@@ -207,7 +213,7 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     EXPECT_TRUE(sup->OfflineTicked());
     EXPECT_EQ(sup->PortaDiComSelected(), PORT_ITEMS);  // nothing ticked
     ev.RunFor(2000);
-    EXPECT_EQ(comm->ComState(), COM_STOP);
+    EXPECT_EQ(comm->ComState(), ComState::Stopped);
     EXPECT_EQ(sup->Cell1().text, "COM STOP");
     EXPECT_EQ(sup->Cell1().background, COLOR_RED);
     EXPECT_EQ(sup->Cell1().foreground, COLOR_WHITE);
@@ -227,7 +233,7 @@ TEST_F(SupervisionTest, OfflineShowsComStopAndChoosingUsbReconnects) {
     EXPECT_EQ(ValueOf(lines, "[UsbCom]"), "1");
     EXPECT_EQ(ValueOf(lines, "[SearchCom]"), "255");
     ASSERT_TRUE(ev.RunUntil(
-        [&] { return line->requests.size() > sent && comm->ComState() == COM_IDLE; }, 3e6));
+        [&] { return line->requests.size() > sent && comm->ComState() == ComState::Idle; }, 3e6));
     EXPECT_EQ(sup->Cell1().text, "COM OK   ");
 }
 
@@ -268,12 +274,12 @@ TEST_F(SupervisionTest, SearchComChosenRestartsFromTheCable) {
     sup->SearchComChosen();
     EXPECT_EQ(comm->FirmwareEcu(), "");
     EXPECT_EQ(comm->FlagRicercaCom(), 0);
-    EXPECT_EQ(comm->ComState(), COM_REOPEN);
+    EXPECT_EQ(comm->ComState(), ComState::Reopen);
     EXPECT_FALSE(sup->OfflineTicked());
     EXPECT_EQ(sup->PortaDiComSelected(), 0);
     const int before = line->opens;
-    ASSERT_TRUE(
-        ev.RunUntil([&] { return line->opens > before && comm->ComState() == COM_IDLE; }, 3e6));
+    ASSERT_TRUE(ev.RunUntil(
+        [&] { return line->opens > before && comm->ComState() == ComState::Idle; }, 3e6));
     EXPECT_EQ(sup->Cell0().text, "SEARCH COMUNICATION PORT: USB");
 }
 
@@ -293,58 +299,58 @@ TEST_F(SupervisionTest, ASearchCursorPastComNineTicksTheCable) {
 
 TEST_F(SupervisionTest, StatusTextsByStateAndTheDotsAdvanceEachTick) {
     struct Case {
-        uint8_t state;
+        ComState state;
         const char* text;
         std::optional<uint32_t> bg, fg;
     };
-    const Case cases[] = {{COM_REOPEN, "COM CLOSED", COLOR_RED, COLOR_WHITE},
-                          {COM_LINK_ERROR, "COM WDOG", COLOR_RED, COLOR_WHITE},
-                          {COM_OPEN, "COM INI", COLOR_GREEN, COLOR_BLACK},
-                          {COM_STOP, "COM STOP", COLOR_RED, COLOR_WHITE},
-                          {4, "Text....", COLOR_RED, COLOR_WHITE}};
+    const Case cases[] = {{ComState::Reopen, "COM CLOSED", COLOR_RED, COLOR_WHITE},
+                          {ComState::LinkError, "COM WDOG", COLOR_RED, COLOR_WHITE},
+                          {ComState::OpenOrSearch, "COM INI", COLOR_GREEN, COLOR_BLACK},
+                          {ComState::Stopped, "COM STOP", COLOR_RED, COLOR_WHITE},
+                          {static_cast<ComState>(4), "Text....", COLOR_RED, COLOR_WHITE}};
     for (const auto& c : cases) {
-        comm->SetComState(c.state);
+        LinkStateAccess::Set(*comm, c.state);
         sup->AggiornaStatoCom();
         EXPECT_EQ(sup->Cell1().text.toStdString(), c.text);
         EXPECT_EQ(sup->Cell1().background, c.bg);
         EXPECT_EQ(sup->Cell1().foreground, c.fg);
     }
     // Before an ECU answered, idle, sending and waiting read as the opening.
-    for (const uint8_t state : {COM_IDLE, COM_SENDING, COM_WAIT_ANSWER}) {
-        comm->SetComState(COM_STOP);
+    for (const ComState state : {ComState::Idle, ComState::Sending, ComState::AwaitingAnswer}) {
+        comm->Stop();
         sup->AggiornaStatoCom();
-        comm->SetComState(state);
+        LinkStateAccess::Set(*comm, state);
         sup->AggiornaStatoCom();
-        EXPECT_EQ(sup->Cell1().text, "COM INI") << int(state);
+        EXPECT_EQ(sup->Cell1().text, "COM INI") << ComStateNumber(state);
         EXPECT_EQ(sup->Cell1().background, COLOR_GREEN);
     }
 
     // An ECU answers, then falls silent.
     UseUsb();
     auto line = AddUsbEcu();
-    comm->SetComState(COM_OPEN);
+    LinkStateAccess::Set(*comm, ComState::OpenOrSearch);
     timer1->SetEnabled(true);
     ASSERT_TRUE(RunUntilKeepAliveAnswered());
     timer1->SetEnabled(false);
     ASSERT_TRUE(comm->EcuAnswered());
     // Idle and sending keep the colours they find.
-    comm->SetComState(COM_STOP);
+    comm->Stop();
     sup->AggiornaStatoCom();
-    comm->SetComState(COM_IDLE);
+    LinkStateAccess::Set(*comm, ComState::Idle);
     sup->AggiornaStatoCom();
     EXPECT_EQ(sup->Cell1().text, "COM OK   ");
     EXPECT_EQ(sup->Cell1().background, COLOR_RED);
-    comm->SetComState(COM_SENDING);
+    LinkStateAccess::Set(*comm, ComState::Sending);
     sup->AggiornaStatoCom();
     EXPECT_EQ(sup->Cell1().text, "COM OK...");
 
     // Answer awaited: one step per link-timer tick.
     line->AnswerWith(Silent);
-    comm->SetComState(COM_IDLE);
+    LinkStateAccess::Set(*comm, ComState::Idle);
     comm->SendMsg(BuildRequest(CMD_GET_ECO));
     timer1->SetEnabled(true);
     ev.RunFor(1000);
-    ASSERT_EQ(comm->ComState(), COM_WAIT_ANSWER);
+    ASSERT_EQ(comm->ComState(), ComState::AwaitingAnswer);
     QStringList texts;
     for (int i = 0; i < 5; ++i) {
         ev.RunFor(1000);

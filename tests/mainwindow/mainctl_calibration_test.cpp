@@ -287,7 +287,7 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     const double askedUs = MicroSeconds();
     t.s.ctl().Form_QueryUnload();
     // The link stays for the abort.
-    EXPECT_NE(t.s.comm().ComState(), COM_STOP);
+    EXPECT_NE(t.s.comm().ComState(), ComState::Stopped);
     EXPECT_EQ(t.cal().State(), CalState::Abort);
     ASSERT_TRUE(t.s.RunUntil([&] { return t.s.ctl().Unloaded(); }, 20));
     // A few ticks, not the exchange's retries.
@@ -297,7 +297,7 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(t.s.ecu->Working().table, tableBefore);
     EXPECT_EQ(t.s.ecu->Working().mem3, mem3Before);
-    EXPECT_EQ(t.s.comm().ComState(), COM_STOP);
+    EXPECT_EQ(t.s.comm().ComState(), ComState::Stopped);
 }
 
 // At the result (state 20) a close keeps the calibration and gives the ECU

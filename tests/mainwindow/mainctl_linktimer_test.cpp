@@ -41,7 +41,7 @@ TEST(MainCtlLinkTimer, SleepsWhileOnlineTicksWhileStoppedAndSleepsAgainOnceBack)
     // Stopped: every tick runs, so an edit made offline is applied at once.
     s.ctl().MnuDevOffline_Click();
     s.RunFor(0.1);
-    ASSERT_EQ(s.comm().ComState(), COM_STOP);
+    ASSERT_EQ(s.comm().ComState(), ComState::Stopped);
     const TicksOver stopped = RunAndCount(s, 1);
     EXPECT_EQ(stopped.ran, 1000u);
     EXPECT_EQ(stopped.slept, 0u);

@@ -33,7 +33,7 @@ QString WriteDistinctFile(SimSession& s, const QString& name) {
 
 void GoOffline(SimSession& s) {
     s.ctl().MnuDevOffline_Click();
-    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 2));
+    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == ComState::Stopped; }, 2));
     s.RunFor(0.1);
 }
 
@@ -91,7 +91,7 @@ TEST(MainCtlLoad, ALinkStoppedDuringTheLoadLeavesTheRestOfTheFileInTheImage) {
         if (cmd == CMD_WRT_MEM2) s.ctl().MnuDevOffline_Click();
     });
     s.cycle().LoadConfigFileLater(file);
-    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 30));
+    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == ComState::Stopped; }, 30));
     s.RunFor(1);
     EXPECT_TRUE(s.cycle().ConfigFileToLoad().isEmpty());
     EXPECT_FALSE(s.cycle().LoadingConfig());

@@ -18,7 +18,7 @@ TEST(MainCtlModel, ASavedConfigurationCarriesTheModelsTableBeforeItIsWritten) {
     ASSERT_TRUE(s.StartAndGoOnline());
     ModelEditor& e = s.tool().Model();
     e.Hold(EditButton::OffsetUp, 5);
-    e.LblPntMod_Click(3);
+    e.SelectPoint(3);
     e.Hold(EditButton::Up, 2);
     ASSERT_GE(s.sched().Delays().DelayWriteCor, 1);  // not written yet
     const QString path = s.root + "/car.var";
@@ -40,7 +40,7 @@ TEST(MainCtlModel, OnlyAReleaseAfterAPressThatTookHoldSendsTheTable) {
     ASSERT_TRUE(s.StartAndGoOnline());
     ModelEditor& e = s.tool().Model();
     ModelingModel page(s.tool(), s.cycle());
-    e.DeselezionaPuntiMod();
+    e.DeselectPoints();
     const struct {
         const char* what;
         std::function<void()> act;
@@ -56,7 +56,7 @@ TEST(MainCtlModel, OnlyAReleaseAfterAPressThatTookHoldSendsTheTable) {
         {"a release without a press", [&] { e.Release(); }, false},
         {"a point moved",
          [&] {
-             e.LblPntMod_Click(3);
+             e.SelectPoint(3);
              e.Hold(EditButton::Up, 1);
          },
          true},
@@ -84,12 +84,12 @@ TEST(MainCtlModel, TheModelingTabReadsTheEcusTableIntoTheModel) {
     t[kCorEntryOffset] = 1.04;
     e.RebuildFromTable(t);
     ASSERT_NE(e.Model().OFFSET, 0);
-    e.LblPntMod_Click(2);
+    e.SelectPoint(2);
     const uint64_t reads = s.Sent(CMD_READ_TBL_COR);
     s.ctl().SstMain_Click(TAB_MODELING);
     EXPECT_EQ(s.Sent(CMD_READ_TBL_COR) - reads, 4u);
     EXPECT_EQ(e.Model().OFFSET, 0);
-    EXPECT_EQ(e.GetSelPunto(), -1);  // every point deselected
+    EXPECT_EQ(e.SelectedPoint(), -1);  // every point deselected
     // Another tab reads nothing.
     s.ctl().SstMain_Click(TAB_GENERAL);
     EXPECT_EQ(s.Sent(CMD_READ_TBL_COR) - reads, 4u);

@@ -148,7 +148,7 @@ TEST(MainCtlSim, OfflineMidEditAppliesTheEditWithoutSending) {
     s.settings().CmbSwtchRpm_Click(IndexOf(s.settings().Lists().rpm, 2400));
     s.ctl().MnuDevOffline_Click();
     s.RunFor(2);
-    EXPECT_EQ(s.comm().ComState(), COM_STOP);
+    EXPECT_EQ(s.comm().ComState(), ComState::Stopped);
     EXPECT_EQ(s.Sent(CMD_WRT_MEM3), 0u);
     EXPECT_NEAR(s.ecu->Working().SwitchRpm(), ecuRpm, 1);
     EXPECT_EQ(s.image().Mem3Block.SwitchRpm, 2400);

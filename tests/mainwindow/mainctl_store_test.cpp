@@ -73,7 +73,8 @@ TEST(MainCtlStore, ClosingOrGoingOfflineAsksWhileChangesAreNotStored) {
             ASSERT_EQ(s.prompts.shown.size(), shown + 1);
             EXPECT_TRUE(s.prompts.shown.back().text.contains("not stored"));
             if (offline)
-                ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 10));
+                ASSERT_TRUE(
+                    s.RunUntil([&] { return s.comm().ComState() == ComState::Stopped; }, 10));
             else
                 ASSERT_TRUE(s.RunUntil([&] { return s.cycle().Closed(); }, 10));
             EXPECT_EQ(s.ecu->Saved().SwitchTempC() == 50, answer == BoxResult::Yes);
@@ -102,7 +103,7 @@ TEST(MainCtlStore, AFileLoadedOfflineIsOfferedToTheEcuWhenItIsBack) {
         ASSERT_GT(std::abs(ecuRpm - 1800), 10);
 
         s.ctl().MnuDevOffline_Click();
-        ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 2));
+        ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == ComState::Stopped; }, 2));
         s.prompts.files.push_back(path);
         s.ctl().MnuFileLoadConf_Click();
         s.RunFor(0.5);
@@ -142,7 +143,7 @@ TEST(MainCtlStore, ASecondCloseDoesNotWaitForTheStore) {
     // The ECU goes silent before the store is sent: the link reconnects for
     // ever and the store waits for an ECU that does not come back.
     s.ecu->Failures().deaf = 1.0;
-    s.comm().SetComState(COM_REOPEN);
+    s.comm().Reopen();
     s.RunFor(2);
     ASSERT_TRUE(s.sched().Pending(Request::SaveFlash));
     EXPECT_FALSE(s.cycle().Closed());

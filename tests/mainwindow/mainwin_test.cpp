@@ -191,7 +191,7 @@ TEST(MainWin, ClosingStopsTheLinkThenUnloadsAtTheNextTick) {
     // Not yet: the link stops first, the window stays.
     EXPECT_TRUE(t.w->isVisible());
     EXPECT_FALSE(t.w->IsUnloaded());
-    EXPECT_EQ(t.s.comm().ComState(), COM_STOP);
+    EXPECT_EQ(t.s.comm().ComState(), ComState::Stopped);
     ASSERT_TRUE(t.s.RunUntil([&] { return t.w->IsUnloaded(); }, 1));
     EXPECT_FALSE(t.w->isVisible());
     EXPECT_FALSE(t.s.tool().LinkTimer().Enabled());

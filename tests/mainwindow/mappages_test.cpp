@@ -82,7 +82,7 @@ TEST(ModelingTab, LabelsAndBoxesShowWhatTheButtonsMove) {
     EXPECT_TRUE(Yellow(label2));
     EXPECT_FALSE(Yellow(label3));
     EXPECT_TRUE(TabsOnSim::Style(x1).contains("#ffe63c"));
-    EXPECT_EQ(t.s.tool().Model().GetSelPunto(), 2);
+    EXPECT_EQ(t.s.tool().Model().SelectedPoint(), 2);
     // A click on the ALFA box selects the whole line: every label yellow.
     TabsOnSim::Mouse(alfa, QEvent::MouseButtonPress);
     for (int i = 0; i < 7; ++i)

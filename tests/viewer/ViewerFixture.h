@@ -35,7 +35,7 @@ struct OfflineViewer {
         log = std::make_unique<CommLogWriter>(root + "/BIN/RxTx.TXT", root + "/BIN/RxTx_Last.TXT");
         log->Install();
         log->StartLogRxTx(session->ProductTitle());
-        session->Comm().SetComState(COM_STOP);
+        session->Comm().Stop();
         model = std::make_unique<ViewerModel>(*session, *cycle);
         model->Form_Load();
     }

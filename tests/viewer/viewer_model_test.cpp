@@ -317,7 +317,7 @@ TEST(ViewerFiles, ConstantsOfTheLogOrTheirDefaults) {
         WriteBytes(with, LogHeader(10000000, " 0,002 ") + LogOf(1).mid(LogHeader().size())));
     ViewScales s = Scales();
     s.RpmConstant = 42;
-    CaricaCostantiRxTx(with, s);
+    s = ReadLogConstants(with, s);
     EXPECT_DOUBLE_EQ(s.RpmConstant, 10000000);
     EXPECT_DOUBLE_EQ(s.KLambda, 0.002);
 
@@ -326,23 +326,23 @@ TEST(ViewerFiles, ConstantsOfTheLogOrTheirDefaults) {
     ASSERT_TRUE(WriteBytes(without, body + LogOf(3).mid(LogHeader().size())));
     s.RpmConstant = 42;
     s.KLambda = 7;
-    CaricaCostantiRxTx(without, s);
+    s = ReadLogConstants(without, s);
     EXPECT_DOUBLE_EQ(s.RpmConstant, 15000000);
     EXPECT_DOUBLE_EQ(s.KLambda, 0.001);
     QByteArray filler;
     while (filler.size() < 1200) filler += LogLine(50, "C", "1");
     ASSERT_TRUE(WriteBytes(late, body + filler + LogHeader(10000000).mid(body.size())));
     s.RpmConstant = 42;
-    CaricaCostantiRxTx(late, s);
+    s = ReadLogConstants(late, s);
     EXPECT_DOUBLE_EQ(s.RpmConstant, 15000000);
 
     // A missing file changes nothing; a value that is no number keeps the
     // default and is reported.
     s.RpmConstant = 42;
-    CaricaCostantiRxTx(v.File("missing.vfl"), s);
+    s = ReadLogConstants(v.File("missing.vfl"), s);
     EXPECT_DOUBLE_EQ(s.RpmConstant, 42);
     ASSERT_TRUE(WriteBytes(with, "\"[K_gm]\"\r\nabc\r\n\"[K_Lambda]\"\r\n 0 \r\n"));
-    CaricaCostantiRxTx(with, s);
+    s = ReadLogConstants(with, s);
     EXPECT_DOUBLE_EQ(s.RpmConstant, 15000000);
     EXPECT_DOUBLE_EQ(s.KLambda, 0.001);
     EXPECT_EQ(v.prompts.shown.size(), 2u);
@@ -387,18 +387,17 @@ TEST(ViewerFiles, ALogOfThreeMillionBytesIsReadWholeOneByteMoreInWindows) {
     ASSERT_TRUE(WriteBytes(exact, log));
     ASSERT_TRUE(WriteBytes(more, log + "x"));
 
-    LogWindow w;
-    std::vector<ViewSample> samples;
-    ASSERT_TRUE(CaricaLogRxTx(exact, 0, Scales(), w, samples));
-    EXPECT_FALSE(w.windowed);
-    EXPECT_EQ(samples.size(), times.size());
+    const SampleRead whole = ReadLog(exact, 0, Scales(), LogWindow());
+    ASSERT_TRUE(whole.ok);
+    EXPECT_FALSE(whole.window.windowed);
+    EXPECT_EQ(whole.samples.size(), times.size());
 
-    w = LogWindow();
-    ASSERT_TRUE(CaricaLogRxTx(more, 0, Scales(), w, samples));
-    EXPECT_TRUE(w.windowed);
-    EXPECT_FALSE(w.prevEnabled);
-    EXPECT_EQ(w.position, 1);
-    EXPECT_EQ(samples.size(), times.size());
+    const SampleRead windowed = ReadLog(more, 0, Scales(), LogWindow());
+    ASSERT_TRUE(windowed.ok);
+    EXPECT_TRUE(windowed.window.windowed);
+    EXPECT_FALSE(windowed.window.prevEnabled);
+    EXPECT_EQ(windowed.window.position, 1);
+    EXPECT_EQ(windowed.samples.size(), times.size());
 
     // The window's view: the buttons shown, "<<" disabled at the first window.
     v.Open(more);
@@ -437,14 +436,16 @@ TEST(ViewerFiles, ALineThatStraddlesAWindowEdgeIsSeenInExactlyOneWindow) {
     const QString path = v.File("long.vfl");
     ASSERT_TRUE(WriteBytes(path, log));
 
-    LogWindow w;
-    std::vector<ViewSample> first, second;
-    ASSERT_TRUE(CaricaLogRxTx(path, 0, Scales(), w, first));
-    EXPECT_TRUE(w.nextEnabled);
-    ASSERT_TRUE(CaricaLogRxTx(path, 1, Scales(), w, second));
-    EXPECT_EQ(w.position, kLogWindowBytes + 1);
-    EXPECT_TRUE(w.prevEnabled);
-    EXPECT_FALSE(w.nextEnabled);
+    const SampleRead one = ReadLog(path, 0, Scales(), LogWindow());
+    ASSERT_TRUE(one.ok);
+    EXPECT_TRUE(one.window.nextEnabled);
+    const SampleRead two = ReadLog(path, 1, Scales(), one.window);
+    ASSERT_TRUE(two.ok);
+    EXPECT_EQ(two.window.position, kLogWindowBytes + 1);
+    EXPECT_TRUE(two.window.prevEnabled);
+    EXPECT_FALSE(two.window.nextEnabled);
+    const std::vector<ViewSample>& first = one.samples;
+    const std::vector<ViewSample>& second = two.samples;
     int seen = 0;
     for (const auto* list : {&first, &second})
         for (const ViewSample& s : *list) seen += s.SampleTimeMs == straddling;
@@ -454,11 +455,13 @@ TEST(ViewerFiles, ALineThatStraddlesAWindowEdgeIsSeenInExactlyOneWindow) {
     ASSERT_FALSE(second.empty());
     EXPECT_GT(second.front().SampleTimeMs, first.back().SampleTimeMs);
     // Back: the first window again; back once more stays there.
-    ASSERT_TRUE(CaricaLogRxTx(path, -1, Scales(), w, second));
-    EXPECT_EQ(w.position, 1);
-    EXPECT_EQ(second.size(), first.size());
-    ASSERT_TRUE(CaricaLogRxTx(path, -1, Scales(), w, second));
-    EXPECT_EQ(w.position, 1);
+    const SampleRead back = ReadLog(path, -1, Scales(), two.window);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(back.window.position, 1);
+    EXPECT_EQ(back.samples.size(), first.size());
+    const SampleRead again = ReadLog(path, -1, Scales(), back.window);
+    ASSERT_TRUE(again.ok);
+    EXPECT_EQ(again.window.position, 1);
 }
 
 TEST(ViewerFiles, CursorTimesOfALaterWindowCountFromTheRecordingStart) {
@@ -477,14 +480,14 @@ TEST(ViewerFiles, CursorTimesOfALaterWindowCountFromTheRecordingStart) {
     // At x = 0 with the slider at 0 the time is that of the window's first
     // sample counted from the first sample of the whole recording.
     v.model->ShowReadout(0);
-    EXPECT_EQ(v.model->TimeLabel(), ViewerModel::MinutesText(windowStart - 5000));
+    EXPECT_EQ(v.model->TimeLabel(), CursorReadout::MinutesText(windowStart - 5000));
     const struct {
         double ms;
         const char* shown;
     } shownTimes[] = {{65250, "1:05.250 min"},   {15566, "0:15.566 min"},   {0, "0:00.000 min"},
                       {600000, "10:00.000 min"}, {59999.6, "1:00.000 min"}, {-5, "0:00.000 min"}};
     for (const auto& c : shownTimes)
-        EXPECT_EQ(ViewerModel::MinutesText(c.ms), QLatin1String(c.shown)) << c.ms;
+        EXPECT_EQ(CursorReadout::MinutesText(c.ms), QLatin1String(c.shown)) << c.ms;
 }
 
 // --- Table text files ---------------------------------------------------------------------------
@@ -555,10 +558,12 @@ TEST(ViewerFiles, AShortReadAsksRetryOrCancel) {
                 if (QFileInfo(path).size() == file.bytes.size())
                     WriteBytes(path, file.bytes.left(file.bytes.size() / 2));
             };
-            LogWindow w;
-            return QByteArray(file.procedure).startsWith("Carica")
-                       ? CaricaLogRxTx(path, 0, Scales(), w, samples, hooks, &st)
-                       : LoadTableFile(path, false, samples, hooks, &st);
+            SampleRead r = QByteArray(file.procedure).startsWith("Carica")
+                               ? ReadLog(path, 0, Scales(), LogWindow(), hooks)
+                               : ReadTableFile(path, false, hooks);
+            samples = std::move(r.samples);
+            st = r.stats;
+            return r.ok;
         };
         // Retry reads the same short file again; Cancel gives up with nothing.
         PromptsWithAction prompts;
@@ -609,16 +614,16 @@ TEST(ViewerFiles, CleaningKeepsTheLastOfEachRunOfOneKind) {
     const QString path = v.File("c.vfl");
     const QByteArray log = LogOf(20);
     ASSERT_TRUE(WriteBytes(path, log));
-    LogWindow w;
-    std::vector<ViewSample> before, after;
-    ASSERT_TRUE(CaricaLogRxTx(path, 0, Scales(), w, before));
-    ASSERT_TRUE(CleanLogRxTx(path));
+    const SampleRead before = ReadLog(path, 0, Scales(), LogWindow());
+    ASSERT_TRUE(before.ok);
+    ASSERT_TRUE(CleanRecording(path));
     const QByteArray cleaned = ReadBytes(path);
     EXPECT_LT(cleaned.size(), log.size());
     EXPECT_EQ(cleaned.count(" R "), 20);
     EXPECT_TRUE(cleaned.endsWith("\r\n"));
-    ASSERT_TRUE(CaricaLogRxTx(path, 0, Scales(), w, after));
-    EXPECT_EQ(before, after);
+    const SampleRead after = ReadLog(path, 0, Scales(), before.window);
+    ASSERT_TRUE(after.ok);
+    EXPECT_EQ(before.samples, after.samples);
 }
 
 // --- Drawing and cursors

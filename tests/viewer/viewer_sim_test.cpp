@@ -51,7 +51,8 @@ struct LiveViewer {
         log->StartLogRxTx(s.tool().ProductTitle());
         s.tool().StartLink();
         EXPECT_TRUE(s.RunUntil(
-            [this] { return s.comm().ComState() == COM_IDLE && !s.comm().WDogPresente(); }, 10));
+            [this] { return s.comm().ComState() == ComState::Idle && !s.comm().WDogPresente(); },
+            10));
         DirectRequests direct(s.tool());
         EXPECT_TRUE(direct.ReadBlock(3));
         EXPECT_DOUBLE_EQ(s.image().RpmConstant, 15000000);

@@ -195,12 +195,12 @@ ViewFileKind RecogniseViewFile(const QString& path) {
 
 // --- Constants ---------------------------------------------------------------------------
 
-void CaricaCostantiRxTx(const QString& path, ViewScales& scales) {
-    if (!QFileInfo(path).isFile()) return;
+ViewScales ReadLogConstants(const QString& path, ViewScales scales) {
+    if (!QFileInfo(path).isFile()) return scales;
     scales.RpmConstant = kDefaultRpmConstant;
     scales.KLambda = kDefaultKLambda;
     QFile f(path);
-    if (!OpenForReading(f, "CaricaCostantiRxTx_Err:", nullptr)) return;
+    if (!OpenForReading(f, "CaricaCostantiRxTx_Err:", nullptr)) return scales;
     // The lines that begin within the first 1000 bytes, as comma-delimited
     // fields with their quotes taken off.
     QStringList lines;
@@ -242,27 +242,29 @@ void CaricaCostantiRxTx(const QString& path, ViewScales& scales) {
     };
     find("[K_gm]", scales.RpmConstant);
     find("[K_Lambda]", scales.KLambda);
+    return scales;
 }
 
 // --- Logs ------------------------------------------------------------------------------------
 
-bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales, LogWindow& w,
-                   std::vector<ViewSample>& samples, const ReadHooks& hooks, LoadStats* stats) {
-    samples.clear();
-    LoadStats local;
-    LoadStats& st = stats ? *stats : local;
-    st = LoadStats();
-    if (!QFileInfo(path).isFile()) return false;
+SampleRead ReadLog(const QString& path, int direction, const ViewScales& scales,
+                   const LogWindow& from, const ReadHooks& hooks) {
+    SampleRead result;
+    result.window = from;
+    LogWindow& w = result.window;
+    LoadStats& st = result.stats;
+    std::vector<ViewSample>& samples = result.samples;
+    if (!QFileInfo(path).isFile()) return result;
     if (hooks.loading) hooks.loading();
     QFile f(path);
-    if (!OpenForReading(f, "CaricaLogRxTx_Err:", &st)) return false;
+    if (!OpenForReading(f, "CaricaLogRxTx_Err:", &st)) return result;
 
     w.hasRecordingStart = FindRecordingStart(f, w.recordingStartMs);
     if (!w.hasRecordingStart) w.recordingStartMs = 0;
 
     const qint64 length = f.size();
     w.fileLength = length;
-    qint64 from = 0, to = length;
+    qint64 start = 0, to = length;
     if (length <= kLogWindowBytes) {
         w.position = 1;
         w.windowed = w.prevEnabled = w.nextEnabled = false;
@@ -278,7 +280,7 @@ bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
             w.position = w.position - kLogWindowBytes > 0 ? w.position - kLogWindowBytes : 1;
         }
         // The lines that begin inside the window, the last one read to its end.
-        from = FirstLineStart(f, w.position - 1, length);
+        start = FirstLineStart(f, w.position - 1, length);
         to = nextStart(w.position);
         w.windowed = true;
         w.prevEnabled = w.position >= kLogWindowBytes;
@@ -289,9 +291,9 @@ bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
     // the first pass over a long log takes a while.
     if (hooks.yield) hooks.yield();
     QByteArray bytes;
-    const bool read = ReadWhole(f, from, to - from, bytes, "CaricaLogRxTx_Err:", st);
+    const bool read = ReadWhole(f, start, to - start, bytes, "CaricaLogRxTx_Err:", st);
     f.close();
-    if (!read) return false;
+    if (!read) return result;
 
     ViewSample s;
     ForEachLine(bytes, [&](const char* line, int n) {
@@ -310,21 +312,20 @@ bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
         }
         if (hooks.yield && st.lines % kYieldEveryLines == 0) hooks.yield();
     });
-    return true;
+    result.ok = true;
+    return result;
 }
 
 // --- Table text files ----------------------------------------------------------------------
 
-bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& samples,
-                   const ReadHooks& hooks, LoadStats* stats) {
-    samples.clear();
-    LoadStats local;
-    LoadStats& st = stats ? *stats : local;
-    st = LoadStats();
-    if (!QFileInfo(path).isFile()) return false;
+SampleRead ReadTableFile(const QString& path, bool runMode, const ReadHooks& hooks) {
+    SampleRead result;
+    LoadStats& st = result.stats;
+    std::vector<ViewSample>& samples = result.samples;
+    if (!QFileInfo(path).isFile()) return result;
     if (hooks.loading) hooks.loading();
     QFile f(path);
-    if (!OpenForReading(f, "LoadTableFile_Err:", &st)) return false;
+    if (!OpenForReading(f, "LoadTableFile_Err:", &st)) return result;
     const qint64 length = f.size();
     if (hooks.yield) hooks.yield();
     // The tail of a growing file in run mode: its first piece is part of a line.
@@ -334,7 +335,7 @@ bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& s
     QByteArray bytes;
     const bool read = ReadWhole(f, from, length - from, bytes, "LoadTableFile_Err:", st);
     f.close();
-    if (!read) return false;
+    if (!read) return result;
 
     double runningMs = 0;
     ViewSample s;
@@ -353,7 +354,8 @@ bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& s
         }
         if (hooks.yield && st.lines % kYieldEveryLines == 0) hooks.yield();
     });
-    return true;
+    result.ok = true;
+    return result;
 }
 
 // --- Cleaning and copying --------------------------------------------------------------------
@@ -374,7 +376,7 @@ QStringList CleanedLines(const QStringList& lines) {
     return out;
 }
 
-bool CleanLogRxTx(const QString& path) {
+bool CleanRecording(const QString& path) {
     if (!QFileInfo(path).isFile()) return false;
     QStringList lines;
     if (!ReadLatin1Lines(path, lines)) {

@@ -39,13 +39,13 @@ struct ReadHooks {
     std::function<void()> yield;    // let the user interface run (every few hundred lines)
 };
 
-// CaricaCostantiRxTx: the revolution constant ("[K_gm]") and the lambda
-// factor ("[K_Lambda]") of a log, searched within its first 1000 bytes.
-// A missing file leaves `scales` as it is; otherwise a constant the file
-// does not carry takes its default (15000000, 0.001). A value that is not
-// a positive number keeps the default and is reported
-// ("CaricaCostantiRxTx_Err:").
-void CaricaCostantiRxTx(const QString& path, ViewScales& scales);
+// The revolution constant ("[K_gm]") and the lambda factor ("[K_Lambda]")
+// of a log, searched within its first 1000 bytes (CaricaCostantiRxTx): the
+// factors `scales` with the log's constants. A missing file gives `scales`
+// as they are; otherwise a constant the file does not carry takes its
+// default (15000000, 0.001). A value that is not a positive number keeps
+// the default and is reported ("CaricaCostantiRxTx_Err:").
+ViewScales ReadLogConstants(const QString& path, ViewScales scales);
 
 // Where a log window stands.
 struct LogWindow {
@@ -65,28 +65,52 @@ struct LoadStats {
     bool cancelled = false;  // the user chose Cancel on an error
 };
 
-// CaricaLogRxTx: reads the log (the whole file up to 3 000 000 bytes, else
-// one window moved by `direction`: 1 next, -1 previous, 0 the same) into
-// `samples` (emptied first). False when the file does not exist or cannot
-// be read: a failed open or a short read asks Retry or Cancel, and Cancel
-// leaves `samples` empty.
-bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales, LogWindow& window,
-                   std::vector<ViewSample>& samples, const ReadHooks& hooks = {},
-                   LoadStats* stats = nullptr);
+// What a reader made of a file.
+struct SampleRead {
+    bool ok = false;  // read through: false for a missing file, or one given up on
+    std::vector<ViewSample> samples;
+    LogWindow window;  // a log: where its window stands now
+    LoadStats stats;
+};
 
-// LoadTableFile: a bar-separated table text file into `samples` (emptied
-// first). `runMode`: only the last 50 000 bytes of a longer file. The first
-// sample's time (0) is the recording's start.
-bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& samples,
-                   const ReadHooks& hooks = {}, LoadStats* stats = nullptr);
+// Reads a log (CaricaLogRxTx): the whole file up to 3 000 000 bytes, else
+// the window that stood at `from` moved by `direction` (1 next, -1
+// previous, 0 the same). Not ok when the file does not exist or cannot be
+// read: a failed open or a short read asks Retry or Cancel, and Cancel
+// leaves no samples.
+SampleRead ReadLog(const QString& path, int direction, const ViewScales& scales,
+                   const LogWindow& from, const ReadHooks& hooks = {});
 
-// CleanLogRxTx: of every run of consecutive lines of the same kind (second
-// field at single spaces; the first line's kind counts as empty) only the
-// last is kept; empty lines go. The file is rewritten through a temporary
-// file. False when it cannot be read or written (reported
-// "CleanLogRxTx_Err: ").
-bool CleanLogRxTx(const QString& path);
-// The lines CleanLogRxTx keeps.
+// Reads a bar-separated table text file (LoadTableFile). `runMode`: only the last 50 000
+// bytes of a longer file. The first sample's time (0) is the recording's
+// start. Errors as for a log ("LoadTableFile_Err:").
+SampleRead ReadTableFile(const QString& path, bool runMode, const ReadHooks& hooks = {});
+
+// The readers in the form gascal-cli's export command calls them, filling
+// what it passes in.
+inline void CaricaCostantiRxTx(const QString& path, ViewScales& scales) {
+    scales = ReadLogConstants(path, scales);
+}
+inline bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
+                          LogWindow& window, std::vector<ViewSample>& samples) {
+    SampleRead read = ReadLog(path, direction, scales, window);
+    window = read.window;
+    samples = std::move(read.samples);
+    return read.ok;
+}
+inline bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& samples) {
+    SampleRead read = ReadTableFile(path, runMode);
+    samples = std::move(read.samples);
+    return read.ok;
+}
+
+// Cleans a saved recording in place (CleanLogRxTx): of every run of
+// consecutive lines of the same kind (second field at single spaces; the
+// first line's kind counts as empty) only the last is kept; empty lines go.
+// The file is rewritten through a temporary file. False when it cannot be
+// read or written (reported "CleanLogRxTx_Err: ").
+bool CleanRecording(const QString& path);
+// The lines a cleaning keeps.
 QStringList CleanedLines(const QStringList& lines);
 
 // Copies a file through a temporary file beside the target (replacing it).
