@@ -40,35 +40,38 @@ int RunExport(CliContext& cx, QStringList args) {
     // The installation's factors (injection times, supply voltage), as the
     // viewer decodes with them.
     ViewScales scales = ViewScales::FromImage(cx.Ecu().Image());
-    std::vector<ViewSample> samples;
     size_t rows = 0;
     switch (RecogniseViewFile(path)) {
         case ViewFileKind::Log: {
-            CaricaCostantiRxTx(path, scales);
+            scales = ReadLogConstants(path, scales);
             // Window by window: each line is in exactly one window.
             LogWindow w;
             int direction = 0;
             do {
-                if (!CaricaLogRxTx(path, direction, scales, w, samples)) {
+                const SampleRead read = ReadLog(path, direction, scales, w);
+                if (!read.ok) {
                     cx.err << "The file cannot be read: " << path << "\n";
                     return CLI_FILE;
                 }
-                cx.out << SamplesTable(samples, 0, samples.size(), o.inj - 1, w.recordingStartMs,
-                                       o.csv, direction == 0);
-                rows += samples.size();
+                w = read.window;
+                cx.out << SamplesTable(read.samples, 0, read.samples.size(), o.inj - 1,
+                                       w.recordingStartMs, o.csv, direction == 0);
+                rows += read.samples.size();
                 direction = 1;
             } while (w.windowed && w.nextEnabled);
             break;
         }
-        case ViewFileKind::Table:
-            if (!LoadTableFile(path, false, samples)) {
+        case ViewFileKind::Table: {
+            const SampleRead read = ReadTableFile(path, false);
+            if (!read.ok) {
                 cx.err << "The file cannot be read: " << path << "\n";
                 return CLI_FILE;
             }
+            const std::vector<ViewSample>& samples = read.samples;
             cx.out << SamplesTable(samples, 0, samples.size(), o.inj - 1,
                                    samples.empty() ? 0 : samples.front().SampleTimeMs, o.csv);
             rows = samples.size();
-            break;
+        } break;
         case ViewFileKind::Missing:
         case ViewFileKind::Unrecognised:
             cx.err << "Not a log, a recording or a table text file: " << path << "\n";

@@ -127,7 +127,7 @@ int RunWriteModel(CliContext& cx, QStringList args) {
                 editor.ResetLine();
                 break;
             case ModelAction::Kind::Press:
-                if (!IsLineButton(a.button)) editor.LblPntMod_Click(a.point);
+                if (!IsLineButton(a.button)) editor.SelectPoint(a.point);
                 editor.Hold(a.button, a.count);
                 break;
         }

@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
                 if (tab == 1) {
                     if (auto* fit = window->findChild<QPushButton*>(QStringLiteral("CmdFit")))
                         fit->click();
-                    session->Ecu().Model().LblPntMod_Click(3);
+                    session->Ecu().Model().SelectPoint(3);
                 }
                 QTimer::singleShot(3000, window.get(), takePicture);
             });

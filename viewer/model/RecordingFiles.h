@@ -86,24 +86,6 @@ SampleRead ReadLog(const QString& path, int direction, const ViewScales& scales,
 // start. Errors as for a log ("LoadTableFile_Err:").
 SampleRead ReadTableFile(const QString& path, bool runMode, const ReadHooks& hooks = {});
 
-// The readers in the form gascal-cli's export command calls them, filling
-// what it passes in.
-inline void CaricaCostantiRxTx(const QString& path, ViewScales& scales) {
-    scales = ReadLogConstants(path, scales);
-}
-inline bool CaricaLogRxTx(const QString& path, int direction, const ViewScales& scales,
-                          LogWindow& window, std::vector<ViewSample>& samples) {
-    SampleRead read = ReadLog(path, direction, scales, window);
-    window = read.window;
-    samples = std::move(read.samples);
-    return read.ok;
-}
-inline bool LoadTableFile(const QString& path, bool runMode, std::vector<ViewSample>& samples) {
-    SampleRead read = ReadTableFile(path, runMode);
-    samples = std::move(read.samples);
-    return read.ok;
-}
-
 // Cleans a saved recording in place (CleanLogRxTx): of every run of
 // consecutive lines of the same kind (second field at single spaces; the
 // first line's kind counts as empty) only the last is kept; empty lines go.
