@@ -3,7 +3,8 @@
 // firmware identity.
 //
 // Block writes change the working copy only; CMD_SAVE_FLASH copies it to the
-// saved copy; a reset or power cycle reloads the working copy from the saved one.
+// saved copy (a fitted injector as 1, whatever its state on gas); a reset or
+// power cycle reloads the working copy from the saved one.
 #pragma once
 
 #include <QString>
