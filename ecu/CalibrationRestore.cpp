@@ -4,6 +4,7 @@
 // abort's step, which keeps asking for the restore until everything is back
 // or the ECU has not answered for 2 minutes.
 #include <algorithm>
+#include <array>
 
 #include "common/EventService.h"
 #include "ecu/Calibration.h"
@@ -92,8 +93,19 @@ bool Calibration::RestoreBlock(int n) {
         return false;
     }
     if (n == 3) {
-        if (image.Mem3Block == backupMem3_) return true;
-        image.PendingEdits.Mem3Block = backupMem3_;
+        // An injector's state on gas (2 to 4) is the ECU's own: one fitted
+        // then and now is no change to put back, and its state is left to
+        // the ECU; only an injector fitted or switched off since is.
+        Mem3Fields want = backupMem3_;
+        std::array<bool, 8> ecuOwned{};
+        for (size_t i = 0; i < want.InjEnable.size(); ++i) {
+            ecuOwned[i] = (want.InjEnable[i] != 0) == (image.Mem3Block.InjEnable[i] != 0);
+            if (ecuOwned[i]) want.InjEnable[i] = image.Mem3Block.InjEnable[i];
+        }
+        if (image.Mem3Block == want) return true;
+        image.PendingEdits.Mem3Block = want;
+        for (size_t i = 0; i < want.InjEnable.size(); ++i)
+            if (ecuOwned[i]) image.PendingEdits.Mem3Block.InjEnable[i] = kPendingByte;
     } else {
         if (image.Mem5Block == backupMem5_) return true;
         image.PendingEdits.Mem5Block = backupMem5_;

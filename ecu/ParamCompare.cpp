@@ -89,8 +89,16 @@ std::vector<ParamDifference> CompareParams(const ParamSide& first, const ParamSi
     for (int block : {2, 3, 5}) {
         if (!HasBlock(first, block) || !HasBlock(second, block)) continue;
         for (const ParamField& f : ParamFieldsOfBlock(block)) {
+            // An injector's state on gas (2 to 4) is the ECU's own, never a
+            // file's: injectors are compared as fitted or not.
+            const bool fittedOnly = f.name == "InjEnable";
             for (int i = 0; i < f.count; ++i) {
-                if (WireNumber(f, a, i) == WireNumber(f, b, i)) continue;
+                double wa = WireNumber(f, a, i), wb = WireNumber(f, b, i);
+                if (fittedOnly) {
+                    wa = wa != 0;
+                    wb = wb != 0;
+                }
+                if (wa == wb) continue;
                 out.push_back({f.ElementName(i), static_cast<ParamPart>(block), f.ImageValue(a, i),
                                f.ImageValue(b, i), f.decimals});
             }

@@ -71,7 +71,7 @@ std::vector<uint8_t> CarSnapshot::Bytes(Part p) const {
                     working.mem2[sim::mem2::VacuumAcqEnable]};
         }
         case Part::Block3:
-            return V(working.mem3);
+            return V(working.Mem3Config());
         case Part::Block5:
             return V(working.mem5);
         case Part::Table:
@@ -89,6 +89,14 @@ std::vector<uint8_t> CarSnapshot::Bytes(Part p) const {
         }
     }
     return {};
+}
+
+std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3) {
+    for (int i = 0; i < 8; ++i) {
+        const size_t at = sim::CylOffset(sim::mem3::InjEnable, i, 1);
+        if (at < mem3.size() && mem3[at] != sim::inj::Off) mem3[at] = sim::inj::Fitted;
+    }
+    return mem3;
 }
 
 void InstallInto(const QString& dir) {

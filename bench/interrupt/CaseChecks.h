@@ -30,6 +30,10 @@ struct CarSnapshot {
     std::vector<uint8_t> Bytes(Part p) const;
 };
 
+// Block 3 as a configuration: a fitted injector counts as 1 whatever state
+// the ECU holds it in on gas (its own change, no change of the tool's).
+std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3);
+
 // An installation folder with the shipped files.
 void InstallInto(const QString& dir);
 // The correction table as the tool sends it for `image`'s table.

@@ -51,7 +51,7 @@ SetRun RunSet(const std::optional<CaseId>& which) {
 
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
     // Each edit changes its block, or the case would prove nothing.
-    if (want3 == V(before.working.mem3) || want5 == V(before.working.mem5) ||
+    if (Mem3AsConfig(want3) == V(before.working.Mem3Config()) || want5 == V(before.working.mem5) ||
         want2[sim::mem2::VacuumAcqEnable] == before.working.mem2[sim::mem2::VacuumAcqEnable]) {
         r.violations << QStringLiteral("setup: an edit does not change its block");
         return out;
@@ -109,7 +109,8 @@ SetRun RunSet(const std::optional<CaseId>& which) {
     check("block 2", cfgWas, cfgNow,
           {want2[sim::mem2::WorkMode], want2[sim::mem2::RpmCompEnable],
            want2[sim::mem2::VacuumAcqEnable]});
-    check("block 3", V(before.working.mem3), V(after.working.mem3), want3);
+    check("block 3", V(before.working.Mem3Config()), V(after.working.Mem3Config()),
+          Mem3AsConfig(want3));
     check("block 5", V(before.working.mem5), V(after.working.mem5), want5);
     return out;
 }

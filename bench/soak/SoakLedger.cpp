@@ -62,7 +62,9 @@ uint8_t SoakLedger::Get(const sim::ConfigImage& image, ByteAt at) {
         case Region::Mem2:
             return image.mem2[at.offset];
         case Region::Mem3:
-            return image.mem3[at.offset];
+            // An injector's state on gas (2 to 4) is the ECU's own: a fitted
+            // injector is followed as 1.
+            return image.Mem3Config()[at.offset];
         case Region::Mem5:
             return image.mem5[at.offset];
         case Region::Table:

@@ -30,6 +30,10 @@ QString LiveDisplay::Fixed2(double v) {
     return s;
 }
 
+QString LiveDisplay::InjTime2(double ms) {
+    return FormatFixed(std::max(0.0, ms), 2, 1);
+}
+
 QStringList LiveDisplay::InjectorListEntries(int numCylinders) {
     QStringList list{QStringLiteral("Inj_##")};
     const int n = std::clamp(numCylinders, 0, kMaxInjectors);
@@ -77,8 +81,8 @@ void LiveDisplay::UpdateInjTimes(const LiveInputs& in) {
             gas /= n;
         }
     }
-    injTimePetText = Fixed2(pet);
-    injTimeGasText = Fixed2(gas);
+    injTimePetText = InjTime2(pet);
+    injTimeGasText = InjTime2(gas);
 }
 
 void LiveDisplay::UpdateLambda(const LiveInputs& in, const LambdaScale& scale) {

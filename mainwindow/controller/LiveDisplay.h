@@ -122,6 +122,10 @@ class LiveDisplay {
 
     // Number with two decimals and the system's decimal separator.
     static QString Fixed2(double v);
+    // An injection time in ms as the injector page shows it too: two
+    // decimals cut off, not rounded (the shared fixed-point formatting), so
+    // both windows show the same digits for the same time.
+    static QString InjTime2(double ms);
 
   private:
     int rpmShown_ = 0;

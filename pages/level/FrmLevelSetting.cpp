@@ -59,15 +59,13 @@ class LevelQuartersView : public QWidget {
         QPainter p(this);
         const int w = (width() - 5 * 4) / kLevelQuarters;
         for (int k = 0; k < kLevelQuarters; ++k) {
-            const QRect r(4 + k * (w + 4), 4, w, height() - 8 - fontMetrics().height());
+            const QRect r(4 + k * (w + 4), 4, w, height() - 8);
             const int s = state_[static_cast<size_t>(k)];
             if (s == 2) continue;
             p.setPen(QPen(Qt::black, 1));
             p.setBrush(s == 1 ? (k == 0 ? QColor(230, 120, 0) : QColor(0, 150, 60))
                               : QColor(Qt::white));
             p.drawRect(r);
-            p.drawText(QRect(r.left(), r.bottom() + 2, r.width(), fontMetrics().height()),
-                       Qt::AlignCenter, QStringLiteral("%1/4").arg(k + 1));
         }
     }
 
@@ -143,6 +141,17 @@ FrmLevelSetting::FrmLevelSetting(EcuSession& session, PollingCycle& cycle, QWidg
     v->addWidget(gasLevel);
     quarters_ = new LevelQuartersView(this);
     v->addWidget(quarters_);
+    // One label under each quarter: its level number, "/" and the number of
+    // quarters ("1/4" .. "4/4").
+    auto* quarterLabels = new QHBoxLayout;
+    for (int k = 0; k < kLevelQuarters; ++k) {
+        auto* l = new QLabel(
+            QString::number(k + 1) + QLatin1Char('/') + QString::number(kLevelQuarters), this);
+        l->setObjectName(QStringLiteral("LblLevel%1").arg(k));
+        l->setAlignment(Qt::AlignCenter);
+        quarterLabels->addWidget(l, 1);
+    }
+    v->addLayout(quarterLabels);
 
     auto* misura = new QLabel(t.reading, this);
     misura->setObjectName(QStringLiteral("LblMisura"));

@@ -520,7 +520,10 @@ SimEcu::Reply SimEcu::Execute(uint8_t cmd, const std::vector<uint8_t>& d, double
 
         case CMD_SAVE_FLASH:
             if (n != 1 || programming) return reject();
+            // The flash keeps which injectors are fitted, not the state of
+            // the moment on gas.
             saved_ = working_;
+            saved_.mem3 = working_.Mem3Config();
             ++counters_.flashSaves;
             r.processingUs = kSaveFlashUs;
             return r;
@@ -665,6 +668,7 @@ void SimEcu::StepModel(double dt) {
     }
 
     // Which fuel.
+    const bool wasOnGas = onGas_;
     const bool gasWanted = cfg.WorkMode() == 3 && running && !gasLock_;
     bool gas = false;
     switch (mode_) {
@@ -711,11 +715,13 @@ void SimEcu::StepModel(double dt) {
         lowPressS_ = 0;
     }
 
+    UpdateInjectorStates(onGas_ && !wasOnGas);
+
     EcuDrive drive;
     drive.valvesOpen =
         onGas_ && forced_[ERR_VALVE_1] == kErrNone && forced_[ERR_VALVE_2] == kErrNone;
     for (int i = 0; i < 8; ++i)
-        gasDriven_[i] = onGas_ && i < engine_.Controls().cylinders && cfg.InjEnabled(i);
+        gasDriven_[i] = onGas_ && i < engine_.Controls().cylinders && DrivenOnGas(i);
     drive.gasDriven = gasDriven_;
     drive.gasTimeMs = [this](int cyl, double tp) { return GasTimeMs(cyl, tp); };
     engine_.Step(dt, drive);
@@ -735,6 +741,29 @@ void SimEcu::StepModel(double dt) {
 
     RecordSample(dt);
     UpdateErrors();
+}
+
+bool SimEcu::DrivenOnGas(int cyl) const {
+    const uint8_t st = working_.InjState(cyl);
+    return cyl < working_.NumCylinders() &&
+           (st == inj::ToGas || st == inj::OnGas || st == inj::GasForced);
+}
+
+void SimEcu::UpdateInjectorStates(bool gasStarted) {
+    const int fitted = std::clamp(working_.NumCylinders(), 0, 8);
+    for (int i = 0; i < fitted; ++i) {
+        const uint8_t st = working_.InjState(i);
+        if (st == inj::Off) continue;
+        if (!onGas_) {
+            // Off gas every fitted injector is simply fitted again.
+            if (st != inj::Fitted) working_.SetInjState(i, inj::Fitted);
+        } else if (st == inj::ToGas || (gasStarted && st == inj::Fitted)) {
+            // The change to gas takes every fitted injector onto gas; later an
+            // injector comes onto gas only when the tool asks with state 2.
+            // It is driven from now on and reads 3.
+            working_.SetInjState(i, inj::OnGas);
+        }
+    }
 }
 
 void SimEcu::RecordSample(double) {

@@ -196,6 +196,9 @@ class SimEcu {
     Reply Execute(uint8_t cmd, const std::vector<uint8_t>& data, double at);
     void SendAnswer(std::vector<uint8_t> frame, double startUs, double gapAfterHalfUs);
     void RecordSample(double dt);
+    // The injectors' states the ECU moves on by itself (see docs/simulator.md).
+    void UpdateInjectorStates(bool gasStarted);
+    bool DrivenOnGas(int cyl) const;
     void UpdateErrors();
     void ReadZone(uint32_t address, size_t n, Reply& r);
     void RefreshRam();

@@ -156,6 +156,17 @@ constexpr size_t MapSensorType = 72;
 constexpr size_t BadBitStep = 73;
 }  // namespace mem3
 
+// The states of an injector in InjEnable. The configuration knows only 0 and
+// 1; the others are the ECU's own while it runs on gas (the tool's injector
+// sequencing writes 2 to bring an injector onto gas, and 4 from 3).
+namespace inj {
+constexpr uint8_t Off = 0;        // not fitted, or switched off
+constexpr uint8_t Fitted = 1;     // fitted; on petrol
+constexpr uint8_t ToGas = 2;      // to be taken onto gas
+constexpr uint8_t OnGas = 3;      // driven on gas
+constexpr uint8_t GasForced = 4;  // held on gas ("Gas only")
+}  // namespace inj
+
 // --- Block 5 ---------------------------------------------------------------------
 namespace mem5 {
 constexpr size_t NotObserveRpm = 0;

@@ -51,6 +51,13 @@ std::vector<uint8_t> BuildAnswer(uint8_t cmd, uint8_t status, const std::vector<
 
 // --- ConfigImage -----------------------------------------------------------------
 
+std::array<uint8_t, kMem3Size> ConfigImage::Mem3Config() const {
+    std::array<uint8_t, kMem3Size> m = mem3;
+    for (int i = 0; i < 8; ++i)
+        if (InjState(i) != inj::Off) m[CylOffset(mem3::InjEnable, i, 1)] = inj::Fitted;
+    return m;
+}
+
 double ConfigImage::RpmConstant() const {
     const int coils = NumCoils();
     const int cyl = NumCylinders();

@@ -3,7 +3,8 @@
 // firmware identity.
 //
 // Block writes change the working copy only; CMD_SAVE_FLASH copies it to the
-// saved copy; a reset or power cycle reloads the working copy from the saved one.
+// saved copy (a fitted injector as 1, whatever its state on gas); a reset or
+// power cycle reloads the working copy from the saved one.
 #pragma once
 
 #include <QString>
@@ -41,6 +42,12 @@ struct ConfigImage {
         return GetU16(&mem3[mem3::SwitchPressDelay]) * kTimerSecPerCount;
     }
     bool InjEnabled(int cyl) const { return mem3[CylOffset(mem3::InjEnable, cyl, 1)] != 0; }
+    uint8_t InjState(int cyl) const { return mem3[CylOffset(mem3::InjEnable, cyl, 1)]; }
+    void SetInjState(int cyl, uint8_t v) { mem3[CylOffset(mem3::InjEnable, cyl, 1)] = v; }
+    // Block 3 as a configuration: a fitted injector counts as 1 whatever state
+    // of the moment the ECU holds it in on gas (2 to 4), as a parameter file
+    // and the flash keep it.
+    std::array<uint8_t, kMem3Size> Mem3Config() const;
     double InjTrimMs(int cyl) const {
         return GetS16(&mem3[CylOffset(mem3::InjTrim, cyl, 2)]) * kInjMsPerCount;
     }

@@ -125,7 +125,7 @@ TEST(CliCalibrate, CtrlCAbortsAndPutsEverythingBack) {
     Installation inst;
     auto ecu = RunningCar();
     const auto table = ecu->Working().table;
-    const auto mem3 = ecu->Working().mem3;
+    const auto mem3 = ecu->Working().Mem3Config();
     // Ctrl+C once OFFSET has moved twice in step 02 (two table writes after
     // the model's reset): a look every half second.
     std::function<void()> look = [&] {
@@ -141,7 +141,7 @@ TEST(CliCalibrate, CtrlCAbortsAndPutsEverythingBack) {
     EXPECT_TRUE(r.err.contains(QStringLiteral("Interrupted")));
     EXPECT_GT(Sent(*ecu, CMD_WRT_TBL_COR), 0u);  // OFFSET had moved ...
     EXPECT_EQ(ecu->Working().table, table);      // ... and is back
-    EXPECT_EQ(ecu->Working().mem3, mem3);
+    EXPECT_EQ(ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
     EXPECT_FALSE(r.out.contains(QStringLiteral("result:")));
 }

@@ -67,7 +67,7 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
     const auto mem2 = r.ecu->Working().mem2;
-    const auto mem3 = r.ecu->Working().mem3;
+    const auto mem3 = r.ecu->Working().Mem3Config();
     const auto mem5 = r.ecu->Working().mem5;
     const auto table = r.ecu->Working().table;
     r.image().Mem3Block = Mem3Fields{};
@@ -77,7 +77,7 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     r.followInstructions = false;
     r.cal->CmdCalStart_Click();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 120));
-    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(r.ecu->Working().mem5, mem5);
     for (const size_t i :
          {sim::mem2::WorkMode, sim::mem2::RpmCompEnable, sim::mem2::VacuumAcqEnable})
@@ -97,7 +97,7 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     r.cal->CmdCalCancel_Click();
     r.cal->CmdCalCancel_Click();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
-    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(r.ecu->Working().mem5, mem5);
     EXPECT_EQ(r.ecu->Working().table, table);
 }
@@ -109,7 +109,7 @@ TEST(CalibrationAbort, AnAbortKeepsTryingWhileTheEcuIsAbsentAndCompletesWhenItAn
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
     const auto table = r.ecu->Working().table;
-    const auto mem3 = r.ecu->Working().mem3;
+    const auto mem3 = r.ecu->Working().Mem3Config();
     const LineModel model = r.model();
     Messages messages(r);
     r.cal->CmdCalStart_Click();
@@ -139,7 +139,7 @@ TEST(CalibrationAbort, AnAbortKeepsTryingWhileTheEcuIsAbsentAndCompletesWhenItAn
     // Everything goes back without a click, within a round of retries.
     EXPECT_LT(MicroSeconds() - backUs, 60e6);
     EXPECT_EQ(r.ecu->Working().table, table);
-    EXPECT_EQ(r.ecu->Working().mem3, mem3);
+    EXPECT_EQ(r.ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(r.model(), model);
     EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(r.cal->NotRestored(), 0);

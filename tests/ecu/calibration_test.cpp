@@ -172,7 +172,9 @@ TEST(CalibrationAccuracy, ResidualsAtIdleAndRaisedSpeedForEveryCurve) {
 
 namespace {
 
-// What an abort must put back, as the ECU holds it.
+// What an abort must put back, as the ECU holds it: block 3 as a
+// configuration (an injector's state on gas is the ECU's own, a fitted
+// injector counts as 1).
 struct EcuSnapshot {
     std::array<uint8_t, sim::kMem3Size> mem3;
     std::array<uint8_t, sim::kMem5Size> mem5;
@@ -181,7 +183,7 @@ struct EcuSnapshot {
     LineModel model;
     static EcuSnapshot Of(CalRig& r) {
         const sim::ConfigImage& w = r.ecu->Working();
-        return {w.mem3, w.mem5, w.table, w.WorkMode(), r.model()};
+        return {w.Mem3Config(), w.mem5, w.table, w.WorkMode(), r.model()};
     }
 };
 
@@ -196,6 +198,16 @@ void ExpectRestored(CalRig& r, const EcuSnapshot& before) {
     EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(r.cal->State(), CalState::Idle);
     EXPECT_FALSE(r.cal->Running());
+    // The injectors' states were left to the ECU: on gas it drives every
+    // fitted injector (3); a restore that wrote back the states of the start
+    // would leave them fitted but undriven (1) on gas.
+    for (int i = 0; i < 8; ++i) {
+        const bool fitted = before.mem3[sim::CylOffset(sim::mem3::InjEnable, i, 1)] != 0;
+        EXPECT_EQ(r.ecu->Working().InjState(i), !fitted          ? 0
+                                                : r.ecu->OnGas() ? 3
+                                                                 : 1)
+            << "injector " << i + 1;
+    }
 }
 
 // "Esc", then "Esc" at the question, and the abort runs to its end.

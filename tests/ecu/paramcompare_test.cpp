@@ -90,6 +90,14 @@ TEST(ParamCompare, ADifferenceIsADifferentNumberOnTheWire) {
         c.change(b);
         EXPECT_EQ(Names(CompareParams(Side(a), Side(b))), c.expected) << c.what;
     }
+    // An injector's state on gas (2 to 4) is the ECU's own: a file's 1 and
+    // the ECU's 2, 3 or 4 are the same fitted injector; 0 against 1 is not.
+    ParamImage file = Image(), ecu = Image();
+    file.Mem3Block.InjEnable = {1, 1, 1, 1, 0, 0, 0, 0};
+    ecu.Mem3Block.InjEnable = {3, 4, 2, 0, 0, 0, 1, 0};
+    EXPECT_EQ(Names(CompareParams(Side(file), Side(ecu))),
+              (QStringList{"InjEnable3", "InjEnable6"}));
+
     // Both values are given in the image's units.
     const ParamImage a = Image();
     ParamImage b = Image();

@@ -54,7 +54,8 @@ TEST(LiveDisplay, InjectionTimesBarsAndCutOff) {
     EXPECT_EQ(d.injTimePetText, Dec("3.75"));
     d.SetSelectedInjector(4);
     d.UpdateInjTimes(in);
-    EXPECT_EQ(d.injTimeGasText, Dec("7.88"));  // (6.75 + 9) / 2 = 7.875
+    // (6.75 + 9) / 2 = 7.875: cut off at two decimals, as the injector page does.
+    EXPECT_EQ(d.injTimeGasText, Dec("7.87"));
     in.cutOff = true;
     d.UpdateInjTimes(in);
     EXPECT_EQ(d.injTimePetText, "C.OFF");

@@ -278,7 +278,7 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     CalTab t;
     ASSERT_TRUE(t.s.StartAndGoOnline());
     const auto tableBefore = t.s.ecu->Working().table;
-    const auto mem3Before = t.s.ecu->Working().mem3;
+    const auto mem3Before = t.s.ecu->Working().Mem3Config();
     t.m.CmdCalStart_Click();
     ASSERT_TRUE(t.s.RunUntil(
         [&] { return t.cal().State() == CalState::TaraMax && t.cal().CalCycles() >= 2; }, 300));
@@ -296,7 +296,7 @@ TEST(CalibrationTab, ClosingTheWindowMidCalibrationPutsEverythingBack) {
     EXPECT_FALSE(t.m.Running());
     EXPECT_EQ(t.s.ecu->Mode(), sim::EcuMode::Run);
     EXPECT_EQ(t.s.ecu->Working().table, tableBefore);
-    EXPECT_EQ(t.s.ecu->Working().mem3, mem3Before);
+    EXPECT_EQ(t.s.ecu->Working().Mem3Config(), mem3Before);
     EXPECT_EQ(t.s.comm().ComState(), ComState::Stopped);
 }
 

@@ -509,11 +509,22 @@ TEST(MainCtlInjMode, MoreCylindersOnGasStepsEveryInjectorToGas) {
     ASSERT_TRUE(s.StartAndGoOnline());
     ASSERT_TRUE(s.RunUntil([&] { return s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
     s.settings().CmbSwtchCilindri_Click(IndexOf(s.settings().Lists().cylinders, 6));
-    // Injectors 1-4 go 1 -> 2 at once; 5 and 6 go 0 -> 1 -> 2 over two steps.
+    // Injectors 1-4 are on gas (3) and stay; 5 and 6 go 0 -> 1 -> 2 over two
+    // steps, and the ECU takes them on gas (3).
+    for (int k = 0; k < 4; ++k) ASSERT_EQ(EcuInjEnable(*s.ecu, k), 3) << "injector " << k + 1;
+    std::vector<uint8_t> written;
+    s.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        if (cmd == CMD_WRT_MEM3) written.push_back(EcuInjEnable(*s.ecu, 5));
+    });
     ASSERT_TRUE(s.RunUntil([&] { return !s.cycle().Injectors().Active(); }, 30));
-    ASSERT_TRUE(s.RunUntil([&] { return EcuInjEnable(*s.ecu, 5) == 2; }, 10));
+    ASSERT_TRUE(s.RunUntil([&] { return EcuInjEnable(*s.ecu, 5) == 3; }, 10));
     EXPECT_EQ(s.ecu->Working().NumCylinders(), 6);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 2) << "injector " << k + 1;
+    // The tool wrote 1, then 2; the 3 is the ECU's own.
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(written.back(), 2);
+    EXPECT_NE(std::find(written.begin(), written.end(), 1), written.end());
+    EXPECT_EQ(std::find(written.begin(), written.end(), 3), written.end());
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 3) << "injector " << k + 1;
     for (int k = 6; k < 8; ++k) EXPECT_EQ(EcuInjEnable(*s.ecu, k), 0) << "injector " << k + 1;
 }
 

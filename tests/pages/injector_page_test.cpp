@@ -14,6 +14,7 @@
 #include "common/Helpers.h"
 #include "link/core/CommandTable.h"
 #include "mainwindow/controller/ExpertModel.h"
+#include "mainwindow/controller/LiveModel.h"
 #include "pages/injector/FrmInjSet.h"
 #include "sim/core/SimLayout.h"
 #include "tests/mainwindow/SimFixture.h"
@@ -219,10 +220,9 @@ TEST(InjectorPage, ModesFollowTheSequencingOnPetrolAndOnGas) {
         o.rpm = 2000;
         PageOnSim t(o);
         ASSERT_TRUE(t.s.RunUntil([&] { return t.s.image().Mem2Block.Mem2Byte1 == 3; }, 60));
-        // Injector 3 running on gas (state 3) to start with.
-        t.s.image().PendingEdits.Mem3Block.InjEnable[2] = 3;
-        t.s.sched().StartWriteDelay(Block::Mem3);
-        ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 2) == 3; }, 10));
+        // The ECU took injector 3 onto gas (state 3) with the others.
+        ASSERT_TRUE(t.s.RunUntil([&] { return t.s.image().Mem3Block.InjEnable[2] == 3; }, 10));
+        ASSERT_EQ(EcuInjEnable(*t.s.ecu, 2), 3);
         t.Pick(2, static_cast<int>(InjMode::GasForced));
         ASSERT_TRUE(t.s.RunUntil([&] { return EcuInjEnable(*t.s.ecu, 2) == 4; }, 10));
         EXPECT_FALSE(t.s.cycle().Injectors().Active());
@@ -241,7 +241,8 @@ TEST(InjectorPage, ModesFollowTheSequencingOnPetrolAndOnGas) {
         ASSERT_TRUE(t.s.RunUntil([&] { return !t.s.cycle().Injectors().Active(); }, 30));
         t.s.RunFor(3);
         EXPECT_EQ(seen, (std::vector<uint8_t>{1, 2}));
-        EXPECT_EQ(EcuInjEnable(*t.s.ecu, 2), 2);
+        // The ECU drives the injector the tool made 2 and reports it on gas.
+        EXPECT_EQ(EcuInjEnable(*t.s.ecu, 2), 3);
     }
 }
 
@@ -272,4 +273,67 @@ TEST(InjectorPage, LiveColumnsByKeyInjectorStateAndWorkMode) {
         EXPECT_EQ(t.Box("TxtInjFuelPetrol", 1)->text(), Dec(c.petrol));
         EXPECT_EQ(t.Box("TxtInjFuelGas", 1)->text(), Dec(c.gas));
     }
+}
+
+// A car running on gas: the ECU reports the injectors it drives in state 3,
+// so the page's gas column shows their gas time, the same number the main
+// window is given for that injector (and shows once it is picked); an
+// injector switched off, or every injector back on petrol, reads 0 in both.
+TEST(InjectorPage, OnGasThePagesGasColumnAndTheMainWindowsGasTimeAgree) {
+    sim::SimOptions o = SimSession::DefaultOptions();
+    o.rpm = 2000;
+    PageOnSim t(o);
+    ParamImage& image = t.s.image();
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return image.Mem2Block.Mem2Byte1 == 3 && image.Mem1Block.SignedInjTimes[0] > 0; },
+        90));
+    t.s.RunFor(2);  // block 3 read again since
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(EcuInjEnable(*t.s.ecu, i), 3) << i;
+        EXPECT_EQ(image.Mem3Block.InjEnable[static_cast<size_t>(i)], 3) << i;
+    }
+
+    // Both read the same image at the same moment.
+    const auto compare = [&](const std::array<bool, 4>& onGas) {
+        t.page->ShowLiveTimes();
+        const LiveInputs in = t.s.live().CurrentInputs();
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(i);
+            const QString page = t.Box("TxtInjFuelGas", i)->text();
+            const double mainWindow = in.gasInjTimes[static_cast<size_t>(i)];
+            if (onGas[static_cast<size_t>(i)]) {
+                EXPECT_GT(mainWindow, 1.0);
+                EXPECT_EQ(page, LiveDisplay::InjTime2(mainWindow));
+            } else {
+                EXPECT_EQ(mainWindow, 0.0);
+                EXPECT_EQ(page, "0");
+            }
+        }
+    };
+    compare({true, true, true, true});
+    // The main window's box for injector 2, once picked, settles on the same time.
+    t.s.live().SelectInjector(2);
+    t.s.RunFor(1);
+    t.page->ShowLiveTimes();
+    EXPECT_NEAR(ParseNumber(t.s.live().Display().injTimeGasText),
+                ParseNumber(t.Box("TxtInjFuelGas", 1)->text()), 0.05);
+
+    // Injector 3 switched off on gas: 0 in both.
+    t.Pick(2, static_cast<int>(InjMode::Off));
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] { return image.Mem3Block.InjEnable[2] == 0 && image.Mem1Block.SignedInjTimes[2] == 0; },
+        20));
+    compare({true, true, false, true});
+
+    // Back on petrol every injector is fitted (1) again and nothing is on gas.
+    image.PendingEdits.Mem2Block.WorkMode = 0;
+    t.s.sched().StartWriteDelay(Block::Mem2);
+    ASSERT_TRUE(t.s.RunUntil(
+        [&] {
+            return image.Mem2Block.Mem2Byte1 == 0 && image.Mem3Block.InjEnable[0] == 1 &&
+                   image.Mem1Block.SignedInjTimes[0] == 0;
+        },
+        20));
+    for (int i : {0, 1, 3}) EXPECT_EQ(EcuInjEnable(*t.s.ecu, i), 1) << i;
+    compare({false, false, false, false});
 }

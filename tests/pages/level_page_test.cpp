@@ -184,3 +184,24 @@ TEST(LevelPage, AChangeOfSensorTypeFillsThePageAgain) {
     EXPECT_NE(t.page->findChild<QLabel*>("LblLevelType")->text(), risingCaption);
     EXPECT_EQ(t.page->findChild<QLabel*>("LblLevelType")->text(), m.TypeCaption());
 }
+
+// Under the indicator one label per quarter, left to right: its level
+// number, "/" and "4"; the same for a sender in either direction.
+TEST(LevelPage, TheQuarterLabelsReadOneToFourQuarters) {
+    for (const int code : {1, 2}) {
+        SCOPED_TRACE(code);
+        LevelOnSim t(code);
+        const char* const captions[] = {"1/4", "2/4", "3/4", "4/4"};
+        int lastX = -1;
+        for (int k = 0; k < 4; ++k) {
+            auto* l = t.page->findChild<QLabel*>(QStringLiteral("LblLevel%1").arg(k));
+            ASSERT_NE(l, nullptr) << k;
+            EXPECT_EQ(l->text(), QLatin1String(captions[k]));
+            EXPECT_TRUE(l->isVisible());
+            const int x = l->mapTo(t.page.get(), QPoint(0, 0)).x();
+            EXPECT_GT(x, lastX) << k;
+            lastX = x;
+        }
+        EXPECT_EQ(t.page->findChild<QLabel*>("LblLevel4"), nullptr);
+    }
+}

@@ -3,7 +3,9 @@
 // operating points recorded inside the speed window, end of gas, warm-up.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
 
 #include "tests/sim/SimHarness.h"
 
@@ -345,6 +347,101 @@ TEST(SimEngineModel, KeyOffStopsTheEngineAndTheReportedSpeed) {
     EXPECT_EQ(U16(d, 64), 0);
     EXPECT_EQ(d[72], 0);
     EXPECT_EQ(U16(d, 30), 0);
+}
+
+// The injectors' states on gas: the change to gas takes the fitted
+// injectors onto gas (3); an injector the tool makes 1 on gas waits undriven
+// until it writes 2, which the ECU drives and makes 3; 4 is driven and
+// kept; off gas every state above 1 is 1 again; the flash keeps 1.
+TEST(SimInjectorStates, TheEcuMovesItsInjectorsAsTheToolsSequencingExpects) {
+    SimHarness h(IdlingCar());
+    const auto states = [&] {
+        const auto d = h.Data(CMD_READ_MEM3);
+        std::array<int, 5> s{};
+        for (int i = 0; i < 5; ++i) s[i] = d.at(CylOffset(mem3::InjEnable, i, 1));
+        return s;
+    };
+    const auto driven = [&] {
+        const auto d = h.Data(CMD_READ_MEM1);
+        std::array<bool, 5> s{};
+        for (int i = 0; i < 5; ++i)
+            s[i] = static_cast<int16_t>(U16(d, CylOffset(mem1::SignedInjTimes, i, 2))) > 0;
+        return s;
+    };
+    const auto setState = [&](int i, uint8_t v) {
+        WriteMem3(h, [&](std::vector<uint8_t>& d) { d.at(CylOffset(mem3::InjEnable, i, 1)) = v; });
+    };
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        std::array<int, 5> states;
+        std::array<bool, 5> driven;
+    } steps[] = {
+        {"petrol after the start", [&] { h.Run(3); }, {1, 1, 1, 1, 0}, {}},
+        {"the change to gas", [&] { h.Run(20); }, {3, 3, 3, 3, 0}, {true, true, true, true, false}},
+        {"made 1 on gas",
+         [&] {
+             setState(1, 1);
+             h.Run(1);
+         },
+         {3, 1, 3, 3, 0},
+         {true, false, true, true, false}},
+        {"made 2 on gas",
+         [&] {
+             setState(1, 2);
+             h.Run(0.5);
+         },
+         {3, 3, 3, 3, 0},
+         {true, true, true, true, false}},
+        {"held on gas (4)",
+         [&] {
+             setState(2, 4);
+             h.Run(1);
+         },
+         {3, 3, 4, 3, 0},
+         {true, true, true, true, false}},
+        {"switched off on gas",
+         [&] {
+             setState(3, 0);
+             h.Run(1);
+         },
+         {3, 3, 4, 0, 0},
+         {true, true, true, false, false}},
+        {"back on petrol",
+         [&] {
+             SetWorkMode(h, 0);
+             h.Run(1);
+         },
+         {1, 1, 1, 0, 0},
+         {}},
+        {"made 3 on petrol",
+         [&] {
+             setState(0, 3);
+             h.Run(1);
+         },
+         {1, 1, 1, 0, 0},
+         {}},
+        {"gas again",
+         [&] {
+             SetWorkMode(h, 3);
+             h.Run(1);
+         },
+         {3, 3, 3, 0, 0},
+         {true, true, true, false, false}},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.what);
+        st.act();
+        EXPECT_EQ(states(), st.states);
+        EXPECT_EQ(driven(), st.driven);
+    }
+    // Saved on gas: the flash keeps the fitted injectors as 1.
+    ASSERT_EQ(h.Status(CMD_SAVE_FLASH, {0}), kStatusDone);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(h.Ecu().Saved().InjState(i), i < 3 ? 1 : 0) << i;
+        EXPECT_EQ(h.Ecu().Working().InjState(i), i < 3 ? 3 : 0) << i;
+    }
+    EXPECT_EQ(h.Ecu().Saved().Mem3Config(), h.Ecu().Working().Mem3Config());
 }
 
 }  // namespace

@@ -19,7 +19,9 @@
 #include "ecu/Captions.h"
 #include "ecu/DirectRequests.h"
 #include "ecu/WindowRegistry.h"
+#include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
+#include "pages/injector/InjectorPage.h"
 #include "tests/viewer/ViewerFixture.h"
 #include "viewer/frmview/FrmView.h"
 #include "viewer/frmview/SignalPicture.h"
@@ -366,6 +368,34 @@ TEST(ViewerLive, TheTemperatureChannelsNameAndShowTheMainWindowsSensors) {
     EXPECT_TRUE(settings.contains("[Temp Inj]"));
     EXPECT_TRUE(settings.contains("[Temp Gas]"));
     v.s.ctl().MnuLngT_Click(0);
+}
+
+// A car running on gas: the viewer's gas-time channel, the main window's
+// gas time and the injector page's gas column show gas on every injector the
+// ECU drives, and the same number for the same block 1.
+TEST(ViewerLive, OnGasTheGasChannelTheMainWindowAndTheInjectorPageAgree) {
+    LiveViewer v;
+    v.Open();
+    ViewerModel& m = *v.model;
+    const ParamImage& image = v.s.image();
+    v.s.RunFor(30);  // past the switchover delay
+    // The window's polling is not running here: blocks 2, 3 and 1 read now.
+    DirectRequests direct(v.s.tool());
+    for (int block : {2, 3, 1}) ASSERT_TRUE(direct.ReadBlock(block)) << block;
+    ASSERT_EQ(image.Mem2Block.Mem2Byte1, 3);
+    ASSERT_FALSE(m.Samples().empty());
+    const ViewSample& recorded = m.Samples().back();
+    InjectorPageModel page(v.s.tool(), v.s.cycle());
+    const ViewSample now = SampleFromLive(image.Mem1Block, image, image.RpmConstant);
+    const LiveInputs in = v.s.live().CurrentInputs();
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GT(ReadoutValue(recorded, 0, i), 1.0);
+        const double viewer = ReadoutValue(now, 0, i);
+        EXPECT_GT(viewer, 1.0);
+        EXPECT_DOUBLE_EQ(viewer, in.gasInjTimes[static_cast<size_t>(i)]);
+        EXPECT_EQ(page.GasText(i), LiveDisplay::InjTime2(viewer));
+    }
 }
 
 TEST(ViewerLive, WithoutAnEcuTheViewerStillStopsAndCloses) {
