@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "common/EventService.h"
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
 #else
     QCoreApplication app(argc, argv);
 #endif
+    // Restore points go to a data folder of this run, never the user's.
+    QTemporaryDir dataDir;
+    qputenv("GASCAL_DATA_DIR", dataDir.path().toLocal8Bit());
     // A workflow step that waits fails the test that made it wait.
     gascal::SetStepWaitHandler([](const char* workflow, const char* wait) {
         ADD_FAILURE() << "a step of " << workflow << " waited (" << wait << ")";
