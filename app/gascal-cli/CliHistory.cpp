@@ -242,6 +242,10 @@ int CliResolvePointIds(QStringList& args, QTextStream& err) {
     return CLI_OK;
 }
 
+QStringList CliHistoryCommands() {
+    return {QStringLiteral("history"), QStringLiteral("restore")};
+}
+
 QString CliHistoryHelp() {
     return QStringLiteral(
         "  history [--serial N] [--all] the restore points, newest first, one a line:\n"

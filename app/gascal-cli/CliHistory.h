@@ -44,6 +44,9 @@ int CliRestore(QStringList args, EcuSession& ecu, QTextStream& err, QTextStream&
 // becomes the point's file. CLI_OK or the exit code (2 unknown, 4 damaged).
 int CliResolvePointIds(QStringList& args, QTextStream& err);
 
+// The commands of this file.
+QStringList CliHistoryCommands();
+
 // The lines of --help.
 QString CliHistoryHelp();
 
