@@ -199,6 +199,18 @@ std::optional<RestorePoint> FindRestorePoint(const QString& root, const QString&
     return ReadRestorePoint(path);
 }
 
+QString NextRestorePointPath(const QString& root, uint32_t serial) {
+    const QString folder = HistoryFolder(root, serial);
+    const std::vector<Named> existing = PointFiles(folder);
+    for (int sequence = existing.empty() ? 1 : existing.front().sequence + 1;; ++sequence) {
+        const QString path =
+            QDir(folder).filePath(QStringLiteral("%1-%2.var")
+                                      .arg(serial)
+                                      .arg(sequence, kSequenceDigits, 10, QLatin1Char('0')));
+        if (!QFileInfo::exists(path)) return path;
+    }
+}
+
 std::optional<RestorePoint> WriteRestorePoint(const QString& root, const PointHeader& header,
                                               const QStringList& paramLines,
                                               const QStringList& extraLines, QString* why) {
@@ -209,16 +221,7 @@ std::optional<RestorePoint> WriteRestorePoint(const QString& root, const PointHe
     const QString folder = HistoryFolder(root, header.serial);
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("the folder %1 cannot be made").arg(folder));
-    const std::vector<Named> existing = PointFiles(folder);
-    int sequence = existing.empty() ? 1 : existing.front().sequence + 1;
-    QString id, path;
-    for (;; ++sequence) {
-        id = QStringLiteral("%1-%2")
-                 .arg(header.serial)
-                 .arg(sequence, kSequenceDigits, 10, QLatin1Char('0'));
-        path = QDir(folder).filePath(id + QStringLiteral(".var"));
-        if (!QFileInfo::exists(path)) break;
-    }
+    const QString path = NextRestorePointPath(root, header.serial);
     QStringList head;
     head << QLatin1String(kHistorySection);
     head << QStringLiteral("Serial=%1").arg(header.serial);

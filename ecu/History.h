@@ -115,6 +115,9 @@ std::optional<RestorePoint> WriteRestorePoint(const QString& root, const PointHe
                                               const QStringList& extraLines = {},
                                               QString* why = nullptr);
 
+// The path the next point of that ECU will take.
+QString NextRestorePointPath(const QString& root, uint32_t serial);
+
 // Drops what retention does not keep; the number of files removed.
 int PruneHistory(const QString& root, uint32_t serial);
 
