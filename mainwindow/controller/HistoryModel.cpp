@@ -1,6 +1,7 @@
 #include "mainwindow/controller/HistoryModel.h"
 
 #include <array>
+#include <map>
 
 #include "common/Prompts.h"
 #include "data/core/DataTexts.h"
@@ -46,8 +47,24 @@ QString HistoryText(const EcuSession& session, HistText t) {
     return text.isEmpty() || text == QLatin1String("-") ? fallback : text;
 }
 
+static std::map<const PollingCycle*, HistoryModel*>& Models() {
+    static std::map<const PollingCycle*, HistoryModel*> models;
+    return models;
+}
+
 HistoryModel::HistoryModel(EcuSession& session, PollingCycle& cycle)
-    : session_(session), cycle_(cycle), points_(session) {}
+    : session_(session), cycle_(cycle), points_(session) {
+    Models()[&cycle] = this;
+}
+
+HistoryModel::~HistoryModel() {
+    Models().erase(&cycle_);
+}
+
+HistoryModel* HistoryModel::Of(const PollingCycle& cycle) {
+    const auto it = Models().find(&cycle);
+    return it == Models().end() ? nullptr : it->second;
+}
 
 void HistoryModel::Failed(const QString& why) {
     lastFailure_ = why;

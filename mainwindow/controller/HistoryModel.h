@@ -51,6 +51,12 @@ QString HistoryText(const EcuSession& session, HistText t);
 class HistoryModel {
   public:
     HistoryModel(EcuSession& session, PollingCycle& cycle);
+    ~HistoryModel();
+    HistoryModel(const HistoryModel&) = delete;
+    HistoryModel& operator=(const HistoryModel&) = delete;
+    // The model of the window whose polling cycle this is (the History
+    // window is opened by name with the session and its cycle).
+    static HistoryModel* Of(const PollingCycle& cycle);
 
     // Takes the window's points from now on.
     void Install(CalibrationModel& calibration, MainController& controller);
