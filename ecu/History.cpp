@@ -63,6 +63,21 @@ std::vector<Named> PointFiles(const QString& folder) {
     return out;
 }
 
+// The reason in a point's header, read from the top of the file only (the
+// header stands before the blocks): what retention needs of an old point.
+std::optional<PointReason> PeekReason(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    constexpr int kHeaderLines = 16;
+    for (int i = 0; i < kHeaderLines && !f.atEnd(); ++i) {
+        const QString line = QString::fromLatin1(f.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("Reason=")))
+            return PointReasonFromName(line.mid(int(sizeof("Reason=")) - 1));
+        if (line.startsWith(QLatin1String("B2"))) break;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 QString PointReasonName(PointReason r) {
@@ -175,6 +190,14 @@ std::vector<RestorePoint> ListHistory(const QString& root, uint32_t serial) {
     return out;
 }
 
+std::optional<RestorePoint> NewestRestorePoint(const QString& root, uint32_t serial) {
+    for (const Named& n : PointFiles(HistoryFolder(root, serial))) {
+        RestorePoint p = ReadRestorePoint(n.path);
+        if (!p.damaged) return p;
+    }
+    return std::nullopt;
+}
+
 std::vector<uint32_t> HistorySerials(const QString& root) {
     std::vector<uint32_t> out;
     for (const QString& n : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -252,8 +275,8 @@ int PruneHistory(const QString& root, uint32_t serial) {
             ++kept;
             continue;
         }
-        const RestorePoint p = ReadRestorePoint(n.path);
-        if (!p.damaged && PointKeptForever(p.reason)) continue;
+        const std::optional<PointReason> reason = PeekReason(n.path);
+        if (reason && PointKeptForever(*reason)) continue;
         if (QFile::remove(n.path)) ++removed;
     }
     return removed;

@@ -97,6 +97,8 @@ RestorePoint ReadRestorePoint(const QString& path);
 
 // An ECU's points, newest first; damaged ones included, marked.
 std::vector<RestorePoint> ListHistory(const QString& root, uint32_t serial);
+// The newest undamaged point of an ECU (only the files down to it are read).
+std::optional<RestorePoint> NewestRestorePoint(const QString& root, uint32_t serial);
 // The serial numbers that have a history folder, in ascending order.
 std::vector<uint32_t> HistorySerials(const QString& root);
 // The point of that ID, in whichever ECU's folder it is; nothing when no

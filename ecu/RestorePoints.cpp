@@ -63,9 +63,7 @@ std::optional<RestorePoint> RestorePoints::Take(PointReason reason, QString* why
 std::optional<RestorePoint> RestorePoints::Newest() const {
     const std::optional<uint32_t> serial = EcuSerialNumber(session_.Comm());
     if (!serial) return std::nullopt;
-    for (const RestorePoint& p : ListHistory(root_, *serial))
-        if (!p.damaged) return p;
-    return std::nullopt;
+    return NewestRestorePoint(root_, *serial);
 }
 
 bool RestorePoints::TakeIfChanged(PointReason reason, QString* why,
