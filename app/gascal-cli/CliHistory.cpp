@@ -259,7 +259,8 @@ QString CliHistoryHelp() {
         "                                its flash (asks first, unless --yes); a point of\n"
         "                                another ECU's serial number is refused (exit 8)\n"
         "                                unless --other-ecu. Exit 2 for an unknown ID, 4 for\n"
-        "                                a damaged point\n");
+        "                                a damaged point. diff takes a point's ID wherever\n"
+        "                                it takes a FILE\n");
 }
 
 }  // namespace gascal
