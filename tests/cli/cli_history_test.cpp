@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "ecu/History.h"
@@ -266,4 +267,55 @@ TEST(CliHistory, HelpNamesTheCommands) {
     for (const char* word : {"history [--serial N] [--all]", "restore ID [--yes] [--other-ecu]",
                              "ID TIME SERIAL REASON FLASH FILE", "8 restore point of another"})
         EXPECT_TRUE(help.contains(word)) << word;
+}
+
+// The same over a pseudo-terminal: gascal-cli and gascal-ecusim as programs,
+// the data folder handed to gascal-cli in its environment.
+TEST(CliHistoryProgram, AgainstTheEcuSimulatorOverAPseudoTerminal) {
+    TestDataFolder data;
+    Installation inst;
+    const QString bin = QStringLiteral(GASCAL_TREE_DIR "/BIN");
+    QProcess ecusim;
+    ecusim.start(bin + "/gascal-ecusim", {"--serial", "777"});
+    ASSERT_TRUE(ecusim.waitForStarted(10000));
+    ASSERT_TRUE(ecusim.waitForReadyRead(10000));
+    const QString pty = QString::fromLocal8Bit(ecusim.readLine()).trimmed();
+    ASSERT_TRUE(pty.startsWith("/dev/")) << pty.toStdString();
+    const QStringList base{"--install-dir", inst.Path(), "--port", pty, "--timeout", "20"};
+    const auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.start(bin + "/gascal-cli", base + args);
+        Result r;
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.rc = p.exitCode();
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    };
+    Result r = run({"identify"});
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    ASSERT_EQ(ListHistory(data.Root(), 777).size(), 1u);
+    const QString first = ListHistory(data.Root(), 777).front().id;
+    r = run({"identify"});
+    EXPECT_EQ(ListHistory(data.Root(), 777).size(), 1u);
+    r = run({"set", "SwitchRpm=2500"});
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(ListHistory(data.Root(), 777).size(), 2u);
+    EXPECT_EQ(run({"diff", first}).rc, CLI_DIFFERENT);
+    r = run({"restore", first, "--yes"});
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    // Nothing differs from the first point any more: blocks and table.
+    r = run({"diff", first});
+    EXPECT_EQ(r.rc, CLI_OK) << r.out.toStdString() << r.err.toStdString();
+    r = run({"history"});
+    ASSERT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(Column(r.out, 3),
+              QStringList({"restore", "load", "connection", "set", "connection"}));
+    EXPECT_EQ(Column(r.out, 0).last(), first);
+    ecusim.terminate();
+    EXPECT_TRUE(ecusim.waitForFinished(10000));
 }
