@@ -328,6 +328,8 @@ class FirmwareUpgrade {
     bool Block5FromDefaultSet(std::vector<uint8_t>& out);
     bool VerifyFirmwareFile();
     bool WriteBackup();
+    // The image as the backup keeps it: no pending edits, the ECU's table.
+    ParamImage BackupImage() const;
     bool NextChunk();
     void BuildRestoreFrames();
     void ApplyRestoredImage();

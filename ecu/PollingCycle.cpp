@@ -463,6 +463,14 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
         loadingConfig_ = false;
         return false;
     }
+    if (beforeLoad_ && !session_.LinkStopped() && beforeLoadDone_ != path) {
+        if (!beforeLoad_(path)) {
+            configFileToLoad_.clear();
+            loadingConfig_ = false;
+            return false;
+        }
+        beforeLoadDone_ = path;
+    }
     const bool timerWas = timer_.Enabled();
     timer_.SetEnabled(false);
     loadRunning_ = true;
@@ -478,6 +486,7 @@ bool PollingCycle::LoadConfigFile(const QString& path) {
         SetOfflineFile(path);
     else if (r.written)
         SetOfflineFile(QString());
+    if (r.ok) beforeLoadDone_.clear();
     for (const auto& f : loadListeners_) f(path, r);
     if (timerWas || !closed_) timer_.SetEnabled(true);
     firstRefreshPending_ = true;

@@ -105,6 +105,9 @@ class PollingCycle : public ParamImageHost {
     bool LoadConfigFile(const QString& path);
     using LoadListener = std::function<void(const QString& path, const ConfigLoad::Result&)>;
     void OnConfigLoaded(LoadListener f) { loadListeners_.push_back(std::move(f)); }
+    // Asked once before a file's configuration is first written to the
+    // ECU (the restore point before a load); false drops the file.
+    void SetBeforeLoad(std::function<bool(const QString& path)> f) { beforeLoad_ = std::move(f); }
     // A file loaded with the link stopped: its values are in the image (and
     // shown) but not in the ECU. It stays pending: once the ECU is back
     // (the first refresh after the connection) the fitter is asked whether
@@ -248,6 +251,8 @@ class PollingCycle : public ParamImageHost {
     std::vector<std::function<void()>> errorsRead_;
     std::vector<std::function<void()>> closedListeners_;
     std::vector<LoadListener> loadListeners_;
+    std::function<bool(const QString&)> beforeLoad_;
+    QString beforeLoadDone_;  // the file it was asked for (the load's retries ask no more)
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

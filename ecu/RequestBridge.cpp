@@ -59,6 +59,17 @@ void RequestBridge::OnAnswer(uint8_t command, const QString& dataHex) {
     lastAnswer_[command] = dataHex;
     lastAnswerUs_ = MicroSeconds();
     store_.OnAnswer(command, comm_.AnsweredRequest(), dataHex);
+    switch (command) {
+        case CMD_WRT_MEM2:
+        case CMD_WRT_MEM3:
+        case CMD_WRT_MEM5:
+        case CMD_WRT_TBL_COR:
+        case CMD_SAVE_FLASH:
+            ++configWrites_;
+            break;
+        default:
+            break;
+    }
 }
 
 }  // namespace gascal

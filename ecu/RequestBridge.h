@@ -54,6 +54,11 @@ class RequestBridge : public ClsCommParamLink, public ParamAnswerSink {
     void ForgetAnswer(uint8_t command) { lastAnswer_[command].clear(); }
     double LastAnswerUs() const { return lastAnswerUs_; }
 
+    // Acknowledged writes of the configuration (blocks, correction table,
+    // store to flash) since the session began: restore points are taken
+    // when it moved.
+    uint64_t ConfigWrites() const { return configWrites_; }
+
     // Whether the ECU holds changes not stored in its flash.
     StoreTracker& Store() { return store_; }
     const StoreTracker& Store() const { return store_; }
@@ -64,6 +69,7 @@ class RequestBridge : public ClsCommParamLink, public ParamAnswerSink {
     QString samples_[4];
     std::array<QString, 256> lastAnswer_;
     double lastAnswerUs_ = 0;
+    uint64_t configWrites_ = 0;
     StoreTracker store_;
 };
 

@@ -168,6 +168,83 @@ std::vector<UpgradeBackupInfo> IncompleteUpgradeBackups(const QString& folder) {
     return out;
 }
 
+namespace {
+QStringList UpgradeSectionLines(const SavedConfiguration& c) {
+    QStringList lines;
+    lines << kSection;
+    lines << QStringLiteral("EcuIdentity=") + BytesToHex(ToLatin1(c.ecuIdentity));
+    lines << QStringLiteral("EcuVersion=%1").arg(c.ecuVersion);
+    lines << QStringLiteral("Completed=%1").arg(c.completed ? 1 : 0);
+    for (const Item& it : kItems)
+        lines << QLatin1String(it.key) + QLatin1Char('=') + BytesToHex(c.*it.part);
+    return lines;
+}
+}  // namespace
+
+QString PlannedUpgradePointPath(const QString& historyRoot, const SavedConfiguration& c) {
+    return NextRestorePointPath(historyRoot, c.SerialNumber());
+}
+
+std::optional<RestorePoint> WriteUpgradePoint(const QString& historyRoot,
+                                              const SavedConfiguration& c, const ParamImage& image,
+                                              int fileVersion, const QString& productTitle,
+                                              PointReason reason, const QDateTime& when,
+                                              const QString& completes, QString* why) {
+    if (!c.Complete()) {
+        if (why) *why = QStringLiteral("the saved configuration is incomplete");
+        return std::nullopt;
+    }
+    PointHeader h;
+    h.serial = c.SerialNumber();
+    h.ecuIdentity = c.ecuIdentity;
+    h.ecuVersion = c.ecuVersion;
+    h.time = when;
+    h.reason = reason;
+    h.flash = true;
+    h.completes = completes;
+    std::optional<RestorePoint> p =
+        WriteRestorePoint(historyRoot, h, ParamFileLines(image, fileVersion, productTitle),
+                          UpgradeSectionLines(c), why);
+    if (!p) return p;
+    // What was written is what an interrupted upgrade will read back.
+    const std::optional<SavedConfiguration> back = ReadUpgradeBackup(p->path, why);
+    if (!back || back->mem2 != c.mem2 || back->mem3 != c.mem3 || back->mem5 != c.mem5 ||
+        back->table != c.table || back->testData != c.testData) {
+        if (why && back) *why = QStringLiteral("%1 does not read back as written").arg(p->path);
+        return std::nullopt;
+    }
+    return p;
+}
+
+std::vector<UpgradeBackupInfo> IncompleteUpgradePoints(const QString& historyRoot,
+                                                       std::optional<uint32_t> serial,
+                                                       const QString& legacyFolder) {
+    std::vector<UpgradeBackupInfo> out;
+    std::vector<uint32_t> serials;
+    if (serial)
+        serials.push_back(*serial);
+    else
+        serials = HistorySerials(historyRoot);
+    for (uint32_t s : serials) {
+        const std::vector<RestorePoint> points = ListHistory(historyRoot, s);
+        QStringList completed;
+        for (const RestorePoint& p : points)
+            if (!p.damaged && p.reason == PointReason::Upgraded) completed << p.completes;
+        for (const RestorePoint& p : points)
+            if (!p.damaged && p.reason == PointReason::Upgrade && !completed.contains(p.id))
+                out.push_back(
+                    {p.path, p.serial, p.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+    }
+    // Newest first across the ECUs too (the time's text sorts as the time).
+    std::stable_sort(
+        out.begin(), out.end(),
+        [](const UpgradeBackupInfo& a, const UpgradeBackupInfo& b) { return a.time > b.time; });
+    if (!legacyFolder.isEmpty())
+        for (const UpgradeBackupInfo& b : IncompleteUpgradeBackups(legacyFolder))
+            if (!serial || b.serial == *serial) out.push_back(b);
+    return out;
+}
+
 bool MarkUpgradeBackupCompleted(const QString& path) {
     QStringList lines;
     if (!FileExists(path) || !ReadLatin1Lines(path, lines)) return false;

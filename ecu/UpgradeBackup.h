@@ -14,6 +14,14 @@
 //   Completed=<0 while the upgrade runs, 1 once it completed>
 //   Mem2=<hex>  Mem3=<hex>  Mem5=<hex>  CorTable=<hex>  TestData=<hex>
 // (one item a line). The parameter file's reader ignores the section.
+//
+// The upgrade keeps this backup as a restore point of the ECU (reason
+// "upgrade", the section above at its end), so the history holds it and an
+// interrupted upgrade finds it by the ECU's serial number. A point is never
+// rewritten: the upgrade's completion is a second point (reason "upgraded")
+// that names the first in its header. A backup file named by the fitter,
+// and those of earlier versions in the installation folder, keep the file
+// form above with its "Completed" line.
 #pragma once
 
 #include <QDateTime>
@@ -21,6 +29,8 @@
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "ecu/History.h"
 
 namespace gascal {
 
@@ -70,6 +80,26 @@ struct UpgradeBackupInfo {
 // The backups of upgrades that did not complete (those an interrupted
 // upgrade may restore from), newest first; damaged files are left out.
 std::vector<UpgradeBackupInfo> IncompleteUpgradeBackups(const QString& folder);
+
+// The path the next restore point of the configuration's ECU will take.
+QString PlannedUpgradePointPath(const QString& historyRoot, const SavedConfiguration& c);
+
+// Writes the configuration as a restore point: `reason` Upgrade before the
+// flash is erased, Upgraded once the upgrade completed (`completes` the ID
+// of the Upgrade point). Nothing, with `why`, when it cannot be written.
+std::optional<RestorePoint> WriteUpgradePoint(const QString& historyRoot,
+                                              const SavedConfiguration& c, const ParamImage& image,
+                                              int fileVersion, const QString& productTitle,
+                                              PointReason reason, const QDateTime& when,
+                                              const QString& completes = QString(),
+                                              QString* why = nullptr);
+
+// The restore points of upgrades that did not complete, newest first: the
+// ECU's own when its serial number is known, every ECU's otherwise; then
+// the incomplete backups of earlier versions in `legacyFolder`.
+std::vector<UpgradeBackupInfo> IncompleteUpgradePoints(const QString& historyRoot,
+                                                       std::optional<uint32_t> serial,
+                                                       const QString& legacyFolder);
 
 // Marks the backup's upgrade completed (its "Completed" line); false when
 // the file cannot be rewritten.

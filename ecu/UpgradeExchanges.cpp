@@ -136,7 +136,7 @@ bool FirmwareUpgrade::XSaveTable() {
 
 bool FirmwareUpgrade::QConfirm() {
     const QString planned = options_.backupPath.isEmpty()
-                                ? UpgradeBackupPath(InstallDir(), saved_, Events().Now())
+                                ? PlannedUpgradePointPath(HistoryRoot(), saved_)
                                 : options_.backupPath;
     return options_.confirmErase(planned);
 }

@@ -120,7 +120,8 @@ void FirmwareUpgrade::StartResume() {
         return;
     }
     candidates_.clear();
-    for (const UpgradeBackupInfo& b : IncompleteUpgradeBackups(InstallDir()))
+    for (const UpgradeBackupInfo& b :
+         IncompleteUpgradePoints(HistoryRoot(), ecuSerial_, InstallDir()))
         if (!ecuSerial_ || b.serial == *ecuSerial_)
             candidates_.push_back({b.path, b.serial, b.time});
     if (candidates_.empty()) {
@@ -300,19 +301,31 @@ void FirmwareUpgrade::OnConfirm(bool ok) {
     Enter(UpState::Programming);
 }
 
-bool FirmwareUpgrade::WriteBackup() {
-    backupPath_ = options_.backupPath.isEmpty()
-                      ? UpgradeBackupPath(InstallDir(), saved_, Events().Now())
-                      : options_.backupPath;
+ParamImage FirmwareUpgrade::BackupImage() const {
     ParamImage image = session_.Image();
     image.SetHost(nullptr);
     image.ResetPendingEdits();
     image.CorTable = image.CorTableEcu;
-    if (!WriteUpgradeBackup(backupPath_, saved_, image, IdentityVersNum(fileIdentity_, true),
-                            session_.ProductTitle())) {
-        const QString path = backupPath_;
-        backupPath_.clear();
-        Fail(UpgradeStop::Backup, Text(UpText::MsgBackupFailed) + QStringLiteral("\n") + path);
+    return image;
+}
+
+bool FirmwareUpgrade::WriteBackup() {
+    // The backup is the ECU's restore point, unless the fitter named a file.
+    QString why;
+    const int fileVersion = IdentityVersNum(fileIdentity_, true);
+    if (options_.backupPath.isEmpty()) {
+        const std::optional<RestorePoint> p = WriteUpgradePoint(
+            HistoryRoot(), saved_, BackupImage(), fileVersion, session_.ProductTitle(),
+            PointReason::Upgrade, Events().Now(), {}, &why);
+        backupPath_ = p ? p->path : QString();
+    } else if (WriteUpgradeBackup(options_.backupPath, saved_, BackupImage(), fileVersion,
+                                  session_.ProductTitle())) {
+        backupPath_ = options_.backupPath;
+    } else {
+        why = options_.backupPath;
+    }
+    if (backupPath_.isEmpty()) {
+        Fail(UpgradeStop::Backup, Text(UpText::MsgBackupFailed) + QStringLiteral("\n") + why);
         return false;
     }
     message_ = Text(UpText::MsgBackupSaved) + QStringLiteral("\n") + backupPath_;
@@ -487,8 +500,15 @@ void FirmwareUpgrade::OnSaveFlash(bool ok) {
         Fail(Silent() ? UpgradeStop::LinkLost : UpgradeStop::Link, Text(UpText::MsgCommFailure));
         return;
     }
-    // The backup is of a completed upgrade now: never a candidate to resume from.
-    MarkUpgradeBackupCompleted(backupPath_);
+    // The backup is of a completed upgrade now: never a candidate to resume
+    // from. A restore point is not rewritten: a second point says so.
+    const RestorePoint taken = ReadRestorePoint(backupPath_);
+    if (!taken.damaged && taken.reason == PointReason::Upgrade)
+        WriteUpgradePoint(HistoryRoot(), saved_, BackupImage(),
+                          IdentityVersNum(fileIdentity_, true), session_.ProductTitle(),
+                          PointReason::Upgraded, Events().Now(), taken.id);
+    else
+        MarkUpgradeBackupCompleted(backupPath_);
     repeat_ = 0;
     dueUs_ = MicroSeconds() + kBlinkUs;
     Enter(UpState::FinalBlink);

@@ -40,8 +40,8 @@ const std::array<TextEntry, static_cast<size_t>(UpText::Count)> kTexts{{
      "The ECU waits for its firmware after an interrupted upgrade. Press Next to write it; the "
      "configuration is then restored from:"},
     {UpText::MsgNoBackup, 409,
-     "The ECU waits for its firmware after an interrupted upgrade, but no backup of its "
-     "configuration was found in the installation folder. Nothing was changed."},
+     "The ECU waits for its firmware after an interrupted upgrade, but no restore point of an "
+     "upgrade of its configuration was found. Nothing was changed."},
     {UpText::MsgBackupFailed, 410,
      "The configuration could not be saved to a backup file; nothing was changed:"},
     {UpText::MsgFileNotVerified, 411,

@@ -14,7 +14,8 @@
 # with both cursors), the error window with errors on the simulated ECU
 # (window-frmerrecu.png), the expert page at both password levels
 # (window-frmsetexpert-level1.png, -level2.png) and the comparison with a
-# parameter file (window-compare.png).
+# parameter file (window-compare.png) and the restore points of the File
+# menu's "History..." (window-frmhistory.png).
 #   scripts/screenshot.sh [BUILD_DIR] [SECONDS] [all|pages|windows]
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -81,6 +82,16 @@ if [ "$what" != pages ]; then
          /^B3/ { $0 = substr($0, 1, 6) "2D00" substr($0, 11) }
          { print }' "$work/car.var" | sed 's/$/\r/;s/\r\r$/\r/' >"$work/changed.var"
     shot "$top/docs/window-compare.png" --screenshot-after "$wait" --screenshot-compare "$work/changed.var"
+
+    # The History window: restore points that gascal-cli took of the
+    # simulated ECU (a connection, two changes), in a data folder of this run.
+    history="$work/data"
+    for args in "identify" "set SwitchRpm=2500" "identify" "set SwitchTempRaw=55 --save" "identify"; do
+        # shellcheck disable=SC2086
+        GASCAL_DATA_DIR="$history" "$build/tree/BIN/gascal-cli" --sim $args >/dev/null 2>&1
+    done
+    GASCAL_DATA_DIR="$history" shot "$top/docs/window-frmhistory.png" --screenshot-after "$wait" \
+        --screenshot-window FrmHistory
 
     # The viewer opens half-way through the wait. Run mode with the cursor placed;
     # then a stop (taken by the viewer itself, without saving) with both cursors.

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "app/gascal-cli/CliCommand.h"
+#include "app/gascal-cli/CliHistory.h"
 #include "common/InstallTree.h"
 #include "ecu/EcuSession.h"
 #include "ecu/FirmwareUpgrade.h"
@@ -60,17 +61,11 @@ const std::vector<CliCommand>& CommandTable() {
     static const std::vector<CliCommand> table = [] {
         std::vector<CliCommand> t;
         for (auto part : {ParamCommands, LiveCommands, ModelCommands, MapCommands, UpgradeCommands,
-                          FileCommands, CalibrationCommands})
+                          FileCommands, CalibrationCommands, HistoryCommands})
             for (CliCommand& c : part()) t.push_back(std::move(c));
         return t;
     }();
     return table;
-}
-
-const CliCommand* FindCommand(const QString& name) {
-    for (const CliCommand& c : CommandTable())
-        if (c.name == name) return &c;
-    return nullptr;
 }
 
 // One command: its arguments checked, the ECU looked for and judged when
@@ -85,7 +80,11 @@ int RunCommand(const CliCommand& command, CliContext& cx) {
     if (command.check)
         if (const int rc = command.check(cx, args); rc != CLI_OK) return rc;
     if (!needsEcu) return command.run(cx, args);
-    if (const int rc = cx.Connect(); rc != CLI_OK) return rc;
+    if (const int rc = cx.Connect(); rc != CLI_OK) {
+        // A command that has something to say without the ECU says it.
+        if (command.withoutEcu) return command.withoutEcu(cx, args);
+        return rc;
+    }
     // The upgrade judges the ECU itself (one waiting for its program after
     // an interrupted upgrade has no firmware to judge).
     if (command.name == QLatin1String("upgrade")) return command.run(cx, args);
@@ -101,6 +100,12 @@ int RunCommand(const CliCommand& command, CliContext& cx) {
     cx.err << "ECU found on " << cx.Port() << ", firmware " << ecu.version << " " << ecu.date
            << "\n";
     cx.err.flush();
+    // The restore point of the connection, or the one taken before a
+    // command that changes the configuration (which it stops when the
+    // point cannot be written).
+    if (const int rc = CliTakeCommandPoint(command.name, args, cx.Ecu(), cx.Direct(), cx.err);
+        rc != CLI_OK)
+        return rc;
     return command.run(cx, args);
 }
 
@@ -121,6 +126,12 @@ int CheckPortOptions(const CliOptions& o, QTextStream& err) {
 }
 
 }  // namespace
+
+const CliCommand* FindCommand(const QString& name) {
+    for (const CliCommand& c : CommandTable())
+        if (c.name == name) return &c;
+    return nullptr;
+}
 
 QString CliHelpText() {
     QString help = QStringLiteral(
@@ -175,7 +186,8 @@ QString CliHelpText() {
         "\n"
         "Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid input,\n"
         "3 no ECU or link failure, 4 file error, 5 ECU incompatible,\n"
-        "6 calibration aborted, 7 upgrade failed or incomplete, 9 nothing to fit (fit),\n"
+        "6 calibration aborted, 7 upgrade failed or incomplete, 8 restore point of another\n"
+        "ECU refused (restore), 9 nothing to fit (fit),\n"
         "10 calibration aborted but not everything put back.\n");
     return help;
 }
@@ -208,6 +220,9 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Cl
         }
         SetInstallDir(location.dir);
         o.installDir = InstallDir();
+        // A restore point's ID stands for its file.
+        if (command->name == QLatin1String("diff"))
+            if (const int rc = CliResolvePointIds(o.args, err); rc != CLI_OK) return rc;
         CliContext cx(o, out, err, env);
         const int rc = RunCommand(*command, cx);
         out.flush();

@@ -4,7 +4,8 @@
 //
 // Exit codes: 0 success, 1 differences found (diff), 2 usage or invalid
 // input, 3 no ECU or link failure, 4 file error, 5 ECU incompatible,
-// 6 calibration aborted, 7 firmware upgrade failed or incomplete.
+// 6 calibration aborted, 7 firmware upgrade failed or incomplete, 8 a
+// restore point of another ECU refused.
 #pragma once
 
 #include <QString>
@@ -27,6 +28,7 @@ enum CliExit {
     CLI_INCOMPATIBLE = 5,
     CLI_ABORTED = 6,
     CLI_UPGRADE = 7,
+    CLI_OTHER_ECU = 8,       // restore: the point was taken from another ECU
     CLI_NOTHING_TO_FIT = 9,  // fit: no target in the map
     CLI_NOT_RESTORED = 10,   // a calibration's abort could not put everything back
 };

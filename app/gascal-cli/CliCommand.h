@@ -126,6 +126,9 @@ struct CliCommand {
     // The usage line ("live [--count N] [--csv]") and what it does, for --help.
     QString usage;
     QString help;
+    // What it does when no ECU answers; empty: it ends with the link's
+    // failure.
+    std::function<int(CliContext&, const QStringList& args)> withoutEcu;
 };
 
 inline bool AlwaysEcu(const QStringList&) {
@@ -140,6 +143,10 @@ std::vector<CliCommand> MapCommands();          // CliMap.cpp
 std::vector<CliCommand> UpgradeCommands();      // CliUpgrade.cpp
 std::vector<CliCommand> FileCommands();         // CliFiles.cpp
 std::vector<CliCommand> CalibrationCommands();  // CliCalibrate.cpp
+std::vector<CliCommand> HistoryCommands();      // CliHistory.cpp
+
+// The row of a command by name (null for none).
+const CliCommand* FindCommand(const QString& name);
 
 // --- Arguments -------------------------------------------------------------------
 // A command's flag: removed from args, true when it was there.

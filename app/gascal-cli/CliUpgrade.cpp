@@ -246,16 +246,16 @@ std::vector<CliCommand> UpgradeCommands() {
          "write the firmware file into the ECU (engine off,\n"
          "key off). Asks before erasing unless --yes; once\n"
          "agreed, the configuration is saved to a backup file\n"
-         "(FILE, or one named after the ECU and the time in\n"
-         "the installation folder; its path is printed),\n"
-         "written back and saved. An ECU on the file's\n"
-         "firmware already has nothing to do unless --force.\n"
+         "(FILE, or the ECU's restore point, see history;\n"
+         "its path is printed), written back and saved. An\n"
+         "ECU on the file's firmware already has nothing to\n"
+         "do unless --force.\n"
          "A chunk that fails three times stops it, with\n"
          "--skip-failed it ends incomplete; Ctrl+C ends it at\n"
          "the next safe point (exit 7). Run it again after an\n"
          "interruption: the ECU waiting for its program gets\n"
          "it, and its configuration from FILE or from the one\n"
-         "unfinished backup of its serial number; otherwise\n"
+         "unfinished upgrade point of its serial number; else\n"
          "the candidates are listed (exit 7)"},
     };
 }

@@ -5,16 +5,14 @@
 //
 // A progress bar goes to standard error. Before the ECU is changed the
 // fitter is asked whether to erase and write, unless --yes answers that one
-// question; once agreed, the configuration is written to a backup file (its
-// path is printed). An ECU that runs the file's firmware already has nothing
-// to do unless --force is given. A chunk that fails three times stops the
-// upgrade as failed; with --skip-failed it is left out and the upgrade ends
-// incomplete (never as a success). An ECU found waiting for its program
-// after an interrupted upgrade is written again and its configuration
-// restored from the backup of its interrupted upgrade: --backup FILE, or the
-// one incomplete backup of its serial number in the installation folder;
-// when that is not clear the candidates are listed and nothing is done.
-// SIGINT and SIGTERM end the upgrade at the next safe point.
+// question; once agreed, the configuration is written to the ECU's restore
+// point, or to --backup's file (its path is printed). An ECU that runs the file's firmware already
+// has nothing to do unless --force is given. A chunk that fails three times stops the upgrade as
+// failed; with --skip-failed it is left out and the upgrade ends incomplete (never as a success).
+// An ECU found waiting for its program after an interrupted upgrade is written again and its
+// configuration restored from the backup of its interrupted upgrade: --backup FILE, or the one
+// unfinished upgrade's restore point of its serial number; when that is not clear the candidates
+// are listed and nothing is done. SIGINT and SIGTERM end the upgrade at the next safe point.
 #pragma once
 
 #include <QString>

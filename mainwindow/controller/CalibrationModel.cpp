@@ -74,6 +74,8 @@ void CalibrationModel::RefreshButtons() {
 }
 
 void CalibrationModel::CmdCalStart_Click() {
+    if (beforeStart_ && cal_.State() == CalState::Idle && cal_.StartEnabled() && !beforeStart_())
+        return;
     cal_.CmdCalStart_Click();
 }
 

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointF>
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "ecu/Calibration.h"
@@ -54,6 +55,9 @@ class CalibrationModel : public QObject {
     // to gas and waits 4 s on the calibration's ticks: the window shows the
     // wait cursor meanwhile (waitCursor).
     void CmdCalStart_Click();
+    // Asked before "Yes" starts a calibration (the restore point before
+    // it); false leaves the calibration idle.
+    void SetBeforeStart(std::function<bool()> f) { beforeStart_ = std::move(f); }
     void CmdCalCancel_Click();
     void SetTwoPoint(bool on);
     // "Yes" becomes possible once the ECU's blocks have been read, which no
@@ -77,6 +81,7 @@ class CalibrationModel : public QObject {
     void waitCursor(bool on);
 
   private:
+    std::function<bool()> beforeStart_;
     BlinkColour Colour(bool outOfRange) const {
         if (!outOfRange) return BlinkColour::Normal;
         return cal_.BlinkPhase() ? BlinkColour::Yellow : BlinkColour::Black;

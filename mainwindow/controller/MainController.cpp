@@ -176,6 +176,7 @@ bool MainController::MayLeave(AfterStore then) {
 }
 
 void MainController::Leave(AfterStore then) {
+    if (beforeLeave_ && then != AfterStore::Nothing) beforeLeave_(then == AfterStore::Close);
     switch (then) {
         case AfterStore::Close:
             emit waitCursor(true);

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 #include "ecu/Captions.h"
 #include "link/core/LinkSupervisor.h"
@@ -63,6 +64,9 @@ class MainController : public QObject {
     void MnuFileStore_Click();
     // The ECU holds changes not stored in its flash.
     bool Unstored() const;
+    // Told before the window closes (true) or the link goes offline (false)
+    // once the fitter agreed: the restore point of what was written.
+    void SetBeforeLeave(std::function<void(bool close)> f) { beforeLeave_ = std::move(f); }
     // Status bar cell 3: what the shown configuration is ("Values of the
     // file, not of the ECU" while a file loaded offline waits, "Not stored
     // in ECU" while the ECU holds changes not stored), or empty.
@@ -155,6 +159,7 @@ class MainController : public QObject {
     int searchMsgType_ = -1;
     bool searchVisible_ = false;
     AfterStore afterStore_ = AfterStore::Nothing;
+    std::function<void(bool)> beforeLeave_;
 };
 
 }  // namespace gascal

@@ -10,7 +10,9 @@ MainSession::MainSession(const QString& installDir, PortProvider* provider)
       live_(std::make_unique<LiveModel>(*ecu_, *cycle_)),
       controller_(std::make_unique<MainController>(*ecu_, *cycle_, *settings_, *live_)),
       calModel_(std::make_unique<CalibrationModel>(*calibration_, *controller_)),
-      searchWatch_(std::make_unique<PortSearchWatch>(*ecu_)) {
+      searchWatch_(std::make_unique<PortSearchWatch>(*ecu_)),
+      history_(std::make_unique<HistoryModel>(*ecu_, *cycle_)) {
+    history_->Install(*calModel_, *controller_);
     cycle_->OnTickStart([this] {
         searchWatch_->Check();
         calModel_->RefreshButtons();
@@ -39,6 +41,7 @@ MainSession::~MainSession() {
     cycle_->SetCalibrationHooks({});
     calibration_.reset();
     cycle_.reset();
+    history_.reset();
 }
 
 void MainSession::LoadAndStart() {

@@ -12,6 +12,7 @@
 #include "ecu/PollingCycle.h"
 #include "ecu/PortSearchWatch.h"
 #include "mainwindow/controller/CalibrationModel.h"
+#include "mainwindow/controller/HistoryModel.h"
 #include "mainwindow/controller/LiveModel.h"
 #include "mainwindow/controller/MainController.h"
 #include "mainwindow/controller/SettingsModel.h"
@@ -41,6 +42,8 @@ class MainSession {
     // What a search that found no ECU tells the user, and the offer of the
     // simulated ECU on a first start.
     PortSearchWatch& SearchWatch() { return *searchWatch_; }
+    // The restore points the window takes, and the History window's model.
+    HistoryModel& History() { return *history_; }
 
   private:
     std::unique_ptr<EcuSession> ecu_;
@@ -51,6 +54,7 @@ class MainSession {
     std::unique_ptr<MainController> controller_;
     std::unique_ptr<CalibrationModel> calModel_;
     std::unique_ptr<PortSearchWatch> searchWatch_;
+    std::unique_ptr<HistoryModel> history_;
 };
 
 }  // namespace gascal

@@ -171,6 +171,10 @@ void FrmKT540::BuildMenus() {
     actSave_->setObjectName(QStringLiteral("MnuFileSaveConf"));
     actCompare_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileCompare_Click(); });
     actCompare_->setObjectName(QStringLiteral("MnuFileCompare"));
+    actHistory_ = mnuFile_->addAction(QString(), this, [this] {
+        ctl_.OpenWindow("FrmHistory", QStringLiteral("restore points"));
+    });
+    actHistory_->setObjectName(QStringLiteral("MnuFileHistory"));
     actStore_ = mnuFile_->addAction(QString(), this, [this] { ctl_.MnuFileStore_Click(); });
     actStore_->setObjectName(QStringLiteral("MnuFileStore"));
     mnuFile_->addSeparator();
@@ -238,6 +242,7 @@ void FrmKT540::ApplyLanguage() {
     actLoad_->setText(C(Cap::MenuLoadConf));
     actSave_->setText(C(Cap::MenuSaveConf));
     actCompare_->setText(WindowText(session_.Ecu(), WinText::MenuCompare));
+    actHistory_->setText(HistoryText(session_.Ecu(), HistText::Menu));
     actStore_->setText(gascal::Text(DataText::StoreInEcu));
     ShowStatusCell(3, {ctl_.ConfigStateText(), std::nullopt, std::nullopt});
     actExit_->setText(C(Cap::MenuExit));

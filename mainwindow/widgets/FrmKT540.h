@@ -80,6 +80,7 @@ class FrmKT540 : public QMainWindow {
     QAction* actLoad_ = nullptr;
     QAction* actSave_ = nullptr;
     QAction* actCompare_ = nullptr;
+    QAction* actHistory_ = nullptr;
     QAction* actStore_ = nullptr;
     QAction* actExit_ = nullptr;
     QAction* actOffline_ = nullptr;

@@ -13,6 +13,8 @@
 
 #include "app/gascal-cli/Cli.h"
 #include "common/EventService.h"
+#include "ecu/History.h"
+#include "ecu/UpgradeBackup.h"
 #include "link/core/CommandTable.h"
 #include "link/firmware/FlashImage.h"
 #include "sim/core/SimEcu.h"
@@ -22,10 +24,12 @@ using namespace gascal;
 
 namespace {
 
-// A private installation folder with the shipped data files.
+// A private installation folder with the shipped data files, and a data
+// folder of its own (the restore points) while it exists.
 class UpgradeInstallation {
   public:
-    UpgradeInstallation() {
+    UpgradeInstallation() : oldDataDir_(qgetenv(kDataDirVariable)) {
+        qputenv(kDataDirVariable, dir.filePath("Data").toLocal8Bit());
         const QString tree = QStringLiteral(GASCAL_TREE_DIR);
         for (const QString& sub : {QStringLiteral("BIN"), QStringLiteral("LNG")}) {
             QDir().mkpath(dir.filePath(sub));
@@ -37,8 +41,26 @@ class UpgradeInstallation {
             }
         }
     }
+    ~UpgradeInstallation() { qputenv(kDataDirVariable, oldDataDir_); }
+    UpgradeInstallation(const UpgradeInstallation&) = delete;
+    UpgradeInstallation& operator=(const UpgradeInstallation&) = delete;
     QString Path() const { return dir.path(); }
     QString File(const QString& rel) const { return dir.filePath(rel); }
+    // The restore points the upgrades took before erasing, by serial number.
+    QStringList UpgradePoints(bool incompleteOnly = false) const {
+        QStringList paths;
+        for (uint32_t s : HistorySerials(HistoryRoot()))
+            for (const RestorePoint& p : ListHistory(HistoryRoot(), s))
+                if (p.reason == PointReason::Upgrade) paths << p.path;
+        if (incompleteOnly) {
+            QStringList incomplete;
+            for (const QString& p : paths)
+                for (const UpgradeBackupInfo& b : IncompleteUpgradePoints(HistoryRoot(), {}, {}))
+                    if (b.path == p) incomplete << p;
+            return incomplete;
+        }
+        return paths;
+    }
     QString FileIdentity() const {
         FlashTable table;
         FlashImage image;
@@ -48,6 +70,9 @@ class UpgradeInstallation {
         return id;
     }
     QTemporaryDir dir;
+
+  private:
+    QByteArray oldDataDir_;
 };
 
 struct CliRun {
@@ -119,15 +144,15 @@ TEST(CliUpgrade, AsksBeforeErasingAndPrintsTheBackup) {
         const CliRun r = Cli(c.args, ecu, inst, c.input);
         EXPECT_EQ(r.rc, c.rc) << r.err.toStdString();
         EXPECT_EQ(r.err.contains("[y/N]"), !c.args.contains("--yes"));
-        EXPECT_EQ(r.err.contains("Configuration saved to " + inst.Path()), c.upgraded)
+        EXPECT_EQ(r.err.contains("Configuration saved to " + HistoryRoot()), c.upgraded)
             << r.err.toStdString();
-        QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
+        const QStringList backups = inst.UpgradePoints();
         EXPECT_EQ(backups.size(), c.upgraded ? 1 : 0);
         EXPECT_EQ(Sent(*ecu, CMD_ERASE_FLASH), c.upgraded ? 1u : 0u);
         if (c.upgraded) {
             EXPECT_TRUE(r.out.contains("FirmwareEcu: " + inst.FileIdentity()))
                 << r.out.toStdString();
-            EXPECT_EQ(QFileInfo(BackupLine(r.out)).fileName(), backups.value(0));
+            EXPECT_EQ(BackupLine(r.out), backups.value(0));
             EXPECT_TRUE(r.err.contains("] 100 %"));  // the progress bar ran to its end
         } else {
             EXPECT_EQ(ecu->Mode(), sim::EcuMode::Run);
@@ -339,20 +364,15 @@ TEST(CliUpgrade, AnInterruptedUpgradeIsResumedOnlyFromItsOwnBackup) {
 
         const CliRun resumed = Cli({"--timeout", "120", "upgrade", "--yes"}, a, inst);
         EXPECT_EQ(resumed.rc, 0) << resumed.err.toStdString();
-        EXPECT_TRUE(resumed.err.contains("UpgradeBackup_1001_")) << resumed.err.toStdString();
+        EXPECT_TRUE(resumed.err.contains(HistoryFolder(HistoryRoot(), 1001)))
+            << resumed.err.toStdString();
         EXPECT_EQ(a->Working().mem3, aBefore.mem3);
         EXPECT_EQ(a->Working().table, aBefore.table);
         EXPECT_EQ(a->Working().dcol, aBefore.dcol);
         EXPECT_EQ(a->Saved(), a->Working());
-        // Both completed upgrades marked their backups; none is left to resume from.
-        int incomplete = 0;
-        for (const QString& f : QDir(inst.Path()).entryList({"UpgradeBackup_*.var"})) {
-            QFile file(inst.File(f));
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            incomplete += file.readAll().contains("Completed=0") ? 1 : 0;
-        }
-        EXPECT_EQ(incomplete, 0);
-        EXPECT_EQ(QDir(inst.Path()).entryList({"UpgradeBackup_*.var"}).size(), 2);
+        // Both completed upgrades recorded it; none is left to resume from.
+        EXPECT_EQ(inst.UpgradePoints(true).size(), 0);
+        EXPECT_EQ(inst.UpgradePoints().size(), 2);
     }
     {
         SCOPED_TRACE("serial number unknown while the ECU waits");
@@ -366,7 +386,7 @@ TEST(CliUpgrade, AnInterruptedUpgradeIsResumedOnlyFromItsOwnBackup) {
         CutAfter(d, 60);
         EXPECT_EQ(Cli({"upgrade", "--yes"}, d, inst).rc, 7);
         d->SetRequestObserver(nullptr);
-        const QStringList backups = QDir(inst.Path()).entryList({"UpgradeBackup_*.var"});
+        const QStringList backups = inst.UpgradePoints(true);
         ASSERT_EQ(backups.size(), 2);
 
         const CliRun refused = Cli({"--timeout", "120", "upgrade", "--yes"}, a, inst);
@@ -377,7 +397,7 @@ TEST(CliUpgrade, AnInterruptedUpgradeIsResumedOnlyFromItsOwnBackup) {
 
         QString aBackup;
         for (const QString& f : backups)
-            if (f.startsWith("UpgradeBackup_1001_")) aBackup = inst.File(f);
+            if (f.startsWith(HistoryFolder(HistoryRoot(), 1001))) aBackup = f;
         const CliRun chosen = Cli({"upgrade", "--yes", "--backup", aBackup}, a, inst);
         EXPECT_EQ(chosen.rc, 0) << chosen.err.toStdString();
         EXPECT_EQ(a->Working().mem3, aBefore.mem3);

@@ -42,12 +42,17 @@ inline QByteArray Raw(const std::vector<uint8_t>& v) {
     return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
 }
 
-// An installation folder with the shipped files.
+// An installation folder with the shipped files, and a data folder of its
+// own (the restore points) while it exists: a PC of its own.
 struct Installation {
-    Installation() {
+    Installation() : oldDataDir(qgetenv("GASCAL_DATA_DIR")) {
         CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/BIN"), dir.path() + "/BIN");
         CopyFolder(QStringLiteral(GASCAL_SOURCE_DIR "/installdata/LNG"), dir.path() + "/LNG");
+        qputenv("GASCAL_DATA_DIR", (dir.path() + "/Data").toLocal8Bit());
     }
+    ~Installation() { qputenv("GASCAL_DATA_DIR", oldDataDir); }
+    Installation(const Installation&) = delete;
+    Installation& operator=(const Installation&) = delete;
     QString Path(const QString& rel = QString()) const {
         return rel.isEmpty() ? dir.path() : dir.path() + "/" + rel;
     }
@@ -61,6 +66,7 @@ struct Installation {
         return image;
     }
     QTemporaryDir dir;
+    QByteArray oldDataDir;
 };
 
 // The tool (an ECU session) on one simulated ECU, in virtual time.

@@ -86,7 +86,8 @@ TEST_F(UpgradeOnSim, OlderFirmwareEndsWithTheNewIdentityAndItsConfigurationByteF
         const auto backup = ReadUpgradeBackup(up.BackupPath());
         ASSERT_TRUE(backup.has_value());
         EXPECT_EQ(backup->mem3, std::vector<uint8_t>(before.mem3.begin(), before.mem3.end()));
-        EXPECT_TRUE(up.BackupPath().startsWith(inst.Path()));
+        // It is the ECU's restore point.
+        EXPECT_TRUE(up.BackupPath().startsWith(HistoryFolder(HistoryRoot(), 468000777)));
         EXPECT_TRUE(QFileInfo(up.BackupPath()).fileName().contains("468000777"));
         const ParamLoadReport check =
             ConfigLoad::CheckFile(up.BackupPath(), b.session->Image(), b.session->LoadOptions());
