@@ -327,6 +327,10 @@ void PollingCycle::StopForClose() {
     if (closed_) return;
     closeRequested_ = true;
     if (CalibrationHoldsClose()) return;
+    // A table write under way is finished first, so the ECU is not left with
+    // a table part new and part old; the close follows at the end of the
+    // tick that writes it.
+    if (scheduler_.CorWriteRunning()) return;
     session_.Comm().SetComState(COM_STOP);
     session_.Comm().CloseComPort();
 }
