@@ -274,6 +274,13 @@ void FirmwareUpgrade::Drive() {
     const UpState s = state_;
     const Row& row = RowOf(s);
     if (row.kind == UpKind::Button || row.kind == UpKind::Over) return;
+    // Posted events also run inside the link timer's own waits (the port
+    // reopening); an exchange started there would wait for the link timer
+    // that waits for it. The driver runs again once that tick is over.
+    if (session_.LinkTimer().Busy()) {
+        Schedule(MicroSeconds() + kReopenPollUs);
+        return;
+    }
     bool ok = true;
     // The exchange and the question happen here, outside any step: the
     // link's send and wait processes events, the fitter's answer may too.
@@ -317,7 +324,9 @@ bool FirmwareUpgrade::AwaitLink() {
     const double until = MicroSeconds() + kUpgradeSilenceUs;
     while (comm.ComState() != COM_IDLE) {
         if (comm.ComState() == COM_STOP || MicroSeconds() >= until) return false;
-        // An interrupt ends the wait unless the configuration is to be put back.
+        // An Esc the state takes ends the wait; so does an interrupt, unless
+        // the configuration is to be put back.
+        if (escPending_ && (RowOf(state_).buttons & kEsc)) return false;
         if (!written_ && (interruptPending_ || (options_.interrupted && options_.interrupted())))
             return false;
         WaitMicroSeconds(kReopenPollUs);
