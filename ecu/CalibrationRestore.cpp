@@ -25,7 +25,7 @@ CalDone Outcome(bool ok) {
 
 bool Calibration::ReadLive() {
     ClsComm& comm = session_.Comm();
-    if (comm.ComState() == COM_STOP) return false;
+    if (comm.ComState() == ComState::Stopped) return false;
     DirectRequests direct(session_);
     comm.SetAttesaGlobale_usec(kCalReadWaitUs);
     // Without block 1 the check fails anyway: an absent ECU costs one read.

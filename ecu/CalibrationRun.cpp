@@ -192,7 +192,7 @@ void Calibration::Timer3_Timer() {
     // A tick that comes while another handler's request is going out on
     // the line (its pauses between bytes let the timers run) comes back at
     // the next one: no request of its own could go out before.
-    if (session_.Comm().ComState() == COM_SENDING) return;
+    if (session_.Comm().ComState() == ComState::Sending) return;
     TakeEvents();
     if (MicroSeconds() < dueUs_) {
         timer_.SleepUntil(dueUs_);

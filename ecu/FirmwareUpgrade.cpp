@@ -88,6 +88,7 @@ const FirmwareUpgrade::Row FirmwareUpgrade::kTable[] = {
 {S::Restore,        P::Configuration,     G::Ready,    kNoText,                                 0, 1,             kBar,                       UpKind::Exchange, 3, &F::XRestore,       &F::OnRestore},
 {S::RestoreGrow,    P::Configuration,     G::Ready,    kNoText,                                 0, 1,             kBar,                       UpKind::Timed,    0, nullptr,            &F::OnRestoreGrow},
 {S::SaveFlash,      P::SaveFlash,         G::Ready,    kNoText,                                 1, 1,             kBar,                       UpKind::Exchange, 3, &F::XSaveFlash,     &F::OnSaveFlash},
+{S::Verify,         P::SaveFlash,         G::Ready,    kNoText,                                 1, 1,             kBar,                       UpKind::Exchange, 3, &F::XVerify,        &F::OnVerify},
 {S::FinalBlink,     P::EndUpgrade,        G::Ready,    kNoText,                                 1, 1,             kBar,                       UpKind::Timed,    0, nullptr,            &F::OnBlink},
 {S::Finished,       P::None,              G::Finished, kNoText,                                 kKeep, kKeepHigh, kEsc,                       UpKind::Over,     0, nullptr,            nullptr},
 {S::Aborted,        P::None,              G::Aborted,  kNoText,                                 kKeep, kKeepHigh, kEsc,                       UpKind::Over,     0, nullptr,            nullptr},
@@ -101,9 +102,10 @@ const FirmwareUpgrade::Row& FirmwareUpgrade::RowOf(UpState s) {
 
 bool EcuWaitsForProgram(EcuSession& session) {
     ClsComm& comm = session.Comm();
-    if (comm.ComState() == COM_STOP) return false;
+    if (comm.ComState() == ComState::Stopped) return false;
     const double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
-    while (comm.ComState() != COM_IDLE && comm.ComState() != COM_STOP && MicroSeconds() < until)
+    while (comm.ComState() != ComState::Idle && comm.ComState() != ComState::Stopped &&
+           MicroSeconds() < until)
         WaitMicroSeconds(kReopenPollUs);
     QByteArray data;
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -273,6 +275,13 @@ void FirmwareUpgrade::Drive() {
     const UpState s = state_;
     const Row& row = RowOf(s);
     if (row.kind == UpKind::Button || row.kind == UpKind::Over) return;
+    // Posted events also run inside the link timer's own waits (the port
+    // reopening); an exchange started there would wait for the link timer
+    // that waits for it. The driver runs again once that tick is over.
+    if (session_.LinkTimer().Busy()) {
+        Schedule(MicroSeconds() + kReopenPollUs);
+        return;
+    }
     bool ok = true;
     // The exchange and the question happen here, outside any step: the
     // link's send and wait processes events, the fitter's answer may too.
@@ -299,20 +308,31 @@ void FirmwareUpgrade::Box(const QString& text, BoxIcon icon) {
 }
 
 bool FirmwareUpgrade::RunExchange(const Row& row) {
-    ClsComm& comm = session_.Comm();
     for (int attempt = 0; attempt < row.tries; ++attempt) {
-        if (comm.ComState() == COM_STOP) return false;
-        if (attempt > 0) {
-            if (Silent()) return false;
-            ++figures_.retries;
-        }
-        // After a link error the supervision reopens the port first.
-        const double until = MicroSeconds() + comm.AttesaGlobaleDefault_usec() + kReopenMarginUs;
-        while (comm.ComState() != COM_IDLE && comm.ComState() != COM_STOP && MicroSeconds() < until)
-            WaitMicroSeconds(kReopenPollUs);
+        if (attempt > 0) ++figures_.retries;
+        if (!AwaitLink()) return false;
         if ((this->*row.act)()) return true;
     }
     return false;
+}
+
+bool FirmwareUpgrade::AwaitLink() {
+    // After a link error the supervision closes the port, opens it again and
+    // looks for the ECU; with a cable pulled and put back that takes the
+    // link's resends and the search. The try waits for it, for as long as
+    // the upgrade allows the ECU to stay silent.
+    ClsComm& comm = session_.Comm();
+    const double until = MicroSeconds() + kUpgradeSilenceUs;
+    while (comm.ComState() != ComState::Idle) {
+        if (comm.ComState() == ComState::Stopped || MicroSeconds() >= until) return false;
+        // An Esc the state takes ends the wait; so does an interrupt, unless
+        // the configuration is to be put back.
+        if (escPending_ && (RowOf(state_).buttons & kEsc)) return false;
+        if (!written_ && (interruptPending_ || (options_.interrupted && options_.interrupted())))
+            return false;
+        WaitMicroSeconds(kReopenPollUs);
+    }
+    return true;
 }
 
 bool FirmwareUpgrade::Silent() const {

@@ -19,7 +19,11 @@
 //   6 ReadIdentity       both identities read again; the ECU must report the file's
 //   7 Configuration      the saved configuration written back, samples and
 //                        errors cleared
-//   8 SaveFlash          the ECU saves it to flash; the backup is marked completed
+//   8 SaveFlash          the ECU saves it to flash; the backup is marked completed;
+//                        the configuration is read back and compared with the
+//                        one put back: a part the ECU does not hold (an ECU
+//                        reset took it with its working memory) is written
+//                        and saved again, up to three rounds
 //   9 EndUpgrade         done
 //
 // How it runs. The machine is in one state of the table in
@@ -41,8 +45,9 @@
 //      +---- refused / CheckFailPause (11 x 100 ms) -> Aborted
 //   Programming -> Erase -> Write (chunk by chunk, [SkipQuestion]) ->
 //   WriteEnd -> EndSettle (4 s) -> EndBlink (21 x 100 ms) -> ReadIdentity ->
-//   Restore <-> RestoreGrow (10 x 20 ms each) -> SaveFlash ->
-//   FinalBlink (10 x 100 ms) -> Finished
+//   Restore <-> RestoreGrow (10 x 20 ms each) -> SaveFlash -> Verify (part by
+//   part; a part that differs: Restore again) -> FinalBlink (10 x 100 ms) ->
+//   Finished
 // Any failure goes to Finished with its outcome; Esc before programming
 // goes to Aborted.
 //
@@ -112,6 +117,7 @@ enum class UpgradeStop : uint8_t {
     Interrupted = 12,   // gascal-cli got SIGINT or SIGTERM
     ChooseBackup = 13,  // several backups (or an unknown serial number): one must be chosen
     NothingToDo = 14,   // the ECU runs the file's firmware already
+    NotHeld = 15,       // the ECU does not keep the configuration written back
 };
 
 // The internal states of the machine; the table gives each its step,
@@ -142,6 +148,7 @@ enum class UpState : uint8_t {
     Restore,
     RestoreGrow,
     SaveFlash,
+    Verify,
     FinalBlink,
     Finished,
     Aborted,
@@ -150,7 +157,8 @@ enum class UpState : uint8_t {
 
 inline constexpr int kFlashChunkBytes = 128;
 inline constexpr int kUpgradeAttempts = 3;
-// A try is not started after this long without any valid answer.
+// A try waits this long at most for the link to come back (a cable pulled
+// and put back), and an ECU silent this long has stopped answering.
 inline constexpr double kUpgradeSilenceUs = 120e6;
 // The slow commands (programming mode, erase) wait AttesaGlobale_usec times
 // MolAttesaGlobale for their answer, but never longer than this.
@@ -158,6 +166,9 @@ inline constexpr double kSlowCommandMaxWaitUs = 15e6;
 inline constexpr double kUpgradeSaveFlashWaitUs = 6e6;
 inline constexpr double kFlashEndSettleUs = 4e6;
 inline constexpr double kCheckFailPauseUs = 100000;
+// Rounds of write, save and read-back before the upgrade gives up on an ECU
+// that does not keep its configuration.
+inline constexpr int kRestoreRounds = 3;
 inline constexpr int kCheckFailPauses = 11;
 
 // A backup an interrupted upgrade may restore from.
@@ -261,12 +272,22 @@ class FirmwareUpgrade {
 
   private:
     static const Row kTable[static_cast<size_t>(UpState::Count)];
+    // The parts of the configuration put back: each is one exchange to
+    // write and one to read back.
+    enum ConfigPart : int {
+        kPartBlock2,
+        kPartBlock3,
+        kPartTable0,  // the correction table's four chunks
+        kPartBlock5 = kPartTable0 + 4,
+        kPartTestData,
+    };
     friend struct UpgradeStates;
     // --- Driver (FirmwareUpgrade.cpp) ---
     void Enter(UpState s);
     void Schedule(double atUs);
     void Drive();
     bool RunExchange(const Row& row);
+    bool AwaitLink();
     bool TakeEvent(const Row& row);
     void Changed();
     void Say(const QString& text);
@@ -295,6 +316,7 @@ class FirmwareUpgrade {
     bool XReadIdentity();
     bool XRestore();
     bool XSaveFlash();
+    bool XVerify();
     bool ReadRaw(int block, uint8_t command, size_t bytes, std::vector<uint8_t>& out);
     // --- Questions, asked by the driver ---
     bool QChooseBackup();
@@ -323,6 +345,7 @@ class FirmwareUpgrade {
     void OnRestore(bool ok);
     void OnRestoreGrow(bool ok);
     void OnSaveFlash(bool ok);
+    void OnVerify(bool ok);
     bool StartSequence();
     void StartResume();
     bool Block5FromDefaultSet(std::vector<uint8_t>& out);
@@ -331,7 +354,10 @@ class FirmwareUpgrade {
     // The image as the backup keeps it: no pending edits, the ECU's table.
     ParamImage BackupImage() const;
     bool NextChunk();
-    void BuildRestoreFrames();
+    void BuildRestoreFrames(uint32_t parts, bool clears);
+    std::vector<int> RestoreParts() const;
+    std::vector<uint8_t> SavedPart(int part) const;
+    QString PartNames(uint32_t parts) const;
     void ApplyRestoredImage();
     bool Block5Needed() const;
 
@@ -371,6 +397,11 @@ class FirmwareUpgrade {
     QString boxText_;              // a box the driver shows once the step is over
     BoxIcon boxIcon_ = BoxIcon::None;
     std::vector<QByteArray> frames_;
+    // The read-back of the configuration: the parts to compare, the parts
+    // found different, and the rounds of write, save and read-back so far.
+    std::vector<int> verifyParts_;
+    uint32_t differing_ = 0;
+    int restoreRound_ = 0;
     std::optional<uint32_t> ecuSerial_;
     QString fileIdentity_;  // the firmware file's identity the upgrade writes
     QString backupPath_;

@@ -270,8 +270,11 @@ void PollingCycle::CheckInjectorMask() {
 bool PollingCycle::ModelMayFollowTable() const {
     // A held edit button, or an edit whose table is still to be written,
     // is the fitter's latest word: the table read before it does not
-    // replace it.
-    return !session_.Model().Held() && scheduler_.Delays().DelayWriteCor < 1;
+    // replace it. A running calibration alone moves the model: a model
+    // rebuilt from its own table can differ from it by a count of rounding,
+    // and the calibration's result would no longer be the table it wrote.
+    return !session_.Model().Held() && scheduler_.Delays().DelayWriteCor < 1 &&
+           !CalibrationRunning();
 }
 
 bool PollingCycle::ReadTableForModel() {
@@ -328,6 +331,10 @@ void PollingCycle::StopForClose() {
     if (closed_) return;
     closeRequested_ = true;
     if (CalibrationHoldsClose()) return;
+    // A table write under way is finished first, so the ECU is not left with
+    // a table part new and part old; the close follows at the end of the
+    // tick that writes it.
+    if (scheduler_.CorWriteRunning()) return;
     session_.Comm().Stop();
     session_.Comm().CloseComPort();
 }

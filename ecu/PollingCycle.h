@@ -175,7 +175,8 @@ class PollingCycle : public ParamImageHost {
     bool CloseRequested() const { return closeRequested_; }
     // The window's close box: the link stops and the port closes now; the
     // timers stop at the end of the next tick. During a calibration the
-    // link stays until the calibration's abort is over.
+    // link stays until the calibration's abort is over, and during a table
+    // write until the table is written.
     void StopForClose();
     bool Closed() const { return closed_; }
     void OnClosed(std::function<void()> f) { closedListeners_.push_back(std::move(f)); }

@@ -113,7 +113,10 @@ void RequestScheduler::CountDiv2Delays() {
         delays_.DelayWriteCor -= 1;
         if (delays_.DelayWriteCor < 2) {
             if (buildCor_) buildCor_();
-            delays_.DelayWriteCor = session_.Requests().WriteCorTable() ? 0 : kCorWriteRetryDelay;
+            corWriteRunning_ = true;
+            const bool ok = session_.Requests().WriteCorTable();
+            corWriteRunning_ = false;
+            delays_.DelayWriteCor = ok ? 0 : kCorWriteRetryDelay;
         }
     }
 }

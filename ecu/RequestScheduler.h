@@ -83,6 +83,8 @@ class RequestScheduler {
     const WriteDelays& Delays() const { return delays_; }
     // Builds CorTable from the line model before a table write.
     void SetCorTableBuilder(std::function<void()> build) { buildCor_ = std::move(build); }
+    // The correction table is being written (its chunks and the read-back).
+    bool CorWriteRunning() const { return corWriteRunning_; }
 
     // --- Issuing ----------------------------------------------------------------
     // One scheduler call: issues the first applicable request when the link
@@ -127,6 +129,7 @@ class RequestScheduler {
     WriteDelays delays_;
     Request last_ = Request::None;
     std::function<void()> buildCor_;
+    bool corWriteRunning_ = false;
     std::vector<ResultListener> listeners_;
 };
 

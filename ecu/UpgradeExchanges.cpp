@@ -3,6 +3,7 @@
 // outside any step (they wait in the link's send and wait, or for the
 // fitter), tries an exchange up to three times, and hands the result to the
 // state's handler.
+#include <QStringList>
 #include <algorithm>
 
 #include "common/EventService.h"
@@ -212,21 +213,86 @@ bool FirmwareUpgrade::Block5Needed() const {
     return session_.Comm().FirmwareEcuVersNum() > kFirmwareWithBlock5;
 }
 
-void FirmwareUpgrade::BuildRestoreFrames() {
-    frames_.clear();
-    frames_.push_back(BuildRequest(CMD_WRT_MEM2, Bytes(saved_.mem2)));
-    frames_.push_back(BuildRequest(CMD_WRT_MEM3, Bytes(saved_.mem3)));
-    for (int c = 0; c < kCorChunks; ++c) {
-        QByteArray data;
-        data.append(static_cast<char>(c * kCorChunkCount));
-        data.append(static_cast<char>(kCorChunkCount));
-        data.append(
-            Bytes(std::vector<uint8_t>(saved_.table.begin() + c * kCorChunkDataBytes,
-                                       saved_.table.begin() + (c + 1) * kCorChunkDataBytes)));
-        frames_.push_back(BuildRequest(CMD_WRT_TBL_COR, data));
+std::vector<int> FirmwareUpgrade::RestoreParts() const {
+    std::vector<int> parts{kPartBlock2, kPartBlock3};
+    for (int c = 0; c < kCorChunks; ++c) parts.push_back(kPartTable0 + c);
+    if (Block5Needed()) parts.push_back(kPartBlock5);
+    parts.push_back(kPartTestData);
+    return parts;
+}
+
+std::vector<uint8_t> FirmwareUpgrade::SavedPart(int part) const {
+    switch (part) {
+        case kPartBlock2:
+            return saved_.mem2;
+        case kPartBlock3:
+            return saved_.mem3;
+        case kPartBlock5:
+            return saved_.mem5;
+        case kPartTestData:
+            return saved_.testData;
+        default: {
+            const auto from = saved_.table.begin() + (part - kPartTable0) * kCorChunkDataBytes;
+            return std::vector<uint8_t>(from, from + kCorChunkDataBytes);
+        }
     }
-    if (Block5Needed()) frames_.push_back(BuildRequest(CMD_WRT_MEM5, Bytes(saved_.mem5)));
-    frames_.push_back(BuildRequest(CMD_WRIT_DCOL, Bytes(saved_.testData)));
+}
+
+QString FirmwareUpgrade::PartNames(uint32_t parts) const {
+    QStringList names;
+    for (int p : RestoreParts()) {
+        if (!(parts & (1u << p))) continue;
+        switch (p) {
+            case kPartBlock2:
+                names << QStringLiteral("block 2");
+                break;
+            case kPartBlock3:
+                names << QStringLiteral("block 3");
+                break;
+            case kPartBlock5:
+                names << QStringLiteral("block 5");
+                break;
+            case kPartTestData:
+                names << QStringLiteral("test data");
+                break;
+            default: {
+                const int first = (p - kPartTable0) * kCorChunkCount;
+                names << QStringLiteral("correction table %1-%2")
+                             .arg(first)
+                             .arg(first + kCorChunkCount - 1);
+            }
+        }
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+void FirmwareUpgrade::BuildRestoreFrames(uint32_t parts, bool clears) {
+    frames_.clear();
+    for (int p : RestoreParts()) {
+        if (!(parts & (1u << p))) continue;
+        const QByteArray data = Bytes(SavedPart(p));
+        switch (p) {
+            case kPartBlock2:
+                frames_.push_back(BuildRequest(CMD_WRT_MEM2, data));
+                break;
+            case kPartBlock3:
+                frames_.push_back(BuildRequest(CMD_WRT_MEM3, data));
+                break;
+            case kPartBlock5:
+                frames_.push_back(BuildRequest(CMD_WRT_MEM5, data));
+                break;
+            case kPartTestData:
+                frames_.push_back(BuildRequest(CMD_WRIT_DCOL, data));
+                break;
+            default: {
+                QByteArray chunk;
+                chunk.append(static_cast<char>((p - kPartTable0) * kCorChunkCount));
+                chunk.append(static_cast<char>(kCorChunkCount));
+                frames_.push_back(BuildRequest(CMD_WRT_TBL_COR, chunk + data));
+            }
+        }
+    }
+    if (!clears) return;
     frames_.push_back(BuildRequest(CMD_CANC_SMPL_BNZ));
     frames_.push_back(BuildRequest(CMD_CANC_SMPL_GAS));
     frames_.push_back(BuildRequest(CMD_CANC_ERR));
@@ -253,6 +319,85 @@ void FirmwareUpgrade::ApplyRestoredImage() {
 bool FirmwareUpgrade::XSaveFlash() {
     return SendSlow(session_.Comm(), FrameFromHex(QString::fromLatin1(FRAME_SAVE_FLASH)),
                     kUpgradeSaveFlashWaitUs);
+}
+
+namespace {
+// The bytes of a part that are configuration: block 2's fuel asked for and
+// its two enables (the rest is the ECU's own count and state), block 3 with
+// an injector's check state taken as "fitted".
+constexpr size_t kMem2WorkModeAt = 0;
+constexpr size_t kMem2SettingsAt = 11;
+constexpr size_t kMem2SettingsBytes = 2;
+constexpr size_t kMem3InjEnableAt = 14;
+constexpr size_t kCylinders = 8;
+
+std::vector<uint8_t> ConfigBytes(int block, std::vector<uint8_t> bytes) {
+    if (block == 2 && bytes.size() >= kMem2SettingsAt + kMem2SettingsBytes) {
+        std::vector<uint8_t> out{bytes[kMem2WorkModeAt]};
+        out.insert(out.end(), bytes.begin() + kMem2SettingsAt,
+                   bytes.begin() + kMem2SettingsAt + kMem2SettingsBytes);
+        return out;
+    }
+    if (block == 3)
+        for (size_t i = kMem3InjEnableAt; i < kMem3InjEnableAt + kCylinders && i < bytes.size();
+             ++i)
+            bytes[i] = bytes[i] != 0;
+    return bytes;
+}
+}  // namespace
+
+bool FirmwareUpgrade::XVerify() {
+    // One part read back and compared with what was put back.
+    const int part = verifyParts_[static_cast<size_t>(index_)];
+    const std::vector<uint8_t> want = SavedPart(part);
+    std::vector<uint8_t> got;
+    bool same = false;
+    switch (part) {
+        case kPartBlock2:
+            if (!ReadRaw(2, CMD_READ_MEM2, kMem2Bytes, got)) return false;
+            same = ConfigBytes(2, got) == ConfigBytes(2, want);
+            break;
+        case kPartBlock3:
+            if (!ReadRaw(3, CMD_READ_MEM3, kMem3Bytes, got)) return false;
+            same = ConfigBytes(3, got) == ConfigBytes(3, want);
+            break;
+        case kPartBlock5: {
+            // A firmware that answers fields 1 to 8 only shows those.
+            RequestBridge& bridge = session_.Requests();
+            bridge.ForgetAnswer(CMD_READ_MEM5);
+            if (!bridge.ReadBlock(5)) return false;
+            bool ok = false;
+            got = HexToBytes(bridge.LastAnswer(CMD_READ_MEM5), &ok);
+            if (!ok || (got.size() != static_cast<size_t>(kMem5Bytes) &&
+                        got.size() != static_cast<size_t>(kMem5ShortBytes)))
+                return false;
+            same = std::equal(got.begin(), got.end(), want.begin());
+            break;
+        }
+        case kPartTestData:
+            if (!ReadRaw(kBlockTestData, CMD_READ_DCOL_FL, kTestDataBytes, got)) return false;
+            same = got == want;
+            break;
+        default: {
+            ClsComm& comm = session_.Comm();
+            const int start = (part - kPartTable0) * kCorChunkCount;
+            comm.Queue().Clear();
+            QByteArray request;
+            request.append(static_cast<char>(start));
+            request.append(static_cast<char>(kCorChunkCount));
+            if (!comm.SendAndWait(BuildRequest(CMD_READ_TBL_COR, request))) return false;
+            const QByteArray chunk = comm.AnswerQueuePop();
+            if (chunk.size() != kCorChunkDataBytes) return false;
+            got.assign(chunk.begin(), chunk.end());
+            session_.Image().DecodeCorChunk(start, got);
+            same = got == want;
+        }
+    }
+    if (same)
+        differing_ &= ~(1u << part);
+    else
+        differing_ |= 1u << part;
+    return true;
 }
 
 }  // namespace gascal

@@ -387,7 +387,7 @@ void FirmwareUpgrade::OnWrite(bool ok) {
         const QString where =
             Text(UpText::MsgChunkRefused) + QLatin1Char(' ') + Address6(address) + QLatin1Char('.');
         // An ECU that stopped answering is not asked chunk after chunk.
-        if (Silent() || comm.ComState() == COM_STOP) {
+        if (Silent() || comm.ComState() == ComState::Stopped) {
             Fail(UpgradeStop::LinkLost, Text(UpText::MsgLinkLost) + QLatin1Char(' ') + where);
             return;
         }
@@ -453,7 +453,10 @@ void FirmwareUpgrade::OnBlink(bool) {
 void FirmwareUpgrade::OnReadIdentity(bool ok) {
     if (ok && session_.Comm().FirmwareEcu() == fileIdentity_) {
         written_ = true;
-        BuildRestoreFrames();
+        restoreRound_ = 0;
+        uint32_t parts = 0;
+        for (int p : RestoreParts()) parts |= 1u << p;
+        BuildRestoreFrames(parts, true);
         index_ = 0;
         Enter(UpState::Restore);
         return;
@@ -500,18 +503,48 @@ void FirmwareUpgrade::OnSaveFlash(bool ok) {
         Fail(Silent() ? UpgradeStop::LinkLost : UpgradeStop::Link, Text(UpText::MsgCommFailure));
         return;
     }
-    // The backup is of a completed upgrade now: never a candidate to resume
-    // from. A restore point is not rewritten: a second point says so.
-    const RestorePoint taken = ReadRestorePoint(backupPath_);
-    if (!taken.damaged && taken.reason == PointReason::Upgrade)
-        WriteUpgradePoint(HistoryRoot(), saved_, BackupImage(),
-                          IdentityVersNum(fileIdentity_, true), session_.ProductTitle(),
-                          PointReason::Upgraded, Events().Now(), taken.id);
-    else
-        MarkUpgradeBackupCompleted(backupPath_);
-    repeat_ = 0;
-    dueUs_ = MicroSeconds() + kBlinkUs;
-    Enter(UpState::FinalBlink);
+    // What the ECU holds now is read back: an ECU reset during the write-back
+    // or the save takes the parts it had not saved with its working memory.
+    verifyParts_ = RestoreParts();
+    differing_ = 0;
+    index_ = 0;
+    Enter(UpState::Verify);
+}
+
+void FirmwareUpgrade::OnVerify(bool ok) {
+    if (!ok) {
+        Fail(Silent() ? UpgradeStop::LinkLost : UpgradeStop::Link, Text(UpText::MsgCommFailure));
+        return;
+    }
+    if (++index_ < static_cast<int>(verifyParts_.size())) {
+        Enter(UpState::Verify);
+        return;
+    }
+    if (differing_ == 0) {
+        // The backup is of a completed upgrade now: never a candidate to
+        // resume from. A restore point is not rewritten: a second point says so.
+        const RestorePoint taken = ReadRestorePoint(backupPath_);
+        if (!taken.damaged && taken.reason == PointReason::Upgrade)
+            WriteUpgradePoint(HistoryRoot(), saved_, BackupImage(),
+                              IdentityVersNum(fileIdentity_, true), session_.ProductTitle(),
+                              PointReason::Upgraded, Events().Now(), taken.id);
+        else
+            MarkUpgradeBackupCompleted(backupPath_);
+        repeat_ = 0;
+        dueUs_ = MicroSeconds() + kBlinkUs;
+        Enter(UpState::FinalBlink);
+        return;
+    }
+    // The parts the ECU does not hold are written and saved again.
+    if (++restoreRound_ < kRestoreRounds) {
+        BuildRestoreFrames(differing_, false);
+        index_ = 0;
+        Enter(UpState::Restore);
+        return;
+    }
+    Finish(UpgradeOutcome::Failed, UpgradeStop::NotHeld,
+           Text(UpText::MsgConfigNotHeld) + QLatin1Char(' ') + PartNames(differing_) +
+               QStringLiteral("\n") + backupPath_);
 }
 
 }  // namespace gascal

@@ -67,6 +67,9 @@ const std::array<TextEntry, static_cast<size_t>(UpText::Count)> kTexts{{
     {UpText::MsgProgrammingState, 425,
      "The ECU is in programming state: an upgrade was interrupted and the ECU waits for its "
      "program. Run the upgrade again to finish it."},
+    {UpText::MsgConfigNotHeld, 429,
+     "The ECU runs the new firmware but does not keep its configuration as written back; load "
+     "it from the backup. Parts that differ:"},
     {UpText::MenuInfo, 420, "&Info"},
     {UpText::MenuAbout, 421, "&About..."},
     {UpText::StartUpCaption, 422, "About"},

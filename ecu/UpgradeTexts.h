@@ -38,6 +38,7 @@ enum class UpText {
     MsgNothingToDo,
     MsgChooseBackup,
     MsgProgrammingState,
+    MsgConfigNotHeld,
     MenuInfo,
     MenuAbout,
     StartUpCaption,

@@ -35,11 +35,16 @@ struct CalBench : PollingBench {
         cal = std::make_unique<Calibration>(*session);
         cal->SetLoadingConfig([this] { return cycle->LoadingConfig(); });
         cal->SetEcuReady([this] { return cycle->Online() && !cycle->FirstRefreshPending(); });
+        // As the window wires them: the polling cycle leaves the model to the
+        // running calibration, and a close waits for its abort.
+        cycle->SetCalibrationHooks(
+            {[this] { return cal->Running(); }, [this] { cal->EndForClose(); }});
         fitter = std::make_unique<sim::SimFitter>(ecu);
     }
     ~CalBench() {
         // The case's interruptions reach the calibration: they go first.
         injector.reset();
+        cycle->SetCalibrationHooks({});
         cal.reset();
     }
 

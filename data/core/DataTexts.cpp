@@ -62,6 +62,8 @@ QString FallbackText(DataText id) {
             return QStringLiteral(
                 "The calibration's result is in the ECU's working memory only: its next reset "
                 "loses it. Store it in the ECU now?");
+        case DataText::TableIncomplete:
+            return QStringLiteral("Correction table not complete in the ECU:");
         case DataText::AskWritePending:
             return QStringLiteral(
                 "A configuration was loaded while offline and has not been written to the ECU. "

@@ -33,8 +33,10 @@ enum class DataText : int {
     AskWritePending = 17,      // question when the ECU is back
     NotInFile = 18,            // comparison: what a partial file does not hold
     StoreAskCalibration = 19,  // question at the end of an automatic calibration
+    // A correction-table write cut short: the entries the ECU may hold old follow.
+    TableIncomplete = 20,  // status bar cell
 };
-inline constexpr int kDataTextCount = 20;
+inline constexpr int kDataTextCount = 21;
 
 // The dictionary the data layer reads its texts from (may be null).
 void SetDataDictionary(const ClsLingue* dictionary);

@@ -68,11 +68,6 @@ constexpr int ComStateNumber(ComState s) {
     return static_cast<int>(s);
 }
 
-// The short names the calibration and upgrade step machines still use.
-inline constexpr ComState COM_IDLE = ComState::Idle;
-inline constexpr ComState COM_SENDING = ComState::Sending;
-inline constexpr ComState COM_STOP = ComState::Stopped;
-
 // EcuState values.
 constexpr uint8_t ECU_RUN = 0;
 constexpr uint8_t ECU_SLAVE = 1;

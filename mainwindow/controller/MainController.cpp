@@ -42,6 +42,8 @@ MainController::MainController(EcuSession& session, PollingCycle& cycle, Setting
         [this](const QString& path, const ConfigLoad::Result&) { SetWindowCaption(path); });
     // The configuration's state in the status bar.
     session_.Requests().Store().OnChanged([this](bool) { ShowConfigState(); });
+    // A table write cut short names the entries the ECU may still hold old.
+    session_.Requests().Requests().OnCorMissingChanged([this] { ShowConfigState(); });
     cycle_.OnOfflineFileChanged([this] {
         ShowConfigState();
         // A file dropped after the question: the caption names no file.
@@ -194,6 +196,8 @@ void MainController::Leave(AfterStore then) {
 
 QString MainController::ConfigStateText() const {
     if (!cycle_.OfflineFile().isEmpty()) return gascal::Text(DataText::FileValuesShown);
+    const QString missing = session_.Requests().Requests().CorMissingEntries();
+    if (!missing.isEmpty()) return gascal::Text(DataText::TableIncomplete) + ' ' + missing;
     if (Unstored()) return gascal::Text(DataText::NotStored);
     return QString();
 }

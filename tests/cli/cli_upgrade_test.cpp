@@ -222,7 +222,8 @@ TEST(CliUpgrade, ExitCodesWhenNothingIsChanged) {
     }
 }
 
-// The cable pulled in the middle of writing for longer than the tries last:
+// The cable pulled in the middle of writing for longer than the upgrade
+// waits for it:
 // exit 7 naming the backup; the next run finds the ECU waiting for its
 // program and completes the upgrade with the configuration of that backup.
 TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
@@ -240,7 +241,7 @@ TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
     int zones = 0;
     ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
         if (cmd == CMD_WRT_FLASH_ZONE && ++zones == 40)
-            Events().Post(MicroSeconds() + 1000, [&] { ecu->Vanish(90e6, MicroSeconds()); });
+            Events().Post(MicroSeconds() + 1000, [&] { ecu->Vanish(200e6, MicroSeconds()); });
     });
     const CliRun cut = Cli({"upgrade", "--yes", "--backup", backup}, ecu, inst);
     ecu->SetRequestObserver(nullptr);
@@ -252,7 +253,7 @@ TEST(CliUpgrade, AnUpgradeCutOffIsCompletedByTheNextRun) {
 
     // Started again once the cable is back (the run waits for it).
     const CliRun again =
-        Cli({"--timeout", "120", "upgrade", "--yes", "--backup", backup}, ecu, inst);
+        Cli({"--timeout", "200", "upgrade", "--yes", "--backup", backup}, ecu, inst);
     EXPECT_EQ(again.rc, 0) << again.err.toStdString();
     EXPECT_TRUE(again.err.contains("waits for its firmware"));
     EXPECT_TRUE(again.err.contains("restored from:\n" + backup)) << again.err.toStdString();
@@ -329,12 +330,13 @@ std::shared_ptr<sim::SimEcu> Car(uint32_t serial, int cylinders = 4,
     return std::make_shared<sim::SimEcu>(o);
 }
 
-// Cuts the cable for 90 s once `chunks` chunks were written.
+// Cuts the cable for 200 s (longer than the upgrade waits for it) once
+// `chunks` chunks were written.
 void CutAfter(const std::shared_ptr<sim::SimEcu>& ecu, int chunks) {
     auto zones = std::make_shared<int>(0);
     ecu->SetRequestObserver([ecu, zones, chunks](uint8_t cmd, uint8_t, const char*) {
         if (cmd == CMD_WRT_FLASH_ZONE && ++*zones == chunks)
-            Events().Post(MicroSeconds() + 1000, [ecu] { ecu->Vanish(90e6, MicroSeconds()); });
+            Events().Post(MicroSeconds() + 1000, [ecu] { ecu->Vanish(200e6, MicroSeconds()); });
     });
 }
 

@@ -520,6 +520,56 @@ TEST_F(ParamFileTest, TableWriteReadsBackAndFailsWithRestore) {
     EXPECT_EQ(image.CorTableEcu[0], 9);
 }
 
+// The table read back after the write is compared with the table sent: a
+// chunk the ECU lost once (a reset after it was written) is written again;
+// a chunk it never holds, or a write cut short, ends the write failed with
+// the entries the ECU may hold old named.
+TEST_F(ParamFileTest, TableWriteComparesTheReadBackAndNamesWhatIsMissing) {
+    const struct {
+        const char* what;
+        int lostChunk;  // its read-back finds the old entries: once, or always
+        bool always;
+        int refusedChunk;  // its write is never answered (-1: none)
+        bool ok;
+        int writes;
+        uint8_t missing;
+        const char* entries;
+    } rows[] = {
+        {"chunk 0 lost once", 0, false, -1, true, 8, 0, ""},
+        {"chunk 1 never held", 1, true, -1, false, 12, 0x2, "entries 48 to 95"},
+        {"cut at chunk 2", -1, false, 2, false, 9, 0xC, "entries 96 to 191"},
+        {"cut at chunk 0", -1, false, 0, false, 3, 0xF, "entries 0 to 191"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeParamLink link(&image);
+        for (int k = 0; k < kCorTimeEntries; ++k) image.CorTable[k] = 0.08;
+        ParamRequests req(image, link);
+        int losses = 0;
+        link.answers = [&](const FakeParamLink::Sent& s, int) {
+            const int chunk = s.data.at(0) / kCorChunkCount;
+            if (s.command == CMD_WRT_TBL_COR) return chunk != row.refusedChunk;
+            if (s.command == CMD_READ_TBL_COR && chunk == row.lostChunk &&
+                (row.always || losses++ == 0))
+                std::fill(link.table.begin() + chunk * kCorChunkDataBytes,
+                          link.table.begin() + (chunk + 1) * kCorChunkDataBytes, 0);
+            return true;
+        };
+        EXPECT_EQ(req.WriteCorTable(), row.ok);
+        EXPECT_EQ(link.CountOf(CMD_WRT_TBL_COR), row.writes);
+        EXPECT_EQ(req.CorChunksMissing(), row.missing);
+        EXPECT_EQ(req.CorMissingEntries(), QLatin1String(row.entries));
+        if (row.ok) {
+            for (int c = 0; c < kCorChunks; ++c) {
+                const std::vector<uint8_t> sent = image.BuildCorChunk(c * kCorChunkCount);
+                EXPECT_TRUE(std::equal(sent.begin() + 2, sent.end(),
+                                       link.table.begin() + c * kCorChunkDataBytes))
+                    << c;
+            }
+        }
+    }
+}
+
 TEST_F(ParamFileTest, TableWriteDumpsInServiceView) {
     FakeParamLink link(&image);
     ParamRequests req(image, link);

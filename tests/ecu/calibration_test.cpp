@@ -342,3 +342,49 @@ TEST(CalibrationAbort, TheBackupIsTakenAtEveryStart) {
     EscEsc(r);
     EXPECT_EQ(r.ecu->Working().SwitchTempC(), switchTemp);
 }
+
+// The cable pulled for a moment while the calibration writes the table of
+// its result: when the link is back, the first refresh reads the ECU's
+// table. The running calibration alone moves the model: it is not rebuilt
+// from that table (a model rebuilt from a table can differ from the model
+// the table came from by a count), so the result shown is the table the
+// ECU holds.
+TEST(CalibrationOnSim, ALinkResetDuringTheCalibrationLeavesItsModelAlone) {
+    CalRig rig;
+    // As the window wires them.
+    rig.cycle->SetCalibrationHooks(
+        {[&] { return rig.cal->Running(); }, [&] { rig.cal->EndForClose(); }});
+    ASSERT_TRUE(rig.GoOnline());
+    WriteModel(rig, WrongModel());
+    bool pulled = false;
+    int chunks = 0;
+    LineModel atPull;
+    rig.ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        const CalState s = rig.cal->State();
+        if (pulled || cmd != sim::CMD_WRT_TBL_COR ||
+            (s != CalState::End && s != CalState::EndWithLimit) || ++chunks != 2)
+            return;
+        pulled = true;
+        atPull = rig.session->Model().Model();
+        rig.ev.Post(MicroSeconds(), [&] { rig.ecu->Vanish(1e6, MicroSeconds()); });
+    });
+    const int refreshes = rig.cycle->FirstRefreshCount();
+    rig.cal->CmdCalStart_Click();
+    ASSERT_TRUE(rig.RunUntil([&] { return pulled; }, 900));
+    ASSERT_TRUE(rig.RunUntil([&] { return rig.cycle->FirstRefreshCount() > refreshes; }, 120));
+    rig.ecu->SetRequestObserver(nullptr);
+    EXPECT_TRUE(rig.cal->Running());
+    EXPECT_EQ(rig.session->Model().Model(), atPull);
+    rig.RunFor(5);
+    // The table of the result's model, as it travels, is the ECU's.
+    ParamImage result = rig.image();
+    result.SetHost(nullptr);
+    result.CorTable = rig.session->Model().Model().Table();
+    std::vector<uint8_t> want;
+    for (int start = 0; start < kCorTableSize; start += kCorChunkCount) {
+        const std::vector<uint8_t> chunk = result.BuildCorChunk(start);
+        want.insert(want.end(), chunk.begin() + 2, chunk.end());
+    }
+    const auto& ecuTable = rig.ecu->Working().table;
+    EXPECT_EQ(want, std::vector<uint8_t>(ecuTable.begin(), ecuTable.end()));
+}

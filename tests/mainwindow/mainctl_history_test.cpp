@@ -86,7 +86,7 @@ TEST(MainCtlHistory, ConnectionLoadOfflineAndRestore) {
     ASSERT_TRUE(s.RunUntil([&] { return s.ctl().Unstored(); }, 10));
     s.prompts.answers.push_back(BoxResult::No);
     s.ctl().MnuDevOffline_Click();
-    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == COM_STOP; }, 10));
+    ASSERT_TRUE(s.RunUntil([&] { return s.comm().ComState() == ComState::Stopped; }, 10));
     ASSERT_EQ(Reasons(s).front(), PointReason::Offline);
     EXPECT_FALSE(h.PointsOf(kSerial).front().flash);
 

@@ -159,7 +159,7 @@ TEST(MainCtlRules, ALinkResetPostsTheReadsThatNoWaitingWriteHolds) {
         for (Request q : reads) s.sched().Withdraw(q);
         for (Request w : r.writes) s.sched().Post(w);
         s.sched().StartCorWrite(r.corDelay);
-        s.comm().SetComState(COM_REOPEN);
+        s.comm().Reopen();
         s.RunFor(0.003);
         ASSERT_FALSE(s.cycle().Online());
         for (Request q : reads) {
@@ -186,7 +186,7 @@ TEST(MainCtlRules, DividerCountersAtLoadAndAfterALinkStop) {
     s.cycle().PollTimer().SetEnabled(false);
     s.ctl().MnuDevOffline_Click();
     s.RunFor(0.01);
-    ASSERT_EQ(s.comm().ComState(), COM_STOP);
+    ASSERT_EQ(s.comm().ComState(), ComState::Stopped);
     const double afterStop[] = {d.Div2, d.Div5, d.Div18, d.Div24, d.Div54, d.Div504};
     EXPECT_EQ(std::vector<double>(std::begin(afterStop), std::end(afterStop)),
               (std::vector<double>{3, 7, 17, 23, 53, 103}));

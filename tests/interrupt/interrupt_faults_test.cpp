@@ -1,0 +1,43 @@
+// The cases in which the interruption harness found a fault of the
+// correction table's write, replayed after the fix: the write cut after its
+// first, second or third chunk by the window's close, a cable gone for good
+// or an ECU reset.
+#include <gtest/gtest.h>
+
+#include "InterruptCase.h"
+
+namespace gascal::interrupt {
+namespace {
+
+// The close waits for the table to be written; an ECU reset that takes
+// chunks already written is found by the read-back and they are written
+// again; with the cable gone the tool names the entries the ECU may still
+// hold old. No case leaves a table part new and part old unsaid.
+TEST(InterruptFaults, ATableWriteCutAfterAChunkIsFinishedOrNamesWhatIsMissing) {
+    const Workflow* w = FindWorkflow(QStringLiteral("table-write"));
+    ASSERT_TRUE(w);
+    const struct {
+        Interruption what;
+        const char* outcome;  // how every case of the row ends
+    } rows[] = {
+        {Interruption::Esc, "closed"},
+        {Interruption::CableGone, "pending, cable gone"},
+        {Interruption::EcuReset, "written"},
+    };
+    for (const auto& row : rows) {
+        for (PointKind kind : {PointKind::Request, PointKind::Answer}) {
+            for (int chunk = 1; chunk <= 3; ++chunk) {
+                const CaseId id{w->name, kind, chunk, row.what};
+                const CaseResult r = w->run(id);
+                EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+                EXPECT_EQ(r.outcome, QLatin1String(row.outcome)) << qPrintable(id.Text());
+                EXPECT_TRUE(r.violations.isEmpty())
+                    << qPrintable(id.Text()) << ": "
+                    << qPrintable(r.violations.join(QStringLiteral("; ")));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
