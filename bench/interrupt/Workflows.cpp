@@ -8,11 +8,16 @@ Workflow FuelSwitchWorkflow();
 Workflow ErrorClearWorkflow();
 Workflow SetWorkflow();
 Workflow TableWriteWorkflow();
+Workflow InjectorModeWorkflow();
 
 const std::vector<Workflow>& Workflows() {
-    static const std::vector<Workflow> all{CalibrationWorkflow(), UpgradeWorkflow(),
-                                           FuelSwitchWorkflow(),  SetWorkflow(),
-                                           TableWriteWorkflow(),  ErrorClearWorkflow()};
+    static const std::vector<Workflow> all = [] {
+        std::vector<Workflow> w{
+            CalibrationWorkflow(), UpgradeWorkflow(),    FuelSwitchWorkflow(),   SetWorkflow(),
+            TableWriteWorkflow(),  ErrorClearWorkflow(), InjectorModeWorkflow(),
+        };
+        return w;
+    }();
     return all;
 }
 
