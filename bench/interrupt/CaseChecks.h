@@ -30,6 +30,12 @@ struct CarSnapshot {
     std::vector<uint8_t> Bytes(Part p) const;
 };
 
+// The longest a store in flash (CMD_SAVE_FLASH) may take when its answer
+// does not come: the link waits the slow commands' answer time (the global
+// wait times its factor, 2000 s with the shipped settings) before each of
+// its resends. Part of the bound of every workflow that stores.
+double StoreAnswerWaitS();
+
 // An installation folder with the shipped files.
 void InstallInto(const QString& dir);
 // The correction table as the tool sends it for `image`'s table.

@@ -9,12 +9,13 @@ Workflow ErrorClearWorkflow();
 Workflow SetWorkflow();
 Workflow TableWriteWorkflow();
 Workflow InjectorModeWorkflow();
+Workflow SaveWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all = [] {
         std::vector<Workflow> w{
             CalibrationWorkflow(), UpgradeWorkflow(),    FuelSwitchWorkflow(),   SetWorkflow(),
-            TableWriteWorkflow(),  ErrorClearWorkflow(), InjectorModeWorkflow(),
+            TableWriteWorkflow(),  ErrorClearWorkflow(), InjectorModeWorkflow(), SaveWorkflow(),
         };
         return w;
     }();

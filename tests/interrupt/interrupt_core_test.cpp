@@ -79,6 +79,7 @@ constexpr Sample kSamples[] = {
     {"table-write", 5, 10, 0},    //
     {"error-clear", 1, 1, 0},     //
     {"injector-mode", 2, 6, 0},   //
+    {"save", 1, 1, 0},            //
 };
 
 TEST(InterruptCore, EveryWorkflowHasASample) {
