@@ -10,12 +10,14 @@ Workflow SetWorkflow();
 Workflow TableWriteWorkflow();
 Workflow InjectorModeWorkflow();
 Workflow SaveWorkflow();
+Workflow LoadWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all = [] {
         std::vector<Workflow> w{
-            CalibrationWorkflow(), UpgradeWorkflow(),    FuelSwitchWorkflow(),   SetWorkflow(),
-            TableWriteWorkflow(),  ErrorClearWorkflow(), InjectorModeWorkflow(), SaveWorkflow(),
+            CalibrationWorkflow(),  UpgradeWorkflow(),    FuelSwitchWorkflow(),
+            SetWorkflow(),          TableWriteWorkflow(), ErrorClearWorkflow(),
+            InjectorModeWorkflow(), SaveWorkflow(),       LoadWorkflow(),
         };
         return w;
     }();

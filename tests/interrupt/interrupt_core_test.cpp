@@ -80,6 +80,7 @@ constexpr Sample kSamples[] = {
     {"error-clear", 1, 1, 0},     //
     {"injector-mode", 2, 6, 0},   //
     {"save", 1, 1, 0},            //
+    {"load", 2, 2, 0, "load/a12/ecu-reset"},
 };
 
 TEST(InterruptCore, EveryWorkflowHasASample) {
