@@ -11,13 +11,14 @@ Workflow TableWriteWorkflow();
 Workflow InjectorModeWorkflow();
 Workflow SaveWorkflow();
 Workflow LoadWorkflow();
+Workflow LoadOfflineWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all = [] {
         std::vector<Workflow> w{
-            CalibrationWorkflow(),  UpgradeWorkflow(),    FuelSwitchWorkflow(),
-            SetWorkflow(),          TableWriteWorkflow(), ErrorClearWorkflow(),
-            InjectorModeWorkflow(), SaveWorkflow(),       LoadWorkflow(),
+            CalibrationWorkflow(), UpgradeWorkflow(),     FuelSwitchWorkflow(),   SetWorkflow(),
+            TableWriteWorkflow(),  ErrorClearWorkflow(),  InjectorModeWorkflow(), SaveWorkflow(),
+            LoadWorkflow(),        LoadOfflineWorkflow(),
         };
         return w;
     }();

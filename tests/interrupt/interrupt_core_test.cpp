@@ -81,6 +81,7 @@ constexpr Sample kSamples[] = {
     {"injector-mode", 2, 6, 0},   //
     {"save", 1, 1, 0},            //
     {"load", 2, 2, 0, "load/a12/ecu-reset"},
+    {"load-offline", 10, 10, 0},  //
 };
 
 TEST(InterruptCore, EveryWorkflowHasASample) {
