@@ -12,14 +12,14 @@ Workflow InjectorModeWorkflow();
 Workflow SaveWorkflow();
 Workflow LoadWorkflow();
 Workflow LoadOfflineWorkflow();
+Workflow LoadGasWorkflow();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all = [] {
-        std::vector<Workflow> w{
-            CalibrationWorkflow(), UpgradeWorkflow(),     FuelSwitchWorkflow(),   SetWorkflow(),
-            TableWriteWorkflow(),  ErrorClearWorkflow(),  InjectorModeWorkflow(), SaveWorkflow(),
-            LoadWorkflow(),        LoadOfflineWorkflow(),
-        };
+        std::vector<Workflow> w{CalibrationWorkflow(),  UpgradeWorkflow(),    FuelSwitchWorkflow(),
+                                SetWorkflow(),          TableWriteWorkflow(), ErrorClearWorkflow(),
+                                InjectorModeWorkflow(), SaveWorkflow(),       LoadWorkflow(),
+                                LoadOfflineWorkflow(),  LoadGasWorkflow()};
         return w;
     }();
     return all;

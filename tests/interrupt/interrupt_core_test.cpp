@@ -82,6 +82,7 @@ constexpr Sample kSamples[] = {
     {"save", 1, 1, 0},            //
     {"load", 2, 2, 0, "load/a12/ecu-reset"},
     {"load-offline", 10, 10, 0},  //
+    {"load-gas", 2, 2, 0},        //
 };
 
 TEST(InterruptCore, EveryWorkflowHasASample) {
