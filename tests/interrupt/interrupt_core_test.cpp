@@ -218,3 +218,30 @@ TEST(InterruptChecks, ATableLostToAnEcuResetIsTheSavedOne) {
 
 }  // namespace
 }  // namespace gascal::interrupt
+
+namespace gascal::interrupt {
+namespace {
+
+// The window closed while a parameter file is loaded into a car idling on
+// gas (the load put it in slave mode and on petrol): the close waits until
+// the load's attempt is over and the car is back on gas and running on its
+// own, at every exchange of the load.
+TEST(InterruptFaults, ClosingDuringALoadOnGasLeavesTheCarOnGasAndRunning) {
+    const Workflow* w = FindWorkflow(QStringLiteral("load-gas"));
+    ASSERT_TRUE(w);
+    const RunShape shape = w->shape();
+    ASSERT_GT(shape.exchanges, 4);
+    for (int n = 1; n <= shape.exchanges; ++n) {
+        for (PointKind k : {PointKind::Request, PointKind::Answer}) {
+            const CaseId id{w->name, k, n, Interruption::Esc};
+            const CaseResult r = w->run(id);
+            EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+            EXPECT_TRUE(r.violations.isEmpty())
+                << qPrintable(id.Text()) << ": "
+                << qPrintable(r.violations.join(QStringLiteral("; ")));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
