@@ -21,7 +21,8 @@ namespace gascal::interrupt {
 namespace {
 
 // The store's answer may take the slow commands' answer time, resends included.
-const double kBoundS = 240 + StoreAnswerWaitS();
+constexpr double kGoneRunS = 240;  // how long a case with the cable gone for good is run
+const double kBoundS = kGoneRunS + StoreAnswerWaitS();
 constexpr double kOnlineS = 30;
 constexpr double kEditS = 30;
 constexpr double kSettleS = 10;
@@ -93,7 +94,9 @@ SaveRun RunSave(const std::optional<CaseId>& which) {
         SaveParamFile(file, image, b.session->EcuVersion(), b.session->ProductTitle());
     // The store.
     sched.Post(Request::SaveFlash);
-    const bool ended = b.ev.RunUntil([&] { return b.closed || stored.has_value(); }, kBoundS * 1e6);
+    const bool goneAsked = which && which->what == Interruption::CableGone;
+    const bool ended = b.ev.RunUntil([&] { return b.closed || stored.has_value(); },
+                                     (goneAsked ? kGoneRunS : kBoundS) * 1e6);
     const double took = b.ev.MicroSeconds() - t0;
     out.shape = {b.injector->Exchanges(), b.injector->Steps()};
     b.ev.RunFor(kSettleS * 1e6);

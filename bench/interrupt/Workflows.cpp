@@ -13,6 +13,7 @@ Workflow SaveWorkflow();
 Workflow LoadWorkflow();
 Workflow LoadOfflineWorkflow();
 Workflow LoadGasWorkflow();
+std::vector<Workflow> CliWorkflows();
 
 const std::vector<Workflow>& Workflows() {
     static const std::vector<Workflow> all = [] {
@@ -20,6 +21,8 @@ const std::vector<Workflow>& Workflows() {
                                 SetWorkflow(),          TableWriteWorkflow(), ErrorClearWorkflow(),
                                 InjectorModeWorkflow(), SaveWorkflow(),       LoadWorkflow(),
                                 LoadOfflineWorkflow(),  LoadGasWorkflow()};
+        // gascal-cli's procedures, with Ctrl+C as the Esc.
+        for (Workflow& c : CliWorkflows()) w.push_back(std::move(c));
         return w;
     }();
     return all;

@@ -80,9 +80,16 @@ constexpr Sample kSamples[] = {
     {"error-clear", 1, 1, 0},     //
     {"injector-mode", 2, 6, 0},   //
     {"save", 1, 1, 0},            //
-    {"load", 2, 2, 0, "load/a12/ecu-reset"},
+    {"load", 2, 12, 0, "load/a12/ecu-reset"},
     {"load-offline", 10, 10, 0},  //
     {"load-gas", 2, 2, 0},        //
+    {"set-cli", 2, 5, 0},         //
+    {"table-write-cli", 3, 12, 0},
+    {"save-cli", 1, 2, 0},         //
+    {"load-cli", 3, 8, 0},         //
+    {"load-gas-cli", 3, 8, 0},     //
+    {"error-clear-cli", 2, 2, 0},  //
+    {"fuel-switch-cli", 2, 4, 0},  //
 };
 
 TEST(InterruptCore, EveryWorkflowHasASample) {
@@ -228,6 +235,32 @@ namespace {
 // own, at every exchange of the load.
 TEST(InterruptFaults, ClosingDuringALoadOnGasLeavesTheCarOnGasAndRunning) {
     const Workflow* w = FindWorkflow(QStringLiteral("load-gas"));
+    ASSERT_TRUE(w);
+    const RunShape shape = w->shape();
+    ASSERT_GT(shape.exchanges, 4);
+    for (int n = 1; n <= shape.exchanges; ++n) {
+        for (PointKind k : {PointKind::Request, PointKind::Answer}) {
+            const CaseId id{w->name, k, n, Interruption::Esc};
+            const CaseResult r = w->run(id);
+            EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+            EXPECT_TRUE(r.violations.isEmpty())
+                << qPrintable(id.Text()) << ": "
+                << qPrintable(r.violations.join(QStringLiteral("; ")));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace gascal::interrupt
+
+namespace gascal::interrupt {
+namespace {
+
+// Ctrl+C while gascal-cli sets fields of blocks 2, 3 and 5, at every
+// exchange: the command finishes its writes before it ends, so the ECU
+// never keeps part of the change without a word.
+TEST(InterruptFaults, CtrlCDuringACliSetNeverLeavesPartOfTheChange) {
+    const Workflow* w = FindWorkflow(QStringLiteral("set-cli"));
     ASSERT_TRUE(w);
     const RunShape shape = w->shape();
     ASSERT_GT(shape.exchanges, 4);
