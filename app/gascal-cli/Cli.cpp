@@ -6,6 +6,7 @@
 #include <cmath>
 #include <csignal>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "app/gascal-cli/CliFields.h"
@@ -316,6 +317,7 @@ class CliSession {
     int Run();
 
   private:
+    int RunCommand();
     void StartUp();
     int Connect();
     int CheckCompatibility();
@@ -597,6 +599,23 @@ int CliSession::Run() {
     err_ << "ECU found on " << PortDescription() << ", firmware "
          << ecu_->Comm().FirmwareEcuVersStr() << " " << ecu_->Comm().FirmwareEcuDataStr() << "\n";
     err_.flush();
+    // Ctrl+C or SIGTERM during a command that writes to the ECU ends it once
+    // its writes are over: ended in the middle, it could leave part of a
+    // change in the ECU, or a car switched to petrol for a load in slave
+    // mode, and say nothing.
+    static const QStringList kWriting{QStringLiteral("set"),          QStringLiteral("load-params"),
+                                      QStringLiteral("clear-errors"), QStringLiteral("fuel"),
+                                      QStringLiteral("write-model"),  QStringLiteral("save-flash")};
+    std::optional<InterruptGuard> interrupts;
+    if (kWriting.contains(o_.command)) interrupts.emplace();
+    const int result = RunCommand();
+    if (interrupts && gInterrupted)
+        err_ << "Interrupted: the command was finished first, so that the ECU is not left with "
+                "part of the change.\n";
+    return result;
+}
+
+int CliSession::RunCommand() {
     QStringList args = o_.args;
     const QString& c = o_.command;
     if (c == QLatin1String("identify")) return NoMoreArgs(args, c), CmdIdentify();
