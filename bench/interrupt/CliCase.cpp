@@ -12,6 +12,7 @@
 // the ECU; a case's ECU must end, part by part, as before or as intended,
 // and whole (as before or as intended in every part) unless the command
 // said that it failed (its messages name the part).
+#include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
 #include <map>
@@ -76,16 +77,13 @@ sim::SimOptions Car(const CliFlow& f) {
     return o;
 }
 
-int Run(const QString& install, const std::shared_ptr<sim::SimEcu>& ecu, QStringList args,
-        QString* said = nullptr) {
+int Run(const QString& install, const std::shared_ptr<sim::SimEcu>& ecu, QStringList args) {
     QString out, err, none;
     QTextStream o(&out), e(&err), in(&none);
     CliEnvironment env;
     env.simEcu = ecu;
     env.input = &in;
     const int rc = RunCli(QStringList{"--install-dir", install, "--sim"} + args, o, e, env);
-    e.flush();
-    if (said) *said = err;
     return rc;
 }
 
