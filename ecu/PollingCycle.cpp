@@ -209,7 +209,7 @@ void PollingCycle::Tick() {
             comm.SendAndWait(BuildRequest(CMD_GET_ADR_VAR));
         Notify(Slot::Div504);
     }
-    if (closeRequested_ && !closed_ && !CalibrationHoldsClose()) Shutdown();
+    if (closeRequested_ && !closed_ && !CalibrationHoldsClose() && !LoadHoldsClose()) Shutdown();
 }
 
 void PollingCycle::FirstRefresh() {
@@ -327,10 +327,22 @@ bool PollingCycle::CalibrationHoldsClose() {
     return MicroSeconds() < closeDeadlineUs_;
 }
 
+bool PollingCycle::LoadHoldsClose() {
+    // A car switched to petrol and into slave mode for a load is not left
+    // so because the window closed: the load under way ends its attempt,
+    // no other follows, and the next 5-tick slot puts the car back on gas
+    // and running on its own; the close follows, or comes after a bounded
+    // wait.
+    if (!loadRunning_ && !configLoad_.FuelToggled()) return false;
+    configFileToLoad_.clear();
+    if (loadCloseDeadlineUs_ == 0) loadCloseDeadlineUs_ = MicroSeconds() + kCloseLoadWaitUs;
+    return MicroSeconds() < loadCloseDeadlineUs_;
+}
+
 void PollingCycle::StopForClose() {
     if (closed_) return;
     closeRequested_ = true;
-    if (CalibrationHoldsClose()) return;
+    if (CalibrationHoldsClose() || LoadHoldsClose()) return;
     // A table write under way is finished first, so the ECU is not left with
     // a table part new and part old; the close follows at the end of the
     // tick that writes it.

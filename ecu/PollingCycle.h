@@ -45,6 +45,9 @@ inline constexpr double kFirstRefreshWaitUs = 1000000;
 // A close asked for during an automatic calibration waits this long at most
 // for the calibration's abort to put everything back.
 inline constexpr double kCloseCalibrationWaitUs = 30e6;
+// Likewise for a configuration load to end and to put a car it switched to
+// petrol back on gas.
+inline constexpr double kCloseLoadWaitUs = 30e6;
 inline constexpr int kIncompatibleMessageAfter = 21;
 
 // The divider slots, named by how many ticks apart they fire.
@@ -240,7 +243,9 @@ class PollingCycle : public ParamImageHost {
     UpgradeRunner runUpgrade_;
     CalibrationHooks calibration_;
     bool CalibrationHoldsClose();
+    bool LoadHoldsClose();
     bool calibrationAbortAsked_ = false;
+    double loadCloseDeadlineUs_ = 0;
     double closeDeadlineUs_ = 0;
     bool closeRequested_ = false;
     bool closed_ = false;

@@ -3,6 +3,7 @@
 #include "app/gascal-cli/Cli.h"
 
 #include <QCoreApplication>
+#include <optional>
 
 #include "app/gascal-cli/CliCommand.h"
 #include "app/gascal-cli/CliHistory.h"
@@ -106,7 +107,20 @@ int RunCommand(const CliCommand& command, CliContext& cx) {
     if (const int rc = CliTakeCommandPoint(command.name, args, cx.Ecu(), cx.Direct(), cx.err);
         rc != CLI_OK)
         return rc;
-    return command.run(cx, args);
+    // Ctrl+C or SIGTERM during a command that writes to the ECU ends it once
+    // its writes are over: ended in the middle, it could leave part of a
+    // change in the ECU, or a car switched to petrol for a load in slave
+    // mode, and say nothing.
+    static const QStringList kWriting{QStringLiteral("set"),          QStringLiteral("load-params"),
+                                      QStringLiteral("clear-errors"), QStringLiteral("fuel"),
+                                      QStringLiteral("write-model"),  QStringLiteral("save-flash")};
+    std::optional<InterruptGuard> interrupts;
+    if (kWriting.contains(command.name)) interrupts.emplace();
+    const int result = command.run(cx, args);
+    if (interrupts && InterruptGuard::Interrupted())
+        cx.err << "Interrupted: the command was finished first, so that the ECU is not left with "
+                  "part of the change.\n";
+    return result;
 }
 
 // The port options against each other and against the machine.

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "data/core/ParamImage.h"
+#include "link/core/ClsComm.h"
 #include "link/core/CommandTable.h"
 #include "sim/core/SimEcu.h"
 #include "sim/core/SimLayout.h"
@@ -97,6 +98,12 @@ std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3) {
         if (at < mem3.size() && mem3[at] != sim::inj::Off) mem3[at] = sim::inj::Fitted;
     }
     return mem3;
+}
+
+double StoreAnswerWaitS() {
+    const double answerUs =
+        DEFAULT_ATTESA_GLOBALE_USEC * DEFAULT_MOL_ATTESA_GLOBALE + DEFAULT_IDLE_USEC;
+    return (DEFAULT_NUM_RESEND + 1) * answerUs / 1e6;
 }
 
 void InstallInto(const QString& dir) {

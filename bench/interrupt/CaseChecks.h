@@ -34,6 +34,12 @@ struct CarSnapshot {
 // the ECU holds it in on gas (its own change, no change of the tool's).
 std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3);
 
+// The longest a store in flash (CMD_SAVE_FLASH) may take when its answer
+// does not come: the link waits the slow commands' answer time (the global
+// wait times its factor, 2000 s with the shipped settings) before each of
+// its resends. Part of the bound of every workflow that stores.
+double StoreAnswerWaitS();
+
 // An installation folder with the shipped files.
 void InstallInto(const QString& dir);
 // The correction table as the tool sends it for `image`'s table.
