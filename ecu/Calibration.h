@@ -8,8 +8,9 @@
 // abort puts back everything the calibration changed.
 //
 // No widgets: the Calibration tab and gascal-cli show what it says (message,
-// step, progress, blinking boxes) and forward "Yes" (CmdCalStart_Click),
-// "Esc" (CmdCalCancel_Click), the window's close and Ctrl+C.
+// step, progress, blinking boxes) and forward "Yes" (`Yes()`, the window's
+// CmdCalStart_Click), "Esc" (`Esc()`, CmdCalCancel_Click), the window's close
+// and Ctrl+C.
 //
 // A step machine. Timer3 (250 ms) is its driver: each tick it reads blocks
 // 1 and 2, checks the engine, runs the step of the state (a handler of the
@@ -304,9 +305,9 @@ class Calibration {
     // --- Events ---------------------------------------------------------------------
     // "Yes": start (0), resume after the question (1), switch to gas and end
     // (20), accept a result with a limit (21).
-    void CmdCalStart_Click() { Post(CalEvent::Yes); }
+    void Yes() { Post(CalEvent::Yes); }  // CmdCalStart_Click
     // "Esc": asks first; at the question, at 21 and at 23 it aborts.
-    void CmdCalCancel_Click() { Post(CalEvent::Esc); }
+    void Esc() { Post(CalEvent::Esc); }  // CmdCalCancel_Click
     bool StartEnabled() const;
     bool CancelEnabled() const;
     // Aborts without the question (Ctrl+C); Timer3's next ticks run the
@@ -336,7 +337,7 @@ class Calibration {
 
     // --- Timer3: the driver -------------------------------------------------------------
     Timer& CalTimer() { return timer_; }
-    void Timer3_Timer();
+    void Tick();  // Timer3_Timer
 
     // --- What is shown ----------------------------------------------------------------------
     CalState State() const { return state_; }

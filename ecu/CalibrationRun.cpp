@@ -78,7 +78,7 @@ const CalStateRow* Calibration::RowOf(CalState s) {
 // --- Life -------------------------------------------------------------------------------
 
 Calibration::Calibration(EcuSession& session)
-    : session_(session), timer_("Timer3", kCalTimerMs, [this] { Timer3_Timer(); }) {
+    : session_(session), timer_("Timer3", kCalTimerMs, [this] { Tick(); }) {
     static_assert(static_cast<int>(CalText::Count) == 46);
     ReloadTexts();
     Show(T(CalText::MsgIdle));
@@ -188,7 +188,7 @@ void Calibration::Take(CalEvent e) {
 
 // --- Timer3: the driver ----------------------------------------------------------------------
 
-void Calibration::Timer3_Timer() {
+void Calibration::Tick() {
     // A tick that comes while another handler's request is going out on
     // the line (its pauses between bytes let the timers run) comes back at
     // the next one: no request of its own could go out before.
@@ -415,7 +415,7 @@ void Calibration::HandleWaitGasTemp() {
         phase_ = 1;
         if (!modelReset_) {
             LineModel m;
-            m.DisponiMatriceModDefault();
+            m.SetDefaults();
             m.Recompute();
             SetModel(m);
             modelReset_ = true;

@@ -60,7 +60,7 @@ bool ButtonMovesPoint(EditButton b, int point) {
 
 // --- The model ---------------------------------------------------------------------
 
-void LineModel::DisponiMatriceModDefault() {
+void LineModel::SetDefaults() {
     ALFA = 1;
     OFFSET = 0;
     ModXDefault = kModXDefault;

@@ -71,7 +71,7 @@ struct LineModel {
 
     // Model to its defaults: ALFA 1, OFFSET 0, the nominal positions, no
     // shifts, every point on the diagonal.
-    void DisponiMatriceModDefault();
+    void SetDefaults();  // DisponiMatriceModDefault
     // Every point back on the line at its nominal position: no shifts, ALFA
     // and OFFSET kept; ModY equals ModX until the next recomputation.
     void PutPointsOnLine();

@@ -6,7 +6,7 @@
 namespace gascal {
 
 ModelEditor::ModelEditor() {
-    model_.DisponiMatriceModDefault();
+    model_.SetDefaults();
     model_.Recompute();
 }
 
@@ -134,7 +134,7 @@ void ModelEditor::ResetLine() {
 void ModelEditor::Reset() {
     if (held_) return;
     const LineModel before = model_;
-    model_.DisponiMatriceModDefault();
+    model_.SetDefaults();
     AfterEdit(before);
 }
 

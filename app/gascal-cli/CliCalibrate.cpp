@@ -147,7 +147,7 @@ int RunCalibrate(CliContext& cx, QStringList args) {
     // its restore then run to their end before the program exits.
     InterruptGuard interrupts;
     bool aborted = false, interruptTold = false, resultTaken = false;
-    cal.CmdCalStart_Click();
+    cal.Yes();
     while (cal.Running()) {
         WaitMicroSeconds(kCalibrateLookUs);
         if (InterruptGuard::Interrupted() && !interruptTold) {
@@ -168,15 +168,15 @@ int RunCalibrate(CliContext& cx, QStringList args) {
         PrintResult(cx.out, st, cal.Result());
         if (st == CalState::EndWithLimit) {
             if (yes || UserPrompts().AskYesNo(KeepQuestion(cal), ecu.ProductTitle())) {
-                cal.CmdCalStart_Click();  // the result is kept
+                cal.Yes();  // the result is kept
             } else {
-                cal.CmdCalCancel_Click();  // everything put back
+                cal.Esc();  // everything put back
                 aborted = true;
                 continue;
             }
         }
         if (yes || UserPrompts().AskYesNo(T(CalText::AskGas), ecu.ProductTitle())) {
-            cal.CmdCalStart_Click();  // gas, then the ECU's own running mode
+            cal.Yes();  // gas, then the ECU's own running mode
         } else {
             cal.EndOnPetrol();
             err << "The car stays on petrol; the ECU is back in running mode.\n";

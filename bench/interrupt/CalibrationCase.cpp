@@ -68,8 +68,8 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
         b.ev, b.ecu, which,
         [&] {
             // Esc, and Esc again at the question.
-            b.cal->CmdCalCancel_Click();
-            b.cal->CmdCalCancel_Click();
+            b.cal->Esc();
+            b.cal->Esc();
         },
         [&] { follow = false; });
     b.injector->SetWhere([&] {
@@ -95,7 +95,7 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
     const double t0 = b.ev.MicroSeconds();
     b.injector->Arm();
-    b.cal->CmdCalStart_Click();
+    b.cal->Yes();
     const bool ended = b.ev.RunUntil(
         [&] {
             const CalState s = b.cal->State();
@@ -103,7 +103,7 @@ CalRun RunCalibration(const std::optional<CaseId>& which) {
             if ((s == CalState::End || s == CalState::EndWithLimit) && !aborted &&
                 b.cal->StartEnabled()) {
                 yesAtEnd = true;
-                b.cal->CmdCalStart_Click();
+                b.cal->Yes();
             }
             return started && !b.cal->Running();
         },

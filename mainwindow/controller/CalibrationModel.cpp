@@ -76,11 +76,11 @@ void CalibrationModel::RefreshButtons() {
 void CalibrationModel::CmdCalStart_Click() {
     if (beforeStart_ && cal_.State() == CalState::Idle && cal_.StartEnabled() && !beforeStart_())
         return;
-    cal_.CmdCalStart_Click();
+    cal_.Yes();
 }
 
 void CalibrationModel::CmdCalCancel_Click() {
-    cal_.CmdCalCancel_Click();
+    cal_.Esc();
 }
 
 void CalibrationModel::SetTwoPoint(bool on) {

@@ -80,7 +80,7 @@ class CalRig {
     }
     // Starts with "Yes" and runs until the result (state 20 or 21).
     bool Calibrate(double maxS = 900) {
-        cal->CmdCalStart_Click();
+        cal->Yes();
         return RunUntil(
                    [&] {
                        return cal->State() == CalState::End ||

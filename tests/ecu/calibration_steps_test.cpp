@@ -53,7 +53,7 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     {
         CalRig r;
         EXPECT_FALSE(r.cal->StartEnabled());
-        r.cal->CmdCalStart_Click();
+        r.cal->Yes();
         EXPECT_EQ(r.cal->State(), CalState::Idle);
         EXPECT_FALSE(r.cal->Running());
         r.RunFor(1);
@@ -75,7 +75,7 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     r.image().Mem2Block.RpmCompEnable = r.image().Mem2Block.VacuumAcqEnable = 0;
     r.ecu->SetEngineRunning(false);
     r.followInstructions = false;
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 120));
     EXPECT_EQ(r.ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(r.ecu->Working().mem5, mem5);
@@ -92,10 +92,10 @@ TEST(CalibrationBackups, YesWaitsForTheBlocksAndAnAbortNeverWritesAnImageTheEcuD
     r.ecu->SetEngineRunning(true);
     r.followInstructions = true;
     r.image().Mem3Block = Mem3Fields{};
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::IdleSettle, 60));
-    r.cal->CmdCalCancel_Click();
-    r.cal->CmdCalCancel_Click();
+    r.cal->Esc();
+    r.cal->Esc();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
     EXPECT_EQ(r.ecu->Working().Mem3Config(), mem3);
     EXPECT_EQ(r.ecu->Working().mem5, mem5);
@@ -112,12 +112,12 @@ TEST(CalibrationAbort, AnAbortKeepsTryingWhileTheEcuIsAbsentAndCompletesWhenItAn
     const auto mem3 = r.ecu->Working().Mem3Config();
     const LineModel model = r.model();
     Messages messages(r);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
     ASSERT_NE(r.ecu->Working().table, table);
     r.ecu->Failures().deaf = 1;
-    r.cal->CmdCalCancel_Click();
-    r.cal->CmdCalCancel_Click();
+    r.cal->Esc();
+    r.cal->Esc();
     ASSERT_EQ(r.cal->State(), CalState::Abort);
     // 90 s later the ECU answers again. (The check runs as an event of its
     // own: the link's waits inside other handlers' exchanges go on meanwhile.)
@@ -152,7 +152,7 @@ TEST(CalibrationAbort, AnAbortGivesUpAfterTwoMinutesAndNamesWhatIsNotBack) {
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
     Messages messages(r);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
     r.ecu->Failures().deaf = 1;
     r.cal->RequestAbort();
@@ -195,7 +195,7 @@ TEST(CalibrationAbort, ASilentEcuMidCycleShowsTheEngineMessageAndAborts) {
             r.ecu->Failures().deaf = 0;
         }
     });
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return aborted && !r.cal->Running(); }, 900));
     EXPECT_FALSE(armed);
     EXPECT_TRUE(messages.Any(Text(r, CalText::MsgNotReady).arg(2)));
@@ -238,9 +238,9 @@ TEST(CalibrationEnd, AfterTheFinalLimitsTheModelTheEcuAndTheFileHoldOneTable) {
     };
     check();
     // "Yes" keeps the result, "Yes" again switches to gas: still one table.
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     EXPECT_EQ(r.cal->State(), CalState::End);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
     EXPECT_TRUE(r.ecu->OnGas());
     check();
@@ -360,7 +360,7 @@ TEST(CalibrationRules, NotInSlaveModeAbortsAndALoadPausesTheReads) {
         ASSERT_TRUE(r.GoOnline());
         const auto table = r.ecu->Working().table;
         Messages messages(r);
-        r.cal->CmdCalStart_Click();
+        r.cal->Yes();
         ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
         ASSERT_TRUE(DirectRequests(*r.session).Try([&] {
             return r.session->Requests().SendFixed(FRAME_SET_ECU_RUN);
@@ -375,7 +375,7 @@ TEST(CalibrationRules, NotInSlaveModeAbortsAndALoadPausesTheReads) {
     bool loading = false;
     r.cal->SetLoadingConfig([&] { return loading; });
     ASSERT_TRUE(r.GoOnline());
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::IdleSettle));
     // Only Timer3 talks to the ECU meanwhile.
     r.cycle->PollTimer().SetEnabled(false);
@@ -398,7 +398,7 @@ TEST(CalibrationRules, YesAtTheEndWhenTheSwitchToGasFails) {
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
     ASSERT_TRUE(r.Calibrate());
-    if (r.cal->State() == CalState::EndWithLimit) r.cal->CmdCalStart_Click();
+    if (r.cal->State() == CalState::EndWithLimit) r.cal->Yes();
     ASSERT_EQ(r.cal->State(), CalState::End);
     // The ECU refuses the block-2 write that follows Timer3's reads (block
     // 1, then block 2) at all three attempts (each sent 11 times); between
@@ -422,7 +422,7 @@ TEST(CalibrationRules, YesAtTheEndWhenTheSwitchToGasFails) {
         previous = cmd;
     });
     Messages messages(r);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     EXPECT_FALSE(r.cal->StartEnabled());  // pressed once
     ASSERT_TRUE(r.RunUntil([&] { return r.cal->Message() == Text(r, CalText::MsgGasFailed); }, 60));
     EXPECT_EQ(stage, Done);
@@ -433,7 +433,7 @@ TEST(CalibrationRules, YesAtTheEndWhenTheSwitchToGasFails) {
     EXPECT_EQ(r.image().PendingEdits.Mem2Block.WorkMode, kPendingByte);
     r.RunFor(5);
     EXPECT_EQ(r.cal->State(), CalState::End);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
     EXPECT_TRUE(r.ecu->OnGas());
     EXPECT_EQ(r.ecu->Mode(), sim::EcuMode::Run);
@@ -459,9 +459,9 @@ TEST(CalibrationSteps, NoStepWaitsAndTheMarkIsOnTheSteps) {
         ASSERT_TRUE(r.Calibrate());
         EXPECT_GT(changedInStep, 3);
         EXPECT_EQ(changedOutside, 0);
-        r.cal->CmdCalStart_Click();
+        r.cal->Yes();
         ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
-        r.cal->CmdCalStart_Click();
+        r.cal->Yes();
         ASSERT_TRUE(r.RunToState(CalState::TaraMaxSettle));
         r.ecu->Failures().deaf = 1;
         r.cal->RequestAbort();
@@ -506,7 +506,7 @@ TEST(CalibrationAbort, APendingTableWriteDoesNotHoldTheEngineCheck) {
             r.ecu->Failures().refuseCommand = -1;
         }
     });
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return !armed; }, 600));
     ASSERT_TRUE(r.RunUntil([&] { return aborted; }, 300));
     EXPECT_GT(r.ecu->Counters().injected254, 0u);

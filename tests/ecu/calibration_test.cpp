@@ -116,7 +116,7 @@ TEST(CalibrationOnSim, AWholeCalibrationFindsTheOffsetAndLogsEveryCycle) {
     EXPECT_GT(minCycles, 2);
 
     // "Yes": gas, and the ECU back in running mode; Timer3 stops.
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 30));
     r.RunFor(1);
     EXPECT_TRUE(r.ecu->OnGas());
@@ -212,9 +212,9 @@ void ExpectRestored(CalRig& r, const EcuSnapshot& before) {
 
 // "Esc", then "Esc" at the question, and the abort runs to its end.
 void EscEsc(CalRig& r) {
-    r.cal->CmdCalCancel_Click();
+    r.cal->Esc();
     ASSERT_EQ(r.cal->State(), CalState::AbortQuestion);
-    r.cal->CmdCalCancel_Click();
+    r.cal->Esc();
     ASSERT_EQ(r.cal->State(), CalState::Abort);
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 60));
     r.RunFor(1);
@@ -234,7 +234,7 @@ TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
         ASSERT_TRUE(r.GoOnline());
         WriteModel(r, WrongModel());
         const EcuSnapshot before = EcuSnapshot::Of(r);
-        r.cal->CmdCalStart_Click();
+        r.cal->Yes();
         ASSERT_TRUE(r.RunToState(st));
         if (st == CalState::TaraMaxSettle) {
             // OFFSET has moved and the table with it.
@@ -250,7 +250,7 @@ TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
     cold.ecu->Engine().SetWarm(false);
     ASSERT_TRUE(cold.GoOnline());
     const EcuSnapshot before = EcuSnapshot::Of(cold);
-    cold.cal->CmdCalStart_Click();
+    cold.cal->Yes();
     ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
     cold.RunFor(2);
     EXPECT_TRUE(cold.cal->TempOutOfRange());
@@ -264,16 +264,16 @@ TEST(CalibrationAbort, AnAbortInEveryStepPutsEverythingBack) {
 TEST(CalibrationAbort, YesAtTheQuestionGoesOnWhereItWas) {
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::TaraMax));
-    r.cal->CmdCalCancel_Click();
+    r.cal->Esc();
     EXPECT_EQ(r.cal->State(), CalState::AbortQuestion);
     EXPECT_EQ(r.cal->Instruction(), CalInstruction::RaisedSpeed);  // the fitter keeps the speed
     EXPECT_TRUE(r.cal->StartEnabled());
     EXPECT_TRUE(r.cal->CancelEnabled());
     r.RunFor(5);  // the question waits
     EXPECT_EQ(r.cal->State(), CalState::AbortQuestion);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     EXPECT_EQ(r.cal->State(), CalState::TaraMax);
     ASSERT_TRUE(r.RunUntil([&] { return r.cal->State() == CalState::End; }, 600));
 }
@@ -285,7 +285,7 @@ TEST(CalibrationAbort, TheEngineCheckAbortsNineTicksLaterAndAtOnceWhileWarmingUp
     const EcuSnapshot before = EcuSnapshot::Of(r);
     std::vector<std::pair<CalState, int>> ticks;
     r.cal->OnChanged([&] { ticks.emplace_back(r.cal->State(), r.cal->EngineMessageTicks()); });
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::TaraMax));
     r.followInstructions = false;
     r.ecu->SetEngineRunning(false);
@@ -313,7 +313,7 @@ TEST(CalibrationAbort, TheEngineCheckAbortsNineTicksLaterAndAtOnceWhileWarmingUp
     std::vector<std::pair<CalState, int>> coldTicks;
     cold.cal->OnChanged(
         [&] { coldTicks.emplace_back(cold.cal->State(), cold.cal->EngineMessageTicks()); });
-    cold.cal->CmdCalStart_Click();
+    cold.cal->Yes();
     ASSERT_TRUE(cold.RunToState(CalState::WaitGasTemp));
     cold.followInstructions = false;
     cold.ecu->SetEngineRunning(false);
@@ -331,13 +331,13 @@ TEST(CalibrationAbort, TheBackupIsTakenAtEveryStart) {
     CalRig r;
     ASSERT_TRUE(r.GoOnline());
     ASSERT_TRUE(r.Calibrate());
-    r.cal->CmdCalStart_Click();  // gas, and the end
+    r.cal->Yes();  // gas, and the end
     ASSERT_TRUE(r.RunUntil([&] { return !r.cal->Running(); }, 30));
     const int switchTemp = static_cast<int>(r.image().Mem3Block.SwitchTempRaw) + 5;
     r.image().PendingEdits.Mem3Block.SwitchTempRaw = switchTemp;
     ASSERT_EQ(DirectRequests(*r.session).WriteBlocks({3}).failed, DirectRequests::WriteStep::Done);
     ASSERT_EQ(r.ecu->Working().SwitchTempC(), switchTemp);
-    r.cal->CmdCalStart_Click();
+    r.cal->Yes();
     ASSERT_TRUE(r.RunToState(CalState::RaisedWait));
     EscEsc(r);
     EXPECT_EQ(r.ecu->Working().SwitchTempC(), switchTemp);
@@ -369,7 +369,7 @@ TEST(CalibrationOnSim, ALinkResetDuringTheCalibrationLeavesItsModelAlone) {
         rig.ev.Post(MicroSeconds(), [&] { rig.ecu->Vanish(1e6, MicroSeconds()); });
     });
     const int refreshes = rig.cycle->FirstRefreshCount();
-    rig.cal->CmdCalStart_Click();
+    rig.cal->Yes();
     ASSERT_TRUE(rig.RunUntil([&] { return pulled; }, 900));
     ASSERT_TRUE(rig.RunUntil([&] { return rig.cycle->FirstRefreshCount() > refreshes; }, 120));
     rig.ecu->SetRequestObserver(nullptr);

@@ -18,7 +18,7 @@ constexpr double kBand = 0.03, kGain = 0.5, kLargest = 0.312;
 
 LineModel Straight(double alfa = 1, double offset = 0) {
     LineModel m;
-    m.DisponiMatriceModDefault();
+    m.SetDefaults();
     m.ALFA = alfa;
     m.OFFSET = offset;
     m.Recompute();

@@ -29,7 +29,7 @@ CorTableArray FactoryTable() {
 
 LineModel Defaults() {
     LineModel m;
-    m.DisponiMatriceModDefault();
+    m.SetDefaults();
     m.Recompute();
     return m;
 }

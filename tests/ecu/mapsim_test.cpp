@@ -374,7 +374,7 @@ TEST(MapOnSim, TheModelingTabAndAConfigurationLoadRebuildTheModel) {
 
     // A configuration loaded with the link stopped: the file's table.
     LineModel fileModel;
-    fileModel.DisponiMatriceModDefault();
+    fileModel.SetDefaults();
     fileModel.OFFSET = 0.416;
     fileModel.ModYShift[4] = 0.208;
     fileModel.Recompute();

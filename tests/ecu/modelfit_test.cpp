@@ -16,7 +16,7 @@ namespace {
 
 LineModel DefaultModel() {
     LineModel m;
-    m.DisponiMatriceModDefault();
+    m.SetDefaults();
     m.Recompute();
     return m;
 }
