@@ -20,7 +20,7 @@ namespace {
 // too lean at idle.
 LineModel WrongModel() {
     LineModel m;
-    m.DisponiMatriceModDefault();
+    m.SetDefaults();
     m.ALFA = 0.93;
     m.OFFSET = 0.208;
     m.ModYShift[3] = 0.312;
