@@ -77,6 +77,15 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: %d exchanges, %d steps, %zu cases\n", qPrintable(w.name),
                          shape.exchanges, shape.steps, cases.size());
         long long violations = 0;
+        // A run that makes no exchange has not set up its car: no case of it
+        // could say anything.
+        if (shape.exchanges == 0 && shape.steps == 0 && !list) {
+            std::printf(
+                "VIOLATION %s: the uninterrupted run makes no exchange (its set-up "
+                "failed)\n",
+                qPrintable(w.name));
+            ++violations;
+        }
         for (size_t i = 0; i < cases.size(); ++i) {
             if (list) {
                 std::printf("%s\n", qPrintable(cases[i].Text()));
