@@ -39,5 +39,22 @@ TEST(InterruptFaults, ATableWriteCutAfterAChunkIsFinishedOrNamesWhatIsMissing) {
     }
 }
 
+// gascal-cli's write-model cut between its table chunks by a cable pull:
+// the command fails, and says which entries the ECU may still hold old
+// rather than that the ECU kept its own table.
+TEST(InterruptFaults, AWriteModelCutBetweenChunksNamesTheEntriesItMayHaveLeftOld) {
+    const Workflow* w = FindWorkflow(QStringLiteral("table-write-cli"));
+    ASSERT_TRUE(w);
+    for (const CaseId& id : {CaseId{w->name, PointKind::Request, 14, Interruption::Cable1s},
+                             CaseId{w->name, PointKind::Answer, 15, Interruption::CableGone},
+                             CaseId{w->name, PointKind::Request, 17, Interruption::Cable15s}}) {
+        const CaseResult r = w->run(id);
+        EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+        EXPECT_EQ(r.outcome, QLatin1String("exit 3")) << qPrintable(id.Text());
+        EXPECT_TRUE(r.violations.isEmpty())
+            << qPrintable(id.Text()) << ": " << qPrintable(r.violations.join(QStringLiteral("; ")));
+    }
+}
+
 }  // namespace
 }  // namespace gascal::interrupt
