@@ -36,6 +36,11 @@ const std::array<const char*, static_cast<size_t>(HistText::Count)> kEnglish{{
     "No ECU is connected: the points of the ECU with a serial number can be looked at only.",
 }};
 
+const std::array<const char*, 11> kReasonEnglish{
+    {"connection", "before a load", "before a calibration", "before an upgrade", "after an upgrade",
+     "before a model reset", "before set", "before write-model", "window closed", "taken offline",
+     "after a restore"}};
+
 const QString kTimeShown = QStringLiteral("dd/MM/yyyy HH:mm:ss");
 
 }  // namespace
@@ -45,6 +50,14 @@ QString HistoryText(const EcuSession& session, HistText t) {
     const QString fallback = QString::fromLatin1(kEnglish[static_cast<size_t>(i)]);
     const QString text = session.Text(kHistTextFirstEntry + i);
     return text.isEmpty() || text == QLatin1String("-") ? fallback : text;
+}
+
+QString PointReasonText(const EcuSession& session, PointReason r) {
+    const size_t i = static_cast<size_t>(r);
+    if (i >= kReasonEnglish.size()) return PointReasonName(r);
+    const QString text = session.Text(kReasonTextFirstEntry + static_cast<int>(i));
+    return text.isEmpty() || text == QLatin1String("-") ? QString::fromLatin1(kReasonEnglish[i])
+                                                        : text;
 }
 
 static std::map<const PollingCycle*, HistoryModel*>& Models() {

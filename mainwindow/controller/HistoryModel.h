@@ -47,6 +47,11 @@ enum class HistText {
 };
 inline constexpr int kHistTextFirstEntry = 481;
 QString HistoryText(const EcuSession& session, HistText t);
+// A point's reason as the window shows it, in the dictionary's language
+// (entries from 560, in the order of `PointReason`); files and gascal-cli
+// keep the reason's key (`PointReasonName`).
+inline constexpr int kReasonTextFirstEntry = 560;
+QString PointReasonText(const EcuSession& session, PointReason r);
 
 class HistoryModel {
   public:

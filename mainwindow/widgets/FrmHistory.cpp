@@ -108,7 +108,8 @@ void FrmHistory::ShowSerial(int index) {
         const RestorePoint& p = points_[static_cast<size_t>(r)];
         const QString cells[kColumns] = {
             p.id, p.damaged ? QStringLiteral("-") : p.time.toString(kTimeShown),
-            p.damaged ? HistoryText(session_, HistText::Damaged) : PointReasonName(p.reason),
+            p.damaged ? HistoryText(session_, HistText::Damaged)
+                      : PointReasonText(session_, p.reason),
             p.damaged ? QStringLiteral("-")
                       : HistoryText(session_, p.flash ? HistText::Yes : HistText::No)};
         for (int c = 0; c < kColumns; ++c) {

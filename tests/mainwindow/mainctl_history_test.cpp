@@ -160,4 +160,20 @@ TEST(MainCtlHistory, TextsInBothLanguages) {
     }
     s.tool().SetLanguage(1);
     EXPECT_EQ(HistoryText(s.tool(), HistText::Restore), "Ripristina");
+    // Every reason a point can have, shown in the window's language; the
+    // files keep the key.
+    for (PointReason r : {PointReason::Connection, PointReason::Load, PointReason::Calibration,
+                          PointReason::Upgrade, PointReason::Upgraded, PointReason::ModelReset,
+                          PointReason::Set, PointReason::WriteModel, PointReason::Close,
+                          PointReason::Offline, PointReason::Restore}) {
+        s.tool().SetLanguage(0);
+        const QString english = PointReasonText(s.tool(), r);
+        s.tool().SetLanguage(1);
+        const QString italian = PointReasonText(s.tool(), r);
+        EXPECT_FALSE(english.isEmpty() || english == "-") << PointReasonName(r).toStdString();
+        EXPECT_NE(english, italian) << PointReasonName(r).toStdString();
+    }
+    s.tool().SetLanguage(1);
+    EXPECT_EQ(PointReasonText(s.tool(), PointReason::Calibration), "prima di una taratura");
+    EXPECT_EQ(PointReasonName(PointReason::Calibration), "calibration");
 }
