@@ -51,9 +51,9 @@ TEST(InterruptFaults, AnEcuResetDuringALoadIsFoundByTheReadBackAndWrittenAgain) 
         int index;            // the exchange before whose request the ECU resets
         const char* outcome;  // how the case ends
     } rows[] = {
-        {"load", 2, "loaded"},          {"load", 3, "loaded"},      {"load-gas", 5, "loaded"},
-        {"load-offline", 10, "loaded"}, {"load-cli", 12, "exit 0"}, {"load-cli", 13, "exit 0"},
-        {"load-gas-cli", 12, "exit 0"},
+        {"load", 2, "loaded"},          {"load", 3, "loaded"},          {"load-gas", 5, "loaded"},
+        {"load-offline", 16, "loaded"}, {"load-offline", 20, "loaded"}, {"load-cli", 20, "exit 0"},
+        {"load-cli", 22, "exit 0"},     {"load-gas-cli", 21, "exit 0"},
     };
     for (const auto& row : rows) {
         const Workflow* w = FindWorkflow(QLatin1String(row.workflow));
