@@ -5,14 +5,25 @@
 // and mode it was found in, and the configuration is saved to flash (with
 // the car's own fuel in it, not the petrol of the load).
 //
+// Once stored, blocks 2, 3 and 5 and the table are read back and compared
+// with what the load sent: an ECU reset before the store takes the parts
+// written before it with its working memory, and the store then keeps the
+// old ones. The parts the ECU does not hold are written and stored again,
+// a bounded number of times; a load whose parts are still not held fails
+// and names them.
+//
 // A load that fails is tried again by its caller; the fuel toggle is
 // remembered across attempts, so the car returns to gas (and to running on
 // its own) once the load is done or dropped, never left in slave mode.
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
 
 #include "data/core/ParamFile.h"
+#include "data/core/ParamImage.h"
 #include "ecu/FuelSwitch.h"
 
 namespace gascal {
@@ -34,6 +45,10 @@ class ConfigLoad {
         bool linkStopped = false;      // the link was (or went) offline: nothing more was sent
         bool fuelNotSwitched = false;  // the car runs on gas and could not be switched
         bool fuelReturned = false;     // the car went back to gas after the load
+        // Parts of the file the ECU does not hold after the load wrote and
+        // stored them again ("block 3", "the correction table"): the load
+        // failed.
+        QStringList notHeld;
     };
 
     // Reads the file into a copy of the image, sending nothing: what a load
@@ -57,8 +72,27 @@ class ConfigLoad {
     // afresh (it may not be the one that was switched).
     void Forget() { toggled_ = false; }
 
+    // Times the parts the ECU does not hold after the store are written
+    // and stored again before the load gives up on them.
+    static constexpr int kRewriteRounds = 2;
+
   private:
+    // A part of what a load writes: block 2, 3 or 5, or the table (0).
+    using Parts = std::vector<int>;
+
     bool Stopped() const;
+    // Puts a car running on gas in slave mode on petrol; false when it
+    // stays on gas.
+    bool SwitchToPetrol();
+    // Reads blocks 2, 3 and 5 and the table back and names the parts that
+    // differ from `sent`; nothing when a read failed.
+    std::optional<Parts> PartsNotHeld(const ParamImage& sent, bool withBlock5);
+    // Writes the parts again as `sent` holds them (the ECU's own bytes of
+    // block 2 and an injector's state stay as the ECU has them).
+    bool WriteAgain(const ParamImage& sent, const Parts& parts);
+    // After the store: reads back, writes and stores again what differs.
+    bool StoredAsSent(const ParamImage& sent, Result& r);
+    static QString PartName(int part);
 
     ClsComm& comm_;
     ParamImage& image_;

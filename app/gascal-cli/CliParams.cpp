@@ -214,6 +214,10 @@ int RunLoadParams(CliContext& cx, QStringList args) {
         cx.err << "The ECU could not be switched to petrol; nothing was loaded.\n";
     else if (!report.fileFound)
         cx.err << "The parameter file cannot be read: " << path << "\n";
+    else if (!r.notHeld.isEmpty())
+        cx.err << "The ECU does not hold these parts of the file after writing and storing "
+                  "them again: "
+               << r.notHeld.join(QStringLiteral(", ")) << ".\n";
     else if (!r.ok)
         cx.err << "The configuration could not be written to the ECU completely.\n";
     // Whatever happened, a car switched for the load goes back to gas, and

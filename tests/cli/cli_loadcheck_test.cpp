@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "common/TextFile.h"
+#include "ecu/ConfigLoad.h"
 #include "link/core/CommandTable.h"
 #include "sim/core/SimEcu.h"
 #include "tests/cli/CliTestSupport.h"
@@ -149,4 +150,42 @@ TEST(CliLoadCheck, APartialLoadKeepsTheEcusEntriesAfterTheCut) {
 
 TEST(CliLoadCheck, HelpDocumentsPartial) {
     EXPECT_TRUE(CliHelpText().contains("load-params [--partial] FILE"));
+}
+
+// An ECU whose working memory is lost after every block write (a reset at
+// the request that follows it) never holds the blocks the load wrote, and
+// stores its old ones: the load reads them back after the store, writes and
+// stores them again a bounded number of times, and then fails naming them,
+// never reporting the file loaded.
+TEST(CliLoadCheck, ALoadTheEcuDoesNotKeepFailsNamingTheParts) {
+    Installation inst;
+    auto ecu = NewEcu();
+    const QString path = inst.File("before.var");
+    ASSERT_EQ(RunVirtual({"--sim", "save-params", path}, ecu, inst).rc, 0);
+    // The ECU's block 3 moves away from the file's.
+    ASSERT_EQ(
+        RunVirtual({"--sim", "set", "SwitchRpm=2500", "InjTrim2=0.048", "--save"}, ecu, inst).rc,
+        0);
+    bool armed = false;
+    ecu->SetRequestObserver([&](uint8_t cmd, uint8_t, const char*) {
+        if (armed) {
+            ecu->Failures().reset = 0;
+            armed = false;
+            return;
+        }
+        if (cmd == CMD_WRT_MEM2 || cmd == CMD_WRT_MEM3) {
+            ecu->Failures().reset = 1;
+            armed = true;
+        }
+    });
+    const uint64_t before = ecu->Counters().resets;
+    const Result r = RunVirtual({"--sim", "load-params", path}, ecu, inst);
+    ecu->SetRequestObserver(nullptr);
+    EXPECT_EQ(r.rc, 3) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("saved to the ECU's flash")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("does not hold these parts of the file")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("parts of the file after writing and storing them again: block 3."))
+        << r.err.toStdString();
+    // The load's write of block 3 and each round's, each lost.
+    EXPECT_GE(ecu->Counters().resets - before, 1u + ConfigLoad::kRewriteRounds);
 }
