@@ -95,6 +95,9 @@ class CliContext {
     void PrintHeldModel(LineModel m);
     // Stores the ECU's working memory in its flash and says so.
     int StoreInFlash();
+    // After a table write cut between its chunks: says which entries the
+    // ECU may hold old (true), or nothing when it holds the table whole.
+    bool SayTableNotWhole();
     // After a change: stores it with --save, else says when the ECU's next
     // reset would lose it (`what`: "the change", "the table", ...).
     int StoreOrWarn(bool save, const char* what);

@@ -263,4 +263,15 @@ int CliContext::StoreOrWarn(bool save, const char* what) {
     return CLI_OK;
 }
 
+bool CliContext::SayTableNotWhole() {
+    const QString missing = Ecu().Requests().Requests().CorMissingEntries();
+    if (missing.isEmpty()) return false;
+    err << "The correction table could not be written whole: the ECU may hold its old values "
+           "for the "
+        << missing
+        << " and the new ones elsewhere. The restore point taken before this command "
+           "(gascal-cli history) holds the table as it was.\n";
+    return true;
+}
+
 }  // namespace gascal

@@ -136,15 +136,8 @@ int RunWriteModel(CliContext& cx, QStringList args) {
     if (!cx.Direct().Try([&] { return ecu.Requests().WriteCorTable(); })) {
         // A write cut between its chunks leaves the ECU with a table part new
         // and part old: say which part may be old.
-        const QString missing = ecu.Requests().Requests().CorMissingEntries();
-        if (missing.isEmpty())
+        if (!cx.SayTableNotWhole())
             cx.err << "The correction table could not be written; the ECU keeps its own.\n";
-        else
-            cx.err << "The correction table could not be written whole: the ECU may hold its "
-                      "old values for the "
-                   << missing
-                   << " and the new ones elsewhere. The restore point taken before this "
-                      "command (gascal-cli history) holds the table as it was.\n";
         return CLI_LINK;
     }
     // What the ECU holds now, as `model` reads it.

@@ -218,7 +218,7 @@ int RunLoadParams(CliContext& cx, QStringList args) {
         cx.err << "The ECU does not hold these parts of the file after writing and storing "
                   "them again: "
                << r.notHeld.join(QStringLiteral(", ")) << ".\n";
-    else if (!r.ok)
+    else if (!r.ok && !cx.SayTableNotWhole())
         cx.err << "The configuration could not be written to the ECU completely.\n";
     // Whatever happened, a car switched for the load goes back to gas, and
     // to running on its own when it did, as it was found.

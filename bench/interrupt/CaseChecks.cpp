@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include "data/core/ParamImage.h"
 #include "link/core/ClsComm.h"
@@ -104,6 +105,22 @@ double StoreAnswerWaitS() {
     const double answerUs =
         DEFAULT_ATTESA_GLOBALE_USEC * DEFAULT_MOL_ATTESA_GLOBALE + DEFAULT_IDLE_USEC;
     return (DEFAULT_NUM_RESEND + 1) * answerUs / 1e6;
+}
+
+bool OnlyEntriesOld(const QString& named, const std::vector<uint8_t>& now,
+                    const std::vector<uint8_t>& want) {
+    if (named.isEmpty() || now.size() != want.size()) return false;
+    std::vector<bool> old(now.size() / 2, false);
+    static const QRegularExpression range(QStringLiteral("(\\d+) to (\\d+)"));
+    for (auto it = range.globalMatch(named.left(200)); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        for (int e = m.captured(1).toInt(); e <= m.captured(2).toInt(); ++e)
+            if (e >= 0 && static_cast<size_t>(e) < old.size()) old[static_cast<size_t>(e)] = true;
+    }
+    for (size_t e = 0; e < old.size(); ++e)
+        if ((now[2 * e] != want[2 * e] || now[2 * e + 1] != want[2 * e + 1]) && !old[e])
+            return false;
+    return true;
 }
 
 void InstallInto(const QString& dir) {

@@ -40,6 +40,13 @@ std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3);
 // its resends. Part of the bound of every workflow that stores.
 double StoreAnswerWaitS();
 
+// Whether every entry of the correction table `now` (two bytes each) that
+// is not as in `want` lies in the ranges the tool named as possibly old
+// ("entries 48 to 95, 144 to 191"): a table write cut between its chunks
+// is allowed to leave them so only when the tool says which they are.
+bool OnlyEntriesOld(const QString& named, const std::vector<uint8_t>& now,
+                    const std::vector<uint8_t>& want);
+
 // An installation folder with the shipped files.
 void InstallInto(const QString& dir);
 // The correction table as the tool sends it for `image`'s table.
