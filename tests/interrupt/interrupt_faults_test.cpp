@@ -51,36 +51,38 @@ TEST(InterruptFaults, AWriteModelCutBetweenChunksNamesTheEntriesItMayHaveLeftOld
         const CaseResult r = w->run(id);
         EXPECT_TRUE(r.injected) << qPrintable(id.Text());
         EXPECT_EQ(r.outcome, QLatin1String("exit 3")) << qPrintable(id.Text());
+        EXPECT_TRUE(r.violations.isEmpty())
+            << qPrintable(id.Text()) << ": " << qPrintable(r.violations.join(QStringLiteral("; ")));
+    }
+}
 
-        // An ECU reset during a parameter-file load, before its store, takes the
-        // blocks and table entries written before it with the ECU's working memory.
-        // The store after it kept the old ones while the load said done; the load
-        // now reads back what it stored and writes and stores again what the ECU
-        // does not hold. Replayed in the window (online, offline, on gas) and in
-        // gascal-cli: every case ends with the file in the ECU and its flash.
-        TEST(InterruptFaults, AnEcuResetDuringALoadIsFoundByTheReadBackAndWrittenAgain) {
-            const struct {
-                const char* workflow;
-                int index;            // the exchange before whose request the ECU resets
-                const char* outcome;  // how the case ends
-            } rows[] = {
-                {"load", 2, "loaded"},          {"load", 3, "loaded"},
-                {"load-gas", 5, "loaded"},      {"load-offline", 16, "loaded"},
-                {"load-offline", 20, "loaded"}, {"load-cli", 20, "exit 0"},
-                {"load-cli", 22, "exit 0"},     {"load-gas-cli", 21, "exit 0"},
-            };
-            for (const auto& row : rows) {
-                const Workflow* w = FindWorkflow(QLatin1String(row.workflow));
-                ASSERT_TRUE(w) << row.workflow;
-                const CaseId id{w->name, PointKind::Request, row.index, Interruption::EcuReset};
-                const CaseResult r = w->run(id);
-                EXPECT_TRUE(r.injected) << qPrintable(id.Text());
-                EXPECT_EQ(r.outcome, QLatin1String(row.outcome)) << qPrintable(id.Text());
-                EXPECT_TRUE(r.violations.isEmpty())
-                    << qPrintable(id.Text()) << ": "
-                    << qPrintable(r.violations.join(QStringLiteral("; ")));
-            }
-        }
+// An ECU reset during a parameter-file load, before its store, takes the
+// blocks and table entries written before it with the ECU's working memory.
+// The store after it kept the old ones while the load said done; the load
+// now reads back what it stored and writes and stores again what the ECU
+// does not hold. Replayed in the window (online, offline, on gas) and in
+// gascal-cli: every case ends with the file in the ECU and its flash.
+TEST(InterruptFaults, AnEcuResetDuringALoadIsFoundByTheReadBackAndWrittenAgain) {
+    const struct {
+        const char* workflow;
+        int index;            // the exchange before whose request the ECU resets
+        const char* outcome;  // how the case ends
+    } rows[] = {
+        {"load", 2, "loaded"},          {"load", 3, "loaded"},          {"load-gas", 5, "loaded"},
+        {"load-offline", 16, "loaded"}, {"load-offline", 20, "loaded"}, {"load-cli", 20, "exit 0"},
+        {"load-cli", 22, "exit 0"},     {"load-gas-cli", 21, "exit 0"},
+    };
+    for (const auto& row : rows) {
+        const Workflow* w = FindWorkflow(QLatin1String(row.workflow));
+        ASSERT_TRUE(w) << row.workflow;
+        const CaseId id{w->name, PointKind::Request, row.index, Interruption::EcuReset};
+        const CaseResult r = w->run(id);
+        EXPECT_TRUE(r.injected) << qPrintable(id.Text());
+        EXPECT_EQ(r.outcome, QLatin1String(row.outcome)) << qPrintable(id.Text());
+        EXPECT_TRUE(r.violations.isEmpty())
+            << qPrintable(id.Text()) << ": " << qPrintable(r.violations.join(QStringLiteral("; ")));
+    }
+}
 
-    }  // namespace
+}  // namespace
 }  // namespace gascal::interrupt
