@@ -58,7 +58,7 @@ TEST(HistoryWindow, ListsComparesAndRestores) {
     ASSERT_EQ(t->rowCount(), 3);
     for (int r = 0; r < 3; ++r) EXPECT_EQ(t->item(r, 0)->text(), points[static_cast<size_t>(r)].id);
     EXPECT_EQ(t->item(2, 2)->text(), "connection");
-    EXPECT_EQ(t->item(1, 2)->text(), "load");
+    EXPECT_EQ(t->item(1, 2)->text(), "before a load");  // the reason in the window's words
     EXPECT_EQ(t->item(2, 3)->text(), "yes");
 
     // The newest point against the one before the load: the speed.
