@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
+#include <cstdio>
 #include <map>
 
 #include "CaseChecks.h"
@@ -87,6 +88,10 @@ int Run(const QString& install, const std::shared_ptr<sim::SimEcu>& ecu, QString
     const int rc = RunCli(QStringList{"--install-dir", install, "--sim"} + args, o, e, env);
     e.flush();
     if (errText) *errText = err;
+    // For a case replayed alone: what the command said.
+    if (qEnvironmentVariableIsSet("GASCAL_BENCH_CLI_SAYS"))
+        std::fprintf(stderr, "gascal-cli %s (exit %d):\n%s",
+                     qPrintable(args.join(QLatin1Char(' '))), rc, qPrintable(err));
     return rc;
 }
 

@@ -4,6 +4,7 @@
 // workflow ("calibration cases=N violations=V") and the total as its last
 // line; exits non-zero on any violation. --case replays one case alone.
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,11 @@ void PrintViolations(const CaseResult& r) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The restore points the simulated sessions take go to a folder of the
+    // run's own, never to the user's history.
+    QTemporaryDir dataDir;
+    if (!qEnvironmentVariableIsSet("GASCAL_DATA_DIR"))
+        qputenv("GASCAL_DATA_DIR", dataDir.path().toLocal8Bit());
     QString only, caseText;
     int stride = 1;
     bool list = false, progress = false;

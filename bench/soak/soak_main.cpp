@@ -1,6 +1,7 @@
 // bench-soak [--exchanges N] [--seed S] [--progress]: the fault soak (see
 // SoakRun.h). Prints its figures and exits non-zero when a check failed.
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,11 @@ int Usage() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The restore points the simulated sessions take go to a folder of the
+    // run's own, never to the user's history.
+    QTemporaryDir dataDir;
+    if (!qEnvironmentVariableIsSet("GASCAL_DATA_DIR"))
+        qputenv("GASCAL_DATA_DIR", dataDir.path().toLocal8Bit());
     gascal::soak::SoakOptions options;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
