@@ -52,10 +52,7 @@ struct CalBench : PollingBench {
     std::unique_ptr<sim::SimFitter> fitter;
 };
 
-struct CalRun {
-    RunShape shape;
-    CaseResult result;
-};
+using CalRun = CaseRun;
 
 CalRun RunCalibration(const std::optional<CaseId>& which) {
     CalRun out;

@@ -28,11 +28,6 @@ QString FirstDifference(const std::vector<uint8_t>& want, const std::vector<uint
     return QStringLiteral("%1 bytes, not %2").arg(got.size()).arg(want.size());
 }
 
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
-
 }  // namespace
 
 const char* PartName(Part p) {
@@ -73,19 +68,20 @@ std::vector<uint8_t> CarSnapshot::Bytes(Part p) const {
                     working.mem2[sim::mem2::VacuumAcqEnable]};
         }
         case Part::Block3:
-            return V(working.Mem3Config());
+            return AsBytes(working.Mem3Config());
         case Part::Block5:
-            return V(working.mem5);
+            return AsBytes(working.mem5);
         case Part::Table:
-            return V(working.table);
+            return AsBytes(working.table);
         case Part::TestData:
-            return V(working.dcol);
+            return AsBytes(working.dcol);
         case Part::SavedFlash: {
             // Block 2 as the tool writes it; the ECU saves its hour counters itself.
             std::vector<uint8_t> v{saved.mem2[sim::mem2::WorkMode],
                                    saved.mem2[sim::mem2::RpmCompEnable],
                                    saved.mem2[sim::mem2::VacuumAcqEnable]};
-            for (const auto& b : {V(saved.mem3), V(saved.mem5), V(saved.table), V(saved.dcol)})
+            for (const auto& b : {AsBytes(saved.mem3), AsBytes(saved.mem5), AsBytes(saved.table),
+                                  AsBytes(saved.dcol)})
                 v.insert(v.end(), b.begin(), b.end());
             return v;
         }
@@ -165,7 +161,7 @@ void CaseChecks::Unchanged(Part p) {
 
 void CaseChecks::TableIs(const std::vector<uint8_t>& table, const char* what, bool orAsSaved) {
     const std::vector<uint8_t> got = after_.Bytes(Part::Table);
-    if (orAsSaved && got == V(before_.saved.table)) return;
+    if (orAsSaved && got == AsBytes(before_.saved.table)) return;
     if (got != table)
         out_ << QStringLiteral("invariant 2: the ECU's table is not %1: %2")
                     .arg(QLatin1String(what), FirstDifference(table, got));

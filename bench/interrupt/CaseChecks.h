@@ -30,6 +30,12 @@ struct CarSnapshot {
     std::vector<uint8_t> Bytes(Part p) const;
 };
 
+// A memory area as a byte vector, for comparisons.
+template <size_t N>
+std::vector<uint8_t> AsBytes(const std::array<uint8_t, N>& a) {
+    return {a.begin(), a.end()};
+}
+
 // Block 3 as a configuration: a fitted injector counts as 1 whatever state
 // the ECU holds it in on gas (its own change, no change of the tool's).
 std::vector<uint8_t> Mem3AsConfig(std::vector<uint8_t> mem3);

@@ -15,10 +15,7 @@ constexpr double kFaultS = 5;
 constexpr double kSettleS = 10;
 constexpr int kFaultItem = sim::ERR_GAS_TEMP_SENSOR;
 
-struct ClearRun {
-    RunShape shape;
-    CaseResult result;
-};
+using ClearRun = CaseRun;
 
 // The fault that came and went is still in the ECU's error memory (the
 // items of injectors not fitted are stored as "not available", no error).

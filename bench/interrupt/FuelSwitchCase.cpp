@@ -25,10 +25,7 @@ constexpr double kBoundS = 300;
 constexpr double kOnlineS = 30;
 constexpr double kSettleS = 10;
 
-struct FuelRun {
-    RunShape shape;
-    CaseResult result;
-};
+using FuelRun = CaseRun;
 
 FuelRun RunFuelSwitch(const std::optional<CaseId>& which) {
     FuelRun out;

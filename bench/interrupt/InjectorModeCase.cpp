@@ -26,15 +26,7 @@ constexpr double kSettleS = 10;
 constexpr int kInjector = 1;  // injector 2
 constexpr uint8_t kOnGas = 3, kOnPetrol = 4;
 
-struct ModeRun {
-    RunShape shape;
-    CaseResult result;
-};
-
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
+using ModeRun = CaseRun;
 
 size_t EnableOffset(int injector) {
     return sim::CylOffset(sim::mem3::InjEnable, injector, 1);
@@ -71,7 +63,7 @@ ModeRun RunInjectorMode(const std::optional<CaseId>& which) {
         return out;
     }
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
-    std::vector<uint8_t> want3 = V(before.working.mem3);
+    std::vector<uint8_t> want3 = AsBytes(before.working.mem3);
     want3[EnableOffset(kInjector)] = kOnPetrol;
 
     const auto writesQuiet = [&] {
@@ -95,7 +87,7 @@ ModeRun RunInjectorMode(const std::optional<CaseId>& which) {
     r.injected = b.injector->Injected();
     r.at = b.injector->InjectedAt();
     const CarSnapshot after = CarSnapshot::Of(*b.ecu);
-    const std::vector<uint8_t> now3 = V(after.working.mem3);
+    const std::vector<uint8_t> now3 = AsBytes(after.working.mem3);
     const bool gone = which && b.injector->Injected() && which->what == Interruption::CableGone;
     r.outcome = !ended     ? (gone ? QStringLiteral("pending, cable gone") : QStringLiteral("hung"))
                 : b.closed ? QStringLiteral("closed")
@@ -116,7 +108,7 @@ ModeRun RunInjectorMode(const std::optional<CaseId>& which) {
     const auto same = [&](const std::vector<uint8_t>& x, const std::vector<uint8_t>& y) {
         return offGas ? Mem3AsConfig(x) == Mem3AsConfig(y) : x == y;
     };
-    if (!same(now3, V(before.working.mem3)) && !same(now3, want3))
+    if (!same(now3, AsBytes(before.working.mem3)) && !same(now3, want3))
         r.violations << QStringLiteral(
             "invariant 1: block 3 is neither as before nor with injector 2 on petrol");
     // The request done and nothing left to write: the ECU holds the new

@@ -74,6 +74,13 @@ struct CaseResult {
     QStringList violations;  // "invariant N: what"
 };
 
+// What one run of a workflow gives: the shape of the run (uninterrupted) and
+// the case's result (interrupted).
+struct CaseRun {
+    RunShape shape;
+    CaseResult result;
+};
+
 // One workflow: its name, its run without interruption, one case.
 struct Workflow {
     QString name;

@@ -40,15 +40,7 @@ constexpr double kTrimMs = 0.08;  // injector 2's gas time trim
 constexpr int kShowRpmHigh = 3200;
 constexpr double kTableRaiseMs = 0.05;
 
-struct LoadRun {
-    RunShape shape;
-    CaseResult result;
-};
-
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
+using LoadRun = CaseRun;
 
 sim::SimOptions CarFor(LoadVariant v) {
     sim::SimOptions o = PollingBench::WarmIdle();

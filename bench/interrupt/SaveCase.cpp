@@ -28,15 +28,7 @@ constexpr double kEditS = 30;
 constexpr double kSettleS = 10;
 constexpr double kSwitchRpm = 2500;
 
-struct SaveRun {
-    RunShape shape;
-    CaseResult result;
-};
-
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
+using SaveRun = CaseRun;
 
 // The saved configuration's bytes when the flash holds `config`.
 std::vector<uint8_t> SavedAs(const sim::ConfigImage& config) {
@@ -122,8 +114,8 @@ SaveRun RunSave(const std::optional<CaseId>& which) {
     if (!reset) {
         for (Part p : {Part::Block2Config, Part::Block3, Part::Block5, Part::Table, Part::TestData})
             c.Unchanged(p);
-    } else if (V(after.working.mem3) != V(before.working.mem3) &&
-               V(after.working.mem3) != V(before.saved.mem3)) {
+    } else if (AsBytes(after.working.mem3) != AsBytes(before.working.mem3) &&
+               AsBytes(after.working.mem3) != AsBytes(before.saved.mem3)) {
         r.violations << QStringLiteral(
             "invariant 1: block 3 is neither the change nor what the flash held");
     }
@@ -155,9 +147,9 @@ SaveRun RunSave(const std::optional<CaseId>& which) {
                     r.violations << QStringLiteral("invariant 2: the file's %1 is not the ECU's")
                                         .arg(QLatin1String(what));
             };
-            differs("block 3", read.image->BuildPayload(3), V(before.working.mem3));
-            differs("block 5", read.image->BuildPayload(5), V(before.working.mem5));
-            differs("correction table", TableBytesOf(*read.image), V(before.working.table));
+            differs("block 3", read.image->BuildPayload(3), AsBytes(before.working.mem3));
+            differs("block 5", read.image->BuildPayload(5), AsBytes(before.working.mem5));
+            differs("correction table", TableBytesOf(*read.image), AsBytes(before.working.table));
         }
     }
     return out;

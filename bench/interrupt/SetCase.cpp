@@ -19,15 +19,7 @@ constexpr double kSettleS = 10;
 constexpr double kSwitchRpm = 2500;
 constexpr int kShowRpmHigh = 3100;
 
-struct SetRun {
-    RunShape shape;
-    CaseResult result;
-};
-
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
+using SetRun = CaseRun;
 
 SetRun RunSet(const std::optional<CaseId>& which) {
     SetRun out;
@@ -51,7 +43,8 @@ SetRun RunSet(const std::optional<CaseId>& which) {
 
     const CarSnapshot before = CarSnapshot::Of(*b.ecu);
     // Each edit changes its block, or the case would prove nothing.
-    if (Mem3AsConfig(want3) == V(before.working.Mem3Config()) || want5 == V(before.working.mem5) ||
+    if (Mem3AsConfig(want3) == AsBytes(before.working.Mem3Config()) ||
+        want5 == AsBytes(before.working.mem5) ||
         want2[sim::mem2::VacuumAcqEnable] == before.working.mem2[sim::mem2::VacuumAcqEnable]) {
         r.violations << QStringLiteral("setup: an edit does not change its block");
         return out;
@@ -109,9 +102,9 @@ SetRun RunSet(const std::optional<CaseId>& which) {
     check("block 2", cfgWas, cfgNow,
           {want2[sim::mem2::WorkMode], want2[sim::mem2::RpmCompEnable],
            want2[sim::mem2::VacuumAcqEnable]});
-    check("block 3", V(before.working.Mem3Config()), V(after.working.Mem3Config()),
+    check("block 3", AsBytes(before.working.Mem3Config()), AsBytes(after.working.Mem3Config()),
           Mem3AsConfig(want3));
-    check("block 5", V(before.working.mem5), V(after.working.mem5), want5);
+    check("block 5", AsBytes(before.working.mem5), AsBytes(after.working.mem5), want5);
     return out;
 }
 

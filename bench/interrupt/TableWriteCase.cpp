@@ -19,10 +19,7 @@ constexpr double kOnlineS = 30;
 constexpr double kSettleS = 10;
 constexpr int kRepeats = 3;
 
-struct TableRun {
-    RunShape shape;
-    CaseResult result;
-};
+using TableRun = CaseRun;
 
 TableRun RunTableWrite(const std::optional<CaseId>& which) {
     TableRun out;

@@ -34,11 +34,6 @@ QByteArray Raw(const std::vector<uint8_t>& v) {
     return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
 }
 
-template <size_t N>
-std::vector<uint8_t> V(const std::array<uint8_t, N>& a) {
-    return {a.begin(), a.end()};
-}
-
 struct UpgradeBench {
     UpgradeBench() : scopeEvents(ev), scopePrompts(prompts) {
         InstallInto(dir.path());
@@ -69,13 +64,13 @@ struct UpgradeBench {
         sim::PutU32(&c.dcol[sim::dcol::SerialNumber], 468000777);
         c.mem2[sim::mem2::VacuumAcqEnable] = 1;
         sim::PutU16(&c.mem5[sim::mem5::SohTfraComm], 321);
-        bool ok = Send(CMD_WRT_MEM3, V(c.mem3)) && Send(CMD_WRT_MEM2, V(c.mem2));
+        bool ok = Send(CMD_WRT_MEM3, AsBytes(c.mem3)) && Send(CMD_WRT_MEM2, AsBytes(c.mem2));
         for (uint8_t start = 0; start < sim::kTableEntries; start += 48) {
             std::vector<uint8_t> d{start, 48};
             d.insert(d.end(), c.table.begin() + 2 * start, c.table.begin() + 2 * (start + 48));
             ok = ok && Send(CMD_WRT_TBL_COR, d);
         }
-        ok = ok && Send(CMD_WRIT_DCOL, V(c.dcol)) && Send(CMD_WRT_MEM5, V(c.mem5)) &&
+        ok = ok && Send(CMD_WRIT_DCOL, AsBytes(c.dcol)) && Send(CMD_WRT_MEM5, AsBytes(c.mem5)) &&
              Send(CMD_SAVE_FLASH, {0});
         return ok && ecu->Saved() == ecu->Working();
     }
@@ -92,10 +87,7 @@ struct UpgradeBench {
     std::unique_ptr<Injector> injector;
 };
 
-struct UpgradeRun {
-    RunShape shape;
-    CaseResult result;
-};
+using UpgradeRun = CaseRun;
 
 const char* OutcomeName(UpgradeOutcome o) {
     switch (o) {
